@@ -1,0 +1,177 @@
+/*
+ * TAVLib.h - host-side control library for the TAV USB input/output board.
+ *
+ * The board is driven through one class of static functions, TAVDll::TAVLib.
+ * Every action becomes one or more 64-byte instruction records
+ * (_INSTRUCTION_INFO_), each written to the board's bulk OUT endpoint 0x02 as
+ * one transfer; the board's firmware executes them against the peripherals of
+ * its STM32F10x-class microcontroller. The only reply the board ever sends is
+ * the board-information answer on the bulk IN endpoint 0x83.
+ *
+ * Usage: Initial() once, then Open(), then InitTav(), then pin and PWM
+ * operations, and Close() at the end. The library holds one process-wide
+ * connection (at most one board open) and must be called from one thread at a
+ * time. Results are the small integer codes of ResultCode below; nothing
+ * throws.
+ */
+#ifndef TAVLIB_H
+#define TAVLIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <usb.h>
+
+#if defined(_WIN32)
+#if defined(TAV_BUILDING_LIBRARY)
+#define TAV_API __declspec(dllexport)
+#else
+#define TAV_API __declspec(dllimport)
+#endif
+#else
+#define TAV_API __attribute__((visibility("default")))
+#endif
+
+namespace TAVDll {
+
+/* Result codes of the exported operations. Close, WritePipe and ReadPipe
+ * return theirs as short, the others as int. When adding a code, also add its
+ * text to the command-line tool's result table. */
+enum ResultCode {
+    RESULT_OK = 0,
+    RESULT_NOT_OPEN = 2,          /* no board open; WritePipe also after a short write */
+    RESULT_IO_FAILED = 4,         /* a transfer failed or did not move every byte */
+    RESULT_BAD_PIN = 32,          /* the pin identifier names no valid bank */
+    RESULT_PIN_UNAVAILABLE = 64   /* a named pin has no mapping on this board model */
+};
+
+/* Board model, from the model letter of the board-information reply. */
+enum BoardType {
+    BOARD_T = 0,     /* 'T' */
+    BOARD_C = 1,     /* 'C' */
+    BOARD_S = 2,     /* 'S' */
+    BOARD_OTHER = 3  /* any other letter */
+};
+
+/* Instruction classes (byte 0 of a record). Classes 26, 30 and 34 select the
+ * GPIO, RCC and TIM drivers of the chip vendor's peripheral library. */
+enum InstructionClass {
+    CLASS_BOARD_INIT = 1,
+    CLASS_BOARD_INFO = 2,
+    CLASS_GPIO = 26,
+    CLASS_RCC = 30,
+    CLASS_TIM = 34
+};
+
+/* Operation codes (byte 1 of a record): the position of the vendor function
+ * in its driver's header, counted from 0. */
+enum BoardInfoOperation {
+    INFO_OP_REQUEST = 1
+};
+
+enum GpioOperation {
+    GPIO_OP_INIT = 2,        /* GPIO_Init */
+    GPIO_OP_SET_BITS = 8,    /* GPIO_SetBits */
+    GPIO_OP_RESET_BITS = 9,  /* GPIO_ResetBits */
+    GPIO_OP_PIN_REMAP = 15   /* GPIO_PinRemapConfig */
+};
+
+enum RccOperation {
+    RCC_OP_APB2_CLOCK = 30,  /* RCC_APB2PeriphClockCmd */
+    RCC_OP_APB1_CLOCK = 31   /* RCC_APB1PeriphClockCmd */
+};
+
+enum TimOperation {
+    TIM_OP_DEINIT = 0,
+    TIM_OP_TIME_BASE_INIT = 1,
+    TIM_OP_OC1_INIT = 2,
+    TIM_OP_OC2_INIT = 3,
+    TIM_OP_OC3_INIT = 4,
+    TIM_OP_OC4_INIT = 5,
+    TIM_OP_CMD = 13,
+    TIM_OP_CTRL_PWM_OUTPUTS = 14,
+    TIM_OP_ARR_PRELOAD = 33,
+    TIM_OP_OC1_PRELOAD = 37,
+    TIM_OP_OC2_PRELOAD = 38,
+    TIM_OP_OC3_PRELOAD = 39,
+    TIM_OP_OC4_PRELOAD = 40
+};
+
+/* One instruction record: 64 bytes, little-endian, no header or checksum.
+ * byteParam[k] lies at offset 2 + k, wordParam[i] at offset 8 + 4 * i. Every
+ * byte that the record's operation does not use is zero. */
+struct _INSTRUCTION_INFO_ {
+    uint8_t instructionClass;
+    uint8_t operation;
+    uint8_t byteParam[6];
+    uint32_t wordParam[14];
+};
+
+static_assert(sizeof(_INSTRUCTION_INFO_) == 64, "a record is one 64-byte transfer");
+static_assert(offsetof(_INSTRUCTION_INFO_, operation) == 1, "operation at offset 1");
+static_assert(offsetof(_INSTRUCTION_INFO_, byteParam) == 2, "byte slots from offset 2");
+static_assert(offsetof(_INSTRUCTION_INFO_, wordParam) == 8, "word slots from offset 8");
+
+class TAV_API TAVLib {
+public:
+    TAVLib() = delete;
+
+    /* ---- Connection ---------------------------------------------------- */
+
+    /* Initialises libusb, enumerates busses and devices and sets the transfer
+     * timeout to 5000 ms. A board that is open is closed first (no shutdown
+     * records are sent). Call again to see boards attached since. */
+    static void Initial();
+    /* Same as Initial (kept under this spelling for existing applications). */
+    static void Inital();
+
+    /* Opens the first device with these identifiers in bus order, sets
+     * configuration 1 and claims interface 0. Returns the library's handle,
+     * or null. While a board is open it returns that board's handle and does
+     * nothing else. The handle stays the library's: close it with Close(). */
+    static usb_dev_handle* Open(unsigned int vendorId, unsigned int productId);
+    /* Opens this device (as found by the application on libusb's bus list).
+     * A board that is open is closed first. A null device returns the current
+     * handle (null when none is open) and changes nothing. */
+    static usb_dev_handle* Open(struct usb_device* device);
+    /* Open(0x4C52, 0x0101): the TAV board. */
+    static usb_dev_handle* Open();
+
+    /* ---- Pipes and raw records ---------------------------------------- */
+
+    /* Writes length bytes to endpoint 0x02. Returns 0 when all of them moved,
+     * 2 otherwise: no board open, a short, failed or timed-out transfer, a
+     * null buffer with a non-zero length, or a length above INT_MAX. When
+     * written is not null it receives the number of bytes moved. */
+    static short WritePipe(void* buffer, unsigned long length, unsigned long* written);
+    /* Reads length bytes from endpoint 0x83. Returns 0 when exactly length
+     * bytes arrived; 4 with no board open, for a null buffer with a non-zero
+     * length or a length above INT_MAX (nothing printed), and after any other
+     * outcome of the transfer, which prints "error: bulk read failed" on
+     * standard output. */
+    static short ReadPipe(void* buffer, unsigned long length);
+    /* Sends one record as one 64-byte transfer; nothing when no board is open.
+     * Reports nothing. */
+    static void AddCommand(_INSTRUCTION_INFO_ instruction);
+    /* Sends count records lying one after another, one transfer each, in
+     * order; a failed transfer does not stop the rest. A count of 0 or less
+     * sends nothing and does not read instructions. Reports nothing. */
+    static void AddCommands(_INSTRUCTION_INFO_* instructions, int count);
+
+    /* ---- Board information -------------------------------------------- */
+
+    /* Asks the board for its model and firmware version. Returns 0 on
+     * success, 2 with no board open, 4 when the request or the reply failed
+     * (the previous model and version are kept). */
+    static int RequestBoardInfo();
+    /* The model from the last successful request; BOARD_T before any. */
+    static BoardType GetType();
+    /* Copies the version text of the last successful request ("1.0.2.13";
+     * empty before any) into buffer, truncated to size - 1 characters and
+     * NUL-terminated. Writes nothing for a null buffer or a size <= 0. A
+     * 16-byte buffer holds every version. Returns 0. */
+    static int GetVersion(char* buffer, int size);
+};
+
+} // namespace TAVDll
+
+#endif /* TAVLIB_H */

@@ -1,0 +1,508 @@
+#include "virtual_usb.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "virtual_board.h"
+
+namespace tavsim {
+
+namespace {
+
+VirtualUsb* currentBus = nullptr;
+
+constexpr int PACKET_SIZE = 64;
+
+} // namespace
+
+const char* UsbCallName(UsbCall call)
+{
+    switch (call) {
+    case UsbCall::Init: return "usb_init";
+    case UsbCall::FindBusses: return "usb_find_busses";
+    case UsbCall::FindDevices: return "usb_find_devices";
+    case UsbCall::GetBusses: return "usb_get_busses";
+    case UsbCall::Open: return "usb_open";
+    case UsbCall::SetConfiguration: return "usb_set_configuration";
+    case UsbCall::ClaimInterface: return "usb_claim_interface";
+    case UsbCall::Close: return "usb_close";
+    case UsbCall::BulkWrite: return "usb_bulk_write";
+    case UsbCall::BulkRead: return "usb_bulk_read";
+    }
+    return "?";
+}
+
+// ---- VirtualDevice -------------------------------------------------------
+
+VirtualDevice::VirtualDevice(usb_bus* bus, uint16_t vendorId, uint16_t productId, uint8_t deviceNumber,
+                             std::unique_ptr<UsbFunction> function)
+    : function_(std::move(function))
+{
+    endpoints_[0].bLength = USB_DT_ENDPOINT_SIZE;
+    endpoints_[0].bDescriptorType = USB_DT_ENDPOINT;
+    endpoints_[0].bEndpointAddress = TAV_ENDPOINT_OUT;
+    endpoints_[0].bmAttributes = USB_ENDPOINT_TYPE_BULK;
+    endpoints_[0].wMaxPacketSize = PACKET_SIZE;
+    endpoints_[1] = endpoints_[0];
+    endpoints_[1].bEndpointAddress = TAV_ENDPOINT_IN;
+
+    altsetting_.bLength = USB_DT_INTERFACE_SIZE;
+    altsetting_.bDescriptorType = USB_DT_INTERFACE;
+    altsetting_.bInterfaceNumber = 0;
+    altsetting_.bNumEndpoints = 2;
+    altsetting_.bInterfaceClass = USB_CLASS_VENDOR_SPEC;
+    altsetting_.endpoint = endpoints_;
+    interface_.altsetting = &altsetting_;
+    interface_.num_altsetting = 1;
+
+    config_.bLength = USB_DT_CONFIG_SIZE;
+    config_.bDescriptorType = USB_DT_CONFIG;
+    config_.wTotalLength = USB_DT_CONFIG_SIZE + USB_DT_INTERFACE_SIZE + 2 * USB_DT_ENDPOINT_SIZE;
+    config_.bNumInterfaces = 1;
+    config_.bConfigurationValue = 1;
+    config_.bmAttributes = 0x80;
+    config_.MaxPower = 50;
+    config_.interface = &interface_;
+
+    device_.bus = bus;
+    device_.devnum = deviceNumber;
+    std::snprintf(device_.filename, sizeof device_.filename, "%03u", static_cast<unsigned>(deviceNumber));
+    device_.descriptor.bLength = USB_DT_DEVICE_SIZE;
+    device_.descriptor.bDescriptorType = USB_DT_DEVICE;
+    device_.descriptor.bcdUSB = 0x0200;
+    device_.descriptor.bMaxPacketSize0 = PACKET_SIZE;
+    device_.descriptor.idVendor = vendorId;
+    device_.descriptor.idProduct = productId;
+    device_.descriptor.bcdDevice = 0x0100;
+    device_.descriptor.bNumConfigurations = 1;
+    device_.config = &config_;
+}
+
+VirtualDevice& VirtualDevice::FailOpen(bool fail)
+{
+    failOpen_ = fail;
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::FailSetConfiguration(bool fail)
+{
+    failSetConfiguration_ = fail;
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::FailClaim(bool fail)
+{
+    failClaim_ = fail;
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::FailWrite(int writeNumber, WriteFault fault, int movedBytes)
+{
+    writeFaults_.push_back({writeNumber, fault, movedBytes});
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::FailRead(int readNumber, ReadFault fault, int movedBytes)
+{
+    readFaults_.push_back({readNumber, fault, movedBytes});
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::UnplugAtWrite(int writeNumber)
+{
+    unplugAtWrite_ = writeNumber;
+    return *this;
+}
+
+VirtualDevice& VirtualDevice::DropReplies(bool drop)
+{
+    dropReplies_ = drop;
+    return *this;
+}
+
+void VirtualDevice::Unplug()
+{
+    plugged_ = false;
+    configuration_ = 0;
+    interfaceClaimed_ = false;
+    replies_.clear();
+}
+
+void VirtualDevice::Plug()
+{
+    plugged_ = true;
+    unplugAtWrite_ = 0;
+    writeCount_ = 0;
+    readCount_ = 0;
+    writeFaults_.clear();
+    readFaults_.clear();
+}
+
+const VirtualDevice::ScriptedWriteFault* VirtualDevice::WriteFaultAt(int number) const
+{
+    for (const ScriptedWriteFault& fault : writeFaults_) {
+        if (fault.number == number)
+            return &fault;
+    }
+    return nullptr;
+}
+
+const VirtualDevice::ScriptedReadFault* VirtualDevice::ReadFaultAt(int number) const
+{
+    for (const ScriptedReadFault& fault : readFaults_) {
+        if (fault.number == number)
+            return &fault;
+    }
+    return nullptr;
+}
+
+// ---- VirtualUsb: set-up and log -----------------------------------------
+
+const TAVDll::UsbBackend& VirtualUsb::Backend()
+{
+    static const TAVDll::UsbBackend table = {
+        [] { Current()->Init(); },
+        [] { return Current()->FindBusses(); },
+        [] { return Current()->FindDevices(); },
+        [] { return Current()->GetBusses(); },
+        [](struct usb_device* device) { return Current()->Open(device); },
+        [](usb_dev_handle* handle, int configuration) { return Current()->SetConfiguration(handle, configuration); },
+        [](usb_dev_handle* handle, int number) { return Current()->ClaimInterface(handle, number); },
+        [](usb_dev_handle* handle) { return Current()->Close(handle); },
+        [](usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
+            return Current()->BulkWrite(handle, endpoint, bytes, size, timeoutMs);
+        },
+        [](usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
+            return Current()->BulkRead(handle, endpoint, bytes, size, timeoutMs);
+        },
+    };
+    return table;
+}
+
+VirtualUsb::VirtualUsb()
+    : previousBus_(currentBus)
+{
+    currentBus = this;
+    previousBackend_ = TAVDll::InstallUsbBackend(&Backend());
+}
+
+VirtualUsb::~VirtualUsb()
+{
+    currentBus = previousBus_;
+    TAVDll::InstallUsbBackend(previousBackend_);
+}
+
+VirtualUsb* VirtualUsb::Current()
+{
+    return currentBus;
+}
+
+int VirtualUsb::AddBus()
+{
+    auto bus = std::make_unique<Bus>();
+    std::snprintf(bus->bus.dirname, sizeof bus->bus.dirname, "%03zu", busses_.size() + 1);
+    bus->bus.location = static_cast<uint32_t>(busses_.size() + 1);
+    busses_.push_back(std::move(bus));
+    return static_cast<int>(busses_.size() - 1);
+}
+
+VirtualDevice& VirtualUsb::AddDevice(int busIndex, uint16_t vendorId, uint16_t productId,
+                                     std::unique_ptr<UsbFunction> function)
+{
+    while (static_cast<int>(busses_.size()) <= busIndex)
+        AddBus();
+    Bus& bus = *busses_[static_cast<size_t>(busIndex)];
+    const auto deviceNumber = static_cast<uint8_t>(bus.devices.size() + 2); // 1 is the root hub
+    devices_.push_back(std::unique_ptr<VirtualDevice>(
+        new VirtualDevice(&bus.bus, vendorId, productId, deviceNumber, std::move(function))));
+    bus.devices.push_back(devices_.back().get());
+    return *devices_.back();
+}
+
+VirtualDevice& VirtualUsb::AddBoard(char modelLetter, std::vector<uint8_t> version, int busIndex)
+{
+    return AddDevice(busIndex, TAV_VENDOR_ID, TAV_PRODUCT_ID,
+                     std::make_unique<VirtualBoard>(modelLetter, std::move(version)));
+}
+
+VirtualDevice* VirtualUsb::Find(struct usb_device* device)
+{
+    for (auto& candidate : devices_) {
+        if (candidate->Device() == device)
+            return candidate.get();
+    }
+    return nullptr;
+}
+
+std::vector<Transfer> VirtualUsb::TransfersTo(int endpoint) const
+{
+    std::vector<Transfer> selected;
+    std::copy_if(transfers_.begin(), transfers_.end(), std::back_inserter(selected),
+                 [endpoint](const Transfer& transfer) { return transfer.endpoint == endpoint; });
+    return selected;
+}
+
+std::vector<_INSTRUCTION_INFO_> VirtualUsb::DeliveredRecords() const
+{
+    std::vector<_INSTRUCTION_INFO_> records;
+    for (const Transfer& transfer : transfers_) {
+        if (transfer.endpoint != TAV_ENDPOINT_OUT || transfer.result != PACKET_SIZE || transfer.length != PACKET_SIZE)
+            continue;
+        _INSTRUCTION_INFO_ record;
+        std::memcpy(&record, transfer.bytes.data(), sizeof record);
+        records.push_back(record);
+    }
+    return records;
+}
+
+size_t VirtualUsb::CountCalls(UsbCall call) const
+{
+    return static_cast<size_t>(std::count_if(calls_.begin(), calls_.end(),
+                                              [call](const CallRecord& record) { return record.call == call; }));
+}
+
+void VirtualUsb::ClearLog()
+{
+    calls_.clear();
+    transfers_.clear();
+}
+
+int VirtualUsb::OpenHandleCount() const
+{
+    return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
+                                          [](const std::unique_ptr<Handle>& handle) { return handle->open; }));
+}
+
+VirtualUsb::Handle* VirtualUsb::FromHandle(usb_dev_handle* handle)
+{
+    for (auto& candidate : handles_) {
+        if (reinterpret_cast<usb_dev_handle*>(candidate.get()) == handle)
+            return candidate.get();
+    }
+    return nullptr;
+}
+
+void VirtualUsb::Log(UsbCall call, struct usb_device* device, usb_dev_handle* handle, int argument, int result)
+{
+    if (logging_)
+        calls_.push_back({call, device, handle, argument, result});
+}
+
+void VirtualUsb::LogTransfer(VirtualDevice* device, int endpoint, const void* bytes, int length, int timeoutMs,
+                             int result)
+{
+    if (!logging_)
+        return;
+    Transfer transfer{device != nullptr ? device->Device() : nullptr, endpoint, length, timeoutMs, result, {}};
+    const int shown = endpoint & USB_ENDPOINT_IN ? std::max(result, 0) : length;
+    if (bytes != nullptr && shown > 0) {
+        const auto* first = static_cast<const uint8_t*>(bytes);
+        transfer.bytes.assign(first, first + shown);
+    }
+    transfers_.push_back(std::move(transfer));
+}
+
+// ---- VirtualUsb: the usb_* calls ----------------------------------------
+
+void VirtualUsb::Init()
+{
+    Log(UsbCall::Init, nullptr, nullptr, 0, 0);
+}
+
+int VirtualUsb::FindBusses()
+{
+    int changes = 0;
+    busList_ = nullptr;
+    usb_bus* previous = nullptr;
+    for (auto& bus : busses_) {
+        if (!bus->listed)
+            ++changes;
+        bus->listed = true;
+        bus->bus.prev = previous;
+        bus->bus.next = nullptr;
+        if (previous != nullptr)
+            previous->next = &bus->bus;
+        else
+            busList_ = &bus->bus;
+        previous = &bus->bus;
+    }
+    Log(UsbCall::FindBusses, nullptr, nullptr, 0, changes);
+    return changes;
+}
+
+int VirtualUsb::FindDevices()
+{
+    int changes = 0;
+    for (auto& bus : busses_) {
+        if (!bus->listed)
+            continue;
+        struct usb_device* listedBefore = bus->bus.devices;
+        bus->bus.devices = nullptr;
+        struct usb_device* previous = nullptr;
+        for (VirtualDevice* device : bus->devices) {
+            bool wasListed = false;
+            for (struct usb_device* walk = listedBefore; walk != nullptr; walk = walk->next)
+                wasListed = wasListed || walk == device->Device();
+            if (!device->Plugged()) {
+                changes += wasListed ? 1 : 0;
+                continue;
+            }
+            changes += wasListed ? 0 : 1;
+            struct usb_device* entry = device->Device();
+            entry->prev = previous;
+            entry->next = nullptr;
+            if (previous != nullptr)
+                previous->next = entry;
+            else
+                bus->bus.devices = entry;
+            previous = entry;
+        }
+    }
+    Log(UsbCall::FindDevices, nullptr, nullptr, 0, changes);
+    return changes;
+}
+
+usb_bus* VirtualUsb::GetBusses()
+{
+    Log(UsbCall::GetBusses, nullptr, nullptr, 0, 0);
+    return busList_;
+}
+
+usb_dev_handle* VirtualUsb::Open(struct usb_device* device)
+{
+    VirtualDevice* target = Find(device);
+    usb_dev_handle* result = nullptr;
+    if (target != nullptr && target->Plugged() && !target->failOpen_) {
+        handles_.push_back(std::make_unique<Handle>(Handle{target, true}));
+        result = reinterpret_cast<usb_dev_handle*>(handles_.back().get());
+    }
+    Log(UsbCall::Open, device, result, 0, result != nullptr ? 0 : -1);
+    return result;
+}
+
+int VirtualUsb::CheckHandle(Handle* handle, bool needsInterface)
+{
+    if (handle == nullptr || !handle->open)
+        return USB_ERROR_BAD_HANDLE;
+    if (!handle->device->Plugged())
+        return USB_ERROR_NO_DEVICE;
+    if (needsInterface && !handle->device->interfaceClaimed_)
+        return USB_ERROR_INVALID;
+    return 0;
+}
+
+int VirtualUsb::SetConfiguration(usb_dev_handle* handle, int configuration)
+{
+    Handle* entry = FromHandle(handle);
+    int result = CheckHandle(entry, false);
+    if (result == 0) {
+        if (entry->device->failSetConfiguration_ || configuration != 1)
+            result = USB_ERROR_INVALID;
+        else
+            entry->device->configuration_ = configuration;
+    }
+    Log(UsbCall::SetConfiguration, entry != nullptr ? entry->device->Device() : nullptr, handle, configuration, result);
+    return result;
+}
+
+int VirtualUsb::ClaimInterface(usb_dev_handle* handle, int interfaceNumber)
+{
+    Handle* entry = FromHandle(handle);
+    int result = CheckHandle(entry, false);
+    if (result == 0) {
+        VirtualDevice& device = *entry->device;
+        if (device.failClaim_ || interfaceNumber != 0 || device.configuration_ != 1)
+            result = USB_ERROR_INVALID;
+        else if (device.interfaceClaimed_)
+            result = -EBUSY; // still held by a handle that was never closed
+        else
+            device.interfaceClaimed_ = true;
+    }
+    Log(UsbCall::ClaimInterface, entry != nullptr ? entry->device->Device() : nullptr, handle, interfaceNumber,
+        result);
+    return result;
+}
+
+int VirtualUsb::Close(usb_dev_handle* handle)
+{
+    Handle* entry = FromHandle(handle);
+    int result = USB_ERROR_BAD_HANDLE;
+    if (entry != nullptr && entry->open) {
+        entry->open = false;
+        // Closing the usbfs file gives up every interface it claimed.
+        entry->device->interfaceClaimed_ = false;
+        result = 0;
+    }
+    Log(UsbCall::Close, entry != nullptr ? entry->device->Device() : nullptr, handle, 0, result);
+    return result;
+}
+
+int VirtualUsb::BulkWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs)
+{
+    Handle* entry = FromHandle(handle);
+    VirtualDevice* device = entry != nullptr ? entry->device : nullptr;
+    int result = CheckHandle(entry, true);
+    if (result == 0 && device != nullptr) {
+        const int number = ++device->writeCount_;
+        if (device->unplugAtWrite_ > 0 && number >= device->unplugAtWrite_)
+            device->Unplug();
+        if (!device->Plugged()) {
+            result = USB_ERROR_NO_DEVICE;
+        } else if (endpoint != TAV_ENDPOINT_OUT || size < 0 || (bytes == nullptr && size > 0)) {
+            result = USB_ERROR_INVALID;
+        } else {
+            int arrived = size;
+            if (const auto* fault = device->WriteFaultAt(number)) {
+                switch (fault->fault) {
+                case WriteFault::Error: result = USB_ERROR_IO; break;
+                case WriteFault::Timeout: result = USB_ERROR_TIMEOUT; break;
+                case WriteFault::Stall: arrived = 0; break;
+                case WriteFault::Short: arrived = std::min(std::max(fault->movedBytes, 0), size); break;
+                }
+            }
+            if (result == 0) {
+                result = arrived;
+                std::vector<uint8_t> reply;
+                if (arrived > 0 && device->function_ != nullptr)
+                    device->function_->OnBulkOut(reinterpret_cast<const uint8_t*>(bytes), static_cast<size_t>(arrived),
+                                                 &reply);
+                if (!reply.empty() && !device->dropReplies_)
+                    device->replies_.push_back(std::move(reply));
+            }
+        }
+    }
+    LogTransfer(device, endpoint, bytes, size, timeoutMs, result);
+    return result;
+}
+
+int VirtualUsb::BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs)
+{
+    Handle* entry = FromHandle(handle);
+    VirtualDevice* device = entry != nullptr ? entry->device : nullptr;
+    int result = CheckHandle(entry, true);
+    if (result == 0 && device != nullptr) {
+        const int number = ++device->readCount_;
+        const auto* fault = device->ReadFaultAt(number);
+        if (endpoint != TAV_ENDPOINT_IN || size < 0 || (bytes == nullptr && size > 0)) {
+            result = USB_ERROR_INVALID;
+        } else if (fault != nullptr && fault->fault == ReadFault::Error) {
+            result = USB_ERROR_IO;
+        } else if ((fault != nullptr && fault->fault == ReadFault::Timeout) || device->replies_.empty()) {
+            result = USB_ERROR_TIMEOUT;
+        } else {
+            std::vector<uint8_t> reply = std::move(device->replies_.front());
+            device->replies_.pop_front();
+            int deliver = std::min(static_cast<int>(reply.size()), size);
+            if (fault != nullptr && fault->fault == ReadFault::Short)
+                deliver = std::min(deliver, std::max(fault->movedBytes, 0));
+            if (deliver > 0)
+                std::memcpy(bytes, reply.data(), static_cast<size_t>(deliver));
+            result = deliver;
+        }
+    }
+    LogTransfer(device, endpoint, bytes, size, timeoutMs, result);
+    return result;
+}
+
+} // namespace tavsim

@@ -1,0 +1,240 @@
+/*
+ * virtual_usb.h - an in-memory USB bus that takes the place of libusb 0.1.
+ *
+ * Build a VirtualUsb, add busses and devices (each with a board behind it),
+ * and every usb_* call libtav makes lands here: logged in order, with every
+ * bulk transfer's endpoint, bytes, length and timeout. Faults are scripted per
+ * device in one line: device.FailWrite(7), device.UnplugAtWrite(20),
+ * device.FailRead(1, ReadFault::Timeout).
+ *
+ * Only one VirtualUsb is installed at a time; constructing one installs it,
+ * destroying it puts the previous backend back.
+ */
+#ifndef TAVSIM_VIRTUAL_USB_H
+#define TAVSIM_VIRTUAL_USB_H
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TAVLib.h"
+#include "TAVUsbBackend.h"
+
+namespace tavsim {
+
+using TAVDll::_INSTRUCTION_INFO_;
+
+// What sits behind a virtual device's bulk pipes.
+class UsbFunction {
+public:
+    virtual ~UsbFunction() = default;
+    // One OUT transfer as it arrived (possibly short). A reply left in *reply
+    // is queued on the IN endpoint.
+    virtual void OnBulkOut(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply) = 0;
+};
+
+// libusb 0.1 reports errors as negative errno values.
+constexpr int USB_ERROR_IO = -EIO;
+constexpr int USB_ERROR_TIMEOUT = -ETIMEDOUT;
+constexpr int USB_ERROR_NO_DEVICE = -ENODEV;
+constexpr int USB_ERROR_INVALID = -EINVAL;
+constexpr int USB_ERROR_BAD_HANDLE = -EBADF;
+
+constexpr uint16_t TAV_VENDOR_ID = 0x4C52;
+constexpr uint16_t TAV_PRODUCT_ID = 0x0101;
+constexpr int TAV_ENDPOINT_OUT = 0x02;
+constexpr int TAV_ENDPOINT_IN = 0x83;
+
+enum class UsbCall { Init, FindBusses, FindDevices, GetBusses, Open, SetConfiguration, ClaimInterface, Close, BulkWrite, BulkRead };
+
+const char* UsbCallName(UsbCall call);
+
+struct CallRecord {
+    UsbCall call;
+    struct usb_device* device;     // the device the call concerns, if any
+    usb_dev_handle* handle; // the handle it was made on (or returned, for Open)
+    int argument;           // configuration, interface, endpoint
+    int result;
+};
+
+struct Transfer {
+    struct usb_device* device;
+    int endpoint;
+    int length;                 // as asked
+    int timeoutMs;
+    int result;                 // bytes moved or a negative error
+    std::vector<uint8_t> bytes; // OUT: what the caller handed over; IN: what was delivered
+};
+
+enum class WriteFault {
+    Error,   // -EIO, nothing arrives
+    Stall,   // 0 bytes moved (how libusb 0.1 reports a stalled bulk write)
+    Short,   // only movedBytes arrive
+    Timeout  // -ETIMEDOUT, nothing arrives
+};
+
+enum class ReadFault {
+    Error,   // -EIO
+    Short,   // only movedBytes of the reply are delivered
+    Timeout  // -ETIMEDOUT
+};
+
+class VirtualUsb;
+
+class VirtualDevice {
+public:
+    VirtualDevice(const VirtualDevice&) = delete;
+    VirtualDevice& operator=(const VirtualDevice&) = delete;
+
+    struct usb_device* Device() { return &device_; }
+    UsbFunction* Function() { return function_.get(); }
+
+    // Fault injection. Writes and reads are counted per device from 1.
+    VirtualDevice& FailOpen(bool fail = true);
+    VirtualDevice& FailSetConfiguration(bool fail = true);
+    VirtualDevice& FailClaim(bool fail = true);
+    VirtualDevice& FailWrite(int writeNumber, WriteFault fault = WriteFault::Error, int movedBytes = 0);
+    VirtualDevice& FailRead(int readNumber, ReadFault fault = ReadFault::Timeout, int movedBytes = 0);
+    VirtualDevice& UnplugAtWrite(int writeNumber); // that write and everything after it fails
+    VirtualDevice& DropReplies(bool drop = true);  // the board never answers
+
+    void Unplug(); // gone at once; off the bus list at the next enumeration
+    void Plug();   // back (its write count starts again); listed at the next enumeration
+    bool Plugged() const { return plugged_; }
+
+    void QueueReply(const std::vector<uint8_t>& reply) { replies_.push_back(reply); }
+    size_t PendingReplies() const { return replies_.size(); }
+
+    // Starts the write and read numbering again from 1 (faults stay).
+    void ResetCounters()
+    {
+        writeCount_ = 0;
+        readCount_ = 0;
+    }
+    int WriteCount() const { return writeCount_; }
+    int ReadCount() const { return readCount_; }
+    int Configuration() const { return configuration_; }
+    bool InterfaceClaimed() const { return interfaceClaimed_; }
+
+private:
+    friend class VirtualUsb;
+    struct ScriptedWriteFault {
+        int number;
+        WriteFault fault;
+        int movedBytes;
+    };
+    struct ScriptedReadFault {
+        int number;
+        ReadFault fault;
+        int movedBytes;
+    };
+
+    VirtualDevice(usb_bus* bus, uint16_t vendorId, uint16_t productId, uint8_t deviceNumber,
+                  std::unique_ptr<UsbFunction> function);
+    const ScriptedWriteFault* WriteFaultAt(int number) const;
+    const ScriptedReadFault* ReadFaultAt(int number) const;
+
+    struct usb_device device_{};
+    usb_config_descriptor config_{};
+    usb_interface interface_{};
+    usb_interface_descriptor altsetting_{};
+    usb_endpoint_descriptor endpoints_[2]{};
+    std::unique_ptr<UsbFunction> function_;
+    std::deque<std::vector<uint8_t>> replies_;
+    std::vector<ScriptedWriteFault> writeFaults_;
+    std::vector<ScriptedReadFault> readFaults_;
+    bool failOpen_ = false;
+    bool failSetConfiguration_ = false;
+    bool failClaim_ = false;
+    bool dropReplies_ = false;
+    bool plugged_ = true;
+    int unplugAtWrite_ = 0;
+    int writeCount_ = 0;
+    int readCount_ = 0;
+    int configuration_ = 0;
+    bool interfaceClaimed_ = false;
+};
+
+class VirtualUsb {
+public:
+    VirtualUsb();
+    ~VirtualUsb();
+    VirtualUsb(const VirtualUsb&) = delete;
+    VirtualUsb& operator=(const VirtualUsb&) = delete;
+
+    // Busses are numbered from 0 in list order.
+    int AddBus();
+    // A device on bus busIndex (created with the busses before it if needed),
+    // appended to that bus's device list.
+    VirtualDevice& AddDevice(int busIndex, uint16_t vendorId, uint16_t productId,
+                             std::unique_ptr<UsbFunction> function);
+    // A TAV board (4C52:0101) of the given model and firmware version.
+    VirtualDevice& AddBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0}, int busIndex = 0);
+
+    VirtualDevice& DeviceAt(size_t index) { return *devices_.at(index); }
+    size_t DeviceCount() const { return devices_.size(); }
+    VirtualDevice* Find(struct usb_device* device);
+
+    // The log. Logging can be switched off for benchmarks.
+    const std::vector<CallRecord>& Calls() const { return calls_; }
+    const std::vector<Transfer>& Transfers() const { return transfers_; }
+    std::vector<Transfer> TransfersTo(int endpoint) const;
+    // Every OUT transfer to 0x02 that moved a whole 64-byte record, in order.
+    std::vector<_INSTRUCTION_INFO_> DeliveredRecords() const;
+    size_t CountCalls(UsbCall call) const;
+    void ClearLog();
+    void SetLogging(bool enabled) { logging_ = enabled; }
+
+    int OpenHandleCount() const;
+
+    // The backend table this bus installs (for harnesses that switch).
+    static const TAVDll::UsbBackend& Backend();
+
+private:
+    struct Handle {
+        VirtualDevice* device;
+        bool open;
+    };
+    struct Bus {
+        usb_bus bus{};
+        std::vector<VirtualDevice*> devices; // every device ever added, in list order
+        bool listed = false;
+    };
+
+    static VirtualUsb* Current();
+    Handle* FromHandle(usb_dev_handle* handle);
+    void Log(UsbCall call, struct usb_device* device, usb_dev_handle* handle, int argument, int result);
+    void LogTransfer(VirtualDevice* device, int endpoint, const void* bytes, int length, int timeoutMs,
+                     int result);
+
+    // The usb_* calls, for the backend table.
+    void Init();
+    int FindBusses();
+    int FindDevices();
+    usb_bus* GetBusses();
+    usb_dev_handle* Open(struct usb_device* device);
+    int SetConfiguration(usb_dev_handle* handle, int configuration);
+    int ClaimInterface(usb_dev_handle* handle, int interfaceNumber);
+    int Close(usb_dev_handle* handle);
+    int BulkWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs);
+    int BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs);
+    int CheckHandle(Handle* handle, bool needsInterface);
+
+    std::vector<std::unique_ptr<Bus>> busses_;
+    std::vector<std::unique_ptr<VirtualDevice>> devices_;
+    std::vector<std::unique_ptr<Handle>> handles_;
+    std::vector<CallRecord> calls_;
+    std::vector<Transfer> transfers_;
+    usb_bus* busList_ = nullptr;
+    bool logging_ = true;
+    const TAVDll::UsbBackend* previousBackend_ = nullptr;
+    VirtualUsb* previousBus_ = nullptr;
+};
+
+} // namespace tavsim
+
+#endif

@@ -1,0 +1,90 @@
+// Shared fixture: a fresh virtual USB bus and a library in its load state for
+// every test, plus expected records written straight from the wire layout.
+#ifndef TAV_TESTS_BOARD_FIXTURE_H
+#define TAV_TESTS_BOARD_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "TAVLib.h"
+#include "virtual_usb.h"
+
+using TAVDll::_INSTRUCTION_INFO_;
+
+namespace tavtest {
+
+// A 64-byte record as the wire layout tables describe it, independent of the
+// library's builders.
+struct Wire {
+    std::array<uint8_t, 64> bytes{};
+
+    Wire(uint8_t instructionClass, uint8_t operation)
+    {
+        bytes[0] = instructionClass;
+        bytes[1] = operation;
+    }
+    Wire& U8(size_t offset, uint8_t value)
+    {
+        bytes.at(offset) = value;
+        return *this;
+    }
+    Wire& U32(size_t offset, uint32_t value)
+    {
+        for (size_t k = 0; k < 4; ++k)
+            bytes.at(offset + k) = static_cast<uint8_t>(value >> (8 * k));
+        return *this;
+    }
+};
+
+// Records by meaning, at the offsets of the layout tables.
+Wire GpioInit(uint32_t port, uint32_t mask, uint8_t mode);
+Wire GpioSet(uint32_t port, uint32_t mask);
+Wire GpioReset(uint32_t port, uint32_t mask);
+Wire Remap(uint8_t state);
+Wire ClockGate(uint8_t operation, uint32_t mask, uint8_t state);
+Wire TimeBase(uint32_t timer, uint32_t prescaler);
+Wire OutputCompare(uint8_t unit, uint32_t timer, uint32_t pulse);
+Wire TimValue(uint8_t operation, uint32_t timer, uint32_t value);
+Wire BoardInit(uint32_t argument);
+Wire InfoRequest();
+
+std::array<uint8_t, 64> BytesOf(const _INSTRUCTION_INFO_& record);
+std::string Describe(const uint8_t* bytes);
+
+// Compares record lists one by one and names the first difference in words.
+::testing::AssertionResult SameRecords(const std::vector<_INSTRUCTION_INFO_>& actual,
+                                       const std::vector<Wire>& expected);
+
+// Resets the library's process-wide state to what it is at load.
+void ResetLibraryState();
+
+// Standard output / error of the library while fn runs.
+std::string CaptureStdout(const std::function<void()>& action);
+std::string CaptureStderr(const std::function<void()>& action);
+
+class BoardTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A board (model letter, version) on bus 0, then Initial() and Open();
+    // for any model other than 'T' also RequestBoardInfo(). The log is
+    // cleared and the device's write and read numbering restarted
+    // afterwards, so both cover only what the test does.
+    tavsim::VirtualDevice& OpenBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
+
+    std::vector<_INSTRUCTION_INFO_> Sent() const { return usb.DeliveredRecords(); }
+    size_t WriteCount() const { return usb.CountCalls(tavsim::UsbCall::BulkWrite); }
+
+    tavsim::VirtualUsb usb;
+};
+
+} // namespace tavtest
+
+#endif
