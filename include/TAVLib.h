@@ -111,6 +111,13 @@ static_assert(offsetof(_INSTRUCTION_INFO_, operation) == 1, "operation at offset
 static_assert(offsetof(_INSTRUCTION_INFO_, byteParam) == 2, "byte slots from offset 2");
 static_assert(offsetof(_INSTRUCTION_INFO_, wordParam) == 8, "word slots from offset 8");
 
+/* Pin identifiers: a bank selector in bits 31-28 and one bit per pin below it,
+ * e.g. PIN_BANK_4 | 0x5 names pins 0 and 2 of bank 4. Which microcontroller
+ * pin a board pin is depends on the board model (see GetType). */
+constexpr unsigned int PIN_BANK_4 = 0x40000000u;     /* pins 0-15 */
+constexpr unsigned int PIN_BANK_8 = 0x80000000u;     /* pins 0-16 */
+constexpr unsigned int PIN_BANK_FIELD = 0xF0000000u; /* isolates the selector */
+
 class TAV_API TAVLib {
 public:
     TAVLib() = delete;
@@ -170,6 +177,35 @@ public:
      * NUL-terminated. Writes nothing for a null buffer or a size <= 0. A
      * 16-byte buffer holds every version. Returns 0. */
     static int GetVersion(char* buffer, int size);
+
+    /* ---- Digital pins --------------------------------------------------- */
+
+    /* 1 when the identifier's bank selector is PIN_BANK_4 or PIN_BANK_8,
+     * else 0. The pin bits are not examined; no board is needed. */
+    static int VerifyPORT(unsigned int pins);
+
+    /* The pin operations send one GPIO record per named pin, in ascending bit
+     * order, through the pin map of the current board model. Results:
+     *   0  every named pin was sent (or the identifier names no pin);
+     *  32  VerifyPORT rejects the identifier (nothing sent, board or not);
+     *   2  no board is open (nothing sent);
+     *  64  a named pin has no mapping on this model: the lower pins were
+     *      sent, the higher ones are not looked at;
+     *   4  every pin was attempted but a record did not go out whole. */
+
+    /* Makes the pins push-pull outputs (50 MHz). */
+    static int Pin_DirOutput(unsigned int pins);
+    /* Makes the pins floating inputs. */
+    static int Pin_DirInput(unsigned int pins);
+    /* Makes the pins floating inputs, as the safe state does; an unmapped pin
+     * also writes the debug line "add failed". */
+    static int Pin_Floating(unsigned int pins);
+    /* Drives the pins high. */
+    static int Pin_Set(unsigned int pins);
+    /* Drives the pins low. */
+    static int Pin_Reset(unsigned int pins);
+    /* Drives the pins high when value is 1, low for any other value. */
+    static int Pin_Write(unsigned int pins, int value);
 };
 
 } // namespace TAVDll

@@ -472,6 +472,7 @@ int VirtualUsb::BulkWrite(usb_dev_handle* handle, int endpoint, const char* byte
             }
         }
     }
+    Log(UsbCall::BulkWrite, device != nullptr ? device->Device() : nullptr, handle, endpoint, result);
     LogTransfer(device, endpoint, bytes, size, timeoutMs, result);
     return result;
 }
@@ -501,6 +502,7 @@ int VirtualUsb::BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int 
             result = deliver;
         }
     }
+    Log(UsbCall::BulkRead, device != nullptr ? device->Device() : nullptr, handle, endpoint, result);
     LogTransfer(device, endpoint, bytes, size, timeoutMs, result);
     return result;
 }

@@ -1,0 +1,100 @@
+// The board's pin map as data: which microcontroller pin each pin identifier
+// reaches on each board model. One column per mapped model; a new model is one
+// more column here and one more entry in PIN_MAP_MODELS.
+#ifndef TAV_PINS_PIN_MAP_TABLE_H
+#define TAV_PINS_PIN_MAP_TABLE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "TAVLib.h"
+
+namespace TAVDll::detail {
+
+enum PortIndex : uint8_t { PORT_A = 0, PORT_B = 1, PORT_C = 2 };
+
+struct McuPin {
+    uint8_t port; // PORT_A..PORT_C
+    uint8_t pin;  // 0..15
+};
+
+constexpr size_t PIN_MAP_MODEL_COUNT = 2;
+constexpr BoardType PIN_MAP_MODELS[PIN_MAP_MODEL_COUNT] = {BOARD_T, BOARD_S};
+
+constexpr size_t BANK_4_PIN_COUNT = 16;
+constexpr size_t BANK_8_PIN_COUNT = 17;
+constexpr size_t PIN_MAP_ROWS = BANK_4_PIN_COUNT + BANK_8_PIN_COUNT;
+
+struct PinMapRow {
+    uint32_t pinId;
+    McuPin byModel[PIN_MAP_MODEL_COUNT];
+};
+
+// Rows 0-15: PIN_BANK_4 bits 0-15; rows 16-32: PIN_BANK_8 bits 0-16.
+constexpr PinMapRow PIN_MAP[PIN_MAP_ROWS] = {
+    //  identifier     BOARD_T          BOARD_S
+    {0x40000001u, {{PORT_B, 0}, {PORT_A, 13}}},
+    {0x40000002u, {{PORT_B, 1}, {PORT_A, 14}}},
+    {0x40000004u, {{PORT_B, 2}, {PORT_A, 15}}},
+    {0x40000008u, {{PORT_B, 3}, {PORT_B, 3}}},
+    {0x40000010u, {{PORT_B, 4}, {PORT_B, 4}}},
+    {0x40000020u, {{PORT_B, 5}, {PORT_B, 5}}},
+    {0x40000040u, {{PORT_B, 6}, {PORT_B, 6}}},
+    {0x40000080u, {{PORT_B, 7}, {PORT_B, 7}}},
+    {0x40000100u, {{PORT_B, 8}, {PORT_B, 8}}},
+    {0x40000200u, {{PORT_B, 9}, {PORT_B, 9}}},
+    {0x40000400u, {{PORT_B, 10}, {PORT_C, 13}}},
+    {0x40000800u, {{PORT_B, 11}, {PORT_C, 14}}},
+    {0x40001000u, {{PORT_B, 12}, {PORT_C, 15}}},
+    {0x40002000u, {{PORT_B, 13}, {PORT_A, 0}}},
+    {0x40004000u, {{PORT_B, 14}, {PORT_A, 1}}},
+    {0x40008000u, {{PORT_B, 15}, {PORT_A, 2}}},
+    {0x80000001u, {{PORT_A, 0}, {PORT_A, 10}}},
+    {0x80000002u, {{PORT_A, 1}, {PORT_A, 9}}},
+    {0x80000004u, {{PORT_A, 2}, {PORT_A, 8}}},
+    {0x80000008u, {{PORT_A, 3}, {PORT_B, 15}}},
+    {0x80000010u, {{PORT_A, 4}, {PORT_B, 14}}},
+    {0x80000020u, {{PORT_A, 5}, {PORT_B, 13}}},
+    {0x80000040u, {{PORT_A, 6}, {PORT_B, 12}}},
+    {0x80000080u, {{PORT_A, 7}, {PORT_B, 11}}},
+    {0x80000100u, {{PORT_A, 8}, {PORT_B, 10}}},
+    {0x80000200u, {{PORT_A, 9}, {PORT_B, 2}}},
+    {0x80000400u, {{PORT_A, 10}, {PORT_B, 1}}},
+    {0x80000800u, {{PORT_C, 13}, {PORT_B, 0}}},
+    {0x80001000u, {{PORT_C, 14}, {PORT_A, 7}}},
+    {0x80002000u, {{PORT_A, 13}, {PORT_A, 6}}},
+    {0x80004000u, {{PORT_A, 14}, {PORT_A, 5}}},
+    {0x80008000u, {{PORT_A, 15}, {PORT_A, 4}}},
+    {0x80010000u, {{PORT_C, 15}, {PORT_A, 3}}},
+};
+
+// The column of a board model, or -1 when the model has no pin map.
+constexpr int PinMapColumn(BoardType boardType)
+{
+    for (size_t column = 0; column < PIN_MAP_MODEL_COUNT; ++column) {
+        if (PIN_MAP_MODELS[column] == boardType)
+            return static_cast<int>(column);
+    }
+    return -1;
+}
+
+// The row of a single-pin identifier, or -1 when it names no board pin.
+constexpr int PinMapRowIndex(uint32_t pinId)
+{
+    const uint32_t bank = pinId & PIN_BANK_FIELD;
+    const uint32_t bits = pinId & ~PIN_BANK_FIELD;
+    if (bits == 0 || (bits & (bits - 1)) != 0)
+        return -1;
+    int bit = 0;
+    while ((bits >> bit) != 1u)
+        ++bit;
+    if (bank == PIN_BANK_4 && bit < static_cast<int>(BANK_4_PIN_COUNT))
+        return bit;
+    if (bank == PIN_BANK_8 && bit < static_cast<int>(BANK_8_PIN_COUNT))
+        return static_cast<int>(BANK_4_PIN_COUNT) + bit;
+    return -1;
+}
+
+} // namespace TAVDll::detail
+
+#endif
