@@ -52,6 +52,23 @@ enum BoardType {
     BOARD_OTHER = 3  /* any other letter */
 };
 
+/* PWM frequency selection: the timer's prescaler. Each step halves the PWM
+ * frequency (2000 Hz at PWM_FREQ_DIV1 on a 72 MHz timer clock). Any other
+ * value runs as PWM_FREQ_DIV1. */
+enum PWM_Frequency {
+    PWM_FREQ_DIV1 = 0,
+    PWM_FREQ_DIV2 = 1,
+    PWM_FREQ_DIV4 = 2,
+    PWM_FREQ_DIV8 = 3,
+    PWM_FREQ_DIV16 = 4,
+    PWM_FREQ_DIV32 = 5,
+    PWM_FREQ_DIV64 = 6,
+    PWM_FREQ_DIV128 = 7
+};
+
+/* Counter steps in one PWM period: a duty of PWM_FULL_SCALE is always on. */
+constexpr unsigned int PWM_FULL_SCALE = 36000u;
+
 /* Instruction classes (byte 0 of a record). Classes 26, 30 and 34 select the
  * GPIO, RCC and TIM drivers of the chip vendor's peripheral library. */
 enum InstructionClass {
@@ -206,6 +223,38 @@ public:
     static int Pin_Reset(unsigned int pins);
     /* Drives the pins high when value is 1, low for any other value. */
     static int Pin_Write(unsigned int pins, int value);
+
+    /* ---- PWM ------------------------------------------------------------ */
+
+    /* Three PWM groups, each one timer: A (TIM1) with channels 1-3 on PA10,
+     * PA9, PA8; B (TIM2) with channels 1-4 on PA0-PA3; C (TIM3) with channels
+     * 1-4 on PB1, PB0, PA7, PA6. A duty is a compare value in counter steps,
+     * 0..PWM_FULL_SCALE, sent unchanged (not checked, not scaled).
+     * Results: 0 when every record went out whole; 2 with no board open
+     * (nothing sent, max untouched); 4 when a record failed (the rest of the
+     * sequence is still attempted). */
+
+    /* Sets up and starts group A (14 records). The shorter forms set the
+     * missing duties to 0; every form sets up all three channels. max, when
+     * not null, receives PWM_FULL_SCALE. */
+    static int InitPWMA(PWM_Frequency frequency, unsigned int duty1);
+    static int InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2);
+    static int InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3);
+    static int InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                        unsigned int* max);
+    /* Sets up and starts group B or C (17 records each). */
+    static int InitPWMB(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                        unsigned int duty4, unsigned int* max);
+    static int InitPWMC(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                        unsigned int duty4, unsigned int* max);
+    /* Changes one channel's duty (one record). A channel the group does not
+     * have sends nothing and returns 0. */
+    static int UpdatePWMA(unsigned int channel, unsigned int duty);
+    static int UpdatePWMB(unsigned int channel, unsigned int duty);
+    static int UpdatePWMC(unsigned int channel, unsigned int duty);
+    /* Stops all three timers, gates their clocks off and makes the 11 PWM
+     * pins floating inputs (26 records). */
+    static int DisablePWM();
 };
 
 } // namespace TAVDll

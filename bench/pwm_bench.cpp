@@ -1,0 +1,123 @@
+// Cost of the PWM sequences and of a whole InitPWMB over the virtual bus,
+// with the heap allocations each operation makes (counted by replacing the
+// global operator new).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "TAVLib.h"
+#include "link/library_state.h"
+#include "pwm/pwm_sequences.h"
+#include "virtual_usb.h"
+
+namespace {
+std::atomic<long> allocationCount{0};
+}
+
+__attribute__((noinline)) void* operator new(std::size_t size)
+{
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+__attribute__((noinline)) void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+__attribute__((noinline)) void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+namespace {
+
+using namespace TAVDll::detail;
+
+void ReportAllocations(benchmark::State& state, long before)
+{
+    state.counters["allocs_per_op"] =
+        benchmark::Counter(static_cast<double>(allocationCount.load() - before), benchmark::Counter::kAvgIterations);
+}
+
+template <typename Fill>
+void RunSequence(benchmark::State& state, int capacity, Fill fill)
+{
+    const long before = allocationCount.load();
+    for (auto _ : state) {
+        InstructionBatch batch(capacity);
+        benchmark::DoNotOptimize(fill(batch));
+        benchmark::DoNotOptimize(batch.records[0]);
+    }
+    ReportAllocations(state, before);
+}
+
+void BM_AppendInitPWMA(benchmark::State& state)
+{
+    unsigned int max = 0;
+    RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        return AppendInitPWMA(batch, TAVDll::PWM_FREQ_DIV2, 1, 2, 3, &max);
+    });
+}
+
+void BM_AppendInitPWMB(benchmark::State& state)
+{
+    unsigned int max = 0;
+    RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        return AppendInitPWMB(batch, TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max);
+    });
+}
+
+void BM_AppendInitPWMC(benchmark::State& state)
+{
+    unsigned int max = 0;
+    RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        return AppendInitPWMC(batch, TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max);
+    });
+}
+
+void BM_AppendUpdatePWMC(benchmark::State& state)
+{
+    RunSequence(state, PWM_BATCH_CAPACITY,
+                [](InstructionBatch& batch) { return AppendUpdatePWMC(batch, 1, 1234); });
+}
+
+void BM_AppendDisablePWM(benchmark::State& state)
+{
+    RunSequence(state, PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { return AppendDisablePWM(batch); });
+}
+
+// The whole operation: device test, batch, 17 transfers through the USB seam
+// into the virtual bus (its log switched off, so only the library's own
+// allocations are counted).
+void BM_InitPWMBOverVirtualBus(benchmark::State& state)
+{
+    libraryState = LibraryState{};
+    tavsim::VirtualUsb usb;
+    usb.AddBoard();
+    TAVDll::TAVLib::Initial();
+    TAVDll::TAVLib::Open();
+    usb.SetLogging(false);
+    unsigned int max = 0;
+    const long before = allocationCount.load();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TAVDll::TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max));
+    ReportAllocations(state, before);
+    state.SetItemsProcessed(state.iterations() * 17);
+    libraryState = LibraryState{};
+}
+
+BENCHMARK(BM_AppendInitPWMA);
+BENCHMARK(BM_AppendInitPWMB);
+BENCHMARK(BM_AppendInitPWMC);
+BENCHMARK(BM_AppendUpdatePWMC);
+BENCHMARK(BM_AppendDisablePWM);
+BENCHMARK(BM_InitPWMBOverVirtualBus);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,77 @@
+// The PWM hardware as data: which timer and clock gate each group uses, the
+// prescaler of each frequency selection, and the pin and output-compare unit
+// behind each channel. Set-up, update and shutdown all read these tables.
+#ifndef TAV_PWM_PWM_TABLES_H
+#define TAV_PWM_PWM_TABLES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "TAVLib.h"
+
+namespace TAVDll::detail {
+
+constexpr uint32_t PWM_PERIOD = 35999; // 36000 counter steps per PWM period
+constexpr size_t PWM_GROUP_COUNT = 3;
+constexpr size_t PWM_FREQUENCY_COUNT = 8;
+
+struct PwmGroup {
+    uint32_t timerIndex;
+    uint8_t clockOperation; // RCC_OP_APB2_CLOCK or RCC_OP_APB1_CLOCK
+    uint32_t peripheralMask;
+};
+
+constexpr PwmGroup PWM_GROUPS[PWM_GROUP_COUNT] = {
+    {0, RCC_OP_APB2_CLOCK, 0x800}, // A: TIM1, RCC_APB2Periph_TIM1
+    {1, RCC_OP_APB1_CLOCK, 0x1},   // B: TIM2, RCC_APB1Periph_TIM2
+    {2, RCC_OP_APB1_CLOCK, 0x2},   // C: TIM3, RCC_APB1Periph_TIM3
+};
+
+// Prescaler by PWM_Frequency; the timer counts at its clock / (prescaler + 1).
+constexpr uint32_t PWM_PRESCALERS[PWM_FREQUENCY_COUNT] = {0, 1, 3, 7, 15, 31, 63, 127};
+
+struct PwmChannel {
+    uint32_t timerIndex;
+    uint32_t channel;  // as the application numbers it
+    uint32_t portIndex;
+    uint32_t pinMask;
+    uint8_t unit;      // the timer's output-compare unit 1..4
+};
+
+// In channel order; groups A and C count from the highest unit down.
+constexpr PwmChannel PWM_CHANNEL_MAP[] = {
+    {0, 1, 0, 0x0400, 3}, // A1: PA10, TIM1_CH3
+    {0, 2, 0, 0x0200, 2}, // A2: PA9,  TIM1_CH2
+    {0, 3, 0, 0x0100, 1}, // A3: PA8,  TIM1_CH1
+    {1, 1, 0, 0x0001, 1}, // B1: PA0,  TIM2_CH1
+    {1, 2, 0, 0x0002, 2}, // B2: PA1,  TIM2_CH2
+    {1, 3, 0, 0x0004, 3}, // B3: PA2,  TIM2_CH3
+    {1, 4, 0, 0x0008, 4}, // B4: PA3,  TIM2_CH4
+    {2, 1, 1, 0x0002, 4}, // C1: PB1,  TIM3_CH4
+    {2, 2, 1, 0x0001, 3}, // C2: PB0,  TIM3_CH3
+    {2, 3, 0, 0x0080, 2}, // C3: PA7,  TIM3_CH2
+    {2, 4, 0, 0x0040, 1}, // C4: PA6,  TIM3_CH1
+};
+
+constexpr size_t PWM_CHANNEL_COUNT = sizeof PWM_CHANNEL_MAP / sizeof PWM_CHANNEL_MAP[0];
+
+// The entry of (timer, channel), or null when the group has no such channel.
+constexpr const PwmChannel* FindPwmChannel(uint32_t timerIndex, uint32_t channel)
+{
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP) {
+        if (entry.timerIndex == timerIndex && entry.channel == channel)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// Any selection outside the table (compared unsigned) runs undivided.
+constexpr uint32_t PrescalerFor(PWM_Frequency frequency)
+{
+    const auto index = static_cast<uint32_t>(frequency);
+    return index < PWM_FREQUENCY_COUNT ? PWM_PRESCALERS[index] : 0;
+}
+
+} // namespace TAVDll::detail
+
+#endif
