@@ -38,6 +38,6 @@ int main(int argc, char** argv)
     char version[16];
     TAVLib::GetVersion(version, sizeof version);
     std::printf("board model %s, firmware %s\n", ModelName(TAVLib::GetType()), version);
-    // CLOSE_PLACEHOLDER
+    TAVLib::Close();
     return 0;
 }

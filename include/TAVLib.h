@@ -255,6 +255,29 @@ public:
     /* Stops all three timers, gates their clocks off and makes the 11 PWM
      * pins floating inputs (26 records). */
     static int DisablePWM();
+
+    /* ---- Board control -------------------------------------------------- */
+
+    /* Brings an opened board to a known state and starts it: releases the
+     * debug-port pins (PA13-PA15, PB3, PB4) for use as ordinary pins, sends
+     * DisableAll's records, then the start-up record carrying startupValue.
+     * 61 records on models T and S. Returns 0; 4 with no board open (nothing
+     * sent) or when a record did not go out whole (all are attempted). */
+    static int InitTav(unsigned int startupValue);
+    /* The safe state: stops all PWM (DisablePWM), then makes every mapped pin
+     * a floating input, bank 8 then bank 4 (59 records on models T and S, the
+     * 26 PWM records only on models without a pin map). Returns 0; 2 with no
+     * board open; 4 when a record did not go out whole. */
+    static int DisableAll();
+    /* Undoes the debug-port remap, sends DisableAll's records and releases
+     * the board. The board model and version stay readable. Always 0, with or
+     * without a board. */
+    static short Close();
+    /* No effect on the board; always 0. */
+    static int WaitStandby();
+    /* No effect on the board; 0, or 2 with no board open. */
+    static int EnableADC();
+    static int DisableADC();
 };
 
 } // namespace TAVDll

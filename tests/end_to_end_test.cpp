@@ -1,0 +1,74 @@
+// Typical applications, written against the public header only, on the
+// virtual bus.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "TAVLib.h"
+#include "board_fixture.h"
+#include "virtual_usb.h"
+
+using TAVDll::TAVLib;
+
+namespace {
+
+class EndToEnd : public tavtest::BoardTest {};
+
+// The shape of most applications: open, bring up, identify, drive, close.
+int RunApplication(char* version, int versionSize)
+{
+    TAVLib::Initial();
+    if (TAVLib::Open() == nullptr)
+        return 100;
+    if (TAVLib::InitTav(0) != TAVDll::RESULT_OK)
+        return 101;
+    if (TAVLib::RequestBoardInfo() != TAVDll::RESULT_OK)
+        return 102;
+    TAVLib::GetVersion(version, versionSize);
+    if (TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_4 | 0x30) != 0 || TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x10) != 0
+        || TAVLib::Pin_Reset(TAVDll::PIN_BANK_4 | 0x20) != 0)
+        return 103;
+    unsigned int max = 0;
+    if (TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 0, 9000, 18000, 27000, &max) != 0 || max != 36000)
+        return 104;
+    if (TAVLib::UpdatePWMB(1, max / 2) != 0)
+        return 105;
+    TAVLib::Close();
+    return 0;
+}
+
+TEST_F(EndToEnd, OpenBringUpDriveAndClose)
+{
+    usb.AddBoard('S', {3, 1, 4, 1});
+    char version[16] = {};
+    EXPECT_EQ(RunApplication(version, sizeof version), 0);
+    EXPECT_STREQ(version, "3.1.4.1");
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_S);
+    // 61 + request + 2 pin dirs + set + reset + 17 + 1 + 60 from Close.
+    EXPECT_EQ(usb.DeliveredRecords().size(), 61u + 1 + 2 + 1 + 1 + 17 + 1 + 60);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+}
+
+TEST_F(EndToEnd, UnpluggedHalfWayThenPluggedBackIn)
+{
+    tavsim::VirtualDevice& board = usb.AddBoard('T', {1, 0, 0, 0});
+    board.UnplugAtWrite(70);
+    char version[16] = {};
+    // The pins go out around write 63: the PWM set-up fails part-way.
+    EXPECT_EQ(RunApplication(version, sizeof version), 104);
+    EXPECT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 1), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(TAVLib::RequestBoardInfo(), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(TAVLib::Close(), 0);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+
+    // While it is away nothing can be opened; back in, the whole application runs again.
+    TAVLib::Initial();
+    EXPECT_EQ(TAVLib::Open(), nullptr);
+    board.Plug();
+    usb.ClearLog();
+    EXPECT_EQ(RunApplication(version, sizeof version), 0);
+    EXPECT_STREQ(version, "1.0.0.0");
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+}
+
+} // namespace
