@@ -1,8 +1,17 @@
 /*
- * virtual_board.h - the TAV board as seen from its USB pipes.
+ * virtual_board.h - a software model of the TAV board behind the virtual bus.
  *
- * Receives every OUT transfer the way the board's firmware does and answers
+ * The board executes every record it receives as its STM32F10x-class
+ * microcontroller would under the vendor's Standard Peripheral Library: GPIO
+ * ports A-C (mode, speed, output register, the serial-wire/JTAG debug pins),
+ * the RCC gates of TIM1-TIM3, and the three timers (time base, four
+ * output-compare units, preloads, counter and main output enable). It answers
  * the board-information request with its model letter and firmware version.
+ * A record it cannot execute is counted and kept as rejected with the reason;
+ * it never changes the state.
+ *
+ * The board view says, for each of the 33 board pins and for the pins that no
+ * identifier reaches, what the pin does now.
  */
 #ifndef TAVSIM_VIRTUAL_BOARD_H
 #define TAVSIM_VIRTUAL_BOARD_H
@@ -11,29 +20,148 @@
 #include <string>
 #include <vector>
 
+#include "record_decoder.h"
 #include "virtual_usb.h"
 
 namespace tavsim {
+
+constexpr int PORT_COUNT = 3;
+constexpr int PINS_PER_PORT = 16;
+constexpr int TIMER_COUNT = 3;
+constexpr double TIMER_CLOCK_HZ = 72e6; // the usual timer clock of this board class
+
+struct GpioPinState {
+    uint8_t mode = 0x04; // vendor mode code; floating input after reset
+    uint8_t speed = 0;   // 0 until an output mode set one
+};
+
+struct GpioPortState {
+    GpioPinState pins[PINS_PER_PORT];
+    uint16_t outputData = 0; // ODR
+};
+
+// Which debug pins the serial-wire/JTAG port still holds.
+enum class DebugPort { FullSwj, NoJtrst, JtagDisabled, Disabled };
+
+struct OutputCompareState {
+    uint32_t mode = 0;          // TIM_OCMode_*
+    bool outputEnabled = false; // CCxE
+    bool complementaryEnabled = false;
+    uint32_t pulse = 0;         // CCRx
+    bool activeLow = false;
+    bool preload = false;       // OCxPE
+};
+
+struct TimerState {
+    bool clockEnabled = false; // RCC gate
+    uint32_t prescaler = 0;
+    uint32_t counterMode = 0;
+    uint32_t period = 0xFFFF; // ARR reset value
+    uint32_t clockDivision = 0;
+    uint32_t repetitionCounter = 0;
+    bool arrPreload = false;
+    bool counterEnabled = false;
+    bool mainOutputEnabled = false; // BDTR.MOE, only TIM1 has it
+    OutputCompareState outputCompare[4];
+};
+
+struct BoardState {
+    GpioPortState ports[PORT_COUNT];
+    DebugPort debugPort = DebugPort::FullSwj;
+    uint32_t apb2Enabled = 0;
+    uint32_t apb1Enabled = 0;
+    TimerState timers[TIMER_COUNT];
+    int startCount = 0;
+    uint32_t startArgument = 0;
+    int infoRequests = 0;
+};
+
+struct RejectedRecord {
+    DecodedRecord record;
+    std::string reason;
+};
+
+enum class PinFunction {
+    DebugPort,     // held by the serial-wire/JTAG port
+    AnalogInput,
+    FloatingInput,
+    PullDownInput,
+    PullUpInput,
+    OutputHigh,
+    OutputLow,
+    Pwm,
+    NotDriven      // alternate function, but nothing drives it (see reason)
+};
+
+struct PinStatus {
+    PinFunction function = PinFunction::FloatingInput;
+    bool openDrain = false;
+    int timer = 0;   // 1..3 (TIM1..TIM3) for PWM and timer reasons
+    int channel = 0; // timer channel 1..4
+    double frequencyHz = 0;
+    uint32_t dutyCounts = 0;   // compare value
+    uint32_t periodCounts = 0; // ARR + 1
+    double dutyPercent = 0;    // share of the period the pin is high
+    std::string reason;
+
+    std::string Describe() const;
+};
+
+struct BoardPinRow {
+    uint32_t pinId;    // e.g. 0x40000001
+    std::string name;  // e.g. "P4.0"
+    bool mapped;       // false on models without a pin map
+    int port;          // 0..2 when mapped
+    int pin;           // 0..15 when mapped
+    PinStatus status;
+};
 
 class VirtualBoard : public UsbFunction {
 public:
     explicit VirtualBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
 
     void OnBulkOut(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply) override;
+    // Executes one record as the firmware would (no USB involved).
+    void Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply = nullptr);
 
     char ModelLetter() const { return modelLetter_; }
     void SetModelLetter(char letter) { modelLetter_ = letter; }
     const std::vector<uint8_t>& Version() const { return version_; }
-    void SetVersion(std::vector<uint8_t> version) { version_ = std::move(version); }
+    void SetVersion(std::vector<uint8_t> version);
 
-    // Every whole record received, in order.
+    const BoardState& State() const { return state_; }
+    // Every whole record received, in order (accepted or not).
     const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
+    const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
+    void SetKeepReceived(bool keep) { keepReceived_ = keep; }
+    void Reset(); // power cycle: everything back to the reset state
+
+    // What a microcontroller pin (port 0..2, pin 0..15) does now.
+    PinStatus McuPin(int port, int pin) const;
+    // What the board pin with this single-pin identifier does now; a pin
+    // without mapping on this model reports NotDriven.
+    PinStatus Pin(uint32_t pinId) const;
+    // The 33 board pins in identifier order (bank 4, then bank 8).
+    std::vector<BoardPinRow> View() const;
+    // The board view as text, including the pins no identifier reaches.
+    std::string RenderView() const;
 
 private:
+    bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
+    bool DebugHolds(int port, int pin) const;
+
     char modelLetter_;
     std::vector<uint8_t> version_;
+    BoardState state_;
     std::vector<_INSTRUCTION_INFO_> received_;
+    std::vector<RejectedRecord> rejected_;
+    bool keepReceived_ = true;
 };
+
+// "P4.0" for 0x40000001, "P8.16" for 0x80010000; empty for anything else.
+std::string BoardPinName(uint32_t pinId);
+// "PA0".."PC15".
+std::string McuPinName(int port, int pin);
 
 } // namespace tavsim
 

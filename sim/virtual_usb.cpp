@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "virtual_board.h"
 
@@ -77,6 +78,14 @@ VirtualDevice::VirtualDevice(usb_bus* bus, uint16_t vendorId, uint16_t productId
     device_.descriptor.bcdDevice = 0x0100;
     device_.descriptor.bNumConfigurations = 1;
     device_.config = &config_;
+}
+
+VirtualBoard& VirtualDevice::Board()
+{
+    auto* board = dynamic_cast<VirtualBoard*>(function_.get());
+    if (board == nullptr)
+        throw std::logic_error("this virtual device has no board model behind it");
+    return *board;
 }
 
 VirtualDevice& VirtualDevice::FailOpen(bool fail)

@@ -84,6 +84,7 @@ enum class ReadFault {
 };
 
 class VirtualUsb;
+class VirtualBoard;
 
 class VirtualDevice {
 public:
@@ -92,6 +93,9 @@ public:
 
     struct usb_device* Device() { return &device_; }
     UsbFunction* Function() { return function_.get(); }
+    // The board model behind a device added with AddBoard (throws
+    // std::logic_error for any other device).
+    VirtualBoard& Board();
 
     // Fault injection. Writes and reads are counted per device from 1.
     VirtualDevice& FailOpen(bool fail = true);

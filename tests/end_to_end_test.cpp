@@ -6,6 +6,7 @@
 
 #include "TAVLib.h"
 #include "board_fixture.h"
+#include "virtual_board.h"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -39,9 +40,19 @@ int RunApplication(char* version, int versionSize)
 
 TEST_F(EndToEnd, OpenBringUpDriveAndClose)
 {
-    usb.AddBoard('S', {3, 1, 4, 1});
+    tavsim::VirtualBoard& board = usb.AddBoard('S', {3, 1, 4, 1}).Board();
     char version[16] = {};
     EXPECT_EQ(RunApplication(version, sizeof version), 0);
+    // Closed into the safe state: nothing driven, debug port back, timers off.
+    for (const tavsim::BoardPinRow& row : board.View()) {
+        const tavsim::PinFunction function = row.status.function;
+        EXPECT_TRUE(function == tavsim::PinFunction::FloatingInput || function == tavsim::PinFunction::DebugPort)
+            << row.name << ": " << row.status.Describe();
+    }
+    EXPECT_EQ(board.State().debugPort, tavsim::DebugPort::FullSwj);
+    EXPECT_EQ(board.State().apb1Enabled | board.State().apb2Enabled, 0u);
+    EXPECT_EQ(board.State().startCount, 1);
+    EXPECT_TRUE(board.Rejected().empty());
     EXPECT_STREQ(version, "3.1.4.1");
     EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_S);
     // 61 + request + 2 pin dirs + set + reset + 17 + 1 + 60 from Close.

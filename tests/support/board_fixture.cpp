@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "link/library_state.h"
+#include "record_decoder.h"
 #include "virtual_board.h"
 
 namespace tavtest {
@@ -69,6 +70,11 @@ std::array<uint8_t, 64> BytesOf(const _INSTRUCTION_INFO_& record)
 
 std::string Describe(const uint8_t* bytes)
 {
+    return tavsim::DescribeRecord(tavsim::DecodeRecord(bytes, 64)) + "\n            " + Hex(bytes);
+}
+
+std::string Hex(const uint8_t* bytes)
+{
     std::string text;
     char part[4];
     for (size_t k = 0; k < 64; ++k) {
@@ -92,8 +98,12 @@ std::string Describe(const uint8_t* bytes)
                    << "\n  expected: " << Describe(expected[index].bytes.data());
         }
     }
-    if (actual.size() != expected.size())
-        return ::testing::AssertionFailure() << actual.size() << " records sent, " << expected.size() << " expected";
+    if (actual.size() > expected.size())
+        return ::testing::AssertionFailure() << actual.size() << " records sent, " << expected.size()
+                                             << " expected; first extra: " << Describe(BytesOf(actual[common]).data());
+    if (actual.size() < expected.size())
+        return ::testing::AssertionFailure() << actual.size() << " records sent, " << expected.size()
+                                             << " expected; first missing: " << Describe(expected[common].bytes.data());
     return ::testing::AssertionSuccess();
 }
 

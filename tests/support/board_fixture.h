@@ -55,7 +55,9 @@ Wire BoardInit(uint32_t argument);
 Wire InfoRequest();
 
 std::array<uint8_t, 64> BytesOf(const _INSTRUCTION_INFO_& record);
+// A record in words (decoded) with its bytes below.
 std::string Describe(const uint8_t* bytes);
+std::string Hex(const uint8_t* bytes);
 
 // Compares record lists one by one and names the first difference in words.
 ::testing::AssertionResult SameRecords(const std::vector<_INSTRUCTION_INFO_>& actual,

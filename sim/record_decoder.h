@@ -1,0 +1,95 @@
+/*
+ * record_decoder.h - reads a 64-byte record the way the board's firmware
+ * dispatches it: class, then operation, then the vendor function's arguments.
+ * The board model executes decoded records; tools and tests print them.
+ */
+#ifndef TAVSIM_RECORD_DECODER_H
+#define TAVSIM_RECORD_DECODER_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "TAVLib.h"
+
+namespace tavsim {
+
+enum class RecordKind {
+    BoardStart,       // class 1
+    BoardInfoRequest, // class 2, operation 1
+    GpioInit,
+    GpioSetBits,
+    GpioResetBits,
+    GpioPinRemap,
+    RccApb2Clock,
+    RccApb1Clock,
+    TimDeInit,
+    TimTimeBaseInit,
+    TimOcInit,
+    TimCmd,
+    TimCtrlPwmOutputs,
+    TimArrPreload,
+    TimOcPreload,
+    Unknown
+};
+
+struct TimeBaseFields {
+    uint32_t prescaler;
+    uint32_t counterMode;
+    uint32_t period;
+    uint32_t clockDivision;
+    uint32_t repetitionCounter;
+};
+
+struct OutputCompareFields {
+    uint32_t ocMode;
+    uint32_t outputState;
+    uint32_t outputNState;
+    uint32_t pulse;
+    uint32_t ocPolarity;
+    uint32_t ocNPolarity;
+    uint32_t ocIdleState;
+    uint32_t ocNIdleState;
+};
+
+struct DecodedRecord {
+    RecordKind kind = RecordKind::Unknown;
+    // Why the firmware would refuse it; empty when it is acceptable.
+    std::string problem;
+    uint8_t instructionClass = 0;
+    uint8_t operation = 0;
+    uint32_t index = 0;  // GPIO port or timer index
+    uint32_t mask = 0;   // pin mask, peripheral mask or remap code
+    uint32_t value = 0;  // state, preload code or start-up argument
+    uint8_t speed = 0;   // GPIO_Init
+    uint8_t mode = 0;    // GPIO_Init
+    uint8_t unit = 0;    // output-compare unit 1..4
+    TimeBaseFields timeBase{};
+    OutputCompareFields outputCompare{};
+    std::array<uint8_t, 64> bytes{};
+    size_t length = 0;
+};
+
+DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length);
+DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record);
+
+// One line naming the vendor function and its arguments by meaning, e.g.
+// "TIM_OC4Init(TIM3, PWM1, output enabled, pulse 100)". A record the
+// firmware would refuse ends with " -- rejected: <reason>"; an unknown one is
+// shown with its bytes.
+std::string DescribeRecord(const DecodedRecord& record);
+std::string DescribeRecord(const TAVDll::_INSTRUCTION_INFO_& record);
+
+// Vendor names of the constants, for the board view too.
+std::string GpioModeName(uint8_t mode);
+std::string GpioSpeedName(uint8_t speed);
+std::string OcModeName(uint32_t mode);
+std::string PortName(uint32_t port);  // "GPIOA"
+std::string TimerName(uint32_t timer); // "TIM1"
+std::string PinListText(uint32_t mask); // "pin 3", "pins 0,2"
+std::string HexBytes(const uint8_t* bytes, size_t length);
+
+} // namespace tavsim
+
+#endif
