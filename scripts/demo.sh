@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Builds tavlib and runs the main job: a board on the virtual bus when no
-# real board is attached.
+# Builds tavlib and runs the main job: tavctl runs examples/demo.tav on the
+# attached board, or on the virtual board (and shows its view) when none is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake -S . -B build >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tav-board-info
-build/tav-board-info "$@"
+cmake -S . -B build -DTAV_BUILD_TESTS=OFF -DTAV_BUILD_BENCH=OFF >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tavctl
+tavctl=build/tools/tavctl/tavctl
+
+if "$tavctl" info >/dev/null 2>&1; then
+    echo "== running examples/demo.tav on the attached board =="
+    exec "$tavctl" run examples/demo.tav
+fi
+echo "== no board attached: running examples/demo.tav on the virtual board =="
+exec "$tavctl" --sim run examples/demo.tav

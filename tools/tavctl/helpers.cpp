@@ -1,0 +1,199 @@
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+#include "pins/pin_map_table.h"
+#include "tool.h"
+
+namespace tavctl {
+
+namespace {
+
+using TAVDll::detail::BANK_4_PIN_COUNT;
+using TAVDll::detail::BANK_8_PIN_COUNT;
+
+std::string Trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+std::string Hex32(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+std::string PinName(uint32_t bank, int bit)
+{
+    return (bank == TAVDll::PIN_BANK_4 ? "P4." : "P8.") + std::to_string(bit);
+}
+
+int BankPinCount(uint32_t bank)
+{
+    return bank == TAVDll::PIN_BANK_4 ? static_cast<int>(BANK_4_PIN_COUNT) : static_cast<int>(BANK_8_PIN_COUNT);
+}
+
+// The microcontroller pin a single-pin identifier reaches on the current
+// model, or empty when it reaches none.
+std::string McuPinOf(uint32_t singlePin)
+{
+    const int column = TAVDll::detail::PinMapColumn(TAVDll::TAVLib::GetType());
+    const int row = TAVDll::detail::PinMapRowIndex(singlePin);
+    if (column < 0 || row < 0)
+        return "";
+    const TAVDll::detail::McuPin& target = TAVDll::detail::PIN_MAP[row].byModel[column];
+    return std::string("P") + static_cast<char>('A' + target.port) + std::to_string(target.pin);
+}
+
+} // namespace
+
+std::string BoardModelName(TAVDll::BoardType type)
+{
+    switch (type) {
+    case TAVDll::BOARD_T: return "T";
+    case TAVDll::BOARD_C: return "C";
+    case TAVDll::BOARD_S: return "S";
+    default: return "other";
+    }
+}
+
+void Check(int result, const std::string& what)
+{
+    switch (result) {
+    case TAVDll::RESULT_OK: return;
+    case TAVDll::RESULT_NOT_OPEN: throw ToolError(what + ": no board open");
+    case TAVDll::RESULT_IO_FAILED: throw ToolError(what + ": transfer failed: board unplugged?");
+    case TAVDll::RESULT_BAD_PIN: throw ToolError(what + ": not a pin identifier of bank 4 or 8");
+    default: throw ToolError(what + ": failed with result " + std::to_string(result));
+    }
+}
+
+uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high)
+{
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty() || trimmed[0] == '-' || trimmed[0] == '+')
+        throw ToolError(what + " '" + text + "' is not a number", EXIT_USAGE);
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(trimmed.c_str(), &end, 0);
+    if (errno != 0 || end == trimmed.c_str() || *end != '\0')
+        throw ToolError(what + " '" + text + "' is not a number", EXIT_USAGE);
+    if (value < low || value > high)
+        throw ToolError(what + " " + trimmed + " is out of range (" + std::to_string(low) + " to " +
+                            std::to_string(high) + ")",
+                        EXIT_USAGE);
+    return value;
+}
+
+std::vector<uint8_t> ParseHexBytes(const std::string& text)
+{
+    std::vector<uint8_t> bytes;
+    std::string digits;
+    for (char symbol : text) {
+        if (std::isxdigit(static_cast<unsigned char>(symbol))) {
+            digits += symbol;
+        } else if (symbol == ' ' || symbol == '\t' || symbol == '\n' || symbol == '\r' || symbol == ':'
+                   || symbol == ',') {
+            if (digits.size() % 2 != 0)
+                throw ToolError("malformed hex: '" + digits + "' is not a whole number of bytes", EXIT_USAGE);
+        } else {
+            throw ToolError(std::string("malformed hex: unexpected '") + symbol + "'", EXIT_USAGE);
+        }
+    }
+    if (digits.size() % 2 != 0)
+        throw ToolError("malformed hex: odd number of digits", EXIT_USAGE);
+    for (size_t index = 0; index < digits.size(); index += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(index, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::vector<uint32_t> ParsePins(const std::string& text)
+{
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty())
+        throw ToolError("no pins given", EXIT_USAGE);
+    if (std::isdigit(static_cast<unsigned char>(trimmed[0])))
+        return {static_cast<uint32_t>(ParseNumber(trimmed, "pin identifier", 0, 0xFFFFFFFFu))};
+
+    std::vector<uint32_t> identifiers; // one per bank, in order of first appearance
+    size_t start = 0;
+    while (start <= trimmed.size()) {
+        const size_t comma = trimmed.find(',', start);
+        const std::string item = Trim(trimmed.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? trimmed.size() + 1 : comma + 1;
+        const std::string usage = "use P4.0-P4.15, P8.0-P8.16, ranges like P4.0-3 or a raw identifier like 0x40000001";
+        if (item.size() < 4 || (item[0] != 'P' && item[0] != 'p') || item[2] != '.')
+            throw ToolError("unknown pin name '" + item + "': " + usage, EXIT_USAGE);
+        uint32_t bank = 0;
+        if (item[1] == '4')
+            bank = TAVDll::PIN_BANK_4;
+        else if (item[1] == '8')
+            bank = TAVDll::PIN_BANK_8;
+        else
+            throw ToolError("unknown pin bank in '" + item + "': banks are P4 (pins 0-15) and P8 (pins 0-16)",
+                            EXIT_USAGE);
+        const std::string numbers = item.substr(3);
+        const size_t dash = numbers.find('-');
+        const std::string firstText = numbers.substr(0, dash);
+        const std::string lastText = dash == std::string::npos ? firstText : numbers.substr(dash + 1);
+        for (const std::string& part : {firstText, lastText})
+            if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 3)
+                throw ToolError("unknown pin name '" + item + "': " + usage, EXIT_USAGE);
+        const int first = std::stoi(firstText);
+        const int last = std::stoi(lastText);
+        for (int bit : {first, last})
+            if (bit >= BankPinCount(bank))
+                throw ToolError("pin " + PinName(bank, bit) + " does not exist", EXIT_USAGE);
+        if (first > last)
+            throw ToolError("range " + item + " runs backwards", EXIT_USAGE);
+        uint32_t bits = 0;
+        for (int bit = first; bit <= last; ++bit)
+            bits |= 1u << bit;
+        bool merged = false;
+        for (uint32_t& identifier : identifiers) {
+            if ((identifier & TAVDll::PIN_BANK_FIELD) == bank) {
+                identifier |= bits;
+                merged = true;
+            }
+        }
+        if (!merged)
+            identifiers.push_back(bank | bits);
+    }
+    return identifiers;
+}
+
+std::string DescribePins(uint32_t pinId)
+{
+    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
+    if (bank != TAVDll::PIN_BANK_4 && bank != TAVDll::PIN_BANK_8)
+        return Hex32(pinId);
+    std::string text;
+    for (int bit = 0; bit < 28; ++bit) {
+        if ((pinId & (1u << bit)) == 0)
+            continue;
+        const std::string mcu = McuPinOf(bank | (1u << bit));
+        text += (text.empty() ? "" : ", ") + PinName(bank, bit) + (mcu.empty() ? "" : " (" + mcu + ")");
+    }
+    return text.empty() ? "no pin" : text;
+}
+
+std::string FirstUnmappedPin(uint32_t pinId)
+{
+    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
+    for (int bit = 0; bit < 28; ++bit) {
+        if ((pinId & (1u << bit)) == 0)
+            continue;
+        if (bit >= BankPinCount(bank))
+            return "pin " + PinName(bank, bit) + " does not exist";
+        if (McuPinOf(bank | (1u << bit)).empty())
+            return "pin " + PinName(bank, bit) + " has no mapping on board model " +
+                   BoardModelName(TAVDll::TAVLib::GetType());
+    }
+    return "a pin has no mapping on board model " + BoardModelName(TAVDll::TAVLib::GetType());
+}
+
+} // namespace tavctl
