@@ -1,0 +1,99 @@
+// An emulated USB bus for the real libusb 0.1 path: umockdev provides the
+// device files and the usbfs ioctls, and this process answers them with the
+// same board model that sits behind the virtual bus.
+#ifndef TAV_TESTS_EMULATED_USB_H
+#define TAV_TESTS_EMULATED_USB_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "virtual_board.h"
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+namespace tavtest {
+
+// One bulk URB as the board saw it.
+struct UrbRecord {
+    int endpoint;
+    int length;
+    int actualLength;
+    int status;
+    std::vector<uint8_t> bytes; // OUT: what arrived; IN: what was answered
+};
+
+class EmulatedBoard {
+public:
+    EmulatedBoard(int deviceNumber, char modelLetter, std::vector<uint8_t> version);
+
+    // Fault modes; transfers are counted from 1 over both endpoints.
+    void StallWrite(int transfer);               // the URB completes with -EPIPE, 0 bytes
+    void ShortWrite(int transfer, int bytes);    // only that many bytes arrive
+    void DropReplies(bool drop = true);          // IN URBs never complete
+    void UnplugFromTransfer(int transfer);       // that transfer and all later ones: -ENODEV
+    void Unplug();
+    void Plug();
+
+    // What the board saw. Safe to call while no libusb call is running.
+    tavsim::VirtualBoard& Board() { return board_; }
+    std::vector<UrbRecord> Urbs();
+    int Configuration();
+    std::vector<int> ClaimedInterfaces();
+    int OpenFiles(); // this process's open files on the device node
+    void ClearLog();
+
+    const std::string& DevicePath() const { return devicePath_; }
+    int DeviceNumber() const { return deviceNumber_; }
+
+private:
+    friend class EmulatedBus;
+    bool HandleIoctl(UMockdevIoctlClient* client);
+    bool Unplugged(int transfer) const;
+
+    std::mutex mutex_;
+    int deviceNumber_;
+    std::string devicePath_;
+    tavsim::VirtualBoard board_;
+    std::vector<std::vector<uint8_t>> replies_;
+    std::vector<UMockdevIoctlData*> completed_; // reapable, in order
+    std::vector<UMockdevIoctlData*> flying_;    // submitted, not complete
+    std::vector<UrbRecord> urbs_;
+    std::vector<int> claimed_;
+    int configuration_ = 0;
+    int transferCount_ = 0;
+    int stallAt_ = 0;
+    int shortAt_ = 0;
+    int shortBytes_ = 0;
+    int unplugFrom_ = 0;
+    bool unplugged_ = false;
+    bool dropReplies_ = false;
+    UMockdevIoctlBase* handler_ = nullptr;
+};
+
+class EmulatedBus {
+public:
+    EmulatedBus();
+    ~EmulatedBus();
+    EmulatedBus(const EmulatedBus&) = delete;
+    EmulatedBus& operator=(const EmulatedBus&) = delete;
+
+    // A TAV board at /dev/bus/usb/001/NNN. Add boards before Initial().
+    EmulatedBoard& AddBoard(int deviceNumber, char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
+
+private:
+    UMockdevTestbed* testbed_;
+    std::vector<std::unique_ptr<EmulatedBoard>> boards_;
+};
+
+// True when the process runs with umockdev's preload library.
+bool InMockEnvironment();
+
+} // namespace tavtest
+
+#endif

@@ -1,0 +1,250 @@
+// The library through Debian's libusb 0.1 and the kernel's usbfs interface,
+// emulated by umockdev: device files, descriptors and ioctls, with the board
+// model answering the URBs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "board_fixture.h"
+#include "emulated_usb.h"
+#include "link/library_state.h"
+#include "virtual_board.h"
+#include "virtual_usb.h"
+
+using TAVDll::TAVLib;
+using tavsim::PinFunction;
+using tavtest::EmulatedBoard;
+using tavtest::EmulatedBus;
+
+namespace {
+
+class Usbfs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!tavtest::InMockEnvironment())
+            GTEST_SKIP() << "needs umockdev's preload library (run under umockdev-wrapper)";
+        tavtest::ResetLibraryState();
+        bus = std::make_unique<EmulatedBus>();
+    }
+
+    void TearDown() override
+    {
+        TAVDll::detail::ReleaseDevice();
+        tavtest::ResetLibraryState();
+        bus.reset();
+    }
+
+    // Every OUT URB the board received whole, as records.
+    static std::vector<_INSTRUCTION_INFO_> Records(EmulatedBoard& board)
+    {
+        std::vector<_INSTRUCTION_INFO_> records;
+        for (const tavtest::UrbRecord& urb : board.Urbs()) {
+            if (urb.endpoint != 0x02 || urb.actualLength != 64)
+                continue;
+            _INSTRUCTION_INFO_ record;
+            std::memcpy(&record, urb.bytes.data(), sizeof record);
+            records.push_back(record);
+        }
+        return records;
+    }
+
+    std::unique_ptr<EmulatedBus> bus;
+};
+
+TEST_F(Usbfs, InitialAndOpenSetConfigurationOneAndClaimInterfaceZero)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_EQ(board.Configuration(), 1);
+    EXPECT_EQ(board.ClaimedInterfaces(), std::vector<int>{0});
+    EXPECT_TRUE(board.OpenFiles() == 1); // enumeration closed its own
+}
+
+TEST_F(Usbfs, InitTavArrivesWholeAndInOrder)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    ASSERT_EQ(TAVLib::InitTav(258), 0);
+    const auto urbs = board.Urbs();
+    ASSERT_EQ(urbs.size(), 61u);
+    for (const tavtest::UrbRecord& urb : urbs) {
+        EXPECT_EQ(urb.endpoint, 0x02);
+        EXPECT_EQ(urb.length, 64);
+        EXPECT_EQ(urb.actualLength, 64);
+    }
+    EXPECT_TRUE(board.Board().Rejected().empty());
+
+    // The same records, in the same order, as on the virtual bus.
+    const std::vector<_INSTRUCTION_INFO_> overUsbfs = Records(board);
+    TAVDll::detail::ReleaseDevice();
+    tavtest::ResetLibraryState();
+    std::vector<_INSTRUCTION_INFO_> overVirtualBus;
+    {
+        tavsim::VirtualUsb virtualBus;
+        virtualBus.AddBoard();
+        TAVLib::Initial();
+        TAVLib::Open();
+        virtualBus.ClearLog();
+        ASSERT_EQ(TAVLib::InitTav(258), 0);
+        overVirtualBus = virtualBus.DeliveredRecords();
+        TAVDll::detail::ReleaseDevice();
+    }
+    ASSERT_EQ(overUsbfs.size(), overVirtualBus.size());
+    for (size_t index = 0; index < overUsbfs.size(); ++index)
+        EXPECT_EQ(tavtest::BytesOf(overUsbfs[index]), tavtest::BytesOf(overVirtualBus[index])) << index;
+}
+
+TEST_F(Usbfs, BoardInformationRoundTrip)
+{
+    EmulatedBoard& board = bus->AddBoard(2, 'S', {1, 0, 2, 13});
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    ASSERT_EQ(TAVLib::RequestBoardInfo(), 0);
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_S);
+    char version[16];
+    TAVLib::GetVersion(version, sizeof version);
+    EXPECT_STREQ(version, "1.0.2.13");
+    const auto urbs = board.Urbs();
+    ASSERT_EQ(urbs.size(), 2u);
+    EXPECT_EQ(urbs[0].endpoint, 0x02);
+    EXPECT_EQ(urbs[1].endpoint, 0x83);
+    EXPECT_EQ(urbs[1].length, 64);
+}
+
+TEST_F(Usbfs, PinsAndPwmReachTheBoard)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    ASSERT_EQ(TAVLib::InitTav(0), 0);
+    ASSERT_EQ(TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_4 | 0x30), 0);
+    ASSERT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x10), 0);
+    unsigned int max = 0;
+    ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max), 0);
+    tavsim::VirtualBoard& model = board.Board();
+    EXPECT_EQ(model.McuPin(1, 4).function, PinFunction::OutputHigh);
+    EXPECT_EQ(model.McuPin(1, 5).function, PinFunction::OutputLow);
+    EXPECT_EQ(model.McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+}
+
+TEST_F(Usbfs, CloseUndoesTheRemapFloatsEverythingAndClosesTheFile)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    ASSERT_EQ(TAVLib::InitTav(0), 0);
+    ASSERT_EQ(TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_8 | 0x1), 0);
+    board.ClearLog();
+    EXPECT_EQ(TAVLib::Close(), 0);
+    const auto records = Records(board);
+    ASSERT_EQ(records.size(), 60u);
+    EXPECT_EQ(tavtest::BytesOf(records[0]), tavtest::Remap(0).bytes);
+    EXPECT_EQ(board.Board().State().debugPort, tavsim::DebugPort::FullSwj);
+    for (const tavsim::BoardPinRow& row : board.Board().View())
+        EXPECT_TRUE(row.status.function == PinFunction::FloatingInput || row.status.function == PinFunction::DebugPort)
+            << row.name;
+    EXPECT_EQ(board.OpenFiles(), 0);
+    EXPECT_EQ(TAVLib::Open(static_cast<struct usb_device*>(nullptr)), nullptr);
+}
+
+TEST_F(Usbfs, OfTwoBoardsWithTheSameIdentifiersTheFirstListedIsOpened)
+{
+    EmulatedBoard& first = bus->AddBoard(2, 'T', {1, 0, 0, 2});
+    EmulatedBoard& second = bus->AddBoard(3, 'T', {1, 0, 0, 3});
+    TAVLib::Initial();
+    usb_bus* busList = usb_get_busses();
+    ASSERT_NE(busList, nullptr);
+    ASSERT_NE(busList->devices, nullptr);
+    ASSERT_NE(busList->devices->next, nullptr);
+    const std::string firstListed = busList->devices->filename;
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EmulatedBoard& opened = firstListed == "002" ? first : second;
+    EmulatedBoard& other = firstListed == "002" ? second : first;
+    EXPECT_EQ(opened.ClaimedInterfaces(), std::vector<int>{0});
+    EXPECT_TRUE(other.ClaimedInterfaces().empty());
+    EXPECT_EQ(other.Configuration(), 0);
+}
+
+TEST_F(Usbfs, StalledWriteIsAFailedTransfer)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.StallWrite(2);
+    EXPECT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x7), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(board.Urbs().size(), 3u);
+    EXPECT_EQ(Records(board).size(), 2u);
+    unsigned long written = 99;
+    uint8_t data[64] = {};
+    board.StallWrite(4);
+    EXPECT_EQ(TAVLib::WritePipe(data, sizeof data, &written), TAVDll::RESULT_NOT_OPEN);
+    EXPECT_EQ(written, 0u);
+}
+
+TEST_F(Usbfs, ShortWriteIsAFailedTransfer)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.ShortWrite(1, 10);
+    unsigned int max = 0;
+    EXPECT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, &max), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(board.Urbs().size(), 14u);
+    ASSERT_EQ(board.Board().Rejected().size(), 1u);
+    EXPECT_EQ(board.Board().Rejected()[0].reason, "record of 10 bytes (a record is 64)");
+}
+
+TEST_F(Usbfs, DroppedReplyTimesOutAfterTheTransferTimeout)
+{
+    EmulatedBoard& board = bus->AddBoard(2, 'S');
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.DropReplies();
+    int result = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string out = tavtest::CaptureStdout([&] { result = TAVLib::RequestBoardInfo(); });
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(out, "error: bulk read failed\n");
+    // libusb waited for the 5000 ms the library passed it.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 4900);
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_T);
+
+    // The board still works afterwards.
+    board.DropReplies(false);
+    EXPECT_EQ(TAVLib::RequestBoardInfo(), 0);
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_S);
+}
+
+TEST_F(Usbfs, UnpluggedHalfWayThenPluggedBackIn)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.UnplugFromTransfer(10);
+    EXPECT_EQ(TAVLib::InitTav(0), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(Records(board).size(), 9u);
+    EXPECT_EQ(TAVLib::Close(), 0);
+    EXPECT_EQ(board.OpenFiles(), 0);
+
+    // Still unplugged: the board cannot be configured, so Open fails cleanly
+    // and closes what it opened.
+    board.Unplug();
+    TAVLib::Initial();
+    EXPECT_EQ(TAVLib::Open(), nullptr);
+    EXPECT_EQ(board.OpenFiles(), 0);
+
+    board.Plug();
+    board.ClearLog();
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVLib::InitTav(0), 0);
+    EXPECT_EQ(Records(board).size(), 61u);
+}
+
+} // namespace
