@@ -14,19 +14,7 @@ using tavtest::Wire;
 
 namespace {
 
-class BoardControl : public tavtest::BoardTest {
-protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        setenv("TAV_DEBUG", "1", 1);
-    }
-    void TearDown() override
-    {
-        unsetenv("TAV_DEBUG");
-        BoardTest::TearDown();
-    }
-};
+class BoardControl : public tavtest::DebugOutputTest {};
 
 // What the records of DisableAll are, by class: 26 PWM records, then pins.
 std::vector<Wire> PinFloatRecords(char model)

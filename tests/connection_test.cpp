@@ -9,19 +9,7 @@ using tavsim::UsbCall;
 
 namespace {
 
-class Connection : public tavtest::BoardTest {
-protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        setenv("TAV_DEBUG", "1", 1);
-    }
-    void TearDown() override
-    {
-        unsetenv("TAV_DEBUG");
-        BoardTest::TearDown();
-    }
-};
+class Connection : public tavtest::DebugOutputTest {};
 
 TEST_F(Connection, OpenFindsTheBoardConfiguresAndClaims)
 {

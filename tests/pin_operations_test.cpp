@@ -18,19 +18,7 @@ namespace {
 constexpr uint8_t kFloating = 0x04;
 constexpr uint8_t kOutput = 0x10;
 
-class PinOperations : public tavtest::BoardTest {
-protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        setenv("TAV_DEBUG", "1", 1);
-    }
-    void TearDown() override
-    {
-        unsetenv("TAV_DEBUG");
-        BoardTest::TearDown();
-    }
-};
+class PinOperations : public tavtest::DebugOutputTest {};
 
 struct NamedOperation {
     const char* name;

@@ -31,73 +31,63 @@ int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int d
     return InitPWMA(frequency, duty1, duty2, duty3, &fullScale);
 }
 
-int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
-                     unsigned int* max)
-{
-    if (!BoardOpen())
-        return RESULT_NOT_OPEN;
-    InstructionBatch batch(PWM_BATCH_CAPACITY);
-    AppendInitPWMA(batch, frequency, duty1, duty2, duty3, max);
-    return SubmitBatch(batch);
-}
-
-int TAVLib::InitPWMB(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
-                     unsigned int duty4, unsigned int* max)
-{
-    if (!BoardOpen())
-        return RESULT_NOT_OPEN;
-    InstructionBatch batch(PWM_BATCH_CAPACITY);
-    AppendInitPWMB(batch, frequency, duty1, duty2, duty3, duty4, max);
-    return SubmitBatch(batch);
-}
-
-int TAVLib::InitPWMC(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
-                     unsigned int duty4, unsigned int* max)
-{
-    if (!BoardOpen())
-        return RESULT_NOT_OPEN;
-    InstructionBatch batch(PWM_BATCH_CAPACITY);
-    AppendInitPWMC(batch, frequency, duty1, duty2, duty3, duty4, max);
-    return SubmitBatch(batch);
-}
-
 namespace {
 
-using UpdateSequence = int (*)(InstructionBatch&, uint32_t, uint32_t);
-
-int UpdateChannel(UpdateSequence sequence, unsigned int channel, unsigned int duty)
+// Every PWM operation: board test, one sequence into a fresh batch, submit.
+template <typename Sequence>
+int RunSequence(int capacity, Sequence appendSequence)
 {
     if (!BoardOpen())
         return RESULT_NOT_OPEN;
-    InstructionBatch batch(PWM_BATCH_CAPACITY);
-    sequence(batch, channel, duty);
+    InstructionBatch batch(capacity);
+    appendSequence(batch);
     return SubmitBatch(batch);
 }
 
 } // namespace
 
+int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int* max)
+{
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        AppendInitPWMA(batch, frequency, duty1, duty2, duty3, max);
+    });
+}
+
+int TAVLib::InitPWMB(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int duty4, unsigned int* max)
+{
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        AppendInitPWMB(batch, frequency, duty1, duty2, duty3, duty4, max);
+    });
+}
+
+int TAVLib::InitPWMC(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int duty4, unsigned int* max)
+{
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        AppendInitPWMC(batch, frequency, duty1, duty2, duty3, duty4, max);
+    });
+}
+
 int TAVLib::UpdatePWMA(unsigned int channel, unsigned int duty)
 {
-    return UpdateChannel(AppendUpdatePWMA, channel, duty);
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMA(batch, channel, duty); });
 }
 
 int TAVLib::UpdatePWMB(unsigned int channel, unsigned int duty)
 {
-    return UpdateChannel(AppendUpdatePWMB, channel, duty);
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMB(batch, channel, duty); });
 }
 
 int TAVLib::UpdatePWMC(unsigned int channel, unsigned int duty)
 {
-    return UpdateChannel(AppendUpdatePWMC, channel, duty);
+    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMC(batch, channel, duty); });
 }
 
 int TAVLib::DisablePWM()
 {
-    if (!BoardOpen())
-        return RESULT_NOT_OPEN;
-    InstructionBatch batch(PWM_DISABLE_BATCH_CAPACITY);
-    AppendDisablePWM(batch);
-    return SubmitBatch(batch);
+    return RunSequence(PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { AppendDisablePWM(batch); });
 }
 
 } // namespace TAVDll

@@ -112,22 +112,27 @@ void ResetLibraryState()
     TAVDll::detail::libraryState = TAVDll::detail::LibraryState{};
 }
 
+namespace {
+
+std::string Capture(FILE* stream, void (*begin)(), std::string (*end)(), const std::function<void()>& action)
+{
+    std::fflush(stream);
+    begin();
+    action();
+    std::fflush(stream);
+    return end();
+}
+
+} // namespace
+
 std::string CaptureStdout(const std::function<void()>& action)
 {
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return Capture(stdout, ::testing::internal::CaptureStdout, ::testing::internal::GetCapturedStdout, action);
 }
 
 std::string CaptureStderr(const std::function<void()>& action)
 {
-    std::fflush(stderr);
-    ::testing::internal::CaptureStderr();
-    action();
-    std::fflush(stderr);
-    return ::testing::internal::GetCapturedStderr();
+    return Capture(stderr, ::testing::internal::CaptureStderr, ::testing::internal::GetCapturedStderr, action);
 }
 
 void BoardTest::SetUp()
@@ -152,6 +157,18 @@ tavsim::VirtualDevice& BoardTest::OpenBoard(char modelLetter, std::vector<uint8_
     usb.ClearLog();
     device.ResetCounters();
     return device;
+}
+
+void DebugOutputTest::SetUp()
+{
+    BoardTest::SetUp();
+    setenv("TAV_DEBUG", "1", 1);
+}
+
+void DebugOutputTest::TearDown()
+{
+    unsetenv("TAV_DEBUG");
+    BoardTest::TearDown();
 }
 
 } // namespace tavtest

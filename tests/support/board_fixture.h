@@ -87,6 +87,14 @@ protected:
     tavsim::VirtualUsb usb;
 };
 
+// BoardTest with the library's debug lines switched on (TAV_DEBUG=1), so
+// that CaptureStderr sees them.
+class DebugOutputTest : public BoardTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
 } // namespace tavtest
 
 #endif
