@@ -177,8 +177,9 @@ public:
      * Reports nothing. */
     static void AddCommand(_INSTRUCTION_INFO_ instruction);
     /* Sends count records lying one after another, one transfer each, in
-     * order; a failed transfer does not stop the rest. A count of 0 or less
-     * sends nothing and does not read instructions. Reports nothing. */
+     * order; a failed transfer does not stop the rest. A count of 0 or less,
+     * or a null instructions, sends nothing and reads nothing. Reports
+     * nothing. */
     static void AddCommands(_INSTRUCTION_INFO_* instructions, int count);
 
     /* ---- Board information -------------------------------------------- */

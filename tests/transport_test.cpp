@@ -164,11 +164,12 @@ TEST_F(Transport, AddCommandsSendsEachRecordInOrderPastFailures)
     EXPECT_EQ(TAVDll::detail::SubmitRecords(records, 3), 1);
 }
 
-TEST_F(Transport, AddCommandsWithNoPositiveCountReadsNothing)
+TEST_F(Transport, AddCommandsWithNoPositiveCountOrNoArrayReadsNothing)
 {
     OpenBoard();
     TAVLib::AddCommands(nullptr, 0);
     TAVLib::AddCommands(nullptr, -5);
+    TAVLib::AddCommands(nullptr, 3); // would have read through a null pointer
     EXPECT_TRUE(usb.Calls().empty());
 }
 

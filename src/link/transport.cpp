@@ -42,7 +42,8 @@ bool SubmitRecord(const _INSTRUCTION_INFO_& record)
 int SubmitRecords(const _INSTRUCTION_INFO_* records, int count)
 {
     int failed = 0;
-    if (!BoardOpen())
+    // A null array is refused rather than read, whatever the count says.
+    if (!BoardOpen() || records == nullptr)
         return count > 0 ? count : 0;
     for (int index = 0; index < count; ++index) {
         if (!SubmitRecord(records[index]))
