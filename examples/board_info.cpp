@@ -1,10 +1,12 @@
-// Opens a TAV board and prints its model and firmware version. Without a
-// board attached (or with --sim) it runs against a virtual board.
+// Opens a TAV board, prints its model and firmware version, brings it up and
+// drives one pin. Without a board attached (or with --sim) it runs against the
+// virtual board and prints what the board's pins do afterwards.
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "TAVLib.h"
+#include "virtual_board.h"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -38,6 +40,15 @@ int main(int argc, char** argv)
     char version[16];
     TAVLib::GetVersion(version, sizeof version);
     std::printf("board model %s, firmware %s\n", ModelName(TAVLib::GetType()), version);
+
+    const unsigned int firstPin = TAVDll::PIN_BANK_4 | 0x1; // P4.0
+    if (TAVLib::InitTav(0) != TAVDll::RESULT_OK || TAVLib::Pin_DirOutput(firstPin) != TAVDll::RESULT_OK
+        || TAVLib::Pin_Set(firstPin) != TAVDll::RESULT_OK) {
+        std::fprintf(stderr, "driving P4.0 failed\n");
+        return 1;
+    }
+    if (virtualBus != nullptr)
+        std::printf("P4.0 on the virtual board: %s\n", virtualBus->DeviceAt(0).Board().Pin(firstPin).Describe().c_str());
     TAVLib::Close();
     return 0;
 }
