@@ -45,7 +45,7 @@ enum ResultCode {
 };
 
 /* Board model, from the model letter of the board-information reply. */
-enum BoardType {
+enum BoardType : int {
     BOARD_T = 0,     /* 'T' */
     BOARD_C = 1,     /* 'C' */
     BOARD_S = 2,     /* 'S' */
@@ -54,8 +54,9 @@ enum BoardType {
 
 /* PWM frequency selection: the timer's prescaler. Each step halves the PWM
  * frequency (2000 Hz at PWM_FREQ_DIV1 on a 72 MHz timer clock). Any other
- * value runs as PWM_FREQ_DIV1. */
-enum PWM_Frequency {
+ * value runs as PWM_FREQ_DIV1. Both enums are int-sized, so that any 32-bit
+ * value an application passes is a valid value of the type. */
+enum PWM_Frequency : int {
     PWM_FREQ_DIV1 = 0,
     PWM_FREQ_DIV2 = 1,
     PWM_FREQ_DIV4 = 2,
