@@ -8,6 +8,7 @@ trap 'rm -rf "$work"' EXIT
 
 passed=0
 failed=0
+RUNNER=""
 
 # check NAME EXPECTED_STATUS PATTERN_STDOUT PATTERN_STDERR -- ARGS...
 # Patterns are extended regular expressions ('' = anything); stderr must be
@@ -15,7 +16,7 @@ failed=0
 check() {
     local name=$1 want_status=$2 want_out=$3 want_err=$4
     shift 5
-    "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    $RUNNER "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
     local status=$?
     local problem=""
     [ "$status" -eq "$want_status" ] || problem="exit status $status, expected $want_status"
@@ -146,6 +147,18 @@ check "help" 0 'Without --hold a command leaves the board' '' -- --help
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
+
+# The real libusb path: a board that enumerates but cannot be configured.
+if command -v umockdev-run >/dev/null; then
+    board_file=$(dirname "$0")/usbfs/unconfigurable-board.umockdev
+    export ASAN_OPTIONS=verify_asan_link_order=0 # umockdev's preload comes first
+    RUNNER="umockdev-run -d $board_file --"
+    check "list hints at the udev rule" 0 'device 002  4c52:0101  TAV board  \(cannot be opened\)' '' -- list
+    check "list hint line" 0 '^hint: .*60-tav-board\.rules' '' -- list
+    check "info on a board that cannot be opened" 1 '' "board found but it cannot be opened" -- info
+    RUNNER=""
+    unset ASAN_OPTIONS
+fi
 
 # --hold keeps the board until SIGTERM, then closes it into the safe state.
 "$tavctl" --sim --hold pin output P4.0 >"$work/out" 2>"$work/err" &
