@@ -91,6 +91,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tavctl: %s\n", error.what());
         status = error.status;
     }
-    context.session.Finish();
+    context.session.Finish(status == 0);
     return status;
 }

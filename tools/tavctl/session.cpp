@@ -144,12 +144,12 @@ void Session::Connect()
         throw ToolError("the board does not answer the board-information request: board unplugged?");
 }
 
-void Session::Finish()
+void Session::Finish(bool commandsSucceeded)
 {
     if (!connected_)
         return;
     connected_ = false;
-    if (!options_.hold) {
+    if (!options_.hold || !commandsSucceeded) {
         // Initial closes the handle without sending anything: the board stays as set.
         TAVDll::TAVLib::Initial();
         return;

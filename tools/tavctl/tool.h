@@ -58,8 +58,9 @@ public:
     void Enumerate();
     tavsim::VirtualBoard* Board();
     // Leaves the board as set (releases the handle, no shutdown records), or
-    // with --hold waits for Ctrl-C / SIGTERM and then closes it safely.
-    void Finish();
+    // with --hold, after commands that succeeded, waits for Ctrl-C / SIGTERM
+    // and then closes it into the safe state.
+    void Finish(bool commandsSucceeded);
 
 private:
     const GlobalOptions& options_;
