@@ -10,6 +10,7 @@
 #include "TAVLib.h"
 #include "link/library_state.h"
 #include "pwm/pwm_sequences.h"
+#include "virtual_board.h"
 #include "virtual_usb.h"
 
 namespace {
@@ -92,13 +93,13 @@ void BM_AppendDisablePWM(benchmark::State& state)
 }
 
 // The whole operation: device test, batch, 17 transfers through the USB seam
-// into the virtual bus (its log switched off, so only the library's own
-// allocations are counted).
+// into the virtual bus and its board model (their logs switched off, so only
+// the library's own allocations are counted).
 void BM_InitPWMBOverVirtualBus(benchmark::State& state)
 {
     libraryState = LibraryState{};
     tavsim::VirtualUsb usb;
-    usb.AddBoard();
+    usb.AddBoard().Board().SetKeepReceived(false);
     TAVDll::TAVLib::Initial();
     TAVDll::TAVLib::Open();
     usb.SetLogging(false);
