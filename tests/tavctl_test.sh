@@ -133,6 +133,8 @@ printf 'frobnicate\n' >"$work/unknown.tav"
 check "script unknown command" 2 '' "line 1: " -- --sim run "$work/unknown.tav"
 printf 'run x\n' >"$work/nested.tav"
 check "script cannot nest run" 2 '' "line 1: " -- --sim run "$work/nested.tav"
+printf 'pin --help\npin set P4.1\n' >"$work/help.tav"
+STDIN_FILE="$work/help.tav" check "script line asking for help" 0 'P4\.1 \(PB1\): high' '' -- --sim run -
 check "missing script" 1 '' "cannot read script" -- --sim run "$work/none.tav"
 
 # --- global behaviour -------------------------------------------------------

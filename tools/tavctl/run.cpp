@@ -15,6 +15,8 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
     std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first
     try {
         app.parse(reversed);
+    } catch (const CLI::CallForHelp& help) {
+        app.exit(help); // a script line may ask for help like the command line
     } catch (const CLI::ParseError& error) {
         throw ToolError(error.what(), EXIT_USAGE);
     }
