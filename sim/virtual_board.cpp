@@ -159,13 +159,6 @@ void VirtualBoard::SetVersion(std::vector<uint8_t> version)
     version_.resize(4);
 }
 
-void VirtualBoard::Reset()
-{
-    state_ = BoardState{};
-    received_.clear();
-    rejected_.clear();
-}
-
 void VirtualBoard::OnBulkOut(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply)
 {
     Execute(bytes, length, reply);

@@ -134,7 +134,6 @@ public:
     const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
     const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
     void SetKeepReceived(bool keep) { keepReceived_ = keep; }
-    void Reset(); // power cycle: everything back to the reset state
 
     // What a microcontroller pin (port 0..2, pin 0..15) does now.
     PinStatus McuPin(int port, int pin) const;

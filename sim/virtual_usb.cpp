@@ -17,23 +17,6 @@ constexpr int PACKET_SIZE = 64;
 
 } // namespace
 
-const char* UsbCallName(UsbCall call)
-{
-    switch (call) {
-    case UsbCall::Init: return "usb_init";
-    case UsbCall::FindBusses: return "usb_find_busses";
-    case UsbCall::FindDevices: return "usb_find_devices";
-    case UsbCall::GetBusses: return "usb_get_busses";
-    case UsbCall::Open: return "usb_open";
-    case UsbCall::SetConfiguration: return "usb_set_configuration";
-    case UsbCall::ClaimInterface: return "usb_claim_interface";
-    case UsbCall::Close: return "usb_close";
-    case UsbCall::BulkWrite: return "usb_bulk_write";
-    case UsbCall::BulkRead: return "usb_bulk_read";
-    }
-    return "?";
-}
-
 // ---- VirtualDevice -------------------------------------------------------
 
 VirtualDevice::VirtualDevice(usb_bus* bus, uint16_t vendorId, uint16_t productId, uint8_t deviceNumber,

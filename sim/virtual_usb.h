@@ -51,8 +51,6 @@ constexpr int TAV_ENDPOINT_IN = 0x83;
 
 enum class UsbCall { Init, FindBusses, FindDevices, GetBusses, Open, SetConfiguration, ClaimInterface, Close, BulkWrite, BulkRead };
 
-const char* UsbCallName(UsbCall call);
-
 struct CallRecord {
     UsbCall call;
     struct usb_device* device;     // the device the call concerns, if any
@@ -111,7 +109,6 @@ public:
     bool Plugged() const { return plugged_; }
 
     void QueueReply(const std::vector<uint8_t>& reply) { replies_.push_back(reply); }
-    size_t PendingReplies() const { return replies_.size(); }
 
     // Starts the write and read numbering again from 1 (faults stay).
     void ResetCounters()
@@ -120,7 +117,6 @@ public:
         readCount_ = 0;
     }
     int WriteCount() const { return writeCount_; }
-    int ReadCount() const { return readCount_; }
     int Configuration() const { return configuration_; }
     bool InterfaceClaimed() const { return interfaceClaimed_; }
 

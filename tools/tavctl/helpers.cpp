@@ -1,7 +1,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <map>
 
 #include "pins/pin_map_table.h"
 #include "tool.h"

@@ -18,7 +18,7 @@ void AddListCommand(CLI::App& app, Context& context)
         int unopenable = 0;
         for (usb_bus* bus = usb.getBusses(); bus != nullptr; bus = bus->next) {
             for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-                const bool board = device->descriptor.idVendor == 0x4C52 && device->descriptor.idProduct == 0x0101;
+                const bool board = IsBoard(device);
                 if (!board && !*showAll)
                     continue;
                 std::printf("bus %s device %s  %04x:%04x%s", bus->dirname, device->filename,

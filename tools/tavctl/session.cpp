@@ -1,7 +1,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "record_decoder.h"
 #include "tool.h"
@@ -11,9 +10,6 @@
 namespace tavctl {
 
 namespace {
-
-constexpr uint16_t TAV_VENDOR_ID = 0x4C52;
-constexpr uint16_t TAV_PRODUCT_ID = 0x0101;
 
 // --trace: every bulk OUT transfer, decoded, on standard error, then on to
 // the backend that was installed before.
@@ -39,11 +35,6 @@ void InstallTrace()
     traceBackend = *tracedBackend;
     traceBackend.bulkWrite = TracedBulkWrite;
     TAVDll::InstallUsbBackend(&traceBackend);
-}
-
-bool IsBoard(const struct usb_device* device)
-{
-    return device->descriptor.idVendor == TAV_VENDOR_ID && device->descriptor.idProduct == TAV_PRODUCT_ID;
 }
 
 struct usb_device* FindDevice(const TAVDll::UsbBackend& usb, const std::string& where)
@@ -80,6 +71,11 @@ struct usb_device* FirstBoard(const TAVDll::UsbBackend& usb)
 }
 
 } // namespace
+
+bool IsBoard(const struct usb_device* device)
+{
+    return device->descriptor.idVendor == tavsim::TAV_VENDOR_ID && device->descriptor.idProduct == tavsim::TAV_PRODUCT_ID;
+}
 
 Session::Session(const GlobalOptions& options)
     : options_(options)

@@ -95,6 +95,9 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words);
 
 // ---- shared helpers ----------------------------------------------------
 
+// A TAV board (4C52:0101).
+bool IsBoard(const struct usb_device* device);
+
 // The library's result in words; throws unless it is RESULT_OK.
 void Check(int result, const std::string& what);
 std::string BoardModelName(TAVDll::BoardType type);
