@@ -8,7 +8,7 @@
 #include <new>
 
 #include "TAVLib.h"
-#include "link/library_state.h"
+#include "link/board_link.h"
 #include "pwm/pwm_sequences.h"
 #include "virtual_board.h"
 #include "virtual_usb.h"
@@ -97,7 +97,7 @@ void BM_AppendDisablePWM(benchmark::State& state)
 // the library's own allocations are counted).
 void BM_InitPWMBOverVirtualBus(benchmark::State& state)
 {
-    libraryState = LibraryState{};
+    ResetDefaultLink();
     tavsim::VirtualUsb usb;
     usb.AddBoard().Board().SetKeepReceived(false);
     TAVDll::TAVLib::Initial();
@@ -109,7 +109,7 @@ void BM_InitPWMBOverVirtualBus(benchmark::State& state)
         benchmark::DoNotOptimize(TAVDll::TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max));
     ReportAllocations(state, before);
     state.SetItemsProcessed(state.iterations() * 17);
-    libraryState = LibraryState{};
+    ResetDefaultLink();
 }
 
 BENCHMARK(BM_AppendInitPWMA);

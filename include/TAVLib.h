@@ -9,10 +9,13 @@
  * the board-information answer on the bulk IN endpoint 0x83.
  *
  * Usage: Initial() once, then Open(), then InitTav(), then pin and PWM
- * operations, and Close() at the end. The library holds one process-wide
- * connection (at most one board open) and must be called from one thread at a
- * time. Results are the small integer codes of ResultCode below; nothing
- * throws.
+ * operations, and Close() at the end. These static functions act on the
+ * process's default board (at most one open at a time); a program that drives
+ * several boards opens board objects (tav/board.hpp, or tav/tav.h from C).
+ * Every function may be called from any thread: the operations on one board
+ * are serialised, so a multi-record operation never interleaves on the wire
+ * with another. Results are the small integer codes of ResultCode below;
+ * nothing throws.
  */
 #ifndef TAVLIB_H
 #define TAVLIB_H
@@ -35,7 +38,7 @@ namespace TAVDll {
 
 /* Result codes of the exported operations. Close, WritePipe and ReadPipe
  * return theirs as short, the others as int. When adding a code, also add its
- * text to the command-line tool's result table. */
+ * words to ResultText (src/link/result_text.cpp). */
 enum ResultCode {
     RESULT_OK = 0,
     RESULT_NOT_OPEN = 2,          /* no board open; WritePipe also after a short write */
@@ -43,6 +46,11 @@ enum ResultCode {
     RESULT_BAD_PIN = 32,          /* the pin identifier names no valid bank */
     RESULT_PIN_UNAVAILABLE = 64   /* a named pin has no mapping on this board model */
 };
+
+/* A result code in words ("no board open"), for messages. Knows the codes
+ * above and the negative codes of the C interface (tav/tav.h); never null,
+ * also for a code it does not know. The text is static: do not free it. */
+TAV_API const char* ResultText(int code);
 
 /* Board model, from the model letter of the board-information reply. */
 enum BoardType : int {

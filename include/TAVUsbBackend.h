@@ -1,14 +1,19 @@
 /*
  * TAVUsbBackend.h - the USB seam of libtav.
  *
- * Every libusb call the library makes goes through this table. By default it
- * holds libusb 0.1's own functions. A test harness, a simulator or a tool may
- * install a table of its own (the virtual USB bus of the tavsim library does)
- * and put the default back afterwards. This is not part of TAVDll::TAVLib and
- * an ordinary application never needs it.
+ * Every libusb call the library makes goes through a table of this type. By
+ * default it holds libusb 0.1's own functions. A test harness, a simulator or
+ * a tool may install a table of its own for the process (the virtual USB bus
+ * of the simulator does) and put the default back afterwards. This is not part
+ * of TAVDll::TAVLib and an ordinary application never needs it.
  *
- * Install only while no board is open; the library does not guard against a
- * handle of one backend being passed to another.
+ * The installed table serves the default board of the static TAVLib
+ * functions and the boards that tav_open() finds on the bus ("", "usb:..."
+ * selectors). A board opened with a "sim:" selector has a virtual bus of its
+ * own and never goes through the installed table.
+ *
+ * Install only while no board is open; a handle of one backend must never
+ * reach another.
  */
 #ifndef TAV_USB_BACKEND_H
 #define TAV_USB_BACKEND_H
@@ -17,20 +22,37 @@
 
 namespace TAVDll {
 
+/* Each member is the libusb 0.1 call of the same name, with the table's
+ * context as an extra first argument. Results and errors are libusb 0.1's:
+ * a negative errno value for a failure. */
 struct UsbBackend {
-    void (*init)();
-    int (*findBusses)();
-    int (*findDevices)();
-    usb_bus* (*getBusses)();
-    usb_dev_handle* (*open)(struct usb_device* device);
-    int (*setConfiguration)(usb_dev_handle* handle, int configuration);
-    int (*claimInterface)(usb_dev_handle* handle, int interfaceNumber);
-    int (*close)(usb_dev_handle* handle);
-    int (*bulkWrite)(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs);
-    int (*bulkRead)(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs);
+    /* Handed to every call below; null in libusb's own table. */
+    void* context;
+    /* usb_init: prepares the library; may be called again. */
+    void (*init)(void* context);
+    /* usb_find_busses: refreshes the bus list; returns the number of changes. */
+    int (*findBusses)(void* context);
+    /* usb_find_devices: refreshes each bus's device list; returns the number of changes. */
+    int (*findDevices)(void* context);
+    /* usb_get_busses: the head of the bus list of the last enumeration. */
+    usb_bus* (*getBusses)(void* context);
+    /* usb_open: a handle for the device, or null. */
+    usb_dev_handle* (*open)(void* context, struct usb_device* device);
+    /* usb_set_configuration: 0 or a negative error. */
+    int (*setConfiguration)(void* context, usb_dev_handle* handle, int configuration);
+    /* usb_claim_interface: 0 or a negative error. */
+    int (*claimInterface)(void* context, usb_dev_handle* handle, int interfaceNumber);
+    /* usb_close: releases the handle and every interface it claimed. */
+    int (*close)(void* context, usb_dev_handle* handle);
+    /* usb_bulk_write: bytes moved, or a negative error (-ETIMEDOUT, -ENODEV, ...). */
+    int (*bulkWrite)(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
+                     int timeoutMs);
+    /* usb_bulk_read: bytes received, or a negative error. */
+    int (*bulkRead)(void* context, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs);
 };
 
-/* Makes backend the table every later USB call goes through; null restores
+/* Makes backend the table every later USB call of the process's default
+ * board (and of boards found on the bus) goes through; null restores
  * libusb's own functions. The table must stay valid while it is installed.
  * Returns the table that was installed before. */
 TAV_API const UsbBackend* InstallUsbBackend(const UsbBackend* backend);

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board_facts.h"
+
 namespace tavsim {
 
 namespace {
 
-constexpr size_t RECORD_SIZE = 64;
+using TAVDll::detail::RECORD_SIZE;
 
 uint32_t Word(const std::array<uint8_t, 64>& bytes, size_t offset)
 {
@@ -15,13 +17,6 @@ uint32_t Word(const std::array<uint8_t, 64>& bytes, size_t offset)
            | static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
 
-bool ValidGpioMode(uint8_t mode)
-{
-    switch (mode) {
-    case 0x00: case 0x04: case 0x28: case 0x48: case 0x14: case 0x10: case 0x1C: case 0x18: return true;
-    default: return false;
-    }
-}
 
 bool ValidOcMode(uint32_t mode)
 {
@@ -56,9 +51,9 @@ std::string StateName(uint32_t state)
 std::string RemapName(uint32_t code)
 {
     switch (code) {
-    case 0x300100: return "GPIO_Remap_SWJ_NoJTRST";
-    case 0x300200: return "GPIO_Remap_SWJ_JTAGDisable";
-    case 0x300400: return "GPIO_Remap_SWJ_Disable";
+    case TAVDll::detail::GPIO_REMAP_SWJ_NOJTRST: return "GPIO_Remap_SWJ_NoJTRST";
+    case TAVDll::detail::GPIO_REMAP_SWJ_JTAG_DISABLE: return "GPIO_Remap_SWJ_JTAGDisable";
+    case TAVDll::detail::GPIO_REMAP_SWJ_DISABLE: return "GPIO_Remap_SWJ_Disable";
     default: return "remap " + Hex(code);
     }
 }
@@ -138,7 +133,8 @@ void DecodeGpio(DecodedRecord& record)
         record.mask = Word(bytes, 24);
         record.value = Word(bytes, 36);
         record.problem = StateProblem(record.value);
-        if (record.problem.empty() && record.mask != 0x300100 && record.mask != 0x300200 && record.mask != 0x300400)
+        if (record.problem.empty() && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_NOJTRST
+            && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_JTAG_DISABLE && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_DISABLE)
             record.problem = "remap code " + Hex(record.mask) + " not supported by this board";
         return;
     default: record.problem = "unknown GPIO operation " + Number(record.operation); return;
@@ -148,7 +144,7 @@ void DecodeGpio(DecodedRecord& record)
     else
         record.problem = PinMaskProblem(record.mask);
     if (record.problem.empty() && record.kind == RecordKind::GpioInit) {
-        if (!ValidGpioMode(record.mode))
+        if (!TAVDll::detail::IsGpioMode(record.mode))
             record.problem = "GPIO mode " + Hex(record.mode) + " unknown";
         else if ((record.mode & 0x10) != 0 && (record.speed < 1 || record.speed > 3))
             record.problem = "GPIO speed " + Number(record.speed) + " unknown";
@@ -282,14 +278,14 @@ DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record)
 std::string GpioModeName(uint8_t mode)
 {
     switch (mode) {
-    case 0x00: return "analog input";
-    case 0x04: return "floating input";
-    case 0x28: return "pull-down input";
-    case 0x48: return "pull-up input";
-    case 0x14: return "open-drain output";
-    case 0x10: return "push-pull output";
-    case 0x1C: return "alternate-function open-drain";
-    case 0x18: return "alternate-function push-pull";
+    case TAVDll::detail::GPIO_MODE_AIN: return "analog input";
+    case TAVDll::detail::GPIO_MODE_IN_FLOATING: return "floating input";
+    case TAVDll::detail::GPIO_MODE_IPD: return "pull-down input";
+    case TAVDll::detail::GPIO_MODE_IPU: return "pull-up input";
+    case TAVDll::detail::GPIO_MODE_OUT_OD: return "open-drain output";
+    case TAVDll::detail::GPIO_MODE_OUT_PP: return "push-pull output";
+    case TAVDll::detail::GPIO_MODE_AF_OD: return "alternate-function open-drain";
+    case TAVDll::detail::GPIO_MODE_AF_PP: return "alternate-function push-pull";
     default: return "mode " + Hex(mode);
     }
 }

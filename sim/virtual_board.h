@@ -10,8 +10,7 @@
  * A record it cannot execute is counted and kept as rejected with the reason;
  * it never changes the state.
  *
- * The board view says, for each of the 33 board pins and for the pins that no
- * identifier reaches, what the pin does now.
+ * What the pins do as a result is the board view's business (board_view.h).
  */
 #ifndef TAVSIM_VIRTUAL_BOARD_H
 #define TAVSIM_VIRTUAL_BOARD_H
@@ -20,13 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "pin_map_table.h"
 #include "record_decoder.h"
 #include "virtual_usb.h"
 
 namespace tavsim {
 
-constexpr int PORT_COUNT = 3;
-constexpr int PINS_PER_PORT = 16;
+using TAVDll::detail::PINS_PER_PORT;
+using TAVDll::detail::PORT_COUNT;
 constexpr int TIMER_COUNT = 3;
 constexpr double TIMER_CLOCK_HZ = 72e6; // the usual timer clock of this board class
 
@@ -81,41 +81,6 @@ struct RejectedRecord {
     std::string reason;
 };
 
-enum class PinFunction {
-    DebugPort,     // held by the serial-wire/JTAG port
-    AnalogInput,
-    FloatingInput,
-    PullDownInput,
-    PullUpInput,
-    OutputHigh,
-    OutputLow,
-    Pwm,
-    NotDriven      // alternate function, but nothing drives it (see reason)
-};
-
-struct PinStatus {
-    PinFunction function = PinFunction::FloatingInput;
-    bool openDrain = false;
-    int timer = 0;   // 1..3 (TIM1..TIM3) for PWM and timer reasons
-    int channel = 0; // timer channel 1..4
-    double frequencyHz = 0;
-    uint32_t dutyCounts = 0;   // compare value
-    uint32_t periodCounts = 0; // ARR + 1
-    double dutyPercent = 0;    // share of the period the pin is high
-    std::string reason;
-
-    std::string Describe() const;
-};
-
-struct BoardPinRow {
-    uint32_t pinId;    // e.g. 0x40000001
-    std::string name;  // e.g. "P4.0"
-    bool mapped;       // false on models without a pin map
-    int port;          // 0..2 when mapped
-    int pin;           // 0..15 when mapped
-    PinStatus status;
-};
-
 class VirtualBoard : public UsbFunction {
 public:
     explicit VirtualBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
@@ -135,19 +100,11 @@ public:
     const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
     void SetKeepReceived(bool keep) { keepReceived_ = keep; }
 
-    // What a microcontroller pin (port 0..2, pin 0..15) does now.
-    PinStatus McuPin(int port, int pin) const;
-    // What the board pin with this single-pin identifier does now; a pin
-    // without mapping on this model reports NotDriven.
-    PinStatus Pin(uint32_t pinId) const;
-    // The 33 board pins in identifier order (bank 4, then bank 8).
-    std::vector<BoardPinRow> View() const;
-    // The board view as text, including the pins no identifier reaches.
-    std::string RenderView() const;
+    // Whether the serial-wire/JTAG port holds this microcontroller pin.
+    bool DebugHolds(int port, int pin) const;
 
 private:
     bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
-    bool DebugHolds(int port, int pin) const;
 
     char modelLetter_;
     std::vector<uint8_t> version_;
@@ -157,10 +114,8 @@ private:
     bool keepReceived_ = true;
 };
 
-// "P4.0" for 0x40000001, "P8.16" for 0x80010000; empty for anything else.
-std::string BoardPinName(uint32_t pinId);
-// "PA0".."PC15".
-std::string McuPinName(int port, int pin);
+using TAVDll::detail::BoardPinName; // "P4.0" for 0x40000001
+using TAVDll::detail::McuPinName;   // "PB8"
 
 } // namespace tavsim
 

@@ -11,8 +11,6 @@ namespace tavsim {
 
 namespace {
 
-VirtualUsb* currentBus = nullptr;
-
 constexpr int PACKET_SIZE = 64;
 
 } // namespace
@@ -151,43 +149,43 @@ const VirtualDevice::ScriptedReadFault* VirtualDevice::ReadFaultAt(int number) c
 
 // ---- VirtualUsb: set-up and log -----------------------------------------
 
-const TAVDll::UsbBackend& VirtualUsb::Backend()
+TAVDll::UsbBackend VirtualUsb::MakeBackend(VirtualUsb* bus)
 {
-    static const TAVDll::UsbBackend table = {
-        [] { Current()->Init(); },
-        [] { return Current()->FindBusses(); },
-        [] { return Current()->FindDevices(); },
-        [] { return Current()->GetBusses(); },
-        [](struct usb_device* device) { return Current()->Open(device); },
-        [](usb_dev_handle* handle, int configuration) { return Current()->SetConfiguration(handle, configuration); },
-        [](usb_dev_handle* handle, int number) { return Current()->ClaimInterface(handle, number); },
-        [](usb_dev_handle* handle) { return Current()->Close(handle); },
-        [](usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
-            return Current()->BulkWrite(handle, endpoint, bytes, size, timeoutMs);
-        },
-        [](usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
-            return Current()->BulkRead(handle, endpoint, bytes, size, timeoutMs);
-        },
+    TAVDll::UsbBackend table{};
+    table.context = bus;
+    table.init = [](void* context) { static_cast<VirtualUsb*>(context)->Init(); };
+    table.findBusses = [](void* context) { return static_cast<VirtualUsb*>(context)->FindBusses(); };
+    table.findDevices = [](void* context) { return static_cast<VirtualUsb*>(context)->FindDevices(); };
+    table.getBusses = [](void* context) { return static_cast<VirtualUsb*>(context)->GetBusses(); };
+    table.open = [](void* context, struct usb_device* device) { return static_cast<VirtualUsb*>(context)->Open(device); };
+    table.setConfiguration = [](void* context, usb_dev_handle* handle, int configuration) {
+        return static_cast<VirtualUsb*>(context)->SetConfiguration(handle, configuration);
+    };
+    table.claimInterface = [](void* context, usb_dev_handle* handle, int number) {
+        return static_cast<VirtualUsb*>(context)->ClaimInterface(handle, number);
+    };
+    table.close = [](void* context, usb_dev_handle* handle) { return static_cast<VirtualUsb*>(context)->Close(handle); };
+    table.bulkWrite = [](void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
+                         int timeoutMs) {
+        return static_cast<VirtualUsb*>(context)->BulkWrite(handle, endpoint, bytes, size, timeoutMs);
+    };
+    table.bulkRead = [](void* context, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
+        return static_cast<VirtualUsb*>(context)->BulkRead(handle, endpoint, bytes, size, timeoutMs);
     };
     return table;
 }
 
-VirtualUsb::VirtualUsb()
-    : previousBus_(currentBus)
+VirtualUsb::VirtualUsb(Install install)
+    : installed_(install == Install::AsDefault), backend_(MakeBackend(this))
 {
-    currentBus = this;
-    previousBackend_ = TAVDll::InstallUsbBackend(&Backend());
+    if (installed_)
+        previousBackend_ = TAVDll::InstallUsbBackend(&backend_);
 }
 
 VirtualUsb::~VirtualUsb()
 {
-    currentBus = previousBus_;
-    TAVDll::InstallUsbBackend(previousBackend_);
-}
-
-VirtualUsb* VirtualUsb::Current()
-{
-    return currentBus;
+    if (installed_)
+        TAVDll::InstallUsbBackend(previousBackend_);
 }
 
 int VirtualUsb::AddBus()
@@ -299,11 +297,13 @@ void VirtualUsb::LogTransfer(VirtualDevice* device, int endpoint, const void* by
 
 void VirtualUsb::Init()
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Log(UsbCall::Init, nullptr, nullptr, 0, 0);
 }
 
 int VirtualUsb::FindBusses()
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     int changes = 0;
     busList_ = nullptr;
     usb_bus* previous = nullptr;
@@ -325,6 +325,7 @@ int VirtualUsb::FindBusses()
 
 int VirtualUsb::FindDevices()
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     int changes = 0;
     for (auto& bus : busses_) {
         if (!bus->listed)
@@ -357,12 +358,14 @@ int VirtualUsb::FindDevices()
 
 usb_bus* VirtualUsb::GetBusses()
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Log(UsbCall::GetBusses, nullptr, nullptr, 0, 0);
     return busList_;
 }
 
 usb_dev_handle* VirtualUsb::Open(struct usb_device* device)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     VirtualDevice* target = Find(device);
     usb_dev_handle* result = nullptr;
     if (target != nullptr && target->Plugged() && !target->failOpen_) {
@@ -386,6 +389,7 @@ int VirtualUsb::CheckHandle(Handle* handle, bool needsInterface)
 
 int VirtualUsb::SetConfiguration(usb_dev_handle* handle, int configuration)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Handle* entry = FromHandle(handle);
     int result = CheckHandle(entry, false);
     if (result == 0) {
@@ -400,6 +404,7 @@ int VirtualUsb::SetConfiguration(usb_dev_handle* handle, int configuration)
 
 int VirtualUsb::ClaimInterface(usb_dev_handle* handle, int interfaceNumber)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Handle* entry = FromHandle(handle);
     int result = CheckHandle(entry, false);
     if (result == 0) {
@@ -418,6 +423,7 @@ int VirtualUsb::ClaimInterface(usb_dev_handle* handle, int interfaceNumber)
 
 int VirtualUsb::Close(usb_dev_handle* handle)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Handle* entry = FromHandle(handle);
     int result = USB_ERROR_BAD_HANDLE;
     if (entry != nullptr && entry->open) {
@@ -432,6 +438,7 @@ int VirtualUsb::Close(usb_dev_handle* handle)
 
 int VirtualUsb::BulkWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Handle* entry = FromHandle(handle);
     VirtualDevice* device = entry != nullptr ? entry->device : nullptr;
     int result = CheckHandle(entry, true);
@@ -471,6 +478,7 @@ int VirtualUsb::BulkWrite(usb_dev_handle* handle, int endpoint, const char* byte
 
 int VirtualUsb::BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs)
 {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Handle* entry = FromHandle(handle);
     VirtualDevice* device = entry != nullptr ? entry->device : nullptr;
     int result = CheckHandle(entry, true);

@@ -7,8 +7,13 @@
  * device in one line: device.FailWrite(7), device.UnplugAtWrite(20),
  * device.FailRead(1, ReadFault::Timeout).
  *
- * Only one VirtualUsb is installed at a time; constructing one installs it,
- * destroying it puts the previous backend back.
+ * A bus built with Install::AsDefault (the default) becomes the process's
+ * USB backend (what the static TAVLib functions and tav_open's "usb:"
+ * selectors go through) until it is destroyed, which puts the previous backend
+ * back. A bus built with Install::No is reached only through its own Backend()
+ * table, as the board of a "sim:" selector is. Every usb_* call on a bus is
+ * serialised by the bus, so boards on one bus may be driven from several
+ * threads; read the logs once those threads are done.
  */
 #ifndef TAVSIM_VIRTUAL_USB_H
 #define TAVSIM_VIRTUAL_USB_H
@@ -18,11 +23,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "TAVLib.h"
 #include "TAVUsbBackend.h"
+#include "board_facts.h"
 
 namespace tavsim {
 
@@ -44,10 +51,10 @@ constexpr int USB_ERROR_NO_DEVICE = -ENODEV;
 constexpr int USB_ERROR_INVALID = -EINVAL;
 constexpr int USB_ERROR_BAD_HANDLE = -EBADF;
 
-constexpr uint16_t TAV_VENDOR_ID = 0x4C52;
-constexpr uint16_t TAV_PRODUCT_ID = 0x0101;
-constexpr int TAV_ENDPOINT_OUT = 0x02;
-constexpr int TAV_ENDPOINT_IN = 0x83;
+constexpr uint16_t TAV_VENDOR_ID = TAVDll::detail::BOARD_VENDOR_ID;
+constexpr uint16_t TAV_PRODUCT_ID = TAVDll::detail::BOARD_PRODUCT_ID;
+constexpr int TAV_ENDPOINT_OUT = TAVDll::detail::ENDPOINT_OUT;
+constexpr int TAV_ENDPOINT_IN = TAVDll::detail::ENDPOINT_IN;
 
 enum class UsbCall { Init, FindBusses, FindDevices, GetBusses, Open, SetConfiguration, ClaimInterface, Close, BulkWrite, BulkRead };
 
@@ -161,7 +168,8 @@ private:
 
 class VirtualUsb {
 public:
-    VirtualUsb();
+    enum class Install { AsDefault, No };
+    explicit VirtualUsb(Install install = Install::AsDefault);
     ~VirtualUsb();
     VirtualUsb(const VirtualUsb&) = delete;
     VirtualUsb& operator=(const VirtualUsb&) = delete;
@@ -191,8 +199,8 @@ public:
 
     int OpenHandleCount() const;
 
-    // The backend table this bus installs (for harnesses that switch).
-    static const TAVDll::UsbBackend& Backend();
+    // The backend table of this bus (its context is the bus).
+    const TAVDll::UsbBackend& Backend() const { return backend_; }
 
 private:
     struct Handle {
@@ -205,7 +213,7 @@ private:
         bool listed = false;
     };
 
-    static VirtualUsb* Current();
+    static TAVDll::UsbBackend MakeBackend(VirtualUsb* bus);
     Handle* FromHandle(usb_dev_handle* handle);
     void Log(UsbCall call, struct usb_device* device, usb_dev_handle* handle, int argument, int result);
     void LogTransfer(VirtualDevice* device, int endpoint, const void* bytes, int length, int timeoutMs,
@@ -231,8 +239,10 @@ private:
     std::vector<Transfer> transfers_;
     usb_bus* busList_ = nullptr;
     bool logging_ = true;
+    bool installed_;
+    TAVDll::UsbBackend backend_;
     const TAVDll::UsbBackend* previousBackend_ = nullptr;
-    VirtualUsb* previousBus_ = nullptr;
+    std::recursive_mutex mutex_; // held by every usb_* call
 };
 
 } // namespace tavsim

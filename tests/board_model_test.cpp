@@ -7,7 +7,7 @@
 
 #include "board_fixture.h"
 #include "record_decoder.h"
-#include "virtual_board.h"
+#include "board_view.h"
 
 using TAVDll::TAVLib;
 using tavsim::PinFunction;
@@ -56,7 +56,7 @@ TEST_F(BoardModel, AfterInitTavEveryPinFloatsAndEveryTimerIsOff)
     ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 100, 200, 300), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_4 | 0xFF), 0);
     ASSERT_EQ(TAVLib::InitTav(5), 0);
-    for (const tavsim::BoardPinRow& row : board.View())
+    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board).Rows())
         EXPECT_EQ(row.status.function, PinFunction::FloatingInput) << row.name << ": " << row.status.Describe();
     for (const tavsim::TimerState& timer : board.State().timers) {
         EXPECT_FALSE(timer.clockEnabled);
@@ -76,7 +76,7 @@ TEST_F(BoardModel, GroupBRunsAtOneKilohertzWithItsDuties)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max), 0);
     const uint32_t duties[4] = {100, 200, 300, 400};
     for (int channel = 1; channel <= 4; ++channel) {
-        const PinStatus status = board.McuPin(PA, channel - 1);
+        const PinStatus status = tavsim::BoardView(board).McuPin(PA, channel - 1);
         ASSERT_EQ(status.function, PinFunction::Pwm) << status.Describe();
         EXPECT_EQ(status.timer, 2);
         EXPECT_EQ(status.channel, channel);
@@ -86,7 +86,7 @@ TEST_F(BoardModel, GroupBRunsAtOneKilohertzWithItsDuties)
         EXPECT_NEAR(status.dutyPercent, duties[channel - 1] / 360.0, 1e-9);
     }
     // On model T the same pins are P8.0-P8.3.
-    EXPECT_EQ(board.Pin(0x80000008).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    EXPECT_EQ(tavsim::BoardView(board).Pin(0x80000008).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
 }
 
 TEST_F(BoardModel, FrequencyHalvesAtEachStep)
@@ -95,10 +95,10 @@ TEST_F(BoardModel, FrequencyHalvesAtEachStep)
     const double expected[8] = {2000, 1000, 500, 250, 125, 62.5, 31.25, 15.625};
     for (int step = 0; step < 8; ++step) {
         ASSERT_EQ(TAVLib::InitPWMC(static_cast<TAVDll::PWM_Frequency>(step), 1, 2, 3, 4, nullptr), 0);
-        EXPECT_DOUBLE_EQ(board.McuPin(PB, 1).frequencyHz, expected[step]) << step;
+        EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).frequencyHz, expected[step]) << step;
     }
     ASSERT_EQ(TAVLib::InitPWMC(static_cast<TAVDll::PWM_Frequency>(9), 1, 2, 3, 4, nullptr), 0);
-    EXPECT_DOUBLE_EQ(board.McuPin(PB, 1).frequencyHz, 2000.0);
+    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).frequencyHz, 2000.0);
 }
 
 TEST_F(BoardModel, UpdateChangesOnlyItsChannel)
@@ -106,28 +106,28 @@ TEST_F(BoardModel, UpdateChangesOnlyItsChannel)
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV1, 10, 20, 30, 40, nullptr), 0);
     ASSERT_EQ(TAVLib::UpdatePWMC(1, 18000), 0);
-    EXPECT_EQ(board.McuPin(PB, 1).dutyCounts, 18000u); // channel 1: PB1, TIM3_CH4
-    EXPECT_DOUBLE_EQ(board.McuPin(PB, 1).dutyPercent, 50.0);
-    EXPECT_EQ(board.McuPin(PB, 0).dutyCounts, 20u);
-    EXPECT_EQ(board.McuPin(PA, 7).dutyCounts, 30u);
-    EXPECT_EQ(board.McuPin(PA, 6).dutyCounts, 40u);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 1).dutyCounts, 18000u); // channel 1: PB1, TIM3_CH4
+    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).dutyPercent, 50.0);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 0).dutyCounts, 20u);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 7).dutyCounts, 30u);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 6).dutyCounts, 40u);
     // A duty above the period keeps the pin high all the time.
     ASSERT_EQ(TAVLib::UpdatePWMC(2, 40000), 0);
-    EXPECT_DOUBLE_EQ(board.McuPin(PB, 0).dutyPercent, 100.0);
+    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 0).dutyPercent, 100.0);
 }
 
 TEST_F(BoardModel, GroupANeedsItsMainOutput)
 {
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 9000), 0);
-    EXPECT_EQ(board.McuPin(PA, 10).Describe(), "PWM TIM1 CH3, 2000 Hz, duty 9000/36000 (25.00%)");
-    EXPECT_EQ(board.McuPin(PA, 8).function, PinFunction::Pwm);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 10).Describe(), "PWM TIM1 CH3, 2000 Hz, duty 9000/36000 (25.00%)");
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 8).function, PinFunction::Pwm);
 
     _INSTRUCTION_INFO_ moeOff{};
     moeOff.instructionClass = TAVDll::CLASS_TIM;
     moeOff.operation = TAVDll::TIM_OP_CTRL_PWM_OUTPUTS;
     TAVLib::AddCommand(moeOff);
-    EXPECT_EQ(board.McuPin(PA, 10).Describe(), "not driven: TIM1 main output off");
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 10).Describe(), "not driven: TIM1 main output off");
 }
 
 TEST_F(BoardModel, DisablePWMLeavesNothingDriven)
@@ -139,7 +139,7 @@ TEST_F(BoardModel, DisablePWMLeavesNothingDriven)
     ASSERT_EQ(TAVLib::DisablePWM(), 0);
     for (int port = 0; port < 3; ++port)
         for (int pin = 0; pin < 16; ++pin) {
-            const PinFunction function = board.McuPin(port, pin).function;
+            const PinFunction function = tavsim::BoardView(board).McuPin(port, pin).function;
             EXPECT_NE(function, PinFunction::Pwm) << port << "/" << pin;
             EXPECT_NE(function, PinFunction::OutputHigh) << port << "/" << pin;
         }
@@ -156,13 +156,13 @@ TEST_F(BoardModel, StoppedTimerOrClosedGateIsNotPwm)
     stop.operation = TAVDll::TIM_OP_CMD;
     stop.wordParam[0] = 1;
     TAVLib::AddCommand(stop);
-    EXPECT_EQ(board.McuPin(PA, 0).Describe(), "not driven: TIM2 stopped");
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 stopped");
     _INSTRUCTION_INFO_ gate{};
     gate.instructionClass = TAVDll::CLASS_RCC;
     gate.operation = TAVDll::RCC_OP_APB1_CLOCK;
     gate.wordParam[0] = 0x1;
     TAVLib::AddCommand(gate);
-    EXPECT_EQ(board.McuPin(PA, 0).Describe(), "not driven: TIM2 clock off");
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 clock off");
 }
 
 TEST_F(BoardModel, PinOperationTakesAPinAwayFromItsTimer)
@@ -171,8 +171,8 @@ TEST_F(BoardModel, PinOperationTakesAPinAwayFromItsTimer)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x80000001), 0); // PA0 on model T
     ASSERT_EQ(TAVLib::Pin_Set(0x80000001), 0);
-    EXPECT_EQ(board.McuPin(PA, 0).function, PinFunction::OutputHigh);
-    EXPECT_EQ(board.McuPin(PA, 1).function, PinFunction::Pwm);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 1).function, PinFunction::Pwm);
 }
 
 TEST_F(BoardModel, BoardSPinsFollowItsOwnTable)
@@ -183,11 +183,11 @@ TEST_F(BoardModel, BoardSPinsFollowItsOwnTable)
     ASSERT_EQ(TAVLib::Pin_Set(0x40000401), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x80000800), 0); // P8.11 -> PB0
     ASSERT_EQ(TAVLib::Pin_Reset(0x80000800), 0);
-    EXPECT_EQ(board.McuPin(PA, 13).function, PinFunction::OutputHigh);
-    EXPECT_EQ(board.McuPin(PC, 13).function, PinFunction::OutputHigh);
-    EXPECT_EQ(board.McuPin(PB, 0).function, PinFunction::OutputLow);
-    EXPECT_EQ(board.Pin(0x40000001).function, PinFunction::OutputHigh);
-    EXPECT_EQ(board.McuPin(PB, 10).function, PinFunction::FloatingInput); // P4.10 on model T only
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 13).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PC, 13).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 0).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavsim::BoardView(board).Pin(0x40000001).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 10).function, PinFunction::FloatingInput); // P4.10 on model T only
 }
 
 TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
@@ -198,9 +198,9 @@ TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
     ASSERT_EQ(TAVLib::Pin_Set(0x8000E000), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x40000018), 0); // P4.3, P4.4 -> PB3, PB4
     for (int pin : {13, 14, 15})
-        EXPECT_EQ(board.McuPin(PA, pin).function, PinFunction::DebugPort) << pin;
-    EXPECT_EQ(board.McuPin(PB, 3).function, PinFunction::DebugPort);
-    EXPECT_EQ(board.McuPin(PB, 4).function, PinFunction::DebugPort);
+        EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, pin).function, PinFunction::DebugPort) << pin;
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 3).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
 
     TAVLib::AddCommand(_INSTRUCTION_INFO_{}); // not a remap: rejected, no change
     _INSTRUCTION_INFO_ remap{};
@@ -210,14 +210,14 @@ TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
     remap.wordParam[7] = 1;
     TAVLib::AddCommand(remap);
     for (int pin : {13, 14, 15})
-        EXPECT_EQ(board.McuPin(PA, pin).function, PinFunction::OutputHigh) << pin;
-    EXPECT_EQ(board.McuPin(PB, 3).function, PinFunction::OutputLow);
+        EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, pin).function, PinFunction::OutputHigh) << pin;
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 3).function, PinFunction::OutputLow);
 
     // Close undoes the remap: the debug port takes the pins back.
     TAVLib::Close();
-    EXPECT_EQ(board.McuPin(PA, 13).function, PinFunction::DebugPort);
-    EXPECT_EQ(board.McuPin(PB, 4).function, PinFunction::DebugPort);
-    EXPECT_EQ(board.McuPin(PB, 5).function, PinFunction::FloatingInput);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 13).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).function, PinFunction::FloatingInput);
 }
 
 TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
@@ -226,7 +226,7 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x40000001), 0);
     const std::string before = Snapshot(board);
-    const std::string viewBefore = board.RenderView();
+    const std::string viewBefore = tavsim::BoardView(board).Render();
 
     struct Case {
         Wire record;
@@ -266,7 +266,7 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
 
     EXPECT_EQ(board.Rejected().size(), std::size(cases) + 1);
     EXPECT_EQ(Snapshot(board), before);
-    const std::string viewAfter = board.RenderView();
+    const std::string viewAfter = tavsim::BoardView(board).Render();
     EXPECT_EQ(viewAfter.substr(0, viewAfter.find("rejected records:")), viewBefore);
 }
 
@@ -274,7 +274,7 @@ TEST_F(BoardModel, ViewListsEveryBoardPinAndTheUnreachedOnes)
 {
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitTav(0), 0);
-    const std::string view = board.RenderView();
+    const std::string view = tavsim::BoardView(board).Render();
     EXPECT_NE(view.find("timer clock 72 MHz"), std::string::npos);
     EXPECT_NE(view.find("P4.0   0x40000001  PB0   floating input"), std::string::npos) << view;
     EXPECT_NE(view.find("P8.16  0x80010000  PC15  floating input"), std::string::npos) << view;
@@ -282,11 +282,11 @@ TEST_F(BoardModel, ViewListsEveryBoardPinAndTheUnreachedOnes)
     for (const char* pin : {"PA11", "PA12", "PC0", "PC12"})
         EXPECT_NE(unreached.find(pin), std::string::npos) << pin;
     EXPECT_EQ(unreached.find("PB0 "), std::string::npos);
-    EXPECT_EQ(board.View().size(), 33u);
+    EXPECT_EQ(tavsim::BoardView(board).Rows().size(), 33u);
 
     board.SetModelLetter('C');
-    EXPECT_EQ(board.Pin(0x40000001).Describe(), "not driven: no mapping on board model C");
-    const std::string viewC = board.RenderView();
+    EXPECT_EQ(tavsim::BoardView(board).Pin(0x40000001).Describe(), "not driven: no mapping on board model C");
+    const std::string viewC = tavsim::BoardView(board).Render();
     EXPECT_NE(viewC.find("P4.0   0x40000001  -     not driven: no mapping on board model C"), std::string::npos);
 }
 
@@ -302,17 +302,17 @@ TEST_F(BoardModel, GpioModesAsTheVendorLibrarySetsThem)
     for (const auto& [mode, function] : modes) {
         execute(tavtest::GpioSet(PB, 1u << 5));
         execute(tavtest::GpioInit(PB, 1u << 5, mode));
-        EXPECT_EQ(board.McuPin(PB, 5).function, function) << std::hex << int(mode);
+        EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).function, function) << std::hex << int(mode);
     }
-    EXPECT_TRUE(board.McuPin(PB, 5).openDrain);
-    EXPECT_EQ(board.McuPin(PB, 5).reason, "alternate function, but no timer channel on this pin");
+    EXPECT_TRUE(tavsim::BoardView(board).McuPin(PB, 5).openDrain);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).reason, "alternate function, but no timer channel on this pin");
     // A pull-down clears the output bit, a pull-up sets it.
     execute(tavtest::GpioInit(PB, 1u << 6, 0x28));
     execute(tavtest::GpioInit(PB, 1u << 6, 0x10));
-    EXPECT_EQ(board.McuPin(PB, 6).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputLow);
     execute(tavtest::GpioInit(PB, 1u << 6, 0x48));
     execute(tavtest::GpioInit(PB, 1u << 6, 0x14));
-    EXPECT_EQ(board.McuPin(PB, 6).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputHigh);
     EXPECT_TRUE(board.Rejected().empty());
 }
 

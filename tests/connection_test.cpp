@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
-#include "link/library_state.h"
+#include "link/board_link.h"
 
 using TAVDll::TAVLib;
 using tavsim::UsbCall;
@@ -192,9 +192,9 @@ TEST_F(Connection, TimeoutIsZeroBeforeInitialAndFiveSecondsAfter)
 {
     tavsim::VirtualDevice& board = usb.AddBoard();
     // An application that enumerated by itself can open before Initial.
-    TAVDll::UsbBackend const& backend = tavsim::VirtualUsb::Backend();
-    backend.findBusses();
-    backend.findDevices();
+    TAVDll::UsbBackend const& backend = usb.Backend();
+    backend.findBusses(backend.context);
+    backend.findDevices(backend.context);
     ASSERT_NE(TAVLib::Open(board.Device()), nullptr);
     uint8_t data[64] = {};
     TAVLib::WritePipe(data, sizeof data, nullptr);
@@ -213,8 +213,8 @@ TEST_F(Connection, ReleasingTwiceIsReleasingOnce)
     TAVLib::Initial();
     TAVLib::Open();
     usb.ClearLog();
-    TAVDll::detail::ReleaseDevice();
-    TAVDll::detail::ReleaseDevice();
+    TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
+    TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
     EXPECT_EQ(usb.CountCalls(UsbCall::Close), 1u);
     EXPECT_EQ(usb.Calls().size(), 1u);
     EXPECT_EQ(TAVLib::Open(static_cast<struct usb_device*>(nullptr)), nullptr);

@@ -6,7 +6,7 @@
 
 #include "TAVLib.h"
 #include "board_fixture.h"
-#include "virtual_board.h"
+#include "board_view.h"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -44,7 +44,7 @@ TEST_F(EndToEnd, OpenBringUpDriveAndClose)
     char version[16] = {};
     EXPECT_EQ(RunApplication(version, sizeof version), 0);
     // Closed into the safe state: nothing driven, debug port back, timers off.
-    for (const tavsim::BoardPinRow& row : board.View()) {
+    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board).Rows()) {
         const tavsim::PinFunction function = row.status.function;
         EXPECT_TRUE(function == tavsim::PinFunction::FloatingInput || function == tavsim::PinFunction::DebugPort)
             << row.name << ": " << row.status.Describe();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails unless the built libtav.so exports exactly the 35 functions of
-# TAVDll::TAVLib (with their overloads) and, besides them, only the USB seam.
+# TAVDll::TAVLib (with their overloads), the C interface of tav/tav.h and,
+# besides them, only the USB seam and ResultText.
 set -u
 library=$1
 
@@ -43,14 +44,47 @@ TAVDll::TAVLib::WritePipe(void*, unsigned long, unsigned long*)
 LIST
 )
 
+c_expected=$(cat <<'LIST'
+tav_close
+tav_describe_record
+tav_firmware
+tav_init
+tav_model
+tav_open
+tav_pin_float
+tav_pin_input
+tav_pin_output
+tav_pin_reset
+tav_pin_set
+tav_pin_write
+tav_pwm_set
+tav_pwm_start
+tav_pwm_stop
+tav_release
+tav_safe
+tav_send_record
+tav_set_record_callback
+tav_sim_status
+tav_strerror
+tav_version
+LIST
+)
+
 exported=$(nm -DC --defined-only "$library" | awk '$2 == "T" { $1 = ""; $2 = ""; sub(/^  /, ""); print }' | sort)
 tavlib=$(grep '^TAVDll::TAVLib::' <<<"$exported")
-others=$(grep -v '^TAVDll::TAVLib::' <<<"$exported" | grep -v -E '^TAVDll::(InstallUsbBackend|SystemUsbBackend)\(' | grep -v -E '^_(init|fini)$')
+c_functions=$(grep '^tav_' <<<"$exported")
+others=$(grep -v '^TAVDll::TAVLib::' <<<"$exported" | grep -v '^tav_' \
+    | grep -v -E '^TAVDll::(InstallUsbBackend|SystemUsbBackend|ResultText)\(' | grep -v -E '^_(init|fini)$')
 
 status=0
 if [ "$(sort <<<"$expected")" != "$tavlib" ]; then
     echo "TAVLib exports differ from the 35 expected:"
     diff <(sort <<<"$expected") <(echo "$tavlib")
+    status=1
+fi
+if [ "$(sort <<<"$c_expected")" != "$c_functions" ]; then
+    echo "C interface exports differ from tav/tav.h:"
+    diff <(sort <<<"$c_expected") <(echo "$c_functions")
     status=1
 fi
 count=$(grep -c . <<<"$tavlib")

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "board_fixture.h"
-#include "pwm/pwm_tables.h"
+#include "pwm_tables.h"
 
 using TAVDll::TAVLib;
 using tavsim::WriteFault;

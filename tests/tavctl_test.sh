@@ -48,11 +48,12 @@ view_line() { # the board view's row of one pin
 }
 
 # --- information --------------------------------------------------------
-check "list shows both virtual boards" 0 'bus 001 device 003  4c52:0101  TAV board' '' -- --sim list
+check "list names the virtual board" 0 '^sim:T  4c52:0101  TAV board' '' -- --sim list
 check "info names model and firmware" 0 '^model: S$' '' -- --sim=S info
-check "info on the second board" 0 '^firmware: 1\.0\.0\.1$' '' -- --sim --device 1:3 info
-check "device that does not exist" 1 '' "no USB device at 1:9" -- --sim --device 1:9 info
-check "malformed device" 2 '' "BUS:DEV" -- --sim --device 19 info
+check "a virtual board by selector" 0 '^model: C$' '' -- --device sim:C info
+check "--sim and --device together" 2 '' "give one" -- --sim --device 1:3 info
+check "device that does not exist" 1 '' "no TAV board at usb:1:9" -- --device usb:1:9 info
+check "malformed device" 2 '' "BUS:DEV" -- --device 19 info
 check "missing board" 1 '' "no board found" -- info
 check "sim view follows the commands" 0 'P4\.0   0x40000001  PB0   floating input' '' -- --sim info
 

@@ -159,9 +159,9 @@ TEST_F(Transport, AddCommandsSendsEachRecordInOrderPastFailures)
     ASSERT_EQ(usb.Transfers().size(), 3u);
     EXPECT_TRUE(tavtest::SameRecords(Sent(), {tavtest::Wire(26, 8).U8(2, 1), tavtest::Wire(26, 8).U8(2, 3)}));
 
-    EXPECT_EQ(TAVDll::detail::SubmitRecords(records, 3), 0);
+    EXPECT_EQ(TAVDll::detail::SubmitRecords(TAVDll::detail::DefaultLink(), records, 3), 0);
     board.FailWrite(8, WriteFault::Short, 63);
-    EXPECT_EQ(TAVDll::detail::SubmitRecords(records, 3), 1);
+    EXPECT_EQ(TAVDll::detail::SubmitRecords(TAVDll::detail::DefaultLink(), records, 3), 1);
 }
 
 TEST_F(Transport, AddCommandsWithNoPositiveCountOrNoArrayReadsNothing)
@@ -179,10 +179,10 @@ TEST_F(Transport, SubmissionReportsEveryKindOfIncompleteTransfer)
     board.FailWrite(1, WriteFault::Short, 63).FailWrite(2, WriteFault::Stall).FailWrite(3, WriteFault::Error);
     board.FailWrite(4, WriteFault::Timeout);
     for (int attempt = 0; attempt < 4; ++attempt)
-        EXPECT_FALSE(TAVDll::detail::SubmitRecord(Numbered(1)));
-    EXPECT_TRUE(TAVDll::detail::SubmitRecord(Numbered(1)));
+        EXPECT_FALSE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));
+    EXPECT_TRUE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));
     board.UnplugAtWrite(6);
-    EXPECT_FALSE(TAVDll::detail::SubmitRecord(Numbered(1)));
+    EXPECT_FALSE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));
     EXPECT_EQ(usb.Transfers().back().result, tavsim::USB_ERROR_NO_DEVICE);
 }
 

@@ -1,9 +1,12 @@
-#include "link/library_state.h"
+#include "board/board_control.h"
+
 #include "link/transport.h"
 #include "pins/pin_operations.h"
+#include "pwm/pwm_operations.h"
 #include "records/records.h"
 
 namespace TAVDll {
+namespace detail {
 
 namespace {
 
@@ -14,45 +17,63 @@ constexpr uint8_t REMAP_UNDO = 0;
 
 // Floats one bank as Pin_Floating does; true when a record failed. A model
 // without a pin map sends nothing here, which is not a failure.
-bool FloatBank(uint32_t pins)
+bool FloatBank(BoardLink& link, uint32_t pins)
 {
     bool ioFailed = false;
-    detail::RunPinLoop(pins, detail::PinAction::Floating, 0, &ioFailed);
+    RunPinLoop(link, pins, PinAction::Floating, 0, &ioFailed);
     return ioFailed;
 }
 
 } // namespace
 
-int TAVLib::InitTav(unsigned int startupValue)
+int InitTav(BoardLink& link, uint32_t startupValue)
 {
-    if (!detail::BoardOpen())
+    if (!BoardOpen(link))
         return RESULT_IO_FAILED;
     // Free the debug-port pins first: several of them are ordinary board pins.
-    bool ioFailed = !detail::SubmitRecord(detail::MakeGpioPinRemap(detail::GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY));
-    ioFailed |= DisableAll() == RESULT_IO_FAILED;
-    ioFailed |= !detail::SubmitRecord(detail::MakeBoardInit(startupValue));
+    bool ioFailed = !SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY));
+    ioFailed |= DisableAll(link) == RESULT_IO_FAILED;
+    ioFailed |= !SubmitRecord(link, MakeBoardInit(startupValue));
     return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+}
+
+int DisableAll(BoardLink& link)
+{
+    if (!BoardOpen(link))
+        return RESULT_NOT_OPEN;
+    bool ioFailed = DisablePwm(link) == RESULT_IO_FAILED;
+    ioFailed |= FloatBank(link, ALL_BANK_8_PINS);
+    ioFailed |= FloatBank(link, ALL_BANK_4_PINS);
+    return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+}
+
+void CloseBoard(BoardLink& link)
+{
+    // Undo the remap before the pins float: the reverse of InitTav.
+    if (BoardOpen(link)) {
+        SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_UNDO));
+        DisableAll(link);
+    }
+    ReleaseDevice(link);
+}
+
+} // namespace detail
+
+using namespace detail;
+
+int TAVLib::InitTav(unsigned int startupValue)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return detail::InitTav(link, startupValue); });
 }
 
 int TAVLib::DisableAll()
 {
-    if (!detail::BoardOpen())
-        return RESULT_NOT_OPEN;
-    WaitStandby();
-    bool ioFailed = DisablePWM() == RESULT_IO_FAILED;
-    DisableADC();
-    ioFailed |= FloatBank(ALL_BANK_8_PINS);
-    ioFailed |= FloatBank(ALL_BANK_4_PINS);
-    return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+    return OnDefaultBoard([](BoardLink& link) { return detail::DisableAll(link); });
 }
 
 short TAVLib::Close()
 {
-    // Undo the remap before the pins float: the reverse of InitTav.
-    detail::SubmitRecord(detail::MakeGpioPinRemap(detail::GPIO_REMAP_SWJ_DISABLE, REMAP_UNDO));
-    DisableAll();
-    WaitStandby();
-    detail::ReleaseDevice();
+    OnDefaultBoard([](BoardLink& link) { CloseBoard(link); });
     return RESULT_OK;
 }
 
@@ -63,12 +84,12 @@ int TAVLib::WaitStandby()
 
 int TAVLib::EnableADC()
 {
-    return detail::BoardOpen() ? RESULT_OK : RESULT_NOT_OPEN;
+    return OnDefaultBoard([](BoardLink& link) { return BoardOpen(link) ? RESULT_OK : RESULT_NOT_OPEN; });
 }
 
 int TAVLib::DisableADC()
 {
-    return detail::BoardOpen() ? RESULT_OK : RESULT_NOT_OPEN;
+    return EnableADC();
 }
 
 } // namespace TAVDll

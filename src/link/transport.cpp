@@ -3,9 +3,6 @@
 #include <climits>
 #include <cstdio>
 
-#include "link/library_state.h"
-#include "link/usb_backend.h"
-
 namespace TAVDll {
 namespace detail {
 
@@ -18,35 +15,47 @@ bool UsableBuffer(const void* buffer, unsigned long length)
 
 } // namespace
 
-short WriteOut(const void* buffer, unsigned long length, unsigned long* moved)
+short WriteOut(BoardLink& link, const void* buffer, unsigned long length, unsigned long* moved)
 {
     *moved = 0;
-    if (!BoardOpen() || !UsableBuffer(buffer, length))
+    if (!BoardOpen(link) || !UsableBuffer(buffer, length))
         return RESULT_NOT_OPEN;
-    const int transferred = Usb().bulkWrite(libraryState.deviceHandle, ENDPOINT_OUT,
-                                            static_cast<const char*>(buffer), static_cast<int>(length),
-                                            libraryState.timeoutMs);
+    const int transferred = link.usb->bulkWrite(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
+                                                static_cast<const char*>(buffer), static_cast<int>(length),
+                                                link.timeoutMs);
+    if (link.observer != nullptr)
+        link.observer(link.observerUser, static_cast<const uint8_t*>(buffer), static_cast<int>(length), transferred);
     if (transferred > 0)
         *moved = static_cast<unsigned long>(transferred);
     return transferred >= 0 && static_cast<unsigned long>(transferred) == length ? RESULT_OK : RESULT_NOT_OPEN;
 }
 
-bool SubmitRecord(const _INSTRUCTION_INFO_& record)
+short ReadIn(BoardLink& link, void* buffer, unsigned long length)
 {
-    if (!BoardOpen())
-        return false;
-    unsigned long moved = 0;
-    return WriteOut(&record, RECORD_SIZE, &moved) == RESULT_OK;
+    if (!BoardOpen(link) || !UsableBuffer(buffer, length))
+        return RESULT_IO_FAILED;
+    const int transferred = link.usb->bulkRead(link.usb->context, link.deviceHandle, ENDPOINT_IN,
+                                               static_cast<char*>(buffer), static_cast<int>(length), link.timeoutMs);
+    if (transferred >= 0 && static_cast<unsigned long>(transferred) == length)
+        return RESULT_OK;
+    std::printf("error: bulk read failed\n");
+    return RESULT_IO_FAILED;
 }
 
-int SubmitRecords(const _INSTRUCTION_INFO_* records, int count)
+bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
 {
-    int failed = 0;
+    unsigned long moved = 0;
+    return WriteOut(link, &record, RECORD_SIZE, &moved) == RESULT_OK;
+}
+
+int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
+{
     // A null array is refused rather than read, whatever the count says.
-    if (!BoardOpen() || records == nullptr)
+    if (!BoardOpen(link) || records == nullptr)
         return count > 0 ? count : 0;
+    int failed = 0;
     for (int index = 0; index < count; ++index) {
-        if (!SubmitRecord(records[index]))
+        if (!SubmitRecord(link, records[index]))
             ++failed;
     }
     return failed;
@@ -59,7 +68,7 @@ using namespace detail;
 short TAVLib::WritePipe(void* buffer, unsigned long length, unsigned long* written)
 {
     unsigned long moved = 0;
-    const short result = WriteOut(buffer, length, &moved);
+    const short result = OnDefaultBoard([&](BoardLink& link) { return WriteOut(link, buffer, length, &moved); });
     if (written != nullptr)
         *written = moved;
     return result;
@@ -67,24 +76,17 @@ short TAVLib::WritePipe(void* buffer, unsigned long length, unsigned long* writt
 
 short TAVLib::ReadPipe(void* buffer, unsigned long length)
 {
-    if (!BoardOpen() || !UsableBuffer(buffer, length))
-        return RESULT_IO_FAILED;
-    const int transferred = Usb().bulkRead(libraryState.deviceHandle, ENDPOINT_IN, static_cast<char*>(buffer),
-                                           static_cast<int>(length), libraryState.timeoutMs);
-    if (transferred >= 0 && static_cast<unsigned long>(transferred) == length)
-        return RESULT_OK;
-    std::printf("error: bulk read failed\n");
-    return RESULT_IO_FAILED;
+    return OnDefaultBoard([&](BoardLink& link) { return ReadIn(link, buffer, length); });
 }
 
 void TAVLib::AddCommand(_INSTRUCTION_INFO_ instruction)
 {
-    SubmitRecord(instruction);
+    OnDefaultBoard([&](BoardLink& link) { return SubmitRecord(link, instruction); });
 }
 
 void TAVLib::AddCommands(_INSTRUCTION_INFO_* instructions, int count)
 {
-    SubmitRecords(instructions, count);
+    OnDefaultBoard([&](BoardLink& link) { return SubmitRecords(link, instructions, count); });
 }
 
 } // namespace TAVDll

@@ -1,22 +1,22 @@
 #ifndef TAV_LINK_TRANSPORT_H
 #define TAV_LINK_TRANSPORT_H
 
-#include "TAVLib.h"
+#include "link/board_link.h"
 
 namespace TAVDll::detail {
 
-constexpr unsigned long RECORD_SIZE = sizeof(_INSTRUCTION_INFO_);
-
 // The OUT pipe as WritePipe uses it; *moved receives the bytes moved.
-short WriteOut(const void* buffer, unsigned long length, unsigned long* moved);
+short WriteOut(BoardLink& link, const void* buffer, unsigned long length, unsigned long* moved);
+// The IN pipe as ReadPipe uses it.
+short ReadIn(BoardLink& link, void* buffer, unsigned long length);
 
 // Sends one record as one transfer; true when all 64 bytes moved. With no
 // board open nothing is sent and the result is false.
-bool SubmitRecord(const _INSTRUCTION_INFO_& record);
+bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record);
 
 // Sends count records in order, one transfer each, going on after a failure.
 // Returns how many of them did not go out whole.
-int SubmitRecords(const _INSTRUCTION_INFO_* records, int count);
+int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count);
 
 } // namespace TAVDll::detail
 

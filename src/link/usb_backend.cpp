@@ -1,48 +1,49 @@
-#include "link/usb_backend.h"
+#include "link/board_link.h"
 
 namespace TAVDll {
 namespace {
 
 // Plain calls of libusb 0.1: ordinary dynamic linking, no dlopen.
-const UsbBackend kSystemBackend = {
-    [] { usb_init(); },
-    [] { return usb_find_busses(); },
-    [] { return usb_find_devices(); },
-    [] { return usb_get_busses(); },
-    [](struct usb_device* device) { return usb_open(device); },
-    [](usb_dev_handle* handle, int configuration) { return usb_set_configuration(handle, configuration); },
-    [](usb_dev_handle* handle, int interfaceNumber) { return usb_claim_interface(handle, interfaceNumber); },
-    [](usb_dev_handle* handle) { return usb_close(handle); },
-    [](usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
+UsbBackend MakeSystemBackend()
+{
+    UsbBackend table{};
+    table.context = nullptr;
+    table.init = [](void*) { usb_init(); };
+    table.findBusses = [](void*) { return usb_find_busses(); };
+    table.findDevices = [](void*) { return usb_find_devices(); };
+    table.getBusses = [](void*) { return usb_get_busses(); };
+    table.open = [](void*, struct usb_device* device) { return usb_open(device); };
+    table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
+        return usb_set_configuration(handle, configuration);
+    };
+    table.claimInterface = [](void*, usb_dev_handle* handle, int interfaceNumber) {
+        return usb_claim_interface(handle, interfaceNumber);
+    };
+    table.close = [](void*, usb_dev_handle* handle) { return usb_close(handle); };
+    table.bulkWrite = [](void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
         return usb_bulk_write(handle, endpoint, bytes, size, timeoutMs);
-    },
-    [](usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
+    };
+    table.bulkRead = [](void*, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
         return usb_bulk_read(handle, endpoint, bytes, size, timeoutMs);
-    },
-};
-
-const UsbBackend* activeBackend = &kSystemBackend;
+    };
+    return table;
+}
 
 } // namespace
 
-const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
-{
-    const UsbBackend* previous = activeBackend;
-    activeBackend = backend != nullptr ? backend : &kSystemBackend;
-    return previous;
-}
-
 const UsbBackend* SystemUsbBackend()
 {
-    return &kSystemBackend;
+    static const UsbBackend table = MakeSystemBackend();
+    return &table;
 }
 
-namespace detail {
-
-const UsbBackend& Usb()
+const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {
-    return *activeBackend;
+    return detail::OnDefaultBoard([backend](detail::BoardLink& link) {
+        const UsbBackend* previous = link.usb;
+        link.usb = backend != nullptr ? backend : SystemUsbBackend();
+        return previous;
+    });
 }
 
-} // namespace detail
 } // namespace TAVDll

@@ -1,7 +1,7 @@
 #ifndef TAV_PINS_PIN_MAP_H
 #define TAV_PINS_PIN_MAP_H
 
-#include "pins/pin_map_table.h"
+#include "pin_map_table.h"
 
 namespace TAVDll::detail {
 

@@ -1,7 +1,6 @@
 #include "pins/pin_operations.h"
 
 #include "link/debug_print.h"
-#include "link/library_state.h"
 #include "link/transport.h"
 #include "pins/pin_map.h"
 #include "records/records.h"
@@ -10,8 +9,6 @@ namespace TAVDll {
 namespace detail {
 
 namespace {
-
-constexpr int PIN_BIT_COUNT = 28;
 
 _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_t pin)
 {
@@ -28,28 +25,34 @@ _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_
 
 } // namespace
 
-int RunPinLoop(uint32_t pins, PinAction action, int value, bool* ioFailed)
+int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool* ioFailed)
 {
     *ioFailed = false;
     if (!TAVLib::VerifyPORT(pins))
         return RESULT_BAD_PIN;
-    if (!BoardOpen())
+    if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
-    for (int bit = 0; bit < PIN_BIT_COUNT; ++bit) {
-        const uint32_t singlePin = (pins & PIN_BANK_FIELD) | (1u << bit);
-        if ((pins & singlePin) != singlePin)
-            continue;
+    const uint32_t bank = pins & PIN_BANK_FIELD;
+    // Only the set bits, lowest first.
+    for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
+        const uint32_t singlePin = bank | (remaining & (~remaining + 1));
         uint32_t gpio = 0;
         uint32_t pin = 0;
-        if (!MapPin(singlePin, libraryState.boardType, &gpio, &pin)) {
+        if (!MapPin(singlePin, link.boardType, &gpio, &pin)) {
             if (action == PinAction::Floating)
                 DebugPrint("add failed");
             return RESULT_PIN_UNAVAILABLE;
         }
-        if (!SubmitRecord(PinRecord(action, value, gpio, pin)))
+        if (!SubmitRecord(link, PinRecord(action, value, gpio, pin)))
             *ioFailed = true;
     }
     return *ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+}
+
+int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
+{
+    bool ioFailed = false;
+    return RunPinLoop(link, pins, action, value, &ioFailed);
 }
 
 } // namespace detail
@@ -58,42 +61,41 @@ using namespace detail;
 
 namespace {
 
-int PinOperation(uint32_t pins, PinAction action, int value = 0)
+int DefaultPinOperation(uint32_t pins, PinAction action, int value = 0)
 {
-    bool ioFailed = false;
-    return RunPinLoop(pins, action, value, &ioFailed);
+    return OnDefaultBoard([=](BoardLink& link) { return PinOperation(link, pins, action, value); });
 }
 
 } // namespace
 
 int TAVLib::Pin_DirOutput(unsigned int pins)
 {
-    return PinOperation(pins, PinAction::DirOutput);
+    return DefaultPinOperation(pins, PinAction::DirOutput);
 }
 
 int TAVLib::Pin_DirInput(unsigned int pins)
 {
-    return PinOperation(pins, PinAction::DirInput);
+    return DefaultPinOperation(pins, PinAction::DirInput);
 }
 
 int TAVLib::Pin_Floating(unsigned int pins)
 {
-    return PinOperation(pins, PinAction::Floating);
+    return DefaultPinOperation(pins, PinAction::Floating);
 }
 
 int TAVLib::Pin_Set(unsigned int pins)
 {
-    return PinOperation(pins, PinAction::Set);
+    return DefaultPinOperation(pins, PinAction::Set);
 }
 
 int TAVLib::Pin_Reset(unsigned int pins)
 {
-    return PinOperation(pins, PinAction::Reset);
+    return DefaultPinOperation(pins, PinAction::Reset);
 }
 
 int TAVLib::Pin_Write(unsigned int pins, int value)
 {
-    return PinOperation(pins, PinAction::Write, value);
+    return DefaultPinOperation(pins, PinAction::Write, value);
 }
 
 } // namespace TAVDll

@@ -1,19 +1,77 @@
 #include "pwm/pwm_operations.h"
 
-#include "link/library_state.h"
 #include "link/transport.h"
 
 namespace TAVDll {
 namespace detail {
 
-int SubmitBatch(const InstructionBatch& batch)
+int SubmitBatch(BoardLink& link, const InstructionBatch& batch)
 {
-    return SubmitRecords(batch.records, batch.inCount) == 0 ? RESULT_OK : RESULT_IO_FAILED;
+    return SubmitRecords(link, batch.records, batch.inCount) == 0 ? RESULT_OK : RESULT_IO_FAILED;
+}
+
+namespace {
+
+// Every PWM operation: board test, one sequence into a fresh batch, submit.
+template <typename Sequence>
+int RunSequence(BoardLink& link, int capacity, Sequence appendSequence)
+{
+    if (!BoardOpen(link))
+        return RESULT_NOT_OPEN;
+    InstructionBatch batch(capacity);
+    appendSequence(batch);
+    return SubmitBatch(link, batch);
+}
+
+} // namespace
+
+int InitPwmGroup(BoardLink& link, uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4],
+                 unsigned int* max)
+{
+    return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        if (timerIndex == 0)
+            AppendInitPWMA(batch, frequency, duties[0], duties[1], duties[2], max);
+        else if (timerIndex == 1)
+            AppendInitPWMB(batch, frequency, duties[0], duties[1], duties[2], duties[3], max);
+        else
+            AppendInitPWMC(batch, frequency, duties[0], duties[1], duties[2], duties[3], max);
+    });
+}
+
+int UpdatePwm(BoardLink& link, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+{
+    return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        if (timerIndex == 0)
+            AppendUpdatePWMA(batch, channel, duty);
+        else if (timerIndex == 1)
+            AppendUpdatePWMB(batch, channel, duty);
+        else
+            AppendUpdatePWMC(batch, channel, duty);
+    });
+}
+
+int DisablePwm(BoardLink& link)
+{
+    return RunSequence(link, PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { AppendDisablePWM(batch); });
 }
 
 } // namespace detail
 
 using namespace detail;
+
+namespace {
+
+int DefaultInitPwm(uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4], unsigned int* max)
+{
+    return OnDefaultBoard([&](BoardLink& link) { return InitPwmGroup(link, timerIndex, frequency, duties, max); });
+}
+
+int DefaultUpdatePwm(uint32_t timerIndex, unsigned int channel, unsigned int duty)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return UpdatePwm(link, timerIndex, channel, duty); });
+}
+
+} // namespace
 
 int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1)
 {
@@ -31,63 +89,42 @@ int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int d
     return InitPWMA(frequency, duty1, duty2, duty3, &fullScale);
 }
 
-namespace {
-
-// Every PWM operation: board test, one sequence into a fresh batch, submit.
-template <typename Sequence>
-int RunSequence(int capacity, Sequence appendSequence)
-{
-    if (!BoardOpen())
-        return RESULT_NOT_OPEN;
-    InstructionBatch batch(capacity);
-    appendSequence(batch);
-    return SubmitBatch(batch);
-}
-
-} // namespace
-
 int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
                      unsigned int* max)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        AppendInitPWMA(batch, frequency, duty1, duty2, duty3, max);
-    });
+    return DefaultInitPwm(0, frequency, {duty1, duty2, duty3, 0}, max);
 }
 
 int TAVLib::InitPWMB(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
                      unsigned int duty4, unsigned int* max)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        AppendInitPWMB(batch, frequency, duty1, duty2, duty3, duty4, max);
-    });
+    return DefaultInitPwm(1, frequency, {duty1, duty2, duty3, duty4}, max);
 }
 
 int TAVLib::InitPWMC(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
                      unsigned int duty4, unsigned int* max)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        AppendInitPWMC(batch, frequency, duty1, duty2, duty3, duty4, max);
-    });
+    return DefaultInitPwm(2, frequency, {duty1, duty2, duty3, duty4}, max);
 }
 
 int TAVLib::UpdatePWMA(unsigned int channel, unsigned int duty)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMA(batch, channel, duty); });
+    return DefaultUpdatePwm(0, channel, duty);
 }
 
 int TAVLib::UpdatePWMB(unsigned int channel, unsigned int duty)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMB(batch, channel, duty); });
+    return DefaultUpdatePwm(1, channel, duty);
 }
 
 int TAVLib::UpdatePWMC(unsigned int channel, unsigned int duty)
 {
-    return RunSequence(PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) { AppendUpdatePWMC(batch, channel, duty); });
+    return DefaultUpdatePwm(2, channel, duty);
 }
 
 int TAVLib::DisablePWM()
 {
-    return RunSequence(PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { AppendDisablePWM(batch); });
+    return OnDefaultBoard([](BoardLink& link) { return DisablePwm(link); });
 }
 
 } // namespace TAVDll

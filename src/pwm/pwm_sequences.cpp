@@ -1,6 +1,6 @@
 #include "pwm/pwm_sequences.h"
 
-#include "pwm/pwm_tables.h"
+#include "pwm_tables.h"
 #include "records/records.h"
 
 namespace TAVDll::detail {

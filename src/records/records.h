@@ -1,7 +1,7 @@
 #ifndef TAV_RECORDS_RECORDS_H
 #define TAV_RECORDS_RECORDS_H
 
-#include "TAVLib.h"
+#include "board_facts.h"
 
 namespace TAVDll::detail {
 
@@ -38,11 +38,6 @@ static_assert(offsetof(_INSTRUCTION_INFO_, byteParam) + 5 == RCC_STATE_OFFSET, "
 static_assert(offsetof(_INSTRUCTION_INFO_, wordParam) == GPIO_PORT_OFFSET, "first word slot holds port/timer");
 
 // Vendor constants the library sends.
-constexpr uint8_t GPIO_SPEED_50MHZ = 3;
-constexpr uint8_t GPIO_MODE_IN_FLOATING = 0x04;
-constexpr uint8_t GPIO_MODE_OUT_PP = 0x10;
-constexpr uint8_t GPIO_MODE_AF_PP = 0x18;
-constexpr uint32_t GPIO_REMAP_SWJ_DISABLE = 0x300400;
 constexpr uint32_t TIM_OCMODE_PWM1 = 0x60;
 constexpr uint32_t TIM_OUTPUT_STATE_ENABLE = 1;
 constexpr uint32_t TIM_OCPRELOAD_ENABLE = 8;

@@ -5,9 +5,8 @@
 #include <cstring>
 #include <functional>
 
-#include "link/library_state.h"
+#include "link/board_link.h"
 #include "record_decoder.h"
-#include "virtual_board.h"
 
 namespace tavtest {
 
@@ -109,7 +108,7 @@ std::string Hex(const uint8_t* bytes)
 
 void ResetLibraryState()
 {
-    TAVDll::detail::libraryState = TAVDll::detail::LibraryState{};
+    TAVDll::detail::ResetDefaultLink();
 }
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "board_fixture.h"
 #include "emulated_usb.h"
-#include "link/library_state.h"
-#include "virtual_board.h"
+#include "link/board_link.h"
+#include "board_view.h"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -32,7 +32,7 @@ protected:
 
     void TearDown() override
     {
-        TAVDll::detail::ReleaseDevice();
+        TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
         tavtest::ResetLibraryState();
         bus.reset();
     }
@@ -81,7 +81,7 @@ TEST_F(Usbfs, InitTavArrivesWholeAndInOrder)
 
     // The same records, in the same order, as on the virtual bus.
     const std::vector<_INSTRUCTION_INFO_> overUsbfs = Records(board);
-    TAVDll::detail::ReleaseDevice();
+    TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
     tavtest::ResetLibraryState();
     std::vector<_INSTRUCTION_INFO_> overVirtualBus;
     {
@@ -92,7 +92,7 @@ TEST_F(Usbfs, InitTavArrivesWholeAndInOrder)
         virtualBus.ClearLog();
         ASSERT_EQ(TAVLib::InitTav(258), 0);
         overVirtualBus = virtualBus.DeliveredRecords();
-        TAVDll::detail::ReleaseDevice();
+        TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
     }
     ASSERT_EQ(overUsbfs.size(), overVirtualBus.size());
     for (size_t index = 0; index < overUsbfs.size(); ++index)
@@ -127,9 +127,9 @@ TEST_F(Usbfs, PinsAndPwmReachTheBoard)
     unsigned int max = 0;
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max), 0);
     tavsim::VirtualBoard& model = board.Board();
-    EXPECT_EQ(model.McuPin(1, 4).function, PinFunction::OutputHigh);
-    EXPECT_EQ(model.McuPin(1, 5).function, PinFunction::OutputLow);
-    EXPECT_EQ(model.McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    EXPECT_EQ(tavsim::BoardView(model).McuPin(1, 4).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(model).McuPin(1, 5).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavsim::BoardView(model).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
 }
 
 TEST_F(Usbfs, CloseUndoesTheRemapFloatsEverythingAndClosesTheFile)
@@ -145,7 +145,7 @@ TEST_F(Usbfs, CloseUndoesTheRemapFloatsEverythingAndClosesTheFile)
     ASSERT_EQ(records.size(), 60u);
     EXPECT_EQ(tavtest::BytesOf(records[0]), tavtest::Remap(0).bytes);
     EXPECT_EQ(board.Board().State().debugPort, tavsim::DebugPort::FullSwj);
-    for (const tavsim::BoardPinRow& row : board.Board().View())
+    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board.Board()).Rows())
         EXPECT_TRUE(row.status.function == PinFunction::FloatingInput || row.status.function == PinFunction::DebugPort)
             << row.name;
     EXPECT_EQ(board.OpenFiles(), 0);

@@ -6,7 +6,6 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "record_decoder.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -77,7 +76,7 @@ void AddDecodeCommand(CLI::App& app, Context& /*context*/)
         const size_t count = bytes.size() / RECORD_SIZE;
         for (size_t index = 0; index < count; ++index) {
             const std::string text =
-                tavsim::DescribeRecord(tavsim::DecodeRecord(bytes.data() + index * RECORD_SIZE, RECORD_SIZE));
+                DescribeRecord(bytes.data() + index * RECORD_SIZE);
             if (count > 1)
                 std::printf("%zu: %s\n", index + 1, text.c_str());
             else

@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "pins/pin_map_table.h"
+#include "pin_map_table.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -36,16 +36,16 @@ int BankPinCount(uint32_t bank)
     return bank == TAVDll::PIN_BANK_4 ? static_cast<int>(BANK_4_PIN_COUNT) : static_cast<int>(BANK_8_PIN_COUNT);
 }
 
-// The microcontroller pin a single-pin identifier reaches on the current
-// model, or empty when it reaches none.
-std::string McuPinOf(uint32_t singlePin)
+// The microcontroller pin a single-pin identifier reaches on this model, or
+// empty when it reaches none.
+std::string McuPinOf(uint32_t singlePin, TAVDll::BoardType model)
 {
-    const int column = TAVDll::detail::PinMapColumn(TAVDll::TAVLib::GetType());
+    const int column = TAVDll::detail::PinMapColumn(model);
     const int row = TAVDll::detail::PinMapRowIndex(singlePin);
     if (column < 0 || row < 0)
         return "";
     const TAVDll::detail::McuPin& target = TAVDll::detail::PIN_MAP[row].byModel[column];
-    return std::string("P") + static_cast<char>('A' + target.port) + std::to_string(target.pin);
+    return TAVDll::detail::McuPinName(target.port, target.pin);
 }
 
 } // namespace
@@ -62,13 +62,15 @@ std::string BoardModelName(TAVDll::BoardType type)
 
 void Check(int result, const std::string& what)
 {
-    switch (result) {
-    case TAVDll::RESULT_OK: return;
-    case TAVDll::RESULT_NOT_OPEN: throw ToolError(what + ": no board open");
-    case TAVDll::RESULT_IO_FAILED: throw ToolError(what + ": transfer failed: board unplugged?");
-    case TAVDll::RESULT_BAD_PIN: throw ToolError(what + ": not a pin identifier of bank 4 or 8");
-    default: throw ToolError(what + ": failed with result " + std::to_string(result));
-    }
+    if (result != TAVDll::RESULT_OK)
+        throw ToolError(what + ": " + TAVDll::ResultText(result));
+}
+
+std::string DescribeRecord(const uint8_t* bytes)
+{
+    char text[512];
+    tav_describe_record(bytes, text, sizeof text);
+    return text;
 }
 
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high)
@@ -165,7 +167,7 @@ std::vector<uint32_t> ParsePins(const std::string& text)
     return identifiers;
 }
 
-std::string DescribePins(uint32_t pinId)
+std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     if (bank != TAVDll::PIN_BANK_4 && bank != TAVDll::PIN_BANK_8)
@@ -174,13 +176,13 @@ std::string DescribePins(uint32_t pinId)
     for (int bit = 0; bit < 28; ++bit) {
         if ((pinId & (1u << bit)) == 0)
             continue;
-        const std::string mcu = McuPinOf(bank | (1u << bit));
+        const std::string mcu = McuPinOf(bank | (1u << bit), model);
         text += (text.empty() ? "" : ", ") + PinName(bank, bit) + (mcu.empty() ? "" : " (" + mcu + ")");
     }
     return text.empty() ? "no pin" : text;
 }
 
-std::string FirstUnmappedPin(uint32_t pinId)
+std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     for (int bit = 0; bit < 28; ++bit) {
@@ -188,11 +190,11 @@ std::string FirstUnmappedPin(uint32_t pinId)
             continue;
         if (bit >= BankPinCount(bank))
             return "pin " + PinName(bank, bit) + " does not exist";
-        if (McuPinOf(bank | (1u << bit)).empty())
+        if (McuPinOf(bank | (1u << bit), model).empty())
             return "pin " + PinName(bank, bit) + " has no mapping on board model " +
-                   BoardModelName(TAVDll::TAVLib::GetType());
+                   BoardModelName(model);
     }
-    return "a pin has no mapping on board model " + BoardModelName(TAVDll::TAVLib::GetType());
+    return "a pin has no mapping on board model " + BoardModelName(model);
 }
 
 } // namespace tavctl

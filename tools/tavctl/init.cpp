@@ -14,7 +14,7 @@ void AddInitCommands(CLI::App& app, Context& context)
     init->callback([&context, value] {
         const auto startupValue = static_cast<unsigned int>(ParseNumber(*value, "start-up value", 0, 0xFFFFFFFFu));
         context.session.Connect();
-        Check(TAVDll::TAVLib::InitTav(startupValue), "init");
+        Check(context.session.Board().init(startupValue), "init");
         std::printf("board initialised (start-up value %u)\n", startupValue);
     });
 
@@ -22,7 +22,7 @@ void AddInitCommands(CLI::App& app, Context& context)
     safe->footer("Examples:\n  tavctl safe");
     safe->callback([&context] {
         context.session.Connect();
-        Check(TAVDll::TAVLib::DisableAll(), "safe");
+        Check(context.session.Board().safe(), "safe");
         std::printf("every output back to the safe state\n");
     });
 }

@@ -3,7 +3,6 @@
 #include <iostream>
 
 #include "tool.h"
-#include "virtual_board.h"
 
 namespace tavctl {
 
@@ -61,7 +60,9 @@ int main(int argc, char** argv)
     app.add_flag("--sim{T}", context.options.simModel,
                  "Use the virtual board of model T, S or C instead of USB hardware; the board view follows")
         ->check(CLI::IsMember({"T", "S", "C"}));
-    app.add_option("--device", context.options.device, "Use the board at BUS:DEV (see `tavctl list`)");
+    app.add_option("--device", context.options.device,
+                   "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
+                   "or sim:T, sim:S, sim:C");
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
     app.add_flag("--hold", context.options.hold,
                  "Keep the board as set until Ctrl-C or SIGTERM, then close it into the safe state");
@@ -75,7 +76,7 @@ int main(int argc, char** argv)
         RejectUnknownCommand(app, argc, argv);
         app.parse(argc, argv);
         if (context.session.Simulated() && context.session.Connected() && !context.viewShown) {
-            std::printf("\nvirtual board:\n%s", context.session.Board()->RenderView().c_str());
+            std::printf("\nvirtual board:\n%s", context.session.Board().simStatus().c_str());
             std::fflush(stdout);
         }
     } catch (const CLI::CallForHelp& help) {

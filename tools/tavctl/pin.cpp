@@ -11,18 +11,18 @@ namespace {
 struct PinAction {
     const char* verb;
     const char* done;
-    int (*run)(unsigned int pins, int value);
+    int (*run)(tav::Board& board, uint32_t pins, int value);
 };
 
 const std::map<std::string, PinAction>& Actions()
 {
     static const std::map<std::string, PinAction> actions = {
-        {"output", {"output", "push-pull output", [](unsigned int pins, int) { return TAVDll::TAVLib::Pin_DirOutput(pins); }}},
-        {"input", {"input", "floating input", [](unsigned int pins, int) { return TAVDll::TAVLib::Pin_DirInput(pins); }}},
-        {"float", {"float", "floating input", [](unsigned int pins, int) { return TAVDll::TAVLib::Pin_Floating(pins); }}},
-        {"set", {"set", "high", [](unsigned int pins, int) { return TAVDll::TAVLib::Pin_Set(pins); }}},
-        {"reset", {"reset", "low", [](unsigned int pins, int) { return TAVDll::TAVLib::Pin_Reset(pins); }}},
-        {"write", {"write", "", [](unsigned int pins, int value) { return TAVDll::TAVLib::Pin_Write(pins, value); }}},
+        {"output", {"output", "push-pull output", [](tav::Board& board, uint32_t pins, int) { return board.pinOutput(pins); }}},
+        {"input", {"input", "floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinInput(pins); }}},
+        {"float", {"float", "floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinFloat(pins); }}},
+        {"set", {"set", "high", [](tav::Board& board, uint32_t pins, int) { return board.pinSet(pins); }}},
+        {"reset", {"reset", "low", [](tav::Board& board, uint32_t pins, int) { return board.pinReset(pins); }}},
+        {"write", {"write", "", [](tav::Board& board, uint32_t pins, int value) { return board.pinWrite(pins, value); }}},
     };
     return actions;
 }
@@ -69,9 +69,9 @@ void AddPinCommand(CLI::App& app, Context& context)
         const std::vector<uint32_t> identifiers = ParsePins(*pins);
         context.session.Connect();
         for (uint32_t identifier : identifiers) {
-            const int result = chosen.run(identifier, level);
+            const int result = chosen.run(context.session.Board(), identifier, level);
             if (result == TAVDll::RESULT_PIN_UNAVAILABLE)
-                throw ToolError(FirstUnmappedPin(identifier));
+                throw ToolError(FirstUnmappedPin(identifier, context.session.Model()));
             if (result == TAVDll::RESULT_BAD_PIN) {
                 char text[96];
                 std::snprintf(text, sizeof text, "pin identifier 0x%08X is rejected by the board: no bank 4 or 8 "
@@ -80,7 +80,7 @@ void AddPinCommand(CLI::App& app, Context& context)
             }
             Check(result, "pin " + *action);
             const std::string state = *action == "write" ? (level ? "high" : "low") : chosen.done;
-            std::printf("%s: %s\n", DescribePins(identifier).c_str(), state.c_str());
+            std::printf("%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), state.c_str());
         }
     });
 }

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "pins/pin_map_table.h"
-#include "pwm/pwm_tables.h"
+#include "pin_map_table.h"
+#include "pwm_tables.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -32,12 +32,11 @@ Group ParseGroup(const std::string& text)
     throw ToolError("PWM group '" + text + "' does not exist: groups are A, B and C", EXIT_USAGE);
 }
 
-TAVDll::PWM_Frequency ParseDivider(const std::string& text)
+int ParseDivider(const std::string& text)
 {
     const auto divider = ParseNumber(text, "divider", 1, 128);
-    for (int step = 0; step < 8; ++step)
-        if (divider == (1u << step))
-            return static_cast<TAVDll::PWM_Frequency>(step);
+    if ((divider & (divider - 1)) == 0)
+        return static_cast<int>(divider);
     throw ToolError("divider " + text + " is not one of 1, 2, 4, 8, 16, 32, 64, 128", EXIT_USAGE);
 }
 
@@ -71,29 +70,25 @@ uint32_t ParseChannel(const Group& group, const std::string& text)
 }
 
 // "PA0 (P8.0)": the channel's microcontroller pin and the board pin on it.
-std::string ChannelPin(const PwmChannel& entry)
+std::string ChannelPin(const PwmChannel& entry, TAVDll::BoardType model)
 {
-    int bit = 0;
-    while ((entry.pinMask >> bit) != 1u)
-        ++bit;
-    std::string text = std::string("P") + static_cast<char>('A' + entry.portIndex) + std::to_string(bit);
-    const int column = TAVDll::detail::PinMapColumn(TAVDll::TAVLib::GetType());
+    const int bit = __builtin_ctz(entry.pinMask);
+    std::string text = TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit);
+    const int column = TAVDll::detail::PinMapColumn(model);
     if (column < 0)
         return text;
-    for (size_t row = 0; row < TAVDll::detail::PIN_MAP_ROWS; ++row) {
-        const TAVDll::detail::McuPin& target = TAVDll::detail::PIN_MAP[row].byModel[column];
-        if (target.port == entry.portIndex && target.pin == bit) {
-            const size_t bank4 = TAVDll::detail::BANK_4_PIN_COUNT;
-            text += row < bank4 ? " (P4." + std::to_string(row) + ")" : " (P8." + std::to_string(row - bank4) + ")";
-        }
+    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
+        const TAVDll::detail::McuPin& target = row.byModel[column];
+        if (target.port == entry.portIndex && target.pin == bit)
+            text += " (" + TAVDll::detail::BoardPinName(row.pinId) + ")";
     }
     return text;
 }
 
-void PrintChannel(const Group& group, uint32_t channel, unsigned int duty)
+void PrintChannel(const Group& group, uint32_t channel, unsigned int duty, TAVDll::BoardType model)
 {
     const PwmChannel* entry = FindPwmChannel(group.timerIndex, channel);
-    std::printf("  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry).c_str(), duty,
+    std::printf("  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry, model).c_str(), duty,
                 TAVDll::PWM_FULL_SCALE, 100.0 * duty / TAVDll::PWM_FULL_SCALE);
 }
 
@@ -121,28 +116,20 @@ void AddPwmCommand(CLI::App& app, Context& context)
     start->footer("Examples:\n  tavctl pwm start A --duty 50%\n  tavctl pwm start C --div 8 --duty 100,200,300,400");
     start->callback([&context, group, divider, duties] {
         const Group chosen = ParseGroup(*group);
-        const TAVDll::PWM_Frequency frequency = ParseDivider(*divider);
+        const int dividedBy = ParseDivider(*divider);
         if (duties->size() > chosen.channels)
             throw ToolError(std::string("group ") + chosen.letter + " has " + std::to_string(chosen.channels) +
                                 " channels, " + std::to_string(duties->size()) + " duties given",
                             EXIT_USAGE);
-        unsigned int values[4] = {0, 0, 0, 0};
+        uint32_t values[4] = {0, 0, 0, 0};
         for (size_t index = 0; index < duties->size(); ++index)
             values[index] = ParseDuty((*duties)[index]);
         context.session.Connect();
-        unsigned int max = 0;
-        int result = 0;
-        if (chosen.letter == 'A')
-            result = TAVDll::TAVLib::InitPWMA(frequency, values[0], values[1], values[2], &max);
-        else if (chosen.letter == 'B')
-            result = TAVDll::TAVLib::InitPWMB(frequency, values[0], values[1], values[2], values[3], &max);
-        else
-            result = TAVDll::TAVLib::InitPWMC(frequency, values[0], values[1], values[2], values[3], &max);
-        Check(result, "pwm start");
-        std::printf("group %c started: %g Hz (72 MHz timer clock / %u)\n", chosen.letter,
-                    FULL_SCALE_HZ / (1u << static_cast<unsigned>(frequency)), 1u << static_cast<unsigned>(frequency));
+        Check(context.session.Board().pwmStart(chosen.letter, dividedBy, values, chosen.channels), "pwm start");
+        std::printf("group %c started: %g Hz (72 MHz timer clock / %d)\n", chosen.letter, FULL_SCALE_HZ / dividedBy,
+                    dividedBy);
         for (uint32_t channel = 1; channel <= chosen.channels; ++channel)
-            PrintChannel(chosen, channel, values[channel - 1]);
+            PrintChannel(chosen, channel, values[channel - 1], context.session.Model());
     });
 
     auto* set = command->add_subcommand("set", "Change the duty of one channel");
@@ -158,23 +145,16 @@ void AddPwmCommand(CLI::App& app, Context& context)
         const uint32_t number = ParseChannel(chosen, *channel);
         const unsigned int value = ParseDuty(*duty);
         context.session.Connect();
-        int result = 0;
-        if (chosen.letter == 'A')
-            result = TAVDll::TAVLib::UpdatePWMA(number, value);
-        else if (chosen.letter == 'B')
-            result = TAVDll::TAVLib::UpdatePWMB(number, value);
-        else
-            result = TAVDll::TAVLib::UpdatePWMC(number, value);
-        Check(result, "pwm set");
+        Check(context.session.Board().pwmSet(chosen.letter, number, value), "pwm set");
         std::printf("group %c:\n", chosen.letter);
-        PrintChannel(chosen, number, value);
+        PrintChannel(chosen, number, value, context.session.Model());
     });
 
     auto* stop = command->add_subcommand("stop", "Stop all three groups and release their pins");
     stop->footer("Examples:\n  tavctl pwm stop");
     stop->callback([&context] {
         context.session.Connect();
-        Check(TAVDll::TAVLib::DisablePWM(), "pwm stop");
+        Check(context.session.Board().pwmStop(), "pwm stop");
         std::printf("all PWM stopped, PWM pins floating\n");
     });
 }

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "record_decoder.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -25,8 +24,8 @@ void AddRawCommand(CLI::App& app, Context& context)
         TAVDll::_INSTRUCTION_INFO_ record{};
         std::memcpy(&record, bytes.data(), bytes.size());
         context.session.Connect();
-        TAVDll::TAVLib::AddCommand(record);
-        std::printf("sent: %s\n", tavsim::DescribeRecord(record).c_str());
+        Check(context.session.Board().sendRecord(record), "raw");
+        std::printf("sent: %s\n", DescribeRecord(reinterpret_cast<const uint8_t*>(&record)).c_str());
     });
 }
 

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "tool.h"
-#include "virtual_board.h"
 
 namespace tavctl {
 
@@ -11,10 +10,10 @@ void AddStatusCommand(CLI::App& app, Context& context)
     auto* command = app.add_subcommand("status", "Show what every pin of the virtual board does (--sim only)");
     command->footer("Examples:\n  tavctl --sim status\n  tavctl --sim=S run script.tav   # ends with the same view");
     command->callback([&context] {
-        tavsim::VirtualBoard* board = context.session.Simulated() ? context.session.Board() : nullptr;
-        if (board == nullptr)
+        if (!context.session.Simulated())
             throw ToolError("status needs the virtual board (--sim): a real board cannot report its pins", EXIT_USAGE);
-        std::printf("%s", board->RenderView().c_str());
+        context.session.Connect();
+        std::printf("%s", context.session.Board().simStatus().c_str());
         context.viewShown = true;
     });
 }

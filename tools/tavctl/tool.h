@@ -12,12 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "TAVLib.h"
-#include "TAVUsbBackend.h"
-
-namespace tavsim {
-class VirtualUsb;
-class VirtualBoard;
-} // namespace tavsim
+#include "tav/board.hpp"
 
 namespace tavctl {
 
@@ -36,7 +31,7 @@ public:
 
 struct GlobalOptions {
     std::string simModel; // empty: real USB
-    std::string device;   // BUS:DEV, empty: the first board
+    std::string device;   // a selector (usb:BUS:DEV, BUS:DEV, sim:M); empty: the first board
     bool trace = false;
     bool hold = false;
 };
@@ -46,17 +41,17 @@ struct GlobalOptions {
 class Session {
 public:
     explicit Session(const GlobalOptions& options);
-    ~Session();
 
-    // Opens the board (real or virtual) and reads its model; throws on failure.
+    // Opens the board (real or virtual) the options select; throws on failure.
     void Connect();
-    bool Connected() const { return connected_; }
-    bool Simulated() const { return !options_.simModel.empty(); }
-    // The backend libtav goes through (libusb, or the virtual bus).
-    const TAVDll::UsbBackend& Usb() const;
-    // Enumerates (Initial) without opening: for `list`.
-    void Enumerate();
-    tavsim::VirtualBoard* Board();
+    bool Connected() const { return board_.isOpen(); }
+    bool Simulated() const { return !options_.simModel.empty() || options_.device.rfind("sim:", 0) == 0; }
+    // The selector the options name.
+    std::string Selector() const;
+    // The open board (Connect first).
+    tav::Board& Board() { return board_; }
+    // The model of the open board, for pin names.
+    TAVDll::BoardType Model() const;
     // Leaves the board as set (releases the handle, no shutdown records), or
     // with --hold, after commands that succeeded, waits for Ctrl-C / SIGTERM
     // and then closes it into the safe state.
@@ -64,10 +59,7 @@ public:
 
 private:
     const GlobalOptions& options_;
-    std::unique_ptr<tavsim::VirtualUsb> virtualUsb_;
-    struct usb_device* openedDevice_ = nullptr;
-    bool connected_ = false;
-    bool enumerated_ = false;
+    tav::Board board_;
 };
 
 struct Context {
@@ -95,12 +87,11 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words);
 
 // ---- shared helpers ----------------------------------------------------
 
-// A TAV board (4C52:0101).
-bool IsBoard(const struct usb_device* device);
-
 // The library's result in words; throws unless it is RESULT_OK.
 void Check(int result, const std::string& what);
 std::string BoardModelName(TAVDll::BoardType type);
+// A record in words, as the board's firmware reads it.
+std::string DescribeRecord(const uint8_t* bytes);
 
 // A whole number: decimal or 0x-hexadecimal, within [low, high].
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high);
@@ -112,10 +103,10 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text);
 // one identifier per bank, in the order the banks first appear.
 std::vector<uint32_t> ParsePins(const std::string& text);
 // "P4.0 (PB0), P4.2 (PB2)": the board pins an identifier names, each with
-// the microcontroller pin it reaches on the current board model.
-std::string DescribePins(uint32_t pinId);
-// The first pin of pinId without a mapping on the current model, as "P8.3".
-std::string FirstUnmappedPin(uint32_t pinId);
+// the microcontroller pin it reaches on this board model.
+std::string DescribePins(uint32_t pinId, TAVDll::BoardType model);
+// Why pinId fails with 64 on this model: "pin P8.3 has no mapping ...".
+std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model);
 
 } // namespace tavctl
 

@@ -1,13 +1,16 @@
 // The board's pin map as data: which microcontroller pin each pin identifier
 // reaches on each board model. One column per mapped model; a new model is one
-// more column here and one more entry in PIN_MAP_MODELS.
-#ifndef TAV_PINS_PIN_MAP_TABLE_H
-#define TAV_PINS_PIN_MAP_TABLE_H
+// more column here and one more entry in PIN_MAP_MODELS. Shared by the
+// library, the board model and the tools; not public API.
+#ifndef TAV_COMMON_PIN_MAP_TABLE_H
+#define TAV_COMMON_PIN_MAP_TABLE_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "TAVLib.h"
+#include <string>
+
+#include "board_facts.h"
 
 namespace TAVDll::detail {
 
@@ -85,14 +88,28 @@ constexpr int PinMapRowIndex(uint32_t pinId)
     const uint32_t bits = pinId & ~PIN_BANK_FIELD;
     if (bits == 0 || (bits & (bits - 1)) != 0)
         return -1;
-    int bit = 0;
-    while ((bits >> bit) != 1u)
-        ++bit;
+    const int bit = __builtin_ctz(bits);
     if (bank == PIN_BANK_4 && bit < static_cast<int>(BANK_4_PIN_COUNT))
         return bit;
     if (bank == PIN_BANK_8 && bit < static_cast<int>(BANK_8_PIN_COUNT))
         return static_cast<int>(BANK_4_PIN_COUNT) + bit;
     return -1;
+}
+
+// "PB8" for port 1, pin 8.
+inline std::string McuPinName(int port, int pin)
+{
+    return std::string("P") + PortLetter(port) + std::to_string(pin);
+}
+
+// "P4.0" for 0x40000001, "P8.16" for 0x80010000; empty for anything else.
+inline std::string BoardPinName(uint32_t pinId)
+{
+    const int row = PinMapRowIndex(pinId);
+    if (row < 0)
+        return "";
+    const int bank4Pins = static_cast<int>(BANK_4_PIN_COUNT);
+    return row < bank4Pins ? "P4." + std::to_string(row) : "P8." + std::to_string(row - bank4Pins);
 }
 
 } // namespace TAVDll::detail

@@ -1,8 +1,9 @@
 // The PWM hardware as data: which timer and clock gate each group uses, the
 // prescaler of each frequency selection, and the pin and output-compare unit
-// behind each channel. Set-up, update and shutdown all read these tables.
-#ifndef TAV_PWM_PWM_TABLES_H
-#define TAV_PWM_PWM_TABLES_H
+// behind each channel. Set-up, update and shutdown all read these tables, and
+// the tools name channels by them. Shared inside this project; not public API.
+#ifndef TAV_COMMON_PWM_TABLES_H
+#define TAV_COMMON_PWM_TABLES_H
 
 #include <stddef.h>
 #include <stdint.h>

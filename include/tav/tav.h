@@ -1,0 +1,148 @@
+/*
+ * tav/tav.h - the C interface of libtav: TAV USB input/output boards as
+ * objects, from C or any language that calls C.
+ *
+ * A board is an opaque tav_board, opened by a selector and owned by the
+ * caller until tav_close() or tav_release(). Several boards may be open at
+ * once, and every function may be called from any thread: the operations on
+ * one board are serialised, so a multi-record operation (tav_init, tav_safe,
+ * tav_pwm_start, tav_close) never interleaves on the wire with another
+ * operation on the same board. Boards do not wait for each other. Nothing
+ * throws, nothing prints.
+ *
+ * Selectors (one grammar for every front end: this interface, the C++ and
+ * Python bindings and `tavctl --device`):
+ *   "" or NULL   the first TAV board on the USB bus
+ *   "usb:B:D"    the board at bus B, device D, as `tavctl list` shows them;
+ *                decimal, leading zeros allowed ("usb:001:010" is bus 1,
+ *                device 10); "B:D" alone means the same
+ *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
+ *                inside this process: the board model behind a virtual bus
+ *                of its own, nothing on USB
+ * The bus is libusb 0.1's, or whatever USB backend a harness installed for
+ * the process (TAVUsbBackend.h).
+ *
+ * Results: 0 and the codes 2, 4, 32, 64 of the C++ interface (TAVLib.h) keep
+ * their meaning; the negative codes are what only this interface meets.
+ * tav_strerror() words every one of them.
+ */
+#ifndef TAV_TAV_H
+#define TAV_TAV_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(TAV_BUILDING_LIBRARY)
+#define TAV_C_API __declspec(dllexport)
+#else
+#define TAV_C_API __declspec(dllimport)
+#endif
+#else
+#define TAV_C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct tav_board tav_board;
+
+#define TAV_OK               0
+#define TAV_NOT_OPEN         2   /* the board is gone or was never opened */
+#define TAV_IO_FAILED        4   /* a transfer failed or did not move every byte */
+#define TAV_BAD_PIN         32   /* the pin identifier names no bank 4 or 8 */
+#define TAV_PIN_UNAVAILABLE 64   /* a named pin has no mapping on this board model */
+#define TAV_E_INVALID      (-1)  /* bad argument: null pointer, unknown group or channel, bad selector */
+#define TAV_E_NOT_FOUND    (-2)  /* no board matches the selector */
+#define TAV_E_ACCESS       (-3)  /* a matching board exists but cannot be opened or claimed */
+#define TAV_E_NOT_VIRTUAL  (-4)  /* a virtual-board function called on a real board */
+
+/* Counter steps in one PWM period: a duty of TAV_PWM_FULL_SCALE is always on. */
+#define TAV_PWM_FULL_SCALE 36000u
+
+/* The result code in words; never NULL, also for unknown codes. Static text. */
+TAV_C_API const char* tav_strerror(int code);
+/* The library version, e.g. "1.1.0". */
+TAV_C_API const char* tav_version(void);
+
+/* Opens the board the selector names (see above): configuration 1, interface
+ * 0 claimed, then asks it for its model and firmware. Sends no other record:
+ * the board's outputs stay as they are until tav_init or another operation.
+ * On success *board is the new board and the result is TAV_OK. Otherwise
+ * *board is NULL and the result is TAV_E_INVALID (board is NULL or the
+ * selector is malformed), TAV_E_NOT_FOUND (nothing matches),
+ * TAV_E_ACCESS (the board cannot be opened or claimed: permissions, or held
+ * by another program or board object) or TAV_IO_FAILED (it does not answer). */
+TAV_C_API int tav_open(const char* selector, tav_board** board);
+/* Brings the board into the safe state (undoes the debug-port release, stops
+ * PWM, floats every pin: the Close sequence), releases it and frees the
+ * object. NULL is a no-op. No other call on this board may run or follow. */
+TAV_C_API void tav_close(tav_board* board);
+/* Releases the board and frees the object without sending anything: the
+ * outputs stay as they are. NULL is a no-op. */
+TAV_C_API void tav_release(tav_board* board);
+
+/* The board's model letter: 'T', 'S', 'C', or '?' (another letter, or NULL). */
+TAV_C_API char tav_model(const tav_board* board);
+/* The firmware version ("1.0.2.13") into text, truncated to size - 1
+ * characters and NUL-terminated. TAV_OK, or TAV_E_INVALID for a NULL board or
+ * text, or a size of 0. */
+TAV_C_API int tav_firmware(const tav_board* board, char* text, size_t size);
+
+/* Board control: tav_init is InitTav (releases the debug-port pins, safe
+ * state, start-up record with value), tav_safe is DisableAll. */
+TAV_C_API int tav_init(tav_board* board, uint32_t value);
+TAV_C_API int tav_safe(tav_board* board);
+
+/* Digital pins, by identifier (TAVLib.h: PIN_BANK_4 | bits, PIN_BANK_8 |
+ * bits): one record per named pin in ascending bit order. TAV_OK,
+ * TAV_BAD_PIN (nothing sent), TAV_PIN_UNAVAILABLE (the lower pins were
+ * sent), TAV_IO_FAILED, TAV_NOT_OPEN, or TAV_E_INVALID for a NULL board. */
+TAV_C_API int tav_pin_output(tav_board* board, uint32_t pins); /* push-pull output */
+TAV_C_API int tav_pin_input(tav_board* board, uint32_t pins);  /* floating input */
+TAV_C_API int tav_pin_float(tav_board* board, uint32_t pins);  /* floating input (as the safe state) */
+TAV_C_API int tav_pin_set(tav_board* board, uint32_t pins);    /* drive high */
+TAV_C_API int tav_pin_reset(tav_board* board, uint32_t pins);  /* drive low */
+TAV_C_API int tav_pin_write(tav_board* board, uint32_t pins, int value); /* high when value is 1, else low */
+
+/* PWM. group 'A' (3 channels), 'B' or 'C' (4 channels each; lower case is
+ * accepted too); divider 1, 2, 4, ... 128 (PWM frequency 2000 Hz / divider at
+ * the board's 72 MHz timer clock); duties[i] is channel i+1 in counter steps
+ * (0 to TAV_PWM_FULL_SCALE); count may be shorter than the group's channel
+ * count (missing duties are 0), never longer; duties may be NULL when count
+ * is 0. An unknown group or channel, another divider, too many duties or a
+ * duty above full scale is TAV_E_INVALID, and nothing is sent. */
+TAV_C_API int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* duties, size_t count);
+/* One channel's duty; channel counts from 1. */
+TAV_C_API int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty);
+/* Stops all three groups and floats their pins (DisablePWM). */
+TAV_C_API int tav_pwm_stop(tav_board* board);
+
+/* Sends one record of your own as one 64-byte transfer (AddCommand):
+ * TAV_OK, TAV_IO_FAILED, TAV_NOT_OPEN, or TAV_E_INVALID for NULL. */
+TAV_C_API int tav_send_record(tav_board* board, const uint8_t record[64]);
+
+/* Called after every record transfer of the board, on the calling thread and
+ * with the board's lock held (so it must not call back into this board):
+ * the 64 bytes handed to USB and the transfer's result (bytes moved, or a
+ * negative errno). NULL removes it. TAV_OK or TAV_E_INVALID. */
+typedef void (*tav_record_callback)(void* user, const uint8_t* bytes, int length, int result);
+TAV_C_API int tav_set_record_callback(tav_board* board, tav_record_callback callback, void* user);
+
+/* A record in words, as the board's firmware reads it
+ * ("GPIO_SetBits(GPIOB, pin 8)"), into text, truncated and NUL-terminated.
+ * TAV_OK, or TAV_E_INVALID for NULL arguments or a size of 0. */
+TAV_C_API int tav_describe_record(const uint8_t record[64], char* text, size_t size);
+
+/* Virtual boards ("sim:" selectors) only: what every pin does now, as
+ * `tavctl status` shows it, into text (truncated to size - 1 characters and
+ * NUL-terminated; 8 KiB always hold it). TAV_E_NOT_VIRTUAL on a real board,
+ * TAV_E_INVALID for NULL arguments or a size of 0. */
+TAV_C_API int tav_sim_status(const tav_board* board, char* text, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAV_TAV_H */

@@ -1,0 +1,274 @@
+// The C interface: a tav_board is one board link, plus the virtual bus and
+// board model behind it when a "sim:" selector opened it.
+#include "tav/tav.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "board/board_control.h"
+#include "board_view.h"
+#include "link/selector.h"
+#include "link/transport.h"
+#include "pins/pin_operations.h"
+#include "pwm/pwm_operations.h"
+#include "pwm_tables.h"
+#include "record_decoder.h"
+#include "virtual_usb.h"
+
+using namespace TAVDll;
+using namespace TAVDll::detail;
+
+struct tav_board {
+    BoardLink link;
+    std::unique_ptr<tavsim::VirtualUsb> simBus;
+    tavsim::VirtualBoard* simBoard = nullptr;
+};
+
+namespace {
+
+constexpr int MAX_DIVIDER_EXPONENT = 7; // divider 128
+
+template <typename Operation>
+int OnBoard(tav_board* board, Operation operation)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    std::lock_guard<std::mutex> lock(board->link.mutex);
+    return operation(board->link);
+}
+
+int CopyText(const char* source, char* text, size_t size)
+{
+    if (text == nullptr || size == 0)
+        return TAV_E_INVALID;
+    std::snprintf(text, size, "%s", source);
+    return TAV_OK;
+}
+
+// The timer of a group letter, or -1.
+int TimerOfGroup(char group)
+{
+    switch (group) {
+    case 'A': case 'a': return 0;
+    case 'B': case 'b': return 1;
+    case 'C': case 'c': return 2;
+    default: return -1;
+    }
+}
+
+unsigned ChannelCount(int timerIndex)
+{
+    unsigned count = 0;
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
+        count += entry.timerIndex == static_cast<uint32_t>(timerIndex) ? 1 : 0;
+    return count;
+}
+
+// PWM_Frequency of a divider 1, 2, 4, ... 128, or -1.
+int FrequencyOfDivider(int divider)
+{
+    for (int exponent = 0; exponent <= MAX_DIVIDER_EXPONENT; ++exponent) {
+        if (divider == 1 << exponent)
+            return exponent;
+    }
+    return -1;
+}
+
+int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
+{
+    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
+}
+
+} // namespace
+
+extern "C" {
+
+const char* tav_strerror(int code)
+{
+    return ResultText(code);
+}
+
+const char* tav_version(void)
+{
+    return TAV_VERSION_TEXT;
+}
+
+int tav_open(const char* selector, tav_board** board)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    *board = nullptr;
+    Selector parsed;
+    if (!ParseSelector(selector, &parsed))
+        return TAV_E_INVALID;
+    std::unique_ptr<tav_board> opened(new (std::nothrow) tav_board);
+    if (opened == nullptr)
+        return TAV_E_INVALID;
+    if (parsed.kind == Selector::Kind::Virtual) {
+        opened->simBus = std::make_unique<tavsim::VirtualUsb>(tavsim::VirtualUsb::Install::No);
+        opened->simBus->SetLogging(false);
+        opened->simBoard = &opened->simBus->AddBoard(parsed.model).Board();
+        opened->simBoard->SetKeepReceived(false);
+        opened->link.usb = &opened->simBus->Backend();
+    } else {
+        opened->link.usb = OnDefaultBoard([](BoardLink& link) { return link.usb; });
+    }
+    std::lock_guard<std::mutex> lock(opened->link.mutex);
+    const int result = OpenSelected(opened->link, parsed);
+    if (result != RESULT_OK)
+        return result;
+    *board = opened.release();
+    return TAV_OK;
+}
+
+void tav_close(tav_board* board)
+{
+    if (board == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(board->link.mutex);
+        CloseBoard(board->link);
+    }
+    delete board;
+}
+
+void tav_release(tav_board* board)
+{
+    if (board == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(board->link.mutex);
+        ReleaseDevice(board->link);
+    }
+    delete board;
+}
+
+char tav_model(const tav_board* board)
+{
+    if (board == nullptr)
+        return '?';
+    auto* mutableBoard = const_cast<tav_board*>(board);
+    return static_cast<char>(OnBoard(mutableBoard, [](BoardLink& link) { return ModelLetter(link.boardType); }));
+}
+
+int tav_firmware(const tav_board* board, char* text, size_t size)
+{
+    if (text == nullptr || size == 0)
+        return TAV_E_INVALID;
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink& link) { return CopyText(link.versionText, text, size); });
+}
+
+int tav_init(tav_board* board, uint32_t value)
+{
+    return OnBoard(board, [=](BoardLink& link) { return InitTav(link, value); });
+}
+
+int tav_safe(tav_board* board)
+{
+    return OnBoard(board, [](BoardLink& link) { return DisableAll(link); });
+}
+
+int tav_pin_output(tav_board* board, uint32_t pins)
+{
+    return PinCall(board, pins, PinAction::DirOutput);
+}
+
+int tav_pin_input(tav_board* board, uint32_t pins)
+{
+    return PinCall(board, pins, PinAction::DirInput);
+}
+
+int tav_pin_float(tav_board* board, uint32_t pins)
+{
+    return PinCall(board, pins, PinAction::Floating);
+}
+
+int tav_pin_set(tav_board* board, uint32_t pins)
+{
+    return PinCall(board, pins, PinAction::Set);
+}
+
+int tav_pin_reset(tav_board* board, uint32_t pins)
+{
+    return PinCall(board, pins, PinAction::Reset);
+}
+
+int tav_pin_write(tav_board* board, uint32_t pins, int value)
+{
+    return PinCall(board, pins, PinAction::Write, value);
+}
+
+int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* duties, size_t count)
+{
+    const int timerIndex = TimerOfGroup(group);
+    const int frequency = FrequencyOfDivider(divider);
+    if (timerIndex < 0 || frequency < 0 || count > ChannelCount(timerIndex) || (duties == nullptr && count > 0))
+        return TAV_E_INVALID;
+    uint32_t channelDuties[4] = {};
+    for (size_t index = 0; index < count; ++index) {
+        if (duties[index] > PWM_FULL_SCALE)
+            return TAV_E_INVALID;
+        channelDuties[index] = duties[index];
+    }
+    return OnBoard(board, [&](BoardLink& link) {
+        return InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
+                            channelDuties, nullptr);
+    });
+}
+
+int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty)
+{
+    const int timerIndex = TimerOfGroup(group);
+    if (timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex) || duty > PWM_FULL_SCALE)
+        return TAV_E_INVALID;
+    return OnBoard(board, [=](BoardLink& link) { return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, duty); });
+}
+
+int tav_pwm_stop(tav_board* board)
+{
+    return OnBoard(board, [](BoardLink& link) { return DisablePwm(link); });
+}
+
+int tav_send_record(tav_board* board, const uint8_t record[64])
+{
+    if (record == nullptr)
+        return TAV_E_INVALID;
+    _INSTRUCTION_INFO_ copy;
+    std::memcpy(&copy, record, sizeof copy);
+    return OnBoard(board, [&](BoardLink& link) {
+        if (!BoardOpen(link))
+            return static_cast<int>(RESULT_NOT_OPEN);
+        return SubmitRecord(link, copy) ? static_cast<int>(RESULT_OK) : static_cast<int>(RESULT_IO_FAILED);
+    });
+}
+
+int tav_set_record_callback(tav_board* board, tav_record_callback callback, void* user)
+{
+    return OnBoard(board, [=](BoardLink& link) {
+        link.observer = callback;
+        link.observerUser = user;
+        return TAV_OK;
+    });
+}
+
+int tav_describe_record(const uint8_t record[64], char* text, size_t size)
+{
+    if (record == nullptr)
+        return TAV_E_INVALID;
+    return CopyText(tavsim::DescribeRecord(tavsim::DecodeRecord(record, RECORD_SIZE)).c_str(), text, size);
+}
+
+int tav_sim_status(const tav_board* board, char* text, size_t size)
+{
+    if (text == nullptr || size == 0)
+        return TAV_E_INVALID;
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
+        if (board->simBoard == nullptr)
+            return TAV_E_NOT_VIRTUAL;
+        return CopyText(tavsim::BoardView(*board->simBoard).Render().c_str(), text, size);
+    });
+}
+
+} // extern "C"

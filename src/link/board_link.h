@@ -1,0 +1,73 @@
+#ifndef TAV_LINK_BOARD_LINK_H
+#define TAV_LINK_BOARD_LINK_H
+
+#include <mutex>
+
+#include "TAVUsbBackend.h"
+#include "board_facts.h"
+
+namespace TAVDll::detail {
+
+constexpr int VERSION_TEXT_SIZE = 64;
+
+// Called after every OUT transfer of a link, with the link's lock held: the
+// bytes handed to the USB layer and its result (bytes moved or an error).
+using RecordObserver = void (*)(void* user, const uint8_t* bytes, int length, int result);
+
+// One connection to one board. Every operation takes the link it acts on;
+// the static TAVLib functions act on DefaultLink(). boardType and
+// versionText describe the last board that answered and survive a release.
+struct BoardLink {
+    explicit BoardLink(const UsbBackend* backend = nullptr) : usb(backend) {}
+
+    const UsbBackend* usb; // the backend this board's handle belongs to
+    usb_dev_handle* deviceHandle = nullptr;
+    int32_t timeoutMs = 0;
+    BoardType boardType = BOARD_T;
+    char versionText[VERSION_TEXT_SIZE] = {};
+    RecordObserver observer = nullptr;
+    void* observerUser = nullptr;
+    // Held for the whole of every public operation, so that no two record
+    // sequences to this board interleave.
+    std::mutex mutex;
+};
+
+// The process-default board of the static TAVLib functions; its backend is
+// the installed one (InstallUsbBackend).
+BoardLink& DefaultLink();
+
+// Puts the default board back to its state at load (no USB call). For tests.
+void ResetDefaultLink();
+
+// Runs operation(DefaultLink()) with the default board's lock held.
+template <typename Operation>
+auto OnDefaultBoard(Operation operation)
+{
+    BoardLink& link = DefaultLink();
+    std::lock_guard<std::mutex> lock(link.mutex);
+    return operation(link);
+}
+
+inline bool BoardOpen(const BoardLink& link)
+{
+    return link.deviceHandle != nullptr;
+}
+
+// libusb 0.1 keeps one process-wide bus list: usb_init, usb_find_busses,
+// usb_find_devices and every walk of usb_get_busses hold this lock. Taken
+// after a board's own lock, never before it.
+std::mutex& DiscoveryMutex();
+
+// usb_init, usb_find_busses, usb_find_devices; the discovery lock is held.
+void RefreshBusList(const UsbBackend& usb);
+
+// The connection steps on one link (its lock held by the caller).
+void Enumerate(BoardLink& link);
+usb_dev_handle* OpenFirstMatch(BoardLink& link, unsigned int vendorId, unsigned int productId);
+usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device);
+// Closes the handle if one is open and forgets it.
+void ReleaseDevice(BoardLink& link);
+
+} // namespace TAVDll::detail
+
+#endif
