@@ -115,7 +115,7 @@ void VirtualDevice::Unplug()
 {
     plugged_ = false;
     configuration_ = 0;
-    interfaceClaimed_ = false;
+    claimedBy_ = nullptr;
     replies_.clear();
 }
 
@@ -382,7 +382,7 @@ int VirtualUsb::CheckHandle(Handle* handle, bool needsInterface)
         return USB_ERROR_BAD_HANDLE;
     if (!handle->device->Plugged())
         return USB_ERROR_NO_DEVICE;
-    if (needsInterface && !handle->device->interfaceClaimed_)
+    if (needsInterface && handle->device->claimedBy_ != handle)
         return USB_ERROR_INVALID;
     return 0;
 }
@@ -411,10 +411,10 @@ int VirtualUsb::ClaimInterface(usb_dev_handle* handle, int interfaceNumber)
         VirtualDevice& device = *entry->device;
         if (device.failClaim_ || interfaceNumber != 0 || device.configuration_ != 1)
             result = USB_ERROR_INVALID;
-        else if (device.interfaceClaimed_)
+        else if (device.claimedBy_ != nullptr)
             result = -EBUSY; // still held by a handle that was never closed
         else
-            device.interfaceClaimed_ = true;
+            device.claimedBy_ = entry;
     }
     Log(UsbCall::ClaimInterface, entry != nullptr ? entry->device->Device() : nullptr, handle, interfaceNumber,
         result);
@@ -428,8 +428,9 @@ int VirtualUsb::Close(usb_dev_handle* handle)
     int result = USB_ERROR_BAD_HANDLE;
     if (entry != nullptr && entry->open) {
         entry->open = false;
-        // Closing the usbfs file gives up every interface it claimed.
-        entry->device->interfaceClaimed_ = false;
+        // Closing the usbfs file gives up every interface it claimed, and only those.
+        if (entry->device->claimedBy_ == entry)
+            entry->device->claimedBy_ = nullptr;
         result = 0;
     }
     Log(UsbCall::Close, entry != nullptr ? entry->device->Device() : nullptr, handle, 0, result);

@@ -125,7 +125,7 @@ public:
     }
     int WriteCount() const { return writeCount_; }
     int Configuration() const { return configuration_; }
-    bool InterfaceClaimed() const { return interfaceClaimed_; }
+    bool InterfaceClaimed() const { return claimedBy_ != nullptr; }
 
 private:
     friend class VirtualUsb;
@@ -163,7 +163,7 @@ private:
     int writeCount_ = 0;
     int readCount_ = 0;
     int configuration_ = 0;
-    bool interfaceClaimed_ = false;
+    const void* claimedBy_ = nullptr; // the handle holding interface 0
 };
 
 class VirtualUsb {

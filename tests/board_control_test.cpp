@@ -137,14 +137,11 @@ TEST_F(BoardControl, CloseUndoesRemapFirstThenReleases)
 TEST_F(BoardControl, FailedRecordsGiveIoFailedAfterTheWholeSequence)
 {
     for (int failing : {1, 2, 40, 61}) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        bus.AddBoard().FailWrite(failing, WriteFault::Short, 32);
-        TAVLib::Initial();
-        TAVLib::Open();
+        tavtest::FreshBoard fresh;
+        fresh.device.FailWrite(failing, WriteFault::Short, 32);
         EXPECT_EQ(TAVLib::InitTav(7), 4) << failing;
-        EXPECT_EQ(bus.CountCalls(UsbCall::BulkWrite), 61u);
-        EXPECT_EQ(bus.DeliveredRecords().size(), 60u);
+        EXPECT_EQ(fresh.bus.CountCalls(UsbCall::BulkWrite), 61u);
+        EXPECT_EQ(fresh.bus.DeliveredRecords().size(), 60u);
     }
     tavsim::VirtualDevice& board = OpenBoard();
     board.FailWrite(30, WriteFault::Stall);

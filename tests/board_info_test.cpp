@@ -60,12 +60,7 @@ TEST_F(BoardInfo, ModelLettersAndVersionExtremes)
         {'X', {9, 9, 9, 9}, TAVDll::BOARD_OTHER, "9.9.9.9"},
     };
     for (const Case& entry : cases) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        bus.AddBoard(entry.letter, entry.version);
-        TAVLib::Initial();
-        ASSERT_NE(TAVLib::Open(), nullptr);
-        EXPECT_EQ(TAVLib::RequestBoardInfo(), TAVDll::RESULT_OK) << entry.text;
+        tavtest::FreshBoard fresh(entry.letter, entry.version);
         EXPECT_EQ(TAVLib::GetType(), entry.type) << entry.text;
         EXPECT_EQ(Version(), entry.text);
     }

@@ -83,17 +83,16 @@ TEST_F(Connection, FailingFirstMatchIsNotPassedOver)
 TEST_F(Connection, ConfigurationOrClaimFailureClosesTheHandle)
 {
     for (int failing = 0; failing < 2; ++failing) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        tavsim::VirtualDevice& board = bus.AddBoard();
+        tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
+        tavsim::VirtualDevice& board = fresh.device;
         if (failing == 0)
             board.FailSetConfiguration();
         else
             board.FailClaim();
         TAVLib::Initial();
         EXPECT_EQ(TAVLib::Open(), nullptr);
-        EXPECT_EQ(bus.OpenHandleCount(), 0);
-        EXPECT_EQ(bus.CountCalls(UsbCall::Close), 1u);
+        EXPECT_EQ(fresh.bus.OpenHandleCount(), 0);
+        EXPECT_EQ(fresh.bus.CountCalls(UsbCall::Close), 1u);
         EXPECT_EQ(TAVLib::Open(static_cast<struct usb_device*>(nullptr)), nullptr);
         unsigned long written = 99;
         uint8_t data[4] = {};

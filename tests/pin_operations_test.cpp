@@ -76,18 +76,12 @@ TEST_F(PinOperations, WholeBanksGoOutInIdentifierOrder)
                            {2, 0x8000}, {0, 0x0001}, {0, 0x0002}, {0, 0x0004}}},
     };
     for (const Case& entry : cases) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        bus.AddBoard(entry.model);
-        TAVLib::Initial();
-        TAVLib::Open();
-        ASSERT_EQ(TAVLib::RequestBoardInfo(), 0);
-        bus.ClearLog();
+        tavtest::FreshBoard fresh(entry.model);
         EXPECT_EQ(TAVLib::Pin_Floating(entry.pins), 0);
         std::vector<Wire> expected;
         for (const auto& [port, mask] : entry.portMasks)
             expected.push_back(GpioInit(port, mask, kFloating));
-        EXPECT_TRUE(SameRecords(bus.DeliveredRecords(), expected)) << entry.model << std::hex << " " << entry.pins;
+        EXPECT_TRUE(SameRecords(fresh.bus.DeliveredRecords(), expected)) << entry.model << std::hex << " " << entry.pins;
     }
 }
 
@@ -124,21 +118,15 @@ TEST_F(PinOperations, BankWithoutPinsSendsNothing)
 TEST_F(PinOperations, RejectedIdentifiersSendNothingWithOrWithoutBoard)
 {
     for (int withBoard = 0; withBoard < 2; ++withBoard) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        bus.AddBoard();
-        if (withBoard) {
-            TAVLib::Initial();
-            TAVLib::Open();
-        }
-        bus.ClearLog();
+        tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, withBoard != 0);
+        fresh.bus.ClearLog();
         const std::string debug = tavtest::CaptureStderr([] {
             for (const NamedOperation& operation : AllOperations())
                 for (unsigned int pins : {0x00000001u, 0xC0000001u, 0x90000000u})
                     EXPECT_EQ(operation.run(pins), 32) << operation.name;
         });
         EXPECT_EQ(debug, "");
-        EXPECT_TRUE(bus.Calls().empty());
+        EXPECT_TRUE(fresh.bus.Calls().empty());
     }
 }
 
@@ -160,19 +148,13 @@ TEST_F(PinOperations, NoBoardGivesNotOpenWithoutLookup)
 TEST_F(PinOperations, ModelsWithoutMapResolveNoPin)
 {
     for (char model : {'C', 'x'}) {
-        tavsim::VirtualUsb bus;
-        tavtest::ResetLibraryState();
-        bus.AddBoard(model);
-        TAVLib::Initial();
-        TAVLib::Open();
-        ASSERT_EQ(TAVLib::RequestBoardInfo(), 0);
-        bus.ClearLog();
+        tavtest::FreshBoard fresh(model);
         std::string debug = tavtest::CaptureStderr([] { EXPECT_EQ(TAVLib::Pin_Set(0x80000001), 64); });
         EXPECT_EQ(debug, "");
         debug = tavtest::CaptureStderr([] { EXPECT_EQ(TAVLib::Pin_Floating(0x80000001), 64); });
         EXPECT_EQ(debug, "add failed\n");
         EXPECT_EQ(TAVLib::Pin_DirInput(0x80000001), 64);
-        EXPECT_TRUE(bus.Calls().empty());
+        EXPECT_TRUE(fresh.bus.Calls().empty());
     }
 }
 

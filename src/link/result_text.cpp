@@ -1,4 +1,5 @@
 #include "TAVLib.h"
+#include "tav/tav.h"
 
 namespace TAVDll {
 
@@ -12,10 +13,10 @@ const char* ResultText(int code)
     case RESULT_IO_FAILED: return "a transfer to the board failed";
     case RESULT_BAD_PIN: return "not a pin identifier of bank 4 or 8";
     case RESULT_PIN_UNAVAILABLE: return "a named pin has no mapping on this board model";
-    case -1: return "invalid argument";
-    case -2: return "no board matches the selector";
-    case -3: return "the board cannot be opened or claimed (no permission, or held by another program)";
-    case -4: return "not a virtual board";
+    case TAV_E_INVALID: return "invalid argument";
+    case TAV_E_NOT_FOUND: return "no board matches the selector";
+    case TAV_E_ACCESS: return "the board cannot be opened or claimed (no permission, or held by another program)";
+    case TAV_E_NOT_VIRTUAL: return "not a virtual board";
     default: return "unknown result code";
     }
 }

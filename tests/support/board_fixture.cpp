@@ -111,6 +111,24 @@ void ResetLibraryState()
     TAVDll::detail::ResetDefaultLink();
 }
 
+FreshBoard::FreshBoard(char modelLetter, std::vector<uint8_t> version, bool open)
+    : device((ResetLibraryState(), bus.AddBoard(modelLetter, std::move(version))))
+{
+    if (!open)
+        return;
+    TAVDll::TAVLib::Initial();
+    EXPECT_NE(TAVDll::TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVDll::TAVLib::RequestBoardInfo(), TAVDll::RESULT_OK);
+    bus.ClearLog();
+    device.ResetCounters();
+}
+
+FreshBoard::~FreshBoard()
+{
+    // The handle belongs to this bus, which goes away now.
+    ResetLibraryState();
+}
+
 namespace {
 
 std::string Capture(FILE* stream, void (*begin)(), std::string (*end)(), const std::function<void()>& action)

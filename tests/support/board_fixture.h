@@ -63,8 +63,23 @@ std::string Hex(const uint8_t* bytes);
 ::testing::AssertionResult SameRecords(const std::vector<_INSTRUCTION_INFO_>& actual,
                                        const std::vector<Wire>& expected);
 
-// Resets the library's process-wide state to what it is at load.
+// Resets the library's default board to what it is at load.
 void ResetLibraryState();
+
+// A fresh virtual bus with one board, installed for the process, and the
+// library's default board reset; unless told otherwise also Initial(),
+// Open() and RequestBoardInfo(), with the log and the device's write and read
+// numbering cleared afterwards. One line per test or loop round:
+//     tavtest::FreshBoard fresh('S');
+struct FreshBoard {
+    explicit FreshBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0}, bool open = true);
+    ~FreshBoard();
+    FreshBoard(const FreshBoard&) = delete;
+    FreshBoard& operator=(const FreshBoard&) = delete;
+
+    tavsim::VirtualUsb bus;
+    tavsim::VirtualDevice& device;
+};
 
 // Standard output / error of the library while fn runs.
 std::string CaptureStdout(const std::function<void()>& action);

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "board_fixture.h"
+#include "board_view.h"
 #include "emulated_usb.h"
 #include "link/board_link.h"
-#include "board_view.h"
+#include "tav/board.hpp"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -85,14 +87,9 @@ TEST_F(Usbfs, InitTavArrivesWholeAndInOrder)
     tavtest::ResetLibraryState();
     std::vector<_INSTRUCTION_INFO_> overVirtualBus;
     {
-        tavsim::VirtualUsb virtualBus;
-        virtualBus.AddBoard();
-        TAVLib::Initial();
-        TAVLib::Open();
-        virtualBus.ClearLog();
+        tavtest::FreshBoard fresh;
         ASSERT_EQ(TAVLib::InitTav(258), 0);
-        overVirtualBus = virtualBus.DeliveredRecords();
-        TAVDll::detail::ReleaseDevice(TAVDll::detail::DefaultLink());
+        overVirtualBus = fresh.bus.DeliveredRecords();
     }
     ASSERT_EQ(overUsbfs.size(), overVirtualBus.size());
     for (size_t index = 0; index < overUsbfs.size(); ++index)
@@ -245,6 +242,48 @@ TEST_F(Usbfs, UnpluggedHalfWayThenPluggedBackIn)
     ASSERT_NE(TAVLib::Open(), nullptr);
     EXPECT_EQ(TAVLib::InitTav(0), 0);
     EXPECT_EQ(Records(board).size(), 61u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Usbfs, TwoBoardObjectsFromTwoThreadsThroughLibusb)
+{
+    EmulatedBoard& first = bus->AddBoard(2);
+    EmulatedBoard& second = bus->AddBoard(3, 'S');
+    tav::Board boards[2];
+    ASSERT_EQ(boards[0].open("usb:1:2"), TAV_OK);
+    ASSERT_EQ(boards[1].open("usb:001:003"), TAV_OK);
+    EXPECT_EQ(boards[1].model(), 'S');
+    first.ClearLog();
+    second.ClearLog();
+    constexpr int rounds = 5;
+    std::thread initThread([&] {
+        for (int round = 0; round < rounds; ++round)
+            EXPECT_EQ(boards[0].init(round), TAV_OK);
+    });
+    std::thread pinThread([&] {
+        for (int round = 0; round < rounds; ++round)
+            EXPECT_EQ(boards[1].pinOutput(TAVDll::PIN_BANK_8 | 0x1FFFF), TAV_OK);
+    });
+    initThread.join();
+    pinThread.join();
+
+    // Each board got whole operations, in order, and nothing of the other's.
+    const std::vector<_INSTRUCTION_INFO_> initRecords = Records(first);
+    ASSERT_EQ(initRecords.size(), 61u * rounds);
+    for (int round = 0; round < rounds; ++round) {
+        EXPECT_EQ(tavtest::BytesOf(initRecords[61 * round]), tavtest::Remap(1).bytes) << round;
+        EXPECT_EQ(tavtest::BytesOf(initRecords[61 * round + 60]), tavtest::BoardInit(round).bytes) << round;
+    }
+    const std::vector<_INSTRUCTION_INFO_> pinRecords = Records(second);
+    ASSERT_EQ(pinRecords.size(), 17u * rounds);
+    for (const _INSTRUCTION_INFO_& record : pinRecords)
+        EXPECT_EQ(record.operation, TAVDll::GPIO_OP_INIT);
+    EXPECT_EQ(tavsim::BoardView(second.Board()).Pin(TAVDll::PIN_BANK_8 | 0x10000).function,
+              tavsim::PinFunction::OutputLow);
+    EXPECT_TRUE(first.Board().Rejected().empty());
 }
 
 } // namespace

@@ -1,0 +1,257 @@
+// Board objects through the public C and C++ interfaces: selectors, distinct
+// failures, ownership, and boards that do not disturb each other or the
+// default board of the static functions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "board_fixture.h"
+#include "board_view.h"
+#include "tav/board.hpp"
+#include "tav/tav.h"
+
+using TAVDll::TAVLib;
+using tavtest::GpioSet;
+using tavtest::SameRecords;
+
+namespace {
+
+class BoardObjects : public tavtest::BoardTest {};
+
+TEST_F(BoardObjects, SelectorsNameBoardsByDecimalAddress)
+{
+    // Devices 2..10 on bus 1; device 10 is a board, as are 2 and 8.
+    usb.AddBoard('S');
+    for (int filler = 3; filler <= 7; ++filler)
+        usb.AddDevice(0, 0x1111, 0x2222, nullptr);
+    usb.AddBoard('C');
+    usb.AddDevice(0, 0x1111, 0x2222, nullptr);
+    usb.AddBoard('T', {1, 0, 0, 10});
+
+    struct Case {
+        const char* selector;
+        int result;
+        char model;
+    };
+    const Case cases[] = {
+        {"", TAV_OK, 'S'},           {nullptr, TAV_OK, 'S'},          {"usb:1:2", TAV_OK, 'S'},
+        {"usb:001:010", TAV_OK, 'T'}, {"001:010", TAV_OK, 'T'},        {"1:8", TAV_OK, 'C'},
+        {"usb:1:9", TAV_E_NOT_FOUND, 0}, {"usb:1:3", TAV_E_NOT_FOUND, 0}, {"usb:2:2", TAV_E_NOT_FOUND, 0},
+        {"usb:1", TAV_E_INVALID, 0},  {"usb:1:0x2", TAV_E_INVALID, 0}, {"usb:-1:2", TAV_E_INVALID, 0},
+        {"usb::2", TAV_E_INVALID, 0}, {"1:2:3", TAV_E_INVALID, 0},     {"sim:X", TAV_E_INVALID, 0},
+        {"sim:T ", TAV_E_INVALID, 0}, {"sim:", TAV_E_INVALID, 0},      {"board", TAV_E_INVALID, 0},
+    };
+    for (const Case& entry : cases) {
+        const std::string name = entry.selector != nullptr ? entry.selector : "NULL";
+        tav_board* board = reinterpret_cast<tav_board*>(&usb); // must be overwritten
+        EXPECT_EQ(tav_open(entry.selector, &board), entry.result) << name;
+        if (entry.result != TAV_OK) {
+            EXPECT_EQ(board, nullptr) << name;
+            continue;
+        }
+        EXPECT_EQ(tav_model(board), entry.model) << name;
+        tav_release(board);
+    }
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+    EXPECT_EQ(tav_open("", nullptr), TAV_E_INVALID);
+}
+
+TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)
+{
+    usb.AddBoard().FailOpen();
+    usb.AddBoard();
+    tav_board* board = nullptr;
+    EXPECT_EQ(tav_open("usb:1:2", &board), TAV_E_ACCESS);
+    EXPECT_EQ(tav_open("", &board), TAV_E_ACCESS); // the first board is the one meant
+    ASSERT_EQ(tav_open("usb:1:3", &board), TAV_OK);
+
+    // The same board once more, while the first object holds its interface.
+    tav_board* second = nullptr;
+    EXPECT_EQ(tav_open("usb:1:3", &second), TAV_E_ACCESS);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(usb.OpenHandleCount(), 1);
+    EXPECT_STRNE(tav_strerror(TAV_E_ACCESS), tav_strerror(TAV_E_NOT_FOUND));
+    tav_release(board);
+}
+
+TEST_F(BoardObjects, OpenAsksForTheModelAndSendsNothingElse)
+{
+    usb.AddBoard('S', {1, 0, 2, 13});
+    tav::Board board;
+    ASSERT_EQ(board.open("usb:1:2"), TAV_OK);
+    EXPECT_EQ(board.model(), 'S');
+    EXPECT_EQ(board.firmware(), "1.0.2.13");
+    EXPECT_TRUE(SameRecords(usb.DeliveredRecords(), {tavtest::InfoRequest()}));
+    // The pin map of model S: P4.0 is PA13.
+    EXPECT_EQ(board.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_OK);
+    EXPECT_TRUE(SameRecords(usb.DeliveredRecords(), {tavtest::InfoRequest(), GpioSet(0, 0x2000)}));
+    board.release();
+
+    char text[4] = "xyz";
+    EXPECT_EQ(tav_firmware(nullptr, text, sizeof text), TAV_E_INVALID);
+    EXPECT_EQ(tav_model(nullptr), '?');
+}
+
+TEST_F(BoardObjects, BoardsAndTheDefaultBoardKeepTheirOwnModelAndHandle)
+{
+    tavsim::VirtualDevice& first = usb.AddBoard('S', {2, 0, 0, 0});
+    tavsim::VirtualDevice& second = usb.AddBoard('T', {3, 0, 0, 0});
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(second.Device()), nullptr);
+    ASSERT_EQ(TAVLib::RequestBoardInfo(), TAVDll::RESULT_OK);
+
+    tav::Board board;
+    ASSERT_EQ(board.open("usb:1:2"), TAV_OK);
+    usb.ClearLog();
+    // P4.0 is PB0 on model T and PA13 on model S.
+    EXPECT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 1), 0);
+    EXPECT_EQ(board.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_OK);
+    const auto writes = usb.TransfersTo(tavsim::TAV_ENDPOINT_OUT);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].device, second.Device());
+    EXPECT_EQ(writes[1].device, first.Device());
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_T);
+    EXPECT_EQ(board.model(), 'S');
+}
+
+TEST_F(BoardObjects, DestructorClosesIntoTheSafeStateReleaseLeavesOutputs)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard();
+    const uint32_t led = TAVDll::PIN_BANK_4 | 0x100; // P4.8, PB8
+    {
+        tav::Board board;
+        ASSERT_EQ(board.open(), TAV_OK);
+        ASSERT_EQ(board.init(), TAV_OK);
+        ASSERT_EQ(board.pinOutput(led), TAV_OK);
+        ASSERT_EQ(board.pinSet(led), TAV_OK);
+        tav::Board moved(std::move(board));
+        EXPECT_FALSE(board.isOpen());
+        EXPECT_EQ(board.pinSet(led), TAV_E_INVALID);
+        moved.release();
+    }
+    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::OutputHigh);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+    {
+        tav::Board board;
+        ASSERT_EQ(board.open(), TAV_OK);
+        usb.ClearLog();
+    }
+    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::FloatingInput);
+    EXPECT_EQ(tavtest::BytesOf(usb.DeliveredRecords().front()), tavtest::Remap(0).bytes);
+    EXPECT_EQ(usb.DeliveredRecords().size(), 60u); // remap undone, then the 59 of the safe state
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+}
+
+TEST_F(BoardObjects, VirtualBoardsAreFreshAndPrivate)
+{
+    tav::Board first;
+    tav::Board second;
+    ASSERT_EQ(first.open("sim:S"), TAV_OK);
+    ASSERT_EQ(second.open("sim:T"), TAV_OK);
+    EXPECT_EQ(first.model(), 'S');
+    EXPECT_EQ(second.model(), 'T');
+    ASSERT_EQ(second.pinOutput(TAVDll::PIN_BANK_4 | 1), TAV_OK);
+    EXPECT_NE(second.simStatus().find("P4.0   0x40000001  PB0   output low"), std::string::npos);
+    EXPECT_NE(first.simStatus().find("P4.0   0x40000001  PA13  held by the debug port"), std::string::npos);
+    EXPECT_TRUE(usb.Calls().empty()); // nothing reached the installed bus
+
+    usb.AddBoard();
+    tav::Board real;
+    ASSERT_EQ(real.open(), TAV_OK);
+    char text[64];
+    EXPECT_EQ(tav_sim_status(real.handle(), text, sizeof text), TAV_E_NOT_VIRTUAL);
+    EXPECT_EQ(real.simStatus(), "");
+}
+
+TEST_F(BoardObjects, CArgumentsAreRefusedBeforeAnythingIsSent)
+{
+    tav::Board board;
+    ASSERT_EQ(board.open("sim:T"), TAV_OK);
+    int records = 0;
+    tav_set_record_callback(
+        board.handle(), [](void* user, const uint8_t*, int, int) { ++*static_cast<int*>(user); }, &records);
+    const uint32_t four[4] = {1, 2, 3, 4};
+    const uint32_t aboveFullScale[1] = {TAV_PWM_FULL_SCALE + 1};
+    tav_board* handle = board.handle();
+    EXPECT_EQ(tav_pwm_start(handle, 'D', 1, four, 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'A', 3, four, 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'A', 256, four, 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'A', 0, four, 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'A', 1, four, 4), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'B', 1, nullptr, 2), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_start(handle, 'B', 1, aboveFullScale, 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_set(handle, 'A', 4, 100), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_set(handle, 'C', 0, 100), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_set(handle, 'B', 1, TAV_PWM_FULL_SCALE + 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_send_record(handle, nullptr), TAV_E_INVALID);
+    EXPECT_EQ(tav_pin_set(nullptr, TAVDll::PIN_BANK_4 | 1), TAV_E_INVALID);
+    EXPECT_EQ(tav_init(nullptr, 0), TAV_E_INVALID);
+    EXPECT_EQ(records, 0);
+
+    // The limits themselves are fine: 128, full scale, three duties on A.
+    const uint32_t fullScale[3] = {TAV_PWM_FULL_SCALE, 0, 1};
+    EXPECT_EQ(tav_pwm_start(handle, 'a', 128, fullScale, 3), TAV_OK);
+    EXPECT_EQ(tav_pwm_start(handle, 'C', 2, nullptr, 0), TAV_OK);
+    EXPECT_EQ(records, 14 + 17);
+    EXPECT_NE(board.simStatus().find("PA10  PWM TIM1 CH3, 15.625 Hz, duty 36000/36000"), std::string::npos);
+}
+
+TEST_F(BoardObjects, CRecordsMatchTheStaticOperations)
+{
+    // Every C operation sends exactly what its TAVLib twin sends.
+    struct Pair {
+        const char* name;
+        int (*viaC)(tav_board*);
+        int (*viaStatic)();
+    };
+    const Pair pairs[] = {
+        {"init", [](tav_board* board) { return tav_init(board, 258); }, [] { return TAVLib::InitTav(258); }},
+        {"safe", [](tav_board* board) { return tav_safe(board); }, [] { return TAVLib::DisableAll(); }},
+        {"pins", [](tav_board* board) { return tav_pin_write(board, 0x8001FFFF, 1); },
+         [] { return TAVLib::Pin_Write(0x8001FFFF, 1); }},
+        {"pwm A", [](tav_board* board) {
+             const uint32_t duties[2] = {5, 6};
+             return tav_pwm_start(board, 'A', 4, duties, 2);
+         }, [] { return TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV4, 5, 6); }},
+        {"pwm C", [](tav_board* board) {
+             const uint32_t duties[4] = {1, 2, 3, 4};
+             return tav_pwm_start(board, 'C', 128, duties, 4);
+         }, [] { return TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV128, 1, 2, 3, 4, nullptr); }},
+        {"pwm set", [](tav_board* board) { return tav_pwm_set(board, 'B', 4, 77); },
+         [] { return TAVLib::UpdatePWMB(4, 77); }},
+        {"pwm stop", [](tav_board* board) { return tav_pwm_stop(board); }, [] { return TAVLib::DisablePWM(); }},
+    };
+    for (const Pair& pair : pairs) {
+        std::vector<_INSTRUCTION_INFO_> viaC;
+        {
+            tavtest::FreshBoard fresh;
+            TAVLib::Initial(); // the default board lets go; the object takes the board
+            tav_board* board = nullptr;
+            ASSERT_EQ(tav_open("", &board), TAV_OK);
+            fresh.bus.ClearLog();
+            EXPECT_EQ(pair.viaC(board), TAV_OK) << pair.name;
+            viaC = fresh.bus.DeliveredRecords();
+            tav_release(board);
+        }
+        tavtest::FreshBoard fresh;
+        EXPECT_EQ(pair.viaStatic(), 0) << pair.name;
+        const auto viaStatic = fresh.bus.DeliveredRecords();
+        ASSERT_EQ(viaC.size(), viaStatic.size()) << pair.name;
+        for (size_t index = 0; index < viaC.size(); ++index)
+            EXPECT_EQ(tavtest::BytesOf(viaC[index]), tavtest::BytesOf(viaStatic[index])) << pair.name << index;
+    }
+}
+
+TEST_F(BoardObjects, EveryResultCodeHasWords)
+{
+    for (int code : {0, 2, 4, 32, 64, -1, -2, -3, -4, 7, -99}) {
+        ASSERT_NE(tav_strerror(code), nullptr);
+        EXPECT_STRNE(tav_strerror(code), "") << code;
+        EXPECT_EQ(tav_strerror(code), TAVDll::ResultText(code));
+    }
+    EXPECT_STREQ(tav_strerror(2), "no board open");
+    EXPECT_STREQ(tav_strerror(7), "unknown result code");
+    EXPECT_STREQ(tav_version(), "1.1.0");
+}
+
+} // namespace

@@ -1,0 +1,152 @@
+// Several threads on one board and on several boards: every operation's
+// records reach the wire as one unbroken run on the right device. Built as a
+// test program of its own so that a ThreadSanitizer build can run it alone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "board_fixture.h"
+#include "board_view.h"
+#include "tav/board.hpp"
+
+using TAVDll::TAVLib;
+
+namespace {
+
+using Records = std::vector<_INSTRUCTION_INFO_>;
+
+constexpr int ROUNDS = 40;
+
+// The records one operation sends on a fresh board of the installed kind.
+Records RecordsOf(const std::function<int()>& operation)
+{
+    tavtest::FreshBoard fresh;
+    EXPECT_EQ(operation(), 0);
+    return fresh.bus.DeliveredRecords();
+}
+
+// Reads the wire log as a chain of whole operations, each one of the
+// expected sequences; names the first record that breaks the chain.
+::testing::AssertionResult WholeOperations(const Records& wire, const std::vector<Records>& sequences,
+                                           std::vector<int>* counts)
+{
+    counts->assign(sequences.size(), 0);
+    size_t position = 0;
+    while (position < wire.size()) {
+        bool matched = false;
+        for (size_t kind = 0; kind < sequences.size() && !matched; ++kind) {
+            const Records& sequence = sequences[kind];
+            if (position + sequence.size() > wire.size())
+                continue;
+            matched = true;
+            for (size_t offset = 0; offset < sequence.size() && matched; ++offset)
+                matched = tavtest::BytesOf(wire[position + offset]) == tavtest::BytesOf(sequence[offset]);
+            if (matched) {
+                ++(*counts)[kind];
+                position += sequence.size();
+            }
+        }
+        if (!matched)
+            return ::testing::AssertionFailure() << "record " << position + 1 << " of " << wire.size()
+                                                 << " starts no whole operation: "
+                                                 << tavtest::Describe(tavtest::BytesOf(wire[position]).data());
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void RunTogether(const std::vector<std::function<void()>>& bodies)
+{
+    std::vector<std::thread> threads;
+    for (const auto& body : bodies)
+        threads.emplace_back([&body] {
+            for (int round = 0; round < ROUNDS; ++round)
+                body();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+const uint32_t ALL_BANK_4 = TAVDll::PIN_BANK_4 | 0xFFFF;
+
+TEST(Threads, OneBoardObjectFromThreeThreadsNeverInterleaves)
+{
+    const std::vector<Records> sequences = {
+        RecordsOf([] { return TAVLib::InitTav(7); }),
+        RecordsOf([] { return TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 1, 2, 3, 4, nullptr); }),
+        RecordsOf([] { return TAVLib::Pin_Set(ALL_BANK_4); }),
+    };
+    tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    fresh.bus.ClearLog();
+    const uint32_t duties[4] = {1, 2, 3, 4};
+    RunTogether({[&] { board.init(7); }, [&] { board.pwmStart('B', 2, duties, 4); },
+                 [&] { board.pinSet(ALL_BANK_4); }});
+    std::vector<int> counts;
+    EXPECT_TRUE(WholeOperations(fresh.bus.DeliveredRecords(), sequences, &counts));
+    EXPECT_EQ(counts, (std::vector<int>{ROUNDS, ROUNDS, ROUNDS}));
+}
+
+TEST(Threads, TheDefaultBoardFromThreeThreadsNeverInterleaves)
+{
+    const std::vector<Records> sequences = {
+        RecordsOf([] { return TAVLib::DisableAll(); }),
+        RecordsOf([] { return TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV8, 9, 8, 7, 6, nullptr); }),
+        RecordsOf([] { return TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_8 | 0x1FFFF); }),
+    };
+    tavtest::FreshBoard fresh;
+    RunTogether({[] { TAVLib::DisableAll(); }, [] { TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV8, 9, 8, 7, 6, nullptr); },
+                 [] { TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_8 | 0x1FFFF); }});
+    std::vector<int> counts;
+    EXPECT_TRUE(WholeOperations(fresh.bus.DeliveredRecords(), sequences, &counts));
+    EXPECT_EQ(counts, (std::vector<int>{ROUNDS, ROUNDS, ROUNDS}));
+}
+
+TEST(Threads, TwoBoardsOnOneBusFromTwoThreadsEachGetTheirOwnRecords)
+{
+    const Records initSequence = RecordsOf([] { return TAVLib::InitTav(1); });
+    const Records pinSequence = RecordsOf([] { return TAVLib::Pin_Reset(ALL_BANK_4); });
+    tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
+    tavsim::VirtualDevice& second = fresh.bus.AddBoard();
+    tav::Board first;
+    tav::Board other;
+    ASSERT_EQ(first.open("usb:1:2"), TAV_OK);
+    ASSERT_EQ(other.open("usb:1:3"), TAV_OK);
+    fresh.bus.ClearLog();
+    // Discovery from further threads runs alongside (libusb's bus list is shared).
+    RunTogether({[&] { first.init(1); }, [&] { other.pinReset(ALL_BANK_4); },
+                 [] {
+                     tav_board* extra = nullptr;
+                     if (tav_open("usb:1:2", &extra) == TAV_OK)
+                         tav_release(extra);
+                 }});
+    std::vector<Records> perDevice(2);
+    for (const tavsim::Transfer& transfer : fresh.bus.TransfersTo(tavsim::TAV_ENDPOINT_OUT)) {
+        _INSTRUCTION_INFO_ record;
+        ASSERT_EQ(transfer.bytes.size(), sizeof record);
+        std::memcpy(&record, transfer.bytes.data(), sizeof record);
+        perDevice[transfer.device == second.Device() ? 1 : 0].push_back(record);
+    }
+    std::vector<int> counts;
+    EXPECT_TRUE(WholeOperations(perDevice[0], {initSequence}, &counts));
+    EXPECT_EQ(counts[0], ROUNDS);
+    EXPECT_TRUE(WholeOperations(perDevice[1], {pinSequence}, &counts));
+    EXPECT_EQ(counts[0], ROUNDS);
+}
+
+TEST(Threads, VirtualBoardsInTheirOwnThreads)
+{
+    tav::Board boards[2];
+    ASSERT_EQ(boards[0].open("sim:T"), TAV_OK);
+    ASSERT_EQ(boards[1].open("sim:S"), TAV_OK);
+    RunTogether({[&] { boards[0].pwmStart('A', 1, {100, 200, 300}); }, [&] { boards[1].init(); },
+                 [&] { boards[0].pinOutput(TAVDll::PIN_BANK_4 | 0x100); }});
+    EXPECT_NE(boards[0].simStatus().find("PA10  PWM TIM1 CH3, 2000 Hz, duty 100/36000"), std::string::npos);
+    EXPECT_NE(boards[0].simStatus().find("P4.8   0x40000100  PB8   output low"), std::string::npos);
+    EXPECT_NE(boards[1].simStatus().find("P4.0   0x40000001  PA13  floating input"), std::string::npos);
+}
+
+} // namespace
