@@ -92,10 +92,11 @@ void BM_AppendDisablePWM(benchmark::State& state)
     RunSequence(state, PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { return AppendDisablePWM(batch); });
 }
 
-// The whole operation: device test, batch, 17 transfers through the USB seam
-// into the virtual bus and its board model (their logs switched off, so only
-// the library's own allocations are counted).
-void BM_InitPWMBOverVirtualBus(benchmark::State& state)
+// Whole operations on the default board over the virtual bus and its board
+// model (their logs switched off, so only the library's own allocations are
+// counted); items are records.
+template <typename Operation>
+void RunOverVirtualBus(benchmark::State& state, int recordsPerOperation, Operation operation)
 {
     ResetDefaultLink();
     tavsim::VirtualUsb usb;
@@ -103,13 +104,33 @@ void BM_InitPWMBOverVirtualBus(benchmark::State& state)
     TAVDll::TAVLib::Initial();
     TAVDll::TAVLib::Open();
     usb.SetLogging(false);
-    unsigned int max = 0;
     const long before = allocationCount.load();
     for (auto _ : state)
-        benchmark::DoNotOptimize(TAVDll::TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max));
+        benchmark::DoNotOptimize(operation());
     ReportAllocations(state, before);
-    state.SetItemsProcessed(state.iterations() * 17);
+    state.SetItemsProcessed(state.iterations() * recordsPerOperation);
     ResetDefaultLink();
+}
+
+void BM_InitPWMBOverVirtualBus(benchmark::State& state)
+{
+    unsigned int max = 0;
+    RunOverVirtualBus(state, 17, [&] { return TAVDll::TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max); });
+}
+
+void BM_PinSetOnePinOverVirtualBus(benchmark::State& state)
+{
+    RunOverVirtualBus(state, 1, [] { return TAVDll::TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x100); });
+}
+
+void BM_PinSetSixteenPinsOverVirtualBus(benchmark::State& state)
+{
+    RunOverVirtualBus(state, 16, [] { return TAVDll::TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0xFFFF); });
+}
+
+void BM_InitTavOverVirtualBus(benchmark::State& state)
+{
+    RunOverVirtualBus(state, 61, [] { return TAVDll::TAVLib::InitTav(0); });
 }
 
 BENCHMARK(BM_AppendInitPWMA);
@@ -118,6 +139,9 @@ BENCHMARK(BM_AppendInitPWMC);
 BENCHMARK(BM_AppendUpdatePWMC);
 BENCHMARK(BM_AppendDisablePWM);
 BENCHMARK(BM_InitPWMBOverVirtualBus);
+BENCHMARK(BM_PinSetOnePinOverVirtualBus);
+BENCHMARK(BM_PinSetSixteenPinsOverVirtualBus);
+BENCHMARK(BM_InitTavOverVirtualBus);
 
 } // namespace
 

@@ -71,6 +71,13 @@ constexpr PinMapRow PIN_MAP[PIN_MAP_ROWS] = {
     {0x80010000u, {{PORT_C, 15}, {PORT_A, 3}}},
 };
 
+// Whether the identifier's bank selector is bank 4 or bank 8 (the pin bits
+// are not looked at).
+constexpr bool KnownPinBank(uint32_t pins)
+{
+    return (pins & PIN_BANK_FIELD) == PIN_BANK_4 || (pins & PIN_BANK_FIELD) == PIN_BANK_8;
+}
+
 // The column of a board model, or -1 when the model has no pin map.
 constexpr int PinMapColumn(BoardType boardType)
 {

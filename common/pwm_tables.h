@@ -20,12 +20,14 @@ struct PwmGroup {
     uint32_t timerIndex;
     uint8_t clockOperation; // RCC_OP_APB2_CLOCK or RCC_OP_APB1_CLOCK
     uint32_t peripheralMask;
+    uint32_t firstChannel;  // its first row in PWM_CHANNEL_MAP
+    uint32_t channelCount;
 };
 
 constexpr PwmGroup PWM_GROUPS[PWM_GROUP_COUNT] = {
-    {0, RCC_OP_APB2_CLOCK, 0x800}, // A: TIM1, RCC_APB2Periph_TIM1
-    {1, RCC_OP_APB1_CLOCK, 0x1},   // B: TIM2, RCC_APB1Periph_TIM2
-    {2, RCC_OP_APB1_CLOCK, 0x2},   // C: TIM3, RCC_APB1Periph_TIM3
+    {0, RCC_OP_APB2_CLOCK, 0x800, 0, 3}, // A: TIM1, RCC_APB2Periph_TIM1
+    {1, RCC_OP_APB1_CLOCK, 0x1, 3, 4},   // B: TIM2, RCC_APB1Periph_TIM2
+    {2, RCC_OP_APB1_CLOCK, 0x2, 7, 4},   // C: TIM3, RCC_APB1Periph_TIM3
 };
 
 // Prescaler by PWM_Frequency; the timer counts at its clock / (prescaler + 1).
@@ -54,16 +56,26 @@ constexpr PwmChannel PWM_CHANNEL_MAP[] = {
     {2, 4, 0, 0x0040, 1}, // C4: PA6,  TIM3_CH1
 };
 
-constexpr size_t PWM_CHANNEL_COUNT = sizeof PWM_CHANNEL_MAP / sizeof PWM_CHANNEL_MAP[0];
+// Each group's rows are where its firstChannel and channelCount say.
+constexpr bool GroupRowsAgree()
+{
+    for (const PwmGroup& group : PWM_GROUPS) {
+        for (uint32_t channel = 1; channel <= group.channelCount; ++channel) {
+            const PwmChannel& entry = PWM_CHANNEL_MAP[group.firstChannel + channel - 1];
+            if (entry.timerIndex != group.timerIndex || entry.channel != channel)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(GroupRowsAgree(), "PWM_GROUPS must point at their rows of PWM_CHANNEL_MAP");
 
 // The entry of (timer, channel), or null when the group has no such channel.
 constexpr const PwmChannel* FindPwmChannel(uint32_t timerIndex, uint32_t channel)
 {
-    for (const PwmChannel& entry : PWM_CHANNEL_MAP) {
-        if (entry.timerIndex == timerIndex && entry.channel == channel)
-            return &entry;
-    }
-    return nullptr;
+    if (timerIndex >= PWM_GROUP_COUNT || channel < 1 || channel > PWM_GROUPS[timerIndex].channelCount)
+        return nullptr;
+    return &PWM_CHANNEL_MAP[PWM_GROUPS[timerIndex].firstChannel + channel - 1];
 }
 
 // Any selection outside the table (compared unsigned) runs undivided.

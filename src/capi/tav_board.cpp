@@ -60,10 +60,7 @@ int TimerOfGroup(char group)
 
 unsigned ChannelCount(int timerIndex)
 {
-    unsigned count = 0;
-    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
-        count += entry.timerIndex == static_cast<uint32_t>(timerIndex) ? 1 : 0;
-    return count;
+    return PWM_GROUPS[timerIndex].channelCount;
 }
 
 // PWM_Frequency of a divider 1, 2, 4, ... 128, or -1.

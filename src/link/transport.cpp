@@ -44,8 +44,15 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length)
 
 bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
 {
-    unsigned long moved = 0;
-    return WriteOut(link, &record, RECORD_SIZE, &moved) == RESULT_OK;
+    // The path of every record: kept to the handle test and the one call.
+    if (!BoardOpen(link))
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    const int transferred = link.usb->bulkWrite(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
+                                                reinterpret_cast<const char*>(bytes), RECORD_SIZE, link.timeoutMs);
+    if (link.observer != nullptr)
+        link.observer(link.observerUser, bytes, RECORD_SIZE, transferred);
+    return transferred == static_cast<int>(RECORD_SIZE);
 }
 
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)

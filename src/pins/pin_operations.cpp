@@ -28,7 +28,7 @@ _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_
 int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool* ioFailed)
 {
     *ioFailed = false;
-    if (!TAVLib::VerifyPORT(pins))
+    if (!KnownPinBank(pins))
         return RESULT_BAD_PIN;
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;

@@ -1,4 +1,5 @@
 // tavctl pwm: start, retune and stop the three PWM groups.
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -23,12 +24,13 @@ struct Group {
 
 Group ParseGroup(const std::string& text)
 {
-    if (text == "A" || text == "a")
-        return {'A', 0, 3};
-    if (text == "B" || text == "b")
-        return {'B', 1, 4};
-    if (text == "C" || text == "c")
-        return {'C', 2, 4};
+    if (text.size() == 1) {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        if (letter >= 'A' && letter < static_cast<char>('A' + TAVDll::detail::PWM_GROUP_COUNT)) {
+            const uint32_t timerIndex = static_cast<uint32_t>(letter - 'A');
+            return {letter, timerIndex, TAVDll::detail::PWM_GROUPS[timerIndex].channelCount};
+        }
+    }
     throw ToolError("PWM group '" + text + "' does not exist: groups are A, B and C", EXIT_USAGE);
 }
 

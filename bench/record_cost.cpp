@@ -1,0 +1,81 @@
+// Instructions per record, for callgrind: runs one operation COUNT times on
+// the default board over a USB backend that does nothing (every transfer
+// "moves" all its bytes at once), or, as the yardstick, hands COUNT prebuilt
+// 64-byte records straight to that backend. bench/callgrind_per_record.sh
+// runs it twice per operation and divides the difference by the records.
+//
+//   tav_record_cost pin-set-1|pin-set-16|init-pwm-b|init-tav|raw COUNT
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "TAVLib.h"
+#include "TAVUsbBackend.h"
+
+namespace {
+
+usb_bus nullBus{};
+struct usb_device nullDevice{};
+int handleStorage = 0;
+
+TAVDll::UsbBackend NullBackend()
+{
+    TAVDll::UsbBackend table{};
+    table.init = [](void*) {};
+    table.findBusses = [](void*) { return 0; };
+    table.findDevices = [](void*) { return 0; };
+    table.getBusses = [](void*) { return &nullBus; };
+    table.open = [](void*, struct usb_device*) { return reinterpret_cast<usb_dev_handle*>(&handleStorage); };
+    table.setConfiguration = [](void*, usb_dev_handle*, int) { return 0; };
+    table.claimInterface = [](void*, usb_dev_handle*, int) { return 0; };
+    table.close = [](void*, usb_dev_handle*) { return 0; };
+    table.bulkWrite = [](void*, usb_dev_handle*, int, const char*, int size, int) { return size; };
+    table.bulkRead = [](void*, usb_dev_handle*, int, char*, int size, int) { return size; };
+    return table;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: tav_record_cost pin-set-1|pin-set-16|init-pwm-b|init-tav|raw COUNT\n");
+        return 2;
+    }
+    const char* operation = argv[1];
+    const long count = std::strtol(argv[2], nullptr, 10);
+    static const TAVDll::UsbBackend backend = NullBackend();
+    nullDevice.descriptor.idVendor = 0x4C52;
+    nullDevice.descriptor.idProduct = 0x0101;
+    nullBus.devices = &nullDevice;
+    TAVDll::InstallUsbBackend(&backend);
+    TAVDll::TAVLib::Initial();
+    if (TAVDll::TAVLib::Open() == nullptr)
+        return 1;
+
+    unsigned int max = 0;
+    if (std::strcmp(operation, "raw") == 0) {
+        TAVDll::_INSTRUCTION_INFO_ record{};
+        record.instructionClass = TAVDll::CLASS_GPIO;
+        record.operation = TAVDll::GPIO_OP_SET_BITS;
+        for (long round = 0; round < count; ++round)
+            backend.bulkWrite(backend.context, reinterpret_cast<usb_dev_handle*>(&handleStorage), 0x02,
+                              reinterpret_cast<const char*>(&record), sizeof record, 5000);
+    } else if (std::strcmp(operation, "pin-set-1") == 0) {
+        for (long round = 0; round < count; ++round)
+            TAVDll::TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x100);
+    } else if (std::strcmp(operation, "pin-set-16") == 0) {
+        for (long round = 0; round < count; ++round)
+            TAVDll::TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0xFFFF);
+    } else if (std::strcmp(operation, "init-pwm-b") == 0) {
+        for (long round = 0; round < count; ++round)
+            TAVDll::TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max);
+    } else if (std::strcmp(operation, "init-tav") == 0) {
+        for (long round = 0; round < count; ++round)
+            TAVDll::TAVLib::InitTav(0);
+    } else {
+        std::fprintf(stderr, "unknown operation %s\n", operation);
+        return 2;
+    }
+    return 0;
+}
