@@ -51,6 +51,7 @@ tav_firmware
 tav_init
 tav_model
 tav_open
+tav_parse_pins
 tav_pin_float
 tav_pin_input
 tav_pin_output

@@ -73,7 +73,11 @@ check "set takes no value" 2 '' "takes no VALUE" -- --sim pin set P4.5 1
 check "unknown pin name" 2 '' "unknown pin name 'Q1'" -- --sim pin set Q1
 check "pin that does not exist" 2 '' "pin P4\.16 does not exist" -- --sim pin set P4.16
 check "raw identifier past the bank" 1 '' "pin P4\.16 does not exist" -- --sim pin set 0x40010000
-check "identifier the board rejects" 1 '' "0x10000001 is rejected" -- --sim pin set 0x10000001
+check "identifier without a bank" 2 '' "0x10000001 names no bank" -- --sim pin set 0x10000001
+check "identifier without a pin" 2 '' "0x40000000 names no pin" -- --sim pin set 0x40000000
+check "hex without 0x" 2 '' "did you mean 0x40000001\?" -- --sim pin set 40000001
+check "leading zero is decimal, not octal" 2 '' "0x0000000A names no bank" -- --sim pin set 010
+check "decimal identifier" 0 'P4\.0 \(PB0\): high' '' -- --sim pin set 1073741825
 check "no mapping on model C" 1 '' "pin P8\.3 has no mapping on board model C" -- --sim=C pin set P8.3
 check "backwards range" 2 '' "runs backwards" -- --sim pin set P4.3-1
 check "unknown action" 2 '' "ACTION" -- --sim pin toggle P4.0

@@ -130,6 +130,14 @@ TAV_C_API int tav_send_record(tav_board* board, const uint8_t record[64]);
 typedef void (*tav_record_callback)(void* user, const uint8_t* bytes, int length, int result);
 TAV_C_API int tav_set_record_callback(tav_board* board, tav_record_callback callback, void* user);
 
+/* Pins as tavctl and the Python package take them: names P4.0-P4.15 and
+ * P8.0-P8.16, ranges within a bank (P4.0-3), comma lists (P4.0,P8.2-3), or
+ * one identifier in hex with 0x or in decimal (never octal). Writes one
+ * identifier per bank named, in the order the banks first appear (at most
+ * 2), into ids and their number into *count. TAV_OK, or TAV_E_INVALID with a
+ * one-line reason in reason (when not NULL; truncated, NUL-terminated). */
+TAV_C_API int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, char* reason, size_t reason_size);
+
 /* A record in words, as the board's firmware reads it
  * ("GPIO_SetBits(GPIOB, pin 8)"), into text, truncated and NUL-terminated.
  * TAV_OK, or TAV_E_INVALID for NULL arguments or a size of 0. */

@@ -11,6 +11,7 @@
 #include "board_view.h"
 #include "link/selector.h"
 #include "link/transport.h"
+#include "pins/pin_names.h"
 #include "pins/pin_operations.h"
 #include "pwm/pwm_operations.h"
 #include "pwm_tables.h"
@@ -248,6 +249,25 @@ int tav_set_record_callback(tav_board* board, tav_record_callback callback, void
         link.observerUser = user;
         return TAV_OK;
     });
+}
+
+int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, char* reason, size_t reason_size)
+{
+    std::vector<uint32_t> identifiers;
+    std::string why;
+    if (text == nullptr || ids == nullptr || count == nullptr)
+        why = "no text or no room for the result";
+    else if (ParsePinText(text, &identifiers, &why) && identifiers.size() <= 2) {
+        for (size_t index = 0; index < identifiers.size(); ++index)
+            ids[index] = identifiers[index];
+        *count = identifiers.size();
+        return TAV_OK;
+    }
+    if (count != nullptr)
+        *count = 0;
+    if (reason != nullptr && reason_size > 0)
+        CopyText(why.c_str(), reason, reason_size);
+    return TAV_E_INVALID;
 }
 
 int tav_describe_record(const uint8_t record[64], char* text, size_t size)

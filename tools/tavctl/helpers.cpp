@@ -114,57 +114,12 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text)
 
 std::vector<uint32_t> ParsePins(const std::string& text)
 {
-    const std::string trimmed = Trim(text);
-    if (trimmed.empty())
-        throw ToolError("no pins given", EXIT_USAGE);
-    if (std::isdigit(static_cast<unsigned char>(trimmed[0])))
-        return {static_cast<uint32_t>(ParseNumber(trimmed, "pin identifier", 0, 0xFFFFFFFFu))};
-
-    std::vector<uint32_t> identifiers; // one per bank, in order of first appearance
-    size_t start = 0;
-    while (start <= trimmed.size()) {
-        const size_t comma = trimmed.find(',', start);
-        const std::string item = Trim(trimmed.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        start = comma == std::string::npos ? trimmed.size() + 1 : comma + 1;
-        const std::string usage = "use P4.0-P4.15, P8.0-P8.16, ranges like P4.0-3 or a raw identifier like 0x40000001";
-        if (item.size() < 4 || (item[0] != 'P' && item[0] != 'p') || item[2] != '.')
-            throw ToolError("unknown pin name '" + item + "': " + usage, EXIT_USAGE);
-        uint32_t bank = 0;
-        if (item[1] == '4')
-            bank = TAVDll::PIN_BANK_4;
-        else if (item[1] == '8')
-            bank = TAVDll::PIN_BANK_8;
-        else
-            throw ToolError("unknown pin bank in '" + item + "': banks are P4 (pins 0-15) and P8 (pins 0-16)",
-                            EXIT_USAGE);
-        const std::string numbers = item.substr(3);
-        const size_t dash = numbers.find('-');
-        const std::string firstText = numbers.substr(0, dash);
-        const std::string lastText = dash == std::string::npos ? firstText : numbers.substr(dash + 1);
-        for (const std::string& part : {firstText, lastText})
-            if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 3)
-                throw ToolError("unknown pin name '" + item + "': " + usage, EXIT_USAGE);
-        const int first = std::stoi(firstText);
-        const int last = std::stoi(lastText);
-        for (int bit : {first, last})
-            if (bit >= BankPinCount(bank))
-                throw ToolError("pin " + PinName(bank, bit) + " does not exist", EXIT_USAGE);
-        if (first > last)
-            throw ToolError("range " + item + " runs backwards", EXIT_USAGE);
-        uint32_t bits = 0;
-        for (int bit = first; bit <= last; ++bit)
-            bits |= 1u << bit;
-        bool merged = false;
-        for (uint32_t& identifier : identifiers) {
-            if ((identifier & TAVDll::PIN_BANK_FIELD) == bank) {
-                identifier |= bits;
-                merged = true;
-            }
-        }
-        if (!merged)
-            identifiers.push_back(bank | bits);
-    }
-    return identifiers;
+    uint32_t identifiers[2];
+    size_t count = 0;
+    char reason[256];
+    if (tav_parse_pins(text.c_str(), identifiers, &count, reason, sizeof reason) != TAV_OK)
+        throw ToolError(reason, EXIT_USAGE);
+    return std::vector<uint32_t>(identifiers, identifiers + count);
 }
 
 std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)

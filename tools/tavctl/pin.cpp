@@ -48,7 +48,7 @@ void AddPinCommand(CLI::App& app, Context& context)
         ->required()
         ->check(CLI::IsMember({"output", "input", "float", "set", "reset", "write"}));
     command->add_option("PINS", *pins, "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2) or a raw "
-                                       "identifier (0x40000005)")
+                                       "identifier, hex with 0x (0x40000005) or decimal (1073741829)")
         ->required();
     command->add_option("VALUE", *value, "For write: 1/high or 0/low");
     command->footer("Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
@@ -72,12 +72,6 @@ void AddPinCommand(CLI::App& app, Context& context)
             const int result = chosen.run(context.session.Board(), identifier, level);
             if (result == TAVDll::RESULT_PIN_UNAVAILABLE)
                 throw ToolError(FirstUnmappedPin(identifier, context.session.Model()));
-            if (result == TAVDll::RESULT_BAD_PIN) {
-                char text[96];
-                std::snprintf(text, sizeof text, "pin identifier 0x%08X is rejected by the board: no bank 4 or 8 "
-                                                 "in its top bits", identifier);
-                throw ToolError(text);
-            }
             Check(result, "pin " + *action);
             const std::string state = *action == "write" ? (level ? "high" : "low") : chosen.done;
             std::printf("%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), state.c_str());

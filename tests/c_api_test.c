@@ -1,0 +1,209 @@
+/* The C interface from a C program, through tav/tav.h alone, on virtual
+ * boards: every function, every refused argument, two boards at once and
+ * threads. Prints "N passed, M failed". */
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "tav/tav.h"
+
+static int passed;
+static int failed;
+
+#define CHECK(condition)                                                                  \
+    do {                                                                                  \
+        if (condition) {                                                                  \
+            ++passed;                                                                     \
+        } else {                                                                          \
+            ++failed;                                                                     \
+            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition);       \
+        }                                                                                 \
+    } while (0)
+
+#define P4(bit) (0x40000000u | (1u << (bit)))
+#define P8(bit) (0x80000000u | (1u << (bit)))
+
+static char view[8192];
+
+/* The board view's line of one pin ("P4.8   0x40000100  PB8   output high"). */
+static const char* ViewLine(tav_board* board, const char* pin)
+{
+    char key[16];
+    snprintf(key, sizeof key, "\n  %s ", pin);
+    if (tav_sim_status(board, view, sizeof view) != TAV_OK)
+        return "";
+    const char* line = strstr(view, key);
+    return line != NULL ? line + 1 : "";
+}
+
+static int LineSays(tav_board* board, const char* pin, const char* text)
+{
+    const char* line = ViewLine(board, pin);
+    const char* end = strchr(line, '\n');
+    const char* found = strstr(line, text);
+    return found != NULL && (end == NULL || found < end);
+}
+
+struct Recording {
+    int records;
+    int failures;
+    unsigned char last[64];
+};
+
+static void Record(void* user, const uint8_t* bytes, int length, int result)
+{
+    struct Recording* recording = (struct Recording*)user;
+    ++recording->records;
+    if (result != length)
+        ++recording->failures;
+    memcpy(recording->last, bytes, length < 64 ? (size_t)length : 64);
+}
+
+static void TestOpenAndInformation(void)
+{
+    tav_board* board = (tav_board*)&passed;
+    CHECK(tav_open("sim:Q", &board) == TAV_E_INVALID && board == NULL);
+    CHECK(tav_open("usb:1", &board) == TAV_E_INVALID && board == NULL);
+    CHECK(tav_open("sim:S", NULL) == TAV_E_INVALID);
+    CHECK(tav_open("sim:S", &board) == TAV_OK && board != NULL);
+    CHECK(tav_model(board) == 'S');
+    char text[16];
+    CHECK(tav_firmware(board, text, sizeof text) == TAV_OK && strcmp(text, "1.0.0.0") == 0);
+    CHECK(tav_firmware(board, text, 4) == TAV_OK && strcmp(text, "1.0") == 0);
+    CHECK(tav_firmware(board, text, 0) == TAV_E_INVALID);
+    CHECK(tav_firmware(board, NULL, 8) == TAV_E_INVALID);
+    CHECK(tav_firmware(NULL, text, 8) == TAV_E_INVALID);
+    CHECK(tav_model(NULL) == '?');
+    CHECK(tav_sim_status(board, text, sizeof text) == TAV_OK && strlen(text) == sizeof text - 1);
+    CHECK(tav_sim_status(board, NULL, 10) == TAV_E_INVALID);
+    CHECK(tav_sim_status(NULL, view, sizeof view) == TAV_E_INVALID);
+    CHECK(strstr(tav_version(), ".") != NULL);
+    CHECK(strcmp(tav_strerror(TAV_E_NOT_VIRTUAL), "not a virtual board") == 0);
+    CHECK(tav_strerror(12345) != NULL);
+    tav_close(board);
+    tav_close(NULL);
+    tav_release(NULL);
+}
+
+static void TestPinsOnModelT(void)
+{
+    tav_board* board = NULL;
+    CHECK(tav_open("sim:T", &board) == TAV_OK);
+    CHECK(LineSays(board, "P8.13", "held by the debug port"));
+    CHECK(tav_init(board, 0) == TAV_OK);
+    CHECK(LineSays(board, "P8.13", "floating input"));
+    CHECK(tav_pin_output(board, P4(8) | P4(10)) == TAV_OK);
+    CHECK(tav_pin_set(board, P4(8)) == TAV_OK);
+    CHECK(LineSays(board, "P4.8", "PB8   output high"));
+    CHECK(LineSays(board, "P4.10", "output low"));
+    CHECK(tav_pin_write(board, P4(10), 1) == TAV_OK && LineSays(board, "P4.10", "output high"));
+    CHECK(tav_pin_write(board, P4(10), 2) == TAV_OK && LineSays(board, "P4.10", "output low"));
+    CHECK(tav_pin_set(board, P4(10)) == TAV_OK && tav_pin_reset(board, P4(10)) == TAV_OK);
+    CHECK(LineSays(board, "P4.10", "output low"));
+    CHECK(tav_pin_input(board, P4(8)) == TAV_OK && LineSays(board, "P4.8", "floating input"));
+    CHECK(tav_pin_output(board, P8(16)) == TAV_OK && tav_pin_float(board, P8(16)) == TAV_OK);
+    CHECK(LineSays(board, "P8.16", "floating input"));
+    CHECK(tav_pin_set(board, 0x10000001u) == TAV_BAD_PIN);
+    CHECK(tav_pin_set(board, P8(17)) == TAV_PIN_UNAVAILABLE);
+    CHECK(tav_pin_set(NULL, P4(0)) == TAV_E_INVALID);
+    CHECK(tav_safe(board) == TAV_OK);
+    CHECK(tav_safe(NULL) == TAV_E_INVALID);
+    tav_close(board);
+}
+
+static void TestPwmAndRecords(void)
+{
+    tav_board* board = NULL;
+    struct Recording recording = {0, 0, {0}};
+    CHECK(tav_open("sim:T", &board) == TAV_OK);
+    CHECK(tav_set_record_callback(board, Record, &recording) == TAV_OK);
+    CHECK(tav_set_record_callback(NULL, Record, &recording) == TAV_E_INVALID);
+
+    const uint32_t duties[4] = {9000, 18000, 27000, 36000};
+    CHECK(tav_pwm_start(board, 'B', 2, duties, 4) == TAV_OK);
+    CHECK(recording.records == 17 && recording.failures == 0);
+    CHECK(LineSays(board, "P8.0", "PWM TIM2 CH1, 1000 Hz, duty 9000/36000 (25.00%)"));
+    CHECK(LineSays(board, "P8.3", "duty 36000/36000 (100.00%)"));
+    CHECK(tav_pwm_start(board, 'C', 1, duties, 1) == TAV_OK);
+    CHECK(LineSays(board, "P4.1", "PWM TIM3 CH4, 2000 Hz, duty 9000/36000"));
+    CHECK(LineSays(board, "P4.0", "duty 0/36000"));
+    CHECK(tav_pwm_set(board, 'C', 2, 18000) == TAV_OK && LineSays(board, "P4.0", "duty 18000/36000"));
+    CHECK(tav_pwm_start(board, 'A', 64, duties, 3) == TAV_OK);
+
+    recording.records = 0;
+    CHECK(tav_pwm_start(board, 'D', 1, duties, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_start(board, 'A', 1, duties, 4) == TAV_E_INVALID);
+    CHECK(tav_pwm_start(board, 'A', 6, duties, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_start(board, 'A', -2, duties, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_start(board, 'B', 1, NULL, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_start(NULL, 'B', 1, duties, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_set(board, 'A', 4, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_set(board, 'B', 0, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_set(board, '?', 1, 1) == TAV_E_INVALID);
+    CHECK(tav_pwm_stop(NULL) == TAV_E_INVALID);
+    CHECK(recording.records == 0);
+
+    CHECK(tav_pwm_stop(board) == TAV_OK && recording.records == 26);
+    CHECK(LineSays(board, "P8.0", "floating input"));
+
+    unsigned char record[64] = {26, 8};
+    record[8] = 1;    /* GPIOB */
+    record[12] = 0x20; /* pin 5 */
+    CHECK(tav_send_record(board, record) == TAV_OK && memcmp(recording.last, record, 64) == 0);
+    CHECK(tav_send_record(board, NULL) == TAV_E_INVALID);
+    char text[128];
+    CHECK(tav_describe_record(record, text, sizeof text) == TAV_OK && strcmp(text, "GPIO_SetBits(GPIOB, pin 5)") == 0);
+    CHECK(tav_describe_record(NULL, text, sizeof text) == TAV_E_INVALID);
+    CHECK(tav_describe_record(record, text, 0) == TAV_E_INVALID);
+    CHECK(tav_set_record_callback(board, NULL, NULL) == TAV_OK);
+    tav_release(board);
+}
+
+struct Worker {
+    tav_board* board;
+    uint32_t pin;
+    int failures;
+};
+
+static void* Blink(void* argument)
+{
+    struct Worker* worker = (struct Worker*)argument;
+    for (int round = 0; round < 200; ++round) {
+        worker->failures += tav_pin_write(worker->board, worker->pin, round & 1) != TAV_OK;
+        worker->failures += tav_pin_output(worker->board, worker->pin) != TAV_OK;
+    }
+    worker->failures += tav_pin_set(worker->board, worker->pin) != TAV_OK;
+    return NULL;
+}
+
+static void TestTwoBoardsAndThreads(void)
+{
+    tav_board* first = NULL;
+    tav_board* second = NULL;
+    CHECK(tav_open("sim:T", &first) == TAV_OK);
+    CHECK(tav_open("sim:S", &second) == TAV_OK);
+    struct Worker workers[4] = {{first, P4(8), 0}, {first, P4(9), 0}, {second, P4(8), 0}, {second, P8(0), 0}};
+    pthread_t threads[4];
+    for (int index = 0; index < 4; ++index)
+        CHECK(pthread_create(&threads[index], NULL, Blink, &workers[index]) == 0);
+    for (int index = 0; index < 4; ++index) {
+        pthread_join(threads[index], NULL);
+        CHECK(workers[index].failures == 0);
+    }
+    CHECK(LineSays(first, "P4.8", "PB8   output high") && LineSays(first, "P4.9", "PB9   output high"));
+    CHECK(LineSays(first, "P8.0", "floating input"));
+    CHECK(LineSays(second, "P4.8", "PB8   output high") && LineSays(second, "P8.0", "PA10  output high"));
+    tav_close(first);
+    CHECK(LineSays(second, "P4.8", "output high")); /* closing one board leaves the other alone */
+    tav_close(second);
+}
+
+int main(void)
+{
+    TestOpenAndInformation();
+    TestPinsOnModelT();
+    TestPwmAndRecords();
+    TestTwoBoardsAndThreads();
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
