@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libusb-dev libcli11-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev)
+packages=(cmake g++ make pkg-config libusb-dev libcli11-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
+          python3 python3-pytest)
 packages+=("$@")
 
 missing=()

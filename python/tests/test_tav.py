@@ -1,0 +1,179 @@
+"""The Python package against virtual boards, and once through the real
+libusb path against a board that umockdev emulates."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+
+import pytest
+
+import tav
+
+
+def view_line(board, pin):
+    """The board view's line of one pin, e.g. 'P4.8   0x40000100  PB8   output high'."""
+    for line in board.status().splitlines():
+        if line.split()[:1] == [pin]:
+            return line
+    raise AssertionError(f"{pin} not in the board view")
+
+
+def test_readme_example():
+    with tav.open("sim:T") as board:
+        board.init()
+        board.output("P4.8", "P4.10")
+        board.set("P4.8")
+        board.pwm_start("B", divider=2, duties=["25%", 0, 9000])
+        board.pwm_set("B", 1, "50%")
+        assert (board.model, board.firmware) == ("T", "1.0.0.0")
+        assert "PB8   output high" in view_line(board, "P4.8")
+        assert "PB10  output low" in view_line(board, "P4.10")
+        assert "PWM TIM2 CH1, 1000 Hz, duty 18000/36000 (50.00%)" in view_line(board, "P8.0")
+        assert "duty 0/36000" in view_line(board, "P8.1")
+        assert "duty 9000/36000 (25.00%)" in view_line(board, "P8.2")
+        assert "duty 0/36000" in view_line(board, "P8.3")  # missing duties are 0
+    assert board.closed
+
+
+def test_pin_names_ranges_lists_and_identifiers():
+    assert tav.parse_pins("P4.0-3") == [0x4000000F]
+    assert tav.parse_pins("P8.16,P4.1,p8.0") == [0x80010001, 0x40000002]
+    assert tav.parse_pins(0x40000005) == [0x40000005]
+    assert tav.parse_pins("1073741825") == [0x40000001]  # decimal, never octal
+    with tav.open("sim:S") as board:
+        board.init()  # P4.0 and P4.1 are debug-port pins on model S
+        board.output("P4.0-1", 0x80000001)
+        board.write("P4.0-1", True)
+        assert "PA13  output high" in view_line(board, "P4.0")
+        assert "PA14  output high" in view_line(board, "P4.1")
+        assert "PA10  output low" in view_line(board, "P8.0")
+        board.reset("P4.1")
+        board.float("P4.0")
+        assert "floating input" in view_line(board, "P4.0")
+        assert "output low" in view_line(board, "P4.1")
+
+
+@pytest.mark.parametrize("pins, words", [
+    ("P4.16", "pin P4.16 does not exist"),
+    ("Q1", "unknown pin name 'Q1'"),
+    ("P4.3-1", "runs backwards"),
+    ("40000001", "did you mean 0x40000001?"),
+    ("0x40000000", "names no pin"),
+    ("", "no pins given"),
+    (True, "pins must be a name or an identifier"),
+])
+def test_bad_pins_are_refused_with_their_reason(pins, words):
+    with pytest.raises(tav.InvalidArgumentError) as caught:
+        tav.parse_pins(pins)
+    assert words in caught.value.message
+    assert caught.value.code == -1
+    assert isinstance(caught.value, ValueError)
+
+
+def test_percent_and_count_duties():
+    with tav.open("sim:T") as board:
+        board.pwm_start("c", divider=128, duties=["12.5%", "100%", 1, "36000"])
+        assert "15.625 Hz, duty 4500/36000" in view_line(board, "P4.1")
+        assert "duty 36000/36000 (100.00%)" in view_line(board, "P4.0")
+        for bad in ["101%", "x%", -1, 36001, 2.5, "1e3"]:
+            with pytest.raises(tav.InvalidArgumentError):
+                board.pwm_set("C", 1, bad)
+        assert "duty 4500/36000" in view_line(board, "P4.1")  # nothing was sent
+
+
+def test_refused_pwm_arguments_name_the_library_reason():
+    with tav.open("sim:T") as board:
+        for call in [lambda: board.pwm_start("D"), lambda: board.pwm_start("A", divider=3),
+                     lambda: board.pwm_start("A", duties=[1, 2, 3, 4]), lambda: board.pwm_set("A", 4, 0),
+                     lambda: board.pwm_set("AB", 1, 0)]:
+            with pytest.raises(tav.InvalidArgumentError) as caught:
+                call()
+            assert caught.value.code == -1
+
+
+def test_errors_carry_code_and_library_words():
+    with pytest.raises(tav.InvalidArgumentError) as caught:
+        tav.open("sim:X")
+    assert caught.value.message.endswith(tav.strerror(-1))
+    with pytest.raises(tav.NotFoundError) as caught:
+        tav.open("usb:250:250")
+    assert caught.value.code == -2 and "no board matches the selector" in str(caught.value)
+    assert issubclass(tav.AccessError, tav.TavError)
+    with tav.open("sim:T") as board:
+        with pytest.raises(tav.TavError) as caught:
+            board.set(0x80020000)  # bit 17 of bank 8: no such pin on any model
+        assert caught.value.code == 64
+    with pytest.raises(tav.TavError, match="closed"):
+        board.set("P4.0")
+    assert tav.version().count(".") == 2
+
+
+def test_two_boards_in_one_process_from_two_threads():
+    first, second = tav.open("sim:T"), tav.open("sim:S")
+    try:
+        def blink(board, pin):
+            board.output(pin)
+            for round_number in range(100):
+                board.write(pin, round_number % 2)
+
+        threads = [threading.Thread(target=blink, args=(first, "P4.8")),
+                   threading.Thread(target=blink, args=(first, "P4.9")),
+                   threading.Thread(target=first.pwm_start, args=("A", 1, [1, 2, 3]))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        assert "output high" in view_line(first, "P4.8") and "output high" in view_line(first, "P4.9")
+        assert second.model == "S"
+        assert "PB8   floating input" in view_line(second, "P4.8")  # the other board saw nothing
+        assert "PA10  floating input" in view_line(second, "P8.0")
+    finally:
+        first.close()
+        second.close()
+
+
+def test_records_in_words_and_raw_records():
+    record = bytes([26, 8, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x20])
+    assert tav.describe_record(record.ljust(64, b"\0")) == "GPIO_SetBits(GPIOB, pin 5)"
+    with tav.open("sim:T") as board:
+        board.output("P4.5")
+        board.send_record(record)
+        assert "output high" in view_line(board, "P4.5")
+        with pytest.raises(tav.InvalidArgumentError):
+            board.send_record(bytes(65))
+
+
+EMULATED_RUN = os.environ.get("TAV_EMULATED_RUN")
+
+
+@pytest.mark.skipif(not EMULATED_RUN, reason="TAV_EMULATED_RUN (the umockdev-emulated board runner) not given")
+@pytest.mark.parametrize("leave, expected_p48", [("pass", "floating input"), ("board.release()", "output high")])
+def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p48):
+    script = textwrap.dedent(f"""
+        import tav
+        with tav.open("usb:001:002") as board:
+            assert board.model == "S", board.model
+            board.init()
+            board.output("P4.8")
+            board.set("P4.8")
+            board.pwm_start("B", duties=["50%"])
+            try:
+                board.status()
+                raise SystemExit("status() worked on a real board")
+            except tav.NotVirtualError:
+                pass
+            {leave}
+        print("done")
+    """)
+    view = tmp_path / "view.txt"
+    environment = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspath(tav.__file__))))
+    finished = subprocess.run([EMULATED_RUN, "--model", "S", "--view", str(view), "--", sys.executable, "-c", script],
+                              env=environment, capture_output=True, text=True, timeout=60)
+    assert finished.returncode == 0, finished.stderr
+    assert "done" in finished.stdout
+    lines = {line.split()[0]: line for line in view.read_text().splitlines() if line.startswith("  P")}
+    assert expected_p48 in lines["P4.8"]
+    # Closing floats the PWM pin too; releasing leaves it running.
+    assert ("floating input" if leave == "pass" else "PWM TIM2 CH1") in lines["P4.13"]  # PA0 on model S

@@ -1,0 +1,53 @@
+// Runs a command against a TAV board emulated by umockdev at bus 1, device 2:
+// the board model answers the usbfs ioctls of the command's libusb from this
+// process, as umockdev-run does with recorded scripts. Afterwards the board
+// view goes to the file given with --view, and the command's exit status is
+// this program's.
+//   tav_emulated_run [--model S] [--view FILE] -- COMMAND [ARGUMENT...]
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "board_view.h"
+#include "emulated_usb.h"
+
+int main(int argc, char** argv)
+{
+    char model = 'T';
+    std::string viewFile;
+    int first = 1;
+    for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
+        if (std::strcmp(argv[first], "--model") == 0 && first + 1 < argc)
+            model = argv[++first][0];
+        else if (std::strcmp(argv[first], "--view") == 0 && first + 1 < argc)
+            viewFile = argv[++first];
+    }
+    if (first + 1 >= argc) {
+        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--view FILE] -- COMMAND [ARGUMENT...]\n");
+        return 2;
+    }
+    tavtest::EmulatedBus bus;
+    tavtest::EmulatedBoard& board = bus.AddBoard(2, model);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        // The command's libusb reaches the testbed through umockdev's preload.
+        setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        execvp(argv[first + 1], argv + first + 1);
+        std::perror(argv[first + 1]);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!viewFile.empty()) {
+        std::ofstream out(viewFile);
+        out << tavsim::BoardView(board.Board()).Render();
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
