@@ -16,6 +16,16 @@
  * are serialised, so a multi-record operation never interleaves on the wire
  * with another. Results are the small integer codes of ResultCode below;
  * nothing throws.
+ *
+ * Failed transfers. After an error, a stall or a short write an operation
+ * still attempts the rest of its records and returns 4. After a time-out
+ * (the board stopped taking data) it sends nothing more and returns 4, so a
+ * hung board costs one time-out per call. A transfer that finds the board
+ * gone (unplugged) ends the operation the same way and the library closes
+ * and forgets the handle: every later call returns 2 (no board open), which
+ * tells a vanished board from a one-off failure. To reconnect, call Initial()
+ * and then Open() once the board is back; Open() alone searches the bus list
+ * of the last Initial() and never hands back the dead handle.
  */
 #ifndef TAVLIB_H
 #define TAVLIB_H
@@ -186,7 +196,8 @@ public:
      * Reports nothing. */
     static void AddCommand(_INSTRUCTION_INFO_ instruction);
     /* Sends count records lying one after another, one transfer each, in
-     * order; a failed transfer does not stop the rest. A count of 0 or less,
+     * order; an error, stall or short write does not stop the rest, a
+     * time-out or a vanished board does. A count of 0 or less,
      * or a null instructions, sends nothing and reads nothing. Reports
      * nothing. */
     static void AddCommands(_INSTRUCTION_INFO_* instructions, int count);
@@ -218,7 +229,7 @@ public:
      *   2  no board is open (nothing sent);
      *  64  a named pin has no mapping on this model: the lower pins were
      *      sent, the higher ones are not looked at;
-     *   4  every pin was attempted but a record did not go out whole. */
+     *   4  a record did not go out whole (see "Failed transfers" above). */
 
     /* Makes the pins push-pull outputs (50 MHz). */
     static int Pin_DirOutput(unsigned int pins);
@@ -241,8 +252,8 @@ public:
      * 1-4 on PB1, PB0, PA7, PA6. A duty is a compare value in counter steps,
      * 0..PWM_FULL_SCALE, sent unchanged (not checked, not scaled).
      * Results: 0 when every record went out whole; 2 with no board open
-     * (nothing sent, max untouched); 4 when a record failed (the rest of the
-     * sequence is still attempted). */
+     * (nothing sent, max untouched); 4 when a record failed (see "Failed
+     * transfers" above). */
 
     /* Sets up and starts group A (14 records). The shorter forms set the
      * missing duties to 0; every form sets up all three channels. max, when

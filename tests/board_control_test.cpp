@@ -1,6 +1,8 @@
 // Bring-up, safe state and Close on the wire.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "board_fixture.h"
 
 using TAVDll::TAVLib;
@@ -157,10 +159,26 @@ TEST_F(BoardControl, UnpluggedDuringInitTav)
     tavsim::VirtualDevice& board = OpenBoard();
     board.UnplugAtWrite(10);
     EXPECT_EQ(TAVLib::InitTav(0), 4);
-    EXPECT_EQ(WriteCount(), 61u);
+    EXPECT_EQ(WriteCount(), 10u); // nothing after the transfer that found it gone
     EXPECT_EQ(Sent().size(), 9u);
+    EXPECT_EQ(usb.OpenHandleCount(), 0); // let go at once
+    EXPECT_EQ(TAVLib::DisableAll(), 2);
     EXPECT_EQ(TAVLib::Close(), 0);
-    EXPECT_EQ(usb.OpenHandleCount(), 0);
+    EXPECT_EQ(WriteCount(), 10u);
+}
+
+TEST_F(BoardControl, FailureInTheBankFourPartGivesIoFailed)
+{
+    // Records 45-60 of InitTav and 44-59 of DisableAll float bank 4.
+    for (const auto& [operation, failing, total] :
+         {std::tuple<int (*)(), int, size_t>{[] { return TAVLib::InitTav(0); }, 50, 61},
+          std::tuple<int (*)(), int, size_t>{[] { return TAVLib::DisableAll(); }, 59, 59}}) {
+        tavtest::FreshBoard fresh;
+        fresh.device.FailWrite(failing, WriteFault::Error);
+        EXPECT_EQ(operation(), 4) << failing;
+        EXPECT_EQ(fresh.bus.CountCalls(UsbCall::BulkWrite), total);
+        EXPECT_EQ(fresh.bus.DeliveredRecords().size(), total - 1);
+    }
 }
 
 } // namespace

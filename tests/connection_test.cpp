@@ -219,4 +219,40 @@ TEST_F(Connection, ReleasingTwiceIsReleasingOnce)
     EXPECT_EQ(TAVLib::Open(static_cast<struct usb_device*>(nullptr)), nullptr);
 }
 
+TEST_F(Connection, OpenWalksPastOtherDevicesOnTheSameBus)
+{
+    usb.AddDevice(0, 0x4C52, 0x0102, nullptr); // same vendor, another product
+    usb.AddDevice(0, 0x1111, 0x0101, nullptr); // another vendor, same product
+    tavsim::VirtualDevice& board = usb.AddBoard();
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_TRUE(board.InterfaceClaimed());
+    EXPECT_EQ(usb.CountCalls(UsbCall::Open), 1u);
+}
+
+TEST_F(Connection, CloseThenOpenKeepsTheTransferTimeout)
+{
+    usb.AddBoard();
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVLib::Close(), 0);
+    ASSERT_NE(TAVLib::Open(), nullptr); // no Initial in between
+    usb.ClearLog();
+    EXPECT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 1), 0);
+    ASSERT_EQ(usb.Transfers().size(), 1u);
+    EXPECT_EQ(usb.Transfers()[0].timeoutMs, 5000);
+}
+
+TEST_F(Connection, FailedConfigurationIsNotFollowedByAClaim)
+{
+    usb.AddBoard().FailSetConfiguration();
+    TAVLib::Initial();
+    usb.ClearLog();
+    EXPECT_EQ(TAVLib::Open(), nullptr);
+    std::vector<UsbCall> calls;
+    for (const tavsim::CallRecord& record : usb.Calls())
+        calls.push_back(record.call);
+    EXPECT_EQ(calls, (std::vector<UsbCall>{UsbCall::GetBusses, UsbCall::Open, UsbCall::SetConfiguration, UsbCall::Close}));
+}
+
 } // namespace

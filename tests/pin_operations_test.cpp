@@ -180,7 +180,7 @@ TEST_F(PinOperations, DirInputConfiguresFloatingInputsSilently)
 TEST_F(PinOperations, FailedTransferGivesIoFailedAfterEveryPin)
 {
     tavsim::VirtualDevice& board = OpenBoard('T');
-    board.FailWrite(1, WriteFault::Timeout);
+    board.FailWrite(1, WriteFault::Error);
     EXPECT_EQ(TAVLib::Pin_Set(0x40000007), 4);
     EXPECT_EQ(WriteCount(), 3u);
     EXPECT_TRUE(SameRecords(Sent(), {GpioSet(1, 2), GpioSet(1, 4)}));
@@ -196,12 +196,32 @@ TEST_F(PinOperations, FailedTransferGivesIoFailedAfterEveryPin)
     const std::string debug = tavtest::CaptureStderr([] { EXPECT_EQ(TAVLib::Pin_Floating(0x40010001), 64); });
     EXPECT_EQ(debug, "add failed\n");
 
-    // An unplugged board: every pin is still attempted.
+    // A time-out ends the operation after the failing pin.
     usb.ClearLog();
-    board.UnplugAtWrite(8);
+    board.FailWrite(9, WriteFault::Timeout);
+    EXPECT_EQ(TAVLib::Pin_Set(0x40000007), 4);
+    EXPECT_TRUE(SameRecords(Sent(), {GpioSet(1, 1)}));
+    EXPECT_EQ(usb.Transfers().size(), 2u);
+
+    // An unplugged board: the pins after it are not attempted, and the board is let go.
+    usb.ClearLog();
+    board.UnplugAtWrite(10);
     EXPECT_EQ(TAVLib::Pin_Reset(0x4000000F), 4);
-    EXPECT_EQ(WriteCount(), 4u);
+    EXPECT_EQ(usb.CountCalls(tavsim::UsbCall::BulkWrite), 1u);
+    EXPECT_EQ(usb.CountCalls(tavsim::UsbCall::Close), 1u);
     EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(TAVLib::Pin_Reset(0x4000000F), 2);
+}
+
+TEST_F(PinOperations, BitsAboveTheBanksLastPinHaveNoMapping)
+{
+    OpenBoard('T');
+    EXPECT_EQ(TAVLib::Pin_Set(0x80020000), 64);  // P8.17
+    EXPECT_EQ(TAVLib::Pin_Set(0x40010000), 64);  // P4.16
+    EXPECT_EQ(TAVLib::Pin_Set(0x48000000), 64);  // bit 27 of bank 4
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(TAVLib::Pin_Set(0x80020001), 64);  // P8.0 goes out first
+    EXPECT_TRUE(SameRecords(Sent(), {GpioSet(0, 0x0001)}));
 }
 
 } // namespace

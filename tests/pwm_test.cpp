@@ -206,21 +206,27 @@ TEST_F(Pwm, NoBoardSendsNothingAndLeavesMax)
 TEST_F(Pwm, BoardThatStopsAcceptingMidSetUp)
 {
     tavsim::VirtualDevice& board = OpenBoard();
-    board.FailWrite(3, WriteFault::Timeout).FailWrite(9, WriteFault::Short, 1);
+    board.FailWrite(3, WriteFault::Stall).FailWrite(9, WriteFault::Short, 1);
     unsigned int max = 0;
     EXPECT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, &max), 4);
     EXPECT_EQ(max, 36000u);
     EXPECT_EQ(WriteCount(), 17u);
     EXPECT_EQ(Sent().size(), 15u);
 
-    // Unplugged for good: every record is still attempted, each failing.
+    // A board that stops taking data: the set-up ends at the first time-out.
     usb.ClearLog();
-    board.UnplugAtWrite(20);
+    board.FailWrite(20, WriteFault::Timeout);
+    EXPECT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, &max), 4);
+    EXPECT_EQ(usb.Transfers().size(), 3u);
+
+    // Unplugged for good: the set-up ends there and the board is let go.
+    usb.ClearLog();
+    board.UnplugAtWrite(23);
     EXPECT_EQ(TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, &max), 4);
-    EXPECT_EQ(WriteCount(), 17u);
+    EXPECT_EQ(usb.CountCalls(tavsim::UsbCall::BulkWrite), 3u);
     EXPECT_EQ(Sent().size(), 2u);
-    EXPECT_EQ(TAVLib::UpdatePWMA(1, 1), 4);
-    EXPECT_EQ(TAVLib::DisablePWM(), 4);
+    EXPECT_EQ(TAVLib::UpdatePWMA(1, 1), 2);
+    EXPECT_EQ(TAVLib::DisablePWM(), 2);
 }
 
 TEST(PwmTables, ChannelMapRules)
@@ -244,6 +250,22 @@ TEST(PwmTables, ChannelMapRules)
         EXPECT_EQ(FindPwmChannel(timer, channelsPerTimer[timer] + 1), nullptr);
     }
     EXPECT_EQ(pins.size(), 11u) << "two channels share a pin";
+}
+
+TEST_F(Pwm, ShortFormsOfInitPwmaPutEveryDutyOnItsChannel)
+{
+    OpenBoard();
+    // Channel 2 of group A is TIM1's output-compare unit 2, the seventh record.
+    ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 11, 22), 0);
+    ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 11, 22, 33), 0);
+    const auto sent = Sent();
+    ASSERT_EQ(sent.size(), 28u);
+    for (size_t first : {size_t{0}, size_t{14}}) {
+        EXPECT_EQ(tavtest::BytesOf(sent[first + 3]), OutputCompare(3, 0, 11).bytes) << first;
+        EXPECT_EQ(tavtest::BytesOf(sent[first + 6]), OutputCompare(2, 0, 22).bytes) << first;
+    }
+    EXPECT_EQ(tavtest::BytesOf(sent[9]), OutputCompare(1, 0, 0).bytes);
+    EXPECT_EQ(tavtest::BytesOf(sent[23]), OutputCompare(1, 0, 33).bytes);
 }
 
 } // namespace

@@ -153,15 +153,24 @@ TEST_F(Transport, AddCommandSendsOneWholeRecord)
 TEST_F(Transport, AddCommandsSendsEachRecordInOrderPastFailures)
 {
     tavsim::VirtualDevice& board = OpenBoard();
-    board.FailWrite(2, WriteFault::Timeout);
+    board.FailWrite(2, WriteFault::Stall);
     _INSTRUCTION_INFO_ records[3] = {Numbered(1), Numbered(2), Numbered(3)};
     TAVLib::AddCommands(records, 3);
     ASSERT_EQ(usb.Transfers().size(), 3u);
     EXPECT_TRUE(tavtest::SameRecords(Sent(), {tavtest::Wire(26, 8).U8(2, 1), tavtest::Wire(26, 8).U8(2, 3)}));
 
+
     EXPECT_EQ(TAVDll::detail::SubmitRecords(TAVDll::detail::DefaultLink(), records, 3), 0);
     board.FailWrite(8, WriteFault::Short, 63);
     EXPECT_EQ(TAVDll::detail::SubmitRecords(TAVDll::detail::DefaultLink(), records, 3), 1);
+
+    // A time-out ends the batch: a board that stopped taking data costs one time-out, not three.
+    usb.ClearLog();
+    board.FailWrite(11, WriteFault::Timeout);
+    TAVLib::AddCommands(records, 3);
+    EXPECT_EQ(usb.Transfers().size(), 2u);
+    TAVLib::AddCommands(records, 3); // the next operation sends again
+    EXPECT_EQ(usb.Transfers().size(), 5u);
 }
 
 TEST_F(Transport, AddCommandsWithNoPositiveCountOrNoArrayReadsNothing)
@@ -180,6 +189,7 @@ TEST_F(Transport, SubmissionReportsEveryKindOfIncompleteTransfer)
     board.FailWrite(4, WriteFault::Timeout);
     for (int attempt = 0; attempt < 4; ++attempt)
         EXPECT_FALSE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));
+    TAVDll::detail::DefaultLink().stopSending = false; // as the next operation starts
     EXPECT_TRUE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));
     board.UnplugAtWrite(6);
     EXPECT_FALSE(TAVDll::detail::SubmitRecord(TAVDll::detail::DefaultLink(), Numbered(1)));

@@ -24,7 +24,10 @@
  *
  * Results: 0 and the codes 2, 4, 32, 64 of the C++ interface (TAVLib.h) keep
  * their meaning; the negative codes are what only this interface meets.
- * tav_strerror() words every one of them.
+ * tav_strerror() words every one of them. Failed transfers follow TAVLib.h:
+ * after a time-out an operation sends nothing more (4); a board found gone is
+ * let go and every later call on it returns TAV_NOT_OPEN (2): close the
+ * object and open a new one once the board is back.
  */
 #ifndef TAV_TAV_H
 #define TAV_TAV_H

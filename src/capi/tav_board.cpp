@@ -36,8 +36,7 @@ int OnBoard(tav_board* board, Operation operation)
 {
     if (board == nullptr)
         return TAV_E_INVALID;
-    std::lock_guard<std::mutex> lock(board->link.mutex);
-    return operation(board->link);
+    return RunOperation(board->link, operation);
 }
 
 int CopyText(const char* source, char* text, size_t size)

@@ -27,6 +27,9 @@ struct BoardLink {
     char versionText[VERSION_TEXT_SIZE] = {};
     RecordObserver observer = nullptr;
     void* observerUser = nullptr;
+    // Set when a transfer of the running operation timed out or found the
+    // board gone: nothing more is sent until the next operation starts.
+    bool stopSending = false;
     // Held for the whole of every public operation, so that no two record
     // sequences to this board interleave.
     std::mutex mutex;
@@ -39,13 +42,21 @@ BoardLink& DefaultLink();
 // Puts the default board back to its state at load (no USB call). For tests.
 void ResetDefaultLink();
 
-// Runs operation(DefaultLink()) with the default board's lock held.
+// Runs one public operation on a board: its lock held throughout, sending
+// allowed again at the start.
+template <typename Operation>
+auto RunOperation(BoardLink& link, Operation operation)
+{
+    std::lock_guard<std::mutex> lock(link.mutex);
+    link.stopSending = false;
+    return operation(link);
+}
+
+// The same on the default board of the static functions.
 template <typename Operation>
 auto OnDefaultBoard(Operation operation)
 {
-    BoardLink& link = DefaultLink();
-    std::lock_guard<std::mutex> lock(link.mutex);
-    return operation(link);
+    return RunOperation(DefaultLink(), operation);
 }
 
 inline bool BoardOpen(const BoardLink& link)

@@ -70,6 +70,12 @@ void EmulatedBoard::DropReplies(bool drop)
     dropReplies_ = drop;
 }
 
+void EmulatedBoard::HangFromTransfer(int transfer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hangFrom_ = transfer;
+}
+
 void EmulatedBoard::UnplugFromTransfer(int transfer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -87,6 +93,7 @@ void EmulatedBoard::Plug()
     std::lock_guard<std::mutex> lock(mutex_);
     unplugged_ = false;
     unplugFrom_ = 0;
+    hangFrom_ = 0;
     transferCount_ = 0;
     claimed_.clear();
     configuration_ = 0;
@@ -201,7 +208,9 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
             urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
         UrbRecord record{urb->endpoint, urb->buffer_length, 0, 0, {}};
         bool complete = true;
-        if (urb->endpoint == 0x02) {
+        if (urb->endpoint == 0x02 && hangFrom_ > 0 && transfer >= hangFrom_) {
+            complete = false; // a board that stopped taking data: libusb times out and discards it
+        } else if (urb->endpoint == 0x02) {
             int arrived = urb->buffer_length;
             if (transfer == stallAt_) {
                 arrived = 0;

@@ -36,6 +36,7 @@ public:
     void StallWrite(int transfer);               // the URB completes with -EPIPE, 0 bytes
     void ShortWrite(int transfer, int bytes);    // only that many bytes arrive
     void DropReplies(bool drop = true);          // IN URBs never complete
+    void HangFromTransfer(int transfer);         // that OUT URB and all later ones never complete
     void UnplugFromTransfer(int transfer);       // that transfer and all later ones: -ENODEV
     void Unplug();
     void Plug();
@@ -71,6 +72,7 @@ private:
     int shortAt_ = 0;
     int shortBytes_ = 0;
     int unplugFrom_ = 0;
+    int hangFrom_ = 0;
     bool unplugged_ = false;
     bool dropReplies_ = false;
     UMockdevIoctlBase* handler_ = nullptr;

@@ -287,3 +287,48 @@ TEST_F(Usbfs, TwoBoardObjectsFromTwoThreadsThroughLibusb)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Usbfs, ABoardThatStopsTakingDataCostsOneTimeoutPerCall)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.ClearLog();
+    board.HangFromTransfer(3);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(TAVLib::InitTav(0), TAVDll::RESULT_IO_FAILED);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(board.Urbs().size(), 3u); // two records, then the one that never completed
+    EXPECT_LT(waited, std::chrono::seconds(9)); // one 5 s time-out, not 59 of them
+    // The handle stays: a hung board may come back, and Close still lets it go.
+    EXPECT_EQ(board.OpenFiles(), 1);
+    EXPECT_EQ(TAVLib::Close(), 0);
+    EXPECT_EQ(board.OpenFiles(), 0);
+}
+
+TEST_F(Usbfs, ABoardUnpluggedMidInitTavIsLetGoUntilInitialAndOpen)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    board.ClearLog();
+    board.UnplugFromTransfer(20);
+    EXPECT_EQ(TAVLib::InitTav(0), TAVDll::RESULT_IO_FAILED);
+    EXPECT_EQ(Records(board).size(), 19u);
+    EXPECT_EQ(board.Urbs().size(), 19u); // nothing tried after the board was found gone
+    EXPECT_EQ(board.OpenFiles(), 0);      // and the handle is closed at once
+    EXPECT_EQ(TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 1), TAVDll::RESULT_NOT_OPEN);
+    board.Unplug(); // its device file is gone too
+    EXPECT_EQ(TAVLib::Open(), nullptr); // no dead handle handed back
+
+    board.Plug();
+    board.ClearLog();
+    TAVLib::Initial();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVLib::InitTav(0), TAVDll::RESULT_OK);
+    EXPECT_EQ(Records(board).size(), 61u);
+}
+
+} // namespace
