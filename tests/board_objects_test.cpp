@@ -254,4 +254,69 @@ TEST_F(BoardObjects, EveryResultCodeHasWords)
     EXPECT_STREQ(tav_version(), "1.1.0");
 }
 
+TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard();
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    const uint32_t led = TAVDll::PIN_BANK_4 | 0x100;    // P4.8, PB8
+    const uint32_t debugPin = TAVDll::PIN_BANK_4 | 0x8; // P4.3, PB3 (JTDO)
+    const uint32_t pwmPin = TAVDll::PIN_BANK_8 | 0x1;   // P8.0, PA0 (TIM2 CH1)
+    auto state = [&](uint32_t pin) {
+        tav_pin_state pinState{};
+        EXPECT_EQ(tav_pin_state_get(board.handle(), pin, &pinState), TAV_OK);
+        return pinState;
+    };
+    EXPECT_FALSE(state(led).known); // an earlier program may have left anything
+
+    ASSERT_EQ(board.pinOutput(led | debugPin), TAV_OK);
+    EXPECT_TRUE(state(led).known);
+    EXPECT_EQ(state(led).function, TAV_PIN_OUTPUT_LOW);
+    EXPECT_STREQ(state(led).name, "P4.8");
+    EXPECT_STREQ(state(led).mcu_pin, "PB8");
+    ASSERT_EQ(board.pinSet(led), TAV_OK);
+    EXPECT_EQ(state(led).function, TAV_PIN_OUTPUT_HIGH);
+    EXPECT_FALSE(state(debugPin).known); // whether the debug port holds it is not known yet
+
+    ASSERT_EQ(board.pwmSet('B', 1, 100), TAV_OK);
+    EXPECT_FALSE(state(pwmPin).known);
+    ASSERT_EQ(board.init(), TAV_OK);
+    EXPECT_TRUE(state(debugPin).known);
+    EXPECT_EQ(state(debugPin).function, TAV_PIN_FLOATING_INPUT);
+    ASSERT_EQ(board.pwmStart('B', 2, {9000}), TAV_OK);
+    const tav_pin_state pwm = state(pwmPin);
+    EXPECT_TRUE(pwm.known);
+    EXPECT_EQ(pwm.function, TAV_PIN_PWM);
+    EXPECT_EQ(pwm.timer, 2);
+    EXPECT_DOUBLE_EQ(pwm.frequency_hz, 1000.0);
+    EXPECT_DOUBLE_EQ(pwm.duty_percent, 25.0);
+    EXPECT_STREQ(pwm.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
+
+    // A record that failed changed nothing in the commanded state.
+    device.FailWrite(device.WriteCount() + 2, tavsim::WriteFault::Error);
+    EXPECT_EQ(board.pinSet(led), TAV_OK);
+    EXPECT_EQ(board.pinReset(led), TAV_IO_FAILED);
+    EXPECT_EQ(state(led).function, TAV_PIN_OUTPUT_HIGH);
+
+    tav_pin_state unused{};
+    EXPECT_EQ(tav_pin_state_get(board.handle(), TAVDll::PIN_BANK_4 | 0x3, &unused), TAV_BAD_PIN);
+    EXPECT_EQ(tav_pin_state_get(board.handle(), led, nullptr), TAV_E_INVALID);
+}
+
+TEST_F(BoardObjects, CommandedStateOfAVirtualBoardIsTheBoard)
+{
+    tav::Board board;
+    ASSERT_EQ(board.open("sim:S"), TAV_OK);
+    tav_pin_state state{};
+    ASSERT_EQ(tav_pin_state_get(board.handle(), TAVDll::PIN_BANK_4 | 0x1, &state), TAV_OK);
+    EXPECT_TRUE(state.known);
+    EXPECT_EQ(state.function, TAV_PIN_DEBUG_PORT);
+    EXPECT_STREQ(state.mcu_pin, "PA13");
+    tav::Board modelC;
+    ASSERT_EQ(modelC.open("sim:C"), TAV_OK);
+    ASSERT_EQ(tav_pin_state_get(modelC.handle(), TAVDll::PIN_BANK_4 | 0x1, &state), TAV_OK);
+    EXPECT_EQ(state.function, TAV_PIN_NOT_DRIVEN);
+    EXPECT_STREQ(state.mcu_pin, "-");
+}
+
 } // namespace

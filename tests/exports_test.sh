@@ -57,6 +57,7 @@ tav_pin_input
 tav_pin_output
 tav_pin_reset
 tav_pin_set
+tav_pin_state_get
 tav_pin_write
 tav_pwm_set
 tav_pwm_start

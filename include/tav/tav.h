@@ -146,6 +146,43 @@ TAV_C_API int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, c
  * TAV_OK, or TAV_E_INVALID for NULL arguments or a size of 0. */
 TAV_C_API int tav_describe_record(const uint8_t record[64], char* text, size_t size);
 
+/* What a board pin does by the records this board object has sent (the
+ * commanded state). On a virtual board that is exactly what the board does.
+ * On a real board the library models what it was told since tav_open: a pin
+ * whose mode no record of this object set (and, for a PWM pin, whose timer
+ * was never set up) is not known, as an earlier program may have left it in
+ * any state. */
+typedef enum tav_pin_function {
+    TAV_PIN_DEBUG_PORT = 0,     /* held by the serial-wire/JTAG debug port (until tav_init) */
+    TAV_PIN_ANALOG_INPUT = 1,
+    TAV_PIN_FLOATING_INPUT = 2,
+    TAV_PIN_PULL_DOWN_INPUT = 3,
+    TAV_PIN_PULL_UP_INPUT = 4,
+    TAV_PIN_OUTPUT_HIGH = 5,
+    TAV_PIN_OUTPUT_LOW = 6,
+    TAV_PIN_PWM = 7,
+    TAV_PIN_NOT_DRIVEN = 8      /* alternate function with no running timer, or no mapping */
+} tav_pin_function;
+
+typedef struct tav_pin_state {
+    int known;                 /* 1 when the function below is certain (see above) */
+    int function;              /* a tav_pin_function */
+    char name[8];              /* board pin, "P4.8" */
+    char mcu_pin[8];           /* microcontroller pin on this model, "PB8"; "-" when unmapped */
+    int timer;                 /* PWM: 1..3 (TIM1..TIM3), else 0 */
+    int channel;               /* PWM: timer channel 1..4, else 0 */
+    double frequency_hz;       /* PWM at the board's 72 MHz timer clock */
+    uint32_t duty_counts;      /* PWM: compare value */
+    uint32_t period_counts;    /* PWM: counter steps per period */
+    double duty_percent;       /* PWM: share of the period the pin is high */
+    char description[112];     /* in words, as `tavctl status` shows it */
+} tav_pin_state;
+
+/* The commanded state of one board pin (a single-pin identifier such as
+ * 0x40000100 for P4.8). TAV_OK, TAV_BAD_PIN for an identifier that names no
+ * single board pin, TAV_E_INVALID for NULL arguments. */
+TAV_C_API int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state);
+
 /* Virtual boards ("sim:" selectors) only: what every pin does now, as
  * `tavctl status` shows it, into text (truncated to size - 1 characters and
  * NUL-terminated; 8 KiB always hold it). TAV_E_NOT_VIRTUAL on a real board,

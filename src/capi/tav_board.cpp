@@ -23,11 +23,30 @@ using namespace TAVDll::detail;
 
 struct tav_board {
     BoardLink link;
+    // "sim:" boards: the virtual bus and the board model on it.
     std::unique_ptr<tavsim::VirtualUsb> simBus;
     tavsim::VirtualBoard* simBoard = nullptr;
+    // Real boards: the commanded state, a board model fed every record that
+    // went out whole, and which microcontroller pins, timers and the debug
+    // port a record of this object has set (the rest is not known).
+    std::unique_ptr<tavsim::VirtualBoard> shadow;
+    uint16_t touchedPins[PORT_COUNT] = {};
+    bool touchedTimers[PWM_GROUP_COUNT] = {};
+    bool touchedDebugPort = false;
+    tav_record_callback callback = nullptr;
+    void* callbackUser = nullptr;
+
+    const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : *shadow; }
 };
 
 namespace {
+
+static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavsim::PinFunction::DebugPort)
+                  && TAV_PIN_FLOATING_INPUT == static_cast<int>(tavsim::PinFunction::FloatingInput)
+                  && TAV_PIN_OUTPUT_HIGH == static_cast<int>(tavsim::PinFunction::OutputHigh)
+                  && TAV_PIN_PWM == static_cast<int>(tavsim::PinFunction::Pwm)
+                  && TAV_PIN_NOT_DRIVEN == static_cast<int>(tavsim::PinFunction::NotDriven),
+              "tav_pin_function follows the board view's PinFunction");
 
 constexpr int MAX_DIVIDER_EXPONENT = 7; // divider 128
 
@@ -73,6 +92,43 @@ int FrequencyOfDivider(int divider)
     return -1;
 }
 
+// Every record transfer of a board: the commanded state first, then the
+// application's callback.
+void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
+{
+    auto* board = static_cast<tav_board*>(user);
+    if (board->shadow != nullptr && result == length && length == static_cast<int>(RECORD_SIZE)) {
+        const tavsim::DecodedRecord record = tavsim::DecodeRecord(bytes, RECORD_SIZE);
+        if (record.problem.empty()) {
+            if (record.kind == tavsim::RecordKind::GpioInit && record.index < PORT_COUNT)
+                board->touchedPins[record.index] = static_cast<uint16_t>(board->touchedPins[record.index] | record.mask);
+            if (record.kind == tavsim::RecordKind::GpioPinRemap)
+                board->touchedDebugPort = true;
+            if ((record.kind == tavsim::RecordKind::TimDeInit || record.kind == tavsim::RecordKind::TimTimeBaseInit)
+                && record.index < PWM_GROUP_COUNT)
+                board->touchedTimers[record.index] = true;
+        }
+        board->shadow->Execute(bytes, RECORD_SIZE);
+    }
+    if (board->callback != nullptr)
+        board->callback(board->callbackUser, bytes, length, result);
+}
+
+// The serial-wire/JTAG pins: PA13, PA14, PA15, PB3, PB4.
+bool IsDebugPin(int port, int pin)
+{
+    return (port == PORT_A && pin >= 13) || (port == PORT_B && (pin == 3 || pin == 4));
+}
+
+bool Known(const tav_board& board, const tavsim::PinStatus& status, int port, int pin)
+{
+    if (board.simBoard != nullptr || port < 0)
+        return true;
+    const bool pinSet = (board.touchedPins[port] & (1u << pin)) != 0;
+    const bool timerSet = status.timer == 0 || board.touchedTimers[status.timer - 1];
+    return pinSet && timerSet && (!IsDebugPin(port, pin) || board.touchedDebugPort);
+}
+
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
 {
     return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
@@ -116,6 +172,10 @@ int tav_open(const char* selector, tav_board** board)
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)
         return result;
+    if (opened->simBoard == nullptr)
+        opened->shadow = std::make_unique<tavsim::VirtualBoard>(ModelLetter(opened->link.boardType));
+    opened->link.observer = ObserveRecord;
+    opened->link.observerUser = opened.get();
     *board = opened.release();
     return TAV_OK;
 }
@@ -243,9 +303,37 @@ int tav_send_record(tav_board* board, const uint8_t record[64])
 
 int tav_set_record_callback(tav_board* board, tav_record_callback callback, void* user)
 {
-    return OnBoard(board, [=](BoardLink& link) {
-        link.observer = callback;
-        link.observerUser = user;
+    return OnBoard(board, [=](BoardLink&) {
+        board->callback = callback;
+        board->callbackUser = user;
+        return TAV_OK;
+    });
+}
+
+int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state)
+{
+    if (board == nullptr || state == nullptr)
+        return TAV_E_INVALID;
+    const int row = PinMapRowIndex(pin);
+    if (row < 0)
+        return TAV_BAD_PIN;
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink& link) {
+        const tavsim::PinStatus status = tavsim::BoardView(board->Model()).Pin(pin);
+        const int column = PinMapColumn(link.boardType);
+        const int port = column < 0 ? -1 : PIN_MAP[row].byModel[column].port;
+        const int mcuPin = column < 0 ? -1 : PIN_MAP[row].byModel[column].pin;
+        *state = tav_pin_state{};
+        state->known = Known(*board, status, port, mcuPin) ? 1 : 0;
+        state->function = static_cast<int>(status.function);
+        std::snprintf(state->name, sizeof state->name, "%s", BoardPinName(pin).c_str());
+        std::snprintf(state->mcu_pin, sizeof state->mcu_pin, "%s", port < 0 ? "-" : McuPinName(port, mcuPin).c_str());
+        state->timer = status.function == tavsim::PinFunction::Pwm ? status.timer : 0;
+        state->channel = status.function == tavsim::PinFunction::Pwm ? status.channel : 0;
+        state->frequency_hz = status.frequencyHz;
+        state->duty_counts = status.dutyCounts;
+        state->period_counts = status.periodCounts;
+        state->duty_percent = status.dutyPercent;
+        std::snprintf(state->description, sizeof state->description, "%s", status.Describe().c_str());
         return TAV_OK;
     });
 }

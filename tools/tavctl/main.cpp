@@ -6,20 +6,6 @@
 
 namespace tavctl {
 
-void AddCommands(CLI::App& app, Context& context, bool forScript)
-{
-    AddListCommand(app, context);
-    AddInfoCommand(app, context);
-    AddInitCommands(app, context);
-    AddPinCommand(app, context);
-    AddPwmCommand(app, context);
-    AddRawCommand(app, context);
-    AddDecodeCommand(app, context);
-    if (!forScript)
-        AddRunCommand(app, context);
-    AddStatusCommand(app, context);
-}
-
 namespace {
 
 // CLI11 would only say that a sub-command is required; name the word instead.

@@ -7,6 +7,20 @@
 
 namespace tavctl {
 
+void AddCommands(CLI::App& app, Context& context, bool forScript)
+{
+    AddListCommand(app, context);
+    AddInfoCommand(app, context);
+    AddInitCommands(app, context);
+    AddPinCommand(app, context);
+    AddPwmCommand(app, context);
+    AddRawCommand(app, context);
+    AddDecodeCommand(app, context);
+    if (!forScript)
+        AddRunCommand(app, context);
+    AddStatusCommand(app, context);
+}
+
 void RunCommandLine(Context& context, const std::vector<std::string>& words)
 {
     CLI::App app{"script line"};
