@@ -293,6 +293,7 @@ TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)
     EXPECT_STREQ(pwm.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
 
     // A record that failed changed nothing in the commanded state.
+    ASSERT_EQ(board.pinOutput(led), TAV_OK); // init floated it
     device.FailWrite(device.WriteCount() + 2, tavsim::WriteFault::Error);
     EXPECT_EQ(board.pinSet(led), TAV_OK);
     EXPECT_EQ(board.pinReset(led), TAV_IO_FAILED);
