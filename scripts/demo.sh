@@ -5,7 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake -S . -B build >/dev/null
+# The same folder and options as the plain build of scripts/test.sh, which
+# then goes on from here instead of building again.
+cmake -S . -B build -DTAV_WERROR=ON >/dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tavctl
 tavctl=build/tools/tavctl/tavctl
 

@@ -31,6 +31,28 @@ VirtualBoard::VirtualBoard(char modelLetter, std::vector<uint8_t> version)
     SetVersion(std::move(version));
 }
 
+uint64_t VirtualBoard::Now() const
+{
+    if (virtualTime_)
+        return virtualNow_;
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - made_).count());
+}
+
+void VirtualBoard::UseVirtualTime(bool on)
+{
+    virtualNow_ = Now();
+    virtualTime_ = on;
+    if (!on)
+        made_ = std::chrono::steady_clock::now() - std::chrono::nanoseconds(virtualNow_);
+}
+
+void VirtualBoard::Advance(uint64_t nanoseconds)
+{
+    if (virtualTime_)
+        virtualNow_ += nanoseconds;
+}
+
 void VirtualBoard::SetVersion(std::vector<uint8_t> version)
 {
     version_ = std::move(version);

@@ -15,6 +15,7 @@
 #ifndef TAVSIM_VIRTUAL_BOARD_H
 #define TAVSIM_VIRTUAL_BOARD_H
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -100,6 +101,13 @@ public:
     const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
     void SetKeepReceived(bool keep) { keepReceived_ = keep; }
 
+    // The board's clock in nanoseconds since it was made. It follows real
+    // time unless virtual time is on; then only Advance moves it.
+    uint64_t Now() const;
+    void UseVirtualTime(bool on);
+    bool VirtualTime() const { return virtualTime_; }
+    void Advance(uint64_t nanoseconds);
+
     // Whether the serial-wire/JTAG port holds this microcontroller pin.
     bool DebugHolds(int port, int pin) const;
 
@@ -112,6 +120,9 @@ private:
     std::vector<_INSTRUCTION_INFO_> received_;
     std::vector<RejectedRecord> rejected_;
     bool keepReceived_ = true;
+    bool virtualTime_ = false;
+    uint64_t virtualNow_ = 0;
+    std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
 };
 
 using TAVDll::detail::BoardPinName; // "P4.0" for 0x40000001

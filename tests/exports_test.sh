@@ -66,6 +66,8 @@ tav_release
 tav_safe
 tav_send_record
 tav_set_record_callback
+tav_sim_advance
+tav_sim_set_virtual_time
 tav_sim_status
 tav_strerror
 tav_version

@@ -2,7 +2,8 @@
 # Runs the built tavctl against the virtual board and checks output and exit
 # status of every sub-command, of scripts and of bad input.
 set -u
-tavctl=$1
+tavctl=$(realpath "$1")
+emulated_run=${2:-} # runs a command against a board that umockdev emulates
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -65,9 +66,9 @@ check "safe" 0 'safe state' '' -- --sim safe
 
 # --- pins -----------------------------------------------------------------
 check "pin output names the microcontroller pins" 0 'P4\.0 \(PB0\), P4\.1 \(PB1\): push-pull output' '' -- --sim pin output P4.0-1
-check "pin names on model S" 0 'P4\.0 \(PA13\)' '' -- --sim=S pin output P4.0
-check "raw identifier" 0 'P8\.16 \(PC15\): high' '' -- --sim pin set 0x80010000
-check "write low" 0 'P4\.5 \(PB5\): low' '' -- --sim pin write P4.5 low
+check "pin names on model S" 0 'P4\.0 \(PA13\)' 'P4\.0 \(PA13\) is held by the debug port.*run `init` first' -- --sim=S pin output P4.0
+check "raw identifier" 0 'P8\.16 \(PC15\): output register high' 'floating input, so the level is only stored, not driven: run `pin output P8\.16` first' -- --sim pin set 0x80010000
+check "write low" 0 'P4\.5 \(PB5\): output register low' 'pin output P4\.5' -- --sim pin write P4.5 low
 check "write needs a value" 2 '' "needs a VALUE" -- --sim pin write P4.5
 check "set takes no value" 2 '' "takes no VALUE" -- --sim pin set P4.5 1
 check "unknown pin name" 2 '' "unknown pin name 'Q1'" -- --sim pin set Q1
@@ -77,7 +78,7 @@ check "identifier without a bank" 2 '' "0x10000001 names no bank" -- --sim pin s
 check "identifier without a pin" 2 '' "0x40000000 names no pin" -- --sim pin set 0x40000000
 check "hex without 0x" 2 '' "did you mean 0x40000001\?" -- --sim pin set 40000001
 check "leading zero is decimal, not octal" 2 '' "0x0000000A names no bank" -- --sim pin set 010
-check "decimal identifier" 0 'P4\.0 \(PB0\): high' '' -- --sim pin set 1073741825
+check "decimal identifier" 0 'P4\.0 \(PB0\): output register high' 'P4\.0' -- --sim pin set 1073741825
 check "no mapping on model C" 1 '' "pin P8\.3 has no mapping on board model C" -- --sim=C pin set P8.3
 check "backwards range" 2 '' "runs backwards" -- --sim pin set P4.3-1
 check "unknown action" 2 '' "ACTION" -- --sim pin toggle P4.0
@@ -102,7 +103,7 @@ check "pwm too many duties" 2 '' "group A has 3 channels, 4 duties given" -- --s
 check "pwm duty above full scale" 2 '' "duty 36001 is above full scale" -- --sim pwm start B --duty 36001
 check "pwm duty percentage too high" 2 '' "duty 101% is not a percentage" -- --sim pwm start B --duty 101%
 check "pwm set channel out of range" 2 '' "group A has channels 1-3, not 4" -- --sim pwm set A 4 100
-check "pwm set" 0 'channel 4 PA6 \(P8\.6\) +duty 100/36000' '' -- --sim pwm set C 4 100
+check "pwm set" 0 'channel 4 PA6 \(P8\.6\) +duty 100/36000' 'group C is not running on P8\.6.*run `pwm start C` first' -- --sim pwm set C 4 100
 check "pwm stop" 0 'all PWM stopped' '' -- --sim pwm stop
 check "pwm needs a sub-command" 2 '' "" -- --sim pwm
 
@@ -113,12 +114,12 @@ check "raw too long" 2 '' "a record is 64 bytes, 65 given" -- --sim raw "$(print
 check "decode hex" 0 '^TIM_OC4Init\(TIM3, PWM1, output enabled, pulse 100\)$' '' -- decode 22 05 00 00 00 00 00 00 02 00 00 00 60 00 00 00 01 00 00 00 00 00 00 00 64
 check "decode odd digits" 2 '' "malformed hex" -- decode 1a0
 printf '# reset nothing\n1a 09%s\n' "$(printf ' 00%.0s' $(seq 62))" >"$work/reset.hex"
-check "decode a hex file" 0 'GPIO_ResetBits\(GPIOA, no pin\) -- rejected: pin mask of zero' '' -- decode "$work/reset.hex"
+check "decode a hex file" 0 'GPIO_ResetBits\(GPIOA, no pin\) -- rejected: pin mask of zero' '' -- decode --file "$work/reset.hex"
 head -c 128 /dev/zero >"$work/two.bin"
 printf '\x02\x01' | dd of="$work/two.bin" bs=1 seek=64 conv=notrunc 2>/dev/null
-check "decode binary records" 0 '^2: BoardInfoRequest\(\)$' '' -- decode "$work/two.bin"
+check "decode binary records" 0 '^2: BoardInfoRequest\(\)$' '' -- decode --file "$work/two.bin"
 head -c 70 /dev/zero >"$work/partial.bin"
-check "decode partial record" 2 '' "6 bytes at the end" -- decode "$work/partial.bin"
+check "decode partial record" 2 '' "6 bytes at the end" -- decode --file "$work/partial.bin"
 STDIN_FILE="$work/reset.hex" check "decode standard input" 0 'GPIO_ResetBits' '' -- decode -
 
 # --- scripts ----------------------------------------------------------------
@@ -139,8 +140,110 @@ check "script unknown command" 2 '' "line 1: " -- --sim run "$work/unknown.tav"
 printf 'run x\n' >"$work/nested.tav"
 check "script cannot nest run" 2 '' "line 1: " -- --sim run "$work/nested.tav"
 printf 'pin --help\npin set P4.1\n' >"$work/help.tav"
-STDIN_FILE="$work/help.tav" check "script line asking for help" 0 'P4\.1 \(PB1\): high' '' -- --sim run -
+STDIN_FILE="$work/help.tav" check "script line asking for help" 0 'P4\.1 \(PB1\): output register high' 'P4\.1' -- --sim run -
 check "missing script" 1 '' "cannot read script" -- --sim run "$work/none.tav"
+
+# --- answers that must be true -------------------------------------------
+check "empty duty field" 2 '' "duty 2 of '1,,3' is empty" -- --sim pwm start C --duty 1,,3
+mkdir -p "$work/adir"
+check "script that is a directory" 1 '' "cannot read script .*adir: it is a directory" -- --sim run "$work/adir"
+check "missing decode file" 1 '' "cannot read /nonexistent: No such file" -- decode --file /nonexistent
+check "a path is not hex" 2 '' "to decode a file: tavctl decode --file /nonexistent" -- decode /nonexistent
+(cd "$work" && printf '1a 09\n' >22 && "$tavctl" decode 22 >"$work/out" 2>&1)
+if [ "$(cat "$work/out")" = "TIM_DeInit(TIM1)" ]; then
+    passed=$((passed + 1)); echo "ok: decode 22 is hex even where a file 22 exists"
+else
+    failed=$((failed + 1)); echo "FAIL: decode 22 is hex even where a file 22 exists"; cat "$work/out"
+fi
+printf 'pin output P4.0\nfrobnicate 3\n' >"$work/frob.tav"
+check "script names an unknown command" 2 '' "^tavctl: line 2: unknown command 'frobnicate' \(commands: list, info" -- --sim run "$work/frob.tav"
+check "script cannot nest run" 2 '' "line 1: unknown command 'run'" -- --sim run "$work/nested.tav"
+check "version" 0 '^tavctl [0-9]+\.[0-9]+\.[0-9]+ \(libtav [0-9.]+\)$' '' -- --version
+check "version, short" 0 '^tavctl ' '' -- -V
+check "mode of a debug-port pin" 0 'P4\.3 \(PB3\): push-pull output' 'P4\.3 \(PB3\) is held by the debug port' -- --sim pin output P4.3
+printf 'init\npin output P4.8\npin set P4.8\n' >"$work/lit.tav"
+check "a driven level is stated plainly" 0 'P4\.8 \(PB8\): high' '' -- --sim run "$work/lit.tav"
+
+# --- timing, repetition, toggling -------------------------------------------
+printf 'pin output P4.8\nrepeat 3 toggle P4.8; sleep 1ms\n' >"$work/blink.tav"
+"$tavctl" --sim run "$work/blink.tav" >"$work/out" 2>"$work/err"
+if [ "$(grep -c '^P4\.8 (PB8): ' "$work/out")" -eq 4 ] && [ "$(grep '^P4\.8 (PB8): ' "$work/out" | tail -n 3 | tr '\n' ' ')" = "P4.8 (PB8): high P4.8 (PB8): low P4.8 (PB8): high " ] && view_line "P4.8" | grep -q "output high"; then
+    passed=$((passed + 1)); echo "ok: a blinking script toggles by the commanded state"
+else
+    failed=$((failed + 1)); echo "FAIL: a blinking script toggles by the commanded state"; cat "$work/out" "$work/err"
+fi
+printf 'pin output P4.8\nrepeat 2\n  toggle P4.8\n  repeat 2\n    sleep 1ms\n  end\nend\n' >"$work/block.tav"
+check "repeat blocks nest" 0 'P4\.8 \(PB8\): low' '' -- --sim run "$work/block.tav"
+printf 'repeat 2\n  toggle P4.8\n' >"$work/open.tav"
+check "repeat without end" 2 '' "line 1: repeat without end" -- --sim run "$work/open.tav"
+check "toggle a pin that is no output" 1 '' "P4\.8 is not an output \(floating input\): run .pin output P4\.8. first" -- --sim toggle P4.8
+check "bad duration" 2 '' "duration '5 minutes' is not" -- --sim sleep "5 minutes"
+printf 'pwm start B --duty 0\nrepeat 3 pwm set B 1 +10%%\npwm set B 1 -1000\n' >"$work/step.tav"
+check "duty steps from the commanded duty" 0 'channel 1 PA0 \(P8\.0\) +duty 9800/36000' '' -- --sim run "$work/step.tav"
+check "a step needs a known duty" 1 '' "duty of group B channel 1 is not known" -- --sim pwm set B 1 +5%
+started=$(date +%s)
+check "virtual time does not wait" 0 '' '' -- --sim --virtual-time sleep 1000s
+[ $(( $(date +%s) - started )) -lt 30 ] || { failed=$((failed + 1)); echo "FAIL: virtual time waited"; }
+check "virtual time needs a virtual board" 2 '' "need a virtual board" -- --virtual-time info
+printf 'loop toggle P4.8\n' >"$work/loop.tav"
+check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -- --sim --virtual-time run "$work/loop.tav"
+
+# --- the shell ----------------------------------------------------------------
+printf 'pin output P4.8\nfrob\npin set P4.8 ; toggle P4.8\nhelp\nquit\n' >"$work/shell.in"
+STDIN_FILE="$work/shell.in" check "shell goes on after an error" 0 'P4\.8 \(PB8\): low' "unknown command 'frob'" -- --sim shell
+STDIN_FILE="$work/shell.in" check "shell help" 0 'commands: list, info' "unknown command 'frob'" -- --sim shell
+
+# --- JSON ---------------------------------------------------------------------
+json_check() { # NAME PYTHON-EXPRESSION -- ARGS...: the last line of standard output is one JSON document
+    local name=$1 expression=$2
+    shift 3
+    if "$tavctl" "$@" >"$work/out" 2>"$work/err" \
+        && python3 -c "import json,sys; d=json.loads(open(sys.argv[1]).read().splitlines()[-1]); sys.exit(0 if ($expression) else 1)" "$work/out"; then
+        passed=$((passed + 1)); echo "ok: $name"
+    else
+        failed=$((failed + 1)); echo "FAIL: $name"; cat "$work/out" "$work/err"
+    fi
+}
+json_check "info as JSON" 'd["model"] == "S" and d["firmware"] == "1.0.0.0" and d["virtual"] is True' -- --sim=S --format json info
+json_check "status as JSON" 'len(d["pins"]) == 33 and d["pins"][0]["name"] == "P4.0" and d["pins"][0]["function"] == "floating_input"' -- --sim --format json status
+printf 'pwm start B --div 2 --duty 25%%\nstatus\n' >"$work/pwm.tav"
+json_check "PWM in the status JSON" '[p for p in d["pins"] if p["name"] == "P8.0"][0]["pwm"]["frequency_hz"] == 1000' -- --sim --format json run "$work/pwm.tav"
+json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
+
+# --- --hold closes into the safe state however tavctl ends ---------------------
+printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
+"$tavctl" --sim --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
+hold_status=$?
+if [ "$hold_status" -eq 2 ] && grep -q "closed into the safe state" "$work/out" && ! grep -q holding "$work/err"; then
+    passed=$((passed + 1)); echo "ok: hold closes at once after a failing command"
+else
+    failed=$((failed + 1)); echo "FAIL: hold closes at once after a failing command (status $hold_status)"; cat "$work/out" "$work/err"
+fi
+printf 'pin output P4.0\nsleep 30s\n' >"$work/long.tav"
+"$tavctl" --sim --hold run "$work/long.tav" >"$work/out" 2>"$work/err" &
+holder=$!
+for _ in $(seq 50); do grep -q "push-pull" "$work/out" 2>/dev/null && break; sleep 0.1; done
+kill -INT "$holder"
+wait "$holder"
+hold_status=$?
+if [ "$hold_status" -eq 1 ] && grep -q "closed into the safe state" "$work/out" && grep -q "interrupted" "$work/err"; then
+    passed=$((passed + 1)); echo "ok: hold closes when Ctrl-C interrupts a script"
+else
+    failed=$((failed + 1)); echo "FAIL: hold closes when Ctrl-C interrupts a script (status $hold_status)"; cat "$work/out" "$work/err"
+fi
+
+# --- selectors on the real libusb path (umockdev) --------------------------------
+if [ -n "$emulated_run" ]; then
+    export ASAN_OPTIONS=verify_asan_link_order=0
+    RUNNER="$emulated_run --device 10 --"
+    check "device numbers are decimal" 0 '^model: T$' '' -- --device 001:010 info
+    check "leading zeros are not octal" 1 '' "no TAV board at 001:009" -- --device 001:009 info
+    check "usb: selector" 0 '^model: T$' '' -- --device usb:1:10 info
+    RUNNER="$emulated_run --device 2 --view $work/view --"
+    check "real board: a level the pin does not drive is not claimed" 0 'P4\.8 \(PB8\): output register high \(drives only a pin that is an output\)' '' -- pin set P4.8
+    RUNNER=""
+    unset ASAN_OPTIONS
+fi
 
 # --- global behaviour -------------------------------------------------------
 check "trace decodes every record" 0 '' '^> GPIO_PinRemapConfig\(GPIO_Remap_SWJ_Disable, ENABLE\)$' -- --sim --trace init

@@ -189,6 +189,14 @@ TAV_C_API int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_st
  * TAV_E_INVALID for NULL arguments or a size of 0. */
 TAV_C_API int tav_sim_status(const tav_board* board, char* text, size_t size);
 
+/* Virtual boards: the board's clock, which stamps every record as it
+ * arrives. It follows real time from tav_open unless virtual time is on
+ * (enabled != 0); then only tav_sim_advance moves it, so that runs repeat
+ * exactly. TAV_OK, TAV_E_NOT_VIRTUAL on a real board, TAV_E_INVALID for
+ * NULL. */
+TAV_C_API int tav_sim_set_virtual_time(tav_board* board, int enabled);
+TAV_C_API int tav_sim_advance(tav_board* board, uint64_t nanoseconds);
+
 #ifdef __cplusplus
 }
 #endif

@@ -375,4 +375,24 @@ int tav_sim_status(const tav_board* board, char* text, size_t size)
     });
 }
 
+int tav_sim_set_virtual_time(tav_board* board, int enabled)
+{
+    return OnBoard(board, [&](BoardLink&) {
+        if (board->simBoard == nullptr)
+            return TAV_E_NOT_VIRTUAL;
+        board->simBoard->UseVirtualTime(enabled != 0);
+        return TAV_OK;
+    });
+}
+
+int tav_sim_advance(tav_board* board, uint64_t nanoseconds)
+{
+    return OnBoard(board, [&](BoardLink&) {
+        if (board->simBoard == nullptr)
+            return TAV_E_NOT_VIRTUAL;
+        board->simBoard->Advance(nanoseconds);
+        return TAV_OK;
+    });
+}
+
 } // extern "C"

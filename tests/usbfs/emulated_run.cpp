@@ -1,9 +1,10 @@
-// Runs a command against a TAV board emulated by umockdev at bus 1, device 2:
+// Runs a command against a TAV board emulated by umockdev at bus 1, device 2
+// (or --device N):
 // the board model answers the usbfs ioctls of the command's libusb from this
 // process, as umockdev-run does with recorded scripts. Afterwards the board
 // view goes to the file given with --view, and the command's exit status is
 // this program's.
-//   tav_emulated_run [--model S] [--view FILE] -- COMMAND [ARGUMENT...]
+//   tav_emulated_run [--model S] [--device N] [--view FILE] -- COMMAND [ARGUMENT...]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,20 +20,23 @@
 int main(int argc, char** argv)
 {
     char model = 'T';
+    int deviceNumber = 2;
     std::string viewFile;
     int first = 1;
     for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
         if (std::strcmp(argv[first], "--model") == 0 && first + 1 < argc)
             model = argv[++first][0];
+        else if (std::strcmp(argv[first], "--device") == 0 && first + 1 < argc)
+            deviceNumber = std::atoi(argv[++first]);
         else if (std::strcmp(argv[first], "--view") == 0 && first + 1 < argc)
             viewFile = argv[++first];
     }
     if (first + 1 >= argc) {
-        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--view FILE] -- COMMAND [ARGUMENT...]\n");
+        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] -- COMMAND [ARGUMENT...]\n");
         return 2;
     }
     tavtest::EmulatedBus bus;
-    tavtest::EmulatedBoard& board = bus.AddBoard(2, model);
+    tavtest::EmulatedBoard& board = bus.AddBoard(deviceNumber, model);
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {

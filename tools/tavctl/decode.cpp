@@ -1,10 +1,13 @@
 // tavctl decode: records to text, no board needed.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "tool.h"
 
@@ -33,56 +36,63 @@ std::vector<uint8_t> RecordBytes(const std::string& content)
     return std::vector<uint8_t>(content.begin(), content.end());
 }
 
+std::string ReadFile(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        throw ToolError("cannot read " + path + ": it is a directory");
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 } // namespace
 
-void AddDecodeCommand(CLI::App& app, Context& /*context*/)
+void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
 {
-    auto* command = app.add_subcommand("decode", "Show records in words: hex, a file of hex or binary records, or "
-                                                 "- for standard input");
-    auto source = std::make_shared<std::vector<std::string>>();
-    command->add_option("SOURCE", *source, "Hex bytes (missing bytes are zero), a file, or - (the default)");
-    command->footer("Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode records.bin\n"
-                    "  tavctl --trace --sim init 2>&1 | grep TIM");
-    command->callback([source] {
-        std::vector<uint8_t> bytes;
-        bool padShortRecord = false;
-        struct stat info {};
-        if (source->empty() || (source->size() == 1 && (*source)[0] == "-")) {
-            const std::string content((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-            bytes = RecordBytes(content);
-        } else if (source->size() == 1 && stat((*source)[0].c_str(), &info) == 0) {
-            std::ifstream file((*source)[0], std::ios::binary);
-            if (!file || S_ISDIR(info.st_mode))
-                throw ToolError("cannot read " + (*source)[0]);
-            const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            bytes = RecordBytes(content);
-        } else {
-            std::string text;
-            for (const std::string& word : *source)
-                text += word + " ";
+    std::vector<uint8_t> bytes;
+    bool padShortRecord = false;
+    const bool fromInput = hex.empty() || (hex.size() == 1 && hex[0] == "-");
+    if (!file.empty() && !hex.empty())
+        throw ToolError("decode takes hex bytes or --file, not both", EXIT_USAGE);
+    if (!file.empty()) {
+        bytes = RecordBytes(ReadFile(file));
+    } else if (fromInput) {
+        bytes = RecordBytes(std::string((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>()));
+    } else {
+        std::string text;
+        for (const std::string& word : hex)
+            text += word + " ";
+        try {
             bytes = ParseHexBytes(text);
-            padShortRecord = true;
-        }
-        if (bytes.empty())
-            throw ToolError("nothing to decode", EXIT_USAGE);
-        if (padShortRecord && bytes.size() > RECORD_SIZE)
-            throw ToolError("a record is 64 bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
-        if (padShortRecord)
-            bytes.resize(RECORD_SIZE, 0);
-        if (bytes.size() % RECORD_SIZE != 0)
-            throw ToolError(std::to_string(bytes.size() % RECORD_SIZE) +
-                                " bytes at the end do not make a whole 64-byte record",
+        } catch (const ToolError& error) {
+            const bool looksLikeFile = hex.size() == 1 && hex[0].find_first_of("/.") != std::string::npos;
+            throw ToolError(std::string(error.what()) +
+                                (looksLikeFile ? " (to decode a file: tavctl decode --file " + hex[0] + ")" : ""),
                             EXIT_USAGE);
-        const size_t count = bytes.size() / RECORD_SIZE;
-        for (size_t index = 0; index < count; ++index) {
-            const std::string text =
-                DescribeRecord(bytes.data() + index * RECORD_SIZE);
-            if (count > 1)
-                std::printf("%zu: %s\n", index + 1, text.c_str());
-            else
-                std::printf("%s\n", text.c_str());
         }
-    });
+        padShortRecord = true;
+    }
+    if (bytes.empty())
+        throw ToolError("nothing to decode", EXIT_USAGE);
+    if (padShortRecord && bytes.size() > RECORD_SIZE)
+        throw ToolError("a record is 64 bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
+    if (padShortRecord)
+        bytes.resize(RECORD_SIZE, 0);
+    if (bytes.size() % RECORD_SIZE != 0)
+        throw ToolError(std::to_string(bytes.size() % RECORD_SIZE) + " bytes at the end do not make a whole 64-byte record",
+                        EXIT_USAGE);
+    const size_t count = bytes.size() / RECORD_SIZE;
+    for (size_t index = 0; index < count; ++index) {
+        const std::string text = DescribeRecord(bytes.data() + index * RECORD_SIZE);
+        if (count > 1)
+            std::printf("%zu: %s\n", index + 1, text.c_str());
+        else
+            std::printf("%s\n", text.c_str());
+    }
 }
 
 } // namespace tavctl

@@ -1,6 +1,9 @@
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "pin_map_table.h"
 #include "tool.h"
@@ -9,13 +12,10 @@ namespace tavctl {
 
 namespace {
 
-using TAVDll::detail::BANK_4_PIN_COUNT;
-using TAVDll::detail::BANK_8_PIN_COUNT;
-
 std::string Trim(const std::string& text)
 {
-    const size_t first = text.find_first_not_of(" \t");
-    const size_t last = text.find_last_not_of(" \t");
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    const size_t last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
@@ -33,7 +33,8 @@ std::string PinName(uint32_t bank, int bit)
 
 int BankPinCount(uint32_t bank)
 {
-    return bank == TAVDll::PIN_BANK_4 ? static_cast<int>(BANK_4_PIN_COUNT) : static_cast<int>(BANK_8_PIN_COUNT);
+    return static_cast<int>(bank == TAVDll::PIN_BANK_4 ? TAVDll::detail::BANK_4_PIN_COUNT
+                                                        : TAVDll::detail::BANK_8_PIN_COUNT);
 }
 
 // The microcontroller pin a single-pin identifier reaches on this model, or
@@ -52,12 +53,8 @@ std::string McuPinOf(uint32_t singlePin, TAVDll::BoardType model)
 
 std::string BoardModelName(TAVDll::BoardType type)
 {
-    switch (type) {
-    case TAVDll::BOARD_T: return "T";
-    case TAVDll::BOARD_C: return "C";
-    case TAVDll::BOARD_S: return "S";
-    default: return "other";
-    }
+    const char letter = TAVDll::detail::ModelLetter(type);
+    return letter == '?' ? "other" : std::string(1, letter);
 }
 
 void Check(int result, const std::string& what)
@@ -73,16 +70,24 @@ std::string DescribeRecord(const uint8_t* bytes)
     return text;
 }
 
+void Warn(const std::string& text)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning: %s\n", text.c_str());
+}
+
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high)
 {
     const std::string trimmed = Trim(text);
-    if (trimmed.empty() || trimmed[0] == '-' || trimmed[0] == '+')
-        throw ToolError(what + " '" + text + "' is not a number", EXIT_USAGE);
+    const bool hex = trimmed.size() > 2 && trimmed[0] == '0' && (trimmed[1] == 'x' || trimmed[1] == 'X');
+    const std::string digits = hex ? trimmed.substr(2) : trimmed;
+    bool valid = !digits.empty();
+    for (char symbol : digits)
+        valid = valid && (hex ? std::isxdigit(static_cast<unsigned char>(symbol)) : std::isdigit(static_cast<unsigned char>(symbol)));
     errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(trimmed.c_str(), &end, 0);
-    if (errno != 0 || end == trimmed.c_str() || *end != '\0')
-        throw ToolError(what + " '" + text + "' is not a number", EXIT_USAGE);
+    const unsigned long long value = valid ? std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10) : 0;
+    if (!valid || errno != 0)
+        throw ToolError(what + " '" + text + "' is not a number (decimal, or hex with 0x)", EXIT_USAGE);
     if (value < low || value > high)
         throw ToolError(what + " " + trimmed + " is out of range (" + std::to_string(low) + " to " +
                             std::to_string(high) + ")",
@@ -94,22 +99,60 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text)
 {
     std::vector<uint8_t> bytes;
     std::string digits;
+    auto flush = [&] {
+        if (digits.size() % 2 != 0)
+            throw ToolError("malformed hex: '" + digits + "' is not a whole number of bytes", EXIT_USAGE);
+        for (size_t index = 0; index < digits.size(); index += 2)
+            bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(index, 2), nullptr, 16)));
+        digits.clear();
+    };
     for (char symbol : text) {
-        if (std::isxdigit(static_cast<unsigned char>(symbol))) {
+        if (std::isxdigit(static_cast<unsigned char>(symbol)))
             digits += symbol;
-        } else if (symbol == ' ' || symbol == '\t' || symbol == '\n' || symbol == '\r' || symbol == ':'
-                   || symbol == ',') {
-            if (digits.size() % 2 != 0)
-                throw ToolError("malformed hex: '" + digits + "' is not a whole number of bytes", EXIT_USAGE);
-        } else {
+        else if (symbol == ' ' || symbol == '\t' || symbol == '\n' || symbol == '\r' || symbol == ':' || symbol == ',')
+            flush();
+        else
             throw ToolError(std::string("malformed hex: unexpected '") + symbol + "'", EXIT_USAGE);
-        }
     }
-    if (digits.size() % 2 != 0)
-        throw ToolError("malformed hex: odd number of digits", EXIT_USAGE);
-    for (size_t index = 0; index < digits.size(); index += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(index, 2), nullptr, 16)));
+    flush();
     return bytes;
+}
+
+uint64_t ParseDuration(const std::string& text)
+{
+    static const struct {
+        const char* unit;
+        double nanoseconds;
+    } units[] = {{"ns", 1.0}, {"us", 1e3}, {"ms", 1e6}, {"s", 1e9}};
+    std::string trimmed = Trim(text);
+    if (!trimmed.empty() && trimmed.find_first_not_of("0123456789.") == std::string::npos)
+        trimmed += "s"; // a bare number is seconds, as for sleep(1)
+    for (const auto& unit : units) {
+        const std::string suffix = unit.unit;
+        if (trimmed.size() <= suffix.size() || trimmed.compare(trimmed.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string number = trimmed.substr(0, trimmed.size() - suffix.size());
+        if (number.find_first_not_of("0123456789.") != std::string::npos)
+            break;
+        char* end = nullptr;
+        const double value = std::strtod(number.c_str(), &end);
+        const double nanoseconds = value * unit.nanoseconds;
+        if (end == number.c_str() || *end != '\0' || !(nanoseconds >= 0) || nanoseconds > 86400e9)
+            break;
+        return static_cast<uint64_t>(std::llround(nanoseconds));
+    }
+    throw ToolError("duration '" + text + "' is not a number of seconds or a number with ns, us, ms or s (e.g. "
+                    "250ms, 1.5s; at most a day)",
+                    EXIT_USAGE);
+}
+
+std::vector<std::string> SplitWords(const std::string& line)
+{
+    std::istringstream stream(line.substr(0, line.find('#')));
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    return words;
 }
 
 std::vector<uint32_t> ParsePins(const std::string& text)
@@ -122,16 +165,24 @@ std::vector<uint32_t> ParsePins(const std::string& text)
     return std::vector<uint32_t>(identifiers, identifiers + count);
 }
 
+std::vector<uint32_t> SinglePins(uint32_t pinId)
+{
+    std::vector<uint32_t> pins;
+    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
+    for (uint32_t bits = pinId & ~TAVDll::PIN_BANK_FIELD; bits != 0; bits &= bits - 1)
+        pins.push_back(bank | (bits & (~bits + 1)));
+    return pins;
+}
+
 std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     if (bank != TAVDll::PIN_BANK_4 && bank != TAVDll::PIN_BANK_8)
         return Hex32(pinId);
     std::string text;
-    for (int bit = 0; bit < 28; ++bit) {
-        if ((pinId & (1u << bit)) == 0)
-            continue;
-        const std::string mcu = McuPinOf(bank | (1u << bit), model);
+    for (uint32_t single : SinglePins(pinId)) {
+        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
+        const std::string mcu = McuPinOf(single, model);
         text += (text.empty() ? "" : ", ") + PinName(bank, bit) + (mcu.empty() ? "" : " (" + mcu + ")");
     }
     return text.empty() ? "no pin" : text;
@@ -140,16 +191,39 @@ std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
 std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
-    for (int bit = 0; bit < 28; ++bit) {
-        if ((pinId & (1u << bit)) == 0)
-            continue;
+    for (uint32_t single : SinglePins(pinId)) {
+        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
         if (bit >= BankPinCount(bank))
             return "pin " + PinName(bank, bit) + " does not exist";
-        if (McuPinOf(bank | (1u << bit), model).empty())
-            return "pin " + PinName(bank, bit) + " has no mapping on board model " +
-                   BoardModelName(model);
+        if (McuPinOf(single, model).empty())
+            return "pin " + PinName(bank, bit) + " has no mapping on board model " + BoardModelName(model);
     }
     return "a pin has no mapping on board model " + BoardModelName(model);
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (unsigned char symbol : text) {
+        if (symbol == '"' || symbol == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(symbol);
+        } else if (symbol < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", symbol);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(symbol);
+        }
+    }
+    return quoted + "\"";
+}
+
+const char* PinFunctionName(int function)
+{
+    static const char* const names[] = {"debug_port", "analog_input", "floating_input", "pull_down_input",
+                                        "pull_up_input", "output_high", "output_low", "pwm", "not_driven"};
+    return function >= 0 && function < static_cast<int>(sizeof names / sizeof names[0]) ? names[function] : "unknown";
 }
 
 } // namespace tavctl

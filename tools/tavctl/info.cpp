@@ -5,15 +5,19 @@
 
 namespace tavctl {
 
-void AddInfoCommand(CLI::App& app, Context& context)
+void InfoCommand(Context& context)
 {
-    auto* command = app.add_subcommand("info", "Show the board model and firmware version");
-    command->footer("Examples:\n  tavctl info\n  tavctl --device 1:3 info\n  tavctl --device sim:S info");
-    command->callback([&context] {
-        context.session.Connect();
-        std::printf("model: %s\nfirmware: %s\n", BoardModelName(context.session.Model()).c_str(),
-                    context.session.Board().firmware().c_str());
-    });
+    context.session.Connect();
+    const std::string model = BoardModelName(context.session.Model());
+    const std::string firmware = context.session.Board().firmware();
+    if (context.options.format == "json") {
+        std::printf("{\"selector\": %s, \"virtual\": %s, \"model\": %s, \"firmware\": %s, \"library\": %s}\n",
+                    JsonString(context.session.Selector()).c_str(), context.session.Simulated() ? "true" : "false",
+                    JsonString(model).c_str(), JsonString(firmware).c_str(), JsonString(tav_version()).c_str());
+        context.viewShown = true;
+        return;
+    }
+    std::printf("model: %s\nfirmware: %s\n", model.c_str(), firmware.c_str());
 }
 
 } // namespace tavctl

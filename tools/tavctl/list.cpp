@@ -1,62 +1,110 @@
 // tavctl list: the boards on the bus.
 #include <cstdio>
 
-#include "board_facts.h"
 #include "TAVUsbBackend.h"
+#include "board_facts.h"
 #include "tool.h"
 
 namespace tavctl {
 
-void AddListCommand(CLI::App& app, Context& context)
+namespace {
+
+using TAVDll::detail::BOARD_PRODUCT_ID;
+using TAVDll::detail::BOARD_VENDOR_ID;
+
+struct ListedDevice {
+    std::string bus;
+    std::string device;
+    uint16_t vendor;
+    uint16_t product;
+    bool board;
+    bool openable;
+};
+
+// Opening and claiming is what every command will do: try it now.
+bool Openable(const TAVDll::UsbBackend& usb, struct usb_device* device)
 {
-    auto* command = app.add_subcommand("list", "List the TAV boards on the USB bus (BUS:DEV for --device)");
-    auto showAll = std::make_shared<bool>(false);
-    command->add_flag("--all", *showAll, "List every USB device, not only TAV boards");
-    command->footer("Examples:\n  tavctl list\n  tavctl --sim list --all");
-    command->callback([&context, showAll] {
-        if (context.session.Simulated()) {
-            const std::string selector = context.session.Selector();
-            std::printf("%s  %04x:%04x  TAV board (virtual, model %c, inside tavctl)\n", selector.c_str(),
-                        TAVDll::detail::BOARD_VENDOR_ID, TAVDll::detail::BOARD_PRODUCT_ID, selector.back());
-            return;
+    usb_dev_handle* handle = usb.open(usb.context, device);
+    const bool usable = handle != nullptr
+                        && usb.setConfiguration(usb.context, handle, TAVDll::detail::BOARD_CONFIGURATION) >= 0
+                        && usb.claimInterface(usb.context, handle, TAVDll::detail::BOARD_INTERFACE) >= 0;
+    if (handle != nullptr)
+        usb.close(usb.context, handle);
+    return usable;
+}
+
+std::vector<ListedDevice> Devices(bool all)
+{
+    const TAVDll::UsbBackend& usb = *TAVDll::SystemUsbBackend();
+    usb.init(usb.context);
+    usb.findBusses(usb.context);
+    usb.findDevices(usb.context);
+    std::vector<ListedDevice> devices;
+    for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
+        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
+            const bool board =
+                device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
+            if (board || all)
+                devices.push_back({bus->dirname, device->filename, device->descriptor.idVendor,
+                                   device->descriptor.idProduct, board, board && Openable(usb, device)});
         }
-        const TAVDll::UsbBackend& usb = *TAVDll::SystemUsbBackend();
-        usb.init(usb.context);
-        usb.findBusses(usb.context);
-        usb.findDevices(usb.context);
-        int boards = 0;
-        int unopenable = 0;
-        for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
-            for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-                const bool board = device->descriptor.idVendor == TAVDll::detail::BOARD_VENDOR_ID
-                                   && device->descriptor.idProduct == TAVDll::detail::BOARD_PRODUCT_ID;
-                if (!board && !*showAll)
-                    continue;
-                std::printf("bus %s device %s  %04x:%04x%s", bus->dirname, device->filename,
-                            device->descriptor.idVendor, device->descriptor.idProduct, board ? "  TAV board" : "");
-                if (board) {
-                    ++boards;
-                    // Opening and claiming is what every command will do: try it now.
-                    usb_dev_handle* handle = usb.open(usb.context, device);
-                    const bool usable = handle != nullptr
-                                        && usb.setConfiguration(usb.context, handle, TAVDll::detail::BOARD_CONFIGURATION) >= 0
-                                        && usb.claimInterface(usb.context, handle, TAVDll::detail::BOARD_INTERFACE) >= 0;
-                    if (handle != nullptr)
-                        usb.close(usb.context, handle);
-                    if (!usable) {
-                        ++unopenable;
-                        std::printf("  (cannot be opened)");
-                    }
-                }
-                std::printf("\n");
+    }
+    return devices;
+}
+
+} // namespace
+
+void ListCommand(Context& context, bool all)
+{
+    const bool json = context.options.format == "json";
+    if (context.session.Simulated()) {
+        const std::string selector = context.session.Selector();
+        if (json)
+            std::printf("{\"boards\": [{\"selector\": %s, \"virtual\": true, \"model\": \"%c\", \"openable\": true}]}\n",
+                        JsonString(selector).c_str(), selector.back());
+        else
+            std::printf("%s  %04x:%04x  TAV board (virtual, model %c, inside tavctl)\n", selector.c_str(),
+                        BOARD_VENDOR_ID, BOARD_PRODUCT_ID, selector.back());
+        return;
+    }
+    const std::vector<ListedDevice> devices = Devices(all);
+    if (json) {
+        std::string text = "{\"boards\": [";
+        bool first = true;
+        for (const ListedDevice& device : devices) {
+            char entry[256];
+            std::snprintf(entry, sizeof entry,
+                          "%s{\"selector\": %s, \"bus\": %s, \"device\": %s, \"vendor\": \"%04x\", \"product\": "
+                          "\"%04x\", \"board\": %s, \"openable\": %s}",
+                          first ? "" : ", ", JsonString("usb:" + device.bus + ":" + device.device).c_str(),
+                          std::to_string(std::strtoul(device.bus.c_str(), nullptr, 10)).c_str(),
+                          std::to_string(std::strtoul(device.device.c_str(), nullptr, 10)).c_str(), device.vendor,
+                          device.product, device.board ? "true" : "false", device.openable ? "true" : "false");
+            text += entry;
+            first = false;
+        }
+        std::printf("%s]}\n", text.c_str());
+        return;
+    }
+    int boards = 0;
+    int unopenable = 0;
+    for (const ListedDevice& device : devices) {
+        std::printf("bus %s device %s  %04x:%04x%s", device.bus.c_str(), device.device.c_str(), device.vendor,
+                    device.product, device.board ? "  TAV board" : "");
+        if (device.board) {
+            ++boards;
+            if (!device.openable) {
+                ++unopenable;
+                std::printf("  (cannot be opened)");
             }
         }
-        if (boards == 0)
-            std::printf("no TAV board found (try --sim for the virtual board)\n");
-        if (unopenable > 0)
-            std::printf("hint: a board that cannot be opened usually lacks permission: install "
-                        "packaging/udev/60-tav-board.rules and plug it in again\n");
-    });
+        std::printf("\n");
+    }
+    if (boards == 0)
+        std::printf("no TAV board found (try --sim for the virtual board)\n");
+    if (unopenable > 0)
+        std::printf("hint: a board that cannot be opened usually lacks permission: install the udev rule "
+                    "60-tav-board.rules (see the README) and plug it in again\n");
 }
 
 } // namespace tavctl

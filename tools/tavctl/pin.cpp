@@ -1,4 +1,7 @@
-// tavctl pin: digital pins by name or identifier.
+// tavctl pin and toggle: digital pins by name or identifier. What the output
+// says is what was sent; where the commanded state shows that it has no
+// effect (a level stored for a pin that is not an output, a mode for a pin
+// the debug port holds) a warning says why and what to run first.
 #include <cstdio>
 #include <map>
 
@@ -9,20 +12,20 @@ namespace tavctl {
 namespace {
 
 struct PinAction {
-    const char* verb;
     const char* done;
     int (*run)(tav::Board& board, uint32_t pins, int value);
+    bool storesLevel; // set, reset, write: the output register
 };
 
 const std::map<std::string, PinAction>& Actions()
 {
     static const std::map<std::string, PinAction> actions = {
-        {"output", {"output", "push-pull output", [](tav::Board& board, uint32_t pins, int) { return board.pinOutput(pins); }}},
-        {"input", {"input", "floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinInput(pins); }}},
-        {"float", {"float", "floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinFloat(pins); }}},
-        {"set", {"set", "high", [](tav::Board& board, uint32_t pins, int) { return board.pinSet(pins); }}},
-        {"reset", {"reset", "low", [](tav::Board& board, uint32_t pins, int) { return board.pinReset(pins); }}},
-        {"write", {"write", "", [](tav::Board& board, uint32_t pins, int value) { return board.pinWrite(pins, value); }}},
+        {"output", {"push-pull output", [](tav::Board& board, uint32_t pins, int) { return board.pinOutput(pins); }, false}},
+        {"input", {"floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinInput(pins); }, false}},
+        {"float", {"floating input", [](tav::Board& board, uint32_t pins, int) { return board.pinFloat(pins); }, false}},
+        {"set", {"high", [](tav::Board& board, uint32_t pins, int) { return board.pinSet(pins); }, true}},
+        {"reset", {"low", [](tav::Board& board, uint32_t pins, int) { return board.pinReset(pins); }, true}},
+        {"write", {"", [](tav::Board& board, uint32_t pins, int value) { return board.pinWrite(pins, value); }, true}},
     };
     return actions;
 }
@@ -36,47 +39,92 @@ int ParseLevel(const std::string& text)
     throw ToolError("pin level '" + text + "' is neither 0/low nor 1/high", EXIT_USAGE);
 }
 
+bool IsOutput(const tav_pin_state& state)
+{
+    return state.function == TAV_PIN_OUTPUT_HIGH || state.function == TAV_PIN_OUTPUT_LOW;
+}
+
+// A pin whose mode is known but cannot act on what was sent.
+void WarnIfNoEffect(const tav_pin_state& state, bool storesLevel)
+{
+    if (!state.known)
+        return;
+    if (state.function == TAV_PIN_DEBUG_PORT) {
+        Warn(std::string(state.name) + " (" + state.mcu_pin + ") is held by the debug port, so this takes no effect "
+             "on the pin: run `init` first");
+    } else if (storesLevel && !IsOutput(state)) {
+        Warn(std::string(state.name) + " (" + state.mcu_pin + ") is a " + state.description +
+             ", so the level is only stored, not driven: run `pin output " + state.name + "` first");
+    }
+}
+
+void SendToPins(Context& context, const PinAction& action, uint32_t identifier, int level)
+{
+    const int result = action.run(context.session.Board(), identifier, level);
+    if (result == TAVDll::RESULT_PIN_UNAVAILABLE)
+        throw ToolError(FirstUnmappedPin(identifier, context.session.Model()));
+    Check(result, "pin");
+}
+
 } // namespace
 
-void AddPinCommand(CLI::App& app, Context& context)
+void PinCommand(Context& context, const std::string& actionName, const std::string& pins, const std::string& value)
 {
-    auto* command = app.add_subcommand("pin", "Configure or drive digital pins");
-    auto action = std::make_shared<std::string>();
-    auto pins = std::make_shared<std::string>();
-    auto value = std::make_shared<std::string>();
-    command->add_option("ACTION", *action, "output, input, float, set, reset or write")
-        ->required()
-        ->check(CLI::IsMember({"output", "input", "float", "set", "reset", "write"}));
-    command->add_option("PINS", *pins, "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2) or a raw "
-                                       "identifier, hex with 0x (0x40000005) or decimal (1073741829)")
-        ->required();
-    command->add_option("VALUE", *value, "For write: 1/high or 0/low");
-    command->footer("Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
-                    "P8.n is 0x80000000 | 1<<n (n = 0-16). Which microcontroller pin each reaches\n"
-                    "depends on the board model and is shown in the output.\n"
-                    "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin set P4.0,P4.2\n"
-                    "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF");
-    command->callback([&context, action, pins, value] {
-        const PinAction& chosen = Actions().at(*action);
-        int level = 0;
-        if (*action == "write") {
-            if (value->empty())
-                throw ToolError("pin write needs a VALUE: 1/high or 0/low", EXIT_USAGE);
-            level = ParseLevel(*value);
-        } else if (!value->empty()) {
-            throw ToolError("pin " + *action + " takes no VALUE (did you mean pin write?)", EXIT_USAGE);
+    const auto found = Actions().find(actionName);
+    if (found == Actions().end())
+        throw ToolError("pin action '" + actionName + "' does not exist: output, input, float, set, reset or write",
+                        EXIT_USAGE);
+    const PinAction& action = found->second;
+    int level = 0;
+    if (actionName == "write") {
+        if (value.empty())
+            throw ToolError("pin write needs a VALUE: 1/high or 0/low", EXIT_USAGE);
+        level = ParseLevel(value);
+    } else if (!value.empty()) {
+        throw ToolError("pin " + actionName + " takes no VALUE (did you mean pin write?)", EXIT_USAGE);
+    }
+    const std::vector<uint32_t> identifiers = ParsePins(pins);
+    context.session.Connect();
+    for (uint32_t identifier : identifiers) {
+        SendToPins(context, action, identifier, level);
+        std::string done = actionName == "write" ? (level ? "high" : "low") : action.done;
+        bool allDrive = true;
+        bool someUnknown = false;
+        for (uint32_t single : SinglePins(identifier)) {
+            const tav_pin_state state = context.session.PinState(single);
+            allDrive = allDrive && state.known && IsOutput(state);
+            someUnknown = someUnknown || !state.known;
         }
-        const std::vector<uint32_t> identifiers = ParsePins(*pins);
-        context.session.Connect();
-        for (uint32_t identifier : identifiers) {
-            const int result = chosen.run(context.session.Board(), identifier, level);
-            if (result == TAVDll::RESULT_PIN_UNAVAILABLE)
-                throw ToolError(FirstUnmappedPin(identifier, context.session.Model()));
-            Check(result, "pin " + *action);
-            const std::string state = *action == "write" ? (level ? "high" : "low") : chosen.done;
-            std::printf("%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), state.c_str());
+        if (action.storesLevel && !allDrive)
+            done = "output register " + done + (someUnknown ? " (drives only a pin that is an output)" : "");
+        std::printf("%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), done.c_str());
+        for (uint32_t single : SinglePins(identifier))
+            WarnIfNoEffect(context.session.PinState(single), action.storesLevel);
+    }
+}
+
+void ToggleCommand(Context& context, const std::string& pins)
+{
+    const std::vector<uint32_t> identifiers = ParsePins(pins);
+    context.session.Connect();
+    for (uint32_t identifier : identifiers) {
+        for (uint32_t single : SinglePins(identifier)) {
+            if (std::string(context.session.PinState(single).mcu_pin) == "-")
+                throw ToolError(FirstUnmappedPin(single, context.session.Model()));
         }
-    });
+        for (uint32_t single : SinglePins(identifier)) {
+            const tav_pin_state state = context.session.PinState(single);
+            if (!state.known)
+                throw ToolError("the level of " + std::string(state.name) + " is not known to this session: run `pin "
+                                "output " + state.name + "` (or set or reset it) first");
+            if (!IsOutput(state))
+                throw ToolError(std::string(state.name) + " is not an output (" + state.description + "): run `pin "
+                                "output " + state.name + "` first");
+            const bool high = state.function == TAV_PIN_OUTPUT_HIGH;
+            SendToPins(context, Actions().at(high ? "reset" : "set"), single, 0);
+            std::printf("%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
+        }
+    }
 }
 
 } // namespace tavctl

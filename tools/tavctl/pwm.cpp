@@ -1,4 +1,5 @@
 // tavctl pwm: start, retune and stop the three PWM groups.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -42,23 +43,29 @@ int ParseDivider(const std::string& text)
     throw ToolError("divider " + text + " is not one of 1, 2, 4, 8, 16, 32, 64, 128", EXIT_USAGE);
 }
 
-// "9000" counts, or "25%" of full scale.
-unsigned int ParseDuty(const std::string& text)
+// "9000" counts, or "25%" of full scale; signed when relative.
+long ParseDutyAmount(const std::string& text, bool allowSign)
 {
-    if (!text.empty() && text.back() == '%') {
-        const std::string number = text.substr(0, text.size() - 1);
+    const bool negative = allowSign && !text.empty() && text[0] == '-';
+    const std::string magnitude = allowSign && !text.empty() && (text[0] == '+' || text[0] == '-') ? text.substr(1) : text;
+    long counts = 0;
+    if (!magnitude.empty() && magnitude.back() == '%') {
+        const std::string number = magnitude.substr(0, magnitude.size() - 1);
         char* end = nullptr;
         const double percent = std::strtod(number.c_str(), &end);
-        if (number.empty() || *end != '\0' || !(percent >= 0.0) || percent > 100.0)
+        if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos || *end != '\0'
+            || !(percent >= 0.0) || percent > 100.0)
             throw ToolError("duty " + text + " is not a percentage from 0% to 100%", EXIT_USAGE);
-        return static_cast<unsigned int>(std::lround(percent / 100.0 * TAVDll::PWM_FULL_SCALE));
+        counts = std::lround(percent / 100.0 * TAVDll::PWM_FULL_SCALE);
+    } else {
+        const auto value = ParseNumber(magnitude, "duty", 0, 0xFFFFFFFFu);
+        if (value > TAVDll::PWM_FULL_SCALE)
+            throw ToolError("duty " + text + " is above full scale (" + std::to_string(TAVDll::PWM_FULL_SCALE) +
+                                " counts, or give a percentage like 50%)",
+                            EXIT_USAGE);
+        counts = static_cast<long>(value);
     }
-    const auto counts = ParseNumber(text, "duty", 0, 0xFFFFFFFFu);
-    if (counts > TAVDll::PWM_FULL_SCALE)
-        throw ToolError("duty " + text + " is above full scale (" + std::to_string(TAVDll::PWM_FULL_SCALE) +
-                            " counts, or give a percentage like 50%)",
-                        EXIT_USAGE);
-    return static_cast<unsigned int>(counts);
+    return negative ? -counts : counts;
 }
 
 uint32_t ParseChannel(const Group& group, const std::string& text)
@@ -71,20 +78,24 @@ uint32_t ParseChannel(const Group& group, const std::string& text)
     return static_cast<uint32_t>(channel);
 }
 
+// The board pin on the channel's microcontroller pin on this model, or 0.
+uint32_t BoardPinOf(const PwmChannel& entry, TAVDll::BoardType model)
+{
+    const int column = TAVDll::detail::PinMapColumn(model);
+    const int bit = __builtin_ctz(entry.pinMask);
+    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
+        if (column >= 0 && row.byModel[column].port == entry.portIndex && row.byModel[column].pin == bit)
+            return row.pinId;
+    }
+    return 0;
+}
+
 // "PA0 (P8.0)": the channel's microcontroller pin and the board pin on it.
 std::string ChannelPin(const PwmChannel& entry, TAVDll::BoardType model)
 {
-    const int bit = __builtin_ctz(entry.pinMask);
-    std::string text = TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit);
-    const int column = TAVDll::detail::PinMapColumn(model);
-    if (column < 0)
-        return text;
-    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
-        const TAVDll::detail::McuPin& target = row.byModel[column];
-        if (target.port == entry.portIndex && target.pin == bit)
-            text += " (" + TAVDll::detail::BoardPinName(row.pinId) + ")";
-    }
-    return text;
+    std::string text = TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), __builtin_ctz(entry.pinMask));
+    const uint32_t boardPin = BoardPinOf(entry, model);
+    return boardPin != 0 ? text + " (" + TAVDll::detail::BoardPinName(boardPin) + ")" : text;
 }
 
 void PrintChannel(const Group& group, uint32_t channel, unsigned int duty, TAVDll::BoardType model)
@@ -96,69 +107,72 @@ void PrintChannel(const Group& group, uint32_t channel, unsigned int duty, TAVDl
 
 } // namespace
 
-void AddPwmCommand(CLI::App& app, Context& context)
+void PwmStartCommand(Context& context, const std::string& groupText, const std::string& divider, const std::string& duties)
 {
-    auto* command = app.add_subcommand("pwm", "Start, retune or stop the PWM groups A, B and C");
-    command->require_subcommand(1);
-    command->footer("Group A: channels 1-3 on PA10, PA9, PA8 (TIM1); group B: 1-4 on PA0-PA3 (TIM2);\n"
-                    "group C: 1-4 on PB1, PB0, PA7, PA6 (TIM3). Full scale is 36000 counts; the PWM runs at\n"
-                    "2000 Hz / divider with the usual 72 MHz timer clock.\n"
-                    "Examples:\n  tavctl pwm start B --div 2 --duty 25%,50%,9000,0\n  tavctl pwm set B 1 75%\n"
-                    "  tavctl pwm stop");
-
-    auto* start = command->add_subcommand("start", "Set up and start one group");
-    auto group = std::make_shared<std::string>();
-    auto divider = std::make_shared<std::string>("1");
-    auto duties = std::make_shared<std::vector<std::string>>();
-    start->add_option("GROUP", *group, "A, B or C")->required();
-    start->add_option("--div", *divider, "Clock divider: 1, 2, 4, ... 128 (default 1: 2000 Hz)");
-    start->add_option("--duty", *duties, "Duties of channels 1..n, counts or percent, comma-separated "
-                                         "(missing ones are 0)")
-        ->delimiter(',');
-    start->footer("Examples:\n  tavctl pwm start A --duty 50%\n  tavctl pwm start C --div 8 --duty 100,200,300,400");
-    start->callback([&context, group, divider, duties] {
-        const Group chosen = ParseGroup(*group);
-        const int dividedBy = ParseDivider(*divider);
-        if (duties->size() > chosen.channels)
-            throw ToolError(std::string("group ") + chosen.letter + " has " + std::to_string(chosen.channels) +
-                                " channels, " + std::to_string(duties->size()) + " duties given",
+    const Group group = ParseGroup(groupText);
+    const int dividedBy = ParseDivider(divider);
+    std::vector<std::string> fields;
+    if (!duties.empty()) {
+        size_t start = 0;
+        while (start <= duties.size()) {
+            const size_t comma = std::min(duties.find(',', start), duties.size());
+            fields.push_back(duties.substr(start, comma - start));
+            start = comma + 1;
+        }
+    }
+    if (fields.size() > group.channels)
+        throw ToolError(std::string("group ") + group.letter + " has " + std::to_string(group.channels) +
+                            " channels, " + std::to_string(fields.size()) + " duties given",
+                        EXIT_USAGE);
+    uint32_t values[4] = {0, 0, 0, 0};
+    for (size_t index = 0; index < fields.size(); ++index) {
+        if (fields[index].empty())
+            throw ToolError("duty " + std::to_string(index + 1) + " of '" + duties +
+                                "' is empty: give every channel up to the last one a duty (0 for off)",
                             EXIT_USAGE);
-        uint32_t values[4] = {0, 0, 0, 0};
-        for (size_t index = 0; index < duties->size(); ++index)
-            values[index] = ParseDuty((*duties)[index]);
-        context.session.Connect();
-        Check(context.session.Board().pwmStart(chosen.letter, dividedBy, values, chosen.channels), "pwm start");
-        std::printf("group %c started: %g Hz (72 MHz timer clock / %d)\n", chosen.letter, FULL_SCALE_HZ / dividedBy,
-                    dividedBy);
-        for (uint32_t channel = 1; channel <= chosen.channels; ++channel)
-            PrintChannel(chosen, channel, values[channel - 1], context.session.Model());
-    });
+        values[index] = static_cast<uint32_t>(ParseDutyAmount(fields[index], false));
+    }
+    context.session.Connect();
+    Check(context.session.Board().pwmStart(group.letter, dividedBy, values, group.channels), "pwm start");
+    std::printf("group %c started: %g Hz (72 MHz timer clock / %d)\n", group.letter, FULL_SCALE_HZ / dividedBy,
+                dividedBy);
+    for (uint32_t channel = 1; channel <= group.channels; ++channel)
+        PrintChannel(group, channel, values[channel - 1], context.session.Model());
+}
 
-    auto* set = command->add_subcommand("set", "Change the duty of one channel");
-    auto setGroup = std::make_shared<std::string>();
-    auto channel = std::make_shared<std::string>();
-    auto duty = std::make_shared<std::string>();
-    set->add_option("GROUP", *setGroup, "A, B or C")->required();
-    set->add_option("CHANNEL", *channel, "1-3 for A, 1-4 for B and C")->required();
-    set->add_option("DUTY", *duty, "Counts (0-36000) or percent (50%)")->required();
-    set->footer("Examples:\n  tavctl pwm set A 1 18000\n  tavctl pwm set C 4 12.5%");
-    set->callback([&context, setGroup, channel, duty] {
-        const Group chosen = ParseGroup(*setGroup);
-        const uint32_t number = ParseChannel(chosen, *channel);
-        const unsigned int value = ParseDuty(*duty);
-        context.session.Connect();
-        Check(context.session.Board().pwmSet(chosen.letter, number, value), "pwm set");
-        std::printf("group %c:\n", chosen.letter);
-        PrintChannel(chosen, number, value, context.session.Model());
-    });
+void PwmSetCommand(Context& context, const std::string& groupText, const std::string& channelText,
+                   const std::string& dutyText)
+{
+    const Group group = ParseGroup(groupText);
+    const uint32_t channel = ParseChannel(group, channelText);
+    const bool relative = !dutyText.empty() && (dutyText[0] == '+' || dutyText[0] == '-');
+    const long amount = ParseDutyAmount(dutyText, true);
+    context.session.Connect();
+    const PwmChannel& entry = *FindPwmChannel(group.timerIndex, channel);
+    const uint32_t boardPin = BoardPinOf(entry, context.session.Model());
+    const tav_pin_state before = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
+    long duty = amount;
+    if (relative) {
+        if (!before.known || before.function != TAV_PIN_PWM)
+            throw ToolError(std::string("the duty of group ") + group.letter + " channel " + std::to_string(channel) +
+                            " is not known to this session: give it whole, or run `pwm start " + group.letter +
+                            "` first");
+        duty = std::clamp(static_cast<long>(before.duty_counts) + amount, 0L, static_cast<long>(TAVDll::PWM_FULL_SCALE));
+    }
+    Check(context.session.Board().pwmSet(group.letter, channel, static_cast<uint32_t>(duty)), "pwm set");
+    std::printf("group %c:\n", group.letter);
+    PrintChannel(group, channel, static_cast<unsigned int>(duty), context.session.Model());
+    const tav_pin_state after = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
+    if (after.known && after.function != TAV_PIN_PWM)
+        Warn(std::string("group ") + group.letter + " is not running on " + after.name + " (" + after.description +
+             "), so the duty is only stored: run `pwm start " + group.letter + "` first");
+}
 
-    auto* stop = command->add_subcommand("stop", "Stop all three groups and release their pins");
-    stop->footer("Examples:\n  tavctl pwm stop");
-    stop->callback([&context] {
-        context.session.Connect();
-        Check(context.session.Board().pwmStop(), "pwm stop");
-        std::printf("all PWM stopped, PWM pins floating\n");
-    });
+void PwmStopCommand(Context& context)
+{
+    context.session.Connect();
+    Check(context.session.Board().pwmStop(), "pwm stop");
+    std::printf("all PWM stopped, PWM pins floating\n");
 }
 
 } // namespace tavctl

@@ -1,77 +1,191 @@
-// tavctl run: many commands in one connection, one per line.
+// tavctl run and sleep: scripts of commands in one connection, with
+// repetition and timing.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "tool.h"
 
 namespace tavctl {
 
-void AddCommands(CLI::App& app, Context& context, bool forScript)
-{
-    AddListCommand(app, context);
-    AddInfoCommand(app, context);
-    AddInitCommands(app, context);
-    AddPinCommand(app, context);
-    AddPwmCommand(app, context);
-    AddRawCommand(app, context);
-    AddDecodeCommand(app, context);
-    if (!forScript)
-        AddRunCommand(app, context);
-    AddStatusCommand(app, context);
-}
+namespace {
 
-void RunCommandLine(Context& context, const std::vector<std::string>& words)
+constexpr uint64_t MAX_REPEAT = 1000000000u;
+
+struct Line {
+    int number;
+    std::string text;
+};
+
+// The commands of one line, split at ';'.
+std::vector<std::vector<std::string>> Commands(const std::string& text)
 {
-    CLI::App app{"script line"};
-    app.require_subcommand(1);
-    AddCommands(app, context, true);
-    std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first
-    try {
-        app.parse(reversed);
-    } catch (const CLI::CallForHelp& help) {
-        app.exit(help); // a script line may ask for help like the command line
-    } catch (const CLI::ParseError& error) {
-        throw ToolError(error.what(), EXIT_USAGE);
+    std::vector<std::vector<std::string>> commands;
+    const std::string code = text.substr(0, text.find('#'));
+    size_t start = 0;
+    while (start <= code.size()) {
+        const size_t semicolon = code.find(';', start);
+        const size_t stop = semicolon == std::string::npos ? code.size() : semicolon;
+        std::vector<std::string> words = SplitWords(code.substr(start, stop - start));
+        if (!words.empty())
+            commands.push_back(std::move(words));
+        start = stop + 1;
     }
+    return commands;
 }
 
-void AddRunCommand(CLI::App& app, Context& context)
-{
-    auto* command = app.add_subcommand("run", "Run the commands of a script (or of standard input: -), one per "
-                                              "line, in one connection");
-    auto script = std::make_shared<std::string>();
-    command->add_option("SCRIPT", *script, "Script file, or - for standard input")->required();
-    command->footer("A line holds one command as on the command line, without `tavctl` and the global\n"
-                    "options; # starts a comment. The first failing line stops the script.\n"
-                    "Example script:\n  init\n  pin output P4.0-3   # four LEDs\n  pin set P4.0,P4.2\n"
-                    "  pwm start B --div 2 --duty 25%,50%\n"
-                    "Examples:\n  tavctl --sim run demo.tav\n  echo 'pin set P4.1' | tavctl run -");
-    command->callback([&context, script] {
-        std::ifstream file;
-        std::istream* input = &std::cin;
-        if (*script != "-") {
-            file.open(*script);
-            if (!file)
-                throw ToolError("cannot read script " + *script);
-            input = &file;
-        }
-        int lineNumber = 0;
-        for (std::string line; std::getline(*input, line);) {
-            ++lineNumber;
-            std::istringstream stream(line.substr(0, line.find('#')));
-            std::vector<std::string> words;
-            for (std::string word; stream >> word;)
-                words.push_back(word);
-            if (words.empty())
+class ScriptRunner {
+public:
+    ScriptRunner(Context& context, std::vector<Line> lines) : context_(context), lines_(std::move(lines)) {}
+
+    void Run()
+    {
+        const size_t end = Block(0, lines_.size(), false);
+        if (end != lines_.size())
+            Fail(lines_[end], ToolError("end without repeat or loop", EXIT_USAGE));
+    }
+
+private:
+    // Runs lines [first, last) and returns where it stopped: last, or an
+    // `end` when inside a block.
+    size_t Block(size_t first, size_t last, bool inBlock)
+    {
+        for (size_t index = first; index < last; ++index) {
+            const Line& line = lines_[index];
+            const std::vector<std::vector<std::string>> commands = Commands(line.text);
+            if (commands.empty())
                 continue;
-            try {
-                RunCommandLine(context, words);
-            } catch (const ToolError& error) {
-                throw ToolError("line " + std::to_string(lineNumber) + ": " + error.what(), error.status);
+            const std::vector<std::string>& words = commands.front();
+            if (words[0] == "end" && words.size() == 1 && commands.size() == 1) {
+                if (inBlock)
+                    return index;
+                Fail(line, ToolError("end without repeat or loop", EXIT_USAGE));
             }
+            const bool loop = words[0] == "loop";
+            if ((words[0] == "repeat" || loop) && commands.size() == 1 && words.size() == (loop ? 1u : 2u)) {
+                const uint64_t count = loop ? Forever(line) : Count(line, words[1]);
+                const size_t end = FindEnd(index + 1, last, line);
+                for (uint64_t round = 0; round < count; ++round)
+                    Block(index + 1, end, true);
+                index = end;
+                continue;
+            }
+            RunLine(line, commands);
         }
-    });
+        return last;
+    }
+
+    size_t FindEnd(size_t first, size_t last, const Line& opening)
+    {
+        int depth = 0;
+        for (size_t index = first; index < last; ++index) {
+            const auto commands = Commands(lines_[index].text);
+            if (commands.size() != 1)
+                continue;
+            const std::vector<std::string>& words = commands.front();
+            if ((words[0] == "repeat" && words.size() == 2) || (words[0] == "loop" && words.size() == 1))
+                ++depth;
+            else if (words[0] == "end" && words.size() == 1 && depth-- == 0)
+                return index;
+        }
+        Fail(opening, ToolError(std::string(Commands(opening.text).front()[0]) + " without end", EXIT_USAGE));
+        return last;
+    }
+
+    uint64_t Count(const Line& line, const std::string& text)
+    {
+        try {
+            return ParseNumber(text, "repeat count", 0, MAX_REPEAT);
+        } catch (const ToolError& error) {
+            Fail(line, error);
+        }
+        return 0;
+    }
+
+    uint64_t Forever(const Line& line)
+    {
+        if (context_.options.virtualTime)
+            Fail(line, ToolError("loop never ends in virtual time: use repeat N", EXIT_USAGE));
+        return UINT64_MAX;
+    }
+
+    // One line: its commands in order, and the one-line repeat N / loop.
+    void RunLine(const Line& line, std::vector<std::vector<std::string>> commands)
+    {
+        try {
+            const std::vector<std::string>& words = commands.front();
+            uint64_t count = 1;
+            if (words[0] == "repeat" || words[0] == "loop") {
+                const bool loop = words[0] == "loop";
+                if (!loop && words.size() < 2)
+                    throw ToolError("repeat needs a count: repeat N COMMAND...", EXIT_USAGE);
+                count = loop ? Forever(line) : Count(line, words[1]);
+                commands.front().erase(commands.front().begin(), commands.front().begin() + (loop ? 1 : 2));
+                if (commands.front().empty())
+                    commands.erase(commands.begin());
+                if (commands.empty())
+                    throw ToolError(std::string(words[0]) + " has nothing to repeat", EXIT_USAGE);
+            }
+            for (uint64_t round = 0; round < count; ++round)
+                for (const std::vector<std::string>& command : commands)
+                    RunCommandLine(context_, command);
+        } catch (const ToolError& error) {
+            Fail(line, error);
+        }
+    }
+
+    [[noreturn]] void Fail(const Line& line, const ToolError& error)
+    {
+        if (std::string(error.what()).rfind("line ", 0) == 0)
+            throw error;
+        throw ToolError("line " + std::to_string(line.number) + ": " + error.what(), error.status);
+    }
+
+    Context& context_;
+    std::vector<Line> lines_;
+};
+
+} // namespace
+
+void RunScriptLines(Context& context, std::istream& input)
+{
+    std::vector<Line> lines;
+    int number = 0;
+    for (std::string text; std::getline(input, text);)
+        lines.push_back({++number, text});
+    ++context.scriptDepth;
+    ScriptRunner(context, std::move(lines)).Run();
+    --context.scriptDepth;
+}
+
+void RunCommand(Context& context, const std::string& script)
+{
+    if (script == "-") {
+        if (isatty(STDIN_FILENO)) {
+            ShellCommand(context);
+            return;
+        }
+        RunScriptLines(context, std::cin);
+        return;
+    }
+    struct stat info {};
+    if (stat(script.c_str(), &info) != 0)
+        throw ToolError("cannot read script " + script + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        throw ToolError("cannot read script " + script + ": it is a directory");
+    std::ifstream file(script);
+    if (!file)
+        throw ToolError("cannot read script " + script + ": " + std::strerror(errno));
+    RunScriptLines(context, file);
+}
+
+void SleepCommand(Context& context, const std::string& duration)
+{
+    context.session.Sleep(ParseDuration(duration));
 }
 
 } // namespace tavctl

@@ -1,5 +1,9 @@
+#include <pthread.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 
 #include "board_facts.h"
 #include "tool.h"
@@ -21,6 +25,15 @@ void TraceRecord(void*, const uint8_t* bytes, int length, int result)
         std::fprintf(stderr, "> %s [transfer failed: %d]\n", text.c_str(), result);
 }
 
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
 } // namespace
 
 Session::Session(const GlobalOptions& options)
@@ -40,6 +53,19 @@ TAVDll::BoardType Session::Model() const
     return TAVDll::detail::BoardTypeFromLetter(board_.model());
 }
 
+tav_pin_state Session::PinState(uint32_t singlePin) const
+{
+    tav_pin_state state{};
+    tav_pin_state_get(board_.handle(), singlePin, &state);
+    return state;
+}
+
+void Session::HoldSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 void Session::Connect()
 {
     if (Connected())
@@ -49,6 +75,10 @@ void Session::Connect()
                             " is the same as --sim=" + options_.simModel + ")",
                         EXIT_USAGE);
     const std::string selector = Selector();
+    if (!Simulated() && (options_.virtualTime || !options_.vcdFile.empty() || !options_.svgFile.empty()))
+        throw ToolError("--virtual-time, --vcd and --svg need a virtual board (--sim)", EXIT_USAGE);
+    if (options_.hold)
+        HoldSignals();
     const int result = board_.open(selector);
     switch (result) {
     case TAV_OK: break;
@@ -62,32 +92,51 @@ void Session::Connect()
         throw ToolError("no TAV board at " + selector + " (see `tavctl list`)");
     case TAV_E_ACCESS:
         throw ToolError("board found but it cannot be opened: no permission? install the udev rule "
-                        "(packaging/udev/60-tav-board.rules) or check that no other program holds it");
+                        "(60-tav-board.rules, see the README) or check that no other program holds it");
     default:
         throw ToolError("the board does not answer the board-information request: board unplugged? (" +
                         std::string(tav_strerror(result)) + ")");
     }
     if (options_.trace)
         tav_set_record_callback(board_.handle(), TraceRecord, nullptr);
+    if (options_.virtualTime)
+        tav_sim_set_virtual_time(board_.handle(), 1);
+}
+
+void Session::Sleep(uint64_t nanoseconds)
+{
+    if (options_.virtualTime && Simulated()) {
+        Connect();
+        tav_sim_advance(board_.handle(), nanoseconds);
+        return;
+    }
+    timespec wait{static_cast<time_t>(nanoseconds / 1000000000u), static_cast<long>(nanoseconds % 1000000000u)};
+    if (!options_.hold) {
+        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+        }
+        return;
+    }
+    // Signals are held back: wait for one of them at most that long.
+    const sigset_t signals = StopSignals();
+    if (sigtimedwait(&signals, nullptr, &wait) > 0)
+        throw ToolError("interrupted");
 }
 
 void Session::Finish(bool commandsSucceeded)
 {
     if (!Connected())
         return;
-    if (!options_.hold || !commandsSucceeded) {
+    if (!options_.hold) {
         // Released without the shutdown sequence: the board stays as set.
         board_.release();
         return;
     }
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::fprintf(stderr, "holding the board as set; Ctrl-C or SIGTERM closes it into the safe state\n");
-    int received = 0;
-    sigwait(&signals, &received);
+    if (commandsSucceeded) {
+        const sigset_t signals = StopSignals();
+        std::fprintf(stderr, "holding the board as set; Ctrl-C or SIGTERM closes it into the safe state\n");
+        int received = 0;
+        sigwait(&signals, &received);
+    }
     board_.close();
     std::printf("board closed into the safe state\n");
     std::fflush(stdout);

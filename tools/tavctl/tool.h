@@ -1,15 +1,14 @@
-// Shared pieces of tavctl: the session with the board, errors, and the
-// parsers every sub-command uses.
+// Shared pieces of tavctl: the session with the board, errors, the parsers
+// and the commands. Only main.cpp knows the command-line library; the
+// commands here take plain arguments.
 #ifndef TAVCTL_TOOL_H
 #define TAVCTL_TOOL_H
 
 #include <cstdint>
-#include <memory>
+#include <istream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "TAVLib.h"
 #include "tav/board.hpp"
@@ -30,10 +29,14 @@ public:
 };
 
 struct GlobalOptions {
-    std::string simModel; // empty: real USB
-    std::string device;   // a selector (usb:BUS:DEV, BUS:DEV, sim:M); empty: the first board
+    std::string simModel;   // empty: real USB
+    std::string device;     // a selector (usb:BUS:DEV, BUS:DEV, sim:M); empty: the first board
+    std::string format = "text"; // text or json (list, info, status)
     bool trace = false;
     bool hold = false;
+    bool virtualTime = false; // sleep advances the virtual board's clock instead of waiting
+    std::string vcdFile;      // waveform of the virtual board's pins, written at the end
+    std::string svgFile;      // the same as a timing diagram
 };
 
 // The connection to one board, opened on first use and kept for every
@@ -52,9 +55,18 @@ public:
     tav::Board& Board() { return board_; }
     // The model of the open board, for pin names.
     TAVDll::BoardType Model() const;
-    // Leaves the board as set (releases the handle, no shutdown records), or
-    // with --hold, after commands that succeeded, waits for Ctrl-C / SIGTERM
-    // and then closes it into the safe state.
+    // What one board pin does by the commanded state of this session.
+    tav_pin_state PinState(uint32_t singlePin) const;
+    // Waits (or, with --virtual-time, advances the virtual board's clock);
+    // with --hold a Ctrl-C or SIGTERM ends the wait with an error.
+    void Sleep(uint64_t nanoseconds);
+    // With --hold: SIGINT and SIGTERM are held back from here on, so that
+    // any way out closes the board into the safe state.
+    void HoldSignals();
+    // Ends the session. Without --hold the board is left as set (released,
+    // no shutdown records). With --hold, after commands that succeeded, waits
+    // for Ctrl-C / SIGTERM; either way it then closes the board into the
+    // safe state.
     void Finish(bool commandsSucceeded);
 
 private:
@@ -66,24 +78,36 @@ struct Context {
     GlobalOptions options;
     Session session{options};
     bool viewShown = false; // `status` printed the board view already
+    int scriptDepth = 0;    // lines of a script or the shell are running
 };
 
-// Adds every sub-command; a script gets all of them but `run`.
-void AddCommands(CLI::App& app, Context& context, bool forScript);
+// ---- the commands (one file each) ------------------------------------------
 
-void AddListCommand(CLI::App& app, Context& context);
-void AddInfoCommand(CLI::App& app, Context& context);
-void AddInitCommands(CLI::App& app, Context& context);
-void AddPinCommand(CLI::App& app, Context& context);
-void AddPwmCommand(CLI::App& app, Context& context);
-void AddRawCommand(CLI::App& app, Context& context);
-void AddDecodeCommand(CLI::App& app, Context& context);
-void AddRunCommand(CLI::App& app, Context& context);
-void AddStatusCommand(CLI::App& app, Context& context);
+void ListCommand(Context& context, bool all);
+void InfoCommand(Context& context);
+void InitCommand(Context& context, const std::string& value);
+void SafeCommand(Context& context);
+void PinCommand(Context& context, const std::string& action, const std::string& pins, const std::string& value);
+void ToggleCommand(Context& context, const std::string& pins);
+void PwmStartCommand(Context& context, const std::string& group, const std::string& divider, const std::string& duties);
+void PwmSetCommand(Context& context, const std::string& group, const std::string& channel, const std::string& duty);
+void PwmStopCommand(Context& context);
+void RawCommand(Context& context, const std::vector<std::string>& hex);
+void DecodeCommand(const std::vector<std::string>& hex, const std::string& file);
+void StatusCommand(Context& context);
+void SleepCommand(Context& context, const std::string& duration);
+// A script file, or - for standard input (the shell when it is a terminal).
+void RunCommand(Context& context, const std::string& script);
+void ShellCommand(Context& context);
+// The lines of a script, with repeat/loop blocks; errors name the line.
+void RunScriptLines(Context& context, std::istream& input);
 
-// Parses and runs one command line (without the program name) against the
-// context's session; used by `run`.
+// Parses and runs one command line (without the program name and the global
+// options) against the context's session: the lines of scripts and of the
+// shell. Defined with the command line in main.cpp.
 void RunCommandLine(Context& context, const std::vector<std::string>& words);
+// The names of the commands, for messages.
+std::string CommandNames(bool forScript);
 
 // ---- shared helpers ----------------------------------------------------
 
@@ -92,21 +116,34 @@ void Check(int result, const std::string& what);
 std::string BoardModelName(TAVDll::BoardType type);
 // A record in words, as the board's firmware reads it.
 std::string DescribeRecord(const uint8_t* bytes);
+// A one-line warning on standard error.
+void Warn(const std::string& text);
 
-// A whole number: decimal or 0x-hexadecimal, within [low, high].
+// A whole number: decimal or 0x-hexadecimal (never octal), within [low, high].
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high);
 // Hexadecimal bytes, spaces and colons allowed between them.
 std::vector<uint8_t> ParseHexBytes(const std::string& text);
+// "250ms", "1.5s", "20us", "100ns" in nanoseconds.
+uint64_t ParseDuration(const std::string& text);
+// Words of a line; # starts a comment.
+std::vector<std::string> SplitWords(const std::string& line);
 
-// Pins: a raw identifier (0x40000005), names (P4.0, P8.16), ranges within a
-// bank (P4.0-3) and comma lists of these (P4.0,P4.2,P8.1-2). The result has
-// one identifier per bank, in the order the banks first appear.
+// Pins, as the library reads them (tav_parse_pins): names (P4.0, P8.16),
+// ranges within a bank (P4.0-3), lists (P4.0,P8.2) or one identifier. One
+// identifier per bank, in the order the banks first appear.
 std::vector<uint32_t> ParsePins(const std::string& text);
+// The single-pin identifiers an identifier names, lowest bit first.
+std::vector<uint32_t> SinglePins(uint32_t pinId);
 // "P4.0 (PB0), P4.2 (PB2)": the board pins an identifier names, each with
 // the microcontroller pin it reaches on this board model.
 std::string DescribePins(uint32_t pinId, TAVDll::BoardType model);
 // Why pinId fails with 64 on this model: "pin P8.3 has no mapping ...".
 std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model);
+
+// JSON text of a string, quoted and escaped.
+std::string JsonString(const std::string& text);
+// The stable JSON name of a tav_pin_function ("output_high").
+const char* PinFunctionName(int function);
 
 } // namespace tavctl
 

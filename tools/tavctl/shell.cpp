@@ -1,0 +1,74 @@
+// tavctl shell: commands at a prompt, with libedit's line editing and
+// history. A failing command says why; the shell goes on.
+#include <editline/readline.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "tool.h"
+
+namespace tavctl {
+
+namespace {
+
+std::string HistoryFile()
+{
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? std::string(home) + "/.tavctl_history" : "";
+}
+
+void PrintHelp()
+{
+    std::printf("commands: %s\n"
+                "  several on a line with ';', repeat N COMMANDS, loop COMMANDS (Ctrl-C ends it)\n"
+                "  COMMAND --help for its options; help; quit (or Ctrl-D)\n",
+                CommandNames(true).c_str());
+}
+
+} // namespace
+
+void ShellCommand(Context& context)
+{
+    if (context.scriptDepth > 0)
+        throw ToolError("shell cannot run inside a script", EXIT_USAGE);
+    const std::string history = HistoryFile();
+    using_history();
+    if (!history.empty())
+        read_history(history.c_str());
+    std::printf("tavctl %s on %s; help lists the commands, quit ends\n", tav_version(),
+                context.session.Selector().empty() ? "the first board" : context.session.Selector().c_str());
+    for (;;) {
+        std::fflush(stdout);
+        char* typed = readline("tavctl> ");
+        if (typed == nullptr)
+            break;
+        const std::string line = typed;
+        std::free(typed);
+        const std::vector<std::string> words = SplitWords(line);
+        if (words.empty())
+            continue;
+        add_history(line.c_str());
+        if (words[0] == "quit" || words[0] == "exit")
+            break;
+        if (words[0] == "help") {
+            PrintHelp();
+            continue;
+        }
+        std::istringstream input(line);
+        try {
+            RunScriptLines(context, input);
+        } catch (const ToolError& error) {
+            std::string message = error.what();
+            if (message.rfind("line 1: ", 0) == 0)
+                message = message.substr(8);
+            std::fflush(stdout);
+            std::fprintf(stderr, "tavctl: %s\n", message.c_str());
+        }
+    }
+    if (!history.empty())
+        write_history(history.c_str());
+    std::printf("\n");
+}
+
+} // namespace tavctl
