@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libusb-dev libcli11-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
-          libedit-dev python3 python3-pytest)
+          libedit-dev python3 python3-pytest valgrind clang libclang-rt-dev)
 packages+=("$@")
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the library, the tools and the tests twice (plain with warnings as
 # errors, then with AddressSanitizer + UBSan) and runs every test in both;
-# then the thread tests once more under ThreadSanitizer.
+# then the unit tests under valgrind's memcheck, the thread tests under
+# ThreadSanitizer, and each fuzz target for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,9 +20,20 @@ run_build() {
 
 echo "== plain build =="
 run_build build
+echo "== unit tests and the C interface under valgrind memcheck =="
+# Both run on virtual boards only, so no suppression is needed: libusb and
+# umockdev are not loaded.
+for program in build/tests/tav_tests build/tests/tav_c_api_test; do
+    valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+        --show-leak-kinds=definite,indirect -q "$program" >build/valgrind.log 2>&1 ||
+        { tail -n 60 build/valgrind.log; echo "valgrind: $program failed"; exit 1; }
+    echo "valgrind: $program clean"
+done
 echo "== sanitizer build (ASan + UBSan) =="
 run_build build-sanitize -DTAV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DTAV_BUILD_BENCH=OFF
 echo "== thread tests under ThreadSanitizer =="
 cmake -S . -B build-tsan -DTAV_WERROR=ON -DTAV_TSAN=ON -DCMAKE_BUILD_TYPE=Debug -DTAV_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target tav_thread_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/tav_thread_tests
+echo "== fuzzing (libFuzzer, ${TAV_FUZZ_SECONDS:-20}s per target) =="
+scripts/fuzz.sh

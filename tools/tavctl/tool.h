@@ -108,6 +108,8 @@ void RunScriptLines(Context& context, std::istream& input);
 void RunCommandLine(Context& context, const std::vector<std::string>& words);
 // The names of the commands, for messages.
 std::string CommandNames(bool forScript);
+// The whole tool: parses the command line, runs it, ends the session.
+int Main(int argc, char** argv);
 
 // ---- shared helpers ----------------------------------------------------
 

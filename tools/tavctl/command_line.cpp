@@ -1,0 +1,279 @@
+// tavctl's command line: the global options, every command with its options,
+// help and examples. The only file that includes the command-line library:
+// each command's callback hands plain arguments to its command function
+// (list.cpp, pin.cpp, ...).
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "tool.h"
+
+namespace tavctl {
+
+namespace {
+
+template <typename Value>
+std::shared_ptr<Value> Hold(Value initial = Value())
+{
+    return std::make_shared<Value>(std::move(initial));
+}
+
+void AddCommands(CLI::App& app, Context& context, bool forScript)
+{
+    auto* list = app.add_subcommand("list", "List the TAV boards on the USB bus (BUS:DEV for --device)");
+    auto all = Hold<bool>(false);
+    list->add_flag("--all", *all, "List every USB device, not only TAV boards");
+    list->footer("Examples:\n  tavctl list\n  tavctl list --all\n  tavctl --format json list");
+    list->callback([&context, all] { ListCommand(context, *all); });
+
+    auto* info = app.add_subcommand("info", "Show the board model and firmware version");
+    info->footer("Examples:\n  tavctl info\n  tavctl --device 1:3 info\n  tavctl --device sim:S --format json info");
+    info->callback([&context] { InfoCommand(context); });
+
+    auto* init = app.add_subcommand("init", "Bring the board up: debug pins released, everything safe, board started");
+    auto value = Hold<std::string>("0");
+    init->add_option("VALUE", *value, "Start-up value passed to the firmware (default 0)");
+    init->footer("Examples:\n  tavctl init\n  tavctl init 258");
+    init->callback([&context, value] { InitCommand(context, *value); });
+
+    auto* safe = app.add_subcommand("safe", "Stop all PWM and make every pin a floating input");
+    safe->footer("Examples:\n  tavctl safe");
+    safe->callback([&context] { SafeCommand(context); });
+
+    auto* pin = app.add_subcommand("pin", "Configure or drive digital pins");
+    auto action = Hold<std::string>();
+    auto pins = Hold<std::string>();
+    auto level = Hold<std::string>();
+    pin->add_option("ACTION", *action, "output, input, float, set, reset or write")
+        ->required()
+        ->check(CLI::IsMember({"output", "input", "float", "set", "reset", "write"}));
+    pin->add_option("PINS", *pins, "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2) or an "
+                                   "identifier, hex with 0x (0x40000005) or decimal (1073741829)")
+        ->required();
+    pin->add_option("VALUE", *level, "For write: 1/high or 0/low");
+    pin->footer("Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
+                "P8.n is 0x80000000 | 1<<n (n = 0-16). Which microcontroller pin each reaches\n"
+                "depends on the board model and is shown in the output. A pin that is not an\n"
+                "output does not drive what set, reset or write store: tavctl warns.\n"
+                "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin set P4.0,P4.2\n"
+                "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF");
+    pin->callback([&context, action, pins, level] { PinCommand(context, *action, *pins, *level); });
+
+    auto* toggle = app.add_subcommand("toggle", "Drive output pins to the other level (by the commanded state)");
+    auto togglePins = Hold<std::string>();
+    toggle->add_option("PINS", *togglePins, "Pins, as for pin")->required();
+    toggle->footer("Examples:\n  tavctl run blink.tav, with the lines:\n    pin output P4.8\n"
+                   "    repeat 10 toggle P4.8; sleep 250ms");
+    toggle->callback([&context, togglePins] { ToggleCommand(context, *togglePins); });
+
+    auto* pwm = app.add_subcommand("pwm", "Start, retune or stop the PWM groups A, B and C");
+    pwm->require_subcommand(1);
+    pwm->footer("Group A: channels 1-3 on PA10, PA9, PA8 (TIM1); group B: 1-4 on PA0-PA3 (TIM2);\n"
+                "group C: 1-4 on PB1, PB0, PA7, PA6 (TIM3). Full scale is 36000 counts; the PWM runs at\n"
+                "2000 Hz / divider with the usual 72 MHz timer clock.\n"
+                "Examples:\n  tavctl pwm start B --div 2 --duty 25%,50%,9000,0\n  tavctl pwm set B 1 75%\n"
+                "  tavctl pwm stop");
+    auto* start = pwm->add_subcommand("start", "Set up and start one group");
+    auto group = Hold<std::string>();
+    auto divider = Hold<std::string>("1");
+    auto duties = Hold<std::string>();
+    start->add_option("GROUP", *group, "A, B or C")->required();
+    start->add_option("--div", *divider, "Clock divider: 1, 2, 4, ... 128 (default 1: 2000 Hz)");
+    start->add_option("--duty", *duties, "Duties of channels 1..n, counts or percent, comma-separated "
+                                         "(missing ones are 0)");
+    start->footer("Examples:\n  tavctl pwm start A --duty 50%\n  tavctl pwm start C --div 8 --duty 100,200,300,400");
+    start->callback([&context, group, divider, duties] { PwmStartCommand(context, *group, *divider, *duties); });
+    auto* set = pwm->add_subcommand("set", "Change the duty of one channel");
+    auto setGroup = Hold<std::string>();
+    auto channel = Hold<std::string>();
+    auto duty = Hold<std::string>();
+    set->add_option("GROUP", *setGroup, "A, B or C")->required();
+    set->add_option("CHANNEL", *channel, "1-3 for A, 1-4 for B and C")->required();
+    set->add_option("DUTY", *duty, "Counts (0-36000) or percent (50%); +N or -N (+10%) steps from the "
+                                   "commanded duty")
+        ->required();
+    set->footer("Examples:\n  tavctl pwm set A 1 18000\n  tavctl pwm set C 4 12.5%\n"
+                "  in a script: repeat 10 pwm set B 1 +10%; sleep 100ms");
+    set->callback([&context, setGroup, channel, duty] { PwmSetCommand(context, *setGroup, *channel, *duty); });
+    auto* stop = pwm->add_subcommand("stop", "Stop all three groups and release their pins");
+    stop->footer("Examples:\n  tavctl pwm stop");
+    stop->callback([&context] { PwmStopCommand(context); });
+
+    auto* raw = app.add_subcommand("raw", "Send one 64-byte record given in hex (missing bytes are zero)");
+    auto hex = Hold<std::vector<std::string>>();
+    raw->add_option("HEX", *hex, "Up to 64 bytes of hex, e.g. 1a 08 00 00 00 00 00 00 01")->required();
+    raw->footer("Examples:\n  tavctl raw 1a08000000000000 01000000 01000000\n  tavctl --trace raw 22:0d");
+    raw->callback([&context, hex] { RawCommand(context, *hex); });
+
+    auto* decode = app.add_subcommand("decode", "Show records in words: hex bytes, a file (--file) of hex or "
+                                                "binary records, or standard input");
+    auto decodeHex = Hold<std::vector<std::string>>();
+    auto decodeFile = Hold<std::string>();
+    decode->add_option("HEX", *decodeHex, "Hex bytes of one record (missing bytes are zero); none or - reads "
+                                          "standard input");
+    decode->add_option("--file,-f", *decodeFile, "A file of hex text (# comments) or of binary 64-byte records");
+    decode->footer("Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode --file records.bin\n"
+                   "  tavctl --trace --sim init 2>&1 | grep TIM");
+    decode->callback([decodeHex, decodeFile] { DecodeCommand(*decodeHex, *decodeFile); });
+
+    auto* status = app.add_subcommand("status", "Show what every pin of the virtual board does (--sim only)");
+    status->footer("Examples:\n  tavctl --sim status\n  tavctl --sim=S run script.tav   # ends with the same view\n"
+                   "  tavctl --sim --format json status");
+    status->callback([&context] { StatusCommand(context); });
+
+    auto* sleep = app.add_subcommand("sleep", "Wait, for scripts: 250ms, 1.5s, 20us (with --virtual-time the "
+                                              "virtual board's clock moves instead)");
+    auto duration = Hold<std::string>();
+    sleep->add_option("DURATION", *duration, "Seconds, or a number with ns, us, ms or s")->required();
+    sleep->footer("Examples:\n  tavctl sleep 250ms\n  in a script: loop toggle P4.8; sleep 500ms");
+    sleep->callback([&context, duration] { SleepCommand(context, *duration); });
+
+    if (forScript)
+        return;
+
+    auto* run = app.add_subcommand("run", "Run the commands of a script (or of standard input: -), one per "
+                                          "line, in one connection");
+    auto script = Hold<std::string>();
+    run->add_option("SCRIPT", *script, "Script file, or - for standard input")->required();
+    run->footer("A line holds commands as on the command line, without `tavctl` and the global options,\n"
+                "separated by ';'; # starts a comment. The first failing line stops the script.\n"
+                "  repeat N COMMANDS   runs the rest of the line N times; loop COMMANDS until Ctrl-C\n"
+                "  repeat N / loop     on a line of their own run the lines up to `end`\n"
+                "Example script (blinks an LED ten times):\n  init\n  pin output P4.8\n"
+                "  repeat 20 toggle P4.8; sleep 250ms\n"
+                "Examples:\n  tavctl --sim run demo.tav\n  echo 'pin set P4.1' | tavctl run -");
+    run->callback([&context, script] { RunCommand(context, *script); });
+
+    auto* shell = app.add_subcommand("shell", "Type commands at a prompt, with line editing and history");
+    shell->footer("Every command of tavctl, and of scripts (sleep, toggle, repeat, loop); `help` lists them,\n"
+                  "`quit` or Ctrl-D ends. A failing command says why and the shell goes on.\n"
+                  "Examples:\n  tavctl --sim shell\n  tavctl --hold shell");
+    shell->callback([&context] { ShellCommand(context); });
+}
+
+// CLI11 would only say that a sub-command is required; name the word instead.
+void RejectUnknownCommand(const CLI::App& app, int argc, char** argv)
+{
+    for (int index = 1; index < argc; ++index) {
+        const std::string word = argv[index];
+        const CLI::Option* option = word.size() > 1 && word[0] == '-' && word.find('=') == std::string::npos
+                                        ? app.get_option_no_throw(word)
+                                        : nullptr;
+        if (option != nullptr && option->get_type_size() > 0 && option->get_expected_min() > 0) {
+            ++index; // its value
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+            if (command->get_name() == word)
+                return;
+        throw ToolError("unknown command '" + word + "' (commands: " + CommandNames(false) + ")", EXIT_USAGE);
+    }
+}
+
+} // namespace
+
+std::string CommandNames(bool forScript)
+{
+    CLI::App app;
+    Context unused;
+    AddCommands(app, unused, forScript);
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    return names;
+}
+
+void RunCommandLine(Context& context, const std::vector<std::string>& words)
+{
+    CLI::App app{"tavctl line"};
+    app.require_subcommand(1);
+    AddCommands(app, context, true);
+    bool known = false;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        known = known || command->get_name() == words.front();
+    if (!known)
+        throw ToolError("unknown command '" + words.front() + "' (commands: " + CommandNames(true) +
+                            ", and in scripts repeat, loop, end)",
+                        EXIT_USAGE);
+    std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp& help) {
+        app.exit(help); // a line may ask for help like the command line
+    } catch (const CLI::ParseError& error) {
+        throw ToolError(error.what(), EXIT_USAGE);
+    }
+}
+
+int Main(int argc, char** argv)
+{
+    Context context;
+    CLI::App app{"tavctl - drive a TAV USB input/output board from the shell.\n\n"
+                 "Without --hold a command leaves the board exactly as it set it: the USB handle is released\n"
+                 "without the shutdown sequence, so outputs keep driving. With --hold tavctl closes the board\n"
+                 "into the safe state (every pin floating, PWM off) however it ends: after the commands at\n"
+                 "Ctrl-C or SIGTERM, and at once when a command fails or a signal interrupts a script.",
+                 "tavctl"};
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("-V,--version", std::string("tavctl ") + tav_version() + " (libtav " + tav_version() + ")");
+    app.add_flag("--sim{T}", context.options.simModel,
+                 "Use a virtual board of model T, S or C instead of USB hardware; the board view follows")
+        ->check(CLI::IsMember({"T", "S", "C"}));
+    app.add_option("--device", context.options.device,
+                   "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
+                   "or sim:T, sim:S, sim:C");
+    app.add_option("--format", context.options.format, "Output of list, info and status: text or json")
+        ->check(CLI::IsMember({"text", "json"}));
+    app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
+    app.add_flag("--hold", context.options.hold,
+                 "Keep the board as set until Ctrl-C or SIGTERM, then close it into the safe state");
+    app.add_flag("--virtual-time", context.options.virtualTime,
+                 "With a virtual board: sleep moves the board's clock instead of waiting (repeatable runs)");
+    app.add_option("--vcd", context.options.vcdFile,
+                   "With a virtual board: write what its pins did as a VCD waveform (sigrok, GTKWave)");
+    app.add_option("--svg", context.options.svgFile, "With a virtual board: write the same as an SVG timing diagram");
+    app.footer("Pins: P4.0-P4.15 and P8.0-P8.16 (also ranges P4.0-3 and lists), or identifiers.\n"
+               "Exit status: 0 done, 1 the board or the library said no, 2 the command line is wrong.\n"
+               "Examples:\n  tavctl --sim run examples/demo.tav\n  tavctl list\n  tavctl info\n"
+               "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help");
+    AddCommands(app, context, false);
+
+    int status = 0;
+    try {
+        RejectUnknownCommand(app, argc, argv);
+        app.parse(argc, argv);
+        if (context.session.Simulated() && context.session.Connected() && !context.viewShown
+            && context.options.format == "text") {
+            std::printf("\nvirtual board:\n%s", context.session.Board().simStatus().c_str());
+            std::fflush(stdout);
+        }
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
+    } catch (const CLI::ParseError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "tavctl: %s (see tavctl --help)\n", error.what());
+        status = EXIT_USAGE;
+    } catch (const ToolError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "tavctl: %s\n", error.what());
+        status = error.status;
+    }
+    try {
+        context.session.Finish(status == 0);
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "tavctl: %s\n", error.what());
+        status = status != 0 ? status : error.status;
+    }
+    return status;
+}
+
+} // namespace tavctl
