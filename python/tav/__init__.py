@@ -62,12 +62,18 @@ Duty = Union[str, int]
 
 
 def _load_library() -> ctypes.CDLL:
-    """libtav.so.1 from TAV_LIBRARY, from beside this package, or from the system."""
+    """libtav.so.1 from TAV_LIBRARY, from beside this package, from where an
+    installation put it, or from the system."""
     candidates = []
     if os.environ.get("TAV_LIBRARY"):
         candidates.append(os.environ["TAV_LIBRARY"])
     here = os.path.dirname(os.path.abspath(__file__))
     candidates.append(os.path.join(here, "libtav.so.1"))
+    try:
+        from tav._install import LIBRARY  # written by cmake --install
+        candidates.append(LIBRARY)
+    except ImportError:
+        pass
     candidates.append("libtav.so.1")
     found = ctypes.util.find_library("tav")
     if found:

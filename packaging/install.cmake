@@ -1,0 +1,50 @@
+# What `cmake --install` puts where, by component: runtime (the library and
+# the udev rule), development (headers, CMake package, pkg-config file, tav(3)),
+# tools (tavctl and tavctl(1)) and python (the tav package).
+include(CMakePackageConfigHelpers)
+
+set(TAV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tav)
+
+install(TARGETS tav EXPORT tavTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+install(FILES include/TAVLib.h include/TAVUsbBackend.h include/tav/tav.h include/tav/board.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tav COMPONENT development)
+
+install(EXPORT tavTargets NAMESPACE tav:: DESTINATION ${TAV_CMAKE_DIR} COMPONENT development)
+configure_package_config_file(packaging/cmake/tavConfig.cmake.in ${PROJECT_BINARY_DIR}/tavConfig.cmake
+  INSTALL_DESTINATION ${TAV_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tavConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tavConfig.cmake ${PROJECT_BINARY_DIR}/tavConfigVersion.cmake
+  DESTINATION ${TAV_CMAKE_DIR} COMPONENT development)
+
+# pkg-config, relocatable: the prefix is found from the .pc file's own place,
+# so an installation moved or made with --prefix elsewhere still works.
+file(RELATIVE_PATH TAV_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+set(TAV_PC_PREFIX "\${pcfiledir}/${TAV_PC_TO_PREFIX}")
+set(TAV_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+set(TAV_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+configure_file(packaging/pkgconfig/tav.pc.in ${PROJECT_BINARY_DIR}/tav.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tav.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# The udev rule goes to the rules folder under the prefix (/usr/lib/udev/rules.d for /usr).
+install(FILES packaging/udev/60-tav-board.rules DESTINATION lib/udev/rules.d COMPONENT runtime)
+
+# Manual pages, compressed as man(1) and Debian expect them.
+foreach(page tavctl.1 tav.3)
+  string(REGEX REPLACE ".*\\\\." "" section ${page})
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/docs/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page} VERBATIM)
+  list(APPEND TAV_MAN_PAGES ${PROJECT_BINARY_DIR}/man/${page}.gz)
+endforeach()
+add_custom_target(tav_man_pages ALL DEPENDS ${TAV_MAN_PAGES})
+install(FILES ${PROJECT_BINARY_DIR}/man/tavctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${PROJECT_BINARY_DIR}/man/tav.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+
+# The Python package, told where the library was installed (relative to its
+# own folder) so that it loads that copy from any working folder.
+file(RELATIVE_PATH TAV_PYTHON_TO_LIBDIR /root/${TAV_PYTHON_INSTALL_DIR}/tav /root/${CMAKE_INSTALL_LIBDIR})
+configure_file(packaging/python/_install.py.in ${PROJECT_BINARY_DIR}/python/_install.py @ONLY)
+install(FILES python/tav/__init__.py python/tav/__main__.py ${PROJECT_BINARY_DIR}/python/_install.py
+  DESTINATION ${TAV_PYTHON_INSTALL_DIR}/tav COMPONENT python)
