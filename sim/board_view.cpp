@@ -87,6 +87,20 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
 
 } // namespace
 
+bool DebugHolds(const BoardState& state, int port, int pin)
+{
+    const bool swd = port == 0 && (pin == 13 || pin == 14);            // SWDIO, SWCLK
+    const bool jtag = (port == 0 && pin == 15) || (port == 1 && pin == 3); // JTDI, JTDO
+    const bool jtrst = port == 1 && pin == 4;                           // NJTRST
+    switch (state.debugPort) {
+    case DebugPort::FullSwj: return swd || jtag || jtrst;
+    case DebugPort::NoJtrst: return swd || jtag;
+    case DebugPort::JtagDisabled: return swd;
+    case DebugPort::Disabled: return false;
+    }
+    return false;
+}
+
 std::string PinStatus::Describe() const
 {
     switch (function) {
@@ -114,11 +128,11 @@ PinStatus BoardView::McuPin(int port, int pin) const
         status.reason = "no such pin";
         return status;
     }
-    if (board_.DebugHolds(port, pin)) {
+    if (DebugHolds(state_, port, pin)) {
         status.function = PinFunction::DebugPort;
         return status;
     }
-    const GpioPortState& gpio = board_.State().ports[port];
+    const GpioPortState& gpio = state_.ports[port];
     const bool high = (gpio.outputData & (1u << pin)) != 0;
     switch (gpio.pins[pin].mode) {
     case GPIO_MODE_AIN: status.function = PinFunction::AnalogInput; return status;
@@ -139,7 +153,7 @@ PinStatus BoardView::McuPin(int port, int pin) const
         status.reason = "alternate function, but no timer channel on this pin";
         return status;
     }
-    status = TimerOutput(board_.State().timers[wiring->timer], *wiring);
+    status = TimerOutput(state_.timers[wiring->timer], *wiring);
     status.openDrain = gpio.pins[pin].mode == GPIO_MODE_AF_OD;
     return status;
 }

@@ -49,9 +49,14 @@ struct BoardPinRow {
     PinStatus status;
 };
 
+// Whether the serial-wire/JTAG port holds this microcontroller pin.
+bool DebugHolds(const BoardState& state, int port, int pin);
+
 class BoardView {
 public:
-    explicit BoardView(const VirtualBoard& board) : board_(board) {}
+    // What the board does now, or did in a state from its history.
+    explicit BoardView(const VirtualBoard& board) : board_(board), state_(board.State()) {}
+    BoardView(const VirtualBoard& board, const BoardState& state) : board_(board), state_(state) {}
 
     // What a microcontroller pin (port 0..2, pin 0..15) does now.
     PinStatus McuPin(int port, int pin) const;
@@ -65,6 +70,7 @@ public:
 
 private:
     const VirtualBoard& board_;
+    const BoardState& state_;
 };
 
 } // namespace tavsim

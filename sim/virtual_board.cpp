@@ -41,10 +41,20 @@ uint64_t VirtualBoard::Now() const
 
 void VirtualBoard::UseVirtualTime(bool on)
 {
-    virtualNow_ = Now();
+    if (on == virtualTime_)
+        return;
     virtualTime_ = on;
-    if (!on)
+    if (!on) {
         made_ = std::chrono::steady_clock::now() - std::chrono::nanoseconds(virtualNow_);
+        return;
+    }
+    // Virtual time starts at 0, whatever real time went by: what happened so
+    // far is folded into the state at time 0, so that runs repeat exactly.
+    virtualNow_ = 0;
+    history_.assign(1, StateAt{0, state_});
+    for (TimerState& timer : state_.timers)
+        timer.counterStartNs = 0;
+    history_.front().state = state_;
 }
 
 void VirtualBoard::Advance(uint64_t nanoseconds)
@@ -76,7 +86,20 @@ void VirtualBoard::Execute(const uint8_t* bytes, size_t length, std::vector<uint
         rejected_.push_back({record, record.problem});
         return;
     }
-    Apply(record, reply);
+    if (Apply(record, reply) && keepHistory_)
+        Remember();
+}
+
+void VirtualBoard::Remember()
+{
+    const uint64_t now = Now();
+    if (history_.back().timeNs >= now) {
+        history_.back().state = state_; // the same moment: the latest state wins
+    } else if (history_.size() < HISTORY_LIMIT) {
+        history_.push_back({now, state_});
+    } else {
+        historyComplete_ = false;
+    }
 }
 
 bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
@@ -147,6 +170,7 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         timer.counterMode = record.timeBase.counterMode;
         timer.period = record.timeBase.period;
         timer.clockDivision = record.timeBase.clockDivision;
+        timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
         if (index == 0) // only the advanced timer has a repetition counter
             timer.repetitionCounter = record.timeBase.repetitionCounter & 0xFF;
         return true;
@@ -160,26 +184,16 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         unit.activeLow = record.outputCompare.ocPolarity == OC_POLARITY_LOW;
         return true;
     }
-    case RecordKind::TimCmd: timer.counterEnabled = record.value == 1; return true;
+    case RecordKind::TimCmd:
+        if (!timer.counterEnabled && record.value == 1)
+            timer.counterStartNs = Now();
+        timer.counterEnabled = record.value == 1;
+        return true;
     case RecordKind::TimCtrlPwmOutputs: timer.mainOutputEnabled = record.value == 1; return true;
     case RecordKind::TimArrPreload: timer.arrPreload = record.value == 1; return true;
     case RecordKind::TimOcPreload: timer.outputCompare[record.unit - 1].preload = record.value == 8; return true;
     default: return false;
     }
-}
-
-bool VirtualBoard::DebugHolds(int port, int pin) const
-{
-    const bool swd = port == 0 && (pin == 13 || pin == 14);            // SWDIO, SWCLK
-    const bool jtag = (port == 0 && pin == 15) || (port == 1 && pin == 3); // JTDI, JTDO
-    const bool jtrst = port == 1 && pin == 4;                           // NJTRST
-    switch (state_.debugPort) {
-    case DebugPort::FullSwj: return swd || jtag || jtrst;
-    case DebugPort::NoJtrst: return swd || jtag;
-    case DebugPort::JtagDisabled: return swd;
-    case DebugPort::Disabled: return false;
-    }
-    return false;
 }
 
 } // namespace tavsim

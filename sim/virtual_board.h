@@ -55,6 +55,7 @@ struct OutputCompareState {
 
 struct TimerState {
     bool clockEnabled = false; // RCC gate
+    uint64_t counterStartNs = 0; // when the counter last began counting from 0 (enable or update)
     uint32_t prescaler = 0;
     uint32_t counterMode = 0;
     uint32_t period = 0xFFFF; // ARR reset value
@@ -77,6 +78,13 @@ struct BoardState {
     int infoRequests = 0;
 };
 
+// The board's state from a moment on: the board model's history has one for
+// every time a record changed something.
+struct StateAt {
+    uint64_t timeNs;
+    BoardState state;
+};
+
 struct RejectedRecord {
     DecodedRecord record;
     std::string reason;
@@ -96,23 +104,30 @@ public:
     void SetVersion(std::vector<uint8_t> version);
 
     const BoardState& State() const { return state_; }
+    // The state after each record that arrived at a new time, oldest first;
+    // the first entry is the state at power-up (time 0). At most
+    // HISTORY_LIMIT entries are kept; HistoryComplete() is false after that.
+    const std::vector<StateAt>& History() const { return history_; }
+    bool HistoryComplete() const { return historyComplete_; }
+    void SetKeepHistory(bool keep) { keepHistory_ = keep; }
+    static constexpr size_t HISTORY_LIMIT = 200000;
     // Every whole record received, in order (accepted or not).
     const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
     const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
     void SetKeepReceived(bool keep) { keepReceived_ = keep; }
 
     // The board's clock in nanoseconds since it was made. It follows real
-    // time unless virtual time is on; then only Advance moves it.
+    // time unless virtual time is on; then only Advance moves it. Turning
+    // virtual time on restarts the clock at 0 and folds the history so far
+    // into the state at 0.
     uint64_t Now() const;
     void UseVirtualTime(bool on);
     bool VirtualTime() const { return virtualTime_; }
     void Advance(uint64_t nanoseconds);
 
-    // Whether the serial-wire/JTAG port holds this microcontroller pin.
-    bool DebugHolds(int port, int pin) const;
-
 private:
     bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
+    void Remember();
 
     char modelLetter_;
     std::vector<uint8_t> version_;
@@ -120,6 +135,9 @@ private:
     std::vector<_INSTRUCTION_INFO_> received_;
     std::vector<RejectedRecord> rejected_;
     bool keepReceived_ = true;
+    bool keepHistory_ = true;
+    bool historyComplete_ = true;
+    std::vector<StateAt> history_{StateAt{0, BoardState{}}};
     bool virtualTime_ = false;
     uint64_t virtualNow_ = 0;
     std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();

@@ -69,6 +69,8 @@ tav_set_record_callback
 tav_sim_advance
 tav_sim_set_virtual_time
 tav_sim_status
+tav_sim_write_svg
+tav_sim_write_vcd
 tav_strerror
 tav_version
 LIST

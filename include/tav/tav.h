@@ -192,10 +192,22 @@ TAV_C_API int tav_sim_status(const tav_board* board, char* text, size_t size);
 /* Virtual boards: the board's clock, which stamps every record as it
  * arrives. It follows real time from tav_open unless virtual time is on
  * (enabled != 0); then only tav_sim_advance moves it, so that runs repeat
- * exactly. TAV_OK, TAV_E_NOT_VIRTUAL on a real board, TAV_E_INVALID for
+ * exactly: turning it on restarts the clock at 0 (what happened before counts
+ * as the state at 0). TAV_OK, TAV_E_NOT_VIRTUAL on a real board, TAV_E_INVALID for
  * NULL. */
 TAV_C_API int tav_sim_set_virtual_time(tav_board* board, int enabled);
 TAV_C_API int tav_sim_advance(tav_board* board, uint64_t nanoseconds);
+
+/* Virtual boards: what the 33 board pins did from tav_open to now (and a few
+ * PWM periods on), written to path as a VCD value change dump (timescale
+ * 1 ns; one wire per pin named like P8_0_PA0; sigrok and GTKWave read it) or
+ * as an SVG timing diagram (one row per pin that changed). A PWM pin is
+ * drawn as its square wave for 50 ms (at least 10 periods) after each change
+ * of its settings, so the size grows with the changes, not with the run's
+ * length. TAV_OK, TAV_E_NOT_VIRTUAL, TAV_E_INVALID for NULL arguments,
+ * TAV_IO_FAILED when the file cannot be written. */
+TAV_C_API int tav_sim_write_vcd(const tav_board* board, const char* path);
+TAV_C_API int tav_sim_write_svg(const tav_board* board, const char* path);
 
 #ifdef __cplusplus
 }

@@ -127,6 +127,10 @@ _declare("tav_parse_pins", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.
          ctypes.POINTER(ctypes.c_size_t), ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_describe_record", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_status", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
+_declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
+_declare("tav_sim_write_vcd", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
+_declare("tav_sim_write_svg", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
 
 
 def strerror(code: int) -> str:
@@ -301,6 +305,25 @@ class Board:
         text = ctypes.create_string_buffer(16384)
         _check(_lib.tav_sim_status(self._live(), text, len(text)))
         return text.value.decode()
+
+    def use_virtual_time(self, enabled: bool = True) -> None:
+        """Virtual boards: the clock that stamps records moves only by advance()
+        (it restarts at 0); with False it follows real time again."""
+        _check(_lib.tav_sim_set_virtual_time(self._live(), 1 if enabled else 0), "use_virtual_time")
+
+    def advance(self, seconds: float) -> None:
+        """Virtual boards in virtual time: moves the clock on."""
+        if not seconds >= 0:
+            raise InvalidArgumentError(_E_INVALID, f"cannot advance by {seconds!r} seconds")
+        _check(_lib.tav_sim_advance(self._live(), int(round(seconds * 1e9))), "advance")
+
+    def write_vcd(self, path: Union[str, os.PathLike]) -> None:
+        """Virtual boards: what the pins did, as a VCD file (sigrok, GTKWave)."""
+        _check(_lib.tav_sim_write_vcd(self._live(), os.fsencode(path)), f"write_vcd {os.fspath(path)!r}")
+
+    def write_svg(self, path: Union[str, os.PathLike]) -> None:
+        """Virtual boards: what the pins did, as an SVG timing diagram."""
+        _check(_lib.tav_sim_write_svg(self._live(), os.fsencode(path)), f"write_svg {os.fspath(path)!r}")
 
     # ---- board control ------------------------------------------------
     def init(self, value: int = 0) -> None:

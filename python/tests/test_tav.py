@@ -145,6 +145,23 @@ def test_records_in_words_and_raw_records():
             board.send_record(bytes(65))
 
 
+def test_waveforms_in_virtual_time(tmp_path):
+    with tav.open("sim:T") as board:
+        board.use_virtual_time()
+        board.output("P4.8")
+        board.advance(0.001)
+        board.set("P4.8")
+        board.advance(0.002)
+        board.write_vcd(tmp_path / "out.vcd")
+        board.write_svg(str(tmp_path / "out.svg"))
+        with pytest.raises(tav.InvalidArgumentError):
+            board.advance(-1)
+    vcd = (tmp_path / "out.vcd").read_text()
+    assert "$var wire 1 ) P4_8_PB8 $end" in vcd
+    assert "#1000000\n1)" in vcd
+    assert (tmp_path / "out.svg").read_text().count('class="pin"') == 1
+
+
 EMULATED_RUN = os.environ.get("TAV_EMULATED_RUN")
 
 

@@ -3,6 +3,7 @@
 #include "tav/tav.h"
 
 #include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,6 +18,7 @@
 #include "pwm_tables.h"
 #include "record_decoder.h"
 #include "virtual_usb.h"
+#include "waveform.h"
 
 using namespace TAVDll;
 using namespace TAVDll::detail;
@@ -383,6 +385,35 @@ int tav_sim_set_virtual_time(tav_board* board, int enabled)
         board->simBoard->UseVirtualTime(enabled != 0);
         return TAV_OK;
     });
+}
+
+namespace {
+
+int WriteWaveform(const tav_board* board, const char* path, std::string (*render)(const tavsim::VirtualBoard&,
+                                                                                    const tavsim::WaveformOptions&))
+{
+    if (path == nullptr)
+        return TAV_E_INVALID;
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
+        if (board->simBoard == nullptr)
+            return TAV_E_NOT_VIRTUAL;
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << render(*board->simBoard, tavsim::WaveformOptions{});
+        file.close();
+        return file ? TAV_OK : static_cast<int>(RESULT_IO_FAILED);
+    });
+}
+
+} // namespace
+
+int tav_sim_write_vcd(const tav_board* board, const char* path)
+{
+    return WriteWaveform(board, path, tavsim::RenderVcd);
+}
+
+int tav_sim_write_svg(const tav_board* board, const char* path)
+{
+    return WriteWaveform(board, path, tavsim::RenderSvg);
 }
 
 int tav_sim_advance(tav_board* board, uint64_t nanoseconds)

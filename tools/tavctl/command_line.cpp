@@ -268,6 +268,7 @@ int Main(int argc, char** argv)
         status = error.status;
     }
     try {
+        context.session.WriteWaveforms(); // also after a failure: it shows what happened
         context.session.Finish(status == 0);
     } catch (const ToolError& error) {
         std::fprintf(stderr, "tavctl: %s\n", error.what());

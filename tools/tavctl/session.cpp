@@ -122,6 +122,16 @@ void Session::Sleep(uint64_t nanoseconds)
         throw ToolError("interrupted");
 }
 
+void Session::WriteWaveforms()
+{
+    if (!Connected() || !Simulated())
+        return;
+    if (!options_.vcdFile.empty() && tav_sim_write_vcd(board_.handle(), options_.vcdFile.c_str()) != TAV_OK)
+        throw ToolError("cannot write " + options_.vcdFile);
+    if (!options_.svgFile.empty() && tav_sim_write_svg(board_.handle(), options_.svgFile.c_str()) != TAV_OK)
+        throw ToolError("cannot write " + options_.svgFile);
+}
+
 void Session::Finish(bool commandsSucceeded)
 {
     if (!Connected())

@@ -63,6 +63,8 @@ public:
     // With --hold: SIGINT and SIGTERM are held back from here on, so that
     // any way out closes the board into the safe state.
     void HoldSignals();
+    // Writes --vcd and --svg of a virtual board (nothing without them).
+    void WriteWaveforms();
     // Ends the session. Without --hold the board is left as set (released,
     // no shutdown records). With --hold, after commands that succeeded, waits
     // for Ctrl-C / SIGTERM; either way it then closes the board into the

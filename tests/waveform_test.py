@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Waveforms of the virtual board as their users read them: sigrok-cli's PWM
+decoder on the VCD of a run with all three groups, GPIO edges at the virtual
+times of the sleeps, the SVG as XML, and the size of a long run.
+
+    tests/waveform_test.py TAVCTL
+"""
+
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+TAVCTL = sys.argv[1]
+passed = 0
+failed = 0
+
+
+def check(name, condition, detail=""):
+    global passed, failed
+    if condition:
+        passed += 1
+        print(f"ok: {name}")
+    else:
+        failed += 1
+        print(f"FAIL: {name} {detail}")
+
+
+def tavctl(work, script, *options):
+    path = os.path.join(work, "script.tav")
+    with open(path, "w") as file:
+        file.write(script)
+    result = subprocess.run([TAVCTL, "--sim", "--virtual-time", *options, "run", path],
+                            capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise SystemExit(f"tavctl failed: {result.stderr}")
+    return result.stdout
+
+
+def vcd_changes(path):
+    """{wire name: [(time, value), ...]} of a VCD file."""
+    names, changes, time = {}, {}, 0
+    with open(path) as file:
+        for line in file:
+            line = line.strip()
+            match = re.match(r"\$var wire 1 (\S+) (\S+) \$end", line)
+            if match:
+                names[match.group(1)] = match.group(2)
+                changes[match.group(2)] = []
+            elif line.startswith("#"):
+                time = int(line[1:])
+            elif line and line[0] in "01xz" and line[1:] in names:
+                changes[names[line[1:]]].append((time, line[0]))
+    return changes
+
+
+def sigrok(vcd, wire, annotation):
+    """Values of one pwm decoder annotation, for one wire of the VCD."""
+    result = subprocess.run(["sigrok-cli", "-I", "vcd:downsample=100", "-i", vcd, "-P", f"pwm:data={wire}",
+                             "-A", f"pwm={annotation}"], capture_output=True, text=True, timeout=120)
+    values = []
+    for line in result.stdout.splitlines():
+        match = re.match(r"pwm-1: ([0-9.]+) ?(%|s|ms|μs|us|ns)", line)
+        if match:
+            number, unit = float(match.group(1)), match.group(2)
+            scale = {"%": 1, "s": 1, "ms": 1e-3, "μs": 1e-6, "us": 1e-6, "ns": 1e-9}[unit]
+            values.append(number * scale)
+    return values
+
+
+with tempfile.TemporaryDirectory() as work:
+    # All three groups at known dividers and duties, 30 ms of virtual time.
+    vcd = os.path.join(work, "three.vcd")
+    svg = os.path.join(work, "three.svg")
+    output = tavctl(work, "init\n"
+                    "pwm start A --div 4 --duty 10%,50%,75%\n"
+                    "pwm start B --div 2 --duty 25%,33%,60%,90%\n"
+                    "pwm start C --div 1 --duty 5%,20%,40%,87.5%\n"
+                    "sleep 30ms\nstatus\n", "--format", "json", "--vcd", vcd, "--svg", svg)
+    pins = json.loads(output.splitlines()[-1])["pins"]
+    pwm_pins = [pin for pin in pins if pin["function"] == "pwm"]
+    check("eleven PWM channels run", len(pwm_pins) == 11, str(len(pwm_pins)))
+    for pin in pwm_pins:
+        wire = f"{pin['name'].replace('.', '_')}_{pin['mcu']}"
+        duties = sigrok(vcd, wire, "duty-cycle")
+        periods = sigrok(vcd, wire, "period")
+        if not duties or not periods:
+            check(f"sigrok decodes {wire}", False, "no annotations")
+            continue
+        duty, period = statistics.median(duties), statistics.median(periods)
+        stated_duty, stated_hz = pin["pwm"]["duty_percent"], pin["pwm"]["frequency_hz"]
+        check(f"{wire}: {1 / period:.6g} Hz, {duty:.3f}% as stated ({stated_hz:.6g} Hz, {stated_duty:.2f}%)",
+              abs(1 / period - stated_hz) <= 0.005 * stated_hz and abs(duty - stated_duty) <= 0.005 * stated_duty)
+
+    # The SVG: well-formed, one row per pin that changed.
+    tree = ElementTree.parse(svg)
+    rows = [group.get("data-pin") for group in tree.getroot().iter("{http://www.w3.org/2000/svg}g")
+            if group.get("class") == "pin"]
+    expected = sorted(f"{pin['name'].replace('.', '_')}_{pin['mcu']}" for pin in pwm_pins)
+    check("SVG has one row per changed pin", sorted(rows) == expected, f"{rows}")
+
+    # GPIO edges at the virtual times of the sleeps, to the nanosecond.
+    vcd = os.path.join(work, "edges.vcd")
+    tavctl(work, "init\npin output P4.8\nsleep 1ms\npin set P4.8\nsleep 250us\npin reset P4.8\n"
+                 "sleep 1.5ms\ntoggle P4.8\nsleep 20us\ntoggle P4.8\nsleep 1ms\n", "--vcd", vcd)
+    edges = vcd_changes(vcd)["P4_8_PB8"]
+    check("GPIO edges at the sleeps' times", edges == [(0, "0"), (1000000, "1"), (1250000, "0"), (2750000, "1"),
+                                                      (2770000, "0")], str(edges))
+
+    # A long run stays small: the PWM is drawn for a window after each change.
+    sizes = {}
+    for length in ("1s", "10s"):
+        vcd = os.path.join(work, f"long{length}.vcd")
+        tavctl(work, "pwm start A --duty 50%\npwm start B --duty 25%\npwm start C --duty 75%\n"
+                     f"sleep {length}\n", "--vcd", vcd)
+        sizes[length] = os.path.getsize(vcd)
+    check(f"a 10 s three-group run is {sizes['10s']} bytes, no more than a 1 s run and under 256 KiB",
+          sizes["10s"] <= sizes["1s"] + 16 and sizes["10s"] < 256 * 1024, str(sizes))
+
+print(f"{passed} passed, {failed} failed")
+sys.exit(0 if failed == 0 else 1)
