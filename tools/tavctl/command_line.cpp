@@ -151,6 +151,18 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
                   "`quit` or Ctrl-D ends. A failing command says why and the shell goes on.\n"
                   "Examples:\n  tavctl --sim shell\n  tavctl --hold shell");
     shell->callback([&context] { ShellCommand(context); });
+
+    auto* serve = app.add_subcommand("serve", "Serve a control panel for the board in the browser, with a JSON API");
+    auto port = Hold<std::string>("0");
+    serve->add_option("--port", *port, "TCP port on 127.0.0.1 (default 0: a free one)");
+    serve->footer("Prints the panel's address with its token; every request needs the token, only 127.0.0.1\n"
+                  "is served, and Ctrl-C or SIGTERM closes the board into the safe state. The API:\n"
+                  "  GET /api/info, /api/pins, /api/records?since=N, /api/state?since=N\n"
+                  "  POST /api/init {value}, /api/safe, /api/pin {action, pins, value}, /api/pwm/start\n"
+                  "       {group, divider, duties}, /api/pwm/set {group, channel, duty}, /api/pwm/stop\n"
+                  "  with the token in the X-Tav-Token header (or ?token=).\n"
+                  "Examples:\n  tavctl --sim serve\n  tavctl --device usb:1:5 serve --port 8642");
+    serve->callback([&context, port] { ServeCommand(context, *port); });
 }
 
 // CLI11 would only say that a sub-command is required; name the word instead.

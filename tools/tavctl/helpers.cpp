@@ -219,6 +219,32 @@ std::string JsonString(const std::string& text)
     return quoted + "\"";
 }
 
+std::string PinsJson(const Session& session)
+{
+    std::string text = "[";
+    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
+        const tav_pin_state state = session.PinState(row.pinId);
+        char entry[512];
+        std::snprintf(entry, sizeof entry,
+                      "%s{\"name\": %s, \"id\": \"0x%08X\", \"mcu\": %s, \"function\": \"%s\", \"known\": %s, "
+                      "\"description\": %s",
+                      text.size() > 1 ? ", " : "", JsonString(state.name).c_str(), row.pinId,
+                      JsonString(state.mcu_pin).c_str(), PinFunctionName(state.function), state.known ? "true" : "false",
+                      JsonString(state.description).c_str());
+        text += entry;
+        if (state.function == TAV_PIN_PWM) {
+            std::snprintf(entry, sizeof entry,
+                          ", \"pwm\": {\"timer\": %d, \"channel\": %d, \"frequency_hz\": %.6g, \"duty_counts\": %u, "
+                          "\"period_counts\": %u, \"duty_percent\": %.4f}",
+                          state.timer, state.channel, state.frequency_hz, state.duty_counts, state.period_counts,
+                          state.duty_percent);
+            text += entry;
+        }
+        text += "}";
+    }
+    return text + "]";
+}
+
 const char* PinFunctionName(int function)
 {
     static const char* const names[] = {"debug_port", "analog_input", "floating_input", "pull_down_input",

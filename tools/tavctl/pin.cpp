@@ -97,7 +97,7 @@ void PinCommand(Context& context, const std::string& actionName, const std::stri
         }
         if (action.storesLevel && !allDrive)
             done = "output register " + done + (someUnknown ? " (drives only a pin that is an output)" : "");
-        std::printf("%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), done.c_str());
+        std::fprintf(context.out, "%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), done.c_str());
         for (uint32_t single : SinglePins(identifier))
             WarnIfNoEffect(context.session.PinState(single), action.storesLevel);
     }
@@ -122,7 +122,7 @@ void ToggleCommand(Context& context, const std::string& pins)
                                 "output " + state.name + "` first");
             const bool high = state.function == TAV_PIN_OUTPUT_HIGH;
             SendToPins(context, Actions().at(high ? "reset" : "set"), single, 0);
-            std::printf("%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
+            std::fprintf(context.out, "%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
         }
     }
 }

@@ -98,10 +98,10 @@ std::string ChannelPin(const PwmChannel& entry, TAVDll::BoardType model)
     return boardPin != 0 ? text + " (" + TAVDll::detail::BoardPinName(boardPin) + ")" : text;
 }
 
-void PrintChannel(const Group& group, uint32_t channel, unsigned int duty, TAVDll::BoardType model)
+void PrintChannel(FILE* out, const Group& group, uint32_t channel, unsigned int duty, TAVDll::BoardType model)
 {
     const PwmChannel* entry = FindPwmChannel(group.timerIndex, channel);
-    std::printf("  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry, model).c_str(), duty,
+    std::fprintf(out, "  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry, model).c_str(), duty,
                 TAVDll::PWM_FULL_SCALE, 100.0 * duty / TAVDll::PWM_FULL_SCALE);
 }
 
@@ -134,10 +134,10 @@ void PwmStartCommand(Context& context, const std::string& groupText, const std::
     }
     context.session.Connect();
     Check(context.session.Board().pwmStart(group.letter, dividedBy, values, group.channels), "pwm start");
-    std::printf("group %c started: %g Hz (72 MHz timer clock / %d)\n", group.letter, FULL_SCALE_HZ / dividedBy,
+    std::fprintf(context.out, "group %c started: %g Hz (72 MHz timer clock / %d)\n", group.letter, FULL_SCALE_HZ / dividedBy,
                 dividedBy);
     for (uint32_t channel = 1; channel <= group.channels; ++channel)
-        PrintChannel(group, channel, values[channel - 1], context.session.Model());
+        PrintChannel(context.out, group, channel, values[channel - 1], context.session.Model());
 }
 
 void PwmSetCommand(Context& context, const std::string& groupText, const std::string& channelText,
@@ -160,8 +160,8 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
         duty = std::clamp(static_cast<long>(before.duty_counts) + amount, 0L, static_cast<long>(TAVDll::PWM_FULL_SCALE));
     }
     Check(context.session.Board().pwmSet(group.letter, channel, static_cast<uint32_t>(duty)), "pwm set");
-    std::printf("group %c:\n", group.letter);
-    PrintChannel(group, channel, static_cast<unsigned int>(duty), context.session.Model());
+    std::fprintf(context.out, "group %c:\n", group.letter);
+    PrintChannel(context.out, group, channel, static_cast<unsigned int>(duty), context.session.Model());
     const tav_pin_state after = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
     if (after.known && after.function != TAV_PIN_PWM)
         Warn(std::string("group ") + group.letter + " is not running on " + after.name + " (" + after.description +
@@ -172,7 +172,7 @@ void PwmStopCommand(Context& context)
 {
     context.session.Connect();
     Check(context.session.Board().pwmStop(), "pwm stop");
-    std::printf("all PWM stopped, PWM pins floating\n");
+    std::fprintf(context.out, "all PWM stopped, PWM pins floating\n");
 }
 
 } // namespace tavctl

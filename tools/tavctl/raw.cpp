@@ -20,7 +20,7 @@ void RawCommand(Context& context, const std::vector<std::string>& hex)
     std::memcpy(&record, bytes.data(), bytes.size());
     context.session.Connect();
     Check(context.session.Board().sendRecord(record), "raw");
-    std::printf("sent: %s\n", DescribeRecord(reinterpret_cast<const uint8_t*>(&record)).c_str());
+    std::fprintf(context.out, "sent: %s\n", DescribeRecord(reinterpret_cast<const uint8_t*>(&record)).c_str());
 }
 
 } // namespace tavctl

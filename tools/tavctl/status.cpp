@@ -1,7 +1,6 @@
 // tavctl status: the virtual board's view of every pin.
 #include <cstdio>
 
-#include "pin_map_table.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -16,29 +15,9 @@ void StatusCommand(Context& context)
         std::printf("%s", context.session.Board().simStatus().c_str());
         return;
     }
-    std::string text = "{\"model\": " + JsonString(BoardModelName(context.session.Model())) +
-                       ", \"firmware\": " + JsonString(context.session.Board().firmware()) + ", \"pins\": [";
-    bool first = true;
-    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
-        const tav_pin_state state = context.session.PinState(row.pinId);
-        char entry[512];
-        std::snprintf(entry, sizeof entry,
-                      "%s{\"name\": %s, \"id\": \"0x%08X\", \"mcu\": %s, \"function\": \"%s\", \"description\": %s",
-                      first ? "" : ", ", JsonString(state.name).c_str(), row.pinId, JsonString(state.mcu_pin).c_str(),
-                      PinFunctionName(state.function), JsonString(state.description).c_str());
-        text += entry;
-        if (state.function == TAV_PIN_PWM) {
-            std::snprintf(entry, sizeof entry,
-                          ", \"pwm\": {\"timer\": %d, \"channel\": %d, \"frequency_hz\": %.6g, \"duty_counts\": %u, "
-                          "\"period_counts\": %u, \"duty_percent\": %.4f}",
-                          state.timer, state.channel, state.frequency_hz, state.duty_counts, state.period_counts,
-                          state.duty_percent);
-            text += entry;
-        }
-        text += "}";
-        first = false;
-    }
-    std::printf("%s]}\n", text.c_str());
+    std::printf("{\"model\": %s, \"firmware\": %s, \"pins\": %s}\n",
+                JsonString(BoardModelName(context.session.Model())).c_str(),
+                JsonString(context.session.Board().firmware()).c_str(), PinsJson(context.session).c_str());
 }
 
 } // namespace tavctl

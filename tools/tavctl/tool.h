@@ -5,6 +5,7 @@
 #define TAVCTL_TOOL_H
 
 #include <cstdint>
+#include <cstdio>
 #include <istream>
 #include <stdexcept>
 #include <string>
@@ -79,6 +80,7 @@ private:
 struct Context {
     GlobalOptions options;
     Session session{options};
+    FILE* out = stdout;     // where commands say what they sent (the panel mutes them)
     bool viewShown = false; // `status` printed the board view already
     int scriptDepth = 0;    // lines of a script or the shell are running
 };
@@ -101,6 +103,8 @@ void SleepCommand(Context& context, const std::string& duration);
 // A script file, or - for standard input (the shell when it is a terminal).
 void RunCommand(Context& context, const std::string& script);
 void ShellCommand(Context& context);
+// The control panel in the browser and its JSON API, on 127.0.0.1:port (0: a free one).
+void ServeCommand(Context& context, const std::string& port);
 // The lines of a script, with repeat/loop blocks; errors name the line.
 void RunScriptLines(Context& context, std::istream& input);
 
@@ -148,6 +152,8 @@ std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model);
 std::string JsonString(const std::string& text);
 // The stable JSON name of a tav_pin_function ("output_high").
 const char* PinFunctionName(int function);
+// The 33 board pins' commanded state as a JSON array (status, serve).
+std::string PinsJson(const Session& session);
 
 } // namespace tavctl
 

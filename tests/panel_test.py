@@ -1,0 +1,289 @@
+#!/usr/bin/env python3
+"""tavctl serve against a virtual board: every API endpoint and its guards,
+200 concurrent requests, and the page in a real headless Chromium driven
+through the DevTools protocol.
+
+    tests/panel_test.py TAVCTL [SCREENSHOT.png]
+"""
+
+import base64
+import http.client
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+TAVCTL = sys.argv[1]
+SCREENSHOT = sys.argv[2] if len(sys.argv) > 2 else None
+passed = 0
+failed = 0
+
+
+def check(name, condition, detail=""):
+    global passed, failed
+    if condition:
+        passed += 1
+        print(f"ok: {name}")
+    else:
+        failed += 1
+        print(f"FAIL: {name} {detail}")
+
+
+class Panel:
+    def __init__(self, model="T"):
+        self.process = subprocess.Popen([TAVCTL, f"--sim={model}", "serve", "--port", "0"], stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        self.url = line.split(" at ")[1].strip()
+        self.port = int(self.url.split(":")[2].split("/")[0])
+        self.token = self.url.split("token=")[1]
+
+    def request(self, method, path, body=None, token=True, headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        sent = dict(headers or {})
+        if token is True:
+            sent["X-Tav-Token"] = self.token
+        elif token:
+            sent["X-Tav-Token"] = token
+        data = body if isinstance(body, (str, bytes)) or body is None else json.dumps(body)
+        connection.request(method, path, data, sent)
+        response = connection.getresponse()
+        text = response.read().decode()
+        connection.close()
+        try:
+            return response.status, json.loads(text)
+        except ValueError:
+            return response.status, text
+
+    def pin(self, name):
+        status, answer = self.request("GET", "/api/pins")
+        return next(pin for pin in answer["pins"] if pin["name"] == name)
+
+    def next_record(self):
+        return self.request("GET", "/api/records")[1]["next"]
+
+    def stop(self):
+        self.process.send_signal(2)  # Ctrl-C
+        output, errors = self.process.communicate(timeout=30)
+        return self.process.returncode, output
+
+
+def api_tests():
+    panel = Panel()
+    try:
+        status, info = panel.request("GET", "/api/info")
+        check("info", status == 200 and info["model"] == "T" and info["virtual"] is True, f"{status} {info}")
+        check("no token: 401", panel.request("GET", "/api/info", token=False)[0] == 401)
+        check("wrong token: 403", panel.request("GET", "/api/info", token="0" * 32)[0] == 403)
+        check("token in the address", panel.request("GET", f"/api/info?token={panel.token}", token=False)[0] == 200)
+        check("page needs the token", panel.request("GET", "/", token=False)[0] == 401)
+        status, page = panel.request("GET", f"/?token={panel.token}", token=False)
+        check("page", status == 200 and "TAV board panel" in page)
+        check("another host name (DNS rebinding): 403",
+              panel.request("GET", "/api/info", headers={"Host": f"attacker.example:{panel.port}"})[0] == 403)
+        check("localhost is this host", panel.request("GET", "/api/info", headers={"Host": f"localhost:{panel.port}"})[0] == 200)
+        before = panel.next_record()
+        status, error = panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.8"},
+                                      headers={"Origin": "https://attacker.example"})
+        check("a cross-site POST is refused and changes nothing", status == 403 and panel.next_record() == before,
+              f"{status} {error}")
+        check("same-origin POST", panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.8"},
+                                                headers={"Origin": f"http://127.0.0.1:{panel.port}"})[0] == 200)
+        check("output", panel.pin("P4.8")["function"] == "output_low")
+        status, error = panel.request("GET", "/api/pin")
+        check("GET on an action: 405", status == 405 and "POST" in error["error"])
+        check("POST on information: refused", panel.request("POST", "/api/info", {})[0] in (404, 405))
+        check("unknown endpoint: 404 with JSON", panel.request("GET", "/api/frob") == (404, {"error": "no such page or endpoint"}))
+
+        before = panel.next_record()
+        for body, words in [("{bad", "bad JSON"), ("[1]", "JSON object"), ({"pins": "P4.8"}, "missing \"action\""),
+                            ({"action": "set", "pins": "P4.16"}, "does not exist"),
+                            ({"action": "set", "pins": "Q1"}, "unknown pin name"),
+                            ({"action": "frob", "pins": "P4.8"}, "does not exist"),
+                            ({"action": "write", "pins": "P4.8"}, "missing \"value\""),
+                            ({"action": "set", "pins": ["P4.8"]}, "must be text")]:
+            status, error = panel.request("POST", "/api/pin", body)
+            check(f"bad request {body!r}: 400 '{words}'", status == 400 and words in error.get("error", ""),
+                  f"{status} {error}")
+        for path, body in [("/api/pwm/start", {"group": "D"}), ("/api/pwm/start", {"group": "A", "duties": [1, 2, 3, 4]}),
+                           ("/api/pwm/start", {"group": "A", "divider": 3}), ("/api/pwm/set", {"group": "A", "channel": 4, "duty": 1}),
+                           ("/api/pwm/start", {"group": "B", "duties": "25%"}), ("/api/init", {"value": "x"})]:
+            status, error = panel.request("POST", path, body)
+            check(f"bad request {path} {body}: 400", status == 400, f"{status} {error}")
+        check("bad requests changed nothing", panel.next_record() == before)
+
+        check("init", panel.request("POST", "/api/init", {"value": 0})[0] == 200
+              and panel.pin("P8.13")["function"] == "floating_input")
+        for action, function in [("output", "output_low"), ("set", "output_high"), ("reset", "output_low"),
+                                 ("toggle", "output_high"), ("float", "floating_input")]:
+            status, answer = panel.request("POST", "/api/pin", {"action": action, "pins": "P4.9"})
+            check(f"pin {action}", status == 200 and panel.pin("P4.9")["function"] == function, f"{status} {answer}")
+        panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.9"})
+        check("pin write", panel.request("POST", "/api/pin", {"action": "write", "pins": "P4.9", "value": 1})[0] == 200
+              and panel.pin("P4.9")["function"] == "output_high")
+        status, answer = panel.request("POST", "/api/pin", {"action": "toggle", "pins": "P4.10"})
+        check("toggling a pin that is no output: 409", status == 409 and "not an output" in answer["error"])
+        check("pwm start", panel.request("POST", "/api/pwm/start", {"group": "B", "divider": 2, "duties": ["25%", 0, 9000]})[0] == 200
+              and panel.pin("P8.0")["pwm"]["frequency_hz"] == 1000 and panel.pin("P8.2")["pwm"]["duty_counts"] == 9000)
+        check("pwm set", panel.request("POST", "/api/pwm/set", {"group": "B", "channel": 1, "duty": "50%"})[0] == 200
+              and panel.pin("P8.0")["pwm"]["duty_counts"] == 18000)
+        check("pwm stop", panel.request("POST", "/api/pwm/stop", {})[0] == 200
+              and panel.pin("P8.0")["function"] == "floating_input")
+        check("safe", panel.request("POST", "/api/safe")[0] == 200 and panel.pin("P4.9")["function"] == "floating_input")
+        status, records = panel.request("GET", "/api/records?since=1")
+        check("record log in words", status == 200 and records["records"][0]["text"].startswith("GPIO_Init(GPIOB, pin 8")
+              and all(record["ok"] for record in records["records"]))
+        status, state = panel.request("GET", f"/api/state?since={records['next']}")
+        check("state", status == 200 and len(state["pins"]) == 33 and len(state["groups"]) == 3
+              and state["records"] == [] and state["groups"][1]["channels"][0]["pin"] == "P8.0")
+    finally:
+        code, output = panel.stop()
+    check("Ctrl-C closes the board into the safe state", code == 0 and "closed into the safe state" in output,
+          f"{code} {output}")
+
+
+def load_test():
+    panel = Panel()
+    try:
+        panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.0-15"})
+        panel.request("POST", "/api/pwm/start", {"group": "C", "duties": [0, 0, 0, 0]})
+        first = panel.next_record()
+        requests = []
+        for index in range(200):
+            if index % 4 == 0:
+                requests.append(("GET", "/api/state", None, 0))
+            elif index % 4 == 1:
+                requests.append(("POST", "/api/pin", {"action": "set", "pins": "P4.0-7"}, 8))
+            elif index % 4 == 2:
+                requests.append(("POST", "/api/pin", {"action": "reset", "pins": "P4.8-15"}, 8))
+            else:
+                requests.append(("POST", "/api/pwm/set", {"group": "C", "channel": 1 + index % 4, "duty": index}, 1))
+        started = time.monotonic()
+        with ThreadPoolExecutor(max_workers=20) as pool:
+            statuses = list(pool.map(lambda item: panel.request(item[0], item[1], item[2])[0], requests))
+        elapsed = time.monotonic() - started
+        check(f"200 concurrent requests, all answered 200 ({elapsed:.2f} s, {200 / elapsed:.0f} requests/s)",
+              statuses.count(200) == 200, str({status: statuses.count(status) for status in set(statuses)}))
+        status, log = panel.request("GET", f"/api/records?since={first}")
+        texts = [record["text"] for record in log["records"]]
+        expected = sum(item[3] for item in requests)
+        check(f"the record log holds every action once ({len(texts)} records)", len(texts) == expected,
+              f"{len(texts)} != {expected}")
+        # Each action's records stay together: runs of 8 sets or 8 resets, single duties.
+        position, whole = 0, True
+        while position < len(texts):
+            if texts[position].startswith("GPIO_SetBits") or texts[position].startswith("GPIO_ResetBits"):
+                kind = texts[position].split("(")[0]
+                whole = whole and all(text.startswith(kind) for text in texts[position:position + 8])
+                position += 8
+            else:
+                whole = whole and texts[position].startswith("TIM_OC")
+                position += 1
+        check("each action's records stay together, in one order", whole)
+    finally:
+        panel.stop()
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def browser_test():
+    chromium = shutil.which("chromium") or shutil.which("chromium-browser")
+    if chromium is None:
+        print("skip: browser test: no chromium here (Debian's chromium package)")
+        return
+    import websocket  # Debian's python3-websocket
+
+    panel = Panel()
+    profile = tempfile.mkdtemp()
+    port = free_port()
+    browser = subprocess.Popen([chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                f"--remote-debugging-port={port}", "--remote-allow-origins=*",
+                                f"--user-data-dir={profile}", "--window-size=1280,1000", "about:blank"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        target = None
+        for _ in range(100):
+            try:
+                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+                connection.request("GET", "/json/list")
+                pages = [page for page in json.loads(connection.getresponse().read()) if page["type"] == "page"]
+                if pages:
+                    target = pages[0]["webSocketDebuggerUrl"]
+                    break
+            except (OSError, ValueError):
+                pass
+            time.sleep(0.1)
+        if target is None:
+            check("chromium answers on its debugging port", False)
+            return
+        socket_ = websocket.create_connection(target, timeout=30)
+        counter = [0]
+
+        def call(method, **params):
+            counter[0] += 1
+            socket_.send(json.dumps({"id": counter[0], "method": method, "params": params}))
+            while True:
+                message = json.loads(socket_.recv())
+                if message.get("id") == counter[0]:
+                    return message.get("result", {})
+
+        def evaluate(expression):
+            return call("Runtime.evaluate", expression=expression, awaitPromise=True,
+                        returnByValue=True).get("result", {}).get("value")
+
+        def wait_for(expression, seconds=15):
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                if evaluate(expression):
+                    return True
+                time.sleep(0.1)
+            return False
+
+        call("Page.enable")
+        call("Page.navigate", url=panel.url)
+        check("the page builds the 33 pins", wait_for("document.querySelectorAll('.pin').length === 33"))
+        evaluate("document.querySelector('.pin[data-pin=\"P4.8\"] button[data-action=\"output\"]').click()")
+        wait_for("document.querySelector('.pin[data-pin=\"P4.8\"]').dataset.function === 'output_low'")
+        evaluate("document.querySelector('.pin[data-pin=\"P4.8\"] button[data-action=\"set\"]').click()")
+        check("the page shows P4.8 high",
+              wait_for("document.querySelector('.pin[data-pin=\"P4.8\"]').dataset.function === 'output_high'"))
+        evaluate("""(() => { const slider = document.querySelector('input[data-group="B"][data-channel="1"]');
+                     slider.value = 18000; slider.dispatchEvent(new Event('change')); return true; })()""")
+        evaluate("document.querySelector('button[data-group=\"B\"]').click()")
+        wait_for("document.querySelector('.pin[data-pin=\"P8.0\"]').dataset.function === 'pwm'")
+        evaluate("""(() => { const slider = document.querySelector('input[data-group="B"][data-channel="1"]');
+                     slider.value = 27000; slider.dispatchEvent(new Event('change')); return true; })()""")
+        wait_for("document.querySelector('.pin[data-pin=\"P8.0\"] .state').textContent.includes('27000')")
+        led, pwm = panel.pin("P4.8"), panel.pin("P8.0")
+        check("clicks reached the board: P4.8 an output, high", led["function"] == "output_high", str(led))
+        check("the slider reached the board: P8.0 PWM at 27000 counts",
+              pwm["function"] == "pwm" and pwm["pwm"]["duty_counts"] == 27000, str(pwm))
+        check("the log shows the records", wait_for("document.getElementById('log').textContent.includes('GPIO_SetBits(GPIOB, pin 8)')"))
+        time.sleep(0.6)
+        shot = base64.b64decode(call("Page.captureScreenshot", format="png")["data"])
+        if SCREENSHOT:
+            with open(SCREENSHOT, "wb") as file:
+                file.write(shot)
+        check(f"screenshot ({len(shot)} bytes)", shot.startswith(b"\x89PNG") and len(shot) > 10000)
+        socket_.close()
+    finally:
+        browser.terminate()
+        browser.wait(timeout=30)
+        shutil.rmtree(profile, ignore_errors=True)
+        panel.stop()
+
+
+api_tests()
+load_test()
+browser_test()
+print(f"{passed} passed, {failed} failed")
+sys.exit(0 if failed == 0 else 1)

@@ -1,0 +1,201 @@
+// The control panel that tavctl serve hands to the browser: one page, its
+// style and a little plain JavaScript, talking to the JSON API with the
+// token from its own address. No build step, nothing fetched from elsewhere.
+namespace tavctl {
+
+extern const char* const PANEL_PAGE;
+
+const char* const PANEL_PAGE = R"PANEL(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>TAV board panel</title>
+<style>
+  body { font-family: system-ui, sans-serif; margin: 16px; background: #f4f6f8; color: #1d2733; }
+  h1 { font-size: 20px; margin: 0 0 4px 0; }
+  h2 { font-size: 16px; margin: 18px 0 8px 0; }
+  header { display: flex; align-items: center; gap: 16px; flex-wrap: wrap; }
+  #board { color: #44546a; }
+  #message { color: #a0281e; min-height: 1.2em; margin: 6px 0; }
+  button { font: inherit; font-size: 12px; padding: 2px 7px; border: 1px solid #8497ad; border-radius: 4px;
+           background: white; cursor: pointer; }
+  button:hover { background: #e4ecf5; }
+  button.main { font-size: 14px; padding: 4px 12px; }
+  .bank { display: grid; grid-template-columns: repeat(auto-fill, minmax(150px, 1fr)); gap: 8px; }
+  .pin { background: white; border: 1px solid #c9d3de; border-radius: 6px; padding: 6px 8px; }
+  .pin .name { font-weight: 600; }
+  .pin .mcu { color: #6b7c90; margin-left: 6px; font-size: 12px; }
+  .pin .state { font-size: 12px; margin: 4px 0; min-height: 2.4em; }
+  .pin[data-function="output_high"] { border-left: 6px solid #d9480f; }
+  .pin[data-function="output_low"] { border-left: 6px solid #364fc7; }
+  .pin[data-function="pwm"] { border-left: 6px solid #2b8a3e; }
+  .pin[data-function="debug_port"] { border-left: 6px solid #868e96; }
+  .pin[data-function="floating_input"] { border-left: 6px solid #ced4da; }
+  .groups { display: grid; grid-template-columns: repeat(auto-fill, minmax(330px, 1fr)); gap: 12px; }
+  .group { background: white; border: 1px solid #c9d3de; border-radius: 6px; padding: 8px 10px; }
+  .channel { display: grid; grid-template-columns: 120px 1fr 120px; align-items: center; gap: 8px; margin: 4px 0;
+             font-size: 13px; }
+  .channel input { width: 100%; }
+  #log { background: #101820; color: #d8e2ec; font: 12px monospace; height: 220px; overflow-y: auto;
+         padding: 6px 8px; border-radius: 6px; white-space: pre; }
+  #log .failed { color: #ff8a80; }
+</style>
+</head>
+<body>
+<header>
+  <h1>TAV board panel</h1>
+  <span id="board">connecting...</span>
+  <button class="main" id="init">Init</button>
+  <button class="main" id="safe">Safe</button>
+</header>
+<div id="message"></div>
+<h2>Bank 4</h2>
+<div class="bank" id="bank4"></div>
+<h2>Bank 8</h2>
+<div class="bank" id="bank8"></div>
+<h2>PWM</h2>
+<div class="groups" id="groups"></div>
+<h2>Records sent</h2>
+<div id="log"></div>
+<script>
+"use strict";
+const token = new URLSearchParams(location.search).get("token") || "";
+const FULL_SCALE = 36000;
+let nextRecord = 0;
+let built = false;
+
+function say(text) { document.getElementById("message").textContent = text || ""; }
+
+async function api(method, path, body) {
+  const options = { method, headers: { "X-Tav-Token": token } };
+  if (body !== undefined) {
+    options.headers["Content-Type"] = "application/json";
+    options.body = JSON.stringify(body);
+  }
+  const response = await fetch(path, options);
+  const answer = await response.json();
+  if (!response.ok) throw new Error(answer.error || response.statusText);
+  return answer;
+}
+
+async function act(path, body) {
+  try {
+    await api("POST", path, body);
+    say("");
+    await refresh();
+  } catch (error) {
+    say(error.message);
+  }
+}
+
+function element(tag, properties, children) {
+  const node = document.createElement(tag);
+  Object.assign(node, properties || {});
+  for (const child of children || []) node.append(child);
+  return node;
+}
+
+function pinCard(pin) {
+  const buttons = [["output", "out"], ["set", "set"], ["reset", "reset"], ["float", "float"]].map(([action, label]) =>
+    element("button", { textContent: label, onclick: () => act("/api/pin", { action, pins: pin.name }) }));
+  buttons.forEach((button, index) => button.dataset.action = ["output", "set", "reset", "float"][index]);
+  const card = element("div", { className: "pin" }, [
+    element("span", { className: "name", textContent: pin.name }),
+    element("span", { className: "mcu", textContent: pin.mcu }),
+    element("div", { className: "state" }),
+    ...buttons]);
+  card.dataset.pin = pin.name;
+  return card;
+}
+
+function groupCard(group) {
+  const divider = element("select", {}, [1, 2, 4, 8, 16, 32, 64, 128].map(value =>
+    element("option", { value, textContent: `/${value}  ${2000 / value} Hz` })));
+  divider.dataset.group = group.group;
+  const rows = group.channels.map(channel => {
+    const slider = element("input", { type: "range", min: 0, max: FULL_SCALE, step: 36, value: 0 });
+    slider.dataset.group = group.group;
+    slider.dataset.channel = channel.channel;
+    const shown = element("span", { textContent: "0 (0.0%)" });
+    slider.oninput = () => shown.textContent = `${slider.value} (${(100 * slider.value / FULL_SCALE).toFixed(1)}%)`;
+    slider.onchange = () => {
+      slider.oninput();
+      slider.dataset.touched = "1";
+      if (slider.dataset.running === "1")
+        act("/api/pwm/set", { group: group.group, channel: channel.channel, duty: Number(slider.value) });
+    };
+    return element("div", { className: "channel" }, [
+      element("span", { textContent: `ch ${channel.channel} ${channel.mcu}${channel.pin ? " (" + channel.pin + ")" : ""}` }),
+      slider, shown]);
+  });
+  const start = element("button", { textContent: "start", onclick: () => {
+    const duties = [...document.querySelectorAll(`input[data-group="${group.group}"]`)].map(slider => Number(slider.value));
+    act("/api/pwm/start", { group: group.group, divider: Number(divider.value), duties });
+  } });
+  start.dataset.group = group.group;
+  const stop = element("button", { textContent: "stop all", onclick: () => act("/api/pwm/stop", {}) });
+  return element("div", { className: "group" }, [
+    element("strong", { textContent: `Group ${group.group} ` }), divider, " ", start, " ", stop, ...rows]);
+}
+
+function build(state) {
+  for (const pin of state.pins)
+    document.getElementById(pin.name.startsWith("P4.") ? "bank4" : "bank8").append(pinCard(pin));
+  for (const group of state.groups) document.getElementById("groups").append(groupCard(group));
+  built = true;
+}
+
+function show(state) {
+  const info = state.info;
+  document.getElementById("board").textContent =
+    `${info.virtual ? "virtual board" : "board"} ${info.selector || ""} - model ${info.model}, firmware ${info.firmware}`;
+  const pwmByPin = {};
+  for (const pin of state.pins) {
+    const card = document.querySelector(`.pin[data-pin="${pin.name}"]`);
+    card.dataset.function = pin.function;
+    card.querySelector(".state").textContent = pin.known ? pin.description : "not set by this panel yet";
+    if (pin.pwm) pwmByPin[pin.name] = pin.pwm;
+  }
+  for (const group of state.groups) {
+    for (const channel of group.channels) {
+      const slider = document.querySelector(`input[data-group="${group.group}"][data-channel="${channel.channel}"]`);
+      const pwm = channel.pin ? pwmByPin[channel.pin] : undefined;
+      slider.dataset.running = pwm ? "1" : "0";
+      if (pwm && document.activeElement !== slider && slider.dataset.touched !== "1") {
+        slider.value = pwm.duty_counts;
+        slider.oninput();
+      }
+      slider.dataset.touched = "";
+    }
+  }
+  const log = document.getElementById("log");
+  for (const record of state.records) {
+    log.append(element("div", { className: record.ok ? "" : "failed",
+                                textContent: `${record.seq}  ${record.text}${record.ok ? "" : "  [failed]"}` }));
+  }
+  while (log.childElementCount > 500) log.firstChild.remove();
+  if (state.records.length) log.scrollTop = log.scrollHeight;
+  nextRecord = state.next;
+}
+
+async function refresh() {
+  try {
+    const state = await api("GET", `/api/state?since=${nextRecord}`);
+    if (!built) build(state);
+    show(state);
+  } catch (error) {
+    say(error.message);
+  }
+}
+
+document.getElementById("init").onclick = () => act("/api/init", { value: 0 });
+document.getElementById("safe").onclick = () => act("/api/safe", {});
+refresh();
+setInterval(refresh, 500);
+</script>
+</body>
+</html>
+)PANEL";
+
+} // namespace tavctl

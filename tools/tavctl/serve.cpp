@@ -1,0 +1,373 @@
+// tavctl serve: a control panel in the browser and the JSON API it uses,
+// on 127.0.0.1 only. Every request needs the random token printed with the
+// URL; the Host and Origin headers must name this server (no DNS rebinding,
+// no cross-site requests), and whatever changes the board is POST only.
+// Actions from every client run one at a time, so each action's records stay
+// together in the record log. Ctrl-C or SIGTERM closes the board into the
+// safe state.
+#include <httplib.h>
+#include <pthread.h>
+
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+
+#include "pin_map_table.h"
+#include "pwm_tables.h"
+#include "tool.h"
+
+namespace tavctl {
+
+extern const char* const PANEL_PAGE;
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr size_t RECORD_LOG_SIZE = 20000;
+constexpr int SERVER_THREADS = 8;
+constexpr time_t CLIENT_TIMEOUT_SECONDS = 5;
+constexpr size_t MAX_BODY_BYTES = 16384;
+
+// An error answer: a status and {"error": "..."}.
+struct HttpError {
+    int status;
+    std::string message;
+};
+
+std::string RandomToken()
+{
+    std::random_device source;
+    char text[33];
+    for (int index = 0; index < 32; index += 8)
+        std::snprintf(text + index, 9, "%08x", source());
+    return text;
+}
+
+class Panel {
+public:
+    Panel(Context& context, int port) : context_(context), port_(port), token_(RandomToken()) {}
+    ~Panel() { std::fclose(quiet_); }
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    void Run()
+    {
+        Session& session = context_.session;
+        session.Connect();
+        tav_set_record_callback(session.Board().handle(), &Panel::OnRecord, this);
+        // Signals wait in a thread of their own; the server's threads never see them.
+        session.HoldSignals();
+        httplib::Server server;
+        server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
+        server.set_read_timeout(CLIENT_TIMEOUT_SECONDS);
+        server.set_write_timeout(CLIENT_TIMEOUT_SECONDS);
+        server.set_keep_alive_timeout(CLIENT_TIMEOUT_SECONDS);
+        server.set_payload_max_length(MAX_BODY_BYTES);
+        Routes(server);
+        if (port_ == 0)
+            port_ = server.bind_to_any_port("127.0.0.1");
+        else if (!server.bind_to_port("127.0.0.1", port_))
+            port_ = -1;
+        if (port_ <= 0)
+            throw ToolError("cannot listen on 127.0.0.1:" + std::to_string(port_ < 0 ? 0 : port_) +
+                            ": the port is taken (try --port 0 for a free one)");
+        std::printf("panel of %s at http://127.0.0.1:%d/?token=%s\n", Describe().c_str(), port_, token_.c_str());
+        std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
+        std::fflush(stdout);
+        std::thread stopper([&server] {
+            sigset_t signals;
+            sigemptyset(&signals);
+            sigaddset(&signals, SIGINT);
+            sigaddset(&signals, SIGTERM);
+            int received = 0;
+            sigwait(&signals, &received);
+            server.stop();
+        });
+        server.listen_after_bind();
+        if (stopper.joinable())
+            stopper.join();
+        tav_set_record_callback(session.Board().handle(), nullptr, nullptr);
+        session.Board().close();
+        std::printf("board closed into the safe state\n");
+        std::fflush(stdout);
+    }
+
+private:
+    static void OnRecord(void* user, const uint8_t* bytes, int length, int result)
+    {
+        auto* panel = static_cast<Panel*>(user);
+        uint8_t record[64] = {};
+        for (int index = 0; index < length && index < 64; ++index)
+            record[index] = bytes[index];
+        std::lock_guard<std::mutex> lock(panel->logMutex_);
+        panel->log_.push_back({{"seq", panel->nextRecord_++},
+                               {"text", DescribeRecord(record)},
+                               {"ok", result == length}});
+        if (panel->log_.size() > RECORD_LOG_SIZE)
+            panel->log_.pop_front();
+    }
+
+    std::string Describe()
+    {
+        const std::string selector = context_.session.Selector();
+        return selector.empty() ? "the first board" : selector;
+    }
+
+    // ---- request checks -------------------------------------------------
+    void Guard(const httplib::Request& request) const
+    {
+        const std::string host = request.get_header_value("Host");
+        const std::string self = ":" + std::to_string(port_);
+        if (host != "127.0.0.1" + self && host != "localhost" + self)
+            throw HttpError{403, "host '" + host + "' is not this panel (127.0.0.1" + self + ")"};
+        if (request.has_header("Origin")) {
+            const std::string origin = request.get_header_value("Origin");
+            if (origin != "http://127.0.0.1" + self && origin != "http://localhost" + self)
+                throw HttpError{403, "requests from " + origin + " are not accepted"};
+        }
+        std::string token = request.get_header_value("X-Tav-Token");
+        if (token.empty())
+            token = request.get_param_value("token");
+        if (token.empty())
+            throw HttpError{401, "this panel needs its token: open the URL tavctl serve printed"};
+        if (token != token_)
+            throw HttpError{403, "wrong token"};
+    }
+
+    static Json Body(const httplib::Request& request)
+    {
+        if (request.body.empty())
+            return Json::object();
+        try {
+            Json body = Json::parse(request.body);
+            if (!body.is_object())
+                throw HttpError{400, "the body must be a JSON object"};
+            return body;
+        } catch (const Json::parse_error& error) {
+            throw HttpError{400, std::string("bad JSON: ") + error.what()};
+        }
+    }
+
+    static std::string Text(const Json& body, const char* key, bool required = true)
+    {
+        if (!body.contains(key)) {
+            if (required)
+                throw HttpError{400, std::string("missing \"") + key + "\""};
+            return "";
+        }
+        const Json& value = body.at(key);
+        if (value.is_string())
+            return value.get<std::string>();
+        if (value.is_number_unsigned() || value.is_number_integer())
+            return std::to_string(value.get<long long>());
+        throw HttpError{400, std::string("\"") + key + "\" must be text or a whole number"};
+    }
+
+    // ---- answers ----------------------------------------------------------
+    static void Reply(httplib::Response& response, int status, const Json& body)
+    {
+        response.status = status;
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(body.dump(), "application/json");
+    }
+
+    // Runs a handler with the checks, and turns failures into JSON errors.
+    template <typename Handler>
+    httplib::Server::Handler Checked(Handler handler)
+    {
+        return [this, handler](const httplib::Request& request, httplib::Response& response) {
+            try {
+                Guard(request);
+                handler(request, response);
+            } catch (const HttpError& error) {
+                Reply(response, error.status, {{"error", error.message}});
+            } catch (const ToolError& error) {
+                Reply(response, error.status == EXIT_USAGE ? 400 : 409, {{"error", error.what()}});
+            }
+        };
+    }
+
+    // A POST action: one at a time for all clients.
+    template <typename Action>
+    void PostAction(httplib::Server& server, const std::string& path, Action action)
+    {
+        server.Post(path, Checked([this, action](const httplib::Request& request, httplib::Response& response) {
+            const Json body = Body(request);
+            {
+                std::lock_guard<std::mutex> lock(actionMutex_);
+                action(body);
+            }
+            Reply(response, 200, {{"ok", true}});
+        }));
+        server.Get(path, Checked([](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Allow", "POST");
+            Reply(response, 405, {{"error", "this changes the board: use POST"}});
+        }));
+    }
+
+    Json Info()
+    {
+        return {{"selector", context_.session.Selector()},
+                {"virtual", context_.session.Simulated()},
+                {"model", BoardModelName(context_.session.Model())},
+                {"firmware", context_.session.Board().firmware()},
+                {"library", tav_version()}};
+    }
+
+    Json Records(uint64_t since)
+    {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        Json records = Json::array();
+        for (const Json& entry : log_)
+            if (entry["seq"].get<uint64_t>() >= since)
+                records.push_back(entry);
+        return {{"records", records}, {"next", nextRecord_}};
+    }
+
+    Json Groups()
+    {
+        Json groups = Json::array();
+        const TAVDll::BoardType model = context_.session.Model();
+        const int column = TAVDll::detail::PinMapColumn(model);
+        for (const TAVDll::detail::PwmGroup& group : TAVDll::detail::PWM_GROUPS) {
+            Json channels = Json::array();
+            for (uint32_t channel = 1; channel <= group.channelCount; ++channel) {
+                const TAVDll::detail::PwmChannel& entry = *TAVDll::detail::FindPwmChannel(group.timerIndex, channel);
+                const int bit = __builtin_ctz(entry.pinMask);
+                Json item = {{"channel", channel},
+                             {"mcu", TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit)},
+                             {"pin", nullptr}};
+                for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP)
+                    if (column >= 0 && row.byModel[column].port == entry.portIndex && row.byModel[column].pin == bit)
+                        item["pin"] = TAVDll::detail::BoardPinName(row.pinId);
+                channels.push_back(item);
+            }
+            groups.push_back({{"group", std::string(1, static_cast<char>('A' + group.timerIndex))},
+                              {"channels", channels}});
+        }
+        return groups;
+    }
+
+    static uint64_t Since(const httplib::Request& request)
+    {
+        const std::string since = request.get_param_value("since");
+        try {
+            return since.empty() ? 0 : ParseNumber(since, "since", 0, UINT64_MAX);
+        } catch (const ToolError& error) {
+            throw HttpError{400, error.what()};
+        }
+    }
+
+    void Routes(httplib::Server& server)
+    {
+        server.Get("/", Checked([](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Cache-Control", "no-store");
+            response.set_header("Content-Security-Policy", "default-src 'self'; style-src 'unsafe-inline'; "
+                                                           "script-src 'unsafe-inline'; frame-ancestors 'none'");
+            response.set_content(PANEL_PAGE, "text/html; charset=utf-8");
+        }));
+        server.Get("/api/info", Checked([this](const httplib::Request&, httplib::Response& response) {
+            Reply(response, 200, Info());
+        }));
+        server.Get("/api/pins", Checked([this](const httplib::Request&, httplib::Response& response) {
+            Reply(response, 200, {{"pins", Json::parse(PinsJson(context_.session))}});
+        }));
+        server.Get("/api/records", Checked([this](const httplib::Request& request, httplib::Response& response) {
+            Reply(response, 200, Records(Since(request)));
+        }));
+        server.Get("/api/state", Checked([this](const httplib::Request& request, httplib::Response& response) {
+            Json state = Records(Since(request));
+            state["info"] = Info();
+            state["pins"] = Json::parse(PinsJson(context_.session));
+            state["groups"] = Groups();
+            Reply(response, 200, state);
+        }));
+        PostAction(server, "/api/init", [this](const Json& body) {
+            const std::string value = Text(body, "value", false);
+            const auto startup = static_cast<uint32_t>(ParseNumber(value.empty() ? "0" : value, "value", 0, 0xFFFFFFFFu));
+            Check(context_.session.Board().init(startup), "init");
+        });
+        PostAction(server, "/api/safe", [this](const Json&) { Check(context_.session.Board().safe(), "safe"); });
+        PostAction(server, "/api/pin", [this](const Json& body) {
+            const std::string action = Text(body, "action");
+            const std::string pins = Text(body, "pins");
+            if (action == "toggle") {
+                ToggleSilently(pins);
+                return;
+            }
+            const std::string value = Text(body, "value", action == "write");
+            ActSilently(action, pins, value);
+        });
+        PostAction(server, "/api/pwm/start", [this](const Json& body) {
+            std::string duties;
+            if (body.contains("duties")) {
+                if (!body["duties"].is_array())
+                    throw HttpError{400, "\"duties\" must be a list"};
+                for (const Json& duty : body["duties"]) {
+                    if (!duty.is_string() && !duty.is_number_unsigned())
+                        throw HttpError{400, "a duty is a count or text like \"25%\""};
+                    duties += (duties.empty() ? "" : ",") +
+                              (duty.is_string() ? duty.get<std::string>() : std::to_string(duty.get<uint64_t>()));
+                }
+            }
+            const std::string divider = Text(body, "divider", false);
+            Quietly([&] { PwmStartCommand(context_, Text(body, "group"), divider.empty() ? "1" : divider, duties); });
+        });
+        PostAction(server, "/api/pwm/set", [this](const Json& body) {
+            Quietly([&] { PwmSetCommand(context_, Text(body, "group"), Text(body, "channel"), Text(body, "duty")); });
+        });
+        PostAction(server, "/api/pwm/stop", [this](const Json&) { Check(context_.session.Board().pwmStop(), "pwm stop"); });
+        server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+            if (response.body.empty())
+                Reply(response, response.status, {{"error", response.status == 404 ? "no such page or endpoint"
+                                                                                     : "request refused"}});
+        });
+    }
+
+    // The tool's own commands, saying nothing (actions run one at a time).
+    template <typename Command>
+    void Quietly(Command command)
+    {
+        struct Restore {
+            Context& context;
+            FILE* saved;
+            ~Restore() { context.out = saved; }
+        } restore{context_, context_.out};
+        context_.out = quiet_;
+        command();
+    }
+
+    void ActSilently(const std::string& action, const std::string& pins, const std::string& value)
+    {
+        Quietly([&] { PinCommand(context_, action, pins, value); });
+    }
+
+    void ToggleSilently(const std::string& pins)
+    {
+        Quietly([&] { ToggleCommand(context_, pins); });
+    }
+
+    Context& context_;
+    int port_;
+    const std::string token_;
+    FILE* quiet_ = std::fopen("/dev/null", "w");
+    std::mutex actionMutex_;
+    std::mutex logMutex_;
+    std::deque<Json> log_;
+    uint64_t nextRecord_ = 1;
+};
+
+} // namespace
+
+void ServeCommand(Context& context, const std::string& port)
+{
+    const auto number = static_cast<int>(ParseNumber(port, "port", 0, 65535));
+    Panel(context, number).Run();
+}
+
+} // namespace tavctl
