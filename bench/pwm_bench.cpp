@@ -100,7 +100,9 @@ void RunOverVirtualBus(benchmark::State& state, int recordsPerOperation, Operati
 {
     ResetDefaultLink();
     tavsim::VirtualUsb usb;
-    usb.AddBoard().Board().SetKeepReceived(false);
+    tavsim::VirtualBoard& board = usb.AddBoard().Board();
+    board.SetKeepReceived(false); // the board model keeps no log and no history:
+    board.SetKeepHistory(false); // only the library's allocations are counted
     TAVDll::TAVLib::Initial();
     TAVDll::TAVLib::Open();
     usb.SetLogging(false);

@@ -110,7 +110,7 @@ public:
     const std::vector<StateAt>& History() const { return history_; }
     bool HistoryComplete() const { return historyComplete_; }
     void SetKeepHistory(bool keep) { keepHistory_ = keep; }
-    static constexpr size_t HISTORY_LIMIT = 200000;
+    static constexpr size_t HISTORY_LIMIT = 20000; // about 9 MB
     // Every whole record received, in order (accepted or not).
     const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
     const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
