@@ -8,6 +8,7 @@
 #include "board_fixture.h"
 #include "record_decoder.h"
 #include "board_view.h"
+#include "waveform.h"
 
 using TAVDll::TAVLib;
 using tavsim::PinFunction;
@@ -327,6 +328,28 @@ TEST_F(BoardModel, BoardInformationAndStartRecord)
     char version[16];
     TAVLib::GetVersion(version, sizeof version);
     EXPECT_STREQ(version, "9.8.7.6");
+}
+
+TEST(BoardHistory, StopsAtItsLimitAndTheWaveformSaysSo)
+{
+    VirtualBoard board;
+    board.UseVirtualTime(true);
+    const auto set = Wire(26, 8).U32(8, 1).U32(12, 0x100).bytes;
+    const auto reset = Wire(26, 9).U32(8, 1).U32(12, 0x100).bytes;
+    for (size_t change = 0; change < VirtualBoard::HISTORY_LIMIT + 10; ++change) {
+        board.Advance(1000);
+        board.Execute((change % 2 ? reset : set).data(), 64);
+    }
+    EXPECT_EQ(board.History().size(), VirtualBoard::HISTORY_LIMIT);
+    EXPECT_FALSE(board.HistoryComplete());
+    EXPECT_NE(tavsim::RenderVcd(board).find("The board's history was full"), std::string::npos);
+    // Changes at one moment keep one entry, the latest state.
+    VirtualBoard quick;
+    quick.UseVirtualTime(true);
+    quick.Execute(set.data(), 64);
+    quick.Execute(reset.data(), 64);
+    ASSERT_EQ(quick.History().size(), 1u);
+    EXPECT_EQ(quick.History().back().state.ports[1].outputData, 0u);
 }
 
 } // namespace
