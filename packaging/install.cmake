@@ -17,10 +17,16 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/tavConfigVersion.cmake CO
 install(FILES ${PROJECT_BINARY_DIR}/tavConfig.cmake ${PROJECT_BINARY_DIR}/tavConfigVersion.cmake
   DESTINATION ${TAV_CMAKE_DIR} COMPONENT development)
 
-# pkg-config, relocatable: the prefix is found from the .pc file's own place,
-# so an installation moved or made with --prefix elsewhere still works.
-file(RELATIVE_PATH TAV_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
-set(TAV_PC_PREFIX "\${pcfiledir}/${TAV_PC_TO_PREFIX}")
+# pkg-config: for /usr (the distribution packages) plain paths; elsewhere
+# relocatable, the prefix found from the .pc file's own place, so that an
+# installation made with --prefix or moved still works.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(TAV_PC_PREFIX /usr)
+else()
+  file(RELATIVE_PATH TAV_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+  string(REGEX REPLACE "/$" "" TAV_PC_TO_PREFIX "${TAV_PC_TO_PREFIX}")
+  set(TAV_PC_PREFIX "\${pcfiledir}/${TAV_PC_TO_PREFIX}")
+endif()
 set(TAV_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
 set(TAV_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(packaging/pkgconfig/tav.pc.in ${PROJECT_BINARY_DIR}/tav.pc @ONLY)
