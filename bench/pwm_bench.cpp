@@ -8,6 +8,7 @@
 #include <new>
 
 #include "TAVLib.h"
+#include "tav/tav.h"
 #include "link/board_link.h"
 #include "pwm/pwm_sequences.h"
 #include "virtual_board.h"
@@ -135,6 +136,28 @@ void BM_InitTavOverVirtualBus(benchmark::State& state)
     RunOverVirtualBus(state, 61, [] { return TAVDll::TAVLib::InitTav(0); });
 }
 
+// The same through a board object of the C interface, which also keeps the
+// board's commanded state.
+void BM_InitTavOnABoardObject(benchmark::State& state)
+{
+    ResetDefaultLink();
+    tavsim::VirtualUsb usb;
+    tavsim::VirtualBoard& board = usb.AddBoard().Board();
+    board.SetKeepReceived(false);
+    board.SetKeepHistory(false);
+    tav_board* object = nullptr;
+    if (tav_open("usb:1:2", &object) != TAV_OK)
+        state.SkipWithError("no board object");
+    usb.SetLogging(false);
+    const long before = allocationCount.load();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tav_init(object, 0));
+    ReportAllocations(state, before);
+    state.SetItemsProcessed(state.iterations() * 61);
+    tav_release(object);
+    ResetDefaultLink();
+}
+
 BENCHMARK(BM_AppendInitPWMA);
 BENCHMARK(BM_AppendInitPWMB);
 BENCHMARK(BM_AppendInitPWMC);
@@ -144,6 +167,7 @@ BENCHMARK(BM_InitPWMBOverVirtualBus);
 BENCHMARK(BM_PinSetOnePinOverVirtualBus);
 BENCHMARK(BM_PinSetSixteenPinsOverVirtualBus);
 BENCHMARK(BM_InitTavOverVirtualBus);
+BENCHMARK(BM_InitTavOnABoardObject);
 
 } // namespace
 

@@ -174,8 +174,12 @@ int tav_open(const char* selector, tav_board** board)
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)
         return result;
-    if (opened->simBoard == nullptr)
+    if (opened->simBoard == nullptr) {
+        // The commanded state needs the present state only: no log, no history.
         opened->shadow = std::make_unique<tavsim::VirtualBoard>(ModelLetter(opened->link.boardType));
+        opened->shadow->SetKeepReceived(false);
+        opened->shadow->SetKeepHistory(false);
+    }
     opened->link.observer = ObserveRecord;
     opened->link.observerUser = opened.get();
     *board = opened.release();
