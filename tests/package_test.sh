@@ -51,6 +51,10 @@ step "man pages render without warnings" bash -c "
         zcat \"\$page\" | mandoc -T lint -W warning && MANWIDTH=80 man -l \"\$page\" | grep -q 'NAME' || exit 1
     done"
 
+step "add_subdirectory builds tav::tav without tavlib's tests" bash -c "
+    cmake -S '$source_dir/tests/package/subdir_consumer' -B '$work/subdir' -DTAV_SOURCE_DIR='$source_dir' &&
+    cmake --build '$work/subdir' -j $jobs --target consumer && '$work/subdir/consumer'"
+
 # --- Debian packages --------------------------------------------------------------
 deb=$work/deb
 step "Debian packages build" bash -c "
