@@ -71,6 +71,20 @@ constexpr PinMapRow PIN_MAP[PIN_MAP_ROWS] = {
     {0x80010000u, {{PORT_C, 15}, {PORT_A, 3}}},
 };
 
+// The rows follow the identifiers: bank 4 bits 0-15, then bank 8 bits 0-16,
+// so that a pin's row is its bank's first row plus its bit.
+constexpr bool RowsInIdentifierOrder()
+{
+    for (size_t row = 0; row < PIN_MAP_ROWS; ++row) {
+        const uint32_t expected = row < BANK_4_PIN_COUNT ? PIN_BANK_4 | (1u << row)
+                                                         : PIN_BANK_8 | (1u << (row - BANK_4_PIN_COUNT));
+        if (PIN_MAP[row].pinId != expected)
+            return false;
+    }
+    return true;
+}
+static_assert(RowsInIdentifierOrder(), "PIN_MAP rows must follow the identifiers");
+
 // Whether the identifier's bank selector is bank 4 or bank 8 (the pin bits
 // are not looked at).
 constexpr bool KnownPinBank(uint32_t pins)

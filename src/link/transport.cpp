@@ -14,20 +14,20 @@ bool UsableBuffer(const void* buffer, unsigned long length)
     return length <= static_cast<unsigned long>(INT_MAX) && (buffer != nullptr || length == 0);
 }
 
-// What a transfer's result means for the rest of the operation: a board that
-// stopped answering holds each further record for a whole time-out, and a
-// board that is gone will never answer this handle again.
-void AfterTransfer(BoardLink& link, int transferred)
+
+} // namespace
+
+// A board that stopped answering holds each further record for a whole
+// time-out, and a board that is gone will never answer this handle again.
+void AfterFailedTransfer(BoardLink& link, int error)
 {
-    if (transferred == -ETIMEDOUT)
+    if (error == -ETIMEDOUT)
         link.stopSending = true;
-    if (transferred == -ENODEV) {
+    if (error == -ENODEV) {
         link.stopSending = true;
         ReleaseDevice(link);
     }
 }
-
-} // namespace
 
 short WriteOut(BoardLink& link, const void* buffer, unsigned long length, unsigned long* moved)
 {
@@ -39,7 +39,8 @@ short WriteOut(BoardLink& link, const void* buffer, unsigned long length, unsign
                                                 link.timeoutMs);
     if (link.observer != nullptr)
         link.observer(link.observerUser, static_cast<const uint8_t*>(buffer), static_cast<int>(length), transferred);
-    AfterTransfer(link, transferred);
+    if (transferred < 0)
+        AfterFailedTransfer(link, transferred);
     if (transferred > 0)
         *moved = static_cast<unsigned long>(transferred);
     return transferred >= 0 && static_cast<unsigned long>(transferred) == length ? RESULT_OK : RESULT_NOT_OPEN;
@@ -51,26 +52,12 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length)
         return RESULT_IO_FAILED;
     const int transferred = link.usb->bulkRead(link.usb->context, link.deviceHandle, ENDPOINT_IN,
                                                static_cast<char*>(buffer), static_cast<int>(length), link.timeoutMs);
-    AfterTransfer(link, transferred);
+    if (transferred < 0)
+        AfterFailedTransfer(link, transferred);
     if (transferred >= 0 && static_cast<unsigned long>(transferred) == length)
         return RESULT_OK;
     std::printf("error: bulk read failed\n");
     return RESULT_IO_FAILED;
-}
-
-bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
-{
-    // The path of every record: kept to the tests and the one call.
-    if (!BoardOpen(link) || link.stopSending)
-        return false;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    const int transferred = link.usb->bulkWrite(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
-                                                reinterpret_cast<const char*>(bytes), RECORD_SIZE, link.timeoutMs);
-    if (link.observer != nullptr)
-        link.observer(link.observerUser, bytes, RECORD_SIZE, transferred);
-    if (transferred < 0)
-        AfterTransfer(link, transferred);
-    return transferred == static_cast<int>(RECORD_SIZE);
 }
 
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)

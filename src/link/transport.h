@@ -10,12 +10,28 @@ short WriteOut(BoardLink& link, const void* buffer, unsigned long length, unsign
 // The IN pipe as ReadPipe uses it.
 short ReadIn(BoardLink& link, void* buffer, unsigned long length);
 
+// After a transfer that failed with a negative error: a time-out stops the
+// operation's sending; a board found gone also closes and forgets the handle
+// (the board counts as not open from then on).
+void AfterFailedTransfer(BoardLink& link, int error);
+
 // Sends one record as one transfer; true when all 64 bytes moved. With no
 // board open, or once the running operation has stopped sending, nothing is
-// sent and the result is false. A transfer that times out stops the
-// operation's sending; one that finds the board gone also closes and forgets
-// the handle (the board counts as not open from then on).
-bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record);
+// sent and the result is false. The path of every record: inline, kept to
+// the tests and the one call.
+inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
+{
+    if (!BoardOpen(link) || link.stopSending)
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    const int transferred = link.usb->bulkWrite(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
+                                                reinterpret_cast<const char*>(bytes), RECORD_SIZE, link.timeoutMs);
+    if (link.observer != nullptr)
+        link.observer(link.observerUser, bytes, RECORD_SIZE, transferred);
+    if (transferred < 0)
+        AfterFailedTransfer(link, transferred);
+    return transferred == static_cast<int>(RECORD_SIZE);
+}
 
 // Sends count records in order, one transfer each, going on after an error,
 // stall or short write (not after a time-out or a vanished board). Returns

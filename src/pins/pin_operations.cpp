@@ -33,17 +33,19 @@ int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
     const uint32_t bank = pins & PIN_BANK_FIELD;
-    // Only the set bits, lowest first.
+    const int column = PinMapColumn(link.boardType);
+    const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
+    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    // Only the set bits, lowest first; the bit is the pin's row in its bank.
     for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
-        const uint32_t singlePin = bank | (remaining & (~remaining + 1));
-        uint32_t gpio = 0;
-        uint32_t pin = 0;
-        if (!MapPin(singlePin, link.boardType, &gpio, &pin)) {
+        const int bit = __builtin_ctz(remaining);
+        if (column < 0 || bit >= bankPins) {
             if (action == PinAction::Floating)
                 DebugPrint("add failed");
             return RESULT_PIN_UNAVAILABLE;
         }
-        if (!SubmitRecord(link, PinRecord(action, value, gpio, pin)))
+        const McuPin& target = PIN_MAP[firstRow + bit].byModel[column];
+        if (!SubmitRecord(link, PinRecord(action, value, target.port, 1u << target.pin)))
             *ioFailed = true;
     }
     return *ioFailed ? RESULT_IO_FAILED : RESULT_OK;
