@@ -274,9 +274,13 @@ class Board:
         self.close()
 
     def __del__(self) -> None:
-        # A board forgotten without close() is released, never left claimed.
-        if getattr(self, "_handle", None) is not None:
-            self.release()
+        # A board forgotten without close() is released, never left claimed
+        # (at interpreter exit the library may be gone already).
+        try:
+            if getattr(self, "_handle", None) is not None:
+                self.release()
+        except Exception:  # noqa: BLE001 - nothing can be reported from here
+            pass
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"model {self.model}, firmware {self.firmware}"
