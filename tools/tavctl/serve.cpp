@@ -7,6 +7,7 @@
 // safe state.
 #include <httplib.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <csignal>
 #include <cstdio>
@@ -32,6 +33,7 @@ constexpr size_t RECORD_LOG_SIZE = 20000;
 constexpr int SERVER_THREADS = 8;
 constexpr time_t CLIENT_TIMEOUT_SECONDS = 5;
 constexpr size_t MAX_BODY_BYTES = 16384;
+constexpr int LISTEN_BACKLOG = 128;
 
 // An error answer: a status and {"error": "..."}.
 struct HttpError {
@@ -69,10 +71,19 @@ public:
         server.set_keep_alive_timeout(CLIENT_TIMEOUT_SECONDS);
         server.set_payload_max_length(MAX_BODY_BYTES);
         Routes(server);
+        // The library listens with a backlog of 5, too short for a dozen
+        // clients connecting at once: listen again on its socket with ours.
+        int listening = -1;
+        server.set_socket_options([&listening](socket_t socket) {
+            httplib::default_socket_options(socket);
+            listening = socket;
+        });
         if (port_ == 0)
             port_ = server.bind_to_any_port("127.0.0.1");
         else if (!server.bind_to_port("127.0.0.1", port_))
             port_ = -1;
+        if (port_ > 0 && listening >= 0)
+            ::listen(listening, LISTEN_BACKLOG);
         if (port_ <= 0)
             throw ToolError("cannot listen on 127.0.0.1:" + std::to_string(port_ < 0 ? 0 : port_) +
                             ": the port is taken (try --port 0 for a free one)");
