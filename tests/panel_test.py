@@ -211,7 +211,7 @@ def browser_test():
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         target = None
-        for _ in range(100):
+        for _ in range(300):  # a first start of chromium on a busy machine takes a while
             try:
                 connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
                 connection.request("GET", "/json/list")
