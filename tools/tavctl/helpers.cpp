@@ -19,13 +19,6 @@ std::string Trim(const std::string& text)
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
-std::string Hex32(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 std::string PinName(uint32_t bank, int bit)
 {
     return (bank == TAVDll::PIN_BANK_4 ? "P4." : "P8.") + std::to_string(bit);
@@ -176,9 +169,7 @@ std::vector<uint32_t> SinglePins(uint32_t pinId)
 
 std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
 {
-    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
-    if (bank != TAVDll::PIN_BANK_4 && bank != TAVDll::PIN_BANK_8)
-        return Hex32(pinId);
+    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD; // one of the two banks: the parser saw to it
     std::string text;
     for (uint32_t single : SinglePins(pinId)) {
         const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
