@@ -76,12 +76,16 @@ void VirtualBoard::OnBulkOut(const uint8_t* bytes, size_t length, std::vector<ui
 
 void VirtualBoard::Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply)
 {
-    const DecodedRecord record = DecodeRecord(bytes, length);
     if (length == RECORD_SIZE && keepReceived_) {
         _INSTRUCTION_INFO_ copy;
         std::memcpy(&copy, bytes, RECORD_SIZE);
         received_.push_back(copy);
     }
+    Execute(DecodeRecord(bytes, length), reply);
+}
+
+void VirtualBoard::Execute(const DecodedRecord& record, std::vector<uint8_t>* reply)
+{
     if (!record.problem.empty() || record.kind == RecordKind::Unknown) {
         rejected_.push_back({record, record.problem});
         return;

@@ -97,6 +97,9 @@ public:
     void OnBulkOut(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply) override;
     // Executes one record as the firmware would (no USB involved).
     void Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply = nullptr);
+    // The same for a record its caller has decoded already (not added to
+    // Received()).
+    void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
 
     char ModelLetter() const { return modelLetter_; }
     void SetModelLetter(char letter) { modelLetter_ = letter; }

@@ -110,7 +110,7 @@ void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
                 && record.index < PWM_GROUP_COUNT)
                 board->touchedTimers[record.index] = true;
         }
-        board->shadow->Execute(bytes, RECORD_SIZE);
+        board->shadow->Execute(record);
     }
     if (board->callback != nullptr)
         board->callback(board->callbackUser, bytes, length, result);

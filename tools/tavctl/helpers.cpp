@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "pin_map_table.h"
+#include "pwm_tables.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -56,11 +57,28 @@ void Check(int result, const std::string& what)
         throw ToolError(what + ": " + TAVDll::ResultText(result));
 }
 
-std::string DescribeRecord(const uint8_t* bytes)
+std::string DescribeRecord(const uint8_t* bytes, int length)
 {
+    uint8_t record[64] = {};
+    for (int index = 0; index < length && index < 64; ++index)
+        record[index] = bytes[index];
     char text[512];
-    tav_describe_record(bytes, text, sizeof text);
+    tav_describe_record(record, text, sizeof text);
     return text;
+}
+
+uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model)
+{
+    const TAVDll::detail::PwmChannel* entry = TAVDll::detail::FindPwmChannel(timerIndex, channel);
+    const int column = TAVDll::detail::PinMapColumn(model);
+    if (entry == nullptr || column < 0)
+        return 0;
+    const int bit = __builtin_ctz(entry->pinMask);
+    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
+        if (row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
+            return row.pinId;
+    }
+    return 0;
 }
 
 void Warn(const std::string& text)

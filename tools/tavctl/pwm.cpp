@@ -78,23 +78,11 @@ uint32_t ParseChannel(const Group& group, const std::string& text)
     return static_cast<uint32_t>(channel);
 }
 
-// The board pin on the channel's microcontroller pin on this model, or 0.
-uint32_t BoardPinOf(const PwmChannel& entry, TAVDll::BoardType model)
-{
-    const int column = TAVDll::detail::PinMapColumn(model);
-    const int bit = __builtin_ctz(entry.pinMask);
-    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
-        if (column >= 0 && row.byModel[column].port == entry.portIndex && row.byModel[column].pin == bit)
-            return row.pinId;
-    }
-    return 0;
-}
-
 // "PA0 (P8.0)": the channel's microcontroller pin and the board pin on it.
 std::string ChannelPin(const PwmChannel& entry, TAVDll::BoardType model)
 {
     std::string text = TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), __builtin_ctz(entry.pinMask));
-    const uint32_t boardPin = BoardPinOf(entry, model);
+    const uint32_t boardPin = ChannelBoardPin(entry.timerIndex, entry.channel, model);
     return boardPin != 0 ? text + " (" + TAVDll::detail::BoardPinName(boardPin) + ")" : text;
 }
 
@@ -148,8 +136,7 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
     const bool relative = !dutyText.empty() && (dutyText[0] == '+' || dutyText[0] == '-');
     const long amount = ParseDutyAmount(dutyText, true);
     context.session.Connect();
-    const PwmChannel& entry = *FindPwmChannel(group.timerIndex, channel);
-    const uint32_t boardPin = BoardPinOf(entry, context.session.Model());
+    const uint32_t boardPin = ChannelBoardPin(group.timerIndex, channel, context.session.Model());
     const tav_pin_state before = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
     long duty = amount;
     if (relative) {

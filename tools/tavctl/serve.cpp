@@ -112,12 +112,9 @@ private:
     static void OnRecord(void* user, const uint8_t* bytes, int length, int result)
     {
         auto* panel = static_cast<Panel*>(user);
-        uint8_t record[64] = {};
-        for (int index = 0; index < length && index < 64; ++index)
-            record[index] = bytes[index];
         std::lock_guard<std::mutex> lock(panel->logMutex_);
         panel->log_.push_back({{"seq", panel->nextRecord_++},
-                               {"text", DescribeRecord(record)},
+                               {"text", DescribeRecord(bytes, length)},
                                {"ok", result == length}});
         if (panel->log_.size() > RECORD_LOG_SIZE)
             panel->log_.pop_front();
@@ -244,19 +241,15 @@ private:
     {
         Json groups = Json::array();
         const TAVDll::BoardType model = context_.session.Model();
-        const int column = TAVDll::detail::PinMapColumn(model);
         for (const TAVDll::detail::PwmGroup& group : TAVDll::detail::PWM_GROUPS) {
             Json channels = Json::array();
             for (uint32_t channel = 1; channel <= group.channelCount; ++channel) {
                 const TAVDll::detail::PwmChannel& entry = *TAVDll::detail::FindPwmChannel(group.timerIndex, channel);
                 const int bit = __builtin_ctz(entry.pinMask);
-                Json item = {{"channel", channel},
-                             {"mcu", TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit)},
-                             {"pin", nullptr}};
-                for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP)
-                    if (column >= 0 && row.byModel[column].port == entry.portIndex && row.byModel[column].pin == bit)
-                        item["pin"] = TAVDll::detail::BoardPinName(row.pinId);
-                channels.push_back(item);
+                const uint32_t boardPin = ChannelBoardPin(group.timerIndex, channel, model);
+                channels.push_back({{"channel", channel},
+                                    {"mcu", TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit)},
+                                    {"pin", boardPin != 0 ? Json(TAVDll::detail::BoardPinName(boardPin)) : Json()}});
             }
             groups.push_back({{"group", std::string(1, static_cast<char>('A' + group.timerIndex))},
                               {"channels", channels}});
@@ -308,11 +301,11 @@ private:
             const std::string action = Text(body, "action");
             const std::string pins = Text(body, "pins");
             if (action == "toggle") {
-                ToggleSilently(pins);
+                Quietly([&] { ToggleCommand(context_, pins); });
                 return;
             }
             const std::string value = Text(body, "value", action == "write");
-            ActSilently(action, pins, value);
+            Quietly([&] { PinCommand(context_, action, pins, value); });
         });
         PostAction(server, "/api/pwm/start", [this](const Json& body) {
             std::string duties;
@@ -351,16 +344,6 @@ private:
         } restore{context_, context_.out};
         context_.out = quiet_;
         command();
-    }
-
-    void ActSilently(const std::string& action, const std::string& pins, const std::string& value)
-    {
-        Quietly([&] { PinCommand(context_, action, pins, value); });
-    }
-
-    void ToggleSilently(const std::string& pins)
-    {
-        Quietly([&] { ToggleCommand(context_, pins); });
     }
 
     Context& context_;

@@ -15,10 +15,7 @@ namespace {
 // --trace: every record transfer, decoded, on standard error.
 void TraceRecord(void*, const uint8_t* bytes, int length, int result)
 {
-    uint8_t record[64] = {};
-    for (int index = 0; index < length && index < 64; ++index)
-        record[index] = bytes[index];
-    const std::string text = DescribeRecord(record);
+    const std::string text = DescribeRecord(bytes, length);
     if (result == length)
         std::fprintf(stderr, "> %s\n", text.c_str());
     else

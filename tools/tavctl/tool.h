@@ -122,8 +122,11 @@ int Main(int argc, char** argv);
 // The library's result in words; throws unless it is RESULT_OK.
 void Check(int result, const std::string& what);
 std::string BoardModelName(TAVDll::BoardType type);
-// A record in words, as the board's firmware reads it.
-std::string DescribeRecord(const uint8_t* bytes);
+// A record in words, as the board's firmware reads it; a transfer shorter
+// than a record is shown with the missing bytes as zero.
+std::string DescribeRecord(const uint8_t* bytes, int length = 64);
+// The board pin on a PWM channel's microcontroller pin on this model, or 0.
+uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model);
 // A one-line warning on standard error.
 void Warn(const std::string& text);
 
