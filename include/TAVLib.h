@@ -32,11 +32,20 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* libusb 0.1's types: Debian's <usb.h>; on Windows libusb-win32's layout,
+ * declared by the library (libusb0.dll is loaded at run time). */
+#if defined(_WIN32)
+#include <tav/libusb0_win32.h>
+#else
 #include <usb.h>
+#endif
 
 #if defined(_WIN32)
 #if defined(TAV_BUILDING_LIBRARY)
 #define TAV_API __declspec(dllexport)
+#elif defined(TAV_STATIC)
+#define TAV_API /* linked from the static library */
 #else
 #define TAV_API __declspec(dllimport)
 #endif

@@ -24,7 +24,10 @@ namespace TAVDll {
 
 /* Each member is the libusb 0.1 call of the same name, with the table's
  * context as an extra first argument. Results and errors are libusb 0.1's:
- * a negative errno value for a failure. */
+ * a negative errno value of this platform's C library for a failure, with
+ * -ETIMEDOUT for a time-out and -ENODEV for a device that is gone. (On
+ * Windows the system table translates libusb-win32's own numbers into these:
+ * its time-out is -116, and a device that is gone shows as -EIO there.) */
 struct UsbBackend {
     /* Handed to every call below; null in libusb's own table. */
     void* context;
@@ -57,8 +60,23 @@ struct UsbBackend {
  * Returns the table that was installed before. */
 TAV_API const UsbBackend* InstallUsbBackend(const UsbBackend* backend);
 
-/* libusb 0.1's own functions. */
+/* The system's libusb 0.1: Debian's libusb on Linux; on Windows
+ * libusb-win32's libusb0.dll, loaded at the first enumeration. Without it
+ * the table still works and finds no busses. */
 TAV_API const UsbBackend* SystemUsbBackend();
+
+/* The address of a device as selectors ("usb:BUS:DEV") and `tavctl list`
+ * give it. Linux: the decimal usbfs names, bus "001" and device "010" are
+ * 1:10. Windows (libusb-win32): the number of the bus "bus-0" and the number
+ * of the driver's device "\\.\libusb0-0001--0x4c52-0x0101", so 0:1. False
+ * when the names have another form (nothing is written then). */
+TAV_API bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
+                              unsigned long* deviceNumber);
+
+/* Null when the system's USB library is there; otherwise, in words, why the
+ * bus shows no boards ("libusb-win32 is not installed: libusb0.dll not
+ * found"). Static text. */
+TAV_API const char* UsbLibraryProblem();
 
 } // namespace TAVDll
 

@@ -15,7 +15,11 @@
  *   "" or NULL   the first TAV board on the USB bus
  *   "usb:B:D"    the board at bus B, device D, as `tavctl list` shows them;
  *                decimal, leading zeros allowed ("usb:001:010" is bus 1,
- *                device 10); "B:D" alone means the same
+ *                device 10); "B:D" alone means the same. On Windows,
+ *                where libusb-win32 lists every device on its bus "bus-0"
+ *                and names it after its driver device
+ *                "\\.\libusb0-0001--0x4c52-0x0101", B is 0 and D the
+ *                device's number there: "usb:0:1"
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB
@@ -38,6 +42,8 @@
 #if defined(_WIN32)
 #if defined(TAV_BUILDING_LIBRARY)
 #define TAV_C_API __declspec(dllexport)
+#elif defined(TAV_STATIC)
+#define TAV_C_API /* linked from the static library */
 #else
 #define TAV_C_API __declspec(dllimport)
 #endif
@@ -68,6 +74,10 @@ typedef struct tav_board tav_board;
 TAV_C_API const char* tav_strerror(int code);
 /* The library version, e.g. "1.1.0". */
 TAV_C_API const char* tav_version(void);
+/* NULL when the system's USB library is there; otherwise, in words, why no
+ * board can be found on USB: on Windows, libusb-win32 (libusb0.dll) not
+ * installed. Virtual boards work either way. Static text. */
+TAV_C_API const char* tav_usb_problem(void);
 
 /* Opens the board the selector names (see above): configuration 1, interface
  * 0 claimed, then asks it for its model and firmware. Sends no other record:

@@ -150,6 +150,11 @@ const char* tav_version(void)
     return TAV_VERSION_TEXT;
 }
 
+const char* tav_usb_problem(void)
+{
+    return UsbLibraryProblem();
+}
+
 int tav_open(const char* selector, tav_board** board)
 {
     if (board == nullptr)

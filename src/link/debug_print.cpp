@@ -13,22 +13,26 @@ namespace TAVDll::detail {
 
 namespace {
 
-#if !defined(_WIN32)
-bool DebugOutputEnabled()
+bool StandardErrorWanted()
 {
     const char* setting = std::getenv("TAV_DEBUG");
     return setting != nullptr && setting[0] != '\0' && std::strcmp(setting, "0") != 0;
 }
+
+#if defined(_WIN32)
+// A debugger (or DebugView) shows these lines; without one they cost a call.
+constexpr bool TO_DEBUGGER = true;
+#else
+constexpr bool TO_DEBUGGER = false;
 #endif
 
 } // namespace
 
 void DebugPrint(const char* format, ...)
 {
-#if !defined(_WIN32)
-    if (!DebugOutputEnabled())
+    const bool toStandardError = StandardErrorWanted();
+    if (!TO_DEBUGGER && !toStandardError)
         return;
-#endif
     char text[DEBUG_TEXT_SIZE];
     va_list arguments;
     va_start(arguments, format);
@@ -36,9 +40,9 @@ void DebugPrint(const char* format, ...)
     va_end(arguments);
 #if defined(_WIN32)
     OutputDebugStringA(text);
-#else
-    std::fprintf(stderr, "%s\n", text);
 #endif
+    if (toStandardError)
+        std::fprintf(stderr, "%s\n", text);
 }
 
 } // namespace TAVDll::detail

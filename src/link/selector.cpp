@@ -11,7 +11,8 @@ namespace {
 
 constexpr size_t MAX_NUMBER_DIGITS = 9;
 
-// Decimal digits only (leading zeros are decimal, never octal).
+} // namespace
+
 bool ParseDecimal(const char* text, size_t length, unsigned long* value)
 {
     if (length == 0 || length > MAX_NUMBER_DIGITS)
@@ -25,6 +26,8 @@ bool ParseDecimal(const char* text, size_t length, unsigned long* value)
     *value = number;
     return true;
 }
+
+namespace {
 
 bool ParseUsbAddress(const char* text, Selector* selector)
 {
@@ -47,15 +50,13 @@ bool IsBoard(const struct usb_device* device)
     return device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
 }
 
-// The bus and device numbers as `tavctl list` prints them: libusb 0.1 names
-// them by their decimal directory and file names ("001", "010").
+// The bus and device numbers as `tavctl list` prints them.
 bool AtAddress(const usb_bus* bus, const struct usb_device* device, const Selector& selector)
 {
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
-    return ParseDecimal(bus->dirname, std::strlen(bus->dirname), &busNumber)
-           && ParseDecimal(device->filename, std::strlen(device->filename), &deviceNumber)
-           && busNumber == selector.busNumber && deviceNumber == selector.deviceNumber;
+    return UsbDeviceAddress(bus, device, &busNumber, &deviceNumber) && busNumber == selector.busNumber
+           && deviceNumber == selector.deviceNumber;
 }
 
 struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)

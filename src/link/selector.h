@@ -13,6 +13,9 @@ struct Selector {
     char model = 'T';
 };
 
+// Decimal digits only, at most 9 (leading zeros are decimal, never octal).
+bool ParseDecimal(const char* text, size_t length, unsigned long* value);
+
 // False for anything outside the grammar (the text is left alone).
 bool ParseSelector(const char* text, Selector* selector);
 

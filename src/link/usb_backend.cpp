@@ -1,41 +1,6 @@
 #include "link/board_link.h"
 
 namespace TAVDll {
-namespace {
-
-// Plain calls of libusb 0.1: ordinary dynamic linking, no dlopen.
-UsbBackend MakeSystemBackend()
-{
-    UsbBackend table{};
-    table.context = nullptr;
-    table.init = [](void*) { usb_init(); };
-    table.findBusses = [](void*) { return usb_find_busses(); };
-    table.findDevices = [](void*) { return usb_find_devices(); };
-    table.getBusses = [](void*) { return usb_get_busses(); };
-    table.open = [](void*, struct usb_device* device) { return usb_open(device); };
-    table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
-        return usb_set_configuration(handle, configuration);
-    };
-    table.claimInterface = [](void*, usb_dev_handle* handle, int interfaceNumber) {
-        return usb_claim_interface(handle, interfaceNumber);
-    };
-    table.close = [](void*, usb_dev_handle* handle) { return usb_close(handle); };
-    table.bulkWrite = [](void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
-        return usb_bulk_write(handle, endpoint, bytes, size, timeoutMs);
-    };
-    table.bulkRead = [](void*, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
-        return usb_bulk_read(handle, endpoint, bytes, size, timeoutMs);
-    };
-    return table;
-}
-
-} // namespace
-
-const UsbBackend* SystemUsbBackend()
-{
-    static const UsbBackend table = MakeSystemBackend();
-    return &table;
-}
 
 const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {

@@ -202,6 +202,7 @@ std::string CommandNames(bool forScript)
 void RunCommandLine(Context& context, const std::vector<std::string>& words)
 {
     CLI::App app{"tavctl line"};
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     AddCommands(app, context, true);
     bool known = false;
@@ -230,6 +231,9 @@ int Main(int argc, char** argv)
                  "into the safe state (every pin floating, PWM off) however it ends: after the commands at\n"
                  "Ctrl-C or SIGTERM, and at once when a command fails or a signal interrupts a script.",
                  "tavctl"};
+    // CLI11 reads /word as an option on Windows; a Unix-style absolute path
+    // (under wine, or MSYS) is not one.
+    app.allow_windows_style_options(false);
     app.fallthrough();
     app.require_subcommand(1);
     app.set_version_flag("-V,--version", std::string("tavctl ") + tav_version() + " (libtav " + tav_version() + ")");

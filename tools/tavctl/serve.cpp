@@ -6,10 +6,8 @@
 // together in the record log. Ctrl-C or SIGTERM closes the board into the
 // safe state.
 #include <httplib.h>
-#include <pthread.h>
 #include <sys/socket.h>
 
-#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -19,6 +17,7 @@
 
 #include "pin_map_table.h"
 #include "pwm_tables.h"
+#include "stop_signal.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -91,12 +90,7 @@ public:
         std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
         std::fflush(stdout);
         std::thread stopper([&server] {
-            sigset_t signals;
-            sigemptyset(&signals);
-            sigaddset(&signals, SIGINT);
-            sigaddset(&signals, SIGTERM);
-            int received = 0;
-            sigwait(&signals, &received);
+            WaitForStop();
             server.stop();
         });
         server.listen_after_bind();
@@ -106,6 +100,7 @@ public:
         session.Board().close();
         std::printf("board closed into the safe state\n");
         std::fflush(stdout);
+        StopHandled();
     }
 
 private:

@@ -1,11 +1,9 @@
-#include <pthread.h>
-
-#include <cerrno>
-#include <csignal>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <thread>
 
 #include "board_facts.h"
+#include "stop_signal.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -20,15 +18,6 @@ void TraceRecord(void*, const uint8_t* bytes, int length, int result)
         std::fprintf(stderr, "> %s\n", text.c_str());
     else
         std::fprintf(stderr, "> %s [transfer failed: %d]\n", text.c_str(), result);
-}
-
-sigset_t StopSignals()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
 }
 
 } // namespace
@@ -59,8 +48,7 @@ tav_pin_state Session::PinState(uint32_t singlePin) const
 
 void Session::HoldSignals()
 {
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    HoldStopSignals();
 }
 
 void Session::Connect()
@@ -107,15 +95,12 @@ void Session::Sleep(uint64_t nanoseconds)
         tav_sim_advance(board_.handle(), nanoseconds);
         return;
     }
-    timespec wait{static_cast<time_t>(nanoseconds / 1000000000u), static_cast<long>(nanoseconds % 1000000000u)};
     if (!options_.hold) {
-        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-        }
+        std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds));
         return;
     }
     // Signals are held back: wait for one of them at most that long.
-    const sigset_t signals = StopSignals();
-    if (sigtimedwait(&signals, nullptr, &wait) > 0)
+    if (WaitForStop(nanoseconds))
         throw ToolError("interrupted");
 }
 
@@ -139,14 +124,13 @@ void Session::Finish(bool commandsSucceeded)
         return;
     }
     if (commandsSucceeded) {
-        const sigset_t signals = StopSignals();
         std::fprintf(stderr, "holding the board as set; Ctrl-C or SIGTERM closes it into the safe state\n");
-        int received = 0;
-        sigwait(&signals, &received);
+        WaitForStop();
     }
     board_.close();
     std::printf("board closed into the safe state\n");
     std::fflush(stdout);
+    StopHandled();
 }
 
 } // namespace tavctl

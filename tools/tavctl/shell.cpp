@@ -1,9 +1,15 @@
 // tavctl shell: commands at a prompt, with libedit's line editing and
-// history. A failing command says why; the shell goes on.
+// history (plain lines where the tool was built without libedit: Windows,
+// whose console edits the line itself). A failing command says why; the
+// shell goes on.
+#if !defined(TAVCTL_PLAIN_LINES)
 #include <editline/readline.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <sstream>
 
 #include "tool.h"
@@ -11,6 +17,28 @@
 namespace tavctl {
 
 namespace {
+
+#if defined(TAVCTL_PLAIN_LINES)
+// The same few calls as libedit's, over standard input.
+void using_history() {}
+int read_history(const char*) { return 0; }
+int write_history(const char*) { return 0; }
+void add_history(const char*) {}
+char* readline(const char* prompt)
+{
+    std::fputs(prompt, stdout);
+    std::fflush(stdout);
+    std::string line;
+    if (!std::getline(std::cin, line))
+        return nullptr;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    char* copy = static_cast<char*>(std::malloc(line.size() + 1));
+    if (copy != nullptr)
+        std::memcpy(copy, line.c_str(), line.size() + 1);
+    return copy;
+}
+#endif
 
 std::string HistoryFile()
 {

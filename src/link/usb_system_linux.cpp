@@ -1,0 +1,60 @@
+// The system's USB library on Linux: Debian's libusb 0.1 (libusb-compat),
+// linked as usual. Errors are already negative errno values.
+#include <cstring>
+
+#include "link/board_link.h"
+#include "link/selector.h"
+
+namespace TAVDll {
+namespace {
+
+UsbBackend MakeSystemBackend()
+{
+    UsbBackend table{};
+    table.context = nullptr;
+    table.init = [](void*) { usb_init(); };
+    table.findBusses = [](void*) { return usb_find_busses(); };
+    table.findDevices = [](void*) { return usb_find_devices(); };
+    table.getBusses = [](void*) { return usb_get_busses(); };
+    table.open = [](void*, struct usb_device* device) { return usb_open(device); };
+    table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
+        return usb_set_configuration(handle, configuration);
+    };
+    table.claimInterface = [](void*, usb_dev_handle* handle, int interfaceNumber) {
+        return usb_claim_interface(handle, interfaceNumber);
+    };
+    table.close = [](void*, usb_dev_handle* handle) { return usb_close(handle); };
+    table.bulkWrite = [](void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
+        return usb_bulk_write(handle, endpoint, bytes, size, timeoutMs);
+    };
+    table.bulkRead = [](void*, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
+        return usb_bulk_read(handle, endpoint, bytes, size, timeoutMs);
+    };
+    return table;
+}
+
+} // namespace
+
+const UsbBackend* SystemUsbBackend()
+{
+    static const UsbBackend table = MakeSystemBackend();
+    return &table;
+}
+
+// libusb 0.1 names busses and devices by their usbfs folder and file
+// ("001", "010"): the address is those two decimal numbers.
+bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
+                      unsigned long* deviceNumber)
+{
+    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
+        return false;
+    return detail::ParseDecimal(bus->dirname, std::strlen(bus->dirname), busNumber)
+           && detail::ParseDecimal(device->filename, std::strlen(device->filename), deviceNumber);
+}
+
+const char* UsbLibraryProblem()
+{
+    return nullptr; // linked: present whenever libtav itself loaded
+}
+
+} // namespace TAVDll

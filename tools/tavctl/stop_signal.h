@@ -1,0 +1,24 @@
+// The ways a person ends tavctl while it holds the board: Ctrl-C and SIGTERM
+// on POSIX systems; Ctrl-C, Ctrl-Break and closing the console window on
+// Windows. Once held they no longer end the process at once: the tool waits
+// for them and closes the board into the safe state first.
+#ifndef TAVCTL_STOP_SIGNAL_H
+#define TAVCTL_STOP_SIGNAL_H
+
+#include <cstdint>
+
+namespace tavctl {
+
+// From here on a stop signal is held for the waits below, in every thread.
+void HoldStopSignals();
+// Waits at most that long; true when a stop signal came.
+bool WaitForStop(uint64_t nanoseconds);
+// Waits until a stop signal comes.
+void WaitForStop();
+// The board is safe: a console that is being closed may go now (Windows
+// gives its programs a few seconds for that). Nothing elsewhere.
+void StopHandled();
+
+} // namespace tavctl
+
+#endif
