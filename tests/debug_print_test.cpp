@@ -20,24 +20,24 @@ TEST(DebugPrint, FollowsTavDebug)
     const Case cases[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}, {"00", true}};
     for (const Case& entry : cases) {
         if (entry.value != nullptr)
-            setenv("TAV_DEBUG", entry.value, 1);
+            tavtest::SetEnvironment("TAV_DEBUG", entry.value);
         else
-            unsetenv("TAV_DEBUG");
+            tavtest::UnsetEnvironment("TAV_DEBUG");
         std::string out;
         const std::string err = tavtest::CaptureStderr(
             [&] { out = tavtest::CaptureStdout([] { DebugPrint("add failed"); }); });
         EXPECT_EQ(out, "");
         EXPECT_EQ(err, entry.shown ? "add failed\n" : "") << (entry.value ? entry.value : "(unset)");
     }
-    unsetenv("TAV_DEBUG");
+    tavtest::UnsetEnvironment("TAV_DEBUG");
 }
 
 TEST(DebugPrint, LongTextIsCutTo4095Characters)
 {
-    setenv("TAV_DEBUG", "1", 1);
+    tavtest::SetEnvironment("TAV_DEBUG", "1");
     const std::string text(5000, 'x');
     const std::string err = tavtest::CaptureStderr([&] { DebugPrint("%s", text.c_str()); });
-    unsetenv("TAV_DEBUG");
+    tavtest::UnsetEnvironment("TAV_DEBUG");
     EXPECT_EQ(err, std::string(4095, 'x') + "\n");
 }
 

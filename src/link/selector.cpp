@@ -45,6 +45,27 @@ bool ParseUsbAddress(const char* text, Selector* selector)
     return true;
 }
 
+// The decimal number that follows prefix at the start of text, up to the
+// first character that is not a digit.
+bool NumberAfter(const char* text, const char* prefix, unsigned long* number)
+{
+    const size_t prefixLength = std::strlen(prefix);
+    if (std::strncmp(text, prefix, prefixLength) != 0)
+        return false;
+    const char* digits = text + prefixLength;
+    return ParseDecimal(digits, std::strspn(digits, "0123456789"), number);
+}
+
+bool BusNumber(const char* dirname, unsigned long* number)
+{
+    return ParseDecimal(dirname, std::strlen(dirname), number) || NumberAfter(dirname, "bus-", number);
+}
+
+bool DeviceNumber(const char* filename, unsigned long* number)
+{
+    return ParseDecimal(filename, std::strlen(filename), number) || NumberAfter(filename, "\\\\.\\libusb0-", number);
+}
+
 bool IsBoard(const struct usb_device* device)
 {
     return device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
@@ -71,6 +92,32 @@ struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)
 }
 
 } // namespace
+
+} // namespace TAVDll::detail
+
+namespace TAVDll {
+
+// libusb 0.1 on Linux names busses and devices by their usbfs folder and
+// file ("001", "010"); libusb-win32 puts every device on "bus-0" and names it
+// after its driver device ("\\.\libusb0-0001--0x4c52-0x0101"). Either way
+// the address is the two numbers.
+bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
+                      unsigned long* deviceNumber)
+{
+    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
+        return false;
+    unsigned long busValue = 0;
+    unsigned long deviceValue = 0;
+    if (!detail::BusNumber(bus->dirname, &busValue) || !detail::DeviceNumber(device->filename, &deviceValue))
+        return false;
+    *busNumber = busValue;
+    *deviceNumber = deviceValue;
+    return true;
+}
+
+} // namespace TAVDll
+
+namespace TAVDll::detail {
 
 bool ParseSelector(const char* text, Selector* selector)
 {

@@ -1,9 +1,6 @@
 // The system's USB library on Linux: Debian's libusb 0.1 (libusb-compat),
 // linked as usual. Errors are already negative errno values.
-#include <cstring>
-
 #include "link/board_link.h"
-#include "link/selector.h"
 
 namespace TAVDll {
 namespace {
@@ -39,17 +36,6 @@ const UsbBackend* SystemUsbBackend()
 {
     static const UsbBackend table = MakeSystemBackend();
     return &table;
-}
-
-// libusb 0.1 names busses and devices by their usbfs folder and file
-// ("001", "010"): the address is those two decimal numbers.
-bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
-                      unsigned long* deviceNumber)
-{
-    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
-        return false;
-    return detail::ParseDecimal(bus->dirname, std::strlen(bus->dirname), busNumber)
-           && detail::ParseDecimal(device->filename, std::strlen(device->filename), deviceNumber);
 }
 
 const char* UsbLibraryProblem()

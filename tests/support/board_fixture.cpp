@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -142,6 +143,24 @@ std::string Capture(FILE* stream, void (*begin)(), std::string (*end)(), const s
 
 } // namespace
 
+void SetEnvironment(const char* name, const char* value)
+{
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void UnsetEnvironment(const char* name)
+{
+#if defined(_WIN32)
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 std::string CaptureStdout(const std::function<void()>& action)
 {
     return Capture(stdout, ::testing::internal::CaptureStdout, ::testing::internal::GetCapturedStdout, action);
@@ -179,12 +198,12 @@ tavsim::VirtualDevice& BoardTest::OpenBoard(char modelLetter, std::vector<uint8_
 void DebugOutputTest::SetUp()
 {
     BoardTest::SetUp();
-    setenv("TAV_DEBUG", "1", 1);
+    SetEnvironment("TAV_DEBUG", "1");
 }
 
 void DebugOutputTest::TearDown()
 {
-    unsetenv("TAV_DEBUG");
+    UnsetEnvironment("TAV_DEBUG");
     BoardTest::TearDown();
 }
 

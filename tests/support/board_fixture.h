@@ -81,6 +81,11 @@ struct FreshBoard {
     tavsim::VirtualDevice& device;
 };
 
+// setenv and unsetenv where the C library has them, _putenv_s on Windows
+// (where an empty value removes the variable).
+void SetEnvironment(const char* name, const char* value);
+void UnsetEnvironment(const char* name);
+
 // Standard output / error of the library while fn runs.
 std::string CaptureStdout(const std::function<void()>& action);
 std::string CaptureStderr(const std::function<void()>& action);
