@@ -72,6 +72,7 @@ tav_sim_status
 tav_sim_write_svg
 tav_sim_write_vcd
 tav_strerror
+tav_usb_problem
 tav_version
 LIST
 )
@@ -80,7 +81,7 @@ exported=$(nm -DC --defined-only "$library" | awk '$2 == "T" { $1 = ""; $2 = "";
 tavlib=$(grep '^TAVDll::TAVLib::' <<<"$exported")
 c_functions=$(grep '^tav_' <<<"$exported")
 others=$(grep -v '^TAVDll::TAVLib::' <<<"$exported" | grep -v '^tav_' \
-    | grep -v -E '^TAVDll::(InstallUsbBackend|SystemUsbBackend|ResultText)\(' | grep -v -E '^_(init|fini)$')
+    | grep -v -E '^TAVDll::(InstallUsbBackend|SystemUsbBackend|UsbDeviceAddress|UsbLibraryProblem|ResultText)\(' | grep -v -E '^_(init|fini)$')
 
 status=0
 if [ "$(sort <<<"$expected")" != "$tavlib" ]; then

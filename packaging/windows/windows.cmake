@@ -1,3 +1,36 @@
 # tav.dll for Windows: the name users copy, import libraries for MinGW
 # (libtav.dll.a) and for Microsoft's linker (tav.lib).
 set_target_properties(tav PROPERTIES PREFIX "" IMPORT_PREFIX "lib" OUTPUT_NAME tav)
+
+# The 35 static functions also under their Microsoft C++ names.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64)$")
+  set(TAV_WINDOWS_ARCH x86_64)
+  set(TAV_DLLTOOL_MACHINE i386:x86-64)
+else()
+  set(TAV_WINDOWS_ARCH i686)
+  set(TAV_DLLTOOL_MACHINE i386)
+endif()
+find_program(TAV_MINGW_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump ${TAV_MINGW_TRIPLET}-objdump objdump REQUIRED)
+set(TAV_ALIASES_DEF ${PROJECT_BINARY_DIR}/tav-msvc-aliases.def)
+add_custom_command(OUTPUT ${TAV_ALIASES_DEF}
+  COMMAND ${PROJECT_SOURCE_DIR}/packaging/windows/msvc_aliases.sh ${TAV_ALIASES_DEF} ${TAV_WINDOWS_ARCH}
+          ${CMAKE_CXX_COMPILER} ${TAV_MINGW_OBJDUMP} ${PROJECT_SOURCE_DIR}/include
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/windows/msvc_aliases.sh ${PROJECT_SOURCE_DIR}/packaging/windows/tavlib_addresses.cpp
+          ${PROJECT_SOURCE_DIR}/packaging/windows/tavlib_functions.h ${PROJECT_SOURCE_DIR}/include/TAVLib.h
+          ${PROJECT_SOURCE_DIR}/include/tav/libusb0_win32.h
+  COMMENT "Microsoft names of TAVLib's functions (clang in Microsoft mode)" VERBATIM)
+add_custom_target(tav_msvc_aliases DEPENDS ${TAV_ALIASES_DEF})
+add_dependencies(tav tav_msvc_aliases)
+# Every export, aliases included, in a .def of its own, from which the import
+# library for Microsoft's linker is made.
+set(TAV_EXPORTS_DEF ${PROJECT_BINARY_DIR}/tav-exports.def)
+target_link_options(tav PRIVATE ${TAV_ALIASES_DEF} -Wl,--output-def,${TAV_EXPORTS_DEF})
+set_property(TARGET tav APPEND PROPERTY LINK_DEPENDS ${TAV_ALIASES_DEF})
+find_program(TAV_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+# The linker writes aliases as "name = target"; the import library wants the
+# exported names alone.
+add_custom_command(TARGET tav POST_BUILD
+  COMMAND sed -E "s/^( +)\"?([^\" ]+)\"? = [^ ]+/\\1\"\\2\"/" ${TAV_EXPORTS_DEF} > ${TAV_EXPORTS_DEF}.names
+  COMMAND ${TAV_LLVM_DLLTOOL} -m ${TAV_DLLTOOL_MACHINE} -D tav.dll -d ${TAV_EXPORTS_DEF}.names
+          -l $<TARGET_FILE_DIR:tav>/tav.lib
+  COMMENT "tav.lib, the import library for Microsoft's linker" VERBATIM)

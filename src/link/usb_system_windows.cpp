@@ -12,12 +12,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 #include "link/board_link.h"
-#include "link/selector.h"
 
 namespace TAVDll {
 namespace {
@@ -206,39 +203,12 @@ UsbBackend MakeSystemBackend()
     return table;
 }
 
-// The decimal number that follows prefix at the start of text, up to the
-// first character that is not a digit.
-bool NumberAfter(const char* text, const char* prefix, unsigned long* number)
-{
-    const size_t prefixLength = std::strlen(prefix);
-    if (std::strncmp(text, prefix, prefixLength) != 0)
-        return false;
-    const char* digits = text + prefixLength;
-    return detail::ParseDecimal(digits, std::strspn(digits, "0123456789"), number);
-}
-
 } // namespace
 
 const UsbBackend* SystemUsbBackend()
 {
     static const UsbBackend table = MakeSystemBackend();
     return &table;
-}
-
-// libusb-win32 lists every device on "bus-0" and names each after its driver
-// device, "\\.\libusb0-0001--0x4c52-0x0101": the address is 0:1.
-bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
-                      unsigned long* deviceNumber)
-{
-    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
-        return false;
-    unsigned long busValue = 0;
-    unsigned long deviceValue = 0;
-    if (!NumberAfter(bus->dirname, "bus-", &busValue) || !NumberAfter(device->filename, "\\\\.\\libusb0-", &deviceValue))
-        return false;
-    *busNumber = busValue;
-    *deviceNumber = deviceValue;
-    return true;
 }
 
 const char* UsbLibraryProblem()

@@ -15,3 +15,39 @@ add_dependencies(tav_libusb0_tests tav_libusb0_standin)
 add_test(NAME Libusb0StandIn COMMAND tav_libusb0_tests --gtest_filter=-WithoutLibusb0.*)
 add_test(NAME WithoutLibusb0 COMMAND tav_libusb0_tests --gtest_filter=WithoutLibusb0.*)
 set_tests_properties(Libusb0StandIn WithoutLibusb0 PROPERTIES TIMEOUT 120)
+
+# The export table: g++ and Microsoft names of the 35, the C interface.
+file(STRINGS ${PROJECT_SOURCE_DIR}/include/tav/tav.h tav_c_declarations REGEX "^TAV_C_API ")
+list(LENGTH tav_c_declarations tav_c_function_count)
+add_executable(tav_exports_tests windows/exports_test.cpp)
+target_include_directories(tav_exports_tests PRIVATE ${PROJECT_SOURCE_DIR}/packaging/windows)
+target_compile_definitions(tav_exports_tests PRIVATE TAV_C_FUNCTION_COUNT=${tav_c_function_count})
+target_link_libraries(tav_exports_tests PRIVATE tav GTest::gtest_main tav_warnings)
+add_test(NAME WindowsExports COMMAND tav_exports_tests)
+set_tests_properties(WindowsExports PROPERTIES TIMEOUT 120)
+
+# A program of Microsoft's ABI (clang in Microsoft mode, lld-link, tav.lib,
+# no C runtime) in a folder of its own with tav.dll and the stand-in.
+find_program(TAV_CLANGXX NAMES clang++)
+find_program(TAV_LLD_LINK NAMES lld-link)
+if(TAV_CLANGXX AND TAV_LLD_LINK)
+  set(msvc_folder ${PROJECT_BINARY_DIR}/bin/msvc)
+  set(msvc_program ${msvc_folder}/tav_msvc_program.exe)
+  add_custom_command(OUTPUT ${msvc_program}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_folder}
+    COMMAND ${TAV_CLANGXX} --target=${TAV_WINDOWS_ARCH}-pc-windows-msvc -ffreestanding -fno-exceptions -std=c++17
+            -O1 -Wall -Wextra -I${PROJECT_SOURCE_DIR}/include -c ${CMAKE_CURRENT_SOURCE_DIR}/windows/msvc_program.cpp
+            -o ${msvc_folder}/msvc_program.obj
+    COMMAND ${TAV_LLD_LINK} /nologo /entry:mainCRTStartup /subsystem:console /nodefaultlib
+            /out:${msvc_program} ${msvc_folder}/msvc_program.obj $<TARGET_FILE_DIR:tav>/tav.lib
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tav> $<TARGET_FILE:tav_libusb0_standin> ${msvc_folder}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/msvc_program.cpp tav tav_libusb0_standin
+            ${PROJECT_SOURCE_DIR}/include/TAVLib.h
+    COMMENT "A Microsoft-ABI program against tav.lib (clang, lld-link)" VERBATIM)
+  add_custom_target(tav_msvc_program ALL DEPENDS ${msvc_program})
+  add_test(NAME MicrosoftProgramCallsTAVLib COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${msvc_program}
+           WORKING_DIRECTORY ${msvc_folder})
+  set_tests_properties(MicrosoftProgramCallsTAVLib PROPERTIES TIMEOUT 120 ENVIRONMENT TAV_STANDIN_BOARDS=T)
+else()
+  message(WARNING "clang++ or lld-link not found: the Microsoft-ABI program is not tested")
+endif()
