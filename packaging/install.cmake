@@ -6,9 +6,14 @@ include(CMakePackageConfigHelpers)
 set(TAV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tav)
 
 install(TARGETS tav EXPORT tavTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
-install(FILES include/TAVLib.h include/TAVUsbBackend.h include/tav/tav.h include/tav/board.hpp
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tav COMPONENT development)
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+set(TAV_PUBLIC_HEADERS include/TAVLib.h include/TAVUsbBackend.h include/tav/tav.h include/tav/board.hpp)
+if(WIN32)
+  list(APPEND TAV_PUBLIC_HEADERS include/tav/libusb0_win32.h)
+endif()
+install(FILES ${TAV_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tav COMPONENT development)
 
 install(EXPORT tavTargets NAMESPACE tav:: DESTINATION ${TAV_CMAKE_DIR} COMPONENT development)
 configure_package_config_file(packaging/cmake/tavConfig.cmake.in ${PROJECT_BINARY_DIR}/tavConfig.cmake
@@ -16,6 +21,11 @@ configure_package_config_file(packaging/cmake/tavConfig.cmake.in ${PROJECT_BINAR
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/tavConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/tavConfig.cmake ${PROJECT_BINARY_DIR}/tavConfigVersion.cmake
   DESTINATION ${TAV_CMAKE_DIR} COMPONENT development)
+
+if(WIN32)
+  include(packaging/windows/install.cmake)
+  return()
+endif()
 
 # pkg-config: for /usr (the distribution packages) plain paths; elsewhere
 # relocatable, the prefix found from the .pc file's own place, so that an

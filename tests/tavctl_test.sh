@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
 # Runs the built tavctl against the virtual board and checks output and exit
-# status of every sub-command, of scripts and of bad input.
+# status of every sub-command, of scripts and of bad input. Given tavctl.exe,
+# it runs it under wine (WINEPREFIX as set by the caller) and leaves out what
+# only Linux has (umockdev); Windows' CR LF line ends are read as LF.
 set -u
 tavctl=$(realpath "$1")
-emulated_run=${2:-} # runs a command against a board that umockdev emulates
+emulated_run=${2:-} # runs a command against a board that umockdev emulates; for tavctl.exe the stand-in libusb0.dll
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+windows=""
+[[ "$tavctl" == *.exe ]] && windows=yes
+# tavctl itself, under wine for the Windows build. Outputs are read through
+# unix_lines afterwards.
+tavctl() {
+    if [ -n "$windows" ]; then wine "$tavctl" "$@"; else "$tavctl" "$@"; fi
+}
+unix_lines() {
+    [ -z "$windows" ] || sed -i 's/\r$//' "$@"
+}
 
 passed=0
 failed=0
@@ -17,8 +30,13 @@ RUNNER=""
 check() {
     local name=$1 want_status=$2 want_out=$3 want_err=$4
     shift 5
-    $RUNNER "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    if [ -n "$RUNNER" ]; then
+        $RUNNER "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    else
+        tavctl "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    fi
     local status=$?
+    unix_lines "$work/out" "$work/err"
     local problem=""
     [ "$status" -eq "$want_status" ] || problem="exit status $status, expected $want_status"
     if [ -z "$problem" ] && [ -n "$want_out" ] && ! grep -Eq -- "$want_out" "$work/out"; then
@@ -83,10 +101,11 @@ check "no mapping on model C" 1 '' "pin P8\.3 has no mapping on board model C" -
 check "backwards range" 2 '' "runs backwards" -- --sim pin set P4.3-1
 check "unknown action" 2 '' "ACTION" -- --sim pin toggle P4.0
 
-"$tavctl" --sim run - >"$work/out" 2>&1 <<'SCRIPT'
+tavctl --sim run - >"$work/out" 2>&1 <<'SCRIPT'
 pin output P4.0,P8.0
 pin set P4.0
 SCRIPT
+unix_lines "$work/out"
 if view_line "P4.0" | grep -q "output high" && view_line "P8.0" | grep -q "output low"; then
     passed=$((passed + 1)); echo "ok: lists across banks reach the board"
 else
@@ -149,7 +168,8 @@ mkdir -p "$work/adir"
 check "script that is a directory" 1 '' "cannot read script .*adir: it is a directory" -- --sim run "$work/adir"
 check "missing decode file" 1 '' "cannot read /nonexistent: No such file" -- decode --file /nonexistent
 check "a path is not hex" 2 '' "to decode a file: tavctl decode --file /nonexistent" -- decode /nonexistent
-(cd "$work" && printf '1a 09\n' >22 && "$tavctl" decode 22 >"$work/out" 2>&1)
+(cd "$work" && printf '1a 09\n' >22 && tavctl decode 22 >"$work/out" 2>&1)
+unix_lines "$work/out"
 if [ "$(cat "$work/out")" = "TIM_DeInit(TIM1)" ]; then
     passed=$((passed + 1)); echo "ok: decode 22 is hex even where a file 22 exists"
 else
@@ -166,7 +186,8 @@ check "a driven level is stated plainly" 0 'P4\.8 \(PB8\): high' '' -- --sim run
 
 # --- timing, repetition, toggling -------------------------------------------
 printf 'pin output P4.8\nrepeat 3 toggle P4.8; sleep 1ms\n' >"$work/blink.tav"
-"$tavctl" --sim run "$work/blink.tav" >"$work/out" 2>"$work/err"
+tavctl --sim run "$work/blink.tav" >"$work/out" 2>"$work/err"
+unix_lines "$work/out" "$work/err"
 if [ "$(grep -c '^P4\.8 (PB8): ' "$work/out")" -eq 4 ] && [ "$(grep '^P4\.8 (PB8): ' "$work/out" | tail -n 3 | tr '\n' ' ')" = "P4.8 (PB8): high P4.8 (PB8): low P4.8 (PB8): high " ] && view_line "P4.8" | grep -q "output high"; then
     passed=$((passed + 1)); echo "ok: a blinking script toggles by the commanded state"
 else
@@ -197,7 +218,7 @@ STDIN_FILE="$work/shell.in" check "shell help" 0 'commands: list, info' "unknown
 json_check() { # NAME PYTHON-EXPRESSION -- ARGS...: the last line of standard output is one JSON document
     local name=$1 expression=$2
     shift 3
-    if "$tavctl" "$@" >"$work/out" 2>"$work/err" \
+    if tavctl "$@" >"$work/out" 2>"$work/err" && unix_lines "$work/out" "$work/err" \
         && python3 -c "import json,sys; d=json.loads(open(sys.argv[1]).read().splitlines()[-1]); sys.exit(0 if ($expression) else 1)" "$work/out"; then
         passed=$((passed + 1)); echo "ok: $name"
     else
@@ -212,13 +233,16 @@ json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
 
 # --- --hold closes into the safe state however tavctl ends ---------------------
 printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
-"$tavctl" --sim --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
+tavctl --sim --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
 hold_status=$?
+unix_lines "$work/out" "$work/err"
 if [ "$hold_status" -eq 2 ] && grep -q "closed into the safe state" "$work/out" && ! grep -q holding "$work/err"; then
     passed=$((passed + 1)); echo "ok: hold closes at once after a failing command"
 else
     failed=$((failed + 1)); echo "FAIL: hold closes at once after a failing command (status $hold_status)"; cat "$work/out" "$work/err"
 fi
+# Signals reach a program under wine as wine likes: the Linux run tests them.
+if [ -z "$windows" ]; then
 printf 'pin output P4.0\nsleep 30s\n' >"$work/long.tav"
 "$tavctl" --sim --hold run "$work/long.tav" >"$work/out" 2>"$work/err" &
 holder=$!
@@ -226,10 +250,34 @@ for _ in $(seq 50); do grep -q "push-pull" "$work/out" 2>/dev/null && break; sle
 kill -INT "$holder"
 wait "$holder"
 hold_status=$?
+unix_lines "$work/out" "$work/err"
 if [ "$hold_status" -eq 1 ] && grep -q "closed into the safe state" "$work/out" && grep -q "interrupted" "$work/err"; then
     passed=$((passed + 1)); echo "ok: hold closes when Ctrl-C interrupts a script"
 else
     failed=$((failed + 1)); echo "FAIL: hold closes when Ctrl-C interrupts a script (status $hold_status)"; cat "$work/out" "$work/err"
+fi
+fi
+
+# --- Windows: boards behind the stand-in libusb0.dll, as tavctl list names them ----
+# (the second argument is the stand-in; tavctl loads it from its own folder)
+if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
+    mkdir -p "$work/app"
+    cp "$tavctl" "$(dirname "$tavctl")/tav.dll" "$emulated_run" "$work/app/"
+    windows_tavctl=$tavctl
+    tavctl=$work/app/$(basename "$windows_tavctl")
+    export TAV_STANDIN_BOARDS=TS
+    check "list names libusb-win32's boards by number" 0 '^bus 000 device 002  4c52:0101  TAV board$' '' -- list
+    json_check "list as JSON gives selectors" '[b["selector"] for b in d["boards"]] == ["usb:000:001", "usb:000:002"]' -- --format json list
+    selectors=$(grep -o '"usb:[0-9:]*"' "$work/out" | tr -d '"')
+    for selector in $selectors; do
+        check "what list prints opens that board ($selector)" 0 '^model: [TS]$' '' -- --device "$selector" info
+    done
+    check "usb:0:2 is the second board" 0 '^model: S$' '' -- --device usb:0:2 info
+    check "the first board" 0 '^model: T$' '' -- info
+    check "a board the driver does not list" 1 '' "no TAV board at usb:0:3" -- --device usb:0:3 info
+    unset TAV_STANDIN_BOARDS
+    tavctl=$windows_tavctl
+    emulated_run=""
 fi
 
 # --- selectors on the real libusb path (umockdev) --------------------------------
@@ -259,7 +307,7 @@ for command in list info init safe pin pwm raw decode run status; do
 done
 
 # The real libusb path: a board that enumerates but cannot be configured.
-if command -v umockdev-run >/dev/null; then
+if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     board_file=$(dirname "$0")/usbfs/unconfigurable-board.umockdev
     export ASAN_OPTIONS=verify_asan_link_order=0 # umockdev's preload comes first
     RUNNER="umockdev-run -d $board_file --"
@@ -270,6 +318,7 @@ if command -v umockdev-run >/dev/null; then
     unset ASAN_OPTIONS
 fi
 
+if [ -z "$windows" ]; then
 # --hold keeps the board until SIGTERM, then closes it into the safe state.
 "$tavctl" --sim --hold pin output P4.0 >"$work/out" 2>"$work/err" &
 holder=$!
@@ -277,10 +326,12 @@ for _ in $(seq 50); do grep -q "holding" "$work/err" 2>/dev/null && break; sleep
 kill -TERM "$holder"
 wait "$holder"
 hold_status=$?
+unix_lines "$work/out" "$work/err"
 if [ "$hold_status" -eq 0 ] && grep -q "closed into the safe state" "$work/out" && grep -q "holding" "$work/err"; then
     passed=$((passed + 1)); echo "ok: hold until SIGTERM"
 else
     failed=$((failed + 1)); echo "FAIL: hold until SIGTERM (status $hold_status)"; cat "$work/out" "$work/err"
+fi
 fi
 
 echo "$passed passed, $failed failed"

@@ -31,6 +31,7 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import sys
 from typing import Iterable, List, Optional, Sequence, Union
 
 __all__ = [
@@ -61,33 +62,46 @@ Pins = Union[str, int]
 Duty = Union[str, int]
 
 
-def _load_library() -> ctypes.CDLL:
-    """libtav.so.1 from TAV_LIBRARY, from beside this package, from where an
-    installation put it, or from the system."""
+def _library_name(platform: Optional[str] = None) -> str:
+    """libtav's file name: tav.dll on Windows, libtav.so.1 elsewhere."""
+    platform = sys.platform if platform is None else platform
+    return "tav.dll" if platform.startswith(("win32", "cygwin", "msys")) else "libtav.so.1"
+
+
+def _library_candidates(platform: Optional[str] = None, environ=None) -> List[str]:
+    """Where libtav is looked for, in order: TAV_LIBRARY, beside this
+    package, where an installation put it, the system's search path (on
+    Windows the DLL search path), ctypes' find_library."""
+    environ = os.environ if environ is None else environ
+    name = _library_name(platform)
     candidates = []
-    if os.environ.get("TAV_LIBRARY"):
-        candidates.append(os.environ["TAV_LIBRARY"])
+    if environ.get("TAV_LIBRARY"):
+        candidates.append(environ["TAV_LIBRARY"])
     here = os.path.dirname(os.path.abspath(__file__))
-    candidates.append(os.path.join(here, "libtav.so.1"))
+    candidates.append(os.path.join(here, name))
     try:
         from tav._install import LIBRARY  # written by cmake --install
         candidates.append(LIBRARY)
     except ImportError:
         pass
-    candidates.append("libtav.so.1")
+    candidates.append(name)
     found = ctypes.util.find_library("tav")
     if found:
         candidates.append(found)
+    return candidates
+
+
+def _load_library() -> ctypes.CDLL:
     problems = []
-    for candidate in candidates:
-        if os.sep in candidate and not os.path.exists(candidate):
+    for candidate in _library_candidates():
+        if os.path.dirname(candidate) and not os.path.exists(candidate):
             problems.append(f"{candidate}: no such file")
             continue
         try:
             return ctypes.CDLL(candidate)
         except OSError as error:
             problems.append(str(error))
-    raise ImportError("libtav.so.1 not found (set TAV_LIBRARY to its path): " + "; ".join(problems))
+    raise ImportError(f"{_library_name()} not found (set TAV_LIBRARY to its path): " + "; ".join(problems))
 
 
 _lib = _load_library()

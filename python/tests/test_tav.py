@@ -194,3 +194,15 @@ def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p4
     assert expected_p48 in lines["P4.8"]
     # Closing floats the PWM pin too; releasing leaves it running.
     assert ("floating input" if leave == "pass" else "PWM TIM2 CH1") in lines["P4.13"]  # PA0 on model S
+
+
+@pytest.mark.parametrize("platform, name", [("win32", "tav.dll"), ("cygwin", "tav.dll"), ("linux", "libtav.so.1")])
+def test_the_library_is_looked_for_by_its_platform_name(platform, name):
+    candidates = tav._library_candidates(platform, {"TAV_LIBRARY": "/opt/x/tav-copy"})
+    assert candidates[0] == "/opt/x/tav-copy"
+    here = os.path.dirname(os.path.abspath(tav.__file__))
+    assert candidates[1] == os.path.join(here, name)
+    assert name in candidates[2:]  # the system's (or Windows' DLL) search path
+    other = "libtav.so.1" if name == "tav.dll" else "tav.dll"
+    assert not any(os.path.basename(candidate) == other for candidate in candidates)
+    assert tav._library_candidates(platform, {})[0] == os.path.join(here, name)

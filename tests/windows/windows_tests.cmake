@@ -51,3 +51,14 @@ if(TAV_CLANGXX AND TAV_LLD_LINK)
 else()
   message(WARNING "clang++ or lld-link not found: the Microsoft-ABI program is not tested")
 endif()
+
+# tavctl.exe under wine: the tool's tests that are not Linux-only, and boards
+# behind the stand-in as `tavctl list` names them.
+add_test(NAME TavctlUnderWine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tavctl_test.sh $<TARGET_FILE:tavctl>
+                                      $<TARGET_FILE:tav_libusb0_standin>)
+set_tests_properties(TavctlUnderWine PROPERTIES TIMEOUT 600)
+
+# The zip for Windows users, unpacked and used.
+add_test(NAME WindowsZip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/zip_test.sh ${PROJECT_SOURCE_DIR}
+                                 ${PROJECT_BINARY_DIR} ${CMAKE_C_COMPILER} ${TAV_MINGW_OBJDUMP})
+set_tests_properties(WindowsZip PROPERTIES TIMEOUT 600)

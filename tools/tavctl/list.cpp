@@ -13,8 +13,9 @@ using TAVDll::detail::BOARD_PRODUCT_ID;
 using TAVDll::detail::BOARD_VENDOR_ID;
 
 struct ListedDevice {
-    std::string bus;
-    std::string device;
+    std::string bus;      // "001", as selectors take it
+    std::string device;   // "010"
+    std::string selector; // "usb:001:010"; empty when libusb names it in a way no selector reaches
     uint16_t vendor;
     uint16_t product;
     bool board;
@@ -44,9 +45,21 @@ std::vector<ListedDevice> Devices(bool all)
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             const bool board =
                 device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
-            if (board || all)
-                devices.push_back({bus->dirname, device->filename, device->descriptor.idVendor,
-                                   device->descriptor.idProduct, board, board && Openable(usb, device)});
+            if (!board && !all)
+                continue;
+            ListedDevice listed{bus->dirname, device->filename, "", device->descriptor.idVendor,
+                                device->descriptor.idProduct, board, board && Openable(usb, device)};
+            unsigned long busNumber = 0;
+            unsigned long deviceNumber = 0;
+            if (TAVDll::UsbDeviceAddress(bus, device, &busNumber, &deviceNumber)) {
+                char number[16];
+                std::snprintf(number, sizeof number, "%03lu", busNumber);
+                listed.bus = number;
+                std::snprintf(number, sizeof number, "%03lu", deviceNumber);
+                listed.device = number;
+                listed.selector = "usb:" + listed.bus + ":" + listed.device;
+            }
+            devices.push_back(listed);
         }
     }
     return devices;
@@ -76,7 +89,7 @@ void ListCommand(Context& context, bool all)
             std::snprintf(entry, sizeof entry,
                           "%s{\"selector\": %s, \"bus\": %s, \"device\": %s, \"vendor\": \"%04x\", \"product\": "
                           "\"%04x\", \"board\": %s, \"openable\": %s}",
-                          first ? "" : ", ", JsonString("usb:" + device.bus + ":" + device.device).c_str(),
+                          first ? "" : ", ", JsonString(device.selector).c_str(),
                           std::to_string(std::strtoul(device.bus.c_str(), nullptr, 10)).c_str(),
                           std::to_string(std::strtoul(device.device.c_str(), nullptr, 10)).c_str(), device.vendor,
                           device.product, device.board ? "true" : "false", device.openable ? "true" : "false");
@@ -100,8 +113,12 @@ void ListCommand(Context& context, bool all)
         }
         std::printf("\n");
     }
-    if (boards == 0)
-        std::printf("no TAV board found (try --sim for the virtual board)\n");
+    if (boards == 0) {
+        if (const char* problem = tav_usb_problem())
+            std::printf("no TAV board found: %s\n", problem);
+        else
+            std::printf("no TAV board found (try --sim for the virtual board)\n");
+    }
     if (unopenable > 0)
         std::printf("hint: a board that cannot be opened usually lacks permission: install the udev rule "
                     "60-tav-board.rules (see the README) and plug it in again\n");

@@ -72,6 +72,8 @@ void Session::Connect()
                         "`tavctl list` shows them), or sim:T, sim:S, sim:C",
                         EXIT_USAGE);
     case TAV_E_NOT_FOUND:
+        if (const char* problem = tav_usb_problem())
+            throw ToolError((selector.empty() ? "no board found: " : "no TAV board at " + selector + ": ") + problem);
         if (selector.empty())
             throw ToolError("no board found: is it plugged in? (or try --sim)");
         throw ToolError("no TAV board at " + selector + " (see `tavctl list`)");

@@ -1,0 +1,7 @@
+# What the Windows build installs beside the library, tool and headers: the
+# import library for Microsoft's linker, the Python package, the licence and
+# the Windows read-me. (No pkg-config file, udev rule or man pages there.)
+install(FILES $<TARGET_FILE_DIR:tav>/tav.lib DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES python/tav/__init__.py python/tav/__main__.py DESTINATION python/tav COMPONENT python)
+install(FILES packaging/debian/copyright DESTINATION . RENAME LICENSE.txt COMPONENT runtime)
+install(FILES packaging/windows/README-windows.txt DESTINATION . COMPONENT runtime)

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Cross-builds tavlib for Windows with MinGW-w64, 64-bit into
+# build-windows/x86_64 and 32-bit into build-windows/i686 (tav.dll, its
+# import libraries, tavctl.exe, the examples, the tests and the zip), and runs
+# the tests of both under wine in a private prefix (build-windows/wine).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# 32-bit programs need Debian's 32-bit wine, from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+    "${sudo_cmd[@]}" apt-get update -qq
+fi
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 \
+    clang lld llvm unzip
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all WINEARCH=win64
+mkdir -p build-windows
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== a wine prefix for the tests =="
+    wineboot --init >/dev/null 2>&1 || true
+    wineserver --wait || true
+fi
+
+for arch in x86_64 i686; do
+    echo "== Windows $arch: cross-build =="
+    dir=build-windows/$arch
+    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    echo "== Windows $arch: tests under wine =="
+    (cd "$dir" && ctest --output-on-failure -j "$jobs")
+done
+wineserver --kill || true
