@@ -2,7 +2,8 @@
 # Builds the library, the tools and the tests twice (plain with warnings as
 # errors, then with AddressSanitizer + UBSan) and runs every test in both;
 # then the unit tests under valgrind's memcheck, the thread tests under
-# ThreadSanitizer, and each fuzz target for a short while.
+# ThreadSanitizer, each fuzz target for a short while, and the Windows
+# cross-builds with their tests under wine (scripts/windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,3 +38,5 @@ cmake --build build-tsan -j "$jobs" --target tav_thread_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/tav_thread_tests
 echo "== fuzzing (libFuzzer, ${TAV_FUZZ_SECONDS:-20}s per target) =="
 scripts/fuzz.sh
+echo "== Windows: MinGW-w64 cross-builds, tests under wine =="
+scripts/windows.sh

@@ -3,6 +3,7 @@
 // default board of the static functions.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "board_fixture.h"
@@ -54,6 +55,45 @@ TEST_F(BoardObjects, SelectorsNameBoardsByDecimalAddress)
     }
     EXPECT_EQ(usb.OpenHandleCount(), 0);
     EXPECT_EQ(tav_open("", nullptr), TAV_E_INVALID);
+}
+
+// libusb-win32 lists every device on "bus-0" and names it after its driver
+// device; the selector is those two numbers, as `tavctl list` prints them.
+TEST_F(BoardObjects, LibusbWin32NamesSelectByTheirNumbers)
+{
+    struct Named {
+        const char* bus;
+        const char* device;
+    };
+    const Named names[] = {{"bus-0", "\\\\.\\libusb0-0001--0x4c52-0x0101"},
+                           {"bus-0", "\\\\.\\libusb0-0012--0x4c52-0x0101"},
+                           {"bus-0", "\\\\.\\libusb0-"}, // no number: no selector reaches it
+                           {"bus-", "\\\\.\\libusb0-0003--0x4c52-0x0101"}};
+    const char models[] = {'S', 'C', 'T', 'T'};
+    for (size_t index = 0; index < std::size(names); ++index) {
+        tavsim::VirtualDevice& device = usb.AddBoard(models[index], {1, 0, 0, 0}, static_cast<int>(index));
+        std::snprintf(device.Device()->filename, sizeof device.Device()->filename, "%s", names[index].device);
+        std::snprintf(device.Device()->bus->dirname, sizeof device.Device()->bus->dirname, "%s", names[index].bus);
+    }
+    const std::pair<const char*, int> cases[] = {{"usb:0:1", 'S'},  {"0:12", 'C'}, {"usb:000:0012", 'C'},
+                                                 {"usb:0:2", 0},    {"usb:0:0", 0}, {"usb:0:3", 0}};
+    for (const auto& [selector, model] : cases) {
+        tav_board* board = nullptr;
+        EXPECT_EQ(tav_open(selector, &board), model != 0 ? TAV_OK : TAV_E_NOT_FOUND) << selector;
+        if (board != nullptr) {
+            EXPECT_EQ(tav_model(board), model) << selector;
+            tav_release(board);
+        }
+    }
+    unsigned long busNumber = 7;
+    unsigned long deviceNumber = 7;
+    EXPECT_FALSE(TAVDll::UsbDeviceAddress(usb.DeviceAt(2).Device()->bus, usb.DeviceAt(2).Device(), &busNumber,
+                                          &deviceNumber));
+    EXPECT_EQ(busNumber, 7u);
+    EXPECT_TRUE(TAVDll::UsbDeviceAddress(usb.DeviceAt(1).Device()->bus, usb.DeviceAt(1).Device(), &busNumber,
+                                         &deviceNumber));
+    EXPECT_EQ(busNumber, 0u);
+    EXPECT_EQ(deviceNumber, 12u);
 }
 
 TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)

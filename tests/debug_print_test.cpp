@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "board_fixture.h"
 #include "link/debug_print.h"
 
@@ -40,5 +44,34 @@ TEST(DebugPrint, LongTextIsCutTo4095Characters)
     tavtest::UnsetEnvironment("TAV_DEBUG");
     EXPECT_EQ(err, std::string(4095, 'x') + "\n");
 }
+
+#if defined(_WIN32)
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text for a
+// debugger; a vectored handler sees it first.
+std::string debuggerText;
+
+LONG CALLBACK SeeDebuggerOutput(EXCEPTION_POINTERS* exception)
+{
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2)
+        debuggerText += reinterpret_cast<const char*>(record.ExceptionInformation[1]);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(DebugPrint, GoesToTheDebuggerOnWindowsWithOrWithoutTavDebug)
+{
+    void* handler = AddVectoredExceptionHandler(1, SeeDebuggerOutput);
+    ASSERT_NE(handler, nullptr);
+    for (const char* setting : {"", "1"}) {
+        tavtest::SetEnvironment("TAV_DEBUG", setting);
+        debuggerText.clear();
+        const std::string err = tavtest::CaptureStderr([] { DebugPrint("open good"); });
+        EXPECT_EQ(debuggerText, "open good") << setting;
+        EXPECT_EQ(err, setting[0] != '\0' ? "open good\n" : "") << setting;
+    }
+    tavtest::UnsetEnvironment("TAV_DEBUG");
+    RemoveVectoredExceptionHandler(handler);
+}
+#endif
 
 } // namespace

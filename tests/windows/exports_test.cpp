@@ -37,6 +37,13 @@ std::map<std::string, void*> Exports(HMODULE module)
     return exports;
 }
 
+// The test refers to nothing in tav.dll by name, so the DLL is loaded here.
+HMODULE Tav()
+{
+    static HMODULE module = LoadLibraryA("tav.dll");
+    return module;
+}
+
 bool StartsWith(const std::string& text, const char* prefix)
 {
     return text.rfind(prefix, 0) == 0;
@@ -63,7 +70,8 @@ const Row ROWS[] = {TAVLIB_FUNCTIONS(TAV_ROW)};
 
 TEST(Exports, EveryStaticFunctionHasItsMicrosoftNameAsAnAliasThatCanBeCalled)
 {
-    const std::map<std::string, void*> exports = Exports(GetModuleHandleA("tav.dll"));
+    ASSERT_NE(Tav(), nullptr);
+    const std::map<std::string, void*> exports = Exports(Tav());
     // g++'s names, demangled: "TAVDll::TAVLib::Open(unsigned int, unsigned int)".
     std::map<std::string, void*> gnuFunctions;
     for (const auto& [name, address] : exports) {
@@ -94,7 +102,7 @@ TEST(Exports, EveryStaticFunctionHasItsMicrosoftNameAsAnAliasThatCanBeCalled)
         ASSERT_NE(alias, microsoftNames.end()) << "no Microsoft name for TAVLib::" << row.name;
         const std::string& name = alias->second;
         EXPECT_TRUE(StartsWith(name, ("?" + std::string(row.name) + "@").c_str())) << name;
-        void* resolved = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("tav.dll"), name.c_str()));
+        void* resolved = reinterpret_cast<void*>(GetProcAddress(Tav(), name.c_str()));
         EXPECT_EQ(resolved, gnu->second) << name;
         row.callThrough(resolved);
     }
@@ -102,7 +110,8 @@ TEST(Exports, EveryStaticFunctionHasItsMicrosoftNameAsAnAliasThatCanBeCalled)
 
 TEST(Exports, NothingButTheInterfacesIsExported)
 {
-    const std::map<std::string, void*> exports = Exports(GetModuleHandleA("tav.dll"));
+    ASSERT_NE(Tav(), nullptr);
+    const std::map<std::string, void*> exports = Exports(Tav());
     int gnuNames = 0;
     int microsoftNames = 0;
     int cFunctions = 0;

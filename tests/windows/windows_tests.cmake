@@ -54,9 +54,13 @@ endif()
 
 # tavctl.exe under wine: the tool's tests that are not Linux-only, and boards
 # behind the stand-in as `tavctl list` names them.
+# tav_console_ctrl gives tavctl a Ctrl-C on its console.
+add_executable(tav_console_ctrl windows/console_ctrl.cpp)
+target_link_libraries(tav_console_ctrl PRIVATE tav_warnings)
 add_test(NAME TavctlUnderWine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tavctl_test.sh $<TARGET_FILE:tavctl>
                                       $<TARGET_FILE:tav_libusb0_standin>)
-set_tests_properties(TavctlUnderWine PROPERTIES TIMEOUT 600)
+set_tests_properties(TavctlUnderWine PROPERTIES TIMEOUT 600
+  ENVIRONMENT TAV_CONSOLE_CTRL=$<TARGET_FILE:tav_console_ctrl>)
 
 # The zip for Windows users, unpacked and used.
 add_test(NAME WindowsZip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/zip_test.sh ${PROJECT_SOURCE_DIR}
