@@ -6,19 +6,7 @@
 set -u
 source_dir=$(realpath "$1")
 build_dir=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-step() { # NAME COMMAND...
-    local name=$1
-    shift
-    if "$@" >"$work/log" 2>&1; then
-        passed=$((passed + 1)); echo "ok: $name"
-    else
-        failed=$((failed + 1)); echo "FAIL: $name"; tail -n 30 "$work/log"
-    fi
-}
+source "$(dirname "$0")/support/steps.sh"
 jobs=$(nproc 2>/dev/null || echo 2)
 prefix=$work/prefix
 
@@ -80,5 +68,4 @@ step "unpacked into a throw-away root, the tool runs and the pages render" bash 
     MANWIDTH=80 man -l '$root/usr/share/man/man1/tavctl.1.gz' | grep -q 'SAFETY' &&
     cd / && PYTHONPATH='$root/usr/lib/python3/dist-packages' /usr/bin/python3 -c 'import tav; print(tav.open(\"sim:C\").model)' | grep -q C"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish_steps

@@ -35,6 +35,10 @@ struct BoardLink {
     std::mutex mutex;
 };
 
+// The table of the system's USB library, made once: one file per platform
+// (usb_system_linux.cpp, usb_system_windows.cpp).
+UsbBackend MakeSystemBackend();
+
 // The process-default board of the static TAVLib functions; its backend is
 // the installed one (InstallUsbBackend).
 BoardLink& DefaultLink();

@@ -7,14 +7,9 @@
 
 namespace TAVDll::detail {
 
-namespace {
-
-constexpr size_t MAX_NUMBER_DIGITS = 9;
-
-} // namespace
-
 bool ParseDecimal(const char* text, size_t length, unsigned long* value)
 {
+    constexpr size_t MAX_NUMBER_DIGITS = 9;
     if (length == 0 || length > MAX_NUMBER_DIGITS)
         return false;
     unsigned long number = 0;

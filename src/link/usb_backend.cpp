@@ -2,6 +2,12 @@
 
 namespace TAVDll {
 
+const UsbBackend* SystemUsbBackend()
+{
+    static const UsbBackend table = detail::MakeSystemBackend();
+    return &table;
+}
+
 const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {
     return detail::OnDefaultBoard([backend](detail::BoardLink& link) {

@@ -3,9 +3,8 @@
 #include "link/board_link.h"
 
 namespace TAVDll {
-namespace {
 
-UsbBackend MakeSystemBackend()
+UsbBackend detail::MakeSystemBackend()
 {
     UsbBackend table{};
     table.context = nullptr;
@@ -28,14 +27,6 @@ UsbBackend MakeSystemBackend()
         return usb_bulk_read(handle, endpoint, bytes, size, timeoutMs);
     };
     return table;
-}
-
-} // namespace
-
-const UsbBackend* SystemUsbBackend()
-{
-    static const UsbBackend table = MakeSystemBackend();
-    return &table;
 }
 
 const char* UsbLibraryProblem()

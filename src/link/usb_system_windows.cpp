@@ -154,7 +154,9 @@ int Translate(const Libusb0& usb, usb_dev_handle* handle, int result)
     return result;
 }
 
-UsbBackend MakeSystemBackend()
+} // namespace
+
+UsbBackend detail::MakeSystemBackend()
 {
     UsbBackend table{};
     table.context = nullptr;
@@ -201,14 +203,6 @@ UsbBackend MakeSystemBackend()
         return Translate(usb, handle, usb.bulkRead(handle, endpoint, bytes, size, timeoutMs));
     };
     return table;
-}
-
-} // namespace
-
-const UsbBackend* SystemUsbBackend()
-{
-    static const UsbBackend table = MakeSystemBackend();
-    return &table;
 }
 
 const char* UsbLibraryProblem()

@@ -26,30 +26,34 @@ target_link_libraries(tav_exports_tests PRIVATE tav GTest::gtest_main tav_warnin
 add_test(NAME WindowsExports COMMAND tav_exports_tests)
 set_tests_properties(WindowsExports PROPERTIES TIMEOUT 120)
 
-# A program of Microsoft's ABI (clang in Microsoft mode, lld-link, tav.lib,
-# no C runtime) in a folder of its own with tav.dll and the stand-in.
-find_program(TAV_CLANGXX NAMES clang++)
+# Programs of Microsoft's ABI (clang in Microsoft mode, lld-link, tav.lib,
+# no C runtime), each in a folder of its own with tav.dll and the stand-in:
+# C++ calling TAVLib by its Microsoft names, and C.
+find_program(TAV_CLANG NAMES clang)
 find_program(TAV_LLD_LINK NAMES lld-link)
-if(TAV_CLANGXX AND TAV_LLD_LINK)
-  set(msvc_folder ${PROJECT_BINARY_DIR}/bin/msvc)
-  set(msvc_program ${msvc_folder}/tav_msvc_program.exe)
-  add_custom_command(OUTPUT ${msvc_program}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_folder}
-    COMMAND ${TAV_CLANGXX} --target=${TAV_WINDOWS_ARCH}-pc-windows-msvc -ffreestanding -fno-exceptions -std=c++17
-            -O1 -Wall -Wextra -I${PROJECT_SOURCE_DIR}/include -c ${CMAKE_CURRENT_SOURCE_DIR}/windows/msvc_program.cpp
-            -o ${msvc_folder}/msvc_program.obj
+function(tav_msvc_program name source)
+  set(folder ${PROJECT_BINARY_DIR}/bin/msvc-${name})
+  set(program ${folder}/${name}.exe)
+  add_custom_command(OUTPUT ${program}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND ${TAV_CLANG} --target=${TAV_WINDOWS_ARCH}-pc-windows-msvc ${ARGN} -ffreestanding -O1 -Wall -Wextra
+            -Werror -I${PROJECT_SOURCE_DIR}/include -c ${CMAKE_CURRENT_SOURCE_DIR}/windows/${source}
+            -o ${folder}/${name}.obj
     COMMAND ${TAV_LLD_LINK} /nologo /entry:mainCRTStartup /subsystem:console /nodefaultlib
-            /out:${msvc_program} ${msvc_folder}/msvc_program.obj $<TARGET_FILE_DIR:tav>/tav.lib
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tav> $<TARGET_FILE:tav_libusb0_standin> ${msvc_folder}
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/msvc_program.cpp tav tav_libusb0_standin
-            ${PROJECT_SOURCE_DIR}/include/TAVLib.h
-    COMMENT "A Microsoft-ABI program against tav.lib (clang, lld-link)" VERBATIM)
-  add_custom_target(tav_msvc_program ALL DEPENDS ${msvc_program})
-  add_test(NAME MicrosoftProgramCallsTAVLib COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${msvc_program}
-           WORKING_DIRECTORY ${msvc_folder})
-  set_tests_properties(MicrosoftProgramCallsTAVLib PROPERTIES TIMEOUT 120 ENVIRONMENT TAV_STANDIN_BOARDS=T)
+            /out:${program} ${folder}/${name}.obj $<TARGET_FILE_DIR:tav>/tav.lib
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tav> $<TARGET_FILE:tav_libusb0_standin> ${folder}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/${source} tav tav_libusb0_standin
+            ${PROJECT_SOURCE_DIR}/include/TAVLib.h ${PROJECT_SOURCE_DIR}/include/tav/tav.h
+    COMMENT "A Microsoft-ABI program against tav.lib: ${name}" VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${program})
+  add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${program} WORKING_DIRECTORY ${folder})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 ENVIRONMENT TAV_STANDIN_BOARDS=T)
+endfunction()
+if(TAV_CLANG AND TAV_LLD_LINK)
+  tav_msvc_program(MicrosoftProgramCallsTAVLib msvc_program.cpp -x c++ -std=c++17 -fno-exceptions)
+  tav_msvc_program(MicrosoftCProgram msvc_c_program.c -x c -std=c99)
 else()
-  message(WARNING "clang++ or lld-link not found: the Microsoft-ABI program is not tested")
+  message(WARNING "clang or lld-link not found: the Microsoft-ABI programs are not tested")
 endif()
 
 # tavctl.exe under wine: the tool's tests that are not Linux-only, and boards

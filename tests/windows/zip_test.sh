@@ -9,19 +9,7 @@ source_dir=$(realpath "$1")
 build_dir=$(realpath "$2")
 mingw_gcc=$3
 objdump=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-step() { # NAME COMMAND...
-    local name=$1
-    shift
-    if "$@" >"$work/log" 2>&1; then
-        passed=$((passed + 1)); echo "ok: $name"
-    else
-        failed=$((failed + 1)); echo "FAIL: $name"; tail -n 30 "$work/log"
-    fi
-}
+source "$(dirname "$0")/../support/steps.sh"
 
 step "cpack makes the zip" bash -c "cd '$build_dir' && cpack -G ZIP -B '$work/package'"
 zip=$(ls "$work"/package/tavlib-*-win*.zip 2>/dev/null | head -n 1)
@@ -43,5 +31,4 @@ step "a C program builds against the zip" "$mingw_gcc" -std=c99 -I"$root/include
 cp "$root/bin/tav.dll" "$work/app/"
 step "it runs with tav.dll copied beside it" bash -c "wine '$work/app/consumer.exe' | grep -q 'P8.16 high on model S'"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish_steps
