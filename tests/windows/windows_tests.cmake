@@ -30,7 +30,7 @@ set_tests_properties(WindowsExports PROPERTIES TIMEOUT 120)
 # no C runtime), each in a folder of its own with tav.dll and the stand-in:
 # C++ calling TAVLib by its Microsoft names, and C.
 find_program(TAV_CLANG NAMES clang)
-find_program(TAV_LLD_LINK NAMES lld-link)
+find_program(TAV_LLD_LINK NAMES lld-link lld-link-14)
 function(tav_msvc_program name source)
   set(folder ${PROJECT_BINARY_DIR}/bin/msvc-${name})
   set(program ${folder}/${name}.exe)
