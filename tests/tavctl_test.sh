@@ -283,21 +283,23 @@ fi
 # --- Windows: Ctrl-C on the console ends --hold in the safe state ------------------
 # (wine gives a program a console only on a terminal: script(1) makes one)
 if [ -n "$windows" ] && [ -n "${TAV_CONSOLE_CTRL:-}" ] && command -v script >/dev/null; then
-    console_ctrl() { # EXPECTED_STATUS TAVCTL-ARGUMENTS...: Ctrl-C after 3 s
-        local want=$1
-        shift
-        script -qec "wine '$TAV_CONSOLE_CTRL' 3000 '$tavctl' $* >'$work/out' 2>'$work/err'" /dev/null >/dev/null
+    console_ctrl() { # EXPECTED_STATUS READY_TEXT TAVCTL-ARGUMENTS...: Ctrl-C once stderr shows READY_TEXT
+        local want=$1 ready=$2
+        shift 2
+        : >"$work/err"
+        script -qec "wine '$TAV_CONSOLE_CTRL' '$work/err' '$ready' '$tavctl' $* >'$work/out' 2>>'$work/err'" \
+            /dev/null >/dev/null
         local status=$?
         unix_lines "$work/out" "$work/err"
         [ "$status" -eq "$want" ] && grep -q "closed into the safe state" "$work/out"
     }
-    if console_ctrl 0 --sim --hold pin output P4.0 && grep -q holding "$work/err"; then
+    if console_ctrl 0 holding --sim --hold pin output P4.0; then
         passed=$((passed + 1)); echo "ok: Ctrl-C ends --hold in the safe state (Windows console)"
     else
         failed=$((failed + 1)); echo "FAIL: Ctrl-C ends --hold in the safe state (Windows console)"; cat "$work/out" "$work/err"
     fi
     printf 'pin output P4.0\nsleep 30s\n' >"$work/long.tav"
-    if console_ctrl 1 --sim --hold run "$work/long.tav" && grep -q interrupted "$work/err"; then
+    if console_ctrl 1 GPIO_Init --sim --hold --trace run "$work/long.tav" && grep -q interrupted "$work/err"; then
         passed=$((passed + 1)); echo "ok: Ctrl-C interrupts a script under --hold (Windows console)"
     else
         failed=$((failed + 1)); echo "FAIL: Ctrl-C interrupts a script under --hold (Windows console)"; cat "$work/out" "$work/err"
