@@ -242,20 +242,32 @@ else
     failed=$((failed + 1)); echo "FAIL: hold closes at once after a failing command (status $hold_status)"; cat "$work/out" "$work/err"
 fi
 # Signals reach a program under wine as wine likes: the Linux run tests them.
+# signal_hold SIGNAL READY_TEXT TAVCTL-ARGUMENTS...: tavctl in the background
+# with SIGINT explicitly ignored (as a shell's background job or nohup has
+# it), the signal once its standard error shows READY_TEXT (unbuffered);
+# sets hold_status. Never waits more than 20 s.
+signal_hold() {
+    local signal=$1 ready=$2
+    shift 2
+    (trap '' INT HUP; exec "$tavctl" "$@" >"$work/out" 2>"$work/err" </dev/null) &
+    local holder=$!
+    for _ in $(seq 100); do grep -q -- "$ready" "$work/err" 2>/dev/null && break; sleep 0.1; done
+    kill "-$signal" "$holder"
+    for _ in $(seq 200); do kill -0 "$holder" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$holder" 2>/dev/null
+    wait "$holder"
+    hold_status=$?
+}
 if [ -z "$windows" ]; then
-printf 'pin output P4.0\nsleep 30s\n' >"$work/long.tav"
-"$tavctl" --sim --hold run "$work/long.tav" >"$work/out" 2>"$work/err" &
-holder=$!
-for _ in $(seq 50); do grep -q "push-pull" "$work/out" 2>/dev/null && break; sleep 0.1; done
-kill -INT "$holder"
-wait "$holder"
-hold_status=$?
-unix_lines "$work/out" "$work/err"
-if [ "$hold_status" -eq 1 ] && grep -q "closed into the safe state" "$work/out" && grep -q "interrupted" "$work/err"; then
-    passed=$((passed + 1)); echo "ok: hold closes when Ctrl-C interrupts a script"
-else
-    failed=$((failed + 1)); echo "FAIL: hold closes when Ctrl-C interrupts a script (status $hold_status)"; cat "$work/out" "$work/err"
-fi
+    printf 'pin output P4.0\nsleep 30s\n' >"$work/long.tav"
+    for signal in INT TERM HUP; do
+        signal_hold "$signal" GPIO_Init --sim --hold --trace run "$work/long.tav"
+        if [ "$hold_status" -eq 1 ] && grep -q "closed into the safe state" "$work/out" && grep -q "interrupted" "$work/err"; then
+            passed=$((passed + 1)); echo "ok: hold closes when SIG$signal interrupts a script"
+        else
+            failed=$((failed + 1)); echo "FAIL: hold closes when SIG$signal interrupts a script (status $hold_status)"; cat "$work/out" "$work/err"
+        fi
+    done
 fi
 
 # --- Windows: boards behind the stand-in libusb0.dll, as tavctl list names them ----
@@ -347,20 +359,16 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     unset ASAN_OPTIONS
 fi
 
+# --hold keeps the board until a stop signal, then closes it into the safe state.
 if [ -z "$windows" ]; then
-# --hold keeps the board until SIGTERM, then closes it into the safe state.
-"$tavctl" --sim --hold pin output P4.0 >"$work/out" 2>"$work/err" &
-holder=$!
-for _ in $(seq 50); do grep -q "holding" "$work/err" 2>/dev/null && break; sleep 0.1; done
-kill -TERM "$holder"
-wait "$holder"
-hold_status=$?
-unix_lines "$work/out" "$work/err"
-if [ "$hold_status" -eq 0 ] && grep -q "closed into the safe state" "$work/out" && grep -q "holding" "$work/err"; then
-    passed=$((passed + 1)); echo "ok: hold until SIGTERM"
-else
-    failed=$((failed + 1)); echo "FAIL: hold until SIGTERM (status $hold_status)"; cat "$work/out" "$work/err"
-fi
+    for signal in TERM INT HUP; do
+        signal_hold "$signal" holding --sim --hold pin output P4.0
+        if [ "$hold_status" -eq 0 ] && grep -q "closed into the safe state" "$work/out"; then
+            passed=$((passed + 1)); echo "ok: hold until SIG$signal"
+        else
+            failed=$((failed + 1)); echo "FAIL: hold until SIG$signal (status $hold_status)"; cat "$work/out" "$work/err"
+        fi
+    done
 fi
 
 echo "$passed passed, $failed failed"

@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "stop_signal.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -224,6 +225,7 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
 
 int Main(int argc, char** argv)
 {
+    DeferStopSignals();
     Context context;
     CLI::App app{"tavctl - drive a TAV USB input/output board from the shell.\n\n"
                  "Without --hold a command leaves the board exactly as it set it: the USB handle is released\n"
@@ -247,7 +249,7 @@ int Main(int argc, char** argv)
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
     app.add_flag("--hold", context.options.hold,
-                 "Keep the board as set until Ctrl-C or SIGTERM, then close it into the safe state");
+                 "Keep the board as set until Ctrl-C, SIGTERM or SIGHUP, then close it into the safe state");
     app.add_flag("--virtual-time", context.options.virtualTime,
                  "With a virtual board: sleep moves the board's clock instead of waiting (repeatable runs)");
     app.add_option("--vcd", context.options.vcdFile,
@@ -258,6 +260,12 @@ int Main(int argc, char** argv)
                "Examples:\n  tavctl --sim run examples/demo.tav\n  tavctl list\n  tavctl info\n"
                "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help");
     AddCommands(app, context, false);
+    // Before any command runs: with --hold or for the panel, stop signals
+    // stay deferred until the session holds them; otherwise they act as usual.
+    app.parse_complete_callback([&app, &context] {
+        if (!context.options.hold && !app.got_subcommand("serve"))
+            ReleaseStopSignals();
+    });
 
     int status = 0;
     try {

@@ -126,7 +126,7 @@ void Session::Finish(bool commandsSucceeded)
         return;
     }
     if (commandsSucceeded) {
-        std::fprintf(stderr, "holding the board as set; Ctrl-C or SIGTERM closes it into the safe state\n");
+        std::fprintf(stderr, "holding the board as set; Ctrl-C, SIGTERM or SIGHUP closes it into the safe state\n");
         WaitForStop();
     }
     board_.close();

@@ -1,7 +1,8 @@
-// The ways a person ends tavctl while it holds the board: Ctrl-C and SIGTERM
-// on POSIX systems; Ctrl-C, Ctrl-Break and closing the console window on
-// Windows. Once held they no longer end the process at once: the tool waits
-// for them and closes the board into the safe state first.
+// The ways a person ends tavctl while it holds the board: Ctrl-C, SIGTERM
+// and SIGHUP (terminal closed, SSH dropped) on POSIX systems; Ctrl-C,
+// Ctrl-Break and closing the console window on Windows. Once held they no
+// longer end the process at once: the tool waits for them and closes the
+// board into the safe state first.
 #ifndef TAVCTL_STOP_SIGNAL_H
 #define TAVCTL_STOP_SIGNAL_H
 
@@ -9,8 +10,15 @@
 
 namespace tavctl {
 
-// From here on a stop signal is held for the waits below, in every thread.
+// First thing in main: a stop signal that comes before the command line is
+// read waits (is not lost) until one of the two calls below.
+void DeferStopSignals();
+// From here on a stop signal is held for the waits below, in every thread,
+// also one the process was started ignoring (a background job, nohup).
 void HoldStopSignals();
+// Without --hold: stop signals act as they did when tavctl started (one that
+// came meanwhile acts now).
+void ReleaseStopSignals();
 // Waits at most that long; true when a stop signal came.
 bool WaitForStop(uint64_t nanoseconds);
 // Waits until a stop signal comes.

@@ -1,10 +1,12 @@
-// Stop signals on POSIX systems: SIGINT and SIGTERM, blocked in every thread
-// and taken with sigwait, so that no handler runs in the middle of a record
-// sequence.
+// Stop signals on POSIX systems: SIGINT, SIGTERM and SIGHUP, blocked in
+// every thread from the start and taken with sigwait, so that no handler
+// runs in the middle of a record sequence and none is lost before the
+// command line is read.
 #include <pthread.h>
 
 #include <csignal>
 #include <ctime>
+#include <initializer_list>
 
 #include "stop_signal.h"
 
@@ -18,15 +20,32 @@ sigset_t StopSignals()
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 
 } // namespace
 
+void DeferStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 void HoldStopSignals()
 {
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // An ignored signal may be dropped when it is sent, blocked or not: a
+    // shell starts background jobs with SIGINT ignored, nohup with SIGHUP.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, SIG_DFL);
+}
+
+void ReleaseStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 bool WaitForStop(uint64_t nanoseconds)

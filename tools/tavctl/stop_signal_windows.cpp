@@ -30,6 +30,14 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 
 } // namespace
 
+void DeferStopSignals()
+{
+}
+
+void ReleaseStopSignals()
+{
+}
+
 void HoldStopSignals()
 {
     if (!held.exchange(true))
