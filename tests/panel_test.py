@@ -147,6 +147,34 @@ def api_tests():
           f"{code} {output}")
 
 
+def headers_and_port_test():
+    panel = Panel()
+    try:
+        for method, path, token in (("GET", "/api/info", True), ("GET", "/api/info", False), ("GET", "/", True),
+                                    ("GET", "/api/frob", True), ("GET", "/api/safe", True)):
+            connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+            connection.request(method, path, None, {"X-Tav-Token": panel.token} if token else {})
+            response = connection.getresponse()
+            response.read()
+            connection.close()
+            check(f"{method} {path} ({response.status}) tells browsers not to sniff or send referrers",
+                  response.getheader("X-Content-Type-Options") == "nosniff"
+                  and response.getheader("Referrer-Policy") == "no-referrer", str(response.getheaders()))
+        # One panel per port: a second one on the same port fails at once.
+        second = subprocess.Popen([TAVCTL, "--sim", "serve", "--port", str(panel.port)], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+        try:
+            errors = second.communicate(timeout=10)[1]
+        except subprocess.TimeoutExpired:
+            second.kill()
+            errors = "still listening after 10 s: " + second.communicate()[1]
+        check("a second panel on a taken port fails at once",
+              second.returncode == 1 and f"port {panel.port} is in use" in errors, f"{second.returncode} {errors!r}")
+        check("the first panel still answers", panel.request("GET", "/api/info")[0] == 200)
+    finally:
+        panel.stop()
+
+
 def load_test():
     panel = Panel()
     try:
@@ -283,6 +311,7 @@ def browser_test():
 
 
 api_tests()
+headers_and_port_test()
 load_test()
 browser_test()
 print(f"{passed} passed, {failed} failed")

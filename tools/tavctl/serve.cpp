@@ -73,10 +73,16 @@ public:
         // The library listens with a backlog of 5, too short for a dozen
         // clients connecting at once: listen again on its socket with ours.
         int listening = -1;
+        // SO_REUSEADDR only: the library's SO_REUSEPORT would let a second
+        // panel listen on the same port and share the connections (and tokens).
         server.set_socket_options([&listening](socket_t socket) {
-            httplib::default_socket_options(socket);
+            const int yes = 1;
+            setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
             listening = socket;
         });
+        // Every answer, the library's own errors included.
+        server.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}});
+        const int requested = port_;
         if (port_ == 0)
             port_ = server.bind_to_any_port("127.0.0.1");
         else if (!server.bind_to_port("127.0.0.1", port_))
@@ -84,8 +90,9 @@ public:
         if (port_ > 0 && listening >= 0)
             ::listen(listening, LISTEN_BACKLOG);
         if (port_ <= 0)
-            throw ToolError("cannot listen on 127.0.0.1:" + std::to_string(port_ < 0 ? 0 : port_) +
-                            ": the port is taken (try --port 0 for a free one)");
+            throw ToolError(requested > 0 ? "port " + std::to_string(requested) +
+                                                " is in use (try --port 0 for a free one)"
+                                          : "cannot listen on 127.0.0.1: no free port");
         std::printf("panel of %s at http://127.0.0.1:%d/?token=%s\n", Describe().c_str(), port_, token_.c_str());
         std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
         std::fflush(stdout);
