@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
+# Extra package names may be given as arguments. Waits (10 minutes at most)
+# for another apt or dpkg job that holds the package manager's lock.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libusb-dev libcli11-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
@@ -8,18 +10,40 @@ packages=(cmake g++ make pkg-config libusb-dev libcli11-dev libgtest-dev libbenc
           libcpp-httplib-dev nlohmann-json3-dev chromium python3-websocket)
 packages+=("$@")
 
+# A package whose triggers have not run yet is installed all the same.
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q -x -E 'install ok (installed|triggers-pending|triggers-awaited)'
+}
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+# apt-get, again while another job holds the lock (apt says "Could not get
+# lock"), for at most 10 minutes.
+apt_get() {
+    local attempt output status
+    for attempt in $(seq 120); do
+        status=0
+        output=$("${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=5 "$@" 2>&1) || status=$?
+        if [ "$status" -eq 0 ] || ! grep -q -i 'could not get lock\|unable to acquire the dpkg frontend lock' <<<"$output"; then
+            [ -z "$output" ] || printf '%s\n' "$output"
+            return "$status"
+        fi
+        [ "$attempt" -gt 1 ] || echo "waiting for another package job to finish (apt's lock is held)"
+        sleep 5
+    done
+    printf '%s\n' "$output"
+    return "$status"
+}
+
 missing=()
 for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
+    installed "$package" || missing+=("$package")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
     export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
