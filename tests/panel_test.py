@@ -233,10 +233,16 @@ def browser_test():
     panel = Panel()
     profile = tempfile.mkdtemp()
     port = free_port()
+    users_chromium = os.path.expanduser("~/.config/chromium")
+    had_users_chromium = os.path.exists(users_chromium)
+    # Chromium writes under HOME and the XDG folders too: the test's own.
+    environment = dict(os.environ, HOME=profile, XDG_CONFIG_HOME=os.path.join(profile, "config"),
+                       XDG_CACHE_HOME=os.path.join(profile, "cache"), XDG_STATE_HOME=os.path.join(profile, "state"))
     browser = subprocess.Popen([chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                "--disable-background-networking", "--disable-component-update", "--disable-sync",
                                 f"--remote-debugging-port={port}", "--remote-allow-origins=*",
-                                f"--user-data-dir={profile}", "--window-size=1280,1000", "about:blank"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                f"--user-data-dir={os.path.join(profile, 'chromium')}", "--window-size=1280,1000",
+                                "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
     try:
         target = None
         for _ in range(300):  # a first start of chromium on a busy machine takes a while
@@ -308,6 +314,8 @@ def browser_test():
         browser.wait(timeout=30)
         shutil.rmtree(profile, ignore_errors=True)
         panel.stop()
+    if not had_users_chromium:
+        check("the browser test leaves the user's home alone", not os.path.exists(users_chromium))
 
 
 api_tests()

@@ -8,6 +8,10 @@ tavctl=$(realpath "$1")
 emulated_run=${2:-} # runs a command against a board that umockdev emulates; for tavctl.exe the stand-in libusb0.dll
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# tavctl writes its shell history under the home and state folders: the
+# test's own, never the user's.
+export HOME=$work/home XDG_STATE_HOME=$work/state
+mkdir -p "$HOME"
 
 windows=""
 [[ "$tavctl" == *.exe ]] && windows=yes
@@ -213,6 +217,25 @@ check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -
 printf 'pin output P4.8\nfrob\npin set P4.8 ; toggle P4.8\nhelp\nquit\n' >"$work/shell.in"
 STDIN_FILE="$work/shell.in" check "shell goes on after an error" 0 'P4\.8 \(PB8\): low' "unknown command 'frob'" -- --sim shell
 STDIN_FILE="$work/shell.in" check "shell help" 0 'commands: list, info' "unknown command 'frob'" -- --sim shell
+if [ -z "$windows" ]; then
+    if grep -q 'toggle' "$XDG_STATE_HOME/tavctl/history" 2>/dev/null && [ -z "$(ls -A "$HOME")" ]; then
+        passed=$((passed + 1)); echo "ok: the shell keeps its history in XDG_STATE_HOME"
+    else
+        failed=$((failed + 1)); echo "FAIL: the shell keeps its history in XDG_STATE_HOME"; ls -laR "$HOME" "$XDG_STATE_HOME"
+    fi
+    unset XDG_STATE_HOME
+    STDIN_FILE="$work/shell.in" check "shell without XDG_STATE_HOME" 0 'P4\.8 \(PB8\): low' "unknown command 'frob'" -- --sim shell
+    if [ -s "$HOME/.local/state/tavctl/history" ]; then
+        passed=$((passed + 1)); echo "ok: the shell history defaults to ~/.local/state/tavctl"
+    else
+        failed=$((failed + 1)); echo "FAIL: the shell history defaults to ~/.local/state/tavctl"; ls -laR "$HOME"
+    fi
+    rm -rf "$HOME/.local/state/tavctl"
+    : >"$HOME/.local/state/tavctl" # a file where the folder belongs (root may write anywhere)
+    STDIN_FILE="$work/shell.in" check "shell with a history it cannot write" 0 'P4\.8 \(PB8\): low' "unknown command 'frob'" -- --sim shell
+    rm -f "$HOME/.local/state/tavctl"
+    export XDG_STATE_HOME=$work/state
+fi
 
 # --- JSON ---------------------------------------------------------------------
 json_check() { # NAME PYTHON-EXPRESSION -- ARGS...: the last line of standard output is one JSON document

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
@@ -40,10 +41,34 @@ char* readline(const char* prompt)
 }
 #endif
 
+// $XDG_STATE_HOME/tavctl/history (~/.local/state/tavctl/history); empty
+// when neither variable names a folder.
 std::string HistoryFile()
 {
+    const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
-    return home != nullptr ? std::string(home) + "/.tavctl_history" : "";
+    std::string folder;
+    if (state != nullptr && state[0] == '/')
+        folder = state;
+    else if (home != nullptr && home[0] != '\0')
+        folder = std::string(home) + "/.local/state";
+    else
+        return "";
+    return folder + "/tavctl/history";
+}
+
+// The history's folder, made when missing (private to the user); false when
+// it cannot be, and then nothing is written.
+bool HistoryFolderReady(const std::string& file)
+{
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (std::filesystem::is_directory(folder, error))
+        return true;
+    if (!std::filesystem::create_directories(folder, error))
+        return false;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    return true;
 }
 
 void PrintHelp()
@@ -94,7 +119,7 @@ void ShellCommand(Context& context)
             std::fprintf(stderr, "tavctl: %s\n", message.c_str());
         }
     }
-    if (!history.empty())
+    if (!history.empty() && HistoryFolderReady(history))
         write_history(history.c_str());
     std::printf("\n");
 }
