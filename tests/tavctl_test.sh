@@ -210,6 +210,15 @@ started=$(date +%s)
 check "virtual time does not wait" 0 '' '' -- --sim --virtual-time sleep 1000s
 [ $(( $(date +%s) - started )) -lt 30 ] || { failed=$((failed + 1)); echo "FAIL: virtual time waited"; }
 check "virtual time needs a virtual board" 2 '' "need a virtual board" -- --virtual-time info
+check "an unwritable --vcd is refused before the run" 2 '' "cannot write $work/none/out\.vcd: No such file" -- --sim --vcd "$work/none/out.vcd" init
+if [ -s "$work/out" ]; then
+    failed=$((failed + 1)); echo "FAIL: nothing runs before an unwritable --vcd is refused"; cat "$work/out"
+else
+    passed=$((passed + 1)); echo "ok: nothing runs before an unwritable --vcd is refused"
+fi
+check "--vcd and --svg on one file" 2 '' "name the same file" -- --sim --vcd "$work/w.vcd" --svg "$work/w.vcd" init
+check "an empty --svg name" 2 '' "--svg needs a file name" -- --sim --svg "" init
+check "a --vcd that is a directory" 2 '' "cannot write $work: Is a directory" -- --sim --vcd "$work" init
 printf 'loop toggle P4.8\n' >"$work/loop.tav"
 check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -- --sim --virtual-time run "$work/loop.tav"
 

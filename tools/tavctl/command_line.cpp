@@ -265,6 +265,7 @@ int Main(int argc, char** argv)
     app.parse_complete_callback([&app, &context] {
         if (!context.options.hold && !app.got_subcommand("serve"))
             ReleaseStopSignals();
+        context.session.CheckWaveformFiles(app.count("--vcd") > 0, app.count("--svg") > 0);
     });
 
     int status = 0;

@@ -1,5 +1,8 @@
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <thread>
 
 #include "board_facts.h"
@@ -49,6 +52,27 @@ tav_pin_state Session::PinState(uint32_t singlePin) const
 void Session::HoldSignals()
 {
     HoldStopSignals();
+}
+
+void Session::CheckWaveformFiles(bool vcdGiven, bool svgGiven) const
+{
+    if ((vcdGiven || svgGiven) && !Simulated())
+        throw ToolError("--virtual-time, --vcd and --svg need a virtual board (--sim)", EXIT_USAGE);
+    if ((vcdGiven && options_.vcdFile.empty()) || (svgGiven && options_.svgFile.empty()))
+        throw ToolError(std::string(vcdGiven && options_.vcdFile.empty() ? "--vcd" : "--svg") + " needs a file name",
+                        EXIT_USAGE);
+    if (vcdGiven && svgGiven && options_.vcdFile == options_.svgFile)
+        throw ToolError("--vcd and --svg name the same file: " + options_.vcdFile, EXIT_USAGE);
+    // Found out now, not after the run: open each for appending (made empty
+    // if new; the run writes it whole at the end).
+    for (const std::string* file : {&options_.vcdFile, &options_.svgFile}) {
+        if (file->empty())
+            continue;
+        FILE* probe = std::fopen(file->c_str(), "ab");
+        if (probe == nullptr)
+            throw ToolError("cannot write " + *file + ": " + std::strerror(errno), EXIT_USAGE);
+        std::fclose(probe);
+    }
 }
 
 void Session::Connect()

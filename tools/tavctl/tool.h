@@ -64,6 +64,9 @@ public:
     // With --hold: SIGINT and SIGTERM are held back from here on, so that
     // any way out closes the board into the safe state.
     void HoldSignals();
+    // Before anything runs: --vcd and --svg (when given) name two different
+    // files that can be written; throws a usage error with the reason.
+    void CheckWaveformFiles(bool vcdGiven, bool svgGiven) const;
     // Writes --vcd and --svg of a virtual board (nothing without them).
     void WriteWaveforms();
     // Ends the session. Without --hold the board is left as set (released,
