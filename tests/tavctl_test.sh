@@ -95,7 +95,8 @@ check "write needs a value" 2 '' "needs a VALUE" -- --sim pin write P4.5
 check "set takes no value" 2 '' "takes no VALUE" -- --sim pin set P4.5 1
 check "unknown pin name" 2 '' "unknown pin name 'Q1'" -- --sim pin set Q1
 check "pin that does not exist" 2 '' "pin P4\.16 does not exist" -- --sim pin set P4.16
-check "raw identifier past the bank" 1 '' "pin P4\.16 does not exist" -- --sim pin set 0x40010000
+check "raw identifier past the bank" 2 '' "pin P4\.16 does not exist" -- --sim pin set 0x40010000
+check "an identifier past the bank fails as the name does" 2 '' "pin P8\.17 does not exist" -- --sim pin output 0x80020001
 check "identifier without a bank" 2 '' "0x10000001 names no bank" -- --sim pin set 0x10000001
 check "identifier without a pin" 2 '' "0x40000000 names no pin" -- --sim pin set 0x40000000
 check "hex without 0x" 2 '' "did you mean 0x40000001\?" -- --sim pin set 40000001
@@ -128,6 +129,7 @@ check "pwm duty percentage too high" 2 '' "duty 101% is not a percentage" -- --s
 check "pwm set channel out of range" 2 '' "group A has channels 1-3, not 4" -- --sim pwm set A 4 100
 check "pwm set" 0 'channel 4 PA6 \(P8\.6\) +duty 100/36000' 'group C is not running on P8\.6.*run `pwm start C` first' -- --sim pwm set C 4 100
 check "pwm stop" 0 'all PWM stopped' '' -- --sim pwm stop
+check "an empty --duty is refused" 2 '' "--duty needs at least one duty" -- --sim pwm start B --duty ""
 check "pwm needs a sub-command" 2 '' "" -- --sim pwm
 
 # --- raw and decode ---------------------------------------------------------
@@ -136,6 +138,8 @@ check "raw malformed hex" 2 '' "malformed hex" -- --sim raw 1g
 check "raw too long" 2 '' "a record is 64 bytes, 65 given" -- --sim raw "$(printf '00%.0s' $(seq 65))"
 check "decode hex" 0 '^TIM_OC4Init\(TIM3, PWM1, output enabled, pulse 100\)$' '' -- decode 22 05 00 00 00 00 00 00 02 00 00 00 60 00 00 00 01 00 00 00 00 00 00 00 64
 check "decode odd digits" 2 '' "malformed hex" -- decode 1a0
+printf '1a 08\n' >"$work/short.hex"
+STDIN_FILE="$work/short.hex" check "decode - pads a short record as decode HEX does" 0 '^GPIO_SetBits\(GPIOA, no pin\)' '' -- decode -
 printf '# reset nothing\n1a 09%s\n' "$(printf ' 00%.0s' $(seq 62))" >"$work/reset.hex"
 check "decode a hex file" 0 'GPIO_ResetBits\(GPIOA, no pin\) -- rejected: pin mask of zero' '' -- decode --file "$work/reset.hex"
 head -c 128 /dev/zero >"$work/two.bin"
@@ -201,6 +205,12 @@ printf 'pin output P4.8\nrepeat 2\n  toggle P4.8\n  repeat 2\n    sleep 1ms\n  e
 check "repeat blocks nest" 0 'P4\.8 \(PB8\): low' '' -- --sim run "$work/block.tav"
 printf 'repeat 2\n  toggle P4.8\n' >"$work/open.tav"
 check "repeat without end" 2 '' "line 1: repeat without end" -- --sim run "$work/open.tav"
+printf 'loop\n  # nothing\nend\n' >"$work/emptyloop.tav"
+check "an empty loop is refused" 2 '' "line 1: loop has nothing to repeat" -- --sim run "$work/emptyloop.tav"
+printf 'repeat 2 repeat 3 toggle P4.8\n' >"$work/nested1.tav"
+check "a one-line repeat cannot hold another, and says so" 2 '' "line 1: a repeat or loop on one line cannot hold another" -- --sim run "$work/nested1.tav"
+printf '\xef\xbb\xbfpin output P4.8\r\npin set P4.8\r\n' >"$work/windows.tav"
+check "a script with a byte-order mark and CR LF lines" 0 'P4\.8 \(PB8\): high' '' -- --sim run "$work/windows.tav"
 check "toggle a pin that is no output" 1 '' "P4\.8 is not an output \(floating input\): run .pin output P4\.8. first" -- --sim toggle P4.8
 check "bad duration" 2 '' "duration '5 minutes' is not" -- --sim sleep "5 minutes"
 printf 'pwm start B --duty 0\nrepeat 3 pwm set B 1 +10%%\npwm set B 1 -1000\n' >"$work/step.tav"
@@ -218,7 +228,7 @@ else
 fi
 check "--vcd and --svg on one file" 2 '' "name the same file" -- --sim --vcd "$work/w.vcd" --svg "$work/w.vcd" init
 check "an empty --svg name" 2 '' "--svg needs a file name" -- --sim --svg "" init
-check "a --vcd that is a directory" 2 '' "cannot write $work: Is a directory" -- --sim --vcd "$work" init
+check "a --vcd that is a directory" 2 '' "cannot write $work: it is a directory" -- --sim --vcd "$work" init
 printf 'loop toggle P4.8\n' >"$work/loop.tav"
 check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -- --sim --virtual-time run "$work/loop.tav"
 
@@ -262,6 +272,13 @@ json_check "status as JSON" 'len(d["pins"]) == 33 and d["pins"][0]["name"] == "P
 printf 'pwm start B --div 2 --duty 25%%\nstatus\n' >"$work/pwm.tav"
 json_check "PWM in the status JSON" '[p for p in d["pins"] if p["name"] == "P8.0"][0]["pwm"]["frequency_hz"] == 1000' -- --sim --format json run "$work/pwm.tav"
 json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
+tavctl list --all >"$work/out" 2>&1
+unix_lines "$work/out"
+if grep -q '^bus ' "$work/out" || grep -q '^no USB device found' "$work/out"; then
+    passed=$((passed + 1)); echo "ok: list --all says when there is no USB device at all"
+else
+    failed=$((failed + 1)); echo "FAIL: list --all says when there is no USB device at all"; cat "$work/out"
+fi
 
 # --- --hold closes into the safe state however tavctl ends ---------------------
 printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"

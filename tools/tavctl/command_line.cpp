@@ -85,7 +85,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     start->add_option("--duty", *duties, "Duties of channels 1..n, counts or percent, comma-separated "
                                          "(missing ones are 0)");
     start->footer("Examples:\n  tavctl pwm start A --duty 50%\n  tavctl pwm start C --div 8 --duty 100,200,300,400");
-    start->callback([&context, group, divider, duties] { PwmStartCommand(context, *group, *divider, *duties); });
+    start->callback([&context, start, group, divider, duties] {
+        if (start->count("--duty") > 0 && duties->empty())
+            throw ToolError("--duty needs at least one duty (counts or percent, comma-separated)", EXIT_USAGE);
+        PwmStartCommand(context, *group, *divider, *duties);
+    });
     auto* set = pwm->add_subcommand("set", "Change the duty of one channel");
     auto setGroup = Hold<std::string>();
     auto channel = Hold<std::string>();

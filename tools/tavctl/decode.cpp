@@ -17,7 +17,9 @@ namespace {
 
 constexpr size_t RECORD_SIZE = 64;
 
-// A file of hex text (with # comments) or of raw 64-byte records.
+// A file of hex text (with # comments) or of raw 64-byte records. Hex text
+// shorter than one record is one record with its missing bytes zero, as on
+// the command line.
 std::vector<uint8_t> RecordBytes(const std::string& content)
 {
     std::string text;
@@ -31,8 +33,12 @@ std::vector<uint8_t> RecordBytes(const std::string& content)
                 isText = false;
         text += line + "\n";
     }
-    if (isText)
-        return ParseHexBytes(text);
+    if (isText) {
+        std::vector<uint8_t> bytes = ParseHexBytes(text);
+        if (!bytes.empty() && bytes.size() < RECORD_SIZE)
+            bytes.resize(RECORD_SIZE, 0);
+        return bytes;
+    }
     return std::vector<uint8_t>(content.begin(), content.end());
 }
 

@@ -173,6 +173,16 @@ std::vector<uint32_t> ParsePins(const std::string& text)
     char reason[256];
     if (tav_parse_pins(text.c_str(), identifiers, &count, reason, sizeof reason) != TAV_OK)
         throw ToolError(reason, EXIT_USAGE);
+    // An identifier may name bits past its bank's last pin: no board has
+    // those, so the command line is wrong, as for a name like P8.17.
+    for (size_t index = 0; index < count; ++index) {
+        const uint32_t bank = identifiers[index] & TAVDll::PIN_BANK_FIELD;
+        for (uint32_t single : SinglePins(identifiers[index])) {
+            const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
+            if (bit >= BankPinCount(bank))
+                throw ToolError("pin " + PinName(bank, bit) + " does not exist", EXIT_USAGE);
+        }
+    }
     return std::vector<uint32_t>(identifiers, identifiers + count);
 }
 

@@ -113,6 +113,8 @@ void ListCommand(Context& context, bool all)
         }
         std::printf("\n");
     }
+    if (all && devices.empty())
+        std::printf("no USB device found%s\n", tav_usb_problem() != nullptr ? "" : " (try --sim for the virtual board)");
     if (boards == 0) {
         if (const char* problem = tav_usb_problem())
             std::printf("no TAV board found: %s\n", problem);

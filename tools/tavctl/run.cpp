@@ -69,6 +69,8 @@ private:
             if ((words[0] == "repeat" || loop) && commands.size() == 1 && words.size() == (loop ? 1u : 2u)) {
                 const uint64_t count = loop ? Forever(line) : Count(line, words[1]);
                 const size_t end = FindEnd(index + 1, last, line);
+                if (!HasCommands(index + 1, end))
+                    Fail(line, ToolError(words[0] + " has nothing to repeat", EXIT_USAGE));
                 for (uint64_t round = 0; round < count; ++round)
                     Block(index + 1, end, true);
                 index = end;
@@ -94,6 +96,14 @@ private:
         }
         Fail(opening, ToolError(std::string(Commands(opening.text).front()[0]) + " without end", EXIT_USAGE));
         return last;
+    }
+
+    bool HasCommands(size_t first, size_t last) const
+    {
+        for (size_t index = first; index < last; ++index)
+            if (!Commands(lines_[index].text).empty())
+                return true;
+        return false;
     }
 
     uint64_t Count(const Line& line, const std::string& text)
@@ -129,6 +139,11 @@ private:
                     commands.erase(commands.begin());
                 if (commands.empty())
                     throw ToolError(std::string(words[0]) + " has nothing to repeat", EXIT_USAGE);
+                for (const std::vector<std::string>& command : commands)
+                    if (command[0] == "repeat" || command[0] == "loop")
+                        throw ToolError("a repeat or loop on one line cannot hold another: put the outer one on a "
+                                        "line of its own, the commands below it and end after them",
+                                        EXIT_USAGE);
             }
             for (uint64_t round = 0; round < count; ++round)
                 for (const std::vector<std::string>& command : commands)
@@ -155,8 +170,15 @@ void RunScriptLines(Context& context, std::istream& input)
 {
     std::vector<Line> lines;
     int number = 0;
-    for (std::string text; std::getline(input, text);)
+    for (std::string text; std::getline(input, text);) {
+        // Editors on Windows may start a file with a byte-order mark and end
+        // each line with CR LF.
+        if (number == 0 && text.rfind("\xEF\xBB\xBF", 0) == 0)
+            text.erase(0, 3);
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
         lines.push_back({++number, text});
+    }
     ++context.scriptDepth;
     ScriptRunner(context, std::move(lines)).Run();
     --context.scriptDepth;

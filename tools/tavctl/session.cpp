@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <thread>
 
@@ -66,8 +67,11 @@ void Session::CheckWaveformFiles(bool vcdGiven, bool svgGiven) const
     // Found out now, not after the run: open each for appending (made empty
     // if new; the run writes it whole at the end).
     for (const std::string* file : {&options_.vcdFile, &options_.svgFile}) {
+        std::error_code error;
         if (file->empty())
             continue;
+        if (std::filesystem::is_directory(*file, error))
+            throw ToolError("cannot write " + *file + ": it is a directory", EXIT_USAGE);
         FILE* probe = std::fopen(file->c_str(), "ab");
         if (probe == nullptr)
             throw ToolError("cannot write " + *file + ": " + std::strerror(errno), EXIT_USAGE);
