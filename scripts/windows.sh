@@ -2,35 +2,46 @@
 # Cross-builds tavlib for Windows with MinGW-w64, 64-bit into
 # build-windows/x86_64 and 32-bit into build-windows/i686 (tav.dll, its
 # import libraries, tavctl.exe, the examples, the tests and the zip), and runs
-# the tests of both under wine in a private prefix (build-windows/wine).
-set -euo pipefail
+# the tests of both under wine in a private prefix (build-windows/wine). The
+# last line counts them: "windows: N passed, N failed" (a build that fails
+# counts as one failure).
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
 # 32-bit programs need Debian's 32-bit wine, from the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
-    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" dpkg --add-architecture i386 && "${sudo_cmd[@]}" apt-get update -qq
 fi
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 \
-    clang lld llvm unzip
+    clang lld llvm unzip || { echo "windows: 0 passed, 1 failed"; exit 1; }
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all WINEARCH=win64
 mkdir -p build-windows
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "== a wine prefix for the tests =="
-    wineboot --init >/dev/null 2>&1 || true
-    wineserver --wait || true
+    wineboot --init >/dev/null 2>&1
+    wineserver --wait
 fi
 
+source scripts/count-tests.sh
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 for arch in x86_64 i686; do
     echo "== Windows $arch: cross-build =="
     dir=build-windows/$arch
-    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    if ! { cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON >/dev/null &&
+           cmake --build "$dir" -j "$jobs"; }; then
+        failed=$((failed + 1))
+        echo "FAILED: the Windows $arch build"
+        continue
+    fi
     echo "== Windows $arch: tests under wine =="
-    (cd "$dir" && ctest --output-on-failure -j "$jobs")
+    (cd "$dir" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
+    count_ctest "$log"
 done
-wineserver --kill || true
+wineserver --kill 2>/dev/null
+echo "windows: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
