@@ -232,6 +232,22 @@ check "a --vcd that is a directory" 2 '' "cannot write $work: it is a directory"
 printf 'loop toggle P4.8\n' >"$work/loop.tav"
 check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -- --sim --virtual-time run "$work/loop.tav"
 
+# Output is line-buffered into a file or pipe: a script that runs on shows
+# what it did so far (and keeps it when a signal ends it).
+if [ -z "$windows" ]; then
+    printf 'pin output P4.8\nloop toggle P4.8; sleep 100ms\n' >"$work/blinks.tav"
+    "$tavctl" --sim run "$work/blinks.tav" >"$work/out" 2>/dev/null </dev/null &
+    blinker=$!
+    for _ in $(seq 50); do grep -q 'P4\.8 (PB8): high' "$work/out" && break; sleep 0.1; done
+    kill -TERM "$blinker"
+    wait "$blinker" 2>/dev/null
+    if grep -q 'P4\.8 (PB8): high' "$work/out"; then
+        passed=$((passed + 1)); echo "ok: a running script's output reaches a file line by line"
+    else
+        failed=$((failed + 1)); echo "FAIL: a running script's output reaches a file line by line"; cat "$work/out"
+    fi
+fi
+
 # --- the shell ----------------------------------------------------------------
 printf 'pin output P4.8\nfrob\npin set P4.8 ; toggle P4.8\nhelp\nquit\n' >"$work/shell.in"
 STDIN_FILE="$work/shell.in" check "shell goes on after an error" 0 'P4\.8 \(PB8\): low' "unknown command 'frob'" -- --sim shell

@@ -230,6 +230,9 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
 int Main(int argc, char** argv)
 {
     DeferStopSignals();
+    // What was done shows at once, also through a pipe or into a file, and
+    // stays shown when a signal ends tavctl mid-script.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     Context context;
     CLI::App app{"tavctl - drive a TAV USB input/output board from the shell.\n\n"
                  "Without --hold a command leaves the board exactly as it set it: the USB handle is released\n"
