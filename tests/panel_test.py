@@ -175,6 +175,51 @@ def headers_and_port_test():
         panel.stop()
 
 
+def signal_with_slow_clients_test():
+    """A stop signal closes the board at once, whatever the clients do: one
+    sends a header byte every half second, one holds an idle keep-alive
+    connection."""
+    import signal
+    import threading
+    for stop_signal, name in ((signal.SIGTERM, "SIGTERM"), (signal.SIGHUP, "SIGHUP")):
+        panel = Panel()
+        panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.8"})
+        idle = socket.create_connection(("127.0.0.1", panel.port), timeout=30)
+        idle.sendall(f"GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {panel.token}\r\n\r\n"
+                     .encode())
+        idle.recv(4096)
+        slow = socket.create_connection(("127.0.0.1", panel.port), timeout=30)
+        slow.sendall(f"GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\n".encode())
+        sending = threading.Event()
+        sending.set()
+
+        def trickle():
+            while sending.is_set():
+                try:
+                    slow.sendall(b"X")
+                except OSError:
+                    return
+                time.sleep(0.5)
+
+        trickler = threading.Thread(target=trickle)
+        trickler.start()
+        time.sleep(1)
+        started = time.monotonic()
+        panel.process.send_signal(stop_signal)
+        try:
+            output = panel.process.communicate(timeout=20)[0]
+        except subprocess.TimeoutExpired:
+            panel.process.kill()
+            output = panel.process.communicate()[0] + " (still running after 20 s)"
+        elapsed = time.monotonic() - started
+        sending.clear()
+        trickler.join()
+        idle.close()
+        slow.close()
+        check(f"{name} with a slow and an idle client: safe state, exit within 3 s ({elapsed:.1f} s)",
+              panel.process.returncode == 0 and "closed into the safe state" in output and elapsed < 3, output)
+
+
 def load_test():
     panel = Panel()
     try:
@@ -320,6 +365,7 @@ def browser_test():
 
 api_tests()
 headers_and_port_test()
+signal_with_slow_clients_test()
 load_test()
 browser_test()
 print(f"{passed} passed, {failed} failed")

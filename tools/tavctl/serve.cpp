@@ -3,12 +3,15 @@
 // URL; the Host and Origin headers must name this server (no DNS rebinding,
 // no cross-site requests), and whatever changes the board is POST only.
 // Actions from every client run one at a time, so each action's records stay
-// together in the record log. Ctrl-C or SIGTERM closes the board into the
-// safe state.
+// together in the record log. Ctrl-C, SIGTERM or SIGHUP closes the board
+// into the safe state at once, whatever the clients do.
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -33,6 +36,7 @@ constexpr int SERVER_THREADS = 8;
 constexpr time_t CLIENT_TIMEOUT_SECONDS = 5;
 constexpr size_t MAX_BODY_BYTES = 16384;
 constexpr int LISTEN_BACKLOG = 128;
+constexpr std::chrono::seconds DRAIN_TIME{1}; // for connections after a stop signal
 
 // An error answer: a status and {"error": "..."}.
 struct HttpError {
@@ -96,13 +100,42 @@ public:
         std::printf("panel of %s at http://127.0.0.1:%d/?token=%s\n", Describe().c_str(), port_, token_.c_str());
         std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
         std::fflush(stdout);
-        std::thread stopper([&server] {
+        // A stop signal makes the board safe first, then ends the server;
+        // connections get a second to finish, slow or idle ones are not
+        // waited for, and a second signal ends tavctl at once.
+        std::mutex stoppedMutex;
+        std::condition_variable stoppedCondition;
+        bool stopped = false;
+        std::thread stopper([&] {
             WaitForStop();
+            std::thread([] {
+                WaitForStop();
+                std::fflush(nullptr);
+                std::_Exit(EXIT_FAILED);
+            }).detach();
+            CloseBoard();
             server.stop();
+            std::unique_lock<std::mutex> lock(stoppedMutex);
+            if (!stoppedCondition.wait_for(lock, DRAIN_TIME, [&stopped] { return stopped; })) {
+                std::fflush(nullptr);
+                std::_Exit(0);
+            }
         });
         server.listen_after_bind();
-        if (stopper.joinable())
-            stopper.join();
+        {
+            std::lock_guard<std::mutex> lock(stoppedMutex);
+            stopped = true;
+        }
+        stoppedCondition.notify_all();
+        stopper.join();
+    }
+
+private:
+    // Waits for a running action, then closes the board into the safe state.
+    void CloseBoard()
+    {
+        std::lock_guard<std::mutex> lock(actionMutex_);
+        Session& session = context_.session;
         tav_set_record_callback(session.Board().handle(), nullptr, nullptr);
         session.Board().close();
         std::printf("board closed into the safe state\n");
@@ -110,7 +143,6 @@ public:
         StopHandled();
     }
 
-private:
     static void OnRecord(void* user, const uint8_t* bytes, int length, int result)
     {
         auto* panel = static_cast<Panel*>(user);
