@@ -115,7 +115,50 @@ def api_tests():
                            ("/api/pwm/start", {"group": "B", "duties": "25%"}), ("/api/init", {"value": "x"})]:
             status, error = panel.request("POST", path, body)
             check(f"bad request {path} {body}: 400", status == 400, f"{status} {error}")
-        check("bad requests changed nothing", panel.next_record() == before)
+        # Bad input is 400 with a short message, never 500 or an exception's text.
+        for path, body, words in [("/api/init", '{"value": 1e400}', "number overflow"),
+                                  ("/api/init", b'{"value": "\xff"}', "UTF-8"),
+                                  ("/api/pin", '{"action": "set", "pins": "P4.8", "pins": "P4.9"}', "given twice"),
+                                  ("/api/pin", '{"action": "set", "pins": "P4.8\\u0000junk"}', "NUL"),
+                                  ("/api/pwm/start", '{"group": "B", "duties": ["1,2,3"]}', "one duty per element")]:
+            connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+            connection.request("POST", path, body, {"X-Tav-Token": panel.token})
+            response = connection.getresponse()
+            text = response.read().decode("utf-8", "replace")
+            connection.close()
+            check(f"bad input {body!r}: 400 '{words}'", response.status == 400 and words in text
+                  and not any(name.lower().startswith("exception") for name, _ in response.getheaders()),
+                  f"{response.status} {text} {response.getheaders()}")
+        for name in ("Host", "Origin"):
+            connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+            connection.putrequest("GET", "/api/info", skip_host=True)
+            value = f"127.0.0.1:{panel.port}".encode() if name == "Origin" else b""
+            connection.putheader("Host", f"127.0.0.1:{panel.port}\xff".encode("latin-1") if name == "Host" else value)
+            if name == "Origin":
+                connection.putheader("Origin", b"http://127.0.0.1\xff")
+            connection.putheader("X-Tav-Token", panel.token)
+            connection.endheaders()
+            response = connection.getresponse()
+            text = response.read().decode("utf-8", "replace")
+            connection.close()
+            check(f"a byte 0xFF in {name}: 400", response.status == 400 and "not plain text" in text, f"{response.status} {text}")
+        status, error = panel.request("POST", "/api/safe", headers={"Origin": "http://example.com"})
+        check("a foreign Origin without a body: 403", status == 403, f"{status} {error}")
+        with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as bare:  # as curl -X POST sends it
+            bare.sendall(f"POST /api/pwm/stop HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {panel.token}\r\n"
+                         "Connection: close\r\n\r\n".encode())
+            answer = bare.recv(4096).decode(errors="replace")
+        check("a bare POST without a body or Content-Length is an empty request", answer.startswith("HTTP/1.1 200"),
+              answer)
+        connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+        connection.request("POST", "/api/safe", iter([b" " * 10000] * 10), {"X-Tav-Token": panel.token},
+                           encode_chunked=True)
+        response = connection.getresponse()
+        response.read()
+        connection.close()
+        check("a chunked body is capped like any other", response.status == 413, str(response.status))
+        check("bad requests changed nothing (the bare pwm/stop sent its 26 records)", panel.next_record() == before + 26,
+              f"{before} -> {panel.next_record()}")
 
         check("init", panel.request("POST", "/api/init", {"value": 0})[0] == 200
               and panel.pin("P8.13")["function"] == "floating_input")

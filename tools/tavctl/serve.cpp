@@ -16,6 +16,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "pin_map_table.h"
@@ -163,6 +164,11 @@ private:
     // ---- request checks -------------------------------------------------
     void Guard(const httplib::Request& request) const
     {
+        for (const char* name : {"Host", "Origin"}) {
+            for (const unsigned char symbol : request.get_header_value(name))
+                if (symbol < 0x20 || symbol > 0x7E)
+                    throw HttpError{400, std::string("the ") + name + " header is not plain text"};
+        }
         const std::string host = request.get_header_value("Host");
         const std::string self = ":" + std::to_string(port_);
         if (host != "127.0.0.1" + self && host != "localhost" + self)
@@ -181,18 +187,59 @@ private:
             throw HttpError{403, "wrong token"};
     }
 
-    static Json Body(const httplib::Request& request)
+    // The body, read only now that the request passed Guard, at most
+    // MAX_BODY_BYTES of it (also when it comes chunked); none is {}.
+    static std::string ReadBody(const httplib::ContentReader& reader)
     {
-        if (request.body.empty())
+        std::string body;
+        bool tooLong = false;
+        reader([&body, &tooLong](const char* data, size_t length) {
+            if (body.size() + length > MAX_BODY_BYTES) {
+                tooLong = true;
+                return false;
+            }
+            body.append(data, length);
+            return true;
+        });
+        if (tooLong)
+            throw HttpError{413, "the body is longer than " + std::to_string(MAX_BODY_BYTES) + " bytes"};
+        return body;
+    }
+
+    // A JSON object whose keys each come once.
+    static Json Body(const std::string& text)
+    {
+        if (text.empty())
             return Json::object();
+        std::vector<std::set<std::string>> keys;
+        const Json::parser_callback_t noRepeatedKeys = [&keys](int, Json::parse_event_t event, Json& parsed) {
+            if (event == Json::parse_event_t::object_start)
+                keys.emplace_back();
+            else if (event == Json::parse_event_t::object_end && !keys.empty())
+                keys.pop_back();
+            else if (event == Json::parse_event_t::key && !keys.back().insert(parsed.get<std::string>()).second)
+                throw HttpError{400, "\"" + parsed.get<std::string>() + "\" is given twice"};
+            return true;
+        };
         try {
-            Json body = Json::parse(request.body);
+            Json body = Json::parse(text, noRepeatedKeys);
             if (!body.is_object())
                 throw HttpError{400, "the body must be a JSON object"};
             return body;
-        } catch (const Json::parse_error& error) {
-            throw HttpError{400, std::string("bad JSON: ") + error.what()};
+        } catch (const Json::exception& error) {
+            // nlohmann's words without its "[json.exception...] " prefix.
+            const std::string words = error.what();
+            const size_t end = words.find("] ");
+            throw HttpError{400, "bad JSON: " + (end == std::string::npos ? words : words.substr(end + 2))};
         }
+    }
+
+    // Text as the tool's parsers take it; no NUL inside.
+    static std::string Plain(std::string text, const std::string& what)
+    {
+        if (text.find('\0') != std::string::npos)
+            throw HttpError{400, what + " holds a NUL character"};
+        return text;
     }
 
     static std::string Text(const Json& body, const char* key, bool required = true)
@@ -204,9 +251,11 @@ private:
         }
         const Json& value = body.at(key);
         if (value.is_string())
-            return value.get<std::string>();
-        if (value.is_number_unsigned() || value.is_number_integer())
-            return std::to_string(value.get<long long>());
+            return Plain(value.get<std::string>(), std::string("\"") + key + "\"");
+        if (value.is_number_unsigned())
+            return std::to_string(value.get<uint64_t>());
+        if (value.is_number_integer())
+            return std::to_string(value.get<int64_t>());
         throw HttpError{400, std::string("\"") + key + "\" must be text or a whole number"};
     }
 
@@ -215,22 +264,32 @@ private:
     {
         response.status = status;
         response.set_header("Cache-Control", "no-store");
-        response.set_content(body.dump(), "application/json");
+        // A message may quote what a client sent, bytes that are not UTF-8
+        // included: those become U+FFFD rather than an exception.
+        response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
     }
 
-    // Runs a handler with the checks, and turns failures into JSON errors.
+    // Runs a handler after the checks, and turns failures into JSON errors.
+    template <typename Handler>
+    void Guarded(const httplib::Request& request, httplib::Response& response, Handler handler)
+    {
+        try {
+            Guard(request);
+            handler();
+        } catch (const HttpError& error) {
+            Reply(response, error.status, {{"error", error.message}});
+        } catch (const ToolError& error) {
+            Reply(response, error.status == EXIT_USAGE ? 400 : 409, {{"error", error.what()}});
+        } catch (const std::exception&) {
+            Reply(response, 500, {{"error", "the panel failed on this request"}}); // never its text
+        }
+    }
+
     template <typename Handler>
     httplib::Server::Handler Checked(Handler handler)
     {
         return [this, handler](const httplib::Request& request, httplib::Response& response) {
-            try {
-                Guard(request);
-                handler(request, response);
-            } catch (const HttpError& error) {
-                Reply(response, error.status, {{"error", error.message}});
-            } catch (const ToolError& error) {
-                Reply(response, error.status == EXIT_USAGE ? 400 : 409, {{"error", error.what()}});
-            }
+            Guarded(request, response, [&] { handler(request, response); });
         };
     }
 
@@ -238,14 +297,19 @@ private:
     template <typename Action>
     void PostAction(httplib::Server& server, const std::string& path, Action action)
     {
-        server.Post(path, Checked([this, action](const httplib::Request& request, httplib::Response& response) {
-            const Json body = Body(request);
-            {
-                std::lock_guard<std::mutex> lock(actionMutex_);
-                action(body);
-            }
-            Reply(response, 200, {{"ok", true}});
-        }));
+        // The body is read by the handler, after the checks: nothing of it is
+        // buffered for a request that fails them.
+        server.Post(path, [this, action](const httplib::Request& request, httplib::Response& response,
+                                         const httplib::ContentReader& reader) {
+            Guarded(request, response, [&] {
+                const Json body = Body(ReadBody(reader));
+                {
+                    std::lock_guard<std::mutex> lock(actionMutex_);
+                    action(body);
+                }
+                Reply(response, 200, {{"ok", true}});
+            });
+        });
         server.Get(path, Checked([](const httplib::Request&, httplib::Response& response) {
             response.set_header("Allow", "POST");
             Reply(response, 405, {{"error", "this changes the board: use POST"}});
@@ -349,8 +413,11 @@ private:
                 for (const Json& duty : body["duties"]) {
                     if (!duty.is_string() && !duty.is_number_unsigned())
                         throw HttpError{400, "a duty is a count or text like \"25%\""};
-                    duties += (duties.empty() ? "" : ",") +
-                              (duty.is_string() ? duty.get<std::string>() : std::to_string(duty.get<uint64_t>()));
+                    const std::string text = duty.is_string() ? Plain(duty.get<std::string>(), "a duty")
+                                                              : std::to_string(duty.get<uint64_t>());
+                    if (text.find(',') != std::string::npos || text.empty())
+                        throw HttpError{400, "one duty per element of \"duties\", not '" + text + "'"};
+                    duties += (duties.empty() ? "" : ",") + text;
                 }
             }
             const std::string divider = Text(body, "divider", false);
