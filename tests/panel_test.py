@@ -35,9 +35,9 @@ def check(name, condition, detail=""):
 
 
 class Panel:
-    def __init__(self, model="T"):
-        self.process = subprocess.Popen([TAVCTL, f"--sim={model}", "serve", "--port", "0"], stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+    def __init__(self, model="T", options=()):
+        self.process = subprocess.Popen([TAVCTL, f"--sim={model}", *options, "serve", "--port", "0"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         self.url = line.split(" at ")[1].strip()
         self.port = int(self.url.split(":")[2].split("/")[0])
@@ -69,7 +69,7 @@ class Panel:
 
     def stop(self):
         self.process.send_signal(2)  # Ctrl-C
-        output, errors = self.process.communicate(timeout=30)
+        output, self.errors = self.process.communicate(timeout=30)
         return self.process.returncode, output
 
 
@@ -216,6 +216,24 @@ def headers_and_port_test():
         check("the first panel still answers", panel.request("GET", "/api/info")[0] == 200)
     finally:
         panel.stop()
+
+
+def true_answers_test():
+    panel = Panel(options=["--trace"])
+    try:
+        status, answer = panel.request("POST", "/api/pin", {"action": "set", "pins": "P4.9"})
+        check("a level for a pin that is no output is sent, and the answer says it has no effect",
+              status == 200 and any("only stored, not driven" in warning for warning in answer.get("warnings", [])),
+              f"{status} {answer}")
+        status, answer = panel.request("POST", "/api/pwm/set", {"group": "C", "channel": 1, "duty": 100})
+        check("a duty for a stopped group: the answer says so",
+              status == 200 and any("not running" in warning for warning in answer.get("warnings", [])), f"{status} {answer}")
+        status, answer = panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.9"})
+        check("an action with effect has no warnings", status == 200 and answer.get("warnings") == [], f"{status} {answer}")
+    finally:
+        code, output = panel.stop()
+    check("--trace shows the panel's records", code == 0 and "> GPIO_SetBits(GPIOB, pin 9)" in panel.errors,
+          panel.errors)
 
 
 def signal_with_slow_clients_test():
@@ -390,6 +408,9 @@ def browser_test():
         check("the slider reached the board: P8.0 PWM at 27000 counts",
               pwm["function"] == "pwm" and pwm["pwm"]["duty_counts"] == 27000, str(pwm))
         check("the log shows the records", wait_for("document.getElementById('log').textContent.includes('GPIO_SetBits(GPIOB, pin 8)')"))
+        evaluate("document.querySelector('.pin[data-pin=\"P4.9\"] button[data-action=\"set\"]').click()")
+        check("the page shows the warning of an action without effect",
+              wait_for("document.getElementById('message').textContent.includes('only stored, not driven')"))
         time.sleep(0.6)
         shot = base64.b64decode(call("Page.captureScreenshot", format="png")["data"])
         if SCREENSHOT:
@@ -408,6 +429,7 @@ def browser_test():
 
 api_tests()
 headers_and_port_test()
+true_answers_test()
 signal_with_slow_clients_test()
 load_test()
 browser_test()

@@ -81,10 +81,30 @@ uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardTyp
     return 0;
 }
 
+namespace {
+
+thread_local std::vector<std::string>* warningSink = nullptr;
+
+} // namespace
+
 void Warn(const std::string& text)
 {
+    if (warningSink != nullptr) {
+        warningSink->push_back(text);
+        return;
+    }
     std::fflush(stdout);
     std::fprintf(stderr, "warning: %s\n", text.c_str());
+}
+
+WarningsTo::WarningsTo(std::vector<std::string>* sink) : previous_(warningSink)
+{
+    warningSink = sink;
+}
+
+WarningsTo::~WarningsTo()
+{
+    warningSink = previous_;
 }
 
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high)

@@ -81,8 +81,8 @@ async function api(method, path, body) {
 
 async function act(path, body) {
   try {
-    await api("POST", path, body);
-    say("");
+    const answer = await api("POST", path, body);
+    say((answer.warnings || []).join(" "));
     await refresh();
   } catch (error) {
     say(error.message);

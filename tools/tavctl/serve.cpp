@@ -147,6 +147,8 @@ private:
     static void OnRecord(void* user, const uint8_t* bytes, int length, int result)
     {
         auto* panel = static_cast<Panel*>(user);
+        if (panel->context_.options.trace)
+            TraceRecord(nullptr, bytes, length, result);
         std::lock_guard<std::mutex> lock(panel->logMutex_);
         panel->log_.push_back({{"seq", panel->nextRecord_++},
                                {"text", DescribeRecord(bytes, length)},
@@ -303,11 +305,15 @@ private:
                                          const httplib::ContentReader& reader) {
             Guarded(request, response, [&] {
                 const Json body = Body(ReadBody(reader));
+                // What the commanded state shows to have no effect is sent
+                // all the same, and the answer says so.
+                std::vector<std::string> warnings;
                 {
                     std::lock_guard<std::mutex> lock(actionMutex_);
+                    WarningsTo collect(&warnings);
                     action(body);
                 }
-                Reply(response, 200, {{"ok", true}});
+                Reply(response, 200, {{"ok", true}, {"warnings", warnings}});
             });
         });
         server.Get(path, Checked([](const httplib::Request&, httplib::Response& response) {

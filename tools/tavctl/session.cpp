@@ -12,8 +12,6 @@
 
 namespace tavctl {
 
-namespace {
-
 // --trace: every record transfer, decoded, on standard error.
 void TraceRecord(void*, const uint8_t* bytes, int length, int result)
 {
@@ -23,8 +21,6 @@ void TraceRecord(void*, const uint8_t* bytes, int length, int result)
     else
         std::fprintf(stderr, "> %s [transfer failed: %d]\n", text.c_str(), result);
 }
-
-} // namespace
 
 Session::Session(const GlobalOptions& options)
     : options_(options)

@@ -130,8 +130,23 @@ std::string BoardModelName(TAVDll::BoardType type);
 std::string DescribeRecord(const uint8_t* bytes, int length = 64);
 // The board pin on a PWM channel's microcontroller pin on this model, or 0.
 uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model);
-// A one-line warning on standard error.
+// --trace: one record transfer in words on standard error (a record
+// callback; user is not used).
+void TraceRecord(void* user, const uint8_t* bytes, int length, int result);
+// A one-line warning on standard error (or, while a WarningsTo of this
+// thread lives, into its list).
 void Warn(const std::string& text);
+// Collects this thread's warnings into a list for as long as it lives.
+class WarningsTo {
+public:
+    explicit WarningsTo(std::vector<std::string>* sink);
+    ~WarningsTo();
+    WarningsTo(const WarningsTo&) = delete;
+    WarningsTo& operator=(const WarningsTo&) = delete;
+
+private:
+    std::vector<std::string>* previous_;
+};
 
 // A whole number: decimal or 0x-hexadecimal (never octal), within [low, high].
 uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t low, uint64_t high);
