@@ -160,6 +160,8 @@ pwm start C --div 4 --duty 10%,20%,30%,40%
 SCRIPT
 check "script runs in one connection" 0 'P4\.8   0x40000100  PB8   output high' '' -- --sim run "$work/good.tav"
 check "script PWM" 0 'PA6   PWM TIM3 CH1, 500 Hz, duty 14400/36000' '' -- --sim run "$work/good.tav"
+printf 'pwm start B --div 4 --duty 10%%\npwm start C --duty 10%%\npin write P4.8 1\npin set P4.9\n' >"$work/defaults.tav"
+check "each script line starts from the defaults, not from the line before" 0 'PA6   PWM TIM3 CH1, 2000 Hz' 'P4\.9' -- --sim run "$work/defaults.tav"
 printf 'init\npin set P4.99\npin set P4.1\n' >"$work/bad.tav"
 check "script stops at the failing line" 2 '' "^tavctl: line 2: pin P4\.99 does not exist$" -- --sim run "$work/bad.tav"
 printf 'frobnicate\n' >"$work/unknown.tav"

@@ -2,8 +2,10 @@
 // help and examples. The only file that includes the command-line library:
 // each command's callback hands plain arguments to its command function
 // (list.cpp, pin.cpp, ...).
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -15,10 +17,18 @@ namespace tavctl {
 
 namespace {
 
+// While a reusable parser is built: how to put each held value back before
+// the next line is parsed (CLI11 leaves a value alone when its option is not
+// given).
+thread_local std::vector<std::function<void()>>* holdResets = nullptr;
+
 template <typename Value>
 std::shared_ptr<Value> Hold(Value initial = Value())
 {
-    return std::make_shared<Value>(std::move(initial));
+    auto held = std::make_shared<Value>(initial);
+    if (holdResets != nullptr)
+        holdResets->push_back([held, initial] { *held = initial; });
+    return held;
 }
 
 void AddCommands(CLI::App& app, Context& context, bool forScript)
@@ -204,15 +214,39 @@ std::string CommandNames(bool forScript)
     return names;
 }
 
+namespace {
+
+// The parser of script and shell lines, built once per context: building it
+// costs far more than running a line.
+struct LineParser {
+    explicit LineParser(Context& context)
+    {
+        app.allow_windows_style_options(false);
+        app.require_subcommand(1);
+        holdResets = &resets;
+        AddCommands(app, context, true);
+        holdResets = nullptr;
+        for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+            names.push_back(command->get_name());
+    }
+
+    CLI::App app{"tavctl line"};
+    std::vector<std::function<void()>> resets;
+    std::vector<std::string> names;
+};
+
+} // namespace
+
 void RunCommandLine(Context& context, const std::vector<std::string>& words)
 {
-    CLI::App app{"tavctl line"};
-    app.allow_windows_style_options(false);
-    app.require_subcommand(1);
-    AddCommands(app, context, true);
-    bool known = false;
-    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
-        known = known || command->get_name() == words.front();
+    if (!context.lineParser)
+        context.lineParser = std::make_shared<LineParser>(context);
+    LineParser& parser = *std::static_pointer_cast<LineParser>(context.lineParser);
+    CLI::App& app = parser.app;
+    for (const std::function<void()>& reset : parser.resets)
+        reset();
+    app.clear();
+    const bool known = std::find(parser.names.begin(), parser.names.end(), words.front()) != parser.names.end();
     if (!known)
         throw ToolError("unknown command '" + words.front() + "' (commands: " + CommandNames(true) +
                             ", and in scripts repeat, loop, end)",

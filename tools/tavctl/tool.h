@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <istream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -86,6 +87,7 @@ struct Context {
     FILE* out = stdout;     // where commands say what they sent (the panel mutes them)
     bool viewShown = false; // `status` printed the board view already
     int scriptDepth = 0;    // lines of a script or the shell are running
+    std::shared_ptr<void> lineParser; // built at the first script or shell line
 };
 
 // ---- the commands (one file each) ------------------------------------------
