@@ -42,9 +42,12 @@ char* readline(const char* prompt)
 #endif
 
 // $XDG_STATE_HOME/tavctl/history (~/.local/state/tavctl/history); empty
-// when neither variable names a folder.
+// when neither variable names a folder, or without libedit (no history).
 std::string HistoryFile()
 {
+#if defined(TAVCTL_PLAIN_LINES)
+    return "";
+#endif
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     std::string folder;
