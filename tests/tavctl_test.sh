@@ -289,6 +289,10 @@ json_check "info as JSON" 'd["model"] == "S" and d["firmware"] == "1.0.0.0" and 
 json_check "status as JSON" 'len(d["pins"]) == 33 and d["pins"][0]["name"] == "P4.0" and d["pins"][0]["function"] == "floating_input"' -- --sim --format json status
 printf 'pwm start B --div 2 --duty 25%%\nstatus\n' >"$work/pwm.tav"
 json_check "PWM in the status JSON" '[p for p in d["pins"] if p["name"] == "P8.0"][0]["pwm"]["frequency_hz"] == 1000' -- --sim --format json run "$work/pwm.tav"
+printf 'pwm start C --div 2 --duty 0,0,0,25%%\nstatus\n' >"$work/pwmc.tav"
+json_check "a PWM pin's channel in JSON is the one pwm set takes" \
+    '[p for p in d["pins"] if p["name"] == "P8.6"][0]["pwm"] == {"group": "C", "channel": 4, "timer": 3, "timer_channel": 1, "frequency_hz": 1000, "duty_counts": 9000, "period_counts": 36000, "duty_percent": 25.0}' \
+    -- --sim --format json run "$work/pwmc.tav"
 json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
 tavctl list --all >"$work/out" 2>&1
 unix_lines "$work/out"

@@ -272,11 +272,17 @@ std::string PinsJson(const Session& session)
                       JsonString(state.description).c_str());
         text += entry;
         if (state.function == TAV_PIN_PWM) {
+            // channel: the group's channel, as `pwm set` takes it; the
+            // timer's own output-compare unit is timer_channel.
+            uint32_t groupChannel = 0;
+            for (const TAVDll::detail::PwmChannel& channel : TAVDll::detail::PWM_CHANNEL_MAP)
+                if (static_cast<int>(channel.timerIndex) == state.timer - 1 && channel.unit == state.channel)
+                    groupChannel = channel.channel;
             std::snprintf(entry, sizeof entry,
-                          ", \"pwm\": {\"timer\": %d, \"channel\": %d, \"frequency_hz\": %.6g, \"duty_counts\": %u, "
-                          "\"period_counts\": %u, \"duty_percent\": %.4f}",
-                          state.timer, state.channel, state.frequency_hz, state.duty_counts, state.period_counts,
-                          state.duty_percent);
+                          ", \"pwm\": {\"group\": \"%c\", \"channel\": %u, \"timer\": %d, \"timer_channel\": %d, "
+                          "\"frequency_hz\": %.6g, \"duty_counts\": %u, \"period_counts\": %u, \"duty_percent\": %.4f}",
+                          static_cast<char>('A' + state.timer - 1), groupChannel, state.timer, state.channel,
+                          state.frequency_hz, state.duty_counts, state.period_counts, state.duty_percent);
             text += entry;
         }
         text += "}";
