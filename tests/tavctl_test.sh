@@ -293,6 +293,17 @@ printf 'pwm start C --div 2 --duty 0,0,0,25%%\nstatus\n' >"$work/pwmc.tav"
 json_check "a PWM pin's channel in JSON is the one pwm set takes" \
     '[p for p in d["pins"] if p["name"] == "P8.6"][0]["pwm"] == {"group": "C", "channel": 4, "timer": 3, "timer_channel": 1, "frequency_hz": 1000, "duty_counts": 9000, "period_counts": 36000, "duty_percent": 25.0}' \
     -- --sim --format json run "$work/pwmc.tav"
+printf 'init\npin output P4.8\ninfo\npwm start B --duty 10%%\nstatus\n' >"$work/jsonl.tav"
+tavctl --sim --format json run "$work/jsonl.tav" >"$work/out" 2>"$work/err"
+unix_lines "$work/out"
+if python3 -c 'import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+documents = [json.loads(line) for line in lines]
+sys.exit(0 if len(documents) == 2 and documents[0]["model"] == "T" and len(documents[1]["pins"]) == 33 else 1)' "$work/out"; then
+    passed=$((passed + 1)); echo "ok: --format json run prints JSON Lines, nothing else"
+else
+    failed=$((failed + 1)); echo "FAIL: --format json run prints JSON Lines, nothing else"; cat "$work/out"
+fi
 json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
 tavctl list --all >"$work/out" 2>&1
 unix_lines "$work/out"

@@ -307,6 +307,11 @@ int Main(int argc, char** argv)
         if (!context.options.hold && !app.got_subcommand("serve"))
             ReleaseStopSignals();
         context.session.CheckWaveformFiles(app.count("--vcd") > 0, app.count("--svg") > 0);
+        // JSON Lines: only the documents of list, info and status reach
+        // standard output, one a line; what the other commands did is not
+        // told there.
+        if (context.options.format == "json")
+            context.out = NullOutput();
     });
 
     int status = 0;

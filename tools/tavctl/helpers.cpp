@@ -81,6 +81,16 @@ uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardTyp
     return 0;
 }
 
+FILE* NullOutput()
+{
+#if defined(_WIN32)
+    static FILE* const null = std::fopen("NUL", "w");
+#else
+    static FILE* const null = std::fopen("/dev/null", "w");
+#endif
+    return null != nullptr ? null : stderr;
+}
+
 namespace {
 
 thread_local std::vector<std::string>* warningSink = nullptr;

@@ -57,7 +57,6 @@ std::string RandomToken()
 class Panel {
 public:
     Panel(Context& context, int port) : context_(context), port_(port), token_(RandomToken()) {}
-    ~Panel() { std::fclose(quiet_); }
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
@@ -456,7 +455,7 @@ private:
     Context& context_;
     int port_;
     const std::string token_;
-    FILE* quiet_ = std::fopen("/dev/null", "w");
+    FILE* quiet_ = NullOutput();
     std::mutex actionMutex_;
     std::mutex logMutex_;
     std::deque<Json> log_;

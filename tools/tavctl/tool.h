@@ -132,6 +132,9 @@ std::string BoardModelName(TAVDll::BoardType type);
 std::string DescribeRecord(const uint8_t* bytes, int length = 64);
 // The board pin on a PWM channel's microcontroller pin on this model, or 0.
 uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model);
+// A stream that swallows what is written (the null device), kept open for
+// the process.
+FILE* NullOutput();
 // --trace: one record transfer in words on standard error (a record
 // callback; user is not used).
 void TraceRecord(void* user, const uint8_t* bytes, int length, int result);
