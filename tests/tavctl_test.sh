@@ -382,7 +382,7 @@ if [ -n "$windows" ] && [ -n "${TAV_CONSOLE_CTRL:-}" ] && command -v script >/de
         shift 2
         : >"$work/err"
         script -qec "wine '$TAV_CONSOLE_CTRL' '$work/err' '$ready' '$tavctl' $* >'$work/out' 2>>'$work/err'" \
-            /dev/null >/dev/null
+            /dev/null </dev/null >/dev/null
         local status=$?
         unix_lines "$work/out" "$work/err"
         [ "$status" -eq "$want" ] && grep -q "closed into the safe state" "$work/out"
