@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 
 #include "pin_map_table.h"
@@ -134,7 +135,9 @@ private:
     // Waits for a running action, then closes the board into the safe state.
     void CloseBoard()
     {
+        std::unique_lock<std::shared_mutex> gate(boardGate_);
         std::lock_guard<std::mutex> lock(actionMutex_);
+        closed_ = true;
         Session& session = context_.session;
         tav_set_record_callback(session.Board().handle(), nullptr, nullptr);
         session.Board().close();
@@ -276,6 +279,10 @@ private:
     {
         try {
             Guard(request);
+            // Requests use the board while it is open; closing waits for them.
+            std::shared_lock<std::shared_mutex> gate(boardGate_);
+            if (closed_)
+                throw HttpError{503, "the panel is closing: the board is in the safe state"};
             handler();
         } catch (const HttpError& error) {
             Reply(response, error.status, {{"error", error.message}});
@@ -456,6 +463,8 @@ private:
     int port_;
     const std::string token_;
     FILE* quiet_ = NullOutput();
+    std::shared_mutex boardGate_; // shared by requests, taken whole to close the board
+    bool closed_ = false;
     std::mutex actionMutex_;
     std::mutex logMutex_;
     std::deque<Json> log_;
