@@ -22,6 +22,8 @@ step "pkg-config --cflags --libs tav builds a C program" bash -c "
 unset PKG_CONFIG_PATH
 step "installed tavctl finds its library without LD_LIBRARY_PATH" bash -c "
     env -u LD_LIBRARY_PATH '$prefix/bin/tavctl' --sim info | grep -q '^model: T$'"
+step "installed tavctl serve loads its panel module" bash -c "
+    timeout -s INT 3 '$prefix/bin/tavctl' --sim serve --port 0 >'$work/serve.out' 2>&1; grep -q 'panel of sim:T at' '$work/serve.out'"
 step "installed Python package imports from another folder" bash -c "
     cd / && PYTHONPATH='$prefix/lib/python3/dist-packages' env -u TAV_LIBRARY /usr/bin/python3 -c '
 import tav
@@ -64,6 +66,8 @@ root=$work/root
 step "unpacked into a throw-away root, the tool runs and the pages render" bash -c "
     for package in '$deb'/*.deb; do dpkg -x \"\$package\" '$root'; done &&
     LD_LIBRARY_PATH='$root/usr/lib/x86_64-linux-gnu' '$root/usr/bin/tavctl' --sim=S info | grep -q '^model: S$' &&
+    { LD_LIBRARY_PATH='$root/usr/lib/x86_64-linux-gnu' timeout -s INT 3 '$root/usr/bin/tavctl' --sim serve --port 0 || true; } |
+        grep -q 'panel of sim:T at' &&
     ! readelf -d '$root/usr/bin/tavctl' | grep -q RUNPATH &&
     MANWIDTH=80 man -l '$root/usr/share/man/man1/tavctl.1.gz' | grep -q 'SAFETY' &&
     cd / && PYTHONPATH='$root/usr/lib/python3/dist-packages' /usr/bin/python3 -c 'import tav; print(tav.open(\"sim:C\").model)' | grep -q C"

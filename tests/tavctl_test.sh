@@ -188,6 +188,13 @@ fi
 printf 'pin output P4.0\nfrobnicate 3\n' >"$work/frob.tav"
 check "script names an unknown command" 2 '' "^tavctl: line 2: unknown command 'frobnicate' \(commands: list, info" -- --sim run "$work/frob.tav"
 check "script cannot nest run" 2 '' "line 1: unknown command 'run'" -- --sim run "$work/nested.tav"
+if [ -z "$windows" ]; then
+    if ldd "$tavctl" | grep -q -E 'httplib|libssl|libcrypto'; then
+        failed=$((failed + 1)); echo "FAIL: tavctl loads the HTTP library only for serve"; ldd "$tavctl"
+    else
+        passed=$((passed + 1)); echo "ok: tavctl loads the HTTP library only for serve"
+    fi
+fi
 check "version" 0 '^tavctl [0-9]+\.[0-9]+\.[0-9]+ \(libtav [0-9.]+\)$' '' -- --version
 check "version, short" 0 '^tavctl ' '' -- -V
 check "mode of a debug-port pin" 0 'P4\.3 \(PB3\): push-pull output' 'P4\.3 \(PB3\) is held by the debug port' -- --sim pin output P4.3

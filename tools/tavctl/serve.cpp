@@ -5,6 +5,10 @@
 // Actions from every client run one at a time, so each action's records stay
 // together in the record log. Ctrl-C, SIGTERM or SIGHUP closes the board
 // into the safe state at once, whatever the clients do.
+//
+// Built as a module of its own (tavctl-serve.so) that tavctl loads only for
+// `serve`: the HTTP library and OpenSSL behind it would cost every other
+// command most of its start-up.
 #include <httplib.h>
 #include <sys/socket.h>
 
@@ -473,10 +477,11 @@ private:
 
 } // namespace
 
-void ServeCommand(Context& context, const std::string& port)
+// The entry of the panel module (serve_loader.cpp loads it for `serve`).
+extern "C" __attribute__((visibility("default"))) void tavctl_serve(Context* context, const char* port)
 {
     const auto number = static_cast<int>(ParseNumber(port, "port", 0, 65535));
-    Panel(context, number).Run();
+    Panel(*context, number).Run();
 }
 
 } // namespace tavctl
