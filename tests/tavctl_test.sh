@@ -417,6 +417,16 @@ if [ -n "$emulated_run" ]; then
     check "device numbers are decimal" 0 '^model: T$' '' -- --device 001:010 info
     check "leading zeros are not octal" 1 '' "no TAV board at 001:009" -- --device 001:009 info
     check "usb: selector" 0 '^model: T$' '' -- --device usb:1:10 info
+    # Transfers 1-3 are the board-information request, its reply and the pin's
+    # record; closing starts at 4.
+    printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
+    "$emulated_run" --stall-write 6 -- "$tavctl" --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
+    if grep -q "closing the board failed: 1 of 60 records did not reach it" "$work/err" &&
+        ! grep -q "closed into the safe state" "$work/out"; then
+        passed=$((passed + 1)); echo "ok: hold says when closing the board failed"
+    else
+        failed=$((failed + 1)); echo "FAIL: hold says when closing the board failed"; cat "$work/out" "$work/err"
+    fi
     RUNNER="$emulated_run --device 2 --view $work/view --"
     check "real board: a level the pin does not drive is not claimed" 0 'P4\.8 \(PB8\): output register high \(drives only a pin that is an output\)' '' -- pin set P4.8
     RUNNER=""

@@ -3,8 +3,9 @@
 // the board model answers the usbfs ioctls of the command's libusb from this
 // process, as umockdev-run does with recorded scripts. Afterwards the board
 // view goes to the file given with --view, and the command's exit status is
-// this program's.
-//   tav_emulated_run [--model S] [--device N] [--view FILE] -- COMMAND [ARGUMENT...]
+// this program's. --stall-write N stalls transfer N (counted from 1 over both
+// endpoints).
+//   tav_emulated_run [--model S] [--device N] [--view FILE] [--stall-write N] -- COMMAND [ARGUMENT...]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     char model = 'T';
     int deviceNumber = 2;
     std::string viewFile;
+    int stallWrite = 0; // that OUT transfer (from 1) stalls
     int first = 1;
     for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
         if (std::strcmp(argv[first], "--model") == 0 && first + 1 < argc)
@@ -30,13 +32,17 @@ int main(int argc, char** argv)
             deviceNumber = std::atoi(argv[++first]);
         else if (std::strcmp(argv[first], "--view") == 0 && first + 1 < argc)
             viewFile = argv[++first];
+        else if (std::strcmp(argv[first], "--stall-write") == 0 && first + 1 < argc)
+            stallWrite = std::atoi(argv[++first]);
     }
     if (first + 1 >= argc) {
-        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] -- COMMAND [ARGUMENT...]\n");
+        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] [--stall-write N] -- COMMAND [ARGUMENT...]\n");
         return 2;
     }
     tavtest::EmulatedBus bus;
     tavtest::EmulatedBoard& board = bus.AddBoard(deviceNumber, model);
+    if (stallWrite > 0)
+        board.StallWrite(stallWrite);
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {

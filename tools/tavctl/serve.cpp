@@ -143,11 +143,17 @@ private:
         std::lock_guard<std::mutex> lock(actionMutex_);
         closed_ = true;
         Session& session = context_.session;
-        tav_set_record_callback(session.Board().handle(), nullptr, nullptr);
+        CloseCount count{context_.options.trace};
+        tav_set_record_callback(session.Board().handle(), CountCloseRecord, &count);
         session.Board().close();
-        std::printf("board closed into the safe state\n");
-        std::fflush(stdout);
         StopHandled();
+        try {
+            SayHowCloseWent(count);
+        } catch (const ToolError& error) {
+            std::fprintf(stderr, "tavctl: %s\n", error.what());
+            std::fflush(nullptr);
+            std::_Exit(error.status);
+        }
     }
 
     static void OnRecord(void* user, const uint8_t* bytes, int length, int result)

@@ -153,10 +153,33 @@ void Session::Finish(bool commandsSucceeded)
         std::fprintf(stderr, "holding the board as set; Ctrl-C, SIGTERM or SIGHUP closes it into the safe state\n");
         WaitForStop();
     }
+    CloseCount count{options_.trace};
+    tav_set_record_callback(board_.handle(), CountCloseRecord, &count);
     board_.close();
-    std::printf("board closed into the safe state\n");
-    std::fflush(stdout);
     StopHandled();
+    SayHowCloseWent(count);
+}
+
+void CountCloseRecord(void* user, const uint8_t* bytes, int length, int result)
+{
+    auto* count = static_cast<CloseCount*>(user);
+    ++count->records;
+    if (result != length)
+        ++count->failed;
+    if (count->trace)
+        TraceRecord(nullptr, bytes, length, result);
+}
+
+void SayHowCloseWent(const CloseCount& count)
+{
+    if (count.failed == 0) {
+        std::printf("board closed into the safe state\n");
+        std::fflush(stdout);
+        return;
+    }
+    throw ToolError("closing the board failed: " + std::to_string(count.failed) + " of " +
+                    std::to_string(count.records) +
+                    " records did not reach it (unplugged or hung?), so its outputs may still be driven");
 }
 
 } // namespace tavctl

@@ -135,6 +135,17 @@ uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardTyp
 // A stream that swallows what is written (the null device), kept open for
 // the process.
 FILE* NullOutput();
+// The records of closing a board: how many, how many failed; traced with
+// --trace. CountCloseRecord is the record callback that counts them.
+struct CloseCount {
+    bool trace = false;
+    int records = 0;
+    int failed = 0;
+};
+void CountCloseRecord(void* user, const uint8_t* bytes, int length, int result);
+// "board closed into the safe state" on standard output, or a ToolError
+// saying how many records did not reach the board.
+void SayHowCloseWent(const CloseCount& count);
 // --trace: one record transfer in words on standard error (a record
 // callback; user is not used).
 void TraceRecord(void* user, const uint8_t* bytes, int length, int result);
