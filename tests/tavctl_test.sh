@@ -281,6 +281,27 @@ if [ -z "$windows" ]; then
     export XDG_STATE_HOME=$work/state
 fi
 
+# Ctrl-C in the shell (on a terminal, which script(1) gives it) ends the
+# running loop and returns to the prompt; at the prompt it drops the line.
+if [ -z "$windows" ] && command -v script >/dev/null; then
+    rm -f "$work/keys"
+    mkfifo "$work/keys"
+    (printf 'pin output P4.8\r'; sleep 1; printf 'loop toggle P4.8; sleep 50ms\r'; sleep 1.5; printf '\003'; sleep 1
+     printf 'pin set P4.9 half typed\003'; sleep 0.5; printf 'pin output P4.9\r'; sleep 0.5; printf 'quit\r'; sleep 1) \
+        >"$work/keys" &
+    typist=$!
+    timeout 30 script -qec "'$tavctl' --sim shell" /dev/null <"$work/keys" >"$work/out" 2>&1
+    shell_status=$?
+    wait "$typist" 2>/dev/null
+    if [ "$shell_status" -eq 0 ] && grep -q 'tavctl: interrupted' "$work/out" && grep -q 'P4\.9 (PB9): push-pull output' "$work/out" &&
+        ! grep -q 'half typed' <(grep -a 'P4.9 (PB9)' "$work/out") && grep -q '^virtual board:' <(tr -d '\r' <"$work/out"); then
+        passed=$((passed + 1)); echo "ok: Ctrl-C in the shell ends the running loop and returns to the prompt"
+    else
+        failed=$((failed + 1)); echo "FAIL: Ctrl-C in the shell ends the running loop and returns to the prompt (status $shell_status)"
+        tr -d '\r' <"$work/out" | grep -v '^P4.8 (PB8): ' | head -n 20
+    fi
+fi
+
 # --- JSON ---------------------------------------------------------------------
 json_check() { # NAME PYTHON-EXPRESSION -- ARGS...: the last line of standard output is one JSON document
     local name=$1 expression=$2

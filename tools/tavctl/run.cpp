@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "stop_signal.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -146,8 +147,11 @@ private:
                                         EXIT_USAGE);
             }
             for (uint64_t round = 0; round < count; ++round)
-                for (const std::vector<std::string>& command : commands)
+                for (const std::vector<std::string>& command : commands) {
+                    if (InterruptRequested()) // Ctrl-C in the shell
+                        throw ToolError("interrupted");
                     RunCommandLine(context_, command);
+                }
         } catch (const ToolError& error) {
             Fail(line, error);
         }

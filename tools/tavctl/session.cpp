@@ -1,10 +1,8 @@
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
-#include <thread>
 
 #include "board_facts.h"
 #include "stop_signal.h"
@@ -122,7 +120,8 @@ void Session::Sleep(uint64_t nanoseconds)
         return;
     }
     if (!options_.hold) {
-        std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds));
+        if (!SleepUnlessInterrupted(nanoseconds))
+            throw ToolError("interrupted");
         return;
     }
     // Signals are held back: wait for one of them at most that long.

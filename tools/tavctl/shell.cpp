@@ -6,6 +6,9 @@
 #include <editline/readline.h>
 #endif
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "stop_signal.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -82,12 +86,40 @@ void PrintHelp()
                 CommandNames(true).c_str());
 }
 
+#if !defined(TAVCTL_PLAIN_LINES)
+// libedit reads the prompt's keys through this: a Ctrl-C there drops the
+// line typed so far and gives a new prompt.
+int ReadKey(FILE* stream)
+{
+    for (;;) {
+        unsigned char key = 0;
+        const ssize_t got = read(fileno(stream), &key, 1);
+        if (got == 1)
+            return key;
+        if (got == 0 || errno != EINTR)
+            return EOF;
+        if (TakeInterrupt()) {
+            rl_replace_line("", 0);
+            return '\n';
+        }
+    }
+}
+#endif
+
 } // namespace
 
 void ShellCommand(Context& context)
 {
     if (context.scriptDepth > 0)
         throw ToolError("shell cannot run inside a script", EXIT_USAGE);
+    // With --hold a Ctrl-C still closes the board and ends tavctl.
+    if (!context.options.hold) {
+        CatchInterrupts();
+#if !defined(TAVCTL_PLAIN_LINES)
+        rl_catch_signals = 0;
+        rl_getc_function = ReadKey;
+#endif
+    }
     const std::string history = HistoryFile();
     using_history();
     if (!history.empty())
@@ -112,9 +144,12 @@ void ShellCommand(Context& context)
             continue;
         }
         std::istringstream input(line);
+        TakeInterrupt();
         try {
             RunScriptLines(context, input);
+            TakeInterrupt();
         } catch (const ToolError& error) {
+            TakeInterrupt();
             std::string message = error.what();
             if (message.rfind("line 1: ", 0) == 0)
                 message = message.substr(8);

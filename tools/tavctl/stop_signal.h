@@ -27,6 +27,16 @@ void WaitForStop();
 // gives its programs a few seconds for that). Nothing elsewhere.
 void StopHandled();
 
+// The shell without --hold: Ctrl-C (SIGINT) stops the running command and
+// returns to the prompt instead of ending tavctl. From CatchInterrupts on,
+// a Ctrl-C only raises a flag: InterruptRequested tells, TakeInterrupt tells
+// and lowers it, and SleepUnlessInterrupted sleeps until it rises (false
+// then). Nothing of this on Windows, where a console Ctrl-C ends the shell.
+void CatchInterrupts();
+bool InterruptRequested();
+bool TakeInterrupt();
+bool SleepUnlessInterrupted(uint64_t nanoseconds);
+
 } // namespace tavctl
 
 #endif

@@ -4,6 +4,7 @@
 // command line is read.
 #include <pthread.h>
 
+#include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <initializer_list>
@@ -64,6 +65,52 @@ void WaitForStop()
 
 void StopHandled()
 {
+}
+
+namespace {
+
+volatile sig_atomic_t interruptRequested = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    interruptRequested = 1;
+}
+
+} // namespace
+
+void CatchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocking read or sleep returns EINTR
+    sigaction(SIGINT, &action, nullptr);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+}
+
+bool InterruptRequested()
+{
+    return interruptRequested != 0;
+}
+
+bool TakeInterrupt()
+{
+    const bool requested = interruptRequested != 0;
+    interruptRequested = 0;
+    return requested;
+}
+
+bool SleepUnlessInterrupted(uint64_t nanoseconds)
+{
+    timespec wait{static_cast<time_t>(nanoseconds / 1000000000u), static_cast<long>(nanoseconds % 1000000000u)};
+    while (nanosleep(&wait, &wait) != 0) {
+        if (errno != EINTR || InterruptRequested())
+            return errno != EINTR;
+    }
+    return !InterruptRequested();
 }
 
 } // namespace tavctl

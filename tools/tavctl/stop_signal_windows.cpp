@@ -4,6 +4,7 @@
 // handler returns, so for those it waits until the board is safe.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "stop_signal.h"
@@ -59,6 +60,26 @@ void WaitForStop()
 void StopHandled()
 {
     SetEvent(handledEvent);
+}
+
+void CatchInterrupts()
+{
+}
+
+bool InterruptRequested()
+{
+    return false;
+}
+
+bool TakeInterrupt()
+{
+    return false;
+}
+
+bool SleepUnlessInterrupted(uint64_t nanoseconds)
+{
+    Sleep(static_cast<DWORD>(std::min<uint64_t>((nanoseconds + 999999u) / 1000000u, INFINITE - 1)));
+    return true;
 }
 
 } // namespace tavctl
