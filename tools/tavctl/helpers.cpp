@@ -241,9 +241,7 @@ std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     for (uint32_t single : SinglePins(pinId)) {
-        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
-        if (bit >= BankPinCount(bank))
-            return "pin " + PinName(bank, bit) + " does not exist";
+        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD); // within the bank: ParsePins saw to it
         if (McuPinOf(single, model).empty())
             return "pin " + PinName(bank, bit) + " has no mapping on board model " + BoardModelName(model);
     }

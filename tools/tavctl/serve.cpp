@@ -71,7 +71,7 @@ public:
         session.Connect();
         tav_set_record_callback(session.Board().handle(), &Panel::OnRecord, this);
         // Signals wait in a thread of their own; the server's threads never see them.
-        session.HoldSignals();
+        HoldStopSignals();
         httplib::Server server;
         server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
         server.set_read_timeout(CLIENT_TIMEOUT_SECONDS);

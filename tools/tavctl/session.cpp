@@ -44,11 +44,6 @@ tav_pin_state Session::PinState(uint32_t singlePin) const
     return state;
 }
 
-void Session::HoldSignals()
-{
-    HoldStopSignals();
-}
-
 void Session::CheckWaveformFiles(bool vcdGiven, bool svgGiven) const
 {
     if ((vcdGiven || svgGiven) && !Simulated())
@@ -61,9 +56,9 @@ void Session::CheckWaveformFiles(bool vcdGiven, bool svgGiven) const
     // Found out now, not after the run: open each for appending (made empty
     // if new; the run writes it whole at the end).
     for (const std::string* file : {&options_.vcdFile, &options_.svgFile}) {
-        std::error_code error;
         if (file->empty())
             continue;
+        std::error_code error;
         if (std::filesystem::is_directory(*file, error))
             throw ToolError("cannot write " + *file + ": it is a directory", EXIT_USAGE);
         FILE* probe = std::fopen(file->c_str(), "ab");
@@ -85,7 +80,7 @@ void Session::Connect()
     if (!Simulated() && (options_.virtualTime || !options_.vcdFile.empty() || !options_.svgFile.empty()))
         throw ToolError("--virtual-time, --vcd and --svg need a virtual board (--sim)", EXIT_USAGE);
     if (options_.hold)
-        HoldSignals();
+        HoldStopSignals();
     const int result = board_.open(selector);
     switch (result) {
     case TAV_OK: break;

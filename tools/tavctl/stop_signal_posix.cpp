@@ -107,8 +107,10 @@ bool SleepUnlessInterrupted(uint64_t nanoseconds)
 {
     timespec wait{static_cast<time_t>(nanoseconds / 1000000000u), static_cast<long>(nanoseconds % 1000000000u)};
     while (nanosleep(&wait, &wait) != 0) {
-        if (errno != EINTR || InterruptRequested())
-            return errno != EINTR;
+        if (errno != EINTR)
+            return true; // nothing to wait with: go on
+        if (InterruptRequested())
+            return false;
     }
     return !InterruptRequested();
 }

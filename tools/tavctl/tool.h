@@ -60,11 +60,9 @@ public:
     // What one board pin does by the commanded state of this session.
     tav_pin_state PinState(uint32_t singlePin) const;
     // Waits (or, with --virtual-time, advances the virtual board's clock);
-    // with --hold a Ctrl-C or SIGTERM ends the wait with an error.
+    // with --hold a stop signal ends the wait with an error, and in the shell
+    // a Ctrl-C does.
     void Sleep(uint64_t nanoseconds);
-    // With --hold: SIGINT and SIGTERM are held back from here on, so that
-    // any way out closes the board into the safe state.
-    void HoldSignals();
     // Before anything runs: --vcd and --svg (when given) name two different
     // files that can be written; throws a usage error with the reason.
     void CheckWaveformFiles(bool vcdGiven, bool svgGiven) const;
