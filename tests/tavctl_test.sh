@@ -290,7 +290,7 @@ if [ -z "$windows" ] && command -v script >/dev/null; then
      printf 'pin set P4.9 half typed\003'; sleep 0.5; printf 'pin output P4.9\r'; sleep 0.5; printf 'quit\r'; sleep 1) \
         >"$work/keys" &
     typist=$!
-    timeout 30 script -qec "'$tavctl' --sim shell" /dev/null <"$work/keys" >"$work/out" 2>&1
+    timeout 30 script -qec "exec '$tavctl' --sim shell" /dev/null <"$work/keys" >"$work/out" 2>&1
     shell_status=$?
     wait "$typist" 2>/dev/null
     if [ "$shell_status" -eq 0 ] && grep -q 'tavctl: interrupted' "$work/out" && grep -q 'P4\.9 (PB9): push-pull output' "$work/out" &&
