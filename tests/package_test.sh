@@ -22,7 +22,7 @@ step "pkg-config --cflags --libs tav builds a C program" bash -c "
 unset PKG_CONFIG_PATH
 step "installed tavctl finds its library without LD_LIBRARY_PATH" bash -c "
     env -u LD_LIBRARY_PATH '$prefix/bin/tavctl' --sim info | grep -q '^model: T$'"
-step "installed tavctl serve loads its panel module" bash -c "
+step "installed tavctl serve starts its panel" bash -c "
     timeout -s INT 3 '$prefix/bin/tavctl' --sim serve --port 0 >'$work/serve.out' 2>&1; grep -q 'panel of sim:T at' '$work/serve.out'"
 step "installed Python package imports from another folder" bash -c "
     cd / && PYTHONPATH='$prefix/lib/python3/dist-packages' env -u TAV_LIBRARY /usr/bin/python3 -c '

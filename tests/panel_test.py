@@ -281,6 +281,119 @@ def signal_with_slow_clients_test():
               panel.process.returncode == 0 and "closed into the safe state" in output and elapsed < 3, output)
 
 
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+
+
+def hostile_clients_test():
+    """Slow clients cost the panel a socket, never its answers to others; a
+    request must arrive whole within 10 s; heads and bodies are capped and
+    nothing of a body is read before the token."""
+    import select
+    import threading
+    panel = Panel()
+    try:
+        rss_before = rss_kib(panel.process.pid)
+        head = f"GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {panel.token}\r\n"
+        slow = [socket.create_connection(("127.0.0.1", panel.port), timeout=30) for _ in range(100)]
+        started = time.monotonic()
+        ended = {}
+        sending = threading.Event()
+        sending.set()
+
+        def trickle():  # a header byte from each slow client every half second
+            while sending.is_set():
+                for index, client in enumerate(slow):
+                    if index in ended:
+                        continue
+                    try:
+                        client.sendall(head.encode() if client.fileno() >= 0 and time.monotonic() - started < 0.3
+                                       else b"X")
+                    except OSError:
+                        ended[index] = (time.monotonic() - started, b"")
+                readable = select.select([c for i, c in enumerate(slow) if i not in ended], [], [], 0.5)[0]
+                for client in readable:
+                    index = slow.index(client)
+                    try:
+                        ended[index] = (time.monotonic() - started, client.recv(4096))
+                    except OSError:
+                        ended[index] = (time.monotonic() - started, b"")
+
+        trickler = threading.Thread(target=trickle)
+        trickler.start()
+        time.sleep(1.5)
+        latencies = []
+        for _ in range(20):
+            asked = time.monotonic()
+            status, _ = panel.request("GET", "/api/info")
+            latencies.append((time.monotonic() - asked, status))
+        worst = max(latency for latency, _ in latencies)
+        check(f"with 100 slow clients a normal client gets its answers within 1 s (slowest {worst * 1000:.0f} ms)",
+              all(status == 200 for _, status in latencies) and worst < 1, str(latencies))
+        while len(ended) < len(slow) and time.monotonic() - started < 20:
+            time.sleep(0.2)
+        sending.clear()
+        trickler.join()
+        times = [when for when, _ in ended.values()]
+        answered = sum(1 for _, answer in ended.values() if answer.startswith(b"HTTP/1.1 408"))
+        check(f"a request that does not arrive whole in 10 s gets 408 ({answered} of 100, "
+              f"after {min(times or [0]):.1f}-{max(times or [0]):.1f} s)",
+              answered == 100 and 9.5 < min(times) and max(times) < 12, str(sorted(ended.items())[:3]))
+        for client in slow:
+            client.close()
+
+        def refused_head(extra, line_count):
+            with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:
+                client.sendall(head.encode())
+                sent, answer = 0, b""
+                try:
+                    while sent < 200_000_000 and not answer:
+                        client.sendall(extra * line_count)
+                        sent += len(extra) * line_count
+                        if select.select([client], [], [], 0.05)[0]:
+                            answer = client.recv(4096)
+                except OSError:
+                    pass
+                return sent, answer
+
+        sent, answer = refused_head(b"X-Filler: 1\r\n", 1000)
+        check(f"header lines are capped (431 after {sent} bytes sent)", answer.startswith(b"HTTP/1.1 431"), answer[:80])
+        sent, answer = refused_head(b"X" * 1000, 10)
+        check(f"a header line is capped (431 after {sent} bytes sent)", answer.startswith(b"HTTP/1.1 431"), answer[:80])
+        with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:
+            client.sendall(f"POST /api/safe HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n".encode())
+            client.settimeout(5)
+            try:
+                answer = client.recv(4096)
+            except socket.timeout:
+                answer = b"no answer in 5 s"
+        check("a request without the token is refused before its body is sent", answer.startswith(b"HTTP/1.1 401"),
+              answer[:80])
+        for path, body in (("/api/safe", b"0\r\n\r\n"), ("/api/pin", b'{"action": "set", "pins": "P4.8"}')):
+            with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:  # as curl sends big bodies
+                framing = ("Transfer-Encoding: chunked" if path == "/api/safe" else f"Content-Length: {len(body)}")
+                client.sendall(f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {panel.token}\r\n"
+                               f"Expect: 100-continue\r\n{framing}\r\n\r\n".encode())
+                goahead = client.recv(4096)
+                client.sendall(body)
+                answer = client.recv(4096)
+            check(f"Expect: 100-continue is answered before the body ({path})",
+                  goahead == b"HTTP/1.1 100 Continue\r\n\r\n" and answer.startswith(b"HTTP/1.1 "), f"{goahead} {answer[:40]}")
+        with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:  # two requests in one write
+            client.sendall((head + "\r\n" + head + "Connection: close\r\n\r\n").encode())
+            answers = b""
+            while chunk := client.recv(65536):
+                answers += chunk
+        check("requests sent back to back on one connection are answered in turn",
+              answers.count(b"HTTP/1.1 200 OK") == 2 and answers.count(b'"model"') == 2, answers[:200])
+        grown = rss_kib(panel.process.pid) - rss_before
+        check(f"hostile clients do not grow the panel ({grown} KiB more RSS)", grown < 20000)
+    finally:
+        panel.stop()
+
+
 def load_test():
     panel = Panel()
     try:
@@ -431,6 +544,7 @@ api_tests()
 headers_and_port_test()
 true_answers_test()
 signal_with_slow_clients_test()
+hostile_clients_test()
 load_test()
 browser_test()
 print(f"{passed} passed, {failed} failed")

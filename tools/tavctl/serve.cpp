@@ -5,18 +5,15 @@
 // Actions from every client run one at a time, so each action's records stay
 // together in the record log. Ctrl-C, SIGTERM or SIGHUP closes the board
 // into the safe state at once, whatever the clients do.
-//
-// Built as a module of its own (tavctl-serve.so) that tavctl loads only for
-// `serve`: the HTTP library and OpenSSL behind it would cost every other
-// command most of its start-up.
-#include <httplib.h>
-#include <sys/socket.h>
-
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -24,6 +21,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "http_server.h"
 #include "pin_map_table.h"
 #include "pwm_tables.h"
 #include "stop_signal.h"
@@ -38,11 +36,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr size_t RECORD_LOG_SIZE = 20000;
-constexpr int SERVER_THREADS = 8;
-constexpr time_t CLIENT_TIMEOUT_SECONDS = 5;
-constexpr size_t MAX_BODY_BYTES = 16384;
-constexpr int LISTEN_BACKLOG = 128;
-constexpr std::chrono::seconds DRAIN_TIME{1}; // for connections after a stop signal
+constexpr std::chrono::milliseconds DRAIN_TIME{1000}; // for answers being made after a stop signal
 
 // An error answer: a status and {"error": "..."}.
 struct HttpError {
@@ -72,42 +66,23 @@ public:
         tav_set_record_callback(session.Board().handle(), &Panel::OnRecord, this);
         // Signals wait in a thread of their own; the server's threads never see them.
         HoldStopSignals();
-        httplib::Server server;
-        server.new_task_queue = [] { return new httplib::ThreadPool(SERVER_THREADS); };
-        server.set_read_timeout(CLIENT_TIMEOUT_SECONDS);
-        server.set_write_timeout(CLIENT_TIMEOUT_SECONDS);
-        server.set_keep_alive_timeout(CLIENT_TIMEOUT_SECONDS);
-        server.set_payload_max_length(MAX_BODY_BYTES);
-        Routes(server);
-        // The library listens with a backlog of 5, too short for a dozen
-        // clients connecting at once: listen again on its socket with ours.
-        int listening = -1;
-        // SO_REUSEADDR only: the library's SO_REUSEPORT would let a second
-        // panel listen on the same port and share the connections (and tokens).
-        server.set_socket_options([&listening](socket_t socket) {
-            const int yes = 1;
-            setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-            listening = socket;
-        });
-        // Every answer, the library's own errors included.
-        server.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}});
+        http::Server server;
         const int requested = port_;
-        if (port_ == 0)
-            port_ = server.bind_to_any_port("127.0.0.1");
-        else if (!server.bind_to_port("127.0.0.1", port_))
-            port_ = -1;
-        if (port_ > 0 && listening >= 0)
-            ::listen(listening, LISTEN_BACKLOG);
+        port_ = server.Listen("127.0.0.1", requested);
         if (port_ <= 0)
-            throw ToolError(requested > 0 ? "port " + std::to_string(requested) +
-                                                " is in use (try --port 0 for a free one)"
-                                          : "cannot listen on 127.0.0.1: no free port");
+            throw ToolError(errno == EADDRINUSE && requested > 0
+                                ? "port " + std::to_string(requested) + " is in use (try --port 0 for a free one)"
+                                : "cannot listen on 127.0.0.1: " + std::string(std::strerror(errno)));
+        server.SetDefaultHeaders({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"},
+                                  {"Cache-Control", "no-store"}});
+        Routes();
         std::printf("panel of %s at http://127.0.0.1:%d/?token=%s\n", Describe().c_str(), port_, token_.c_str());
         std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
         std::fflush(stdout);
         // A stop signal makes the board safe first, then ends the server;
-        // connections get a second to finish, slow or idle ones are not
-        // waited for, and a second signal ends tavctl at once.
+        // answers being made get a second to go out, slow or idle
+        // connections are not waited for, and a second signal ends tavctl
+        // at once.
         std::mutex stoppedMutex;
         std::condition_variable stoppedCondition;
         bool stopped = false;
@@ -119,14 +94,16 @@ public:
                 std::_Exit(EXIT_FAILED);
             }).detach();
             CloseBoard();
-            server.stop();
+            server.Stop();
             std::unique_lock<std::mutex> lock(stoppedMutex);
-            if (!stoppedCondition.wait_for(lock, DRAIN_TIME, [&stopped] { return stopped; })) {
+            if (!stoppedCondition.wait_for(lock, 2 * DRAIN_TIME, [&stopped] { return stopped; })) {
                 std::fflush(nullptr);
                 std::_Exit(0);
             }
         });
-        server.listen_after_bind();
+        server.Run([this](const http::Request& request, http::Response& response) { return Admit(request, response); },
+                   [this](const http::Request& request, http::Response& response) { Handle(request, response); },
+                   DRAIN_TIME);
         {
             std::lock_guard<std::mutex> lock(stoppedMutex);
             stopped = true;
@@ -176,48 +153,49 @@ private:
     }
 
     // ---- request checks -------------------------------------------------
-    void Guard(const httplib::Request& request) const
+    void Guard(const http::Request& request) const
     {
         for (const char* name : {"Host", "Origin"}) {
-            for (const unsigned char symbol : request.get_header_value(name))
+            for (const unsigned char symbol : request.Header(Lower(name)))
                 if (symbol < 0x20 || symbol > 0x7E)
                     throw HttpError{400, std::string("the ") + name + " header is not plain text"};
         }
-        const std::string host = request.get_header_value("Host");
+        const std::string host = request.Header("host");
         const std::string self = ":" + std::to_string(port_);
         if (host != "127.0.0.1" + self && host != "localhost" + self)
             throw HttpError{403, "host '" + host + "' is not this panel (127.0.0.1" + self + ")"};
-        if (request.has_header("Origin")) {
-            const std::string origin = request.get_header_value("Origin");
+        if (request.HasHeader("origin")) {
+            const std::string origin = request.Header("origin");
             if (origin != "http://127.0.0.1" + self && origin != "http://localhost" + self)
                 throw HttpError{403, "requests from " + origin + " are not accepted"};
         }
-        std::string token = request.get_header_value("X-Tav-Token");
+        std::string token = request.Header("x-tav-token");
         if (token.empty())
-            token = request.get_param_value("token");
+            token = request.Query("token");
         if (token.empty())
             throw HttpError{401, "this panel needs its token: open the URL tavctl serve printed"};
         if (token != token_)
             throw HttpError{403, "wrong token"};
     }
 
-    // The body, read only now that the request passed Guard, at most
-    // MAX_BODY_BYTES of it (also when it comes chunked); none is {}.
-    static std::string ReadBody(const httplib::ContentReader& reader)
+    static std::string Lower(std::string text)
     {
-        std::string body;
-        bool tooLong = false;
-        reader([&body, &tooLong](const char* data, size_t length) {
-            if (body.size() + length > MAX_BODY_BYTES) {
-                tooLong = true;
-                return false;
-            }
-            body.append(data, length);
+        for (char& symbol : text)
+            symbol = static_cast<char>(std::tolower(static_cast<unsigned char>(symbol)));
+        return text;
+    }
+
+    // Called when a request's head has arrived, before anything of its body
+    // is read: only requests that pass Guard have their bodies read.
+    bool Admit(const http::Request& request, http::Response& response) const
+    {
+        try {
+            Guard(request);
             return true;
-        });
-        if (tooLong)
-            throw HttpError{413, "the body is longer than " + std::to_string(MAX_BODY_BYTES) + " bytes"};
-        return body;
+        } catch (const HttpError& error) {
+            Reply(response, error.status, {{"error", error.message}});
+            return false;
+        }
     }
 
     // A JSON object whose keys each come once.
@@ -274,21 +252,20 @@ private:
     }
 
     // ---- answers ----------------------------------------------------------
-    static void Reply(httplib::Response& response, int status, const Json& body)
+    static void Reply(http::Response& response, int status, const Json& body)
     {
         response.status = status;
-        response.set_header("Cache-Control", "no-store");
         // A message may quote what a client sent, bytes that are not UTF-8
         // included: those become U+FFFD rather than an exception.
-        response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+        response.contentType = "application/json";
+        response.body = body.dump(-1, ' ', false, Json::error_handler_t::replace);
     }
 
     // Runs a handler after the checks, and turns failures into JSON errors.
     template <typename Handler>
-    void Guarded(const httplib::Request& request, httplib::Response& response, Handler handler)
+    void Guarded(http::Response& response, Handler handler)
     {
         try {
-            Guard(request);
             // Requests use the board while it is open; closing waits for them.
             std::shared_lock<std::shared_mutex> gate(boardGate_);
             if (closed_)
@@ -303,39 +280,52 @@ private:
         }
     }
 
-    template <typename Handler>
-    httplib::Server::Handler Checked(Handler handler)
+    // What a path answers: GET shows, POST acts.
+    struct Route {
+        const char* method;
+        std::function<void(const http::Request&, http::Response&)> answer;
+    };
+
+    void Handle(const http::Request& request, http::Response& response)
     {
-        return [this, handler](const httplib::Request& request, httplib::Response& response) {
-            Guarded(request, response, [&] { handler(request, response); });
-        };
+        const auto route = routes_.find(request.path);
+        if (route == routes_.end()) {
+            Reply(response, 404, {{"error", "no such page or endpoint"}});
+            return;
+        }
+        const std::string method = request.method == "HEAD" ? "GET" : request.method;
+        if (method != route->second.method) {
+            response.SetHeader("Allow", std::string(route->second.method) == "GET" ? "GET, HEAD" : "POST");
+            Reply(response, 405, {{"error", std::string(route->second.method) == "POST"
+                                                ? "this changes the board: use POST"
+                                                : "this path only shows: use GET"}});
+            return;
+        }
+        Guarded(response, [&] { route->second.answer(request, response); });
+    }
+
+    template <typename Answer>
+    void Show(const std::string& path, Answer answer)
+    {
+        routes_[path] = {"GET", answer};
     }
 
     // A POST action: one at a time for all clients.
     template <typename Action>
-    void PostAction(httplib::Server& server, const std::string& path, Action action)
+    void Act(const std::string& path, Action action)
     {
-        // The body is read by the handler, after the checks: nothing of it is
-        // buffered for a request that fails them.
-        server.Post(path, [this, action](const httplib::Request& request, httplib::Response& response,
-                                         const httplib::ContentReader& reader) {
-            Guarded(request, response, [&] {
-                const Json body = Body(ReadBody(reader));
-                // What the commanded state shows to have no effect is sent
-                // all the same, and the answer says so.
-                std::vector<std::string> warnings;
-                {
-                    std::lock_guard<std::mutex> lock(actionMutex_);
-                    WarningsTo collect(&warnings);
-                    action(body);
-                }
-                Reply(response, 200, {{"ok", true}, {"warnings", warnings}});
-            });
-        });
-        server.Get(path, Checked([](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Allow", "POST");
-            Reply(response, 405, {{"error", "this changes the board: use POST"}});
-        }));
+        routes_[path] = {"POST", [this, action](const http::Request& request, http::Response& response) {
+                             const Json body = Body(request.body);
+                             // What the commanded state shows to have no effect is sent
+                             // all the same, and the answer says so.
+                             std::vector<std::string> warnings;
+                             {
+                                 std::lock_guard<std::mutex> lock(actionMutex_);
+                                 WarningsTo collect(&warnings);
+                                 action(body);
+                             }
+                             Reply(response, 200, {{"ok", true}, {"warnings", warnings}});
+                         }};
     }
 
     Json Info()
@@ -377,9 +367,9 @@ private:
         return groups;
     }
 
-    static uint64_t Since(const httplib::Request& request)
+    static uint64_t Since(const http::Request& request)
     {
-        const std::string since = request.get_param_value("since");
+        const std::string since = request.Query("since");
         try {
             return since.empty() ? 0 : ParseNumber(since, "since", 0, UINT64_MAX);
         } catch (const ToolError& error) {
@@ -387,37 +377,37 @@ private:
         }
     }
 
-    void Routes(httplib::Server& server)
+    void Routes()
     {
-        server.Get("/", Checked([](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Cache-Control", "no-store");
-            response.set_header("Content-Security-Policy", "default-src 'self'; style-src 'unsafe-inline'; "
+        Show("/", [](const http::Request&, http::Response& response) {
+            response.SetHeader("Content-Security-Policy", "default-src 'self'; style-src 'unsafe-inline'; "
                                                            "script-src 'unsafe-inline'; frame-ancestors 'none'");
-            response.set_content(PANEL_PAGE, "text/html; charset=utf-8");
-        }));
-        server.Get("/api/info", Checked([this](const httplib::Request&, httplib::Response& response) {
+            response.contentType = "text/html; charset=utf-8";
+            response.body = PANEL_PAGE;
+        });
+        Show("/api/info", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, Info());
-        }));
-        server.Get("/api/pins", Checked([this](const httplib::Request&, httplib::Response& response) {
+        });
+        Show("/api/pins", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, {{"pins", Json::parse(PinsJson(context_.session))}});
-        }));
-        server.Get("/api/records", Checked([this](const httplib::Request& request, httplib::Response& response) {
+        });
+        Show("/api/records", [this](const http::Request& request, http::Response& response) {
             Reply(response, 200, Records(Since(request)));
-        }));
-        server.Get("/api/state", Checked([this](const httplib::Request& request, httplib::Response& response) {
+        });
+        Show("/api/state", [this](const http::Request& request, http::Response& response) {
             Json state = Records(Since(request));
             state["info"] = Info();
             state["pins"] = Json::parse(PinsJson(context_.session));
             state["groups"] = Groups();
             Reply(response, 200, state);
-        }));
-        PostAction(server, "/api/init", [this](const Json& body) {
+        });
+        Act("/api/init", [this](const Json& body) {
             const std::string value = Text(body, "value", false);
             const auto startup = static_cast<uint32_t>(ParseNumber(value.empty() ? "0" : value, "value", 0, 0xFFFFFFFFu));
             Check(context_.session.Board().init(startup), "init");
         });
-        PostAction(server, "/api/safe", [this](const Json&) { Check(context_.session.Board().safe(), "safe"); });
-        PostAction(server, "/api/pin", [this](const Json& body) {
+        Act("/api/safe", [this](const Json&) { Check(context_.session.Board().safe(), "safe"); });
+        Act("/api/pin", [this](const Json& body) {
             const std::string action = Text(body, "action");
             const std::string pins = Text(body, "pins");
             if (action == "toggle") {
@@ -427,7 +417,7 @@ private:
             const std::string value = Text(body, "value", action == "write");
             Quietly([&] { PinCommand(context_, action, pins, value); });
         });
-        PostAction(server, "/api/pwm/start", [this](const Json& body) {
+        Act("/api/pwm/start", [this](const Json& body) {
             std::string duties;
             if (body.contains("duties")) {
                 if (!body["duties"].is_array())
@@ -445,15 +435,10 @@ private:
             const std::string divider = Text(body, "divider", false);
             Quietly([&] { PwmStartCommand(context_, Text(body, "group"), divider.empty() ? "1" : divider, duties); });
         });
-        PostAction(server, "/api/pwm/set", [this](const Json& body) {
+        Act("/api/pwm/set", [this](const Json& body) {
             Quietly([&] { PwmSetCommand(context_, Text(body, "group"), Text(body, "channel"), Text(body, "duty")); });
         });
-        PostAction(server, "/api/pwm/stop", [this](const Json&) { Check(context_.session.Board().pwmStop(), "pwm stop"); });
-        server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-            if (response.body.empty())
-                Reply(response, response.status, {{"error", response.status == 404 ? "no such page or endpoint"
-                                                                                     : "request refused"}});
-        });
+        Act("/api/pwm/stop", [this](const Json&) { Check(context_.session.Board().pwmStop(), "pwm stop"); });
     }
 
     // The tool's own commands, saying nothing (actions run one at a time).
@@ -476,6 +461,7 @@ private:
     std::shared_mutex boardGate_; // shared by requests, taken whole to close the board
     bool closed_ = false;
     std::mutex actionMutex_;
+    std::map<std::string, Route> routes_;
     std::mutex logMutex_;
     std::deque<Json> log_;
     uint64_t nextRecord_ = 1;
@@ -483,11 +469,10 @@ private:
 
 } // namespace
 
-// The entry of the panel module (serve_loader.cpp loads it for `serve`).
-extern "C" __attribute__((visibility("default"))) void tavctl_serve(Context* context, const char* port)
+void ServeCommand(Context& context, const std::string& port)
 {
     const auto number = static_cast<int>(ParseNumber(port, "port", 0, 65535));
-    Panel(*context, number).Run();
+    Panel(context, number).Run();
 }
 
 } // namespace tavctl
