@@ -40,6 +40,9 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "control library for TAV USB input/outp
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tavctl)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libtav${PROJECT_VERSION_MAJOR} (= ${tav_deb_version})")
+# The shell loads libedit when it starts (line editing and history); without
+# it the shell reads plain lines.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "libedit2")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "command-line tool for TAV USB input/output boards
  tavctl lists TAV boards and drives their pins and PWM groups from the shell,
  runs scripts with timing and repetition, offers an interactive shell, and

@@ -60,6 +60,7 @@ step "packages hold their files" bash -c "
     dpkg-deb --contents python3-tav_*_all.deb | grep -q './usr/lib/python3/dist-packages/tav/__init__.py' &&
     dpkg-deb -f libtav1_*_amd64.deb Depends | grep -q 'libusb-0.1-4' &&
     dpkg-deb -f tavctl_*_amd64.deb Depends | grep -q 'libtav1 (= ' &&
+    dpkg-deb -f tavctl_*_amd64.deb Recommends | grep -q 'libedit2' &&
     dpkg-deb --ctrl-tarfile libtav1_*_amd64.deb | tar -xO ./shlibs | grep -q '^libtav 1 libtav1'"
 step "lintian finds no errors" bash -c "cd '$deb' && lintian --fail-on error --suppress-tags initial-upload-closes-no-bugs *.deb"
 root=$work/root

@@ -189,10 +189,11 @@ printf 'pin output P4.0\nfrobnicate 3\n' >"$work/frob.tav"
 check "script names an unknown command" 2 '' "^tavctl: line 2: unknown command 'frobnicate' \(commands: list, info" -- --sim run "$work/frob.tav"
 check "script cannot nest run" 2 '' "line 1: unknown command 'run'" -- --sim run "$work/nested.tav"
 if [ -z "$windows" ]; then
-    if ldd "$tavctl" | grep -q -E 'httplib|libssl|libcrypto'; then
-        failed=$((failed + 1)); echo "FAIL: tavctl loads no HTTP or TLS library"; ldd "$tavctl"
+    # Start-up: libedit (with libtinfo and libbsd) is loaded by the shell only.
+    if ldd "$tavctl" | grep -q -E 'httplib|libssl|libcrypto|libedit'; then
+        failed=$((failed + 1)); echo "FAIL: tavctl starts without HTTP, TLS or line-editing libraries"; ldd "$tavctl"
     else
-        passed=$((passed + 1)); echo "ok: tavctl loads no HTTP or TLS library"
+        passed=$((passed + 1)); echo "ok: tavctl starts without HTTP, TLS or line-editing libraries"
     fi
 fi
 check "version" 0 '^tavctl [0-9]+\.[0-9]+\.[0-9]+ \(libtav [0-9.]+\)$' '' -- --version

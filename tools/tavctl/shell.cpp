@@ -1,21 +1,11 @@
-// tavctl shell: commands at a prompt, with libedit's line editing and
-// history (plain lines where the tool was built without libedit: Windows,
-// whose console edits the line itself). A failing command says why; the
-// shell goes on.
-#if !defined(TAVCTL_PLAIN_LINES)
-#include <editline/readline.h>
-#endif
-
-#include <unistd.h>
-
-#include <cerrno>
+// tavctl shell: commands at a prompt, with line editing and history where
+// libedit is installed. A failing command says why; the shell goes on.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <sstream>
 
+#include "line_editor.h"
 #include "stop_signal.h"
 #include "tool.h"
 
@@ -23,35 +13,11 @@ namespace tavctl {
 
 namespace {
 
-#if defined(TAVCTL_PLAIN_LINES)
-// The same few calls as libedit's, over standard input.
-void using_history() {}
-int read_history(const char*) { return 0; }
-int write_history(const char*) { return 0; }
-void add_history(const char*) {}
-char* readline(const char* prompt)
-{
-    std::fputs(prompt, stdout);
-    std::fflush(stdout);
-    std::string line;
-    if (!std::getline(std::cin, line))
-        return nullptr;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    char* copy = static_cast<char*>(std::malloc(line.size() + 1));
-    if (copy != nullptr)
-        std::memcpy(copy, line.c_str(), line.size() + 1);
-    return copy;
-}
-#endif
 
 // $XDG_STATE_HOME/tavctl/history (~/.local/state/tavctl/history); empty
-// when neither variable names a folder, or without libedit (no history).
+// when neither variable names a folder.
 std::string HistoryFile()
 {
-#if defined(TAVCTL_PLAIN_LINES)
-    return "";
-#endif
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     std::string folder;
@@ -86,25 +52,6 @@ void PrintHelp()
                 CommandNames(true).c_str());
 }
 
-#if !defined(TAVCTL_PLAIN_LINES)
-// libedit reads the prompt's keys through this: a Ctrl-C there drops the
-// line typed so far and gives a new prompt.
-int ReadKey(FILE* stream)
-{
-    for (;;) {
-        unsigned char key = 0;
-        const ssize_t got = read(fileno(stream), &key, 1);
-        if (got == 1)
-            return key;
-        if (got == 0 || errno != EINTR)
-            return EOF;
-        if (TakeInterrupt()) {
-            rl_replace_line("", 0);
-            return '\n';
-        }
-    }
-}
-#endif
 
 } // namespace
 
@@ -113,30 +60,20 @@ void ShellCommand(Context& context)
     if (context.scriptDepth > 0)
         throw ToolError("shell cannot run inside a script", EXIT_USAGE);
     // With --hold a Ctrl-C still closes the board and ends tavctl.
-    if (!context.options.hold) {
+    if (!context.options.hold)
         CatchInterrupts();
-#if !defined(TAVCTL_PLAIN_LINES)
-        rl_catch_signals = 0;
-        rl_getc_function = ReadKey;
-#endif
-    }
-    const std::string history = HistoryFile();
-    using_history();
+    LineEditor editor(!context.options.hold);
+    const std::string history = editor.Editing() ? HistoryFile() : "";
     if (!history.empty())
-        read_history(history.c_str());
+        editor.LoadHistory(history);
     std::printf("tavctl %s on %s; help lists the commands, quit ends\n", tav_version(),
                 context.session.Selector().empty() ? "the first board" : context.session.Selector().c_str());
-    for (;;) {
-        std::fflush(stdout);
-        char* typed = readline("tavctl> ");
-        if (typed == nullptr)
-            break;
-        const std::string line = typed;
-        std::free(typed);
+    std::string line;
+    while (editor.ReadLine("tavctl> ", line)) {
         const std::vector<std::string> words = SplitWords(line);
         if (words.empty())
             continue;
-        add_history(line.c_str());
+        editor.Remember(line);
         if (words[0] == "quit" || words[0] == "exit")
             break;
         if (words[0] == "help") {
@@ -158,7 +95,7 @@ void ShellCommand(Context& context)
         }
     }
     if (!history.empty() && HistoryFolderReady(history))
-        write_history(history.c_str());
+        editor.SaveHistory(history);
     std::printf("\n");
 }
 

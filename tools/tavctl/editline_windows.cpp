@@ -1,0 +1,11 @@
+// No libedit on Windows: the console edits the line itself.
+#include "line_editor.h"
+
+namespace tavctl {
+
+const Editline* LoadEditline()
+{
+    return nullptr;
+}
+
+} // namespace tavctl
