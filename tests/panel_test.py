@@ -151,8 +151,12 @@ def api_tests():
         check("a bare POST without a body or Content-Length is an empty request", answer.startswith("HTTP/1.1 200"),
               answer)
         connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
-        connection.request("POST", "/api/safe", iter([b" " * 10000] * 10), {"X-Tav-Token": panel.token},
-                           encode_chunked=True)
+        def slowly():  # a client that is still sending when the panel has answered 413
+            for _ in range(10):
+                time.sleep(0.02)
+                yield b" " * 10000
+
+        connection.request("POST", "/api/safe", slowly(), {"X-Tav-Token": panel.token}, encode_chunked=True)
         response = connection.getresponse()
         response.read()
         connection.close()

@@ -26,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int LISTEN_BACKLOG = 128;
 constexpr size_t READ_CHUNK = 4096;
 constexpr size_t CHUNK_LINE_BYTES = 256; // a chunk's size line, extensions included
-constexpr size_t LINGER_BYTES = 65536;
-constexpr std::chrono::milliseconds LINGER_TIME{1000};
+constexpr size_t LINGER_BYTES = 1 << 20;
+constexpr std::chrono::milliseconds LINGER_TIME{2000};
 
 std::string Lower(std::string text)
 {
