@@ -47,6 +47,7 @@ LIST
 c_expected=$(cat <<'LIST'
 tav_close
 tav_describe_record
+tav_disconnect
 tav_firmware
 tav_init
 tav_model

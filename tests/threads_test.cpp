@@ -3,6 +3,8 @@
 // test program of its own so that a ThreadSanitizer build can run it alone.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -147,6 +149,70 @@ TEST(Threads, VirtualBoardsInTheirOwnThreads)
     EXPECT_NE(boards[0].simStatus().find("PA10  PWM TIM1 CH3, 2000 Hz, duty 100/36000"), std::string::npos);
     EXPECT_NE(boards[0].simStatus().find("P4.8   0x40000100  PB8   output low"), std::string::npos);
     EXPECT_NE(boards[1].simStatus().find("P4.0   0x40000001  PA13  floating input"), std::string::npos);
+}
+
+// Closing a board while calls on it run in other threads: one call is inside
+// (held in the record callback), more wait for the board; the close waits
+// for all of them, and those that come after the close find it closed.
+// Freeing under them shows as a use-after-free (ASan) or a crash.
+TEST(Threads, CloseWaitsForTheCallsRunningOnTheBoard)
+{
+    for (const bool safeState : {true, false}) {
+        for (int round = 0; round < 20; ++round) {
+            tav_board* board = nullptr;
+            ASSERT_EQ(tav_open("sim:T", &board), TAV_OK);
+            struct Hold {
+                std::atomic<bool> inside{false};
+                std::atomic<bool> letGo{false};
+            } hold;
+            ASSERT_EQ(tav_set_record_callback(
+                          board,
+                          [](void* user, const uint8_t*, int, int) {
+                              auto* held = static_cast<Hold*>(user);
+                              if (held->inside.exchange(true))
+                                  return;
+                              while (!held->letGo)
+                                  std::this_thread::yield();
+                          },
+                          &hold),
+                      TAV_OK);
+            std::atomic<int> notOpen{0};
+            std::thread inside([&] { tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100); });
+            while (!hold.inside)
+                std::this_thread::yield();
+            std::vector<std::thread> waiting;
+            for (int index = 0; index < 3; ++index)
+                waiting.emplace_back([&] {
+                    if (tav_pin_reset(board, TAVDll::PIN_BANK_4 | 0x100) == TAV_NOT_OPEN)
+                        ++notOpen;
+                });
+            std::thread closer([&] { safeState ? tav_close(board) : tav_release(board); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(2)); // all of them wait for the board now
+            hold.letGo = true;
+            inside.join();
+            for (std::thread& thread : waiting)
+                thread.join();
+            closer.join();
+            EXPECT_LE(notOpen.load(), 3);
+        }
+    }
+}
+
+TEST(Threads, DisconnectKeepsTheObjectAndLaterCallsFindItClosed)
+{
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open("sim:T", &board), TAV_OK);
+    ASSERT_EQ(tav_pin_output(board, TAVDll::PIN_BANK_4 | 0x100), TAV_OK);
+    ASSERT_EQ(tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100), TAV_OK);
+    EXPECT_EQ(tav_disconnect(board, 1), TAV_OK);
+    char view[8192];
+    ASSERT_EQ(tav_sim_status(board, view, sizeof view), TAV_OK);
+    EXPECT_NE(std::string(view).find("P4.8   0x40000100  PB8   floating input"), std::string::npos) << view;
+    EXPECT_EQ(tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100), TAV_NOT_OPEN);
+    EXPECT_EQ(tav_model(board), 'T');
+    EXPECT_EQ(tav_disconnect(board, 0), TAV_OK);
+    tav_close(board); // frees it; the Close sequence is not sent again
+    EXPECT_EQ(tav_disconnect(nullptr, 1), TAV_E_INVALID);
 }
 
 } // namespace

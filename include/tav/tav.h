@@ -90,11 +90,22 @@ TAV_C_API const char* tav_usb_problem(void);
 TAV_C_API int tav_open(const char* selector, tav_board** board);
 /* Brings the board into the safe state (undoes the debug-port release, stops
  * PWM, floats every pin: the Close sequence), releases it and frees the
- * object. NULL is a no-op. No other call on this board may run or follow. */
+ * object. NULL is a no-op. Calls already running on this board in other
+ * threads are waited for (those still waiting for the board get
+ * TAV_NOT_OPEN); a call that starts after tav_close uses freed memory, as
+ * after free(): the caller must not make one. */
 TAV_C_API void tav_close(tav_board* board);
 /* Releases the board and frees the object without sending anything: the
- * outputs stay as they are. NULL is a no-op. */
+ * outputs stay as they are. NULL is a no-op. Calls running in other threads
+ * are waited for, as by tav_close; none may start after it. */
 TAV_C_API void tav_release(tav_board* board);
+/* Ends the connection as tav_close (safe_state != 0) or tav_release
+ * (safe_state == 0) do, but keeps the object: every later call on it returns
+ * TAV_NOT_OPEN (tav_model still gives the letter), and tav_close or
+ * tav_release then only free it. For bindings whose board objects other
+ * threads may still use until they are collected. TAV_OK, TAV_E_INVALID for
+ * NULL. */
+TAV_C_API int tav_disconnect(tav_board* board, int safe_state);
 
 /* The board's model letter: 'T', 'S', 'C', or '?' (another letter, or NULL). */
 TAV_C_API char tav_model(const tav_board* board);

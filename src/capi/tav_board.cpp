@@ -2,11 +2,13 @@
 // board model behind it when a "sim:" selector opened it.
 #include "tav/tav.h"
 
+#include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "board/board_control.h"
 #include "board_view.h"
@@ -37,6 +39,8 @@ struct tav_board {
     bool touchedDebugPort = false;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
+    // Calls inside this object right now: closing waits for them.
+    std::atomic<int> users{0};
 
     const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : *shadow; }
 };
@@ -57,7 +61,26 @@ int OnBoard(tav_board* board, Operation operation)
 {
     if (board == nullptr)
         return TAV_E_INVALID;
-    return RunOperation(board->link, operation);
+    board->users.fetch_add(1, std::memory_order_acquire);
+    const int result = RunOperation(board->link, operation);
+    board->users.fetch_sub(1, std::memory_order_release);
+    return result;
+}
+
+// Ends the connection (the Close sequence first, or not), then waits for the
+// calls already inside: those that waited for the board's lock find it
+// closed and return TAV_NOT_OPEN.
+void Disconnect(tav_board* board, bool safeState)
+{
+    {
+        std::lock_guard<std::mutex> lock(board->link.mutex);
+        if (safeState)
+            CloseBoard(board->link);
+        else
+            ReleaseDevice(board->link);
+    }
+    while (board->users.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
 }
 
 int CopyText(const char* source, char* text, size_t size)
@@ -195,10 +218,7 @@ void tav_close(tav_board* board)
 {
     if (board == nullptr)
         return;
-    {
-        std::lock_guard<std::mutex> lock(board->link.mutex);
-        CloseBoard(board->link);
-    }
+    Disconnect(board, true);
     delete board;
 }
 
@@ -206,11 +226,16 @@ void tav_release(tav_board* board)
 {
     if (board == nullptr)
         return;
-    {
-        std::lock_guard<std::mutex> lock(board->link.mutex);
-        ReleaseDevice(board->link);
-    }
+    Disconnect(board, false);
     delete board;
+}
+
+int tav_disconnect(tav_board* board, int safe_state)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    Disconnect(board, safe_state != 0);
+    return TAV_OK;
 }
 
 char tav_model(const tav_board* board)
