@@ -182,6 +182,31 @@ TEST_F(BoardObjects, DestructorClosesIntoTheSafeStateReleaseLeavesOutputs)
     EXPECT_EQ(usb.OpenHandleCount(), 0);
 }
 
+TEST_F(BoardObjects, OpeningAgainClosesTheBoardHeldBefore)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard();
+    const uint32_t led = TAVDll::PIN_BANK_4 | 0x100;
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    ASSERT_EQ(board.pinOutput(led), TAV_OK);
+    ASSERT_EQ(board.pinSet(led), TAV_OK);
+    ASSERT_EQ(board.open(), TAV_OK); // the same board: held by no one now
+    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::FloatingInput);
+    EXPECT_EQ(usb.OpenHandleCount(), 1);
+}
+
+TEST_F(BoardObjects, ABoardThatDoesNotAnswerIsLetGoSoThatARetryCanOpenIt)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard().DropReplies();
+    tav_board* board = nullptr;
+    EXPECT_EQ(tav_open("", &board), TAV_IO_FAILED);
+    EXPECT_EQ(board, nullptr);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+    device.DropReplies(false);
+    ASSERT_EQ(tav_open("", &board), TAV_OK);
+    tav_release(board);
+}
+
 TEST_F(BoardObjects, VirtualBoardsAreFreshAndPrivate)
 {
     tav::Board first;
