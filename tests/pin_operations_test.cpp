@@ -213,6 +213,19 @@ TEST_F(PinOperations, FailedTransferGivesIoFailedAfterEveryPin)
     EXPECT_EQ(TAVLib::Pin_Reset(0x4000000F), 2);
 }
 
+// A walk that a time-out or a vanished board ended says 4, also when a later
+// bit names a pin no model has: the bits after the stop are not looked at.
+TEST_F(PinOperations, ATimeoutOrAGoneBoardEndsTheWalkBeforeAnUnmappedPin)
+{
+    tavsim::VirtualDevice& board = OpenBoard('T');
+    board.FailWrite(1, WriteFault::Timeout);
+    EXPECT_EQ(TAVLib::Pin_Set(0x40010001), 4); // P4.0, then bit 16
+    EXPECT_EQ(WriteCount(), 1u);
+    board.UnplugAtWrite(2);
+    EXPECT_EQ(TAVLib::Pin_Reset(0x40010001), 4);
+    EXPECT_EQ(TAVLib::Pin_Reset(0x40010001), 2);
+}
+
 TEST_F(PinOperations, BitsAboveTheBanksLastPinHaveNoMapping)
 {
     OpenBoard('T');

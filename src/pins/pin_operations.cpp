@@ -45,8 +45,12 @@ int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool
             return RESULT_PIN_UNAVAILABLE;
         }
         const McuPin& target = PIN_MAP[firstRow + bit].byModel[column];
-        if (!SubmitRecord(link, PinRecord(action, value, target.port, 1u << target.pin)))
+        if (!SubmitRecord(link, PinRecord(action, value, target.port, 1u << target.pin))) {
             *ioFailed = true;
+            // A time-out or a board that is gone ends the walk here.
+            if (link.stopSending || !BoardOpen(link))
+                return RESULT_IO_FAILED;
+        }
     }
     return *ioFailed ? RESULT_IO_FAILED : RESULT_OK;
 }
