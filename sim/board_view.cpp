@@ -216,9 +216,10 @@ std::string BoardView::Render() const
             out << line;
         }
     }
-    const std::vector<RejectedRecord>& rejected = board_.Rejected();
+    const std::deque<RejectedRecord>& rejected = board_.Rejected();
     if (!rejected.empty())
-        out << "rejected records: " << rejected.size() << ", last: " << DescribeRecord(rejected.back().record) << "\n";
+        out << "rejected records: " << board_.RejectedCount() << ", last: " << DescribeRecord(rejected.back().record)
+            << "\n";
     return out.str();
 }
 

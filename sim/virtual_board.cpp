@@ -88,6 +88,9 @@ void VirtualBoard::Execute(const DecodedRecord& record, std::vector<uint8_t>* re
 {
     if (!record.problem.empty() || record.kind == RecordKind::Unknown) {
         rejected_.push_back({record, record.problem});
+        if (rejected_.size() > REJECTED_LIMIT)
+            rejected_.pop_front();
+        ++rejectedCount_;
         return;
     }
     if (Apply(record, reply) && keepHistory_)

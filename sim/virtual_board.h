@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -116,7 +117,11 @@ public:
     static constexpr size_t HISTORY_LIMIT = 20000; // about 9 MB
     // Every whole record received, in order (accepted or not).
     const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
-    const std::vector<RejectedRecord>& Rejected() const { return rejected_; }
+    // The last REJECTED_LIMIT records it could not execute, oldest first, and
+    // how many there were in all.
+    const std::deque<RejectedRecord>& Rejected() const { return rejected_; }
+    uint64_t RejectedCount() const { return rejectedCount_; }
+    static constexpr size_t REJECTED_LIMIT = 1000;
     void SetKeepReceived(bool keep) { keepReceived_ = keep; }
 
     // The board's clock in nanoseconds since it was made. It follows real
@@ -136,7 +141,8 @@ private:
     std::vector<uint8_t> version_;
     BoardState state_;
     std::vector<_INSTRUCTION_INFO_> received_;
-    std::vector<RejectedRecord> rejected_;
+    std::deque<RejectedRecord> rejected_;
+    uint64_t rejectedCount_ = 0;
     bool keepReceived_ = true;
     bool keepHistory_ = true;
     bool historyComplete_ = true;

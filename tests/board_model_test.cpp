@@ -269,6 +269,17 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
     EXPECT_EQ(Snapshot(board), before);
     const std::string viewAfter = tavsim::BoardView(board).Render();
     EXPECT_EQ(viewAfter.substr(0, viewAfter.find("rejected records:")), viewBefore);
+
+    // However many come, only the last REJECTED_LIMIT are kept; the view counts them all.
+    const size_t sent = VirtualBoard::REJECTED_LIMIT * 3;
+    _INSTRUCTION_INFO_ unknown;
+    std::memcpy(&unknown, tavtest::Wire(99, 1).bytes.data(), sizeof unknown);
+    for (size_t index = 0; index < sent; ++index)
+        TAVLib::AddCommand(unknown);
+    EXPECT_EQ(board.Rejected().size(), VirtualBoard::REJECTED_LIMIT);
+    EXPECT_EQ(board.RejectedCount(), sent + std::size(cases) + 1);
+    EXPECT_NE(tavsim::BoardView(board).Render().find("rejected records: " + std::to_string(board.RejectedCount())),
+              std::string::npos);
 }
 
 TEST_F(BoardModel, ViewListsEveryBoardPinAndTheUnreachedOnes)
