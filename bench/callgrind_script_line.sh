@@ -3,10 +3,11 @@
 # operation from Python (the tav package) and from C: each figure is the
 # difference of two runs (2000 and 1000 operations) divided by 1000, so
 # start-up does not count. The operation: pin set P4.8 on a virtual board.
-#   bench/callgrind_script_line.sh build/tools/tavctl/tavctl build/libtav.so.1
+#   bench/callgrind_script_line.sh build/tools/tavctl/tavctl build/libtav.so.1 build/bench/tav_pin_set_loop
 set -euo pipefail
 tavctl=$(realpath "$1")
 library=$(realpath "$2")
+c_loop=$(realpath "$3")
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -33,7 +34,11 @@ board = tav.open("sim:T")
 for _ in range(int(sys.argv[1])):
     board.set("P4.8")
 PY
-export TAV_LIBRARY=$library PYTHONPATH=$here/python
+export TAV_LIBRARY=$library PYTHONPATH=$here/python PYTHONHASHSEED=0
 low=$(instructions /usr/bin/python3 "$work/python.py" 1000)
 high=$(instructions /usr/bin/python3 "$work/python.py" 2000)
 printf '%-28s %s\n' "Python board.set" "$(per_line "$low" "$high")"
+
+low=$(instructions "$c_loop" 1000)
+high=$(instructions "$c_loop" 2000)
+printf '%-28s %s\n' "C tav_pin_set" "$(per_line "$low" "$high")"

@@ -21,18 +21,27 @@ process). Pins: names as tavctl takes them ("P4.0", "P8.16", ranges "P4.0-3",
 lists "P4.0,P8.2") or identifiers (0x40000001). Duties: counter steps
 (0-36000) or percentages ("25%").
 
-Failures raise TavError (``.code``, ``.message``) or one of its subclasses.
-Boards may be used from several threads; operations on one board never
-interleave on the wire.
+Failures raise TavError (``.code``, ``.message``) or one of its subclasses;
+an argument of the wrong type raises TypeError, a bad value
+InvalidArgumentError (also a ValueError). Boards may be used from several
+threads; operations on one board never interleave on the wire, and closing a
+board while other threads call it waits for their calls (later ones raise
+TavError: "the board is closed").
 """
 
 from __future__ import annotations
 
+import builtins
 import ctypes
 import ctypes.util
+import errno
+import functools
+import math
 import os
+import re
 import sys
-from typing import Iterable, List, Optional, Sequence, Union
+from dataclasses import dataclass
+from typing import Iterable, List, Optional, Sequence, Tuple, Union
 
 __all__ = [
     "AccessError",
@@ -41,6 +50,8 @@ __all__ = [
     "NotFoundError",
     "NotVirtualError",
     "PWM_FULL_SCALE",
+    "PinState",
+    "PwmState",
     "TavError",
     "describe_record",
     "open",
@@ -53,6 +64,7 @@ PWM_FULL_SCALE = 36000
 """Counter steps in one PWM period: a duty of full scale is always on."""
 
 _OK = 0
+_NOT_OPEN = 2
 _E_INVALID = -1
 _E_NOT_FOUND = -2
 _E_ACCESS = -3
@@ -107,11 +119,8 @@ def _load_library() -> ctypes.CDLL:
 _lib = _load_library()
 
 
-class _Board(ctypes.Structure):
-    """The opaque tav_board."""
-
-
-_BoardPointer = ctypes.POINTER(_Board)
+# A tav_board*: opaque, passed as it is.
+_BoardPointer = ctypes.c_void_p
 
 
 def _declare(name: str, result, *arguments) -> None:
@@ -125,6 +134,7 @@ _declare("tav_version", ctypes.c_char_p)
 _declare("tav_open", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(_BoardPointer))
 _declare("tav_close", None, _BoardPointer)
 _declare("tav_release", None, _BoardPointer)
+_declare("tav_disconnect", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_model", ctypes.c_char, _BoardPointer)
 _declare("tav_firmware", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_init", ctypes.c_int, _BoardPointer, ctypes.c_uint32)
@@ -145,6 +155,36 @@ _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
 _declare("tav_sim_write_vcd", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
 _declare("tav_sim_write_svg", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
+
+
+class _PinStateStruct(ctypes.Structure):
+    """tav_pin_state."""
+    _fields_ = [("known", ctypes.c_int), ("function", ctypes.c_int), ("name", ctypes.c_char * 8),
+                ("mcu_pin", ctypes.c_char * 8), ("timer", ctypes.c_int), ("channel", ctypes.c_int),
+                ("frequency_hz", ctypes.c_double), ("duty_counts", ctypes.c_uint32),
+                ("period_counts", ctypes.c_uint32), ("duty_percent", ctypes.c_double),
+                ("description", ctypes.c_char * 112)]
+
+
+_declare("tav_pin_state_get", ctypes.c_int, _BoardPointer, ctypes.c_uint32, ctypes.POINTER(_PinStateStruct))
+
+
+def _unchecked(name: str):
+    """The pin calls once more, without argument conversion: the pin path
+    hands them a c_void_p board and c_uint32 identifiers it made once."""
+    function = _lib[name]
+    function.restype = ctypes.c_int
+    return function
+
+
+_PIN_OUTPUT, _PIN_INPUT, _PIN_FLOAT, _PIN_SET, _PIN_RESET, _PIN_WRITE = (
+    _unchecked(name) for name in ("tav_pin_output", "tav_pin_input", "tav_pin_float", "tav_pin_set", "tav_pin_reset",
+                                  "tav_pin_write"))
+_LEVEL_ARGUMENTS = (ctypes.c_int(0), ctypes.c_int(1))
+
+# tav_pin_function, by value.
+_PIN_FUNCTIONS = ("debug_port", "analog_input", "floating_input", "pull_down_input", "pull_up_input",
+                  "output_high", "output_low", "pwm", "not_driven")
 
 
 def strerror(code: int) -> str:
@@ -190,57 +230,175 @@ _ERRORS = {
 }
 
 
+def _error(code: int, what: Optional[str] = None) -> TavError:
+    message = strerror(code) if what is None else f"{what}: {strerror(code)}"
+    return _ERRORS.get(code, TavError)(code, message)
+
+
 def _check(code: int, what: Optional[str] = None) -> None:
     if code != _OK:
-        message = strerror(code) if what is None else f"{what}: {strerror(code)}"
-        raise _ERRORS.get(code, TavError)(code, message)
+        raise _error(code, what)
+
+
+def _invalid(message: str) -> InvalidArgumentError:
+    return InvalidArgumentError(_E_INVALID, message)
+
+
+def _text(value, what: str) -> bytes:
+    """Text for the C interface: a str without NUL, as UTF-8."""
+    if not isinstance(value, str):
+        raise TypeError(f"{what} must be text, not {type(value).__name__}")
+    if "\0" in value:
+        raise _invalid(f"{what} {value!r} holds a NUL character")
+    try:
+        return value.encode()
+    except UnicodeEncodeError as problem:
+        raise _invalid(f"{what} {value!r} is not valid text ({problem.reason})") from None
+
+
+def _integer(value, what: str, low: int, high: int) -> int:
+    """A whole number from low to high; never wrapped by ctypes."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{what} must be a whole number, not {type(value).__name__}")
+    if not low <= value <= high:
+        raise _invalid(f"{what} {value} is not from {low} to {high}")
+    return value
+
+
+@functools.lru_cache(maxsize=512)
+def _parse_pin_text(text: str) -> Tuple[int, ...]:
+    identifiers = (ctypes.c_uint32 * 2)()
+    count = ctypes.c_size_t()
+    reason = ctypes.create_string_buffer(256)
+    code = _lib.tav_parse_pins(_text(text, "pins"), identifiers, ctypes.byref(count), reason, len(reason))
+    if code != _OK:
+        raise _invalid(reason.value.decode(errors="replace"))
+    return tuple(identifiers[: count.value])
+
+
+_PIN_ARGUMENTS = {}  # pin text -> its identifiers as c_uint32, for the pin calls
+_PIN_ARGUMENTS_LIMIT = 1024
+
+
+def _pin_arguments(pins: Pins) -> Tuple[ctypes.c_uint32, ...]:
+    """The identifiers of a pin argument, ready for the unchecked pin calls."""
+    arguments = tuple(ctypes.c_uint32(identifier) for identifier in _pin_identifiers(pins))
+    if type(pins) is str:  # noqa: E721 - exactly str: the key of the fast look-up
+        if len(_PIN_ARGUMENTS) >= _PIN_ARGUMENTS_LIMIT:
+            _PIN_ARGUMENTS.clear()
+        _PIN_ARGUMENTS[pins] = arguments
+    return arguments
+
+
+def _pin_identifiers(pins: Pins) -> Tuple[int, ...]:
+    """Parsed once per distinct name: a pin call then costs the C call."""
+    if isinstance(pins, str):
+        return _parse_pin_text(pins)
+    if isinstance(pins, bool) or not isinstance(pins, int):
+        raise TypeError(f"pins must be a name or an identifier, not {type(pins).__name__}")
+    return _parse_pin_text(str(_integer(pins, "pin identifier", 0, 0xFFFFFFFF)))
 
 
 def parse_pins(pins: Pins) -> List[int]:
     """Pin identifiers (one per bank) for a name, range, list or identifier."""
-    if isinstance(pins, bool) or not isinstance(pins, (int, str)):
-        raise InvalidArgumentError(_E_INVALID, f"pins must be a name or an identifier, not {pins!r}")
-    if isinstance(pins, int):
-        pins = str(pins)
-    identifiers = (ctypes.c_uint32 * 2)()
-    count = ctypes.c_size_t()
-    reason = ctypes.create_string_buffer(256)
-    code = _lib.tav_parse_pins(pins.encode(), identifiers, ctypes.byref(count), reason, len(reason))
-    if code != _OK:
-        raise InvalidArgumentError(code, reason.value.decode())
-    return list(identifiers[: count.value])
+    return list(_pin_identifiers(pins))
+
+
+def _single_pins(identifier: int) -> List[int]:
+    """One identifier per named pin of a bank identifier."""
+    bank = identifier & 0xF0000000
+    return [bank | 1 << bit for bit in range(28) if identifier >> bit & 1]
+
+
+_PERCENT = re.compile(r"[0-9.]+%")
+_COUNT = re.compile(r"[0-9]+|0[xX][0-9a-fA-F]+")
 
 
 def _duty_counts(duty: Duty) -> int:
-    """Counter steps for a count (9000, "9000") or a percentage ("25%", "12.5%")."""
-    if isinstance(duty, str) and duty.strip().endswith("%"):
-        text = duty.strip()[:-1]
-        try:
-            percent = float(text)
-        except ValueError:
-            percent = -1.0
-        if not 0.0 <= percent <= 100.0:
-            raise InvalidArgumentError(_E_INVALID, f"duty {duty!r} is not a percentage from 0% to 100%")
-        return int(percent / 100.0 * PWM_FULL_SCALE + 0.5)
-    if isinstance(duty, str) and duty.strip().isdigit():
-        duty = int(duty.strip())
-    if isinstance(duty, bool) or not isinstance(duty, int) or not 0 <= duty <= PWM_FULL_SCALE:
-        raise InvalidArgumentError(
-            _E_INVALID, f"duty {duty!r} is neither a count from 0 to {PWM_FULL_SCALE} nor a percentage like '50%'")
+    """Counter steps for a count (9000, "9000", "0x2328") or a percentage
+    ("25%", "12.5%"), rounded to the nearest step as tavctl does."""
+    if isinstance(duty, str):
+        if _PERCENT.fullmatch(duty):
+            try:
+                percent = builtins.float(duty[:-1])
+            except ValueError:
+                percent = -1.0
+            if not 0.0 <= percent <= 100.0:
+                raise _invalid(f"duty {duty!r} is not a percentage from 0% to 100%")
+            return int(percent / 100.0 * PWM_FULL_SCALE + 0.5)
+        if not _COUNT.fullmatch(duty):
+            raise _invalid(f"duty {duty!r} is neither a count from 0 to {PWM_FULL_SCALE} nor a percentage like '50%'")
+        duty = int(duty, 0) if duty[:2].lower() == "0x" else int(duty)
+    elif isinstance(duty, bool) or not isinstance(duty, int):
+        raise TypeError(f"a duty is a count or text like '25%', not {type(duty).__name__}")
+    if not 0 <= duty <= PWM_FULL_SCALE:
+        raise _invalid(f"duty {duty} is above full scale ({PWM_FULL_SCALE} counts; or give a percentage like '50%')")
     return duty
 
 
 def _group(group: str) -> bytes:
-    if not isinstance(group, str) or len(group) != 1:
-        raise InvalidArgumentError(_E_INVALID, f"PWM group {group!r} does not exist: groups are A, B and C")
+    if not isinstance(group, str):
+        raise TypeError(f"a PWM group is a letter, not {type(group).__name__}")
+    if len(group) != 1 or group not in "ABCabc":
+        raise _invalid(f"PWM group {group!r} does not exist: groups are A, B and C")
     return group.encode()
+
+
+# Levels as tavctl takes them.
+_LEVELS = {True: 1, False: 0, 1: 1, 0: 0, "1": 1, "0": 0, "high": 1, "low": 0, "on": 1, "off": 0}
+
+
+def _level(value) -> int:
+    if isinstance(value, (bool, int, str)):
+        try:
+            return _LEVELS[value]
+        except KeyError:
+            pass
+        raise _invalid(f"level {value!r} is not 0, 1, True, False, 'high', 'low', 'on' or 'off'")
+    raise TypeError(f"a level is 0, 1, True, False or a word like 'high', not {type(value).__name__}")
+
+
+def _record(record, what: str) -> bytes:
+    if isinstance(record, str) or not isinstance(record, (bytes, bytearray, memoryview)):
+        raise TypeError(f"{what} must be bytes, not {type(record).__name__}")
+    return bytes(record)
+
+
+@dataclass(frozen=True)
+class PwmState:
+    """What drives a PWM pin: its group (timer) and the timer's channel."""
+    group: str             # "A", "B", "C" (TIM1, TIM2, TIM3)
+    timer_channel: int     # the timer's output-compare channel, 1..4
+    frequency_hz: float
+    duty_counts: int
+    period_counts: int
+    duty_percent: float
+
+
+@dataclass(frozen=True)
+class PinState:
+    """What a board pin does by the records this board object sent (on a
+    virtual board: what the board does). ``known`` is False for a pin of a
+    real board that this object has not set."""
+    name: str              # "P4.8"
+    identifier: int        # 0x40000100
+    mcu_pin: str           # "PB8"; "-" where this model has no such pin
+    function: str          # "output_high", "floating_input", "pwm", ... (as tavctl's JSON)
+    known: bool
+    description: str      # as board.status() shows it
+    pwm: Optional[PwmState] = None
+
+    @property
+    def level(self) -> Optional[int]:
+        """1 or 0 for an output, None otherwise."""
+        return {"output_high": 1, "output_low": 0}.get(self.function)
 
 
 def describe_record(record: bytes) -> str:
     """A 64-byte record in words, as the board's firmware reads it."""
-    record = bytes(record)
+    record = _record(record, "a record")
     if len(record) != 64:
-        raise InvalidArgumentError(_E_INVALID, f"a record is 64 bytes, not {len(record)}")
+        raise _invalid(f"a record is 64 bytes, not {len(record)}")
     text = ctypes.create_string_buffer(512)
     _check(_lib.tav_describe_record(record, text, len(text)))
     return text.value.decode()
@@ -256,30 +414,33 @@ class Board:
     into the safe state; ``release()`` lets go of it with outputs as they are."""
 
     def __init__(self, selector: str = ""):
-        handle = _BoardPointer()
-        if not isinstance(selector, str):
-            raise InvalidArgumentError(_E_INVALID, f"a selector is text, not {selector!r}")
-        code = _lib.tav_open(selector.encode(), ctypes.byref(handle))
+        handle = ctypes.c_void_p()
+        code = _lib.tav_open(_text(selector, "a selector"), ctypes.byref(handle))
         _check(code, f"cannot open {selector or 'the first board'!r}")
-        self._handle: Optional[ctypes._Pointer] = handle
+        # The C object lives as long as this one: closing only ends the
+        # connection, so a thread still inside a call never meets freed memory.
+        self._handle: Optional[ctypes.c_void_p] = handle
+        self._closed = False
         self._selector = selector
 
     # ---- lifetime -----------------------------------------------------
     def close(self) -> None:
-        """Safe state (debug port back, PWM off, every pin floating), then release. Idempotent."""
-        if self._handle is not None:
-            handle, self._handle = self._handle, None
-            _lib.tav_close(handle)
+        """Safe state (debug port back, PWM off, every pin floating), then
+        release. Waits for calls running in other threads. Idempotent."""
+        self._end(1)
 
     def release(self) -> None:
         """Lets go of the board without sending anything: outputs stay as set. Idempotent."""
-        if self._handle is not None:
-            handle, self._handle = self._handle, None
-            _lib.tav_release(handle)
+        self._end(0)
+
+    def _end(self, safe_state: int) -> None:
+        if not self._closed:
+            self._closed = True
+            _lib.tav_disconnect(self._handle, safe_state)
 
     @property
     def closed(self) -> bool:
-        return self._handle is None
+        return self._closed
 
     def __enter__(self) -> "Board":
         return self
@@ -288,11 +449,14 @@ class Board:
         self.close()
 
     def __del__(self) -> None:
-        # A board forgotten without close() is released, never left claimed
-        # (at interpreter exit the library may be gone already).
+        # No thread can be inside a call now. A board forgotten without
+        # close() is released, never left claimed (at interpreter exit the
+        # library may be gone already).
         try:
-            if getattr(self, "_handle", None) is not None:
-                self.release()
+            handle = getattr(self, "_handle", None)
+            if handle is not None:
+                self._handle = None
+                _lib.tav_release(handle)
         except Exception:  # noqa: BLE001 - nothing can be reported from here
             pass
 
@@ -301,9 +465,14 @@ class Board:
         return f"<tav.Board {self._selector or 'first board'!r}: {state}>"
 
     def _live(self):
-        if self._handle is None:
-            raise TavError(2, "the board is closed")
+        if self._closed:
+            raise TavError(_NOT_OPEN, "the board is closed")
         return self._handle
+
+    def _failed(self, code: int, what: str) -> TavError:
+        if code == _NOT_OPEN and self._closed:
+            return TavError(_NOT_OPEN, "the board is closed")
+        return _error(code, what)
 
     # ---- information --------------------------------------------------
     @property
@@ -315,99 +484,189 @@ class Board:
     def firmware(self) -> str:
         """The firmware version, e.g. '1.0.2.13'."""
         text = ctypes.create_string_buffer(64)
-        _check(_lib.tav_firmware(self._live(), text, len(text)))
+        code = _lib.tav_firmware(self._live(), text, len(text))
+        if code != _OK:
+            raise self._failed(code, "firmware")
         return text.value.decode()
 
     def status(self) -> str:
-        """What every pin does now (virtual boards only; NotVirtualError otherwise)."""
+        """What every pin does now, in words (virtual boards only; NotVirtualError otherwise)."""
         text = ctypes.create_string_buffer(16384)
-        _check(_lib.tav_sim_status(self._live(), text, len(text)))
+        code = _lib.tav_sim_status(self._live(), text, len(text))
+        if code != _OK:
+            raise self._failed(code, "status")
         return text.value.decode()
+
+    def pin(self, pin: Pins) -> PinState:
+        """What one board pin does, as data (see PinState)."""
+        identifiers = [single for identifier in _pin_identifiers(pin) for single in _single_pins(identifier)]
+        if len(identifiers) != 1:
+            raise _invalid(f"pin() takes one pin, not {pin!r}")
+        return self._pin_state(identifiers[0])
+
+    def pins(self) -> List[PinState]:
+        """What each of the 33 board pins does, P4.0 to P8.16."""
+        return [self._pin_state(single) for text in ("P4.0-15", "P8.0-16")
+                for identifier in _pin_identifiers(text) for single in _single_pins(identifier)]
+
+    def _pin_state(self, identifier: int) -> PinState:
+        state = _PinStateStruct()
+        code = _lib.tav_pin_state_get(self._live(), identifier, ctypes.byref(state))
+        if code != _OK:
+            raise self._failed(code, f"pin state of {identifier:#010x}")
+        pwm = None
+        if _PIN_FUNCTIONS[state.function] == "pwm":
+            pwm = PwmState("ABC"[state.timer - 1], state.channel, state.frequency_hz, state.duty_counts,
+                           state.period_counts, state.duty_percent)
+        return PinState(state.name.decode(), identifier, state.mcu_pin.decode(), _PIN_FUNCTIONS[state.function],
+                        bool(state.known), state.description.decode(errors="replace"), pwm)
 
     def use_virtual_time(self, enabled: bool = True) -> None:
         """Virtual boards: the clock that stamps records moves only by advance()
         (it restarts at 0); with False it follows real time again."""
+        if not isinstance(enabled, (bool, int)):
+            raise TypeError(f"enabled is True or False, not {type(enabled).__name__}")
         _check(_lib.tav_sim_set_virtual_time(self._live(), 1 if enabled else 0), "use_virtual_time")
 
     def advance(self, seconds: float) -> None:
         """Virtual boards in virtual time: moves the clock on."""
-        if not seconds >= 0:
-            raise InvalidArgumentError(_E_INVALID, f"cannot advance by {seconds!r} seconds")
+        if isinstance(seconds, bool) or not isinstance(seconds, (int, builtins.float)):
+            raise TypeError(f"seconds must be a number, not {type(seconds).__name__}")
+        if not (math.isfinite(seconds) and 0 <= seconds * 1e9 < 2.0 ** 64):
+            raise _invalid(f"cannot advance by {seconds!r} seconds")
         _check(_lib.tav_sim_advance(self._live(), int(round(seconds * 1e9))), "advance")
 
     def write_vcd(self, path: Union[str, os.PathLike]) -> None:
         """Virtual boards: what the pins did, as a VCD file (sigrok, GTKWave)."""
-        _check(_lib.tav_sim_write_vcd(self._live(), os.fsencode(path)), f"write_vcd {os.fspath(path)!r}")
+        self._write_waveform(_lib.tav_sim_write_vcd, path)
 
     def write_svg(self, path: Union[str, os.PathLike]) -> None:
         """Virtual boards: what the pins did, as an SVG timing diagram."""
-        _check(_lib.tav_sim_write_svg(self._live(), os.fsencode(path)), f"write_svg {os.fspath(path)!r}")
+        self._write_waveform(_lib.tav_sim_write_svg, path)
+
+    def _write_waveform(self, function, path) -> None:
+        encoded = os.fsencode(path)
+        if b"\0" in encoded:
+            raise _invalid(f"the file name {os.fsdecode(encoded)!r} holds a NUL character")
+        code = function(self._live(), encoded)
+        if code == 4:  # the file could not be written: say why, as open() would
+            with builtins.open(encoded, "ab"):
+                pass
+            raise OSError(errno.EIO, "cannot write the waveform", os.fsdecode(encoded))
+        if code != _OK:
+            raise self._failed(code, f"waveform to {os.fsdecode(encoded)!r}")
 
     # ---- board control ------------------------------------------------
     def init(self, value: int = 0) -> None:
         """Brings the board up: debug pins released, everything safe, start-up record."""
-        _check(_lib.tav_init(self._live(), value), "init")
+        code = _lib.tav_init(self._live(), _integer(value, "the start-up value", 0, 0xFFFFFFFF))
+        if code != _OK:
+            raise self._failed(code, "init")
 
     def safe(self) -> None:
         """Stops all PWM and makes every pin a floating input."""
-        _check(_lib.tav_safe(self._live()), "safe")
+        code = _lib.tav_safe(self._live())
+        if code != _OK:
+            raise self._failed(code, "safe")
 
     # ---- pins ---------------------------------------------------------
-    def _pins(self, function, what: str, pins: Sequence[Pins], *extra) -> None:
+    def _pins(self, function, what: str, pins: Sequence[Pins], level=None) -> None:
+        # The path of every pin call: names parsed once, no argument
+        # conversion, words only on failure.
+        if self._closed:
+            raise TavError(_NOT_OPEN, "the board is closed")
         if not pins:
-            raise InvalidArgumentError(_E_INVALID, f"{what}: no pins given")
-        identifiers = [identifier for item in pins for identifier in parse_pins(item)]
-        handle = self._live()
-        for identifier in identifiers:
-            _check(function(handle, identifier, *extra), f"{what} {identifier:#010x}")
+            raise _invalid(f"{what}: no pins given")
+        handle = self._handle
+        for item in pins:
+            arguments = _PIN_ARGUMENTS.get(item) if type(item) is str else None  # noqa: E721
+            if arguments is None:
+                arguments = _pin_arguments(item)
+            for identifier in arguments:
+                code = function(handle, identifier) if level is None else function(handle, identifier, level)
+                if code:
+                    raise self._failed(code, f"{what} {identifier.value:#010x}")
 
     def output(self, *pins: Pins) -> None:
         """Makes the pins push-pull outputs."""
-        self._pins(_lib.tav_pin_output, "output", pins)
+        self._pins(_PIN_OUTPUT, "output", pins)
 
     def input(self, *pins: Pins) -> None:
         """Makes the pins floating inputs."""
-        self._pins(_lib.tav_pin_input, "input", pins)
+        self._pins(_PIN_INPUT, "input", pins)
 
     def float(self, *pins: Pins) -> None:
         """Makes the pins floating inputs, as the safe state does."""
-        self._pins(_lib.tav_pin_float, "float", pins)
+        self._pins(_PIN_FLOAT, "float", pins)
 
     def set(self, *pins: Pins) -> None:
         """Drives the pins high."""
-        self._pins(_lib.tav_pin_set, "set", pins)
+        self._pins(_PIN_SET, "set", pins)
 
     def reset(self, *pins: Pins) -> None:
         """Drives the pins low."""
-        self._pins(_lib.tav_pin_reset, "reset", pins)
+        self._pins(_PIN_RESET, "reset", pins)
 
-    def write(self, pins: Pins, value: Union[bool, int]) -> None:
-        """Drives the pins high for a true value, low otherwise."""
-        self._pins(_lib.tav_pin_write, "write", [pins], 1 if value else 0)
+    def write(self, pins: Pins, value: Union[bool, int, str]) -> None:
+        """Drives the pins to a level: 1, True, 'high' or 'on'; 0, False, 'low' or 'off'."""
+        self._pins(_PIN_WRITE, "write", [pins], _LEVEL_ARGUMENTS[_level(value)])
+
+    def toggle(self, *pins: Pins) -> None:
+        """Drives each output pin to the other level. Refused, with nothing
+        sent, when a pin is no output or its level is not known to this
+        board object."""
+        if not pins:
+            raise _invalid("toggle: no pins given")
+        states = [self._pin_state(single) for item in pins for identifier in _pin_identifiers(item)
+                  for single in _single_pins(identifier)]
+        for state in states:
+            if state.mcu_pin == "-":
+                raise TavError(64, f"toggle {state.name}: {strerror(64)}")
+            if not state.known:
+                raise _invalid(f"the level of {state.name} is not known to this board object: set or reset it first")
+            if state.level is None:
+                raise _invalid(f"{state.name} is not an output ({state.description})")
+        for state in states:  # each read again: a pin may be named twice
+            function = _lib.tav_pin_reset if self._pin_state(state.identifier).level else _lib.tav_pin_set
+            code = function(self._live(), state.identifier)
+            if code != _OK:
+                raise self._failed(code, f"toggle {state.name}")
 
     # ---- PWM ----------------------------------------------------------
     def pwm_start(self, group: str, divider: int = 1, duties: Iterable[Duty] = ()) -> None:
         """Sets up and starts group A (3 channels), B or C (4 channels) at
         2000 Hz / divider (1, 2, 4, ... 128); duties of channels 1, 2, ...,
         missing ones 0."""
+        letter = _group(group)
+        divider = _integer(divider, "the divider", 1, 128)
+        if isinstance(duties, (str, bytes)) or not hasattr(duties, "__iter__"):
+            raise TypeError(f"duties is a list of duties, not {type(duties).__name__}")
         counts = [_duty_counts(duty) for duty in duties]
         array = (ctypes.c_uint32 * max(len(counts), 1))(*counts)
-        code = _lib.tav_pwm_start(self._live(), _group(group), divider, array, len(counts))
-        _check(code, f"pwm_start {group!r} divider {divider} with {len(counts)} duties")
+        code = _lib.tav_pwm_start(self._live(), letter, divider, array, len(counts))
+        if code != _OK:
+            raise self._failed(code, f"pwm_start {group!r} divider {divider} with {len(counts)} duties")
 
     def pwm_set(self, group: str, channel: int, duty: Duty) -> None:
         """Changes one channel's duty (channels count from 1)."""
-        code = _lib.tav_pwm_set(self._live(), _group(group), channel, _duty_counts(duty))
-        _check(code, f"pwm_set {group!r} channel {channel}")
+        letter = _group(group)
+        channel = _integer(channel, "the channel", 1, 4)
+        code = _lib.tav_pwm_set(self._live(), letter, channel, _duty_counts(duty))
+        if code != _OK:
+            raise self._failed(code, f"pwm_set {group!r} channel {channel}")
 
     def pwm_stop(self) -> None:
         """Stops all three groups and floats their pins."""
-        _check(_lib.tav_pwm_stop(self._live()), "pwm_stop")
+        code = _lib.tav_pwm_stop(self._live())
+        if code != _OK:
+            raise self._failed(code, "pwm_stop")
 
     # ---- raw records --------------------------------------------------
     def send_record(self, record: bytes) -> None:
         """Sends one record of your own (up to 64 bytes; the rest are zero)."""
-        record = bytes(record)
+        record = _record(record, "a record")
         if len(record) > 64:
-            raise InvalidArgumentError(_E_INVALID, f"a record is 64 bytes, {len(record)} given")
-        _check(_lib.tav_send_record(self._live(), record.ljust(64, b"\0")), "send_record")
+            raise _invalid(f"a record is 64 bytes, {len(record)} given")
+        code = _lib.tav_send_record(self._live(), record.ljust(64, b"\0"))
+        if code != _OK:
+            raise self._failed(code, "send_record")

@@ -1,22 +1,38 @@
 """python3 -m tav [SELECTOR]: the board's model and firmware, and for a
 virtual board ("sim:T") what its pins do."""
 
+import argparse
+import os
 import sys
 
 import tav
 
 
 def main(arguments) -> int:
-    selector = arguments[0] if arguments else ""
+    parser = argparse.ArgumentParser(
+        prog="python3 -m tav",
+        description="Shows a TAV board's model and firmware, and for a virtual board what its pins do. "
+                    "The board is let go as it is (nothing is sent).",
+        epilog='Selectors: "" (the first board), usb:BUS:DEV (as `tavctl list` shows them), sim:T, sim:S, sim:C.')
+    parser.add_argument("selector", nargs="?", default="", help="which board (default: the first one)")
+    parser.add_argument("--version", action="version", version=f"tav {tav.version()}")
+    selector = parser.parse_args(arguments).selector
     try:
-        with tav.open(selector) as board:
+        board = tav.open(selector)
+        try:
             print(f"model: {board.model}\nfirmware: {board.firmware}")
             if selector.startswith("sim:"):
                 print(board.status(), end="")
+            sys.stdout.flush()
+        finally:
             board.release()
     except tav.TavError as error:
         print(f"tav: {error}", file=sys.stderr)
         return 1
+    except BrokenPipeError:
+        # The reader went away (| head): no traceback, and none at exit either.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
     return 0
 
 

@@ -62,7 +62,9 @@ def test_pin_names_ranges_lists_and_identifiers():
     ("40000001", "did you mean 0x40000001?"),
     ("0x40000000", "names no pin"),
     ("", "no pins given"),
-    (True, "pins must be a name or an identifier"),
+    ("P4.8\0junk", "NUL"),
+    ("P4.\udc80", "not valid text"),
+    (2 ** 32, "not from 0 to 4294967295"),
 ])
 def test_bad_pins_are_refused_with_their_reason(pins, words):
     with pytest.raises(tav.InvalidArgumentError) as caught:
@@ -77,9 +79,12 @@ def test_percent_and_count_duties():
         board.pwm_start("c", divider=128, duties=["12.5%", "100%", 1, "36000"])
         assert "15.625 Hz, duty 4500/36000" in view_line(board, "P4.1")
         assert "duty 36000/36000 (100.00%)" in view_line(board, "P4.0")
-        for bad in ["101%", "x%", -1, 36001, 2.5, "1e3"]:
+        for bad in ["101%", "x%", -1, 36001, "1e3", "1e1%", " 5%", "+5%"]:
             with pytest.raises(tav.InvalidArgumentError):
                 board.pwm_set("C", 1, bad)
+        for wrong_type in [2.5, None, True, b"50%"]:
+            with pytest.raises(TypeError):
+                board.pwm_set("C", 1, wrong_type)
         assert "duty 4500/36000" in view_line(board, "P4.1")  # nothing was sent
 
 
@@ -206,3 +211,153 @@ def test_the_library_is_looked_for_by_its_platform_name(platform, name):
     other = "libtav.so.1" if name == "tav.dll" else "tav.dll"
     assert not any(os.path.basename(candidate) == other for candidate in candidates)
     assert tav._library_candidates(platform, {})[0] == os.path.join(here, name)
+
+
+def test_wrong_types_raise_type_error_and_bad_values_invalid_argument():
+    """Never a bare ctypes ArgumentError, OverflowError or UnicodeEncodeError,
+    and nothing wraps around on its way to C."""
+    with tav.open("sim:T") as board:
+        before = board.status()
+        for call in [lambda: board.init(2 ** 32), lambda: board.init(-1),
+                     lambda: board.pwm_start("B", 2 ** 32 + 2), lambda: board.pwm_set("B", 2 ** 32 + 1, "50%"),
+                     lambda: board.pwm_start("B", 3), lambda: board.advance(1e300), lambda: board.advance(-1),
+                     lambda: board.advance(float("nan")), lambda: board.output("P4.8\0junk"),
+                     lambda: board.output("P\ud800"), lambda: tav.open("sim:T\0junk"),
+                     lambda: board.write_vcd("out\0.vcd")]:
+            with pytest.raises(tav.InvalidArgumentError):
+                call()
+        for call in [lambda: board.pwm_start("B", divider=2.0), lambda: board.pwm_start("B", 2, "1234"),
+                     lambda: board.pwm_start("B", 2, 1234), lambda: board.pwm_start(2), lambda: board.init("7"),
+                     lambda: board.init(True), lambda: board.advance("1"), lambda: board.output(1.5),
+                     lambda: board.output(None), lambda: board.pwm_set("B", 1.0, 0), lambda: tav.open(b"sim:T"),
+                     lambda: board.send_record("text"), lambda: tav.describe_record(None)]:
+            with pytest.raises(TypeError):
+                call()
+        assert board.status() == before  # nothing was sent
+
+
+def test_write_takes_levels_as_tavctl_does():
+    with tav.open("sim:T") as board:
+        board.output("P4.8")
+        for level, seen in [("high", "output high"), ("low", "output low"), (True, "output high"), (0, "output low"),
+                            ("on", "output high"), ("off", "output low"), (1, "output high"), ("0", "output low")]:
+            board.write("P4.8", level)
+            assert seen in view_line(board, "P4.8"), level
+        for bad in ["LOW", "yes", 2, -1, ""]:
+            with pytest.raises(tav.InvalidArgumentError):
+                board.write("P4.8", bad)
+        for wrong_type in [None, 1.0, [1]]:
+            with pytest.raises(TypeError):
+                board.write("P4.8", wrong_type)
+        assert "output low" in view_line(board, "P4.8")
+
+
+def test_waveform_files_that_cannot_be_written_raise_os_error(tmp_path):
+    with tav.open("sim:T") as board:
+        missing = tmp_path / "no-such-folder" / "out.vcd"
+        with pytest.raises(FileNotFoundError) as caught:
+            board.write_vcd(missing)
+        assert caught.value.filename == os.fsencode(missing) or str(missing) in str(caught.value)
+        with pytest.raises(OSError):
+            board.write_svg(tmp_path)  # a folder
+
+
+def test_percent_duties_round_as_tavctl_does():
+    with tav.open("sim:T") as board:
+        for duty, counts in [("33.3333%", 12000), ("0.0014%", 1), ("0.0013%", 0), ("99.9999%", 36000),
+                             ("12.5%", 4500), ("0x2328", 9000)]:
+            board.pwm_start("B", 1, [duty])
+            assert board.pin("P8.0").pwm.duty_counts == counts, duty
+
+
+def test_toggle_and_the_state_as_data():
+    with tav.open("sim:T") as board:
+        board.output("P4.8")
+        board.set("P4.8")
+        board.toggle("P4.8", "P4.8")  # twice: back to high
+        assert board.pin("P4.8").level == 1
+        board.toggle("P4.8")
+        state = board.pin("P4.8")
+        assert (state.name, state.identifier, state.mcu_pin, state.function, state.known, state.level) == \
+            ("P4.8", 0x40000100, "PB8", "output_low", True, 0)
+        with pytest.raises(tav.InvalidArgumentError, match="not an output"):
+            board.toggle("P4.9")
+        board.pwm_start("B", 2, ["25%"])
+        pwm = board.pin("P8.0").pwm
+        assert (pwm.group, pwm.timer_channel, pwm.duty_counts, pwm.frequency_hz) == ("B", 1, 9000, 1000.0)
+        everything = board.pins()
+        assert len(everything) == 33 and everything[0].name == "P4.0" and everything[-1].name == "P8.16"
+        assert [pin.description for pin in everything if pin.name == "P4.8"] == [state.description]
+        with pytest.raises(tav.InvalidArgumentError):
+            board.pin("P4.0-1")
+
+
+def test_closing_under_running_calls_never_crashes():
+    """close() while other threads are inside calls on the same board waits
+    for them; their later calls raise TavError."""
+    for round_number in range(20):
+        board = tav.open("sim:T")
+        board.output("P4.0-15")
+        problems = []
+        started = threading.Barrier(5)
+
+        def hammer():
+            started.wait()
+            try:
+                while True:
+                    board.set("P4.0-15")
+                    board.pwm_set("C", 1, "50%") if round_number % 2 else board.firmware
+            except tav.TavError as error:
+                if "closed" not in str(error):
+                    problems.append(error)
+            except Exception as error:  # noqa: BLE001
+                problems.append(error)
+
+        threads = [threading.Thread(target=hammer) for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        started.wait()
+        board.close() if round_number % 2 else board.release()
+        for thread in threads:
+            thread.join(timeout=30)
+        assert not any(thread.is_alive() for thread in threads)
+        assert problems == [] or all(isinstance(problem, tav.TavError) and problem.code == -1 for problem in problems), \
+            problems
+        with pytest.raises(tav.TavError, match="the board is closed"):
+            board.set("P4.0")
+
+
+def test_python_dash_m_tav_helps_and_survives_a_closed_pipe():
+    environment = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspath(tav.__file__))))
+    shown = subprocess.run([sys.executable, "-m", "tav", "--help"], env=environment, capture_output=True, text=True,
+                           timeout=60)
+    assert shown.returncode == 0 and "usage: python3 -m tav" in shown.stdout and "sim:T" in shown.stdout
+    reader_gone = subprocess.Popen([sys.executable, "-m", "tav", "sim:S"], env=environment, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+    reader_gone.stdout.close()  # as `| head` does once it has read enough
+    errors = reader_gone.stderr.read().decode()
+    assert reader_gone.wait(timeout=60) == 0 and errors == "", errors
+
+
+@pytest.mark.skipif(not os.path.exists(os.path.join(os.path.dirname(__file__), "..", "pyproject.toml")),
+                    reason="not in a clone")
+def test_pip_installs_the_package_offline(tmp_path):
+    """pip install ./python into a virtual environment with nothing from the
+    network; the installed package finds libtav through TAV_LIBRARY."""
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    subprocess.run([sys.executable, "-m", "venv", str(tmp_path / "venv")], check=True, timeout=120,
+                   capture_output=True)
+    python = str(tmp_path / "venv" / "bin" / "python")
+    for editable in ([], ["-e"]):
+        installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-cache-dir", "-q", *editable,
+                                    source], capture_output=True, text=True, timeout=120,
+                                   env=dict(os.environ, PIP_DISABLE_PIP_VERSION_CHECK="1"))
+        assert installed.returncode == 0, installed.stderr
+        used = subprocess.run([python, "-c", "import tav, os; print(tav.__file__); print(tav.open('sim:C').model); "
+                               "print(os.path.exists(os.path.join(os.path.dirname(tav.__file__), 'py.typed')))"],
+                              capture_output=True, text=True, timeout=60, cwd=str(tmp_path),
+                              env={"TAV_LIBRARY": os.environ.get("TAV_LIBRARY", ""), "PATH": os.environ["PATH"]})
+        assert used.returncode == 0, used.stderr
+        where, model, typed = used.stdout.split()
+        assert model == "C" and typed == "True"
+        assert where.startswith(str(tmp_path)) != bool(editable)  # the editable one runs from the clone
