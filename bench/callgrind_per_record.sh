@@ -15,7 +15,8 @@ instructions() { # OPERATION COUNT
 }
 
 printf '%-12s %8s %s\n' operation records instructions/record
-for entry in raw:1 pin-set-1:1 pin-set-16:16 init-pwm-b:17 init-tav:61; do
+for entry in raw:1 pin-set-1:1 c-pin-set-1:1 pin-set-16:16 c-pin-set-16:16 init-pwm-b:17 c-init-pwm-b:17 \
+             init-tav:61 c-init-tav:61; do
     operation=${entry%%:*}
     records=${entry##*:}
     low=$(instructions "$operation" 1000)

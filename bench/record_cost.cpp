@@ -1,16 +1,19 @@
 // Instructions per record, for callgrind: runs one operation COUNT times on
 // the default board over a USB backend that does nothing (every transfer
-// "moves" all its bytes at once), or, as the yardstick, hands COUNT prebuilt
-// 64-byte records straight to that backend. bench/callgrind_per_record.sh
-// runs it twice per operation and divides the difference by the records.
+// "moves" all its bytes at once; the board says it is a model T), or, as the
+// yardstick, hands COUNT prebuilt 64-byte records straight to that backend.
+// The c- operations do the same through a C board object, which keeps the
+// board's commanded state. bench/callgrind_per_record.sh runs it twice per
+// operation and divides the difference by the records.
 //
-//   tav_record_cost pin-set-1|pin-set-16|init-pwm-b|init-tav|raw COUNT
+//   tav_record_cost [c-]pin-set-1|[c-]pin-set-16|[c-]init-pwm-b|[c-]init-tav|raw COUNT
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "TAVLib.h"
 #include "TAVUsbBackend.h"
+#include "tav/tav.h"
 
 namespace {
 
@@ -30,7 +33,11 @@ TAVDll::UsbBackend NullBackend()
     table.claimInterface = [](void*, usb_dev_handle*, int) { return 0; };
     table.close = [](void*, usb_dev_handle*) { return 0; };
     table.bulkWrite = [](void*, usb_dev_handle*, int, const char*, int size, int) { return size; };
-    table.bulkRead = [](void*, usb_dev_handle*, int, char*, int size, int) { return size; };
+    table.bulkRead = [](void*, usb_dev_handle*, int, char* bytes, int size, int) {
+        std::memset(bytes, 0, static_cast<size_t>(size));
+        bytes[0] = 'T'; // the board-information reply: model T, firmware 0.0.0.0
+        return size;
+    };
     return table;
 }
 
@@ -54,7 +61,27 @@ int main(int argc, char** argv)
         return 1;
 
     unsigned int max = 0;
-    if (std::strcmp(operation, "raw") == 0) {
+    if (std::strncmp(operation, "c-", 2) == 0) {
+        tav_board* board = nullptr;
+        if (tav_open("", &board) != TAV_OK)
+            return 1;
+        static const uint32_t duties[4] = {100, 200, 300, 400};
+        const char* name = operation + 2;
+        int (*run)(tav_board*) = nullptr;
+        if (std::strcmp(name, "pin-set-1") == 0)
+            run = [](tav_board* board) { return tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100); };
+        else if (std::strcmp(name, "pin-set-16") == 0)
+            run = [](tav_board* board) { return tav_pin_set(board, TAVDll::PIN_BANK_4 | 0xFFFF); };
+        else if (std::strcmp(name, "init-pwm-b") == 0)
+            run = [](tav_board* board) { return tav_pwm_start(board, 'B', 2, duties, 4); };
+        else if (std::strcmp(name, "init-tav") == 0)
+            run = [](tav_board* board) { return tav_init(board, 0); };
+        else
+            return 2;
+        for (long round = 0; round < count; ++round)
+            run(board);
+        tav_release(board);
+    } else if (std::strcmp(operation, "raw") == 0) {
         TAVDll::_INSTRUCTION_INFO_ record{};
         record.instructionClass = TAVDll::CLASS_GPIO;
         record.operation = TAVDll::GPIO_OP_SET_BITS;

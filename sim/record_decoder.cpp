@@ -95,30 +95,33 @@ std::string ClockDivisionName(uint32_t division)
 }
 
 // Checks shared by every timer record.
-std::string TimerProblem(const DecodedRecord& record)
+// The checks note a problem in words only when there is one: every record
+// of a real board's commanded state passes through here.
+void CheckTimer(DecodedRecord& record)
 {
-    return record.index > 2 ? "timer index " + Number(record.index) + " (only 0-2: TIM1-TIM3)" : "";
+    if (record.index > 2)
+        record.problem = "timer index " + Number(record.index) + " (only 0-2: TIM1-TIM3)";
 }
 
-std::string PinMaskProblem(uint32_t mask)
+void CheckPinMask(DecodedRecord& record)
 {
-    if (mask == 0)
-        return "pin mask of zero";
-    if ((mask & 0xFFFF0000u) != 0)
-        return "pin mask " + Hex(mask) + " above pin 15";
-    return "";
+    if (record.mask == 0)
+        record.problem = "pin mask of zero";
+    else if ((record.mask & 0xFFFF0000u) != 0)
+        record.problem = "pin mask " + Hex(record.mask) + " above pin 15";
 }
 
-std::string StateProblem(uint32_t state)
+void CheckState(DecodedRecord& record)
 {
-    return state > 1 ? "state " + Number(state) + " (only 0 or 1)" : "";
+    if (record.value > 1)
+        record.problem = "state " + Number(record.value) + " (only 0 or 1)";
 }
 
 void DecodeGpio(DecodedRecord& record)
 {
     const auto& bytes = record.bytes;
-    record.index = Word(bytes, 8);
-    record.mask = Word(bytes, 12);
+    record.index = Word(bytes, GPIO_PORT_OFFSET);
+    record.mask = Word(bytes, GPIO_MASK_OFFSET);
     switch (record.operation) {
     case TAVDll::GPIO_OP_INIT:
         record.kind = RecordKind::GpioInit;
@@ -132,7 +135,7 @@ void DecodeGpio(DecodedRecord& record)
         record.index = 0;
         record.mask = Word(bytes, 24);
         record.value = Word(bytes, 36);
-        record.problem = StateProblem(record.value);
+        CheckState(record);
         if (record.problem.empty() && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_NOJTRST
             && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_JTAG_DISABLE && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_DISABLE)
             record.problem = "remap code " + Hex(record.mask) + " not supported by this board";
@@ -142,7 +145,7 @@ void DecodeGpio(DecodedRecord& record)
     if (record.index > 2)
         record.problem = "port index " + Number(record.index) + " (only 0-2: GPIOA-GPIOC)";
     else
-        record.problem = PinMaskProblem(record.mask);
+        CheckPinMask(record);
     if (record.problem.empty() && record.kind == RecordKind::GpioInit) {
         if (!TAVDll::detail::IsGpioMode(record.mode))
             record.problem = "GPIO mode " + Hex(record.mode) + " unknown";
@@ -168,7 +171,7 @@ void DecodeRcc(DecodedRecord& record)
         return;
     }
     if (record.problem.empty())
-        record.problem = StateProblem(record.value);
+        CheckState(record);
 }
 
 void DecodeTim(DecodedRecord& record)
@@ -200,13 +203,13 @@ void DecodeTim(DecodedRecord& record)
         record.problem = "unknown TIM operation " + Number(operation);
         return;
     }
-    record.problem = TimerProblem(record);
+    CheckTimer(record);
     if (!record.problem.empty())
         return;
     switch (record.kind) {
     case RecordKind::TimCmd:
     case RecordKind::TimCtrlPwmOutputs:
-    case RecordKind::TimArrPreload: record.problem = StateProblem(record.value); break;
+    case RecordKind::TimArrPreload: CheckState(record); break;
     case RecordKind::TimOcPreload:
         if (record.value != 0 && record.value != 8)
             record.problem = "preload code " + Number(record.value) + " (only 0 or 8)";
@@ -236,17 +239,30 @@ void DecodeTim(DecodedRecord& record)
 
 } // namespace
 
-DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length)
+void DecodeRecordInto(const uint8_t* bytes, size_t length, DecodedRecord& record)
 {
-    DecodedRecord record;
+    record.kind = RecordKind::Unknown;
+    record.problem.clear();
+    record.index = 0;
+    record.mask = 0;
+    record.value = 0;
+    record.speed = 0;
+    record.mode = 0;
+    record.unit = 0;
+    // timeBase and outputCompare are written whole by the records that have them.
     record.length = length < RECORD_SIZE ? length : RECORD_SIZE;
-    if (bytes != nullptr && record.length > 0)
-        std::memcpy(record.bytes.data(), bytes, record.length);
+    if (bytes != nullptr && record.length == RECORD_SIZE) {
+        std::memcpy(record.bytes.data(), bytes, RECORD_SIZE); // a fixed size: a few moves
+    } else {
+        record.bytes.fill(0);
+        if (bytes != nullptr && record.length > 0)
+            std::memcpy(record.bytes.data(), bytes, record.length);
+    }
     record.instructionClass = record.bytes[0];
     record.operation = record.bytes[1];
     if (length != RECORD_SIZE) {
         record.problem = "record of " + Number(static_cast<uint32_t>(length)) + " bytes (a record is 64)";
-        return record;
+        return;
     }
     switch (record.instructionClass) {
     case TAVDll::CLASS_BOARD_INIT:
@@ -267,6 +283,12 @@ DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length)
     case TAVDll::CLASS_TIM: DecodeTim(record); break;
     default: record.problem = "unknown instruction class " + Number(record.instructionClass); break;
     }
+}
+
+DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length)
+{
+    DecodedRecord record;
+    DecodeRecordInto(bytes, length, record);
     return record;
 }
 

@@ -15,6 +15,10 @@
 
 namespace tavsim {
 
+// Where a GPIO record holds its port index and its pin mask.
+constexpr size_t GPIO_PORT_OFFSET = 8;
+constexpr size_t GPIO_MASK_OFFSET = 12;
+
 enum class RecordKind {
     BoardStart,       // class 1
     BoardInfoRequest, // class 2, operation 1
@@ -71,7 +75,30 @@ struct DecodedRecord {
     size_t length = 0;
 };
 
+// GPIO_SetBits and GPIO_ResetBits, the records pin calls send most, read
+// straight from the 64 bytes: true, with the port, the pin mask and the level,
+// when the record is one of them and the firmware would take it; false for
+// anything else, which DecodeRecord reads whole. Their layout and rules live
+// here and in DecodeRecord's GPIO part alike.
+inline bool ReadGpioBits(const uint8_t* bytes, uint32_t* port, uint32_t* mask, bool* high)
+{
+    if (bytes[0] != TAVDll::CLASS_GPIO
+        || (bytes[1] != TAVDll::GPIO_OP_SET_BITS && bytes[1] != TAVDll::GPIO_OP_RESET_BITS))
+        return false;
+    const auto word = [bytes](size_t offset) {
+        return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8
+               | static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+    };
+    *port = word(GPIO_PORT_OFFSET);
+    *mask = word(GPIO_MASK_OFFSET);
+    *high = bytes[1] == TAVDll::GPIO_OP_SET_BITS;
+    return *port <= 2 && *mask != 0 && (*mask & 0xFFFF0000u) == 0;
+}
+
 DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length);
+// The same into a record the caller keeps, whose text is reused: for paths
+// that decode every record sent.
+void DecodeRecordInto(const uint8_t* bytes, size_t length, DecodedRecord& record);
 DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record);
 
 // One line naming the vendor function and its arguments by meaning, e.g.

@@ -97,6 +97,19 @@ void VirtualBoard::Execute(const DecodedRecord& record, std::vector<uint8_t>* re
         Remember();
 }
 
+void VirtualBoard::SetOutputBits(uint32_t port, uint32_t mask, bool high)
+{
+    uint16_t& outputData = state_.ports[port].outputData;
+    outputData = static_cast<uint16_t>(high ? outputData | mask : outputData & ~mask);
+}
+
+void VirtualBoard::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
+{
+    SetOutputBits(port, mask, high);
+    if (keepHistory_)
+        Remember();
+}
+
 void VirtualBoard::Remember()
 {
     const uint64_t now = Now();
@@ -142,10 +155,8 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         return true;
     }
     case RecordKind::GpioSetBits:
-        state_.ports[index].outputData = static_cast<uint16_t>(state_.ports[index].outputData | record.mask);
-        return true;
     case RecordKind::GpioResetBits:
-        state_.ports[index].outputData = static_cast<uint16_t>(state_.ports[index].outputData & ~record.mask);
+        SetOutputBits(index, record.mask, record.kind == RecordKind::GpioSetBits);
         return true;
     case RecordKind::GpioPinRemap:
         // The SWJ field is cleared first, so DISABLE gives the full debug port back.

@@ -101,6 +101,8 @@ public:
     // The same for a record its caller has decoded already (not added to
     // Received()).
     void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
+    // A valid GPIO_SetBits or GPIO_ResetBits that ReadGpioBits has read.
+    void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
 
     char ModelLetter() const { return modelLetter_; }
     void SetModelLetter(char letter) { modelLetter_ = letter; }
@@ -135,6 +137,7 @@ public:
 
 private:
     bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
+    void SetOutputBits(uint32_t port, uint32_t mask, bool high);
     void Remember();
 
     char modelLetter_;

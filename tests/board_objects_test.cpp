@@ -369,6 +369,40 @@ TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)
     EXPECT_EQ(tav_pin_state_get(board.handle(), led, nullptr), TAV_E_INVALID);
 }
 
+// The commanded state reads the common GPIO records in place and the rest
+// through the whole decoder: after any mix of GPIO records, valid or not,
+// it shows each pin this object set as the board model shows it.
+TEST_F(BoardObjects, CommandedStateFollowsAnyMixOfGpioRecordsAsTheBoardDoes)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard();
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    const uint8_t operations[] = {TAVDll::GPIO_OP_INIT, TAVDll::GPIO_OP_SET_BITS, TAVDll::GPIO_OP_RESET_BITS};
+    const uint8_t modes[] = {0x04, 0x10, 0x28, 0x48, 0x14, 0x00};
+    for (int round = 0; round < 3000; ++round) {
+        const uint32_t masks[] = {0, 0x10000, 1u << (next() % 16), next() & 0xFFFF, next()};
+        tavtest::Wire record(TAVDll::CLASS_GPIO, operations[next() % 3]);
+        record.U8(2, 3).U8(3, modes[next() % 6]).U32(8, next() % 4).U32(12, masks[next() % 5]);
+        ASSERT_EQ(tav_send_record(board.handle(), record.bytes.data()), TAV_OK);
+    }
+    int known = 0;
+    for (const auto& row : TAVDll::detail::PIN_MAP) {
+        tav_pin_state state{};
+        ASSERT_EQ(tav_pin_state_get(board.handle(), row.pinId, &state), TAV_OK);
+        if (!state.known)
+            continue;
+        ++known;
+        EXPECT_STREQ(state.description, tavsim::BoardView(device.Board()).Pin(row.pinId).Describe().c_str())
+            << state.name;
+    }
+    EXPECT_GT(known, 20);
+}
+
 TEST_F(BoardObjects, CommandedStateOfAVirtualBoardIsTheBoard)
 {
     tav::Board board;

@@ -34,6 +34,7 @@ struct tav_board {
     // went out whole, and which microcontroller pins, timers and the debug
     // port a record of this object has set (the rest is not known).
     std::unique_ptr<tavsim::VirtualBoard> shadow;
+    tavsim::DecodedRecord decoded; // the record being added to it
     uint16_t touchedPins[PORT_COUNT] = {};
     bool touchedTimers[PWM_GROUP_COUNT] = {};
     bool touchedDebugPort = false;
@@ -122,8 +123,16 @@ int FrequencyOfDivider(int divider)
 void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
 {
     auto* board = static_cast<tav_board*>(user);
-    if (board->shadow != nullptr && result == length && length == static_cast<int>(RECORD_SIZE)) {
-        const tavsim::DecodedRecord record = tavsim::DecodeRecord(bytes, RECORD_SIZE);
+    // Real boards only, and only records that went out whole.
+    const bool modelled = board->shadow != nullptr && result == length && length == static_cast<int>(RECORD_SIZE);
+    uint32_t port = 0;
+    uint32_t mask = 0;
+    bool high = false;
+    if (modelled && tavsim::ReadGpioBits(bytes, &port, &mask, &high)) {
+        board->shadow->ExecuteGpioBits(port, mask, high); // the common case, read in place
+    } else if (modelled) {
+        tavsim::DecodedRecord& record = board->decoded;
+        tavsim::DecodeRecordInto(bytes, RECORD_SIZE, record);
         if (record.problem.empty()) {
             if (record.kind == tavsim::RecordKind::GpioInit && record.index < PORT_COUNT)
                 board->touchedPins[record.index] = static_cast<uint16_t>(board->touchedPins[record.index] | record.mask);
