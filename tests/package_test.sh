@@ -79,6 +79,9 @@ step "packages hold their files" bash -c "
     dpkg-deb -f tavctl_*_amd64.deb Depends | grep -q 'libtav1 (= ' &&
     dpkg-deb -f tavctl_*_amd64.deb Recommends | grep -q 'libedit2' &&
     dpkg-deb --ctrl-tarfile libtav1_*_amd64.deb | tar -xO ./shlibs | grep -q '^libtav 1 libtav1'"
+step "each package has its own summary line" bash -c "
+    cd '$deb' && [ \$(for package in *.deb; do dpkg-deb -f \"\$package\" Description | head -n 1; done | sort -u | wc -l) -eq 4 ] &&
+    dpkg-deb -f tavctl_*_amd64.deb Description | head -n 1 | grep -q '^command-line tool'"
 step "lintian finds no errors" bash -c "cd '$deb' && lintian --fail-on error --suppress-tags initial-upload-closes-no-bugs *.deb"
 root=$work/root
 step "unpacked into a throw-away root, the tool runs and the pages render" bash -c "
