@@ -403,6 +403,43 @@ TEST_F(BoardObjects, CommandedStateFollowsAnyMixOfGpioRecordsAsTheBoardDoes)
     EXPECT_GT(known, 20);
 }
 
+// A group started without init: its pins are known and run PWM as on the
+// board; the pins of the other groups, whose timers this object never set,
+// are not known.
+TEST_F(BoardObjects, CommandedStateOfEachGroupStartedAlone)
+{
+    for (const char group : {'A', 'B', 'C'}) {
+        tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
+        tav::Board board;
+        ASSERT_EQ(board.open(), TAV_OK);
+        ASSERT_EQ(board.pwmStart(group, 1, {9000, 9000, 9000}), TAV_OK);
+        int running = 0;
+        for (const auto& row : TAVDll::detail::PIN_MAP) {
+            tav_pin_state state{};
+            ASSERT_EQ(tav_pin_state_get(board.handle(), row.pinId, &state), TAV_OK);
+            const tavsim::PinStatus onBoard = tavsim::BoardView(fresh.device.Board()).Pin(row.pinId);
+            if (onBoard.function != tavsim::PinFunction::Pwm)
+                continue;
+            ++running;
+            EXPECT_TRUE(state.known) << group << " " << state.name;
+            EXPECT_EQ(state.function, TAV_PIN_PWM) << group << " " << state.name;
+            EXPECT_EQ(state.timer, group - 'A' + 1) << state.name;
+            EXPECT_STREQ(state.description, onBoard.Describe().c_str());
+        }
+        EXPECT_EQ(running, group == 'A' ? 3 : 4) << group;
+        for (const char other : {'A', 'B', 'C'}) {
+            if (other == group)
+                continue;
+            tav_pin_state state{};
+            // Channel 1's pin of the other group: P8.0 is TIM2 CH1 (B), P4.0 TIM3 CH3 (C), P8.8 TIM1 CH1 (A).
+            const uint32_t pin = other == 'B' ? (TAVDll::PIN_BANK_8 | 0x1) : other == 'C' ? (TAVDll::PIN_BANK_4 | 0x1)
+                                                                                          : (TAVDll::PIN_BANK_8 | 0x100);
+            ASSERT_EQ(tav_pin_state_get(board.handle(), pin, &state), TAV_OK);
+            EXPECT_FALSE(state.known) << group << " started, " << state.name << " of " << other;
+        }
+    }
+}
+
 TEST_F(BoardObjects, CommandedStateOfAVirtualBoardIsTheBoard)
 {
     tav::Board board;

@@ -118,6 +118,20 @@ else
 fi
 
 # --- PWM --------------------------------------------------------------------
+# Numbers: decimal fields take no hex letters; each bound itself is taken.
+check "a decimal field takes no hex letters" 2 '' "start-up value '12ab' is not a number" -- --sim init 12ab
+check "the largest start-up value" 0 'start-up value 4294967295' '' -- --sim init 4294967295
+check "the largest divider" 0 '15\.625 Hz' '' -- --sim pwm start B --div 128
+check "a duty list that ends in a comma" 2 '' "duty 2 of '25%,' is empty" -- --sim pwm start B --duty 25%,
+check "a port above the largest" 2 '' "port 65536 is out of range" -- --sim serve --port 65536
+if [ -z "$windows" ]; then
+    timeout -s INT 2 "$tavctl" --sim serve --port 65535 >"$work/out" 2>&1
+    if grep -q -E '127\.0\.0\.1:65535/|port 65535 is in use' "$work/out"; then # taken is fine, refused is not
+        passed=$((passed + 1)); echo "ok: the largest port"
+    else
+        failed=$((failed + 1)); echo "FAIL: the largest port"; cat "$work/out"
+    fi
+fi
 check "pwm start with percentages" 0 'channel 2 PA1 \(P8\.1\) +duty 18000/36000 \(50\.00%\)' '' -- --sim pwm start B --div 2 --duty 25%,50%
 check "pwm start runs on the board" 0 'PA0   PWM TIM2 CH1, 1000 Hz, duty 9000/36000' '' -- --sim pwm start B --div 2 --duty 25%
 check "pwm group A" 0 'PA10  PWM TIM1 CH3, 2000 Hz, duty 100/36000' '' -- --sim pwm start A --duty 100
@@ -439,6 +453,16 @@ if [ -n "$emulated_run" ]; then
     check "device numbers are decimal" 0 '^model: T$' '' -- --device 001:010 info
     check "leading zeros are not octal" 1 '' "no TAV board at 001:009" -- --device 001:009 info
     check "usb: selector" 0 '^model: T$' '' -- --device usb:1:10 info
+    # A real board in JSON: numbers are JSON numbers (no leading zeros), the selector as text.
+    "$emulated_run" --device 10 -- "$tavctl" --format json list >"$work/out" 2>"$work/err"
+    if python3 -c 'import json, sys
+boards = json.loads(open(sys.argv[1]).read())["boards"]
+sys.exit(0 if [(b["selector"], b["bus"], b["device"], b["vendor"], b["openable"]) for b in boards]
+         == [("usb:001:010", 1, 10, "4c52", True)] else 1)' "$work/out"; then
+        passed=$((passed + 1)); echo "ok: list as JSON with a real board"
+    else
+        failed=$((failed + 1)); echo "FAIL: list as JSON with a real board"; cat "$work/out" "$work/err"
+    fi
     # Transfers 1-3 are the board-information request, its reply and the pin's
     # record; closing starts at 4.
     printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
