@@ -58,6 +58,12 @@ def vcd_changes(path):
     return changes
 
 
+def vcd_end(path):
+    """The VCD's closing time stamp."""
+    with open(path) as file:
+        return max(int(line[1:]) for line in file if line.startswith("#"))
+
+
 def sigrok(vcd, wire, annotation):
     """Values of one pwm decoder annotation, for one wire of the VCD."""
     result = subprocess.run(["sigrok-cli", "-I", "vcd:downsample=100", "-i", vcd, "-P", f"pwm:data={wire}",
@@ -122,6 +128,17 @@ with tempfile.TemporaryDirectory() as work:
     edges = vcd_changes(vcd)["P4_8_PB8"]
     check("GPIO edges at the sleeps' times", edges == [(0, "0"), (1000000, "1"), (1250000, "0"), (2750000, "1"),
                                                       (2770000, "0")], str(edges))
+    check("the VCD closes at the end of the run", vcd_end(vcd) == 3770000, str(vcd_end(vcd)))
+
+    # PWM edges to the nanosecond: group C at 2000 Hz (36000 counts of 1/72 MHz),
+    # 25 %, started at 0: high for 125 us of every 500 us. Without later
+    # changes the VCD runs five periods past the start, beyond the 2 ms run.
+    vcd = os.path.join(work, "pwm_edges.vcd")
+    tavctl(work, "pwm start C --duty 25%\nsleep 2ms\n", "--vcd", vcd)
+    edges = vcd_changes(vcd)["P4_1_PB1"]
+    expected = [(period * 500000 + offset, level) for period in range(5) for offset, level in ((0, "1"), (125000, "0"))]
+    check("PWM edges at their exact times", edges == expected, str(edges[:6]))
+    check("the VCD closes five periods after the last change", vcd_end(vcd) == 2500000, str(vcd_end(vcd)))
 
     # A long run stays small: the PWM is drawn for a window after each change.
     sizes = {}
