@@ -123,8 +123,8 @@ check "a decimal field takes no hex letters" 2 '' "start-up value '12ab' is not 
 check "the largest start-up value" 0 'start-up value 4294967295' '' -- --sim init 4294967295
 check "the largest divider" 0 '15\.625 Hz' '' -- --sim pwm start B --div 128
 check "a duty list that ends in a comma" 2 '' "duty 2 of '25%,' is empty" -- --sim pwm start B --duty 25%,
-check "a port above the largest" 2 '' "port 65536 is out of range" -- --sim serve --port 65536
 if [ -z "$windows" ]; then
+    check "a port above the largest" 2 '' "port 65536 is out of range" -- --sim serve --port 65536
     timeout -s INT 2 "$tavctl" --sim serve --port 65535 >"$work/out" 2>&1
     if grep -q -E '127\.0\.0\.1:65535/|port 65535 is in use' "$work/out"; then # taken is fine, refused is not
         passed=$((passed + 1)); echo "ok: the largest port"

@@ -158,7 +158,7 @@ TEST(Threads, VirtualBoardsInTheirOwnThreads)
 TEST(Threads, CloseWaitsForTheCallsRunningOnTheBoard)
 {
     for (const bool safeState : {true, false}) {
-        for (int round = 0; round < 20; ++round) {
+        for (int round = 0; round < 10; ++round) {
             tav_board* board = nullptr;
             ASSERT_EQ(tav_open("sim:T", &board), TAV_OK);
             struct Hold {
@@ -181,13 +181,20 @@ TEST(Threads, CloseWaitsForTheCallsRunningOnTheBoard)
             while (!hold.inside)
                 std::this_thread::yield();
             std::vector<std::thread> waiting;
+            std::atomic<int> calling{0};
             for (int index = 0; index < 3; ++index)
                 waiting.emplace_back([&] {
+                    ++calling;
                     if (tav_pin_reset(board, TAVDll::PIN_BANK_4 | 0x100) == TAV_NOT_OPEN)
                         ++notOpen;
                 });
+            while (calling < 3)
+                std::this_thread::yield();
+            // Calls must have started before the close (a later one is the
+            // caller's fault): give them ample time to be waiting for the board.
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
             std::thread closer([&] { safeState ? tav_close(board) : tav_release(board); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(2)); // all of them wait for the board now
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
             hold.letGo = true;
             inside.join();
             for (std::thread& thread : waiting)
