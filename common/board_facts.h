@@ -65,6 +65,24 @@ constexpr uint32_t GPIO_REMAP_SWJ_DISABLE = 0x300400;
 // Microcontroller ports A-C and their pin names ("PB8").
 constexpr int PORT_COUNT = 3;
 constexpr int PINS_PER_PORT = 16;
+enum PortIndex : uint8_t { PORT_A = 0, PORT_B = 1, PORT_C = 2 };
+
+// The pins of the serial-wire/JTAG debug port, by what each remap code
+// leaves to it: serial wire (PA13 SWDIO, PA14 SWCLK) is kept by every code
+// but SWJ_DISABLE, JTAG (PA15 JTDI, PB3 JTDO) only by NOJTRST, and PB4
+// (NJTRST) by none of them.
+enum class DebugPinRole { None, SerialWire, Jtag, Jtrst };
+
+constexpr DebugPinRole DebugPinRoleOf(int port, int pin)
+{
+    if (port == PORT_A && (pin == 13 || pin == 14))
+        return DebugPinRole::SerialWire;
+    if ((port == PORT_A && pin == 15) || (port == PORT_B && pin == 3))
+        return DebugPinRole::Jtag;
+    if (port == PORT_B && pin == 4)
+        return DebugPinRole::Jtrst;
+    return DebugPinRole::None;
+}
 
 constexpr char PortLetter(int port)
 {

@@ -14,7 +14,6 @@
 
 namespace TAVDll::detail {
 
-enum PortIndex : uint8_t { PORT_A = 0, PORT_B = 1, PORT_C = 2 };
 
 struct McuPin {
     uint8_t port; // PORT_A..PORT_C

@@ -9,10 +9,11 @@
 #include <stdint.h>
 
 #include "TAVLib.h"
+#include "wire_layout.h"
 
 namespace TAVDll::detail {
 
-constexpr uint32_t PWM_PERIOD = 35999; // 36000 counter steps per PWM period
+constexpr uint32_t PWM_PERIOD = PWM_FULL_SCALE - 1; // the counter counts 0..35999
 constexpr size_t PWM_GROUP_COUNT = 3;
 constexpr size_t PWM_FREQUENCY_COUNT = 8;
 
@@ -25,9 +26,9 @@ struct PwmGroup {
 };
 
 constexpr PwmGroup PWM_GROUPS[PWM_GROUP_COUNT] = {
-    {0, RCC_OP_APB2_CLOCK, 0x800, 0, 3}, // A: TIM1, RCC_APB2Periph_TIM1
-    {1, RCC_OP_APB1_CLOCK, 0x1, 3, 4},   // B: TIM2, RCC_APB1Periph_TIM2
-    {2, RCC_OP_APB1_CLOCK, 0x2, 7, 4},   // C: TIM3, RCC_APB1Periph_TIM3
+    {0, RCC_OP_APB2_CLOCK, RCC_APB2_TIM1, 0, 3}, // A: TIM1
+    {1, RCC_OP_APB1_CLOCK, RCC_APB1_TIM2, 3, 4}, // B: TIM2
+    {2, RCC_OP_APB1_CLOCK, RCC_APB1_TIM3, 7, 4}, // C: TIM3
 };
 
 // Prescaler by PWM_Frequency; the timer counts at its clock / (prescaler + 1).

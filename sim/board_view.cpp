@@ -10,7 +10,6 @@ namespace {
 
 using namespace TAVDll::detail;
 
-constexpr uint32_t OC_MODE_PWM1 = 0x60;
 constexpr uint32_t OC_MODE_PWM2 = 0x70;
 
 struct TimerChannelPin {
@@ -66,7 +65,7 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
                                                            " output compare disabled");
     if (wiring.timer == 0 && !timer.mainOutputEnabled)
         return NotDriven(wiring.timer, wiring.channel, "TIM1 main output off");
-    if (unit.mode != OC_MODE_PWM1 && unit.mode != OC_MODE_PWM2)
+    if (unit.mode != TIM_OCMODE_PWM1 && unit.mode != OC_MODE_PWM2)
         return NotDriven(wiring.timer, wiring.channel, name + " channel " + std::to_string(wiring.channel) + " in " +
                                                            OcModeName(unit.mode) + " mode, not PWM");
     PinStatus status;
@@ -77,7 +76,7 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
     status.dutyCounts = unit.pulse;
     const bool centerAligned = (timer.counterMode & 0x60) != 0;
     const double countsPerPeriod = centerAligned ? 2.0 * timer.period : static_cast<double>(timer.period) + 1.0;
-    status.frequencyHz = countsPerPeriod > 0 ? TIMER_CLOCK_HZ / ((timer.prescaler + 1.0) * countsPerPeriod) : 0.0;
+    status.frequencyHz = countsPerPeriod > 0 ? static_cast<double>(TIMER_CLOCK_HZ) / ((timer.prescaler + 1.0) * countsPerPeriod) : 0.0;
     double active = std::fmin(static_cast<double>(unit.pulse) / status.periodCounts, 1.0);
     if (unit.mode == OC_MODE_PWM2)
         active = 1.0 - active;
@@ -89,13 +88,11 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
 
 bool DebugHolds(const BoardState& state, int port, int pin)
 {
-    const bool swd = port == 0 && (pin == 13 || pin == 14);            // SWDIO, SWCLK
-    const bool jtag = (port == 0 && pin == 15) || (port == 1 && pin == 3); // JTDI, JTDO
-    const bool jtrst = port == 1 && pin == 4;                           // NJTRST
+    const DebugPinRole role = DebugPinRoleOf(port, pin);
     switch (state.debugPort) {
-    case DebugPort::FullSwj: return swd || jtag || jtrst;
-    case DebugPort::NoJtrst: return swd || jtag;
-    case DebugPort::JtagDisabled: return swd;
+    case DebugPort::FullSwj: return role != DebugPinRole::None;
+    case DebugPort::NoJtrst: return role == DebugPinRole::SerialWire || role == DebugPinRole::Jtag;
+    case DebugPort::JtagDisabled: return role == DebugPinRole::SerialWire;
     case DebugPort::Disabled: return false;
     }
     return false;
@@ -195,7 +192,7 @@ std::string BoardView::Render() const
     out << "board model " << (letter >= 0x20 && letter < 0x7F ? std::string(1, letter) : "?") << ", firmware "
         << static_cast<int>(version[0]) << '.' << static_cast<int>(version[1]) << '.' << static_cast<int>(version[2])
         << '.' << static_cast<int>(version[3])
-        << ", timer clock 72 MHz (assumed)\n";
+        << ", timer clock " << TIMER_CLOCK_HZ / 1000000 << " MHz (assumed)\n";
     bool reached[PORT_COUNT][PINS_PER_PORT] = {};
     char line[160];
     for (const BoardPinRow& row : Rows()) {

@@ -9,12 +9,12 @@ namespace tavsim {
 
 namespace {
 
-using TAVDll::detail::RECORD_SIZE;
+
+using namespace TAVDll::detail;
 
 uint32_t Word(const std::array<uint8_t, 64>& bytes, size_t offset)
 {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8
-           | static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+    return RecordWord(bytes.data(), offset);
 }
 
 
@@ -51,23 +51,23 @@ std::string StateName(uint32_t state)
 std::string RemapName(uint32_t code)
 {
     switch (code) {
-    case TAVDll::detail::GPIO_REMAP_SWJ_NOJTRST: return "GPIO_Remap_SWJ_NoJTRST";
-    case TAVDll::detail::GPIO_REMAP_SWJ_JTAG_DISABLE: return "GPIO_Remap_SWJ_JTAGDisable";
-    case TAVDll::detail::GPIO_REMAP_SWJ_DISABLE: return "GPIO_Remap_SWJ_Disable";
+    case GPIO_REMAP_SWJ_NOJTRST: return "GPIO_Remap_SWJ_NoJTRST";
+    case GPIO_REMAP_SWJ_JTAG_DISABLE: return "GPIO_Remap_SWJ_JTAGDisable";
+    case GPIO_REMAP_SWJ_DISABLE: return "GPIO_Remap_SWJ_Disable";
     default: return "remap " + Hex(code);
     }
 }
 
 std::string Apb2Name(uint32_t mask)
 {
-    return mask == 0x800 ? "RCC_APB2Periph_TIM1" : "APB2 peripherals " + Hex(mask);
+    return mask == RCC_APB2_TIM1 ? "RCC_APB2Periph_TIM1" : "APB2 peripherals " + Hex(mask);
 }
 
 std::string Apb1Name(uint32_t mask)
 {
-    if (mask == 0x1)
+    if (mask == RCC_APB1_TIM2)
         return "RCC_APB1Periph_TIM2";
-    if (mask == 0x2)
+    if (mask == RCC_APB1_TIM3)
         return "RCC_APB1Periph_TIM3";
     return "APB1 peripherals " + Hex(mask);
 }
@@ -125,19 +125,19 @@ void DecodeGpio(DecodedRecord& record)
     switch (record.operation) {
     case TAVDll::GPIO_OP_INIT:
         record.kind = RecordKind::GpioInit;
-        record.speed = bytes[2];
-        record.mode = bytes[3];
+        record.speed = bytes[GPIO_SPEED_OFFSET];
+        record.mode = bytes[GPIO_MODE_OFFSET];
         break;
     case TAVDll::GPIO_OP_SET_BITS: record.kind = RecordKind::GpioSetBits; break;
     case TAVDll::GPIO_OP_RESET_BITS: record.kind = RecordKind::GpioResetBits; break;
     case TAVDll::GPIO_OP_PIN_REMAP:
         record.kind = RecordKind::GpioPinRemap;
         record.index = 0;
-        record.mask = Word(bytes, 24);
-        record.value = Word(bytes, 36);
+        record.mask = Word(bytes, REMAP_CODE_OFFSET);
+        record.value = Word(bytes, REMAP_STATE_OFFSET);
         CheckState(record);
-        if (record.problem.empty() && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_NOJTRST
-            && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_JTAG_DISABLE && record.mask != TAVDll::detail::GPIO_REMAP_SWJ_DISABLE)
+        if (record.problem.empty() && record.mask != GPIO_REMAP_SWJ_NOJTRST
+            && record.mask != GPIO_REMAP_SWJ_JTAG_DISABLE && record.mask != GPIO_REMAP_SWJ_DISABLE)
             record.problem = "remap code " + Hex(record.mask) + " not supported by this board";
         return;
     default: record.problem = "unknown GPIO operation " + Number(record.operation); return;
@@ -147,7 +147,7 @@ void DecodeGpio(DecodedRecord& record)
     else
         CheckPinMask(record);
     if (record.problem.empty() && record.kind == RecordKind::GpioInit) {
-        if (!TAVDll::detail::IsGpioMode(record.mode))
+        if (!IsGpioMode(record.mode))
             record.problem = "GPIO mode " + Hex(record.mode) + " unknown";
         else if ((record.mode & 0x10) != 0 && (record.speed < 1 || record.speed > 3))
             record.problem = "GPIO speed " + Number(record.speed) + " unknown";
@@ -156,8 +156,8 @@ void DecodeGpio(DecodedRecord& record)
 
 void DecodeRcc(DecodedRecord& record)
 {
-    record.mask = Word(record.bytes, 8);
-    record.value = record.bytes[7];
+    record.mask = Word(record.bytes, RCC_MASK_OFFSET);
+    record.value = record.bytes[RCC_STATE_OFFSET];
     if (record.operation == TAVDll::RCC_OP_APB2_CLOCK) {
         record.kind = RecordKind::RccApb2Clock;
         if ((record.mask & 0xFFC00002u) != 0 || record.mask == 0)
@@ -177,19 +177,23 @@ void DecodeRcc(DecodedRecord& record)
 void DecodeTim(DecodedRecord& record)
 {
     const auto& bytes = record.bytes;
-    record.index = Word(bytes, 8);
-    record.value = Word(bytes, 32);
+    record.index = Word(bytes, TIM_INDEX_OFFSET);
+    record.value = Word(bytes, TIM_VALUE_OFFSET);
     const uint8_t operation = record.operation;
     if (operation == TAVDll::TIM_OP_DEINIT) {
         record.kind = RecordKind::TimDeInit;
     } else if (operation == TAVDll::TIM_OP_TIME_BASE_INIT) {
         record.kind = RecordKind::TimTimeBaseInit;
-        record.timeBase = {Word(bytes, 12), Word(bytes, 16), Word(bytes, 20), Word(bytes, 24), Word(bytes, 28)};
+        record.timeBase = {Word(bytes, TIME_BASE_PRESCALER_OFFSET), Word(bytes, TIME_BASE_COUNTER_MODE_OFFSET),
+                           Word(bytes, TIME_BASE_PERIOD_OFFSET), Word(bytes, TIME_BASE_CLOCK_DIVISION_OFFSET),
+                           bytes[TIME_BASE_REPETITION_OFFSET]};
     } else if (operation >= TAVDll::TIM_OP_OC1_INIT && operation <= TAVDll::TIM_OP_OC4_INIT) {
         record.kind = RecordKind::TimOcInit;
         record.unit = static_cast<uint8_t>(operation - TAVDll::TIM_OP_OC1_INIT + 1);
-        record.outputCompare = {Word(bytes, 12), Word(bytes, 16), Word(bytes, 20), Word(bytes, 24),
-                                Word(bytes, 28), Word(bytes, 36), Word(bytes, 40), Word(bytes, 44)};
+        record.outputCompare = {Word(bytes, OC_MODE_OFFSET),         Word(bytes, OC_OUTPUT_STATE_OFFSET),
+                                Word(bytes, OC_OUTPUT_N_STATE_OFFSET), Word(bytes, OC_PULSE_OFFSET),
+                                Word(bytes, OC_POLARITY_OFFSET),     Word(bytes, OC_N_POLARITY_OFFSET),
+                                Word(bytes, OC_IDLE_STATE_OFFSET),   Word(bytes, OC_N_IDLE_STATE_OFFSET)};
     } else if (operation == TAVDll::TIM_OP_CMD) {
         record.kind = RecordKind::TimCmd;
     } else if (operation == TAVDll::TIM_OP_CTRL_PWM_OUTPUTS) {
@@ -258,15 +262,15 @@ void DecodeRecordInto(const uint8_t* bytes, size_t length, DecodedRecord& record
         if (bytes != nullptr && record.length > 0)
             std::memcpy(record.bytes.data(), bytes, record.length);
     }
-    record.instructionClass = record.bytes[0];
-    record.operation = record.bytes[1];
+    record.instructionClass = record.bytes[CLASS_OFFSET];
+    record.operation = record.bytes[OPERATION_OFFSET];
     if (length != RECORD_SIZE) {
         record.problem = "record of " + Number(static_cast<uint32_t>(length)) + " bytes (a record is 64)";
         return;
     }
     switch (record.instructionClass) {
     case TAVDll::CLASS_BOARD_INIT:
-        record.value = Word(record.bytes, 8);
+        record.value = Word(record.bytes, BOARD_INIT_ARGUMENT_OFFSET);
         if (record.operation == 0)
             record.kind = RecordKind::BoardStart;
         else
@@ -300,14 +304,14 @@ DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record)
 std::string GpioModeName(uint8_t mode)
 {
     switch (mode) {
-    case TAVDll::detail::GPIO_MODE_AIN: return "analog input";
-    case TAVDll::detail::GPIO_MODE_IN_FLOATING: return "floating input";
-    case TAVDll::detail::GPIO_MODE_IPD: return "pull-down input";
-    case TAVDll::detail::GPIO_MODE_IPU: return "pull-up input";
-    case TAVDll::detail::GPIO_MODE_OUT_OD: return "open-drain output";
-    case TAVDll::detail::GPIO_MODE_OUT_PP: return "push-pull output";
-    case TAVDll::detail::GPIO_MODE_AF_OD: return "alternate-function open-drain";
-    case TAVDll::detail::GPIO_MODE_AF_PP: return "alternate-function push-pull";
+    case GPIO_MODE_AIN: return "analog input";
+    case GPIO_MODE_IN_FLOATING: return "floating input";
+    case GPIO_MODE_IPD: return "pull-down input";
+    case GPIO_MODE_IPU: return "pull-up input";
+    case GPIO_MODE_OUT_OD: return "open-drain output";
+    case GPIO_MODE_OUT_PP: return "push-pull output";
+    case GPIO_MODE_AF_OD: return "alternate-function open-drain";
+    case GPIO_MODE_AF_PP: return "alternate-function push-pull";
     default: return "mode " + Hex(mode);
     }
 }
@@ -376,7 +380,7 @@ std::string HexBytes(const uint8_t* bytes, size_t length)
 
 namespace {
 
-std::string OutputCompareText(const OutputCompareFields& fields)
+std::string OutputCompareText(const OutputCompareParams& fields)
 {
     std::string text = OcModeName(fields.ocMode);
     text += fields.outputState == 1 ? ", output enabled" : fields.outputState == 0 ? ", output disabled"
@@ -414,7 +418,7 @@ std::string Call(const DecodedRecord& record)
     case RecordKind::RccApb1Clock: return "RCC_APB1PeriphClockCmd(" + Apb1Name(record.mask) + ", " + StateName(record.value) + ")";
     case RecordKind::TimDeInit: return "TIM_DeInit(" + timer + ")";
     case RecordKind::TimTimeBaseInit: {
-        const TimeBaseFields& base = record.timeBase;
+        const TimeBaseParams& base = record.timeBase;
         std::string text = "TIM_TimeBaseInit(" + timer + ", prescaler " + Number(base.prescaler) + ", " +
                            CounterModeName(base.counterMode) + ", period " + Number(base.period) + ", " +
                            ClockDivisionName(base.clockDivision);

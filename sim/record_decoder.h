@@ -12,12 +12,9 @@
 #include <string>
 
 #include "TAVLib.h"
+#include "wire_layout.h"
 
 namespace tavsim {
-
-// Where a GPIO record holds its port index and its pin mask.
-constexpr size_t GPIO_PORT_OFFSET = 8;
-constexpr size_t GPIO_MASK_OFFSET = 12;
 
 enum class RecordKind {
     BoardStart,       // class 1
@@ -38,25 +35,6 @@ enum class RecordKind {
     Unknown
 };
 
-struct TimeBaseFields {
-    uint32_t prescaler;
-    uint32_t counterMode;
-    uint32_t period;
-    uint32_t clockDivision;
-    uint32_t repetitionCounter;
-};
-
-struct OutputCompareFields {
-    uint32_t ocMode;
-    uint32_t outputState;
-    uint32_t outputNState;
-    uint32_t pulse;
-    uint32_t ocPolarity;
-    uint32_t ocNPolarity;
-    uint32_t ocIdleState;
-    uint32_t ocNIdleState;
-};
-
 struct DecodedRecord {
     RecordKind kind = RecordKind::Unknown;
     // Why the firmware would refuse it; empty when it is acceptable.
@@ -69,8 +47,8 @@ struct DecodedRecord {
     uint8_t speed = 0;   // GPIO_Init
     uint8_t mode = 0;    // GPIO_Init
     uint8_t unit = 0;    // output-compare unit 1..4
-    TimeBaseFields timeBase{};
-    OutputCompareFields outputCompare{};
+    TAVDll::detail::TimeBaseParams timeBase{};
+    TAVDll::detail::OutputCompareParams outputCompare{};
     std::array<uint8_t, 64> bytes{};
     size_t length = 0;
 };
@@ -82,16 +60,13 @@ struct DecodedRecord {
 // here and in DecodeRecord's GPIO part alike.
 inline bool ReadGpioBits(const uint8_t* bytes, uint32_t* port, uint32_t* mask, bool* high)
 {
-    if (bytes[0] != TAVDll::CLASS_GPIO
-        || (bytes[1] != TAVDll::GPIO_OP_SET_BITS && bytes[1] != TAVDll::GPIO_OP_RESET_BITS))
+    const uint8_t operation = bytes[TAVDll::detail::OPERATION_OFFSET];
+    if (bytes[TAVDll::detail::CLASS_OFFSET] != TAVDll::CLASS_GPIO
+        || (operation != TAVDll::GPIO_OP_SET_BITS && operation != TAVDll::GPIO_OP_RESET_BITS))
         return false;
-    const auto word = [bytes](size_t offset) {
-        return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8
-               | static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
-    };
-    *port = word(GPIO_PORT_OFFSET);
-    *mask = word(GPIO_MASK_OFFSET);
-    *high = bytes[1] == TAVDll::GPIO_OP_SET_BITS;
+    *port = TAVDll::detail::RecordWord(bytes, TAVDll::detail::GPIO_PORT_OFFSET);
+    *mask = TAVDll::detail::RecordWord(bytes, TAVDll::detail::GPIO_MASK_OFFSET);
+    *high = operation == TAVDll::GPIO_OP_SET_BITS;
     return *port <= 2 && *mask != 0 && (*mask & 0xFFFF0000u) == 0;
 }
 

@@ -8,11 +8,7 @@ namespace {
 
 using namespace TAVDll::detail;
 
-constexpr uint32_t APB2_TIM1 = 0x800;
-constexpr uint32_t APB1_TIM2 = 0x1;
-constexpr uint32_t APB1_TIM3 = 0x2;
 constexpr uint32_t OC_POLARITY_LOW = 0x2;
-constexpr uint32_t OC_N_STATE_ENABLE = 0x4;
 
 DebugPort DebugPortFor(uint32_t remapCode)
 {
@@ -164,12 +160,12 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         return true;
     case RecordKind::RccApb2Clock:
         state_.apb2Enabled = record.value ? state_.apb2Enabled | record.mask : state_.apb2Enabled & ~record.mask;
-        state_.timers[0].clockEnabled = (state_.apb2Enabled & APB2_TIM1) != 0;
+        state_.timers[0].clockEnabled = (state_.apb2Enabled & RCC_APB2_TIM1) != 0;
         return true;
     case RecordKind::RccApb1Clock:
         state_.apb1Enabled = record.value ? state_.apb1Enabled | record.mask : state_.apb1Enabled & ~record.mask;
-        state_.timers[1].clockEnabled = (state_.apb1Enabled & APB1_TIM2) != 0;
-        state_.timers[2].clockEnabled = (state_.apb1Enabled & APB1_TIM3) != 0;
+        state_.timers[1].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM2) != 0;
+        state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
         return true;
     default: break;
     }
@@ -197,7 +193,7 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         OutputCompareState& unit = timer.outputCompare[record.unit - 1];
         unit.mode = record.outputCompare.ocMode;
         unit.outputEnabled = record.outputCompare.outputState == 1;
-        unit.complementaryEnabled = index == 0 && record.outputCompare.outputNState == OC_N_STATE_ENABLE;
+        unit.complementaryEnabled = index == 0 && record.outputCompare.outputNState == TIM_OUTPUT_N_STATE_ENABLE;
         unit.pulse = record.outputCompare.pulse;
         unit.activeLow = record.outputCompare.ocPolarity == OC_POLARITY_LOW;
         return true;

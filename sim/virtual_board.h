@@ -24,13 +24,13 @@
 #include "pin_map_table.h"
 #include "record_decoder.h"
 #include "virtual_usb.h"
+#include "wire_layout.h"
 
 namespace tavsim {
 
 using TAVDll::detail::PINS_PER_PORT;
 using TAVDll::detail::PORT_COUNT;
 constexpr int TIMER_COUNT = 3;
-constexpr double TIMER_CLOCK_HZ = 72e6; // the usual timer clock of this board class
 
 struct GpioPinState {
     uint8_t mode = 0x04; // vendor mode code; floating input after reset

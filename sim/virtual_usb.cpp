@@ -11,7 +11,8 @@ namespace tavsim {
 
 namespace {
 
-constexpr int PACKET_SIZE = 64;
+// A record fills one full-speed bulk packet.
+constexpr int PACKET_SIZE = static_cast<int>(TAVDll::detail::RECORD_SIZE);
 
 } // namespace
 

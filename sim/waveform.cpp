@@ -12,9 +12,11 @@ namespace tavsim {
 
 namespace {
 
+using TAVDll::detail::TIM_OCMODE_PWM1;
+using TAVDll::detail::TIMER_CLOCK_HZ;
+
 constexpr uint64_t MIN_TAIL_NS = 1000000; // at least 1 ms after the last change
 constexpr unsigned TAIL_PERIODS = 5;
-constexpr uint32_t OC_MODE_PWM1 = 0x60;
 
 WaveSegment LevelSegment(uint64_t start, uint64_t end, char level)
 {
@@ -28,7 +30,7 @@ WaveSegment LevelSegment(uint64_t start, uint64_t end, char level)
 
 double PeriodNs(const TimerState& timer)
 {
-    return (timer.prescaler + 1.0) * (timer.period + 1.0) * 1e9 / TIMER_CLOCK_HZ;
+    return (timer.prescaler + 1.0) * (timer.period + 1.0) * 1e9 / static_cast<double>(TIMER_CLOCK_HZ);
 }
 
 WaveSegment SegmentOf(const PinStatus& status, const BoardState& state, uint64_t start, uint64_t end)
@@ -50,7 +52,7 @@ WaveSegment SegmentOf(const PinStatus& status, const BoardState& state, uint64_t
     segment.kind = WaveSegment::Kind::Pwm;
     segment.periodNs = PeriodNs(timer);
     segment.highNs = fraction * segment.periodNs;
-    segment.highFirst = (unit.mode == OC_MODE_PWM1) != unit.activeLow;
+    segment.highFirst = (unit.mode == TIM_OCMODE_PWM1) != unit.activeLow;
     segment.originNs = std::min(timer.counterStartNs, start);
     segment.frequencyHz = status.frequencyHz;
     segment.dutyPercent = status.dutyPercent;
@@ -215,7 +217,7 @@ std::string RenderVcd(const VirtualBoard& board, const WaveformOptions& options)
     const std::vector<uint8_t>& version = board.Version();
     out << "$comment\n  tavlib virtual board, model " << board.ModelLetter() << ", firmware "
         << static_cast<int>(version[0]) << '.' << static_cast<int>(version[1]) << '.' << static_cast<int>(version[2])
-        << '.' << static_cast<int>(version[3]) << ": its 33 board pins, timer clock 72 MHz.\n"
+        << '.' << static_cast<int>(version[3]) << ": its 33 board pins, timer clock " << TIMER_CLOCK_HZ / 1000000 << " MHz.\n"
         << "  A PWM pin is drawn as its square wave for " << TimeText(static_cast<double>(options.pwmWindowNs))
         << " (at least " << PWM_MIN_PERIODS << " periods) after each change of its settings and as x after\n"
         << "  that, until its next change: the file grows with the changes, not with the run's length.\n"

@@ -60,6 +60,7 @@ tav_pin_reset
 tav_pin_set
 tav_pin_state_get
 tav_pin_write
+tav_pwm_full_scale
 tav_pwm_set
 tav_pwm_start
 tav_pwm_stop

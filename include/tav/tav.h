@@ -69,11 +69,18 @@ typedef struct tav_board tav_board;
 
 /* Counter steps in one PWM period: a duty of TAV_PWM_FULL_SCALE is always on. */
 #define TAV_PWM_FULL_SCALE 36000u
+/* The PWM frequency with divider 1 (the 72 MHz timer clock / 36000 steps);
+ * divider N gives TAV_PWM_BASE_HZ / N. */
+#define TAV_PWM_BASE_HZ 2000u
+/* Bytes in one instruction record (one bulk transfer). */
+#define TAV_RECORD_SIZE 64u
 
 /* The result code in words; never NULL, also for unknown codes. Static text. */
 TAV_C_API const char* tav_strerror(int code);
 /* The library version, e.g. "1.1.0". */
 TAV_C_API const char* tav_version(void);
+/* TAV_PWM_FULL_SCALE, for bindings that cannot read the header's macros. */
+TAV_C_API uint32_t tav_pwm_full_scale(void);
 /* NULL when the system's USB library is there; otherwise, in words, why no
  * board can be found on USB: on Windows, libusb-win32 (libusb0.dll) not
  * installed. Virtual boards work either way. Static text. */

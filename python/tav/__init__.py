@@ -60,9 +60,6 @@ __all__ = [
     "version",
 ]
 
-PWM_FULL_SCALE = 36000
-"""Counter steps in one PWM period: a duty of full scale is always on."""
-
 _OK = 0
 _NOT_OPEN = 2
 _E_INVALID = -1
@@ -130,6 +127,11 @@ def _declare(name: str, result, *arguments) -> None:
 
 
 _declare("tav_strerror", ctypes.c_char_p, ctypes.c_int)
+_declare("tav_pwm_full_scale", ctypes.c_uint32)
+
+PWM_FULL_SCALE = _lib.tav_pwm_full_scale()
+"""Counter steps in one PWM period: a duty of full scale is always on."""
+
 _declare("tav_version", ctypes.c_char_p)
 _declare("tav_open", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(_BoardPointer))
 _declare("tav_close", None, _BoardPointer)

@@ -48,6 +48,13 @@ struct tav_board {
 
 namespace {
 
+// The C interface's codes and constants are the library's own.
+static_assert(TAV_OK == RESULT_OK && TAV_NOT_OPEN == RESULT_NOT_OPEN && TAV_IO_FAILED == RESULT_IO_FAILED
+                  && TAV_BAD_PIN == RESULT_BAD_PIN && TAV_PIN_UNAVAILABLE == RESULT_PIN_UNAVAILABLE,
+              "tav.h's result codes are TAVLib.h's ResultCode");
+static_assert(TAV_PWM_FULL_SCALE == PWM_FULL_SCALE && TAV_PWM_BASE_HZ == PWM_BASE_HZ && TAV_RECORD_SIZE == RECORD_SIZE,
+              "tav.h's constants are the board's");
+
 static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavsim::PinFunction::DebugPort)
                   && TAV_PIN_FLOATING_INPUT == static_cast<int>(tavsim::PinFunction::FloatingInput)
                   && TAV_PIN_OUTPUT_HIGH == static_cast<int>(tavsim::PinFunction::OutputHigh)
@@ -148,19 +155,13 @@ void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
         board->callback(board->callbackUser, bytes, length, result);
 }
 
-// The serial-wire/JTAG pins: PA13, PA14, PA15, PB3, PB4.
-bool IsDebugPin(int port, int pin)
-{
-    return (port == PORT_A && pin >= 13) || (port == PORT_B && (pin == 3 || pin == 4));
-}
-
 bool Known(const tav_board& board, const tavsim::PinStatus& status, int port, int pin)
 {
     if (board.simBoard != nullptr || port < 0)
         return true;
     const bool pinSet = (board.touchedPins[port] & (1u << pin)) != 0;
     const bool timerSet = status.timer == 0 || board.touchedTimers[status.timer - 1];
-    return pinSet && timerSet && (!IsDebugPin(port, pin) || board.touchedDebugPort);
+    return pinSet && timerSet && (DebugPinRoleOf(port, pin) == DebugPinRole::None || board.touchedDebugPort);
 }
 
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
@@ -180,6 +181,11 @@ const char* tav_strerror(int code)
 const char* tav_version(void)
 {
     return TAV_VERSION_TEXT;
+}
+
+uint32_t tav_pwm_full_scale(void)
+{
+    return TAV_PWM_FULL_SCALE;
 }
 
 const char* tav_usb_problem(void)

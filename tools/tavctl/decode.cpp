@@ -15,7 +15,7 @@ namespace tavctl {
 
 namespace {
 
-constexpr size_t RECORD_SIZE = 64;
+constexpr size_t RECORD_SIZE = TAV_RECORD_SIZE;
 
 // A file of hex text (with # comments) or of raw 64-byte records. Hex text
 // shorter than one record is one record with its missing bytes zero, as on

@@ -15,7 +15,6 @@ namespace {
 using TAVDll::detail::FindPwmChannel;
 using TAVDll::detail::PwmChannel;
 
-constexpr double FULL_SCALE_HZ = 2000.0; // 72 MHz timer clock / 36000 steps
 
 struct Group {
     char letter;
@@ -56,11 +55,11 @@ long ParseDutyAmount(const std::string& text, bool allowSign)
         if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos || *end != '\0'
             || !(percent >= 0.0) || percent > 100.0)
             throw ToolError("duty " + text + " is not a percentage from 0% to 100%", EXIT_USAGE);
-        counts = std::lround(percent / 100.0 * TAVDll::PWM_FULL_SCALE);
+        counts = std::lround(percent / 100.0 * TAV_PWM_FULL_SCALE);
     } else {
         const auto value = ParseNumber(magnitude, "duty", 0, 0xFFFFFFFFu);
-        if (value > TAVDll::PWM_FULL_SCALE)
-            throw ToolError("duty " + text + " is above full scale (" + std::to_string(TAVDll::PWM_FULL_SCALE) +
+        if (value > TAV_PWM_FULL_SCALE)
+            throw ToolError("duty " + text + " is above full scale (" + std::to_string(TAV_PWM_FULL_SCALE) +
                                 " counts, or give a percentage like 50%)",
                             EXIT_USAGE);
         counts = static_cast<long>(value);
@@ -90,7 +89,7 @@ void PrintChannel(FILE* out, const Group& group, uint32_t channel, unsigned int 
 {
     const PwmChannel* entry = FindPwmChannel(group.timerIndex, channel);
     std::fprintf(out, "  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry, model).c_str(), duty,
-                TAVDll::PWM_FULL_SCALE, 100.0 * duty / TAVDll::PWM_FULL_SCALE);
+                TAV_PWM_FULL_SCALE, 100.0 * duty / TAV_PWM_FULL_SCALE);
 }
 
 } // namespace
@@ -122,8 +121,9 @@ void PwmStartCommand(Context& context, const std::string& groupText, const std::
     }
     context.session.Connect();
     Check(context.session.Board().pwmStart(group.letter, dividedBy, values, group.channels), "pwm start");
-    std::fprintf(context.out, "group %c started: %g Hz (72 MHz timer clock / %d)\n", group.letter, FULL_SCALE_HZ / dividedBy,
-                dividedBy);
+    std::fprintf(context.out, "group %c started: %g Hz (%u MHz timer clock / %d)\n", group.letter,
+                 double(TAV_PWM_BASE_HZ) / dividedBy, TAV_PWM_BASE_HZ * TAV_PWM_FULL_SCALE / 1000000u,
+                 dividedBy);
     for (uint32_t channel = 1; channel <= group.channels; ++channel)
         PrintChannel(context.out, group, channel, values[channel - 1], context.session.Model());
 }
@@ -144,7 +144,7 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
             throw ToolError(std::string("the duty of group ") + group.letter + " channel " + std::to_string(channel) +
                             " is not known to this session: give it whole, or run `pwm start " + group.letter +
                             "` first");
-        duty = std::clamp(static_cast<long>(before.duty_counts) + amount, 0L, static_cast<long>(TAVDll::PWM_FULL_SCALE));
+        duty = std::clamp(static_cast<long>(before.duty_counts) + amount, 0L, static_cast<long>(TAV_PWM_FULL_SCALE));
     }
     Check(context.session.Board().pwmSet(group.letter, channel, static_cast<uint32_t>(duty)), "pwm set");
     std::fprintf(context.out, "group %c:\n", group.letter);

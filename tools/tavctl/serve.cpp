@@ -334,7 +334,9 @@ private:
                 {"virtual", context_.session.Simulated()},
                 {"model", BoardModelName(context_.session.Model())},
                 {"firmware", context_.session.Board().firmware()},
-                {"library", tav_version()}};
+                {"library", tav_version()},
+                {"pwm_full_scale", TAV_PWM_FULL_SCALE},
+                {"pwm_base_hz", TAV_PWM_BASE_HZ}};
     }
 
     Json Records(uint64_t since)
