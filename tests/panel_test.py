@@ -18,20 +18,11 @@ import tempfile
 import time
 from concurrent.futures import ThreadPoolExecutor
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from checks import check, finish  # noqa: E402
+
 TAVCTL = sys.argv[1]
 SCREENSHOT = sys.argv[2] if len(sys.argv) > 2 else None
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-        print(f"ok: {name}")
-    else:
-        failed += 1
-        print(f"FAIL: {name} {detail}")
 
 
 class Panel:
@@ -551,5 +542,4 @@ signal_with_slow_clients_test()
 hostile_clients_test()
 load_test()
 browser_test()
-print(f"{passed} passed, {failed} failed")
-sys.exit(0 if failed == 0 else 1)
+finish()

@@ -15,19 +15,10 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from checks import check, finish  # noqa: E402
+
 TAVCTL = sys.argv[1]
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-        print(f"ok: {name}")
-    else:
-        failed += 1
-        print(f"FAIL: {name} {detail}")
 
 
 def tavctl(work, script, *options):
@@ -150,5 +141,4 @@ with tempfile.TemporaryDirectory() as work:
     check(f"a 10 s three-group run is {sizes['10s']} bytes, no more than a 1 s run and under 256 KiB",
           sizes["10s"] <= sizes["1s"] + 16 and sizes["10s"] < 256 * 1024, str(sizes))
 
-print(f"{passed} passed, {failed} failed")
-sys.exit(0 if failed == 0 else 1)
+finish()
