@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "board/board_control.h"
+#include "capi/commanded_state.h"
 #include "board_view.h"
 #include "link/selector.h"
 #include "link/transport.h"
@@ -30,20 +31,14 @@ struct tav_board {
     // "sim:" boards: the virtual bus and the board model on it.
     std::unique_ptr<tavsim::VirtualUsb> simBus;
     tavsim::VirtualBoard* simBoard = nullptr;
-    // Real boards: the commanded state, a board model fed every record that
-    // went out whole, and which microcontroller pins, timers and the debug
-    // port a record of this object has set (the rest is not known).
-    std::unique_ptr<tavsim::VirtualBoard> shadow;
-    tavsim::DecodedRecord decoded; // the record being added to it
-    uint16_t touchedPins[PORT_COUNT] = {};
-    bool touchedTimers[PWM_GROUP_COUNT] = {};
-    bool touchedDebugPort = false;
+    // Real boards: what this object told the board.
+    std::unique_ptr<CommandedState> commanded;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
     // Calls inside this object right now: closing waits for them.
     std::atomic<int> users{0};
 
-    const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : *shadow; }
+    const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : commanded->Model(); }
 };
 
 namespace {
@@ -130,38 +125,10 @@ int FrequencyOfDivider(int divider)
 void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
 {
     auto* board = static_cast<tav_board*>(user);
-    // Real boards only, and only records that went out whole.
-    const bool modelled = board->shadow != nullptr && result == length && length == static_cast<int>(RECORD_SIZE);
-    uint32_t port = 0;
-    uint32_t mask = 0;
-    bool high = false;
-    if (modelled && tavsim::ReadGpioBits(bytes, &port, &mask, &high)) {
-        board->shadow->ExecuteGpioBits(port, mask, high); // the common case, read in place
-    } else if (modelled) {
-        tavsim::DecodedRecord& record = board->decoded;
-        tavsim::DecodeRecordInto(bytes, RECORD_SIZE, record);
-        if (record.problem.empty()) {
-            if (record.kind == tavsim::RecordKind::GpioInit && record.index < PORT_COUNT)
-                board->touchedPins[record.index] = static_cast<uint16_t>(board->touchedPins[record.index] | record.mask);
-            if (record.kind == tavsim::RecordKind::GpioPinRemap)
-                board->touchedDebugPort = true;
-            if ((record.kind == tavsim::RecordKind::TimDeInit || record.kind == tavsim::RecordKind::TimTimeBaseInit)
-                && record.index < PWM_GROUP_COUNT)
-                board->touchedTimers[record.index] = true;
-        }
-        board->shadow->Execute(record);
-    }
+    if (board->commanded != nullptr)
+        board->commanded->Observe(bytes, length, result);
     if (board->callback != nullptr)
         board->callback(board->callbackUser, bytes, length, result);
-}
-
-bool Known(const tav_board& board, const tavsim::PinStatus& status, int port, int pin)
-{
-    if (board.simBoard != nullptr || port < 0)
-        return true;
-    const bool pinSet = (board.touchedPins[port] & (1u << pin)) != 0;
-    const bool timerSet = status.timer == 0 || board.touchedTimers[status.timer - 1];
-    return pinSet && timerSet && (DebugPinRoleOf(port, pin) == DebugPinRole::None || board.touchedDebugPort);
 }
 
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
@@ -217,12 +184,8 @@ int tav_open(const char* selector, tav_board** board)
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)
         return result;
-    if (opened->simBoard == nullptr) {
-        // The commanded state needs the present state only: no log, no history.
-        opened->shadow = std::make_unique<tavsim::VirtualBoard>(ModelLetter(opened->link.boardType));
-        opened->shadow->SetKeepReceived(false);
-        opened->shadow->SetKeepHistory(false);
-    }
+    if (opened->simBoard == nullptr)
+        opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
     opened->link.observer = ObserveRecord;
     opened->link.observerUser = opened.get();
     *board = opened.release();
@@ -374,7 +337,7 @@ int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state
         const int port = column < 0 ? -1 : PIN_MAP[row].byModel[column].port;
         const int mcuPin = column < 0 ? -1 : PIN_MAP[row].byModel[column].pin;
         *state = tav_pin_state{};
-        state->known = Known(*board, status, port, mcuPin) ? 1 : 0;
+        state->known = board->simBoard != nullptr || board->commanded->Known(status, port, mcuPin) ? 1 : 0;
         state->function = static_cast<int>(status.function);
         std::snprintf(state->name, sizeof state->name, "%s", BoardPinName(pin).c_str());
         std::snprintf(state->mcu_pin, sizeof state->mcu_pin, "%s", port < 0 ? "-" : McuPinName(port, mcuPin).c_str());

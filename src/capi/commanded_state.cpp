@@ -1,0 +1,46 @@
+#include "capi/commanded_state.h"
+
+namespace TAVDll::detail {
+
+CommandedState::CommandedState(char modelLetter) : model_(modelLetter)
+{
+    // The present state only: no record log, no history.
+    model_.SetKeepReceived(false);
+    model_.SetKeepHistory(false);
+}
+
+void CommandedState::Observe(const uint8_t* bytes, int length, int result)
+{
+    if (result != length || length != static_cast<int>(RECORD_SIZE))
+        return;
+    uint32_t port = 0;
+    uint32_t mask = 0;
+    bool high = false;
+    if (tavsim::ReadGpioBits(bytes, &port, &mask, &high)) {
+        model_.ExecuteGpioBits(port, mask, high); // the common case, read in place
+        return;
+    }
+    tavsim::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);
+    const tavsim::DecodedRecord& record = decoded_;
+    if (record.problem.empty()) {
+        if (record.kind == tavsim::RecordKind::GpioInit && record.index < PORT_COUNT)
+            touchedPins_[record.index] = static_cast<uint16_t>(touchedPins_[record.index] | record.mask);
+        if (record.kind == tavsim::RecordKind::GpioPinRemap)
+            touchedDebugPort_ = true;
+        if ((record.kind == tavsim::RecordKind::TimDeInit || record.kind == tavsim::RecordKind::TimTimeBaseInit)
+            && record.index < PWM_GROUP_COUNT)
+            touchedTimers_[record.index] = true;
+    }
+    model_.Execute(record);
+}
+
+bool CommandedState::Known(const tavsim::PinStatus& status, int port, int pin) const
+{
+    if (port < 0)
+        return true;
+    const bool pinSet = (touchedPins_[port] & (1u << pin)) != 0;
+    const bool timerSet = status.timer == 0 || touchedTimers_[status.timer - 1];
+    return pinSet && timerSet && (DebugPinRoleOf(port, pin) == DebugPinRole::None || touchedDebugPort_);
+}
+
+} // namespace TAVDll::detail

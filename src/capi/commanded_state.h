@@ -1,0 +1,37 @@
+// The commanded state of a real board: a board model fed every record a
+// board object sent whole, and which microcontroller pins, timers and the
+// debug port those records set. What no record of this object set is not
+// known: an earlier program may have left it in any state.
+#ifndef TAV_CAPI_COMMANDED_STATE_H
+#define TAV_CAPI_COMMANDED_STATE_H
+
+#include <cstdint>
+
+#include "board_view.h"
+#include "pwm_tables.h"
+#include "record_decoder.h"
+#include "virtual_board.h"
+
+namespace TAVDll::detail {
+
+class CommandedState {
+public:
+    explicit CommandedState(char modelLetter);
+
+    // One record transfer of the board: those that went out whole count.
+    void Observe(const uint8_t* bytes, int length, int result);
+    // Whether the model's word on a microcontroller pin is certain.
+    bool Known(const tavsim::PinStatus& status, int port, int pin) const;
+    const tavsim::VirtualBoard& Model() const { return model_; }
+
+private:
+    tavsim::VirtualBoard model_;
+    tavsim::DecodedRecord decoded_; // the record being added, its text reused
+    uint16_t touchedPins_[PORT_COUNT] = {};
+    bool touchedTimers_[PWM_GROUP_COUNT] = {};
+    bool touchedDebugPort_ = false;
+};
+
+} // namespace TAVDll::detail
+
+#endif
