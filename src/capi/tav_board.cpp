@@ -178,7 +178,7 @@ int tav_open(const char* selector, tav_board** board)
         opened->simBoard->SetKeepReceived(false);
         opened->link.usb = &opened->simBus->Backend();
     } else {
-        opened->link.usb = OnDefaultBoard([](BoardLink& link) { return link.usb; });
+        opened->link.usb = InstalledUsbBackend();
     }
     std::lock_guard<std::mutex> lock(opened->link.mutex);
     const int result = OpenSelected(opened->link, parsed);

@@ -39,8 +39,11 @@ struct BoardLink {
 // (usb_system_linux.cpp, usb_system_windows.cpp).
 UsbBackend MakeSystemBackend();
 
+// The installed USB backend (InstallUsbBackend), or the system's.
+const UsbBackend* InstalledUsbBackend();
+
 // The process-default board of the static TAVLib functions; its backend is
-// the installed one (InstallUsbBackend).
+// the installed one.
 BoardLink& DefaultLink();
 
 // Puts the default board back to its state at load (no USB call). For tests.

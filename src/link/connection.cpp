@@ -6,7 +6,7 @@ namespace detail {
 
 BoardLink& DefaultLink()
 {
-    static BoardLink link(SystemUsbBackend());
+    static BoardLink link(InstalledUsbBackend());
     return link;
 }
 

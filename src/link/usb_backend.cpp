@@ -1,6 +1,15 @@
+#include <atomic>
+
 #include "link/board_link.h"
 
 namespace TAVDll {
+
+namespace {
+
+// The backend that USB selectors and the default board use; null: the system's.
+std::atomic<const UsbBackend*> installedBackend{nullptr};
+
+} // namespace
 
 const UsbBackend* SystemUsbBackend()
 {
@@ -8,13 +17,22 @@ const UsbBackend* SystemUsbBackend()
     return &table;
 }
 
+const UsbBackend* detail::InstalledUsbBackend()
+{
+    const UsbBackend* backend = installedBackend.load();
+    return backend != nullptr ? backend : SystemUsbBackend();
+}
+
 const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {
-    return detail::OnDefaultBoard([backend](detail::BoardLink& link) {
-        const UsbBackend* previous = link.usb;
-        link.usb = backend != nullptr ? backend : SystemUsbBackend();
-        return previous;
+    const UsbBackend* previous = detail::InstalledUsbBackend();
+    installedBackend.store(backend);
+    // The default board takes it for its next connection, between operations.
+    detail::OnDefaultBoard([](detail::BoardLink& link) {
+        link.usb = detail::InstalledUsbBackend();
+        return 0;
     });
+    return previous;
 }
 
 } // namespace TAVDll
