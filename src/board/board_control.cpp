@@ -59,37 +59,4 @@ void CloseBoard(BoardLink& link)
 
 } // namespace detail
 
-using namespace detail;
-
-int TAVLib::InitTav(unsigned int startupValue)
-{
-    return OnDefaultBoard([=](BoardLink& link) { return detail::InitTav(link, startupValue); });
-}
-
-int TAVLib::DisableAll()
-{
-    return OnDefaultBoard([](BoardLink& link) { return detail::DisableAll(link); });
-}
-
-short TAVLib::Close()
-{
-    OnDefaultBoard([](BoardLink& link) { CloseBoard(link); });
-    return RESULT_OK;
-}
-
-int TAVLib::WaitStandby()
-{
-    return RESULT_OK;
-}
-
-int TAVLib::EnableADC()
-{
-    return OnDefaultBoard([](BoardLink& link) { return BoardOpen(link) ? RESULT_OK : RESULT_NOT_OPEN; });
-}
-
-int TAVLib::DisableADC()
-{
-    return EnableADC();
-}
-
 } // namespace TAVDll

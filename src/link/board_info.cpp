@@ -29,26 +29,4 @@ int RequestBoardInfo(BoardLink& link)
 
 } // namespace detail
 
-using namespace detail;
-
-int TAVLib::RequestBoardInfo()
-{
-    return OnDefaultBoard([](BoardLink& link) { return detail::RequestBoardInfo(link); });
-}
-
-BoardType TAVLib::GetType()
-{
-    return OnDefaultBoard([](BoardLink& link) { return link.boardType; });
-}
-
-int TAVLib::GetVersion(char* buffer, int size)
-{
-    if (buffer == nullptr || size <= 0)
-        return RESULT_OK;
-    return OnDefaultBoard([&](BoardLink& link) {
-        std::snprintf(buffer, static_cast<size_t>(size), "%s", link.versionText);
-        return RESULT_OK;
-    });
-}
-
 } // namespace TAVDll

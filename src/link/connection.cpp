@@ -98,31 +98,4 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device)
 
 } // namespace detail
 
-using namespace detail;
-
-void TAVLib::Initial()
-{
-    OnDefaultBoard([](BoardLink& link) { Enumerate(link); });
-}
-
-void TAVLib::Inital()
-{
-    Initial();
-}
-
-usb_dev_handle* TAVLib::Open(unsigned int vendorId, unsigned int productId)
-{
-    return OnDefaultBoard([=](BoardLink& link) { return OpenFirstMatch(link, vendorId, productId); });
-}
-
-usb_dev_handle* TAVLib::Open(struct usb_device* device)
-{
-    return OnDefaultBoard([=](BoardLink& link) { return OpenDevice(link, device); });
-}
-
-usb_dev_handle* TAVLib::Open()
-{
-    return Open(BOARD_VENDOR_ID, BOARD_PRODUCT_ID);
-}
-
 } // namespace TAVDll

@@ -14,7 +14,6 @@ bool UsableBuffer(const void* buffer, unsigned long length)
     return length <= static_cast<unsigned long>(INT_MAX) && (buffer != nullptr || length == 0);
 }
 
-
 } // namespace
 
 // A board that stopped answering holds each further record for a whole
@@ -74,31 +73,5 @@ int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
 }
 
 } // namespace detail
-
-using namespace detail;
-
-short TAVLib::WritePipe(void* buffer, unsigned long length, unsigned long* written)
-{
-    unsigned long moved = 0;
-    const short result = OnDefaultBoard([&](BoardLink& link) { return WriteOut(link, buffer, length, &moved); });
-    if (written != nullptr)
-        *written = moved;
-    return result;
-}
-
-short TAVLib::ReadPipe(void* buffer, unsigned long length)
-{
-    return OnDefaultBoard([&](BoardLink& link) { return ReadIn(link, buffer, length); });
-}
-
-void TAVLib::AddCommand(_INSTRUCTION_INFO_ instruction)
-{
-    OnDefaultBoard([&](BoardLink& link) { return SubmitRecord(link, instruction); });
-}
-
-void TAVLib::AddCommands(_INSTRUCTION_INFO_* instructions, int count)
-{
-    OnDefaultBoard([&](BoardLink& link) { return SubmitRecords(link, instructions, count); });
-}
 
 } // namespace TAVDll

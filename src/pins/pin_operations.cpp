@@ -63,45 +63,4 @@ int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
 
 } // namespace detail
 
-using namespace detail;
-
-namespace {
-
-int DefaultPinOperation(uint32_t pins, PinAction action, int value = 0)
-{
-    return OnDefaultBoard([=](BoardLink& link) { return PinOperation(link, pins, action, value); });
-}
-
-} // namespace
-
-int TAVLib::Pin_DirOutput(unsigned int pins)
-{
-    return DefaultPinOperation(pins, PinAction::DirOutput);
-}
-
-int TAVLib::Pin_DirInput(unsigned int pins)
-{
-    return DefaultPinOperation(pins, PinAction::DirInput);
-}
-
-int TAVLib::Pin_Floating(unsigned int pins)
-{
-    return DefaultPinOperation(pins, PinAction::Floating);
-}
-
-int TAVLib::Pin_Set(unsigned int pins)
-{
-    return DefaultPinOperation(pins, PinAction::Set);
-}
-
-int TAVLib::Pin_Reset(unsigned int pins)
-{
-    return DefaultPinOperation(pins, PinAction::Reset);
-}
-
-int TAVLib::Pin_Write(unsigned int pins, int value)
-{
-    return DefaultPinOperation(pins, PinAction::Write, value);
-}
-
 } // namespace TAVDll

@@ -1,0 +1,240 @@
+// The board's original interface: the 35 static functions of TAVLib, each
+// a thin call onto the same core as the board objects, on the process's
+// default board (its lock held throughout, as every board object's calls).
+#include <cstdio>
+
+#include "board/board_control.h"
+#include "link/board_info.h"
+#include "link/board_link.h"
+#include "link/transport.h"
+#include "pins/pin_map.h"
+#include "pins/pin_operations.h"
+#include "pwm/pwm_operations.h"
+
+namespace TAVDll {
+
+using namespace detail;
+
+namespace {
+
+int DefaultPinOperation(uint32_t pins, PinAction action, int value = 0)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return PinOperation(link, pins, action, value); });
+}
+
+int DefaultInitPwm(uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4], unsigned int* max)
+{
+    return OnDefaultBoard([&](BoardLink& link) { return InitPwmGroup(link, timerIndex, frequency, duties, max); });
+}
+
+int DefaultUpdatePwm(uint32_t timerIndex, unsigned int channel, unsigned int duty)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return UpdatePwm(link, timerIndex, channel, duty); });
+}
+
+} // namespace
+
+// ---- Finding and opening the board -----------------------------------------
+
+void TAVLib::Initial()
+{
+    OnDefaultBoard([](BoardLink& link) { Enumerate(link); });
+}
+
+void TAVLib::Inital()
+{
+    Initial();
+}
+
+usb_dev_handle* TAVLib::Open(unsigned int vendorId, unsigned int productId)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return OpenFirstMatch(link, vendorId, productId); });
+}
+
+usb_dev_handle* TAVLib::Open(struct usb_device* device)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return OpenDevice(link, device); });
+}
+
+usb_dev_handle* TAVLib::Open()
+{
+    return Open(BOARD_VENDOR_ID, BOARD_PRODUCT_ID);
+}
+
+// ---- Board information -----------------------------------------------------
+
+int TAVLib::RequestBoardInfo()
+{
+    return OnDefaultBoard([](BoardLink& link) { return detail::RequestBoardInfo(link); });
+}
+
+BoardType TAVLib::GetType()
+{
+    return OnDefaultBoard([](BoardLink& link) { return link.boardType; });
+}
+
+int TAVLib::GetVersion(char* buffer, int size)
+{
+    if (buffer == nullptr || size <= 0)
+        return RESULT_OK;
+    return OnDefaultBoard([&](BoardLink& link) {
+        std::snprintf(buffer, static_cast<size_t>(size), "%s", link.versionText);
+        return RESULT_OK;
+    });
+}
+
+// ---- Board control ---------------------------------------------------------
+
+int TAVLib::InitTav(unsigned int startupValue)
+{
+    return OnDefaultBoard([=](BoardLink& link) { return detail::InitTav(link, startupValue); });
+}
+
+int TAVLib::DisableAll()
+{
+    return OnDefaultBoard([](BoardLink& link) { return detail::DisableAll(link); });
+}
+
+short TAVLib::Close()
+{
+    OnDefaultBoard([](BoardLink& link) { CloseBoard(link); });
+    return RESULT_OK;
+}
+
+int TAVLib::WaitStandby()
+{
+    return RESULT_OK;
+}
+
+int TAVLib::EnableADC()
+{
+    return OnDefaultBoard([](BoardLink& link) { return BoardOpen(link) ? RESULT_OK : RESULT_NOT_OPEN; });
+}
+
+int TAVLib::DisableADC()
+{
+    return EnableADC();
+}
+
+// ---- Pin identifiers -------------------------------------------------------
+
+int TAVLib::VerifyPORT(unsigned int pins)
+{
+    return detail::KnownPinBank(pins) ? 1 : 0;
+}
+
+// ---- Pins ------------------------------------------------------------------
+
+int TAVLib::Pin_DirOutput(unsigned int pins)
+{
+    return DefaultPinOperation(pins, PinAction::DirOutput);
+}
+
+int TAVLib::Pin_DirInput(unsigned int pins)
+{
+    return DefaultPinOperation(pins, PinAction::DirInput);
+}
+
+int TAVLib::Pin_Floating(unsigned int pins)
+{
+    return DefaultPinOperation(pins, PinAction::Floating);
+}
+
+int TAVLib::Pin_Set(unsigned int pins)
+{
+    return DefaultPinOperation(pins, PinAction::Set);
+}
+
+int TAVLib::Pin_Reset(unsigned int pins)
+{
+    return DefaultPinOperation(pins, PinAction::Reset);
+}
+
+int TAVLib::Pin_Write(unsigned int pins, int value)
+{
+    return DefaultPinOperation(pins, PinAction::Write, value);
+}
+
+// ---- PWM -------------------------------------------------------------------
+
+int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1)
+{
+    return InitPWMA(frequency, duty1, 0, 0);
+}
+
+int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2)
+{
+    return InitPWMA(frequency, duty1, duty2, 0);
+}
+
+int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3)
+{
+    unsigned int fullScale = 0;
+    return InitPWMA(frequency, duty1, duty2, duty3, &fullScale);
+}
+
+int TAVLib::InitPWMA(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int* max)
+{
+    return DefaultInitPwm(0, frequency, {duty1, duty2, duty3, 0}, max);
+}
+
+int TAVLib::InitPWMB(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int duty4, unsigned int* max)
+{
+    return DefaultInitPwm(1, frequency, {duty1, duty2, duty3, duty4}, max);
+}
+
+int TAVLib::InitPWMC(PWM_Frequency frequency, unsigned int duty1, unsigned int duty2, unsigned int duty3,
+                     unsigned int duty4, unsigned int* max)
+{
+    return DefaultInitPwm(2, frequency, {duty1, duty2, duty3, duty4}, max);
+}
+
+int TAVLib::UpdatePWMA(unsigned int channel, unsigned int duty)
+{
+    return DefaultUpdatePwm(0, channel, duty);
+}
+
+int TAVLib::UpdatePWMB(unsigned int channel, unsigned int duty)
+{
+    return DefaultUpdatePwm(1, channel, duty);
+}
+
+int TAVLib::UpdatePWMC(unsigned int channel, unsigned int duty)
+{
+    return DefaultUpdatePwm(2, channel, duty);
+}
+
+int TAVLib::DisablePWM()
+{
+    return OnDefaultBoard([](BoardLink& link) { return DisablePwm(link); });
+}
+
+// ---- Records and raw transfers ---------------------------------------------
+
+short TAVLib::WritePipe(void* buffer, unsigned long length, unsigned long* written)
+{
+    unsigned long moved = 0;
+    const short result = OnDefaultBoard([&](BoardLink& link) { return WriteOut(link, buffer, length, &moved); });
+    if (written != nullptr)
+        *written = moved;
+    return result;
+}
+
+short TAVLib::ReadPipe(void* buffer, unsigned long length)
+{
+    return OnDefaultBoard([&](BoardLink& link) { return ReadIn(link, buffer, length); });
+}
+
+void TAVLib::AddCommand(_INSTRUCTION_INFO_ instruction)
+{
+    OnDefaultBoard([&](BoardLink& link) { return SubmitRecord(link, instruction); });
+}
+
+void TAVLib::AddCommands(_INSTRUCTION_INFO_* instructions, int count)
+{
+    OnDefaultBoard([&](BoardLink& link) { return SubmitRecords(link, instructions, count); });
+}
+
+} // namespace TAVDll
