@@ -52,7 +52,10 @@ tav_firmware
 tav_init
 tav_model
 tav_open
+tav_parse_duty
 tav_parse_pins
+tav_parse_pwm_divider
+tav_parse_pwm_group
 tav_pin_float
 tav_pin_input
 tav_pin_output

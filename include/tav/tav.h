@@ -168,6 +168,15 @@ TAV_C_API int tav_set_record_callback(tav_board* board, tav_record_callback call
  * 2), into ids and their number into *count. TAV_OK, or TAV_E_INVALID with a
  * one-line reason in reason (when not NULL; truncated, NUL-terminated). */
 TAV_C_API int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, char* reason, size_t reason_size);
+/* PWM arguments as tavctl, the Python package and the panel take them, each
+ * TAV_OK or TAV_E_INVALID with a one-line reason as tav_parse_pins gives it:
+ * a group letter A, B or C in either case (*group is the upper-case letter);
+ * a divider 1, 2, 4, ... 128 (decimal, or hex with 0x); a duty as counts
+ * 0..TAV_PWM_FULL_SCALE (decimal, or hex with 0x) or as a percentage of
+ * digits and a point ("25%", "12.5%"), rounded to the nearest count. */
+TAV_C_API int tav_parse_pwm_group(const char* text, char* group, char* reason, size_t reason_size);
+TAV_C_API int tav_parse_pwm_divider(const char* text, int* divider, char* reason, size_t reason_size);
+TAV_C_API int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reason_size);
 
 /* A record in words, as the board's firmware reads it
  * ("GPIO_SetBits(GPIOB, pin 8)"), into text, truncated and NUL-terminated.

@@ -38,7 +38,6 @@ import errno
 import functools
 import math
 import os
-import re
 import sys
 from dataclasses import dataclass
 from typing import Iterable, List, Optional, Sequence, Tuple, Union
@@ -152,6 +151,10 @@ _declare("tav_send_record", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
 _declare("tav_parse_pins", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32),
          ctypes.POINTER(ctypes.c_size_t), ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_describe_record", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_parse_pwm_group", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_char), ctypes.c_char_p,
+         ctypes.c_size_t)
+_declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32), ctypes.c_char_p,
+         ctypes.c_size_t)
 _declare("tav_sim_status", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
@@ -312,38 +315,31 @@ def _single_pins(identifier: int) -> List[int]:
     return [bank | 1 << bit for bit in range(28) if identifier >> bit & 1]
 
 
-_PERCENT = re.compile(r"[0-9.]+%")
-_COUNT = re.compile(r"[0-9]+|0[xX][0-9a-fA-F]+")
+def _parsed(parse, text: str, what: str, result):
+    """One of the library's readers of PWM arguments, as tavctl uses them."""
+    reason = ctypes.create_string_buffer(256)
+    if parse(_text(text, what), ctypes.byref(result), reason, len(reason)) != _OK:
+        raise _invalid(reason.value.decode(errors="replace"))
+    return result.value
 
 
 def _duty_counts(duty: Duty) -> int:
     """Counter steps for a count (9000, "9000", "0x2328") or a percentage
-    ("25%", "12.5%"), rounded to the nearest step as tavctl does."""
+    ("25%", "12.5%"), read by the library as tavctl reads it."""
     if isinstance(duty, str):
-        if _PERCENT.fullmatch(duty):
-            try:
-                percent = builtins.float(duty[:-1])
-            except ValueError:
-                percent = -1.0
-            if not 0.0 <= percent <= 100.0:
-                raise _invalid(f"duty {duty!r} is not a percentage from 0% to 100%")
-            return int(percent / 100.0 * PWM_FULL_SCALE + 0.5)
-        if not _COUNT.fullmatch(duty):
-            raise _invalid(f"duty {duty!r} is neither a count from 0 to {PWM_FULL_SCALE} nor a percentage like '50%'")
-        duty = int(duty, 0) if duty[:2].lower() == "0x" else int(duty)
-    elif isinstance(duty, bool) or not isinstance(duty, int):
+        return _parsed(_lib.tav_parse_duty, duty, "a duty", ctypes.c_uint32())
+    if isinstance(duty, bool) or not isinstance(duty, int):
         raise TypeError(f"a duty is a count or text like '25%', not {type(duty).__name__}")
     if not 0 <= duty <= PWM_FULL_SCALE:
-        raise _invalid(f"duty {duty} is above full scale ({PWM_FULL_SCALE} counts; or give a percentage like '50%')")
+        raise _invalid(f"duty {duty} is above full scale ({PWM_FULL_SCALE} counts, or give a percentage like 50%)")
     return duty
 
 
+@functools.lru_cache(maxsize=16)
 def _group(group: str) -> bytes:
     if not isinstance(group, str):
         raise TypeError(f"a PWM group is a letter, not {type(group).__name__}")
-    if len(group) != 1 or group not in "ABCabc":
-        raise _invalid(f"PWM group {group!r} does not exist: groups are A, B and C")
-    return group.encode()
+    return _parsed(_lib.tav_parse_pwm_group, group, "a PWM group", ctypes.c_char())
 
 
 # Levels as tavctl takes them.

@@ -17,6 +17,7 @@
 #include "link/transport.h"
 #include "pins/pin_names.h"
 #include "pins/pin_operations.h"
+#include "pwm/pwm_arguments.h"
 #include "pwm/pwm_operations.h"
 #include "pwm_tables.h"
 #include "record_decoder.h"
@@ -134,6 +135,23 @@ void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
 {
     return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
+}
+
+} // namespace
+
+namespace {
+
+// One of the argument readers for the C interface: TAV_OK, or TAV_E_INVALID
+// with its reason.
+template <typename Result, typename Reader>
+int ParseArgument(const char* text, Result* result, char* reason, size_t reasonSize, Reader read)
+{
+    std::string why = "no text or no room for the result";
+    if (text != nullptr && result != nullptr && read(std::string(text), result, &why))
+        return TAV_OK;
+    if (reason != nullptr && reasonSize > 0)
+        CopyText(why.c_str(), reason, reasonSize);
+    return TAV_E_INVALID;
 }
 
 } // namespace
@@ -369,6 +387,33 @@ int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, char* reaso
     if (reason != nullptr && reason_size > 0)
         CopyText(why.c_str(), reason, reason_size);
     return TAV_E_INVALID;
+}
+
+int tav_parse_pwm_group(const char* text, char* group, char* reason, size_t reason_size)
+{
+    return ParseArgument(text, group, reason, reason_size, [](const std::string& words, char* letter, std::string* why) {
+        uint32_t timerIndex = 0;
+        if (!ParsePwmGroup(words, &timerIndex, why))
+            return false;
+        *letter = static_cast<char>('A' + timerIndex);
+        return true;
+    });
+}
+
+int tav_parse_pwm_divider(const char* text, int* divider, char* reason, size_t reason_size)
+{
+    return ParseArgument(text, divider, reason, reason_size, [](const std::string& words, int* value, std::string* why) {
+        uint32_t read = 0;
+        if (!ParsePwmDivider(words, &read, why))
+            return false;
+        *value = static_cast<int>(read);
+        return true;
+    });
+}
+
+int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reason_size)
+{
+    return ParseArgument(text, counts, reason, reason_size, ParseDuty);
 }
 
 int tav_describe_record(const uint8_t record[64], char* text, size_t size)

@@ -7,6 +7,7 @@
 
 #include "pin_map_table.h"
 #include "pwm_tables.h"
+#include "json_output.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -248,37 +249,16 @@ std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
     return "a pin has no mapping on board model " + BoardModelName(model);
 }
 
-std::string JsonString(const std::string& text)
+Json PinsJson(const Session& session)
 {
-    std::string quoted = "\"";
-    for (unsigned char symbol : text) {
-        if (symbol == '"' || symbol == '\\') {
-            quoted += '\\';
-            quoted += static_cast<char>(symbol);
-        } else if (symbol < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", symbol);
-            quoted += escaped;
-        } else {
-            quoted += static_cast<char>(symbol);
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string PinsJson(const Session& session)
-{
-    std::string text = "[";
+    Json pins = Json::array();
     for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
         const tav_pin_state state = session.PinState(row.pinId);
-        char entry[512];
-        std::snprintf(entry, sizeof entry,
-                      "%s{\"name\": %s, \"id\": \"0x%08X\", \"mcu\": %s, \"function\": \"%s\", \"known\": %s, "
-                      "\"description\": %s",
-                      text.size() > 1 ? ", " : "", JsonString(state.name).c_str(), row.pinId,
-                      JsonString(state.mcu_pin).c_str(), PinFunctionName(state.function), state.known ? "true" : "false",
-                      JsonString(state.description).c_str());
-        text += entry;
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08X", row.pinId);
+        Json pin = {{"name", state.name},   {"id", id},          {"mcu", state.mcu_pin},
+                    {"function", PinFunctionName(state.function)}, {"known", state.known != 0},
+                    {"description", state.description}};
         if (state.function == TAV_PIN_PWM) {
             // channel: the group's channel, as `pwm set` takes it; the
             // timer's own output-compare unit is timer_channel.
@@ -286,16 +266,18 @@ std::string PinsJson(const Session& session)
             for (const TAVDll::detail::PwmChannel& channel : TAVDll::detail::PWM_CHANNEL_MAP)
                 if (static_cast<int>(channel.timerIndex) == state.timer - 1 && channel.unit == state.channel)
                     groupChannel = channel.channel;
-            std::snprintf(entry, sizeof entry,
-                          ", \"pwm\": {\"group\": \"%c\", \"channel\": %u, \"timer\": %d, \"timer_channel\": %d, "
-                          "\"frequency_hz\": %.6g, \"duty_counts\": %u, \"period_counts\": %u, \"duty_percent\": %.4f}",
-                          static_cast<char>('A' + state.timer - 1), groupChannel, state.timer, state.channel,
-                          state.frequency_hz, state.duty_counts, state.period_counts, state.duty_percent);
-            text += entry;
+            pin["pwm"] = {{"group", std::string(1, static_cast<char>('A' + state.timer - 1))},
+                          {"channel", groupChannel},
+                          {"timer", state.timer},
+                          {"timer_channel", state.channel},
+                          {"frequency_hz", state.frequency_hz},
+                          {"duty_counts", state.duty_counts},
+                          {"period_counts", state.period_counts},
+                          {"duty_percent", state.duty_percent}};
         }
-        text += "}";
+        pins.push_back(pin);
     }
-    return text + "]";
+    return pins;
 }
 
 const char* PinFunctionName(int function)

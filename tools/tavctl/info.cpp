@@ -1,7 +1,7 @@
 // tavctl info: board model and firmware version.
 #include <cstdio>
 
-#include "tool.h"
+#include "json_output.h"
 
 namespace tavctl {
 
@@ -11,9 +11,11 @@ void InfoCommand(Context& context)
     const std::string model = BoardModelName(context.session.Model());
     const std::string firmware = context.session.Board().firmware();
     if (context.options.format == "json") {
-        std::printf("{\"selector\": %s, \"virtual\": %s, \"model\": %s, \"firmware\": %s, \"library\": %s}\n",
-                    JsonString(context.session.Selector()).c_str(), context.session.Simulated() ? "true" : "false",
-                    JsonString(model).c_str(), JsonString(firmware).c_str(), JsonString(tav_version()).c_str());
+        PrintJson({{"selector", context.session.Selector()},
+                   {"virtual", context.session.Simulated()},
+                   {"model", model},
+                   {"firmware", firmware},
+                   {"library", tav_version()}});
         context.viewShown = true;
         return;
     }

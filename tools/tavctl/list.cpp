@@ -3,7 +3,7 @@
 
 #include "TAVUsbBackend.h"
 #include "board_facts.h"
-#include "tool.h"
+#include "json_output.h"
 
 namespace tavctl {
 
@@ -73,8 +73,10 @@ void ListCommand(Context& context, bool all)
     if (context.session.Simulated()) {
         const std::string selector = context.session.Selector();
         if (json)
-            std::printf("{\"boards\": [{\"selector\": %s, \"virtual\": true, \"model\": \"%c\", \"openable\": true}]}\n",
-                        JsonString(selector).c_str(), selector.back());
+            PrintJson({{"boards", Json::array({{{"selector", selector},
+                                                {"virtual", true},
+                                                {"model", std::string(1, selector.back())},
+                                                {"openable", true}}})}});
         else
             std::printf("%s  %04x:%04x  TAV board (virtual, model %c, inside tavctl)\n", selector.c_str(),
                         BOARD_VENDOR_ID, BOARD_PRODUCT_ID, selector.back());
@@ -82,21 +84,21 @@ void ListCommand(Context& context, bool all)
     }
     const std::vector<ListedDevice> devices = Devices(all);
     if (json) {
-        std::string text = "{\"boards\": [";
-        bool first = true;
+        Json boards = Json::array();
         for (const ListedDevice& device : devices) {
-            char entry[256];
-            std::snprintf(entry, sizeof entry,
-                          "%s{\"selector\": %s, \"bus\": %s, \"device\": %s, \"vendor\": \"%04x\", \"product\": "
-                          "\"%04x\", \"board\": %s, \"openable\": %s}",
-                          first ? "" : ", ", JsonString(device.selector).c_str(),
-                          std::to_string(std::strtoul(device.bus.c_str(), nullptr, 10)).c_str(),
-                          std::to_string(std::strtoul(device.device.c_str(), nullptr, 10)).c_str(), device.vendor,
-                          device.product, device.board ? "true" : "false", device.openable ? "true" : "false");
-            text += entry;
-            first = false;
+            char vendor[8];
+            char product[8];
+            std::snprintf(vendor, sizeof vendor, "%04x", device.vendor);
+            std::snprintf(product, sizeof product, "%04x", device.product);
+            boards.push_back({{"selector", device.selector},
+                              {"bus", std::strtoul(device.bus.c_str(), nullptr, 10)},
+                              {"device", std::strtoul(device.device.c_str(), nullptr, 10)},
+                              {"vendor", vendor},
+                              {"product", product},
+                              {"board", device.board},
+                              {"openable", device.openable}});
         }
-        std::printf("%s]}\n", text.c_str());
+        PrintJson({{"boards", boards}});
         return;
     }
     int boards = 0;

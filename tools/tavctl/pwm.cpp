@@ -1,7 +1,5 @@
 // tavctl pwm: start, retune and stop the three PWM groups.
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <cstdio>
 
 #include "pin_map_table.h"
@@ -22,24 +20,28 @@ struct Group {
     uint32_t channels;
 };
 
+// The library reads PWM arguments for every front end; a refusal is a usage error.
+void Refused(int result, const char* reason)
+{
+    if (result != TAV_OK)
+        throw ToolError(reason, EXIT_USAGE);
+}
+
 Group ParseGroup(const std::string& text)
 {
-    if (text.size() == 1) {
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if (letter >= 'A' && letter < static_cast<char>('A' + TAVDll::detail::PWM_GROUP_COUNT)) {
-            const uint32_t timerIndex = static_cast<uint32_t>(letter - 'A');
-            return {letter, timerIndex, TAVDll::detail::PWM_GROUPS[timerIndex].channelCount};
-        }
-    }
-    throw ToolError("PWM group '" + text + "' does not exist: groups are A, B and C", EXIT_USAGE);
+    char letter = 0;
+    char reason[256] = "";
+    Refused(tav_parse_pwm_group(text.c_str(), &letter, reason, sizeof reason), reason);
+    const auto timerIndex = static_cast<uint32_t>(letter - 'A');
+    return {letter, timerIndex, TAVDll::detail::PWM_GROUPS[timerIndex].channelCount};
 }
 
 int ParseDivider(const std::string& text)
 {
-    const auto divider = ParseNumber(text, "divider", 1, 128);
-    if ((divider & (divider - 1)) == 0)
-        return static_cast<int>(divider);
-    throw ToolError("divider " + text + " is not one of 1, 2, 4, 8, 16, 32, 64, 128", EXIT_USAGE);
+    int divider = 0;
+    char reason[256] = "";
+    Refused(tav_parse_pwm_divider(text.c_str(), &divider, reason, sizeof reason), reason);
+    return divider;
 }
 
 // "9000" counts, or "25%" of full scale; signed when relative.
@@ -47,24 +49,10 @@ long ParseDutyAmount(const std::string& text, bool allowSign)
 {
     const bool negative = allowSign && !text.empty() && text[0] == '-';
     const std::string magnitude = allowSign && !text.empty() && (text[0] == '+' || text[0] == '-') ? text.substr(1) : text;
-    long counts = 0;
-    if (!magnitude.empty() && magnitude.back() == '%') {
-        const std::string number = magnitude.substr(0, magnitude.size() - 1);
-        char* end = nullptr;
-        const double percent = std::strtod(number.c_str(), &end);
-        if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos || *end != '\0'
-            || !(percent >= 0.0) || percent > 100.0)
-            throw ToolError("duty " + text + " is not a percentage from 0% to 100%", EXIT_USAGE);
-        counts = std::lround(percent / 100.0 * TAV_PWM_FULL_SCALE);
-    } else {
-        const auto value = ParseNumber(magnitude, "duty", 0, 0xFFFFFFFFu);
-        if (value > TAV_PWM_FULL_SCALE)
-            throw ToolError("duty " + text + " is above full scale (" + std::to_string(TAV_PWM_FULL_SCALE) +
-                                " counts, or give a percentage like 50%)",
-                            EXIT_USAGE);
-        counts = static_cast<long>(value);
-    }
-    return negative ? -counts : counts;
+    uint32_t counts = 0;
+    char reason[256] = "";
+    Refused(tav_parse_duty(magnitude.c_str(), &counts, reason, sizeof reason), reason);
+    return negative ? -static_cast<long>(counts) : static_cast<long>(counts);
 }
 
 uint32_t ParseChannel(const Group& group, const std::string& text)

@@ -11,21 +11,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 #include <shared_mutex>
 #include <thread>
 
 #include "http_server.h"
+#include "json_output.h"
 #include "pin_map_table.h"
 #include "pwm_tables.h"
 #include "stop_signal.h"
-#include "tool.h"
 
 namespace tavctl {
 
@@ -33,7 +32,6 @@ extern const char* const PANEL_PAGE;
 
 namespace {
 
-using Json = nlohmann::json;
 
 constexpr size_t RECORD_LOG_SIZE = 20000;
 constexpr std::chrono::milliseconds DRAIN_TIME{1000}; // for answers being made after a stop signal
@@ -258,7 +256,7 @@ private:
         // A message may quote what a client sent, bytes that are not UTF-8
         // included: those become U+FFFD rather than an exception.
         response.contentType = "application/json";
-        response.body = body.dump(-1, ' ', false, Json::error_handler_t::replace);
+        response.body = JsonLine(body);
     }
 
     // Runs a handler after the checks, and turns failures into JSON errors.
@@ -391,7 +389,7 @@ private:
             Reply(response, 200, Info());
         });
         Show("/api/pins", [this](const http::Request&, http::Response& response) {
-            Reply(response, 200, {{"pins", Json::parse(PinsJson(context_.session))}});
+            Reply(response, 200, {{"pins", PinsJson(context_.session)}});
         });
         Show("/api/records", [this](const http::Request& request, http::Response& response) {
             Reply(response, 200, Records(Since(request)));
@@ -399,7 +397,7 @@ private:
         Show("/api/state", [this](const http::Request& request, http::Response& response) {
             Json state = Records(Since(request));
             state["info"] = Info();
-            state["pins"] = Json::parse(PinsJson(context_.session));
+            state["pins"] = PinsJson(context_.session);
             state["groups"] = Groups();
             Reply(response, 200, state);
         });
@@ -420,7 +418,16 @@ private:
             Quietly([&] { PinCommand(context_, action, pins, value); });
         });
         Act("/api/pwm/start", [this](const Json& body) {
-            std::string duties;
+            // Each argument read by the library, as tavctl and Python read it.
+            char reason[256] = "";
+            char group = 0;
+            if (tav_parse_pwm_group(Text(body, "group").c_str(), &group, reason, sizeof reason) != TAV_OK)
+                throw HttpError{400, reason};
+            const std::string dividerText = Text(body, "divider", false);
+            int divider = 1;
+            if (!dividerText.empty() && tav_parse_pwm_divider(dividerText.c_str(), &divider, reason, sizeof reason) != TAV_OK)
+                throw HttpError{400, reason};
+            std::vector<uint32_t> duties;
             if (body.contains("duties")) {
                 if (!body["duties"].is_array())
                     throw HttpError{400, "\"duties\" must be a list"};
@@ -429,13 +436,19 @@ private:
                         throw HttpError{400, "a duty is a count or text like \"25%\""};
                     const std::string text = duty.is_string() ? Plain(duty.get<std::string>(), "a duty")
                                                               : std::to_string(duty.get<uint64_t>());
-                    if (text.find(',') != std::string::npos || text.empty())
-                        throw HttpError{400, "one duty per element of \"duties\", not '" + text + "'"};
-                    duties += (duties.empty() ? "" : ",") + text;
+                    uint32_t counts = 0;
+                    if (tav_parse_duty(text.c_str(), &counts, reason, sizeof reason) != TAV_OK)
+                        throw HttpError{400, text.find(',') != std::string::npos
+                                                 ? "one duty per element of \"duties\", not '" + text + "'"
+                                                 : std::string(reason)};
+                    duties.push_back(counts);
                 }
             }
-            const std::string divider = Text(body, "divider", false);
-            Quietly([&] { PwmStartCommand(context_, Text(body, "group"), divider.empty() ? "1" : divider, duties); });
+            const int result = context_.session.Board().pwmStart(group, divider, duties.data(), duties.size());
+            if (result == TAV_E_INVALID)
+                throw HttpError{400, std::string("group ") + group + " has fewer channels than the " +
+                                         std::to_string(duties.size()) + " duties given"};
+            Check(result, "pwm start");
         });
         Act("/api/pwm/set", [this](const Json& body) {
             Quietly([&] { PwmSetCommand(context_, Text(body, "group"), Text(body, "channel"), Text(body, "duty")); });

@@ -1,7 +1,7 @@
 // tavctl status: the virtual board's view of every pin.
 #include <cstdio>
 
-#include "tool.h"
+#include "json_output.h"
 
 namespace tavctl {
 
@@ -15,9 +15,9 @@ void StatusCommand(Context& context)
         std::printf("%s", context.session.Board().simStatus().c_str());
         return;
     }
-    std::printf("{\"model\": %s, \"firmware\": %s, \"pins\": %s}\n",
-                JsonString(BoardModelName(context.session.Model())).c_str(),
-                JsonString(context.session.Board().firmware()).c_str(), PinsJson(context.session).c_str());
+    PrintJson({{"model", BoardModelName(context.session.Model())},
+               {"firmware", context.session.Board().firmware()},
+               {"pins", PinsJson(context.session)}});
 }
 
 } // namespace tavctl

@@ -183,12 +183,8 @@ std::string DescribePins(uint32_t pinId, TAVDll::BoardType model);
 // Why pinId fails with 64 on this model: "pin P8.3 has no mapping ...".
 std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model);
 
-// JSON text of a string, quoted and escaped.
-std::string JsonString(const std::string& text);
 // The stable JSON name of a tav_pin_function ("output_high").
 const char* PinFunctionName(int function);
-// The 33 board pins' commanded state as a JSON array (status, serve).
-std::string PinsJson(const Session& session);
 
 } // namespace tavctl
 

@@ -1,0 +1,28 @@
+// tavctl's JSON: one library (nlohmann's) for every document the tool prints
+// and the panel answers. Each document goes out as one line (JSON Lines);
+// text that is not UTF-8 is replaced rather than refused.
+#pragma once
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "tool.h"
+
+namespace tavctl {
+
+using Json = nlohmann::ordered_json; // keys in the order the manual gives them
+
+// Every board pin's commanded state, as `status --format json` and the panel give it.
+Json PinsJson(const Session& session);
+
+inline std::string JsonLine(const Json& document)
+{
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+inline void PrintJson(const Json& document)
+{
+    std::printf("%s\n", JsonLine(document).c_str());
+}
+
+} // namespace tavctl
