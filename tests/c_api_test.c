@@ -198,12 +198,45 @@ static void TestTwoBoardsAndThreads(void)
     tav_close(second);
 }
 
+/* PWM arguments as every front end reads them: each bound, rounding, and
+ * the reason for a refusal. */
+static void TestPwmArguments(void)
+{
+    char group = 0;
+    int divider = 0;
+    uint32_t counts = 1;
+    char reason[128] = "";
+    CHECK(tav_parse_pwm_group("b", &group, reason, sizeof reason) == TAV_OK && group == 'B');
+    CHECK(tav_parse_pwm_group("D", &group, reason, sizeof reason) == TAV_E_INVALID
+          && strstr(reason, "groups are A, B and C") != NULL);
+    CHECK(tav_parse_pwm_group("AB", &group, NULL, 0) == TAV_E_INVALID);
+    CHECK(tav_parse_pwm_divider("128", &divider, reason, sizeof reason) == TAV_OK && divider == 128);
+    CHECK(tav_parse_pwm_divider("0x40", &divider, reason, sizeof reason) == TAV_OK && divider == 64);
+    CHECK(tav_parse_pwm_divider("3", &divider, reason, sizeof reason) == TAV_E_INVALID && strstr(reason, "not one of") != NULL);
+    CHECK(tav_parse_pwm_divider("256", &divider, reason, sizeof reason) == TAV_E_INVALID && strstr(reason, "out of range") != NULL);
+    CHECK(tav_parse_pwm_divider("0", &divider, NULL, 0) == TAV_E_INVALID);
+    CHECK(tav_parse_duty("33.3333%", &counts, reason, sizeof reason) == TAV_OK && counts == 12000);
+    CHECK(tav_parse_duty("0.0013%", &counts, reason, sizeof reason) == TAV_OK && counts == 0);
+    CHECK(tav_parse_duty("100%", &counts, reason, sizeof reason) == TAV_OK && counts == TAV_PWM_FULL_SCALE);
+    CHECK(tav_parse_duty("0x2328", &counts, reason, sizeof reason) == TAV_OK && counts == 9000);
+    CHECK(tav_parse_duty("36000", &counts, reason, sizeof reason) == TAV_OK && counts == 36000);
+    CHECK(tav_parse_duty("36001", &counts, reason, sizeof reason) == TAV_E_INVALID && strstr(reason, "above full scale") != NULL);
+    CHECK(tav_parse_duty("100.01%", &counts, reason, sizeof reason) == TAV_E_INVALID);
+    CHECK(tav_parse_duty("1e1%", &counts, reason, sizeof reason) == TAV_E_INVALID);
+    CHECK(tav_parse_duty("12ab", &counts, reason, sizeof reason) == TAV_E_INVALID && strstr(reason, "not a number") != NULL);
+    CHECK(tav_parse_duty("", &counts, reason, sizeof reason) == TAV_E_INVALID);
+    CHECK(tav_parse_duty(NULL, &counts, reason, sizeof reason) == TAV_E_INVALID);
+    CHECK(tav_parse_duty("5", NULL, reason, sizeof reason) == TAV_E_INVALID);
+    CHECK(tav_pwm_full_scale() == TAV_PWM_FULL_SCALE);
+}
+
 int main(void)
 {
     TestOpenAndInformation();
     TestPinsOnModelT();
     TestPwmAndRecords();
     TestTwoBoardsAndThreads();
+    TestPwmArguments();
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -391,24 +391,12 @@ int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, char* reaso
 
 int tav_parse_pwm_group(const char* text, char* group, char* reason, size_t reason_size)
 {
-    return ParseArgument(text, group, reason, reason_size, [](const std::string& words, char* letter, std::string* why) {
-        uint32_t timerIndex = 0;
-        if (!ParsePwmGroup(words, &timerIndex, why))
-            return false;
-        *letter = static_cast<char>('A' + timerIndex);
-        return true;
-    });
+    return ParseArgument(text, group, reason, reason_size, ParsePwmGroup);
 }
 
 int tav_parse_pwm_divider(const char* text, int* divider, char* reason, size_t reason_size)
 {
-    return ParseArgument(text, divider, reason, reason_size, [](const std::string& words, int* value, std::string* why) {
-        uint32_t read = 0;
-        if (!ParsePwmDivider(words, &read, why))
-            return false;
-        *value = static_cast<int>(read);
-        return true;
-    });
+    return ParseArgument(text, divider, reason, reason_size, ParsePwmDivider);
 }
 
 int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reason_size)

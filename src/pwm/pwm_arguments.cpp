@@ -45,12 +45,12 @@ bool ParseWhole(const std::string& text, const char* what, uint64_t low, uint64_
 
 } // namespace
 
-bool ParsePwmGroup(const std::string& text, uint32_t* timerIndex, std::string* reason)
+bool ParsePwmGroup(const std::string& text, char* group, std::string* reason)
 {
     if (text.size() == 1) {
         const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
         if (letter >= 'A' && letter < static_cast<char>('A' + PWM_GROUP_COUNT)) {
-            *timerIndex = static_cast<uint32_t>(letter - 'A');
+            *group = letter;
             return true;
         }
     }
@@ -58,7 +58,7 @@ bool ParsePwmGroup(const std::string& text, uint32_t* timerIndex, std::string* r
     return false;
 }
 
-bool ParsePwmDivider(const std::string& text, uint32_t* divider, std::string* reason)
+bool ParsePwmDivider(const std::string& text, int* divider, std::string* reason)
 {
     uint64_t value = 0;
     if (!ParseWhole(text, "divider", 1, uint64_t{1} << (PWM_FREQUENCY_COUNT - 1), &value, reason))
@@ -67,7 +67,7 @@ bool ParsePwmDivider(const std::string& text, uint32_t* divider, std::string* re
         *reason = "divider " + Trim(text) + " is not one of 1, 2, 4, 8, 16, 32, 64, 128";
         return false;
     }
-    *divider = static_cast<uint32_t>(value);
+    *divider = static_cast<int>(value);
     return true;
 }
 
