@@ -114,6 +114,40 @@ TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)
     tav_release(board);
 }
 
+TEST_F(BoardObjects, ListingNamesEachBoardWithItsSelectorModelAndWhetherItCanBeOpened)
+{
+    usb.AddBoard('S');
+    usb.AddDevice(0, 0x1234, 0x5678, nullptr);
+    usb.AddBoard('T').FailClaim();
+    usb.AddBoard('C');
+    tav::Board held;
+    ASSERT_EQ(held.open("usb:1:5"), TAV_OK);
+    usb.ClearLog();
+
+    tav_device devices[8];
+    ASSERT_EQ(tav_list(devices, 8, 0), 3);
+    EXPECT_STREQ(devices[0].selector, "usb:001:002");
+    EXPECT_EQ(devices[0].bus, 1u);
+    EXPECT_EQ(devices[0].device, 2u);
+    EXPECT_EQ(devices[0].openable, 1);
+    EXPECT_EQ(devices[0].model, 'S');
+    EXPECT_STREQ(devices[1].selector, "usb:001:004");
+    EXPECT_EQ(devices[1].openable, 0); // cannot be claimed
+    EXPECT_EQ(devices[1].model, 0);
+    EXPECT_EQ(devices[2].openable, 0); // held by a board object
+    // Listing asks each openable board for its information and sends nothing else.
+    EXPECT_TRUE(SameRecords(usb.DeliveredRecords(), {tavtest::InfoRequest()}));
+    EXPECT_EQ(usb.OpenHandleCount(), 1);
+
+    ASSERT_EQ(tav_list(devices, 8, 1), 4);
+    EXPECT_EQ(devices[1].vendor, 0x1234);
+    EXPECT_EQ(devices[1].board, 0);
+    EXPECT_EQ(devices[1].openable, 0);
+    EXPECT_EQ(tav_list(nullptr, 0, 0), 3); // counting only
+    EXPECT_EQ(tav_list(devices, 1, 0), 3); // more than there is room for
+    EXPECT_EQ(tav_list(nullptr, 1, 0), TAV_E_INVALID);
+}
+
 TEST_F(BoardObjects, OpenAsksForTheModelAndSendsNothingElse)
 {
     usb.AddBoard('S', {1, 0, 2, 13});

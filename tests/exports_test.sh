@@ -50,6 +50,7 @@ tav_describe_record
 tav_disconnect
 tav_firmware
 tav_init
+tav_list
 tav_model
 tav_open
 tav_parse_duty

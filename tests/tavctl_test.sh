@@ -457,8 +457,8 @@ if [ -n "$emulated_run" ]; then
     "$emulated_run" --device 10 -- "$tavctl" --format json list >"$work/out" 2>"$work/err"
     if python3 -c 'import json, sys
 boards = json.loads(open(sys.argv[1]).read())["boards"]
-sys.exit(0 if [(b["selector"], b["bus"], b["device"], b["vendor"], b["openable"]) for b in boards]
-         == [("usb:001:010", 1, 10, "4c52", True)] else 1)' "$work/out"; then
+sys.exit(0 if [(b["selector"], b["bus"], b["device"], b["vendor"], b["openable"], b["model"]) for b in boards]
+         == [("usb:001:010", 1, 10, "4c52", True, "T")] else 1)' "$work/out"; then
         passed=$((passed + 1)); echo "ok: list as JSON with a real board"
     else
         failed=$((failed + 1)); echo "FAIL: list as JSON with a real board"; cat "$work/out" "$work/err"

@@ -74,6 +74,9 @@ typedef struct tav_board tav_board;
 #define TAV_PWM_BASE_HZ 2000u
 /* Bytes in one instruction record (one bulk transfer). */
 #define TAV_RECORD_SIZE 64u
+/* The board's USB identity. */
+#define TAV_USB_VENDOR_ID 0x4C52u
+#define TAV_USB_PRODUCT_ID 0x0101u
 
 /* The result code in words; never NULL, also for unknown codes. Static text. */
 TAV_C_API const char* tav_strerror(int code);
@@ -95,6 +98,27 @@ TAV_C_API const char* tav_usb_problem(void);
  * TAV_E_ACCESS (the board cannot be opened or claimed: permissions, or held
  * by another program or board object) or TAV_IO_FAILED (it does not answer). */
 TAV_C_API int tav_open(const char* selector, tav_board** board);
+/* A USB device as tav_list finds it. */
+typedef struct tav_device {
+    char selector[24];  /* "usb:001:010" for tav_open; "" where no selector reaches the device */
+    unsigned bus;       /* bus and device number, as the selector has them */
+    unsigned device;
+    uint16_t vendor;    /* USB vendor and product id */
+    uint16_t product;
+    int board;          /* 1 for a TAV board (USB 4c52:0101) */
+    int openable;       /* TAV boards: 1 when it could be opened and claimed just now */
+    char model;         /* TAV boards it could open: 'T', 'S', 'C' or '?'; else 0 */
+} tav_device;
+
+/* The USB devices on the bus: TAV boards only, or every device with all != 0.
+ * Each TAV board is opened for a moment (configuration, claim, the
+ * board-information request; nothing else is sent) to tell whether it can be
+ * opened and which model it is: one held by a board object or another program
+ * is not openable. Writes at most capacity entries (devices may be NULL when
+ * capacity is 0) and returns how many devices there are, or TAV_E_INVALID.
+ * Virtual boards are not on the bus. */
+TAV_C_API int tav_list(tav_device* devices, size_t capacity, int all);
+
 /* Brings the board into the safe state (undoes the debug-port release, stops
  * PWM, floats every pin: the Close sequence), releases it and frees the
  * object. NULL is a no-op. Calls already running on this board in other

@@ -52,7 +52,9 @@ __all__ = [
     "PinState",
     "PwmState",
     "TavError",
+    "Device",
     "describe_record",
+    "list_boards",
     "open",
     "parse_pins",
     "strerror",
@@ -390,6 +392,44 @@ class PinState:
     def level(self) -> Optional[int]:
         """1 or 0 for an output, None otherwise."""
         return {"output_high": 1, "output_low": 0}.get(self.function)
+
+
+class _DeviceStruct(ctypes.Structure):
+    """tav_device."""
+    _fields_ = [("selector", ctypes.c_char * 24), ("bus", ctypes.c_uint), ("device", ctypes.c_uint),
+                ("vendor", ctypes.c_uint16), ("product", ctypes.c_uint16), ("board", ctypes.c_int),
+                ("openable", ctypes.c_int), ("model", ctypes.c_char)]
+
+
+_declare("tav_list", ctypes.c_int, ctypes.POINTER(_DeviceStruct), ctypes.c_size_t, ctypes.c_int)
+
+
+@dataclass(frozen=True)
+class Device:
+    """A USB device as list_boards() finds it."""
+    selector: str          # "usb:001:010", for tav.open(); "" where no selector reaches it
+    bus: int
+    device: int
+    vendor: int
+    product: int
+    board: bool            # a TAV board
+    openable: bool         # it could be opened just now
+    model: Optional[str]   # "T", "S", "C" or "?" for a board it could open
+
+
+def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl list --all
+    """The TAV boards on the USB bus (every USB device with all=True). Each
+    board is opened for a moment to tell whether it can be and its model."""
+    capacity = 16
+    while True:
+        found = (_DeviceStruct * capacity)()
+        count = _lib.tav_list(found, capacity, 1 if all else 0)
+        _check(count if count < 0 else _OK, "list_boards")
+        if count <= capacity:
+            return [Device(entry.selector.decode(), entry.bus, entry.device, entry.vendor, entry.product,
+                           bool(entry.board), bool(entry.openable), entry.model.decode() if entry.model != b"\0" else None)
+                    for entry in found[:count]]
+        capacity = count
 
 
 def describe_record(record: bytes) -> str:

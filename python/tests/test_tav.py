@@ -175,6 +175,8 @@ EMULATED_RUN = os.environ.get("TAV_EMULATED_RUN")
 def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p48):
     script = textwrap.dedent(f"""
         import tav
+        listed = [(d.selector, d.board, d.openable, d.model) for d in tav.list_boards()]
+        assert listed == [("usb:001:002", True, True, "S")], listed
         with tav.open("usb:001:002") as board:
             assert board.model == "S", board.model
             board.init()

@@ -13,6 +13,7 @@
 #include "board/board_control.h"
 #include "capi/commanded_state.h"
 #include "board_view.h"
+#include "link/board_list.h"
 #include "link/selector.h"
 #include "link/transport.h"
 #include "pins/pin_names.h"
@@ -50,6 +51,7 @@ static_assert(TAV_OK == RESULT_OK && TAV_NOT_OPEN == RESULT_NOT_OPEN && TAV_IO_F
               "tav.h's result codes are TAVLib.h's ResultCode");
 static_assert(TAV_PWM_FULL_SCALE == PWM_FULL_SCALE && TAV_PWM_BASE_HZ == PWM_BASE_HZ && TAV_RECORD_SIZE == RECORD_SIZE,
               "tav.h's constants are the board's");
+static_assert(TAV_USB_VENDOR_ID == BOARD_VENDOR_ID && TAV_USB_PRODUCT_ID == BOARD_PRODUCT_ID, "tav.h's USB identity");
 
 static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavsim::PinFunction::DebugPort)
                   && TAV_PIN_FLOATING_INPUT == static_cast<int>(tavsim::PinFunction::FloatingInput)
@@ -176,6 +178,13 @@ uint32_t tav_pwm_full_scale(void)
 const char* tav_usb_problem(void)
 {
     return UsbLibraryProblem();
+}
+
+int tav_list(tav_device* devices, size_t capacity, int all)
+{
+    if (devices == nullptr && capacity > 0)
+        return TAV_E_INVALID;
+    return ListDevices(devices, capacity, all != 0);
 }
 
 int tav_open(const char* selector, tav_board** board)

@@ -1,68 +1,26 @@
-// tavctl list: the boards on the bus.
+// tavctl list: the boards on the bus (the library's tav_list).
 #include <cstdio>
+#include <vector>
 
-#include "TAVUsbBackend.h"
-#include "board_facts.h"
 #include "json_output.h"
 
 namespace tavctl {
 
 namespace {
 
-using TAVDll::detail::BOARD_PRODUCT_ID;
-using TAVDll::detail::BOARD_VENDOR_ID;
-
-struct ListedDevice {
-    std::string bus;      // "001", as selectors take it
-    std::string device;   // "010"
-    std::string selector; // "usb:001:010"; empty when libusb names it in a way no selector reaches
-    uint16_t vendor;
-    uint16_t product;
-    bool board;
-    bool openable;
-};
-
-// Opening and claiming is what every command will do: try it now.
-bool Openable(const TAVDll::UsbBackend& usb, struct usb_device* device)
+std::vector<tav_device> Devices(bool all)
 {
-    usb_dev_handle* handle = usb.open(usb.context, device);
-    const bool usable = handle != nullptr
-                        && usb.setConfiguration(usb.context, handle, TAVDll::detail::BOARD_CONFIGURATION) >= 0
-                        && usb.claimInterface(usb.context, handle, TAVDll::detail::BOARD_INTERFACE) >= 0;
-    if (handle != nullptr)
-        usb.close(usb.context, handle);
-    return usable;
-}
-
-std::vector<ListedDevice> Devices(bool all)
-{
-    const TAVDll::UsbBackend& usb = *TAVDll::SystemUsbBackend();
-    usb.init(usb.context);
-    usb.findBusses(usb.context);
-    usb.findDevices(usb.context);
-    std::vector<ListedDevice> devices;
-    for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
-        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-            const bool board =
-                device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
-            if (!board && !all)
-                continue;
-            ListedDevice listed{bus->dirname, device->filename, "", device->descriptor.idVendor,
-                                device->descriptor.idProduct, board, board && Openable(usb, device)};
-            unsigned long busNumber = 0;
-            unsigned long deviceNumber = 0;
-            if (TAVDll::UsbDeviceAddress(bus, device, &busNumber, &deviceNumber)) {
-                char number[16];
-                std::snprintf(number, sizeof number, "%03lu", busNumber);
-                listed.bus = number;
-                std::snprintf(number, sizeof number, "%03lu", deviceNumber);
-                listed.device = number;
-                listed.selector = "usb:" + listed.bus + ":" + listed.device;
-            }
-            devices.push_back(listed);
+    std::vector<tav_device> devices;
+    for (;;) { // a device may come between counting and filling
+        const int count = tav_list(devices.data(), devices.size(), all ? 1 : 0);
+        if (count < 0)
+            throw ToolError(std::string("cannot list the USB devices: ") + tav_strerror(count));
+        if (static_cast<size_t>(count) <= devices.size()) {
+            devices.resize(static_cast<size_t>(count));
+            return devices;
         }
+        devices.resize(static_cast<size_t>(count));
     }
-    return devices;
 }
 
 } // namespace
@@ -79,33 +37,34 @@ void ListCommand(Context& context, bool all)
                                                 {"openable", true}}})}});
         else
             std::printf("%s  %04x:%04x  TAV board (virtual, model %c, inside tavctl)\n", selector.c_str(),
-                        BOARD_VENDOR_ID, BOARD_PRODUCT_ID, selector.back());
+                        TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID, selector.back());
         return;
     }
-    const std::vector<ListedDevice> devices = Devices(all);
+    const std::vector<tav_device> devices = Devices(all);
     if (json) {
         Json boards = Json::array();
-        for (const ListedDevice& device : devices) {
+        for (const tav_device& device : devices) {
             char vendor[8];
             char product[8];
             std::snprintf(vendor, sizeof vendor, "%04x", device.vendor);
             std::snprintf(product, sizeof product, "%04x", device.product);
-            boards.push_back({{"selector", device.selector},
-                              {"bus", std::strtoul(device.bus.c_str(), nullptr, 10)},
-                              {"device", std::strtoul(device.device.c_str(), nullptr, 10)},
-                              {"vendor", vendor},
-                              {"product", product},
-                              {"board", device.board},
-                              {"openable", device.openable}});
+            Json entry = {{"selector", device.selector}, {"bus", device.bus},       {"device", device.device},
+                          {"vendor", vendor},             {"product", product},     {"board", device.board != 0},
+                          {"openable", device.openable != 0}};
+            if (device.model != 0)
+                entry["model"] = std::string(1, device.model);
+            boards.push_back(entry);
         }
         PrintJson({{"boards", boards}});
         return;
     }
     int boards = 0;
     int unopenable = 0;
-    for (const ListedDevice& device : devices) {
-        std::printf("bus %s device %s  %04x:%04x%s", device.bus.c_str(), device.device.c_str(), device.vendor,
-                    device.product, device.board ? "  TAV board" : "");
+    for (const tav_device& device : devices) {
+        std::printf("bus %03u device %03u  %04x:%04x%s", device.bus, device.device, device.vendor, device.product,
+                    device.board ? "  TAV board" : "");
+        if (device.model != 0)
+            std::printf(" (model %c)", device.model);
         if (device.board) {
             ++boards;
             if (!device.openable) {
