@@ -9,7 +9,9 @@ install(TARGETS tav EXPORT tavTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-set(TAV_PUBLIC_HEADERS include/TAVLib.h include/TAVUsbBackend.h include/tav/tav.h include/tav/board.hpp)
+# TAVUsbBackend.h stays in the source tree: the USB seam is for the tests and
+# the virtual bus, not for applications (as libusb keeps its backend table).
+set(TAV_PUBLIC_HEADERS include/TAVLib.h include/tav/tav.h include/tav/board.hpp)
 if(WIN32)
   list(APPEND TAV_PUBLIC_HEADERS include/tav/libusb0_win32.h)
 endif()
