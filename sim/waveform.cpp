@@ -87,6 +87,24 @@ bool HighAt(const WaveSegment& segment, double time)
     return segment.highFirst ? phase < segment.highNs : phase >= segment.periodNs - segment.highNs;
 }
 
+// Calls edge(time, high) for each edge of a PWM segment strictly between
+// from and to, in time order: the one edge loop of the VCD and the SVG.
+template <typename Edge>
+void ForEachPwmEdge(const WaveSegment& segment, double from, double to, Edge edge)
+{
+    const double origin = static_cast<double>(segment.originNs);
+    for (double periodStart = origin + std::floor((from - origin) / segment.periodNs) * segment.periodNs;
+         periodStart < to; periodStart += segment.periodNs) {
+        const double rise = segment.highFirst ? periodStart : periodStart + segment.periodNs - segment.highNs;
+        const double fall = segment.highFirst ? periodStart + segment.highNs : periodStart;
+        const bool riseFirst = rise < fall;
+        for (const auto& [time, high] : {std::pair<double, bool>{std::min(rise, fall), riseFirst},
+                                         std::pair<double, bool>{std::max(rise, fall), !riseFirst}})
+            if (time > from && time < to)
+                edge(time, high);
+    }
+}
+
 std::string Escape(const std::string& text)
 {
     std::string escaped;
@@ -196,16 +214,7 @@ std::string RenderVcd(const VirtualBoard& board, const WaveformOptions& options)
             const double window = std::max(static_cast<double>(options.pwmWindowNs), PWM_MIN_PERIODS * segment.periodNs);
             const double drawnEnd = std::min(static_cast<double>(segment.endNs), start + window);
             emit(start, HighAt(segment, start) ? '1' : '0');
-            const double origin = static_cast<double>(segment.originNs);
-            for (double periodStart = origin + std::floor((start - origin) / segment.periodNs) * segment.periodNs;
-                 periodStart < drawnEnd; periodStart += segment.periodNs) {
-                const double rise = segment.highFirst ? periodStart : periodStart + segment.periodNs - segment.highNs;
-                const double fall = segment.highFirst ? periodStart + segment.highNs : periodStart;
-                for (const auto& [time, value] : {std::pair<double, char>{std::min(rise, fall), rise < fall ? '1' : '0'},
-                                                  std::pair<double, char>{std::max(rise, fall), rise < fall ? '0' : '1'}})
-                    if (time > start && time < drawnEnd)
-                        emit(time, value);
-            }
+            ForEachPwmEdge(segment, start, drawnEnd, [&](double time, bool high) { emit(time, high ? '1' : '0'); });
             if (drawnEnd < static_cast<double>(segment.endNs))
                 emit(drawnEnd, 'x');
         }
@@ -310,19 +319,11 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
             const double stop = static_cast<double>(segment.endNs);
             double level = HighAt(segment, start) ? high : low;
             out << left << ',' << level;
-            const double origin = static_cast<double>(segment.originNs);
-            for (double periodStart = origin + std::floor((start - origin) / segment.periodNs) * segment.periodNs;
-                 periodStart < stop; periodStart += segment.periodNs) {
-                const double rise = segment.highFirst ? periodStart : periodStart + segment.periodNs - segment.highNs;
-                const double fall = segment.highFirst ? periodStart + segment.highNs : periodStart;
-                for (const auto& [time, y] : {std::pair<double, double>{std::min(rise, fall), rise < fall ? high : low},
-                                              std::pair<double, double>{std::max(rise, fall), rise < fall ? low : high}}) {
-                    if (time <= start || time >= stop)
-                        continue;
-                    out << ' ' << x(time) << ',' << level << ' ' << x(time) << ',' << y;
-                    level = y;
-                }
-            }
+            ForEachPwmEdge(segment, start, stop, [&](double time, bool rising) {
+                const double y = rising ? high : low;
+                out << ' ' << x(time) << ',' << level << ' ' << x(time) << ',' << y;
+                level = y;
+            });
             out << ' ' << right << ',' << level << "\"/>\n";
             out << "<title>" << Escape(caption) << "</title>\n";
             lastY = level;
