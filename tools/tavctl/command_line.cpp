@@ -31,7 +31,8 @@ std::shared_ptr<Value> Hold(Value initial = Value())
     return held;
 }
 
-void AddCommands(CLI::App& app, Context& context, bool forScript)
+// list, info, init, safe
+void AddBoardCommands(CLI::App& app, Context& context)
 {
     auto* list = app.add_subcommand("list", "List the TAV boards on the USB bus (BUS:DEV for --device)");
     auto all = Hold<bool>(false);
@@ -52,7 +53,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     auto* safe = app.add_subcommand("safe", "Stop all PWM and make every pin a floating input");
     safe->footer("Examples:\n  tavctl safe");
     safe->callback([&context] { SafeCommand(context); });
+}
 
+// pin, toggle
+void AddPinCommands(CLI::App& app, Context& context)
+{
     auto* pin = app.add_subcommand("pin", "Configure or drive digital pins");
     auto action = Hold<std::string>();
     auto pins = Hold<std::string>();
@@ -78,7 +83,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     toggle->footer("Examples:\n  tavctl run blink.tav, with the lines:\n    pin output P4.8\n"
                    "    repeat 10 toggle P4.8; sleep 250ms");
     toggle->callback([&context, togglePins] { ToggleCommand(context, *togglePins); });
+}
 
+// pwm start, set, stop
+void AddPwmCommands(CLI::App& app, Context& context)
+{
     auto* pwm = app.add_subcommand("pwm", "Start, retune or stop the PWM groups A, B and C");
     pwm->require_subcommand(1);
     pwm->footer("Group A: channels 1-3 on PA10, PA9, PA8 (TIM1); group B: 1-4 on PA0-PA3 (TIM2);\n"
@@ -115,7 +124,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     auto* stop = pwm->add_subcommand("stop", "Stop all three groups and release their pins");
     stop->footer("Examples:\n  tavctl pwm stop");
     stop->callback([&context] { PwmStopCommand(context); });
+}
 
+// raw, decode
+void AddRecordCommands(CLI::App& app, Context& context)
+{
     auto* raw = app.add_subcommand("raw", "Send one 64-byte record given in hex (missing bytes are zero)");
     auto hex = Hold<std::vector<std::string>>();
     raw->add_option("HEX", *hex, "Up to 64 bytes of hex, e.g. 1a 08 00 00 00 00 00 00 01")->required();
@@ -132,7 +145,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     decode->footer("Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode --file records.bin\n"
                    "  tavctl --trace --sim init 2>&1 | grep TIM");
     decode->callback([decodeHex, decodeFile] { DecodeCommand(*decodeHex, *decodeFile); });
+}
 
+// status, sleep
+void AddViewAndTimeCommands(CLI::App& app, Context& context)
+{
     auto* status = app.add_subcommand("status", "Show what every pin of the virtual board does (--sim only)");
     status->footer("Examples:\n  tavctl --sim status\n  tavctl --sim=S run script.tav   # ends with the same view\n"
                    "  tavctl --sim --format json status");
@@ -144,10 +161,11 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
     sleep->add_option("DURATION", *duration, "Seconds, or a number with ns, us, ms or s")->required();
     sleep->footer("Examples:\n  tavctl sleep 250ms\n  in a script: loop toggle P4.8; sleep 500ms");
     sleep->callback([&context, duration] { SleepCommand(context, *duration); });
+}
 
-    if (forScript)
-        return;
-
+// run, shell, serve: on the command line only, not in scripts or the shell
+void AddSessionCommands(CLI::App& app, Context& context)
+{
     auto* run = app.add_subcommand("run", "Run the commands of a script (or of standard input: -), one per "
                                           "line, in one connection");
     auto script = Hold<std::string>();
@@ -178,6 +196,18 @@ void AddCommands(CLI::App& app, Context& context, bool forScript)
                   "  with the token in the X-Tav-Token header (or ?token=).\n"
                   "Examples:\n  tavctl --sim serve\n  tavctl --device usb:1:5 serve --port 8642");
     serve->callback([&context, port] { ServeCommand(context, *port); });
+}
+
+// Every command, in the order help lists them.
+void AddCommands(CLI::App& app, Context& context, bool forScript)
+{
+    AddBoardCommands(app, context);
+    AddPinCommands(app, context);
+    AddPwmCommands(app, context);
+    AddRecordCommands(app, context);
+    AddViewAndTimeCommands(app, context);
+    if (!forScript)
+        AddSessionCommands(app, context);
 }
 
 // CLI11 would only say that a sub-command is required; name the word instead.
