@@ -59,11 +59,14 @@ tav_parse_pwm_divider
 tav_parse_pwm_group
 tav_pin_float
 tav_pin_input
+tav_pin_name
 tav_pin_output
 tav_pin_reset
 tav_pin_set
 tav_pin_state_get
 tav_pin_write
+tav_pwm_channel_count
+tav_pwm_channel_info
 tav_pwm_full_scale
 tav_pwm_set
 tav_pwm_start

@@ -98,6 +98,26 @@ TAV_C_API const char* tav_usb_problem(void);
  * TAV_E_ACCESS (the board cannot be opened or claimed: permissions, or held
  * by another program or board object) or TAV_IO_FAILED (it does not answer). */
 TAV_C_API int tav_open(const char* selector, tav_board** board);
+/* The board's pins and PWM channels by model, without a board: a board
+ * pin's name ("P4.8") and the microcontroller pin it reaches on model 'T',
+ * 'S' or 'C' ("PB8"; "-" where that model has none). TAV_OK, TAV_BAD_PIN when
+ * pin is not exactly one board pin, TAV_E_INVALID for a NULL buffer. */
+TAV_C_API int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8]);
+
+/* A PWM group's channel on a model. */
+typedef struct tav_pwm_channel {
+    int timer;          /* 1..3: TIM1..TIM3 */
+    int timer_channel;  /* the timer's output-compare channel 1..4 */
+    char mcu_pin[8];    /* the microcontroller pin it drives, "PA0" */
+    uint32_t pin;       /* the board pin on it on this model (0x80000001), 0 when none */
+} tav_pwm_channel;
+
+/* The number of channels of a group ('A': 3, 'B' and 'C': 4), or TAV_E_INVALID. */
+TAV_C_API int tav_pwm_channel_count(char group);
+/* Channel 1..count of a group on a model. TAV_OK, or TAV_E_INVALID for an
+ * unknown group or channel or a NULL info. */
+TAV_C_API int tav_pwm_channel_info(char group, unsigned channel, char model, tav_pwm_channel* info);
+
 /* A USB device as tav_list finds it. */
 typedef struct tav_device {
     char selector[24];  /* "usb:001:010" for tav_open; "" where no selector reaches the device */

@@ -180,6 +180,44 @@ const char* tav_usb_problem(void)
     return UsbLibraryProblem();
 }
 
+int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8])
+{
+    if (name == nullptr || mcu_pin == nullptr)
+        return TAV_E_INVALID;
+    const int row = PinMapRowIndex(pin);
+    if (row < 0)
+        return TAV_BAD_PIN;
+    std::snprintf(name, 8, "%s", BoardPinName(pin).c_str());
+    const int column = PinMapColumn(BoardTypeFromLetter(model));
+    const McuPin* target = column < 0 ? nullptr : &PIN_MAP[row].byModel[column];
+    std::snprintf(mcu_pin, 8, "%s", target == nullptr ? "-" : McuPinName(target->port, target->pin).c_str());
+    return TAV_OK;
+}
+
+int tav_pwm_channel_count(char group)
+{
+    const int timerIndex = TimerOfGroup(group);
+    return timerIndex < 0 ? TAV_E_INVALID : static_cast<int>(ChannelCount(timerIndex));
+}
+
+int tav_pwm_channel_info(char group, unsigned channel, char model, tav_pwm_channel* info)
+{
+    const int timerIndex = TimerOfGroup(group);
+    const PwmChannel* entry = timerIndex < 0 ? nullptr : FindPwmChannel(static_cast<uint32_t>(timerIndex), channel);
+    if (entry == nullptr || info == nullptr)
+        return TAV_E_INVALID;
+    *info = tav_pwm_channel{};
+    info->timer = timerIndex + 1;
+    info->timer_channel = entry->unit;
+    const int bit = __builtin_ctz(entry->pinMask);
+    std::snprintf(info->mcu_pin, sizeof info->mcu_pin, "%s", McuPinName(static_cast<int>(entry->portIndex), bit).c_str());
+    const int column = PinMapColumn(BoardTypeFromLetter(model));
+    for (const PinMapRow& row : PIN_MAP)
+        if (column >= 0 && row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
+            info->pin = row.pinId;
+    return TAV_OK;
+}
+
 int tav_list(tav_device* devices, size_t capacity, int all)
 {
     if (devices == nullptr && capacity > 0)

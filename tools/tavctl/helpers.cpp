@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "pin_map_table.h"
-#include "pwm_tables.h"
 #include "json_output.h"
 #include "tool.h"
 
@@ -26,30 +24,40 @@ std::string PinName(uint32_t bank, int bit)
     return (bank == TAVDll::PIN_BANK_4 ? "P4." : "P8.") + std::to_string(bit);
 }
 
-int BankPinCount(uint32_t bank)
-{
-    return static_cast<int>(bank == TAVDll::PIN_BANK_4 ? TAVDll::detail::BANK_4_PIN_COUNT
-                                                        : TAVDll::detail::BANK_8_PIN_COUNT);
-}
-
 // The microcontroller pin a single-pin identifier reaches on this model, or
 // empty when it reaches none.
-std::string McuPinOf(uint32_t singlePin, TAVDll::BoardType model)
+std::string McuPinOf(uint32_t singlePin, char model)
 {
-    const int column = TAVDll::detail::PinMapColumn(model);
-    const int row = TAVDll::detail::PinMapRowIndex(singlePin);
-    if (column < 0 || row < 0)
+    char name[8];
+    char mcu[8];
+    if (tav_pin_name(singlePin, model, name, mcu) != TAV_OK || std::string(mcu) == "-")
         return "";
-    const TAVDll::detail::McuPin& target = TAVDll::detail::PIN_MAP[row].byModel[column];
-    return TAVDll::detail::McuPinName(target.port, target.pin);
+    return mcu;
+}
+
+// The 33 board pins, P4.0 to P8.16.
+std::vector<uint32_t> BoardPins()
+{
+    std::vector<uint32_t> pins;
+    for (const uint32_t bank : ParsePins("P4.0-15,P8.0-16"))
+        for (const uint32_t single : SinglePins(bank))
+            pins.push_back(single);
+    return pins;
 }
 
 } // namespace
 
-std::string BoardModelName(TAVDll::BoardType type)
+std::string BoardModelName(char model)
 {
-    const char letter = TAVDll::detail::ModelLetter(type);
-    return letter == '?' ? "other" : std::string(1, letter);
+    return model == 'T' || model == 'S' || model == 'C' ? std::string(1, model) : "other";
+}
+
+std::string BoardPinName(uint32_t singlePin)
+{
+    char name[8] = "?";
+    char mcu[8];
+    tav_pin_name(singlePin, 'T', name, mcu);
+    return name;
 }
 
 void Check(int result, const std::string& what)
@@ -68,18 +76,11 @@ std::string DescribeRecord(const uint8_t* bytes, int length)
     return text;
 }
 
-uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model)
+tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model)
 {
-    const TAVDll::detail::PwmChannel* entry = TAVDll::detail::FindPwmChannel(timerIndex, channel);
-    const int column = TAVDll::detail::PinMapColumn(model);
-    if (entry == nullptr || column < 0)
-        return 0;
-    const int bit = __builtin_ctz(entry->pinMask);
-    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
-        if (row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
-            return row.pinId;
-    }
-    return 0;
+    tav_pwm_channel info{};
+    tav_pwm_channel_info(group, channel, model, &info);
+    return info;
 }
 
 FILE* NullOutput()
@@ -210,7 +211,9 @@ std::vector<uint32_t> ParsePins(const std::string& text)
         const uint32_t bank = identifiers[index] & TAVDll::PIN_BANK_FIELD;
         for (uint32_t single : SinglePins(identifiers[index])) {
             const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
-            if (bit >= BankPinCount(bank))
+            char name[8];
+            char mcu[8];
+            if (tav_pin_name(single, 'T', name, mcu) == TAV_BAD_PIN)
                 throw ToolError("pin " + PinName(bank, bit) + " does not exist", EXIT_USAGE);
         }
     }
@@ -226,7 +229,7 @@ std::vector<uint32_t> SinglePins(uint32_t pinId)
     return pins;
 }
 
-std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
+std::string DescribePins(uint32_t pinId, char model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD; // one of the two banks: the parser saw to it
     std::string text;
@@ -238,7 +241,7 @@ std::string DescribePins(uint32_t pinId, TAVDll::BoardType model)
     return text.empty() ? "no pin" : text;
 }
 
-std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
+std::string FirstUnmappedPin(uint32_t pinId, char model)
 {
     const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     for (uint32_t single : SinglePins(pinId)) {
@@ -252,21 +255,22 @@ std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model)
 Json PinsJson(const Session& session)
 {
     Json pins = Json::array();
-    for (const TAVDll::detail::PinMapRow& row : TAVDll::detail::PIN_MAP) {
-        const tav_pin_state state = session.PinState(row.pinId);
+    for (const uint32_t boardPin : BoardPins()) {
+        const tav_pin_state state = session.PinState(boardPin);
         char id[16];
-        std::snprintf(id, sizeof id, "0x%08X", row.pinId);
+        std::snprintf(id, sizeof id, "0x%08X", boardPin);
         Json pin = {{"name", state.name},   {"id", id},          {"mcu", state.mcu_pin},
                     {"function", PinFunctionName(state.function)}, {"known", state.known != 0},
                     {"description", state.description}};
         if (state.function == TAV_PIN_PWM) {
             // channel: the group's channel, as `pwm set` takes it; the
             // timer's own output-compare unit is timer_channel.
+            const char group = static_cast<char>('A' + state.timer - 1);
             uint32_t groupChannel = 0;
-            for (const TAVDll::detail::PwmChannel& channel : TAVDll::detail::PWM_CHANNEL_MAP)
-                if (static_cast<int>(channel.timerIndex) == state.timer - 1 && channel.unit == state.channel)
-                    groupChannel = channel.channel;
-            pin["pwm"] = {{"group", std::string(1, static_cast<char>('A' + state.timer - 1))},
+            for (uint32_t channel = 1; channel <= static_cast<uint32_t>(tav_pwm_channel_count(group)); ++channel)
+                if (ChannelInfo(group, channel, session.Model()).timer_channel == state.channel)
+                    groupChannel = channel;
+            pin["pwm"] = {{"group", std::string(1, group)},
                           {"channel", groupChannel},
                           {"timer", state.timer},
                           {"timer_channel", state.channel},

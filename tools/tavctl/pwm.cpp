@@ -2,16 +2,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "pin_map_table.h"
-#include "pwm_tables.h"
 #include "tool.h"
 
 namespace tavctl {
 
 namespace {
 
-using TAVDll::detail::FindPwmChannel;
-using TAVDll::detail::PwmChannel;
 
 
 struct Group {
@@ -33,7 +29,7 @@ Group ParseGroup(const std::string& text)
     char reason[256] = "";
     Refused(tav_parse_pwm_group(text.c_str(), &letter, reason, sizeof reason), reason);
     const auto timerIndex = static_cast<uint32_t>(letter - 'A');
-    return {letter, timerIndex, TAVDll::detail::PWM_GROUPS[timerIndex].channelCount};
+    return {letter, timerIndex, static_cast<uint32_t>(tav_pwm_channel_count(letter))};
 }
 
 int ParseDivider(const std::string& text)
@@ -66,18 +62,16 @@ uint32_t ParseChannel(const Group& group, const std::string& text)
 }
 
 // "PA0 (P8.0)": the channel's microcontroller pin and the board pin on it.
-std::string ChannelPin(const PwmChannel& entry, TAVDll::BoardType model)
+std::string ChannelPin(char group, uint32_t channel, char model)
 {
-    std::string text = TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), __builtin_ctz(entry.pinMask));
-    const uint32_t boardPin = ChannelBoardPin(entry.timerIndex, entry.channel, model);
-    return boardPin != 0 ? text + " (" + TAVDll::detail::BoardPinName(boardPin) + ")" : text;
+    const tav_pwm_channel info = ChannelInfo(group, channel, model);
+    return info.pin != 0 ? std::string(info.mcu_pin) + " (" + BoardPinName(info.pin) + ")" : info.mcu_pin;
 }
 
-void PrintChannel(FILE* out, const Group& group, uint32_t channel, unsigned int duty, TAVDll::BoardType model)
+void PrintChannel(FILE* out, const Group& group, uint32_t channel, unsigned int duty, char model)
 {
-    const PwmChannel* entry = FindPwmChannel(group.timerIndex, channel);
-    std::fprintf(out, "  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(*entry, model).c_str(), duty,
-                TAV_PWM_FULL_SCALE, 100.0 * duty / TAV_PWM_FULL_SCALE);
+    std::fprintf(out, "  channel %u %-12s duty %u/%u (%.2f%%)\n", channel, ChannelPin(group.letter, channel, model).c_str(),
+                 duty, TAV_PWM_FULL_SCALE, 100.0 * duty / TAV_PWM_FULL_SCALE);
 }
 
 } // namespace
@@ -124,7 +118,7 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
     const bool relative = !dutyText.empty() && (dutyText[0] == '+' || dutyText[0] == '-');
     const long amount = ParseDutyAmount(dutyText, true);
     context.session.Connect();
-    const uint32_t boardPin = ChannelBoardPin(group.timerIndex, channel, context.session.Model());
+    const uint32_t boardPin = ChannelInfo(group.letter, channel, context.session.Model()).pin;
     const tav_pin_state before = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
     long duty = amount;
     if (relative) {

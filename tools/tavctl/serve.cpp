@@ -22,8 +22,6 @@
 
 #include "http_server.h"
 #include "json_output.h"
-#include "pin_map_table.h"
-#include "pwm_tables.h"
 #include "stop_signal.h"
 
 namespace tavctl {
@@ -350,19 +348,16 @@ private:
     Json Groups()
     {
         Json groups = Json::array();
-        const TAVDll::BoardType model = context_.session.Model();
-        for (const TAVDll::detail::PwmGroup& group : TAVDll::detail::PWM_GROUPS) {
+        const char model = context_.session.Model();
+        for (const char group : {'A', 'B', 'C'}) {
             Json channels = Json::array();
-            for (uint32_t channel = 1; channel <= group.channelCount; ++channel) {
-                const TAVDll::detail::PwmChannel& entry = *TAVDll::detail::FindPwmChannel(group.timerIndex, channel);
-                const int bit = __builtin_ctz(entry.pinMask);
-                const uint32_t boardPin = ChannelBoardPin(group.timerIndex, channel, model);
+            for (uint32_t channel = 1; channel <= static_cast<uint32_t>(tav_pwm_channel_count(group)); ++channel) {
+                const tav_pwm_channel info = ChannelInfo(group, channel, model);
                 channels.push_back({{"channel", channel},
-                                    {"mcu", TAVDll::detail::McuPinName(static_cast<int>(entry.portIndex), bit)},
-                                    {"pin", boardPin != 0 ? Json(TAVDll::detail::BoardPinName(boardPin)) : Json()}});
+                                    {"mcu", info.mcu_pin},
+                                    {"pin", info.pin != 0 ? Json(BoardPinName(info.pin)) : Json()}});
             }
-            groups.push_back({{"group", std::string(1, static_cast<char>('A' + group.timerIndex))},
-                              {"channels", channels}});
+            groups.push_back({{"group", std::string(1, group)}, {"channels", channels}});
         }
         return groups;
     }

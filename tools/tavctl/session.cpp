@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <initializer_list>
 
-#include "board_facts.h"
 #include "stop_signal.h"
 #include "tool.h"
 
@@ -32,9 +31,9 @@ std::string Session::Selector() const
     return options_.device;
 }
 
-TAVDll::BoardType Session::Model() const
+char Session::Model() const
 {
-    return TAVDll::detail::BoardTypeFromLetter(board_.model());
+    return board_.model();
 }
 
 tav_pin_state Session::PinState(uint32_t singlePin) const

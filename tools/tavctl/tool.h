@@ -56,7 +56,7 @@ public:
     // The open board (Connect first).
     tav::Board& Board() { return board_; }
     // The model of the open board, for pin names.
-    TAVDll::BoardType Model() const;
+    char Model() const; // 'T', 'S', 'C' or '?'
     // What one board pin does by the commanded state of this session.
     tav_pin_state PinState(uint32_t singlePin) const;
     // Waits (or, with --virtual-time, advances the virtual board's clock);
@@ -124,12 +124,14 @@ int Main(int argc, char** argv);
 
 // The library's result in words; throws unless it is RESULT_OK.
 void Check(int result, const std::string& what);
-std::string BoardModelName(TAVDll::BoardType type);
+std::string BoardModelName(char model);
 // A record in words, as the board's firmware reads it; a transfer shorter
 // than a record is shown with the missing bytes as zero.
 std::string DescribeRecord(const uint8_t* bytes, int length = 64);
-// The board pin on a PWM channel's microcontroller pin on this model, or 0.
-uint32_t ChannelBoardPin(uint32_t timerIndex, uint32_t channel, TAVDll::BoardType model);
+// A PWM group's channel on this model (the library's tav_pwm_channel_info).
+tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model);
+// The board pin's name ("P4.8").
+std::string BoardPinName(uint32_t singlePin);
 // A stream that swallows what is written (the null device), kept open for
 // the process.
 FILE* NullOutput();
@@ -179,9 +181,9 @@ std::vector<uint32_t> ParsePins(const std::string& text);
 std::vector<uint32_t> SinglePins(uint32_t pinId);
 // "P4.0 (PB0), P4.2 (PB2)": the board pins an identifier names, each with
 // the microcontroller pin it reaches on this board model.
-std::string DescribePins(uint32_t pinId, TAVDll::BoardType model);
+std::string DescribePins(uint32_t pinId, char model);
 // Why pinId fails with 64 on this model: "pin P8.3 has no mapping ...".
-std::string FirstUnmappedPin(uint32_t pinId, TAVDll::BoardType model);
+std::string FirstUnmappedPin(uint32_t pinId, char model);
 
 // The stable JSON name of a tav_pin_function ("output_high").
 const char* PinFunctionName(int function);
