@@ -230,6 +230,31 @@ static void TestPwmArguments(void)
     CHECK(tav_pwm_full_scale() == TAV_PWM_FULL_SCALE);
 }
 
+/* Pin and channel names by model, without a board. */
+static void TestNamesByModel(void)
+{
+    char name[8] = "";
+    char mcu[8] = "";
+    CHECK(tav_pin_name(P4(0), 'T', name, mcu) == TAV_OK && strcmp(name, "P4.0") == 0 && strcmp(mcu, "PB0") == 0);
+    CHECK(tav_pin_name(P4(0), 'S', name, mcu) == TAV_OK && strcmp(mcu, "PA13") == 0);
+    CHECK(tav_pin_name(P8(16), 'C', name, mcu) == TAV_OK && strcmp(name, "P8.16") == 0 && strcmp(mcu, "-") == 0);
+    CHECK(tav_pin_name(P4(16), 'T', name, mcu) == TAV_BAD_PIN);
+    CHECK(tav_pin_name(P4(0) | P4(1), 'T', name, mcu) == TAV_BAD_PIN);
+    CHECK(tav_pin_name(P4(0), 'T', NULL, mcu) == TAV_E_INVALID);
+    CHECK(tav_pwm_channel_count('A') == 3 && tav_pwm_channel_count('c') == 4 && tav_pwm_channel_count('D') == TAV_E_INVALID);
+    tav_pwm_channel channel;
+    /* A1 is TIM1 CH3 on PA10 (P8.10 on model T); C1 is TIM3 CH4 on PB1. */
+    CHECK(tav_pwm_channel_info('A', 1, 'T', &channel) == TAV_OK && channel.timer == 1 && channel.timer_channel == 3
+          && strcmp(channel.mcu_pin, "PA10") == 0);
+    CHECK(tav_pin_name(channel.pin, 'T', name, mcu) == TAV_OK && strcmp(mcu, "PA10") == 0);
+    CHECK(tav_pwm_channel_info('C', 1, 'T', &channel) == TAV_OK && channel.timer == 3 && channel.timer_channel == 4
+          && strcmp(channel.mcu_pin, "PB1") == 0 && channel.pin == P4(1));
+    CHECK(tav_pwm_channel_info('B', 1, 'C', &channel) == TAV_OK && channel.pin == 0); /* no pin map on model C */
+    CHECK(tav_pwm_channel_info('A', 4, 'T', &channel) == TAV_E_INVALID);
+    CHECK(tav_pwm_channel_info('B', 0, 'T', &channel) == TAV_E_INVALID);
+    CHECK(tav_pwm_channel_info('B', 1, 'T', NULL) == TAV_E_INVALID);
+}
+
 int main(void)
 {
     TestOpenAndInformation();
@@ -237,6 +262,7 @@ int main(void)
     TestPwmAndRecords();
     TestTwoBoardsAndThreads();
     TestPwmArguments();
+    TestNamesByModel();
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
