@@ -120,7 +120,6 @@ void VirtualBoard::Remember()
 
 bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
 {
-    const uint32_t index = record.index;
     switch (record.kind) {
     case RecordKind::BoardStart:
         ++state_.startCount;
@@ -130,12 +129,26 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         ++state_.infoRequests;
         if (reply != nullptr) {
             reply->assign(RECORD_SIZE, 0);
-            (*reply)[0] = static_cast<uint8_t>(modelLetter_);
+            (*reply)[REPLY_MODEL_OFFSET] = static_cast<uint8_t>(modelLetter_);
             std::memcpy(reply->data() + REPLY_VERSION_OFFSET, version_.data(), 4);
         }
         return true;
+    case RecordKind::GpioInit:
+    case RecordKind::GpioSetBits:
+    case RecordKind::GpioResetBits:
+    case RecordKind::GpioPinRemap: ApplyGpio(record); return true;
+    case RecordKind::RccApb2Clock:
+    case RecordKind::RccApb1Clock: ApplyClockGate(record); return true;
+    case RecordKind::Unknown: return false;
+    default: return ApplyTimer(record);
+    }
+}
+
+void VirtualBoard::ApplyGpio(const DecodedRecord& record)
+{
+    switch (record.kind) {
     case RecordKind::GpioInit: {
-        GpioPortState& port = state_.ports[index];
+        GpioPortState& port = state_.ports[record.index];
         for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
             if ((record.mask & (1u << pin)) == 0)
                 continue;
@@ -148,28 +161,34 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
             port.outputData = static_cast<uint16_t>(port.outputData & ~record.mask);
         else if (record.mode == GPIO_MODE_IPU)
             port.outputData = static_cast<uint16_t>(port.outputData | record.mask);
-        return true;
+        break;
     }
     case RecordKind::GpioSetBits:
     case RecordKind::GpioResetBits:
-        SetOutputBits(index, record.mask, record.kind == RecordKind::GpioSetBits);
-        return true;
-    case RecordKind::GpioPinRemap:
-        // The SWJ field is cleared first, so DISABLE gives the full debug port back.
+        SetOutputBits(record.index, record.mask, record.kind == RecordKind::GpioSetBits);
+        break;
+    default:
+        // GPIO_PinRemapConfig clears the SWJ field first, so DISABLE gives the full debug port back.
         state_.debugPort = record.value == 1 ? DebugPortFor(record.mask) : DebugPort::FullSwj;
-        return true;
-    case RecordKind::RccApb2Clock:
+        break;
+    }
+}
+
+void VirtualBoard::ApplyClockGate(const DecodedRecord& record)
+{
+    if (record.kind == RecordKind::RccApb2Clock) {
         state_.apb2Enabled = record.value ? state_.apb2Enabled | record.mask : state_.apb2Enabled & ~record.mask;
         state_.timers[0].clockEnabled = (state_.apb2Enabled & RCC_APB2_TIM1) != 0;
-        return true;
-    case RecordKind::RccApb1Clock:
-        state_.apb1Enabled = record.value ? state_.apb1Enabled | record.mask : state_.apb1Enabled & ~record.mask;
-        state_.timers[1].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM2) != 0;
-        state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
-        return true;
-    default: break;
+        return;
     }
+    state_.apb1Enabled = record.value ? state_.apb1Enabled | record.mask : state_.apb1Enabled & ~record.mask;
+    state_.timers[1].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM2) != 0;
+    state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
+}
 
+bool VirtualBoard::ApplyTimer(const DecodedRecord& record)
+{
+    const uint32_t index = record.index;
     TimerState& timer = state_.timers[index];
     switch (record.kind) {
     case RecordKind::TimDeInit: {
@@ -186,13 +205,13 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         timer.clockDivision = record.timeBase.clockDivision;
         timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
         if (index == 0) // only the advanced timer has a repetition counter
-            timer.repetitionCounter = record.timeBase.repetitionCounter & 0xFF;
+            timer.repetitionCounter = record.timeBase.repetitionCounter;
         return true;
     case RecordKind::TimOcInit: {
         // The preload bit is left as it was, as TIM_OCxInit does.
         OutputCompareState& unit = timer.outputCompare[record.unit - 1];
         unit.mode = record.outputCompare.ocMode;
-        unit.outputEnabled = record.outputCompare.outputState == 1;
+        unit.outputEnabled = record.outputCompare.outputState == TIM_OUTPUT_STATE_ENABLE;
         unit.complementaryEnabled = index == 0 && record.outputCompare.outputNState == TIM_OUTPUT_N_STATE_ENABLE;
         unit.pulse = record.outputCompare.pulse;
         unit.activeLow = record.outputCompare.ocPolarity == OC_POLARITY_LOW;
@@ -205,7 +224,9 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
         return true;
     case RecordKind::TimCtrlPwmOutputs: timer.mainOutputEnabled = record.value == 1; return true;
     case RecordKind::TimArrPreload: timer.arrPreload = record.value == 1; return true;
-    case RecordKind::TimOcPreload: timer.outputCompare[record.unit - 1].preload = record.value == 8; return true;
+    case RecordKind::TimOcPreload:
+        timer.outputCompare[record.unit - 1].preload = record.value == TIM_OCPRELOAD_ENABLE;
+        return true;
     default: return false;
     }
 }

@@ -137,6 +137,9 @@ public:
 
 private:
     bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
+    void ApplyGpio(const DecodedRecord& record);
+    void ApplyClockGate(const DecodedRecord& record);
+    bool ApplyTimer(const DecodedRecord& record);
     void SetOutputBits(uint32_t port, uint32_t mask, bool high);
     void Remember();
 
