@@ -77,13 +77,4 @@ TEST(Records, WorkedExamplesAsRawBytes)
     EXPECT_TRUE(std::equal(startHead, startHead + 12, start.begin()));
 }
 
-TEST(Records, BatchStrideIsSixtyFourBytes)
-{
-    _INSTRUCTION_INFO_ batch[3] = {MakeTimCmd(0, 1), MakeTimCmd(1, 1), MakeTimCmd(2, 1)};
-    const auto* base = reinterpret_cast<const uint8_t*>(batch);
-    EXPECT_EQ(sizeof batch, 3u * 64u);
-    for (uint8_t k = 0; k < 3; ++k)
-        EXPECT_EQ(base[64 * k + 8], k);
-}
-
 } // namespace
