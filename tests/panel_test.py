@@ -89,6 +89,9 @@ def api_tests():
         status, error = panel.request("GET", "/api/pin")
         check("GET on an action: 405", status == 405 and "POST" in error["error"])
         check("POST on information: refused", panel.request("POST", "/api/info", {})[0] in (404, 405))
+        status, boards = panel.request("GET", "/api/boards")
+        check("the boards on the bus, as tavctl list gives them", status == 200 and isinstance(boards["boards"], list),
+              f"{status} {boards}")
         check("unknown endpoint: 404 with JSON", panel.request("GET", "/api/frob") == (404, {"error": "no such page or endpoint"}))
 
         before = panel.next_record()

@@ -190,7 +190,7 @@ void AddSessionCommands(CLI::App& app, Context& context)
     serve->add_option("--port", *port, "TCP port on 127.0.0.1 (default 0: a free one)");
     serve->footer("Prints the panel's address with its token; every request needs the token, only 127.0.0.1\n"
                   "is served, and Ctrl-C or SIGTERM closes the board into the safe state. The API:\n"
-                  "  GET /api/info, /api/pins, /api/records?since=N, /api/state?since=N\n"
+                  "  GET /api/info, /api/boards, /api/pins, /api/records?since=N, /api/state?since=N\n"
                   "  POST /api/init {value}, /api/safe, /api/pin {action, pins, value}, /api/pwm/start\n"
                   "       {group, divider, duties}, /api/pwm/set {group, channel, duty}, /api/pwm/stop\n"
                   "  with the token in the X-Tav-Token header (or ?token=).\n"

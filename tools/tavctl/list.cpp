@@ -23,7 +23,29 @@ std::vector<tav_device> Devices(bool all)
     }
 }
 
+Json DeviceJson(const tav_device& device)
+{
+    char vendor[8];
+    char product[8];
+    std::snprintf(vendor, sizeof vendor, "%04x", device.vendor);
+    std::snprintf(product, sizeof product, "%04x", device.product);
+    Json entry = {{"selector", device.selector}, {"bus", device.bus},   {"device", device.device},
+                  {"vendor", vendor},             {"product", product}, {"board", device.board != 0},
+                  {"openable", device.openable != 0}};
+    if (device.model != 0)
+        entry["model"] = std::string(1, device.model);
+    return entry;
+}
+
 } // namespace
+
+Json BoardsJson(bool all)
+{
+    Json boards = Json::array();
+    for (const tav_device& device : Devices(all))
+        boards.push_back(DeviceJson(device));
+    return boards;
+}
 
 void ListCommand(Context& context, bool all)
 {
@@ -40,24 +62,11 @@ void ListCommand(Context& context, bool all)
                         TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID, selector.back());
         return;
     }
-    const std::vector<tav_device> devices = Devices(all);
     if (json) {
-        Json boards = Json::array();
-        for (const tav_device& device : devices) {
-            char vendor[8];
-            char product[8];
-            std::snprintf(vendor, sizeof vendor, "%04x", device.vendor);
-            std::snprintf(product, sizeof product, "%04x", device.product);
-            Json entry = {{"selector", device.selector}, {"bus", device.bus},       {"device", device.device},
-                          {"vendor", vendor},             {"product", product},     {"board", device.board != 0},
-                          {"openable", device.openable != 0}};
-            if (device.model != 0)
-                entry["model"] = std::string(1, device.model);
-            boards.push_back(entry);
-        }
-        PrintJson({{"boards", boards}});
+        PrintJson({{"boards", BoardsJson(all)}});
         return;
     }
+    const std::vector<tav_device> devices = Devices(all);
     int boards = 0;
     int unopenable = 0;
     for (const tav_device& device : devices) {

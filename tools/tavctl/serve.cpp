@@ -383,6 +383,9 @@ private:
         Show("/api/info", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, Info());
         });
+        Show("/api/boards", [](const http::Request&, http::Response& response) {
+            Reply(response, 200, {{"boards", BoardsJson(false)}});
+        });
         Show("/api/pins", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, {{"pins", PinsJson(context_.session)}});
         });
