@@ -139,10 +139,6 @@ int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
     return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
 }
 
-} // namespace
-
-namespace {
-
 // One of the argument readers for the C interface: TAV_OK, or TAV_E_INVALID
 // with its reason.
 template <typename Result, typename Reader>
@@ -212,9 +208,10 @@ int tav_pwm_channel_info(char group, unsigned channel, char model, tav_pwm_chann
     const int bit = __builtin_ctz(entry->pinMask);
     std::snprintf(info->mcu_pin, sizeof info->mcu_pin, "%s", McuPinName(static_cast<int>(entry->portIndex), bit).c_str());
     const int column = PinMapColumn(BoardTypeFromLetter(model));
-    for (const PinMapRow& row : PIN_MAP)
-        if (column >= 0 && row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
-            info->pin = row.pinId;
+    if (column >= 0)
+        for (const PinMapRow& row : PIN_MAP)
+            if (row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
+                info->pin = row.pinId;
     return TAV_OK;
 }
 
