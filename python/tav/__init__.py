@@ -272,7 +272,6 @@ def _integer(value, what: str, low: int, high: int) -> int:
     return value
 
 
-@functools.lru_cache(maxsize=512)
 def _parse_pin_text(text: str) -> Tuple[int, ...]:
     identifiers = (ctypes.c_uint32 * 2)()
     count = ctypes.c_size_t()
@@ -298,7 +297,7 @@ def _pin_arguments(pins: Pins) -> Tuple[ctypes.c_uint32, ...]:
 
 
 def _pin_identifiers(pins: Pins) -> Tuple[int, ...]:
-    """Parsed once per distinct name: a pin call then costs the C call."""
+    """A pin argument read by the library (the pin calls keep what it gives)."""
     if isinstance(pins, str):
         return _parse_pin_text(pins)
     if isinstance(pins, bool) or not isinstance(pins, int):

@@ -12,7 +12,6 @@ namespace {
 
 struct Group {
     char letter;
-    uint32_t timerIndex;
     uint32_t channels;
 };
 
@@ -28,8 +27,7 @@ Group ParseGroup(const std::string& text)
     char letter = 0;
     char reason[256] = "";
     Refused(tav_parse_pwm_group(text.c_str(), &letter, reason, sizeof reason), reason);
-    const auto timerIndex = static_cast<uint32_t>(letter - 'A');
-    return {letter, timerIndex, static_cast<uint32_t>(tav_pwm_channel_count(letter))};
+    return {letter, static_cast<uint32_t>(tav_pwm_channel_count(letter))};
 }
 
 int ParseDivider(const std::string& text)
