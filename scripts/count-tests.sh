@@ -17,4 +17,22 @@ count_ctest() {
     total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
     passed=$((passed + total - bad))
     failed=$((failed + bad))
+    [ "$bad" -eq 0 ] || note_failures "$1"
+}
+
+# note_failures LOG: keeps the lines of LOG that say what failed, for
+# show_failures at the end of a long run (CI shows a run's last lines). A
+# script run by another one adds to its caller's notes.
+if [ -z "${failure_notes:-}" ]; then
+    failure_notes=$(mktemp)
+    export failure_notes
+    own_failure_notes=1
+fi
+note_failures() {
+    grep -E '^(FAIL|FAILED)[: ]|\*\*\*Failed|\[  FAILED  \]|Timeout|^.*:[0-9]+: Failure$' "$1" >>"$failure_notes"
+}
+show_failures() {
+    [ -n "${own_failure_notes:-}" ] && [ -s "$failure_notes" ] || return 0
+    echo "== what failed =="
+    cat "$failure_notes"
 }

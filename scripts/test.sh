@@ -14,13 +14,13 @@ scripts/install-deps.sh || { echo "0 passed, 1 failed (the packages could not be
 jobs=$(nproc 2>/dev/null || echo 2)
 source scripts/count-tests.sh
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log" "$failure_notes"' EXIT
 
 # one NAME COMMAND...: a part that is one test.
 one() {
     local name=$1
     shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name" | tee -a "$failure_notes"; fi
 }
 
 run_build() {
@@ -31,7 +31,7 @@ run_build() {
         count_ctest "$log"
     else
         failed=$((failed + 1))
-        echo "FAILED: the build in $dir"
+        echo "FAILED: the build in $dir" | tee -a "$failure_notes"
     fi
 }
 
@@ -67,11 +67,12 @@ scripts/windows.sh 2>&1 | tee "$log"
 windows_line=$(grep -E '^windows: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
 if [ -z "$windows_line" ]; then
     failed=$((failed + 1))
-    echo "FAILED: the Windows builds"
+    echo "FAILED: the Windows builds" | tee -a "$failure_notes"
 else
     passed=$((passed + $(awk '{ print $2 }' <<<"$windows_line")))
     failed=$((failed + $(awk '{ print $4 }' <<<"$windows_line")))
 fi
 
+show_failures
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -28,14 +28,14 @@ fi
 
 source scripts/count-tests.sh
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log"; [ -z "${own_failure_notes:-}" ] || rm -f "$failure_notes"' EXIT
 for arch in x86_64 i686; do
     echo "== Windows $arch: cross-build =="
     dir=build-windows/$arch
     if ! { cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON >/dev/null &&
            cmake --build "$dir" -j "$jobs"; }; then
         failed=$((failed + 1))
-        echo "FAILED: the Windows $arch build"
+        echo "FAILED: the Windows $arch build" | tee -a "$failure_notes"
         continue
     fi
     echo "== Windows $arch: tests under wine =="
@@ -43,5 +43,6 @@ for arch in x86_64 i686; do
     count_ctest "$log"
 done
 wineserver --kill 2>/dev/null
+show_failures
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

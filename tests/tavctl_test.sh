@@ -379,6 +379,10 @@ fi
 signal_hold() {
     local signal=$1 ready=$2
     shift 2
+    # Emptied first: the last run's READY_TEXT must not start the signal
+    # before this tavctl has even been started.
+    : >"$work/out"
+    : >"$work/err"
     (trap '' INT HUP; exec "$tavctl" "$@" >"$work/out" 2>"$work/err" </dev/null) &
     local holder=$!
     for _ in $(seq 100); do grep -q -- "$ready" "$work/err" 2>/dev/null && break; sleep 0.1; done
