@@ -9,8 +9,10 @@
  *
  * The installed table serves the default board of the static TAVLib
  * functions and the boards that tav_open() finds on the bus ("", "usb:..."
- * selectors). A board opened with a "sim:" selector has a virtual bus of its
- * own and never goes through the installed table.
+ * selectors). It stands in for both of the system's USB libraries: boards
+ * of "queued:" selectors go through it too, with its bulkWriteQueue (one by
+ * one where it has none). A board opened with a "sim:" selector has a
+ * virtual bus of its own and never goes through the installed table.
  *
  * Install only while no board is open; a handle of one backend must never
  * reach another.
@@ -52,7 +54,24 @@ struct UsbBackend {
                      int timeoutMs);
     /* usb_bulk_read: bytes received, or a negative error. */
     int (*bulkRead)(void* context, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs);
+    /* Optional; null where the USB library has no queue (libusb 0.1). Sends
+     * count transfers of size bytes each, taken in order from bytes, back to
+     * back: each is submitted without waiting for the one before, and the
+     * call returns once every submitted transfer has ended. results[i] gets
+     * what bulkWrite would have returned for transfer i (bytes moved or a
+     * negative error), or USB_NOT_SENT for a transfer that never reached the
+     * bus: not submitted (the queue could not take it) or cancelled because
+     * an earlier one timed out or found the device gone. A transfer already
+     * on the bus when such an earlier one failed may still have arrived; its
+     * result says so. count is at most USB_QUEUE_DEPTH. */
+    int (*bulkWriteQueue)(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
+                          int count, int timeoutMs, int* results);
 };
+
+/* The result of a queued transfer that never reached the bus. */
+constexpr int USB_NOT_SENT = -0x40000000;
+/* The most transfers one bulkWriteQueue call takes. */
+constexpr int USB_QUEUE_DEPTH = 128;
 
 /* Makes backend the table every later USB call of the process's default
  * board (and of boards found on the bus) goes through; null restores
@@ -64,6 +83,12 @@ TAV_API const UsbBackend* InstallUsbBackend(const UsbBackend* backend);
  * libusb-win32's libusb0.dll, loaded at the first enumeration. Without it
  * the table still works and finds no busses. */
 TAV_API const UsbBackend* SystemUsbBackend();
+
+/* The queued backend: libusb-1.0 and its asynchronous transfers, with the
+ * same busses, devices and addresses as the system's libusb 0.1 (bus "001",
+ * device "010"). The boards of "queued:" selectors use it. Null where the
+ * build has no libusb-1.0 (Windows). */
+TAV_API const UsbBackend* QueuedUsbBackend();
 
 /* The address of a device as selectors ("usb:BUS:DEV") and `tavctl list`
  * give it. Linux: the decimal usbfs names, bus "001" and device "010" are

@@ -106,6 +106,12 @@ VirtualDevice& VirtualDevice::UnplugAtWrite(int writeNumber)
     return *this;
 }
 
+VirtualDevice& VirtualDevice::HaltQueueAtWrite(int writeNumber)
+{
+    haltQueueAtWrite_ = writeNumber;
+    return *this;
+}
+
 VirtualDevice& VirtualDevice::DropReplies(bool drop)
 {
     dropReplies_ = drop;
@@ -124,6 +130,7 @@ void VirtualDevice::Plug()
 {
     plugged_ = true;
     unplugAtWrite_ = 0;
+    haltQueueAtWrite_ = 0;
     writeCount_ = 0;
     readCount_ = 0;
     writeFaults_.clear();
@@ -172,6 +179,10 @@ TAVDll::UsbBackend VirtualUsb::MakeBackend(VirtualUsb* bus)
     };
     table.bulkRead = [](void* context, usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs) {
         return static_cast<VirtualUsb*>(context)->BulkRead(handle, endpoint, bytes, size, timeoutMs);
+    };
+    table.bulkWriteQueue = [](void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
+                              int count, int timeoutMs, int* results) {
+        return static_cast<VirtualUsb*>(context)->QueueWrite(handle, endpoint, bytes, size, count, timeoutMs, results);
     };
     return table;
 }
@@ -476,6 +487,32 @@ int VirtualUsb::BulkWrite(usb_dev_handle* handle, int endpoint, const char* byte
     Log(UsbCall::BulkWrite, device != nullptr ? device->Device() : nullptr, handle, endpoint, result);
     LogTransfer(device, endpoint, bytes, size, timeoutMs, result);
     return result;
+}
+
+// The transfers of a queue reach the bus in order; a time-out or a vanished
+// device cancels the rest, as the halt fault does.
+int VirtualUsb::QueueWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int count,
+                           int timeoutMs, int* results)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Handle* entry = FromHandle(handle);
+    VirtualDevice* device = entry != nullptr ? entry->device : nullptr;
+    Log(UsbCall::QueueWrite, device != nullptr ? device->Device() : nullptr, handle, count, 0);
+    int submitted = 0;
+    bool stopped = false;
+    for (; submitted < count && !stopped; ++submitted) {
+        if (device != nullptr && device->haltQueueAtWrite_ > 0
+            && device->writeCount_ + 1 >= device->haltQueueAtWrite_) {
+            device->haltQueueAtWrite_ = 0;
+            break;
+        }
+        results[submitted] = BulkWrite(handle, endpoint, bytes + static_cast<ptrdiff_t>(submitted) * size, size,
+                                       timeoutMs);
+        stopped = results[submitted] == USB_ERROR_TIMEOUT || results[submitted] == USB_ERROR_NO_DEVICE;
+    }
+    for (int rest = submitted; rest < count; ++rest)
+        results[rest] = TAVDll::USB_NOT_SENT;
+    return submitted;
 }
 
 int VirtualUsb::BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs)

@@ -56,7 +56,9 @@ constexpr uint16_t TAV_PRODUCT_ID = TAVDll::detail::BOARD_PRODUCT_ID;
 constexpr int TAV_ENDPOINT_OUT = TAVDll::detail::ENDPOINT_OUT;
 constexpr int TAV_ENDPOINT_IN = TAVDll::detail::ENDPOINT_IN;
 
-enum class UsbCall { Init, FindBusses, FindDevices, GetBusses, Open, SetConfiguration, ClaimInterface, Close, BulkWrite, BulkRead };
+// QueueWrite is one bulkWriteQueue call (argument: the number of transfers);
+// each transfer of the queue that reached the bus follows it as a BulkWrite.
+enum class UsbCall { Init, FindBusses, FindDevices, GetBusses, Open, SetConfiguration, ClaimInterface, Close, BulkWrite, BulkRead, QueueWrite };
 
 struct CallRecord {
     UsbCall call;
@@ -109,6 +111,9 @@ public:
     VirtualDevice& FailWrite(int writeNumber, WriteFault fault = WriteFault::Error, int movedBytes = 0);
     VirtualDevice& FailRead(int readNumber, ReadFault fault = ReadFault::Timeout, int movedBytes = 0);
     VirtualDevice& UnplugAtWrite(int writeNumber); // that write and everything after it fails
+    // A queue of transfers (bulkWriteQueue) stops before that write: the
+    // rest of that queue never reaches the bus. Once.
+    VirtualDevice& HaltQueueAtWrite(int writeNumber);
     VirtualDevice& DropReplies(bool drop = true);  // the board never answers
 
     void Unplug(); // gone at once; off the bus list at the next enumeration
@@ -160,6 +165,7 @@ private:
     bool dropReplies_ = false;
     bool plugged_ = true;
     int unplugAtWrite_ = 0;
+    int haltQueueAtWrite_ = 0;
     int writeCount_ = 0;
     int readCount_ = 0;
     int configuration_ = 0;
@@ -230,6 +236,8 @@ private:
     int Close(usb_dev_handle* handle);
     int BulkWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs);
     int BulkRead(usb_dev_handle* handle, int endpoint, char* bytes, int size, int timeoutMs);
+    int QueueWrite(usb_dev_handle* handle, int endpoint, const char* bytes, int size, int count, int timeoutMs,
+                   int* results);
     int CheckHandle(Handle* handle, bool needsInterface);
 
     std::vector<std::unique_ptr<Bus>> busses_;

@@ -2,7 +2,7 @@
 
 #include "link/transport.h"
 #include "pins/pin_operations.h"
-#include "pwm/pwm_operations.h"
+#include "pwm/pwm_sequences.h"
 #include "records/records.h"
 
 namespace TAVDll {
@@ -15,13 +15,13 @@ constexpr uint32_t ALL_BANK_4_PINS = PIN_BANK_4 | 0xFFFF;
 constexpr uint8_t REMAP_APPLY = 1;
 constexpr uint8_t REMAP_UNDO = 0;
 
-// Floats one bank as Pin_Floating does; true when a record failed. A model
-// without a pin map sends nothing here, which is not a failure.
-bool FloatBank(BoardLink& link, uint32_t pins)
+// The safe state: PWM off, then both banks floating (a model without a pin
+// map floats no pins here, which is not a failure).
+void AppendSafeState(InstructionBatch& batch, BoardType model)
 {
-    bool ioFailed = false;
-    RunPinLoop(link, pins, PinAction::Floating, 0, &ioFailed);
-    return ioFailed;
+    AppendDisablePWM(batch);
+    AppendPinRecords(batch, model, ALL_BANK_8_PINS, PinAction::Floating, 0);
+    AppendPinRecords(batch, model, ALL_BANK_4_PINS, PinAction::Floating, 0);
 }
 
 } // namespace
@@ -30,29 +30,31 @@ int InitTav(BoardLink& link, uint32_t startupValue)
 {
     if (!BoardOpen(link))
         return RESULT_IO_FAILED;
+    InstructionBatch batch;
     // Free the debug-port pins first: several of them are ordinary board pins.
-    bool ioFailed = !SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY));
-    ioFailed |= DisableAll(link) == RESULT_IO_FAILED;
-    ioFailed |= !SubmitRecord(link, MakeBoardInit(startupValue));
-    return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+    Append(batch, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY));
+    AppendSafeState(batch, link.boardType);
+    Append(batch, MakeBoardInit(startupValue));
+    return SubmitBatch(link, batch);
 }
 
 int DisableAll(BoardLink& link)
 {
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
-    bool ioFailed = DisablePwm(link) == RESULT_IO_FAILED;
-    ioFailed |= FloatBank(link, ALL_BANK_8_PINS);
-    ioFailed |= FloatBank(link, ALL_BANK_4_PINS);
-    return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+    InstructionBatch batch;
+    AppendSafeState(batch, link.boardType);
+    return SubmitBatch(link, batch);
 }
 
 void CloseBoard(BoardLink& link)
 {
-    // Undo the remap before the pins float: the reverse of InitTav.
     if (BoardOpen(link)) {
-        SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_UNDO));
-        DisableAll(link);
+        InstructionBatch batch;
+        // Undo the remap before the pins float: the reverse of InitTav.
+        Append(batch, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_UNDO));
+        AppendSafeState(batch, link.boardType);
+        SubmitBatch(link, batch);
     }
     ReleaseDevice(link);
 }

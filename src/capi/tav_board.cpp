@@ -240,8 +240,9 @@ int tav_open(const char* selector, tav_board** board)
         opened->simBoard->SetKeepReceived(false);
         opened->link.usb = &opened->simBus->Backend();
     } else {
-        opened->link.usb = InstalledUsbBackend();
+        opened->link.usb = BusBackend(parsed.queued);
     }
+    opened->link.queued = parsed.queued;
     std::lock_guard<std::mutex> lock(opened->link.mutex);
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)

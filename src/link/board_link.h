@@ -25,6 +25,9 @@ struct BoardLink {
     int32_t timeoutMs = 0;
     BoardType boardType = BOARD_T;
     char versionText[VERSION_TEXT_SIZE] = {};
+    // A "queued:" board: an operation's records go out through the backend's
+    // queue (bulkWriteQueue) where it has one.
+    bool queued = false;
     RecordObserver observer = nullptr;
     void* observerUser = nullptr;
     // Set when a transfer of the running operation timed out or found the
@@ -41,6 +44,9 @@ UsbBackend MakeSystemBackend();
 
 // The installed USB backend (InstallUsbBackend), or the system's.
 const UsbBackend* InstalledUsbBackend();
+// The backend of a board found on the bus: the installed one, or the
+// system's USB library for one-by-one or queued transfers.
+const UsbBackend* BusBackend(bool queued);
 
 // The process-default board of the static TAVLib functions; its backend is
 // the installed one.

@@ -117,6 +117,11 @@ namespace TAVDll::detail {
 bool ParseSelector(const char* text, Selector* selector)
 {
     Selector parsed;
+    constexpr size_t QUEUED_PREFIX_LENGTH = 7;
+    if (text != nullptr && std::strncmp(text, "queued:", QUEUED_PREFIX_LENGTH) == 0) {
+        text += QUEUED_PREFIX_LENGTH;
+        parsed.queued = true;
+    }
     if (text == nullptr || text[0] == '\0') {
         *selector = parsed;
         return true;

@@ -5,12 +5,14 @@
 
 namespace TAVDll::detail {
 
-// A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV", "sim:M".
+// A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV", "sim:M",
+// each of them also after "queued:".
 struct Selector {
     enum class Kind { FirstBoard, UsbAddress, Virtual } kind = Kind::FirstBoard;
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
     char model = 'T';
+    bool queued = false; // records go out through the backend's queue
 };
 
 // Decimal digits only, at most 9 (leading zeros are decimal, never octal).

@@ -59,13 +59,55 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length)
     return RESULT_IO_FAILED;
 }
 
+namespace {
+
+// Up to USB_QUEUE_DEPTH records through the backend's queue. What the queue
+// did not send goes out one by one afterwards, in order, unless a time-out
+// or a vanished board stopped the operation: the same records reach the
+// board as on the one-by-one path.
+int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
+{
+    int results[USB_QUEUE_DEPTH];
+    link.usb->bulkWriteQueue(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
+                             reinterpret_cast<const char*>(records), static_cast<int>(RECORD_SIZE), count,
+                             link.timeoutMs, results);
+    int failed = 0;
+    for (int index = 0; index < count; ++index) {
+        const int result = results[index];
+        if (result == USB_NOT_SENT) {
+            if (!SubmitRecord(link, records[index]))
+                ++failed;
+            continue;
+        }
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&records[index]);
+        if (link.observer != nullptr)
+            link.observer(link.observerUser, bytes, RECORD_SIZE, result);
+        if (result < 0)
+            AfterFailedTransfer(link, result);
+        if (result != static_cast<int>(RECORD_SIZE))
+            ++failed;
+    }
+    return failed;
+}
+
+} // namespace
+
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
 {
     // A null array is refused rather than read, whatever the count says.
     if (!BoardOpen(link) || records == nullptr)
         return count > 0 ? count : 0;
     int failed = 0;
-    for (int index = 0; index < count; ++index) {
+    int index = 0;
+    if (link.queued && link.usb->bulkWriteQueue != nullptr) {
+        // A last single record gains nothing from the queue.
+        while (count - index > 1 && BoardOpen(link) && !link.stopSending) {
+            const int chunk = count - index < USB_QUEUE_DEPTH ? count - index : USB_QUEUE_DEPTH;
+            failed += SubmitQueued(link, records + index, chunk);
+            index += chunk;
+        }
+    }
+    for (; index < count; ++index) {
         if (!SubmitRecord(link, records[index]))
             ++failed;
     }

@@ -2,6 +2,7 @@
 #define TAV_LINK_TRANSPORT_H
 
 #include "link/board_link.h"
+#include "records/record_batch.h"
 
 namespace TAVDll::detail {
 
@@ -34,9 +35,17 @@ inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
 }
 
 // Sends count records in order, one transfer each, going on after an error,
-// stall or short write (not after a time-out or a vanished board). Returns
+// stall or short write (not after a time-out or a vanished board). On a
+// queued board they go out back to back through the backend's queue. Returns
 // how many of them did not go out whole.
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count);
+
+// Sends a filled batch as SubmitRecords does: 0 when every record went out
+// whole, 4 otherwise.
+inline int SubmitBatch(BoardLink& link, const InstructionBatch& batch)
+{
+    return SubmitRecords(link, batch.records, batch.inCount) == 0 ? RESULT_OK : RESULT_IO_FAILED;
+}
 
 } // namespace TAVDll::detail
 

@@ -23,6 +23,14 @@ const UsbBackend* detail::InstalledUsbBackend()
     return backend != nullptr ? backend : SystemUsbBackend();
 }
 
+const UsbBackend* detail::BusBackend(bool queued)
+{
+    const UsbBackend* backend = installedBackend.load();
+    if (backend != nullptr)
+        return backend;
+    return queued ? QueuedUsbBackend() : SystemUsbBackend();
+}
+
 const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {
     const UsbBackend* previous = detail::InstalledUsbBackend();

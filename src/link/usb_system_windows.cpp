@@ -213,3 +213,14 @@ const char* UsbLibraryProblem()
 }
 
 } // namespace TAVDll
+
+namespace TAVDll {
+
+// libusb-win32 has no transfer queue: "queued:" boards send their records
+// one by one through it, as every other board does here.
+const UsbBackend* QueuedUsbBackend()
+{
+    return SystemUsbBackend();
+}
+
+} // namespace TAVDll

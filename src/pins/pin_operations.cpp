@@ -25,15 +25,12 @@ _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_
 
 } // namespace
 
-int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool* ioFailed)
+int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value)
 {
-    *ioFailed = false;
     if (!KnownPinBank(pins))
         return RESULT_BAD_PIN;
-    if (!BoardOpen(link))
-        return RESULT_NOT_OPEN;
     const uint32_t bank = pins & PIN_BANK_FIELD;
-    const int column = PinMapColumn(link.boardType);
+    const int column = PinMapColumn(model);
     const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
     const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
     // Only the set bits, lowest first; the bit is the pin's row in its bank.
@@ -45,20 +42,26 @@ int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool
             return RESULT_PIN_UNAVAILABLE;
         }
         const McuPin& target = PIN_MAP[firstRow + bit].byModel[column];
-        if (!SubmitRecord(link, PinRecord(action, value, target.port, 1u << target.pin))) {
-            *ioFailed = true;
-            // A time-out or a board that is gone ends the walk here.
-            if (link.stopSending || !BoardOpen(link))
-                return RESULT_IO_FAILED;
-        }
+        Append(batch, PinRecord(action, value, target.port, 1u << target.pin));
     }
-    return *ioFailed ? RESULT_IO_FAILED : RESULT_OK;
+    return RESULT_OK;
 }
 
 int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
 {
-    bool ioFailed = false;
-    return RunPinLoop(link, pins, action, value, &ioFailed);
+    if (!KnownPinBank(pins))
+        return RESULT_BAD_PIN;
+    if (!BoardOpen(link))
+        return RESULT_NOT_OPEN;
+    InstructionBatch batch;
+    const int walk = AppendPinRecords(batch, link.boardType, pins, action, value);
+    const bool ioFailed = SubmitBatch(link, batch) != RESULT_OK;
+    // A time-out or a board that is gone ends the walk at its failed record.
+    if (ioFailed && (link.stopSending || !BoardOpen(link)))
+        return RESULT_IO_FAILED;
+    if (walk != RESULT_OK)
+        return walk;
+    return ioFailed ? RESULT_IO_FAILED : RESULT_OK;
 }
 
 } // namespace detail

@@ -4,17 +4,19 @@
 #include <stdint.h>
 
 #include "link/board_link.h"
+#include "records/record_batch.h"
 
 namespace TAVDll::detail {
 
 enum class PinAction { DirOutput, DirInput, Floating, Set, Reset, Write };
 
-// The pin loop behind every pin operation: one record per named pin in
-// ascending bit order. Returns the operation's result; *ioFailed is set when
-// a record did not go out whole (also where the result is 64).
-int RunPinLoop(BoardLink& link, uint32_t pins, PinAction action, int value, bool* ioFailed);
+// The pin walk behind every pin operation: one record per named pin in
+// ascending bit order, appended to the batch. RESULT_OK, RESULT_BAD_PIN
+// (nothing appended), or RESULT_PIN_UNAVAILABLE at the first pin the model
+// has no mapping for (the pins before it are appended).
+int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value);
 
-// A pin operation's result.
+// A pin operation's result: the walk's records sent back to back.
 int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value = 0);
 
 } // namespace TAVDll::detail

@@ -5,11 +5,6 @@
 namespace TAVDll {
 namespace detail {
 
-int SubmitBatch(BoardLink& link, const InstructionBatch& batch)
-{
-    return SubmitRecords(link, batch.records, batch.inCount) == 0 ? RESULT_OK : RESULT_IO_FAILED;
-}
-
 namespace {
 
 // Every PWM operation: board test, one sequence into a fresh batch, submit.

@@ -6,10 +6,6 @@
 
 namespace TAVDll::detail {
 
-// Sends a filled batch: 0 when every record went out whole, 4 otherwise
-// (every record is attempted either way).
-int SubmitBatch(BoardLink& link, const InstructionBatch& batch);
-
 // The PWM operations on one board: 0, 2 with no board open (nothing sent, max
 // untouched), 4 when a record failed. timerIndex 0..2 is group A..C; group A
 // takes duties[0..2], B and C duties[0..3].

@@ -46,14 +46,6 @@ int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel,
 
 } // namespace
 
-int Append(InstructionBatch& batch, const _INSTRUCTION_INFO_& record)
-{
-    // The fixed sequences stay far below capacity; this only guards the array.
-    if (batch.inCount < batch.capacity)
-        batch.records[batch.inCount++] = record;
-    return batch.inCount;
-}
-
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
                    uint32_t clockDivision, uint32_t counterMode)
 {

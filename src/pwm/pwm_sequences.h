@@ -2,26 +2,14 @@
 #define TAV_PWM_PWM_SEQUENCES_H
 
 #include "TAVLib.h"
+#include "records/record_batch.h"
 
 namespace TAVDll::detail {
 
-constexpr int PWM_BATCH_CAPACITY = 100;
+constexpr int PWM_BATCH_CAPACITY = BATCH_CAPACITY;
 constexpr int PWM_DISABLE_BATCH_CAPACITY = 60;
 
-// The records of one PWM operation, collected before any is sent. Fixed
-// storage (no heap); slots at and past inCount are never read.
-struct InstructionBatch {
-    explicit InstructionBatch(int capacityInRecords)
-        : capacity(capacityInRecords < PWM_BATCH_CAPACITY ? capacityInRecords : PWM_BATCH_CAPACITY)
-    {
-    }
-    _INSTRUCTION_INFO_ records[PWM_BATCH_CAPACITY];
-    int inCount = 0;
-    int capacity;
-};
-
 // Each routine appends to the batch and returns the new inCount.
-int Append(InstructionBatch& batch, const _INSTRUCTION_INFO_& record);
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
                    uint32_t clockDivision, uint32_t counterMode);
 // Stores the full scale (36000) through max first; a null max is skipped.

@@ -4,8 +4,9 @@
 // process, as umockdev-run does with recorded scripts. Afterwards the board
 // view goes to the file given with --view, and the command's exit status is
 // this program's. --stall-write N stalls transfer N (counted from 1 over both
-// endpoints).
-//   tav_emulated_run [--model S] [--device N] [--view FILE] [--stall-write N] -- COMMAND [ARGUMENT...]
+// endpoints). --urb-log FILE lists every URB the board took, one a line:
+// "FRAME ENDPOINT LENGTH ACTUAL STATUS", FRAME from the board's frame clock.
+//   tav_emulated_run [--model S] [--device N] [--view FILE] [--urb-log FILE] [--stall-write N] -- COMMAND [ARGUMENT...]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv)
     char model = 'T';
     int deviceNumber = 2;
     std::string viewFile;
+    std::string urbLog;
     int stallWrite = 0; // that OUT transfer (from 1) stalls
     int first = 1;
     for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
@@ -32,11 +34,14 @@ int main(int argc, char** argv)
             deviceNumber = std::atoi(argv[++first]);
         else if (std::strcmp(argv[first], "--view") == 0 && first + 1 < argc)
             viewFile = argv[++first];
+        else if (std::strcmp(argv[first], "--urb-log") == 0 && first + 1 < argc)
+            urbLog = argv[++first];
         else if (std::strcmp(argv[first], "--stall-write") == 0 && first + 1 < argc)
             stallWrite = std::atoi(argv[++first]);
     }
     if (first + 1 >= argc) {
-        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] [--stall-write N] -- COMMAND [ARGUMENT...]\n");
+        std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] [--urb-log FILE] "
+                             "[--stall-write N] -- COMMAND [ARGUMENT...]\n");
         return 2;
     }
     tavtest::EmulatedBus bus;
@@ -58,6 +63,12 @@ int main(int argc, char** argv)
     if (!viewFile.empty()) {
         std::ofstream out(viewFile);
         out << tavsim::BoardView(board.Board()).Render();
+    }
+    if (!urbLog.empty()) {
+        std::ofstream out(urbLog);
+        for (const tavtest::UrbRecord& urb : board.Urbs())
+            out << urb.frame << ' ' << urb.endpoint << ' ' << urb.length << ' ' << urb.actualLength << ' '
+                << urb.status << '\n';
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }

@@ -206,7 +206,13 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
         }
         UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
             urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
-        UrbRecord record{urb->endpoint, urb->buffer_length, 0, 0, {}};
+        if (pendingUrbs_ == 0 || inFrame_ == FRAME_PACKETS) {
+            ++frame_;
+            inFrame_ = 0;
+        }
+        ++inFrame_;
+        ++pendingUrbs_;
+        UrbRecord record{urb->endpoint, urb->buffer_length, 0, 0, {}, frame_};
         bool complete = true;
         if (urb->endpoint == 0x02 && hangFrom_ > 0 && transfer >= hangFrom_) {
             complete = false; // a board that stopped taking data: libusb times out and discards it
@@ -261,6 +267,7 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
             return fail(unplugged_ ? ENODEV : EAGAIN);
         UMockdevIoctlData* urbData = completed_.front();
         completed_.erase(completed_.begin());
+        --pendingUrbs_;
         UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(argument, 0, sizeof(gpointer), nullptr);
         umockdev_ioctl_data_set_ptr(pointer, 0, urbData);
         umockdev_ioctl_client_complete(client, 0, 0);

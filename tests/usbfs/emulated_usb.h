@@ -26,7 +26,17 @@ struct UrbRecord {
     int actualLength;
     int status;
     std::vector<uint8_t> bytes; // OUT: what arrived; IN: what was answered
+    long frame;                 // the bus frame that carried it (see FRAME_PACKETS)
 };
+
+// A full-speed bus carries at most 19 bulk packets of 64 bytes in one 1 ms
+// frame. The board keeps a frame clock of its own, counted, not timed: a URB
+// submitted while earlier ones are still pending (not yet reaped by the
+// host) joins the last frame while it has room, and one submitted when none
+// is pending waits for the next frame. A host that queues its transfers
+// uses about ceil(packets / 19) frames; one that waits for each transfer
+// before the next uses one frame per packet.
+constexpr int FRAME_PACKETS = 19;
 
 class EmulatedBoard {
 public:
@@ -68,6 +78,9 @@ private:
     std::vector<int> claimed_;
     int configuration_ = 0;
     int transferCount_ = 0;
+    long frame_ = 0;      // the frame being filled
+    int inFrame_ = 0;     // packets in it
+    int pendingUrbs_ = 0; // submitted and not yet reaped
     int stallAt_ = 0;
     int shortAt_ = 0;
     int shortBytes_ = 0;
