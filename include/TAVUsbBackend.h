@@ -84,12 +84,6 @@ TAV_API const UsbBackend* InstallUsbBackend(const UsbBackend* backend);
  * the table still works and finds no busses. */
 TAV_API const UsbBackend* SystemUsbBackend();
 
-/* The queued backend: libusb-1.0 and its asynchronous transfers, with the
- * same busses, devices and addresses as the system's libusb 0.1 (bus "001",
- * device "010"). The boards of "queued:" selectors use it. Null where the
- * build has no libusb-1.0 (Windows). */
-TAV_API const UsbBackend* QueuedUsbBackend();
-
 /* The address of a device as selectors ("usb:BUS:DEV") and `tavctl list`
  * give it. Linux: the decimal usbfs names, bus "001" and device "010" are
  * 1:10. Windows (libusb-win32): the number of the bus "bus-0" and the number

@@ -2,7 +2,9 @@
 // every position: the result, the records attempted and delivered, and
 // whether the board is still held. Errors, stalls and short writes leave the
 // rest of the operation to be attempted; a time-out ends it; a vanished board
-// ends it and is let go.
+// ends it and is let go. The same sweep runs with the records sent one by
+// one and through the bus's queue (also with the queue halting midway, after
+// which the rest goes one by one): the expectations are the same.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "link/board_link.h"
 
 using TAVDll::TAVLib;
 using tavsim::UsbCall;
@@ -57,11 +60,22 @@ struct Outcome {
     size_t attempted; // bulk writes made
     size_t delivered; // whole records that arrived
     bool held;        // the library still holds the board
+    size_t queues;    // bulkWriteQueue calls
 };
 
-Outcome RunWithFault(const Operation& operation, int position, const Fault* fault)
+enum class Sending { OneByOne, Queued, QueueHaltsMidway };
+
+struct SweepMode {
+    Sending sending;
+    size_t records; // of the operation, for the halt
+};
+
+Outcome RunWithFault(const Operation& operation, int position, const Fault* fault, SweepMode mode)
 {
     tavtest::FreshBoard fresh;
+    TAVDll::detail::DefaultLink().queued = mode.sending != Sending::OneByOne;
+    if (mode.sending == Sending::QueueHaltsMidway)
+        fresh.device.HaltQueueAtWrite(static_cast<int>(mode.records / 2 + 1));
     if (fault != nullptr) {
         switch (*fault) {
         case Fault::Error: fresh.device.FailWrite(position, tavsim::WriteFault::Error); break;
@@ -76,16 +90,26 @@ Outcome RunWithFault(const Operation& operation, int position, const Fault* faul
     outcome.attempted = fresh.bus.CountCalls(UsbCall::BulkWrite);
     outcome.delivered = fresh.bus.DeliveredRecords().size();
     outcome.held = fresh.bus.OpenHandleCount() == 1;
+    outcome.queues = fresh.bus.CountCalls(UsbCall::QueueWrite);
+    TAVDll::detail::DefaultLink().queued = false;
     return outcome;
 }
 
-TEST(FaultSweep, EveryOperationEveryPositionEveryFault)
+class FaultSweep : public ::testing::TestWithParam<Sending> {};
+
+TEST_P(FaultSweep, EveryOperationEveryPositionEveryFault)
 {
     std::vector<std::string> failures;
     int cases = 0;
     for (const Operation& operation : Operations()) {
-        const Outcome clean = RunWithFault(operation, 0, nullptr);
+        const Outcome clean = RunWithFault(operation, 0, nullptr, SweepMode{Sending::OneByOne, 0});
         const size_t records = clean.attempted;
+        const SweepMode mode{GetParam(), records};
+        const Outcome cleanInMode = RunWithFault(operation, 0, nullptr, mode);
+        EXPECT_EQ(cleanInMode.attempted, records) << operation.name;
+        EXPECT_EQ(cleanInMode.delivered, clean.delivered) << operation.name;
+        EXPECT_EQ(cleanInMode.result, clean.result) << operation.name;
+        EXPECT_EQ(cleanInMode.queues > 0, GetParam() != Sending::OneByOne && records > 1) << operation.name;
         ASSERT_GT(records, 0u) << operation.name;
         for (size_t position = 1; position <= records; ++position) {
             for (int kind = 0; kind < 5; ++kind) {
@@ -96,7 +120,7 @@ TEST(FaultSweep, EveryOperationEveryPositionEveryFault)
                 expected.attempted = ends ? position : records;
                 expected.delivered = (ends ? position : records) - 1;
                 expected.held = !operation.releases && fault != Fault::Unplug;
-                const Outcome actual = RunWithFault(operation, static_cast<int>(position), &fault);
+                const Outcome actual = RunWithFault(operation, static_cast<int>(position), &fault, mode);
                 ++cases;
                 if (actual.result != expected.result || actual.attempted != expected.attempted
                     || actual.delivered != expected.delivered || actual.held != expected.held) {
@@ -120,5 +144,15 @@ TEST(FaultSweep, EveryOperationEveryPositionEveryFault)
     EXPECT_GT(cases, 1000);
     std::printf("%d fault positions checked\n", cases);
 }
+
+std::string SendingName(const ::testing::TestParamInfo<Sending>& info)
+{
+    const char* const names[] = {"OneByOne", "Queued", "QueueHaltsMidway"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Sending, FaultSweep,
+                         ::testing::Values(Sending::OneByOne, Sending::Queued, Sending::QueueHaltsMidway),
+                         SendingName);
 
 } // namespace

@@ -42,6 +42,11 @@ struct BoardLink {
 // (usb_system_linux.cpp, usb_system_windows.cpp).
 UsbBackend MakeSystemBackend();
 
+// The backend of "queued:" boards: on Linux libusb-1.0 and its asynchronous
+// transfers, with the busses, devices and addresses of libusb 0.1 (bus
+// "001", device "010"); on Windows the system's (libusb-win32 has no queue).
+const UsbBackend* QueuedUsbBackend();
+
 // The installed USB backend (InstallUsbBackend), or the system's.
 const UsbBackend* InstalledUsbBackend();
 // The backend of a board found on the bus: the installed one, or the

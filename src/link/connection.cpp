@@ -16,6 +16,7 @@ void ResetDefaultLink()
     std::lock_guard<std::mutex> lock(link.mutex);
     link.deviceHandle = nullptr;
     link.timeoutMs = 0;
+    link.queued = false;
     link.boardType = BOARD_T;
     link.versionText[0] = '\0';
     link.observer = nullptr;

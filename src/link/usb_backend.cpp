@@ -25,8 +25,10 @@ const UsbBackend* detail::InstalledUsbBackend()
 
 const UsbBackend* detail::BusBackend(bool queued)
 {
+    // The system's table put back (as InstallUsbBackend's result is) counts
+    // as nothing installed.
     const UsbBackend* backend = installedBackend.load();
-    if (backend != nullptr)
+    if (backend != nullptr && backend != SystemUsbBackend())
         return backend;
     return queued ? QueuedUsbBackend() : SystemUsbBackend();
 }

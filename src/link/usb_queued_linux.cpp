@@ -46,7 +46,7 @@ struct QueuedHandle {
 
 struct QueuedUsb {
     libusb_context* context = nullptr;
-    bool initTried = false;
+    std::atomic<int> openHandles{0};
     // The last enumeration in libusb 0.1's shapes; the libusb-1.0 devices
     // behind it stay referenced until the next one.
     libusb_device** deviceList = nullptr;
@@ -204,14 +204,33 @@ void CopyDescriptor(const libusb_device_descriptor& from, usb_device_descriptor*
     to->bNumConfigurations = from.bNumConfigurations;
 }
 
-// Busses and devices in ascending number, named as libusb 0.1 names them.
-int Enumerate(QueuedUsb& usb)
+void ForgetDevices(QueuedUsb& usb)
 {
+    usb.busses.clear();
+    usb.devices.clear();
     if (usb.deviceList != nullptr)
         libusb_free_device_list(usb.deviceList, 1);
     usb.deviceList = nullptr;
-    usb.busses.clear();
-    usb.devices.clear();
+}
+
+// A context of its own for every enumeration while no board is open: it
+// sees the bus as it is now, also where no hotplug events reach libusb.
+void Init(QueuedUsb& usb)
+{
+    if (usb.context != nullptr && usb.openHandles.load() > 0)
+        return;
+    ForgetDevices(usb);
+    if (usb.context != nullptr)
+        libusb_exit(usb.context);
+    usb.context = nullptr;
+    if (libusb_init(&usb.context) != 0)
+        usb.context = nullptr;
+}
+
+// Busses and devices in ascending number, named as libusb 0.1 names them.
+int Enumerate(QueuedUsb& usb)
+{
+    ForgetDevices(usb);
     if (usb.context == nullptr)
         return 0;
     const ssize_t count = libusb_get_device_list(usb.context, &usb.deviceList);
@@ -264,24 +283,20 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
 {
     UsbBackend table{};
     table.context = usb;
-    table.init = [](void* context) {
-        QueuedUsb& state = State(context);
-        if (!state.initTried && libusb_init(&state.context) != 0)
-            state.context = nullptr;
-        state.initTried = true;
-    };
+    table.init = [](void* context) { Init(State(context)); };
     table.findBusses = [](void*) { return 0; }; // the device walk finds them
     table.findDevices = [](void* context) { return Enumerate(State(context)); };
     table.getBusses = [](void* context) {
         QueuedUsb& state = State(context);
         return state.busses.empty() ? nullptr : state.busses.front().get();
     };
-    table.open = [](void*, struct usb_device* device) -> usb_dev_handle* {
+    table.open = [](void* context, struct usb_device* device) -> usb_dev_handle* {
         if (device == nullptr || device->dev == nullptr)
             return nullptr;
         std::unique_ptr<QueuedHandle> queued(new (std::nothrow) QueuedHandle);
         if (queued == nullptr || libusb_open(static_cast<libusb_device*>(device->dev), &queued->device) != 0)
             return nullptr;
+        State(context).openHandles.fetch_add(1);
         return reinterpret_cast<usb_dev_handle*>(queued.release());
     };
     table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
@@ -296,7 +311,7 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
         queued->claimedInterface = interfaceNumber;
         return 0;
     };
-    table.close = [](void*, usb_dev_handle* handle) {
+    table.close = [](void* context, usb_dev_handle* handle) {
         QueuedHandle* queued = FromHandle(handle);
         if (queued == nullptr)
             return -EINVAL;
@@ -306,6 +321,7 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
             libusb_free_transfer(transfer);
         libusb_close(queued->device);
         delete queued;
+        State(context).openHandles.fetch_sub(1);
         return 0;
     };
     table.bulkWrite = [](void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {
@@ -322,7 +338,7 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
 
 } // namespace
 
-const UsbBackend* QueuedUsbBackend()
+const UsbBackend* detail::QueuedUsbBackend()
 {
     // Made once and kept for the process: open boards refer to it.
     static QueuedUsb* const usb = new QueuedUsb;

@@ -218,7 +218,7 @@ namespace TAVDll {
 
 // libusb-win32 has no transfer queue: "queued:" boards send their records
 // one by one through it, as every other board does here.
-const UsbBackend* QueuedUsbBackend()
+const UsbBackend* detail::QueuedUsbBackend()
 {
     return SystemUsbBackend();
 }

@@ -332,3 +332,155 @@ TEST_F(Usbfs, ABoardUnpluggedMidInitTavIsLetGoUntilInitialAndOpen)
 }
 
 } // namespace
+
+namespace {
+
+// The same board through both real USB backends: libusb 0.1 one transfer at
+// a time ("usb:") and libusb-1.0 with queued transfers ("queued:usb:"). The
+// board receives the same records and ends in the same state; only the
+// frames they take differ.
+class UsbfsBackends : public Usbfs, public ::testing::WithParamInterface<const char*> {
+protected:
+    // The selector of the board at device 2 (or another one) on bus 1.
+    std::string Selector(int device = 2) const { return std::string(GetParam()) + "1:" + std::to_string(device); }
+    bool Queued() const { return std::string(GetParam()) != "usb:"; }
+
+    // The frames the board's clock counted for its OUT transfers.
+    static long FramesUsed(EmulatedBoard& board)
+    {
+        long first = -1;
+        long last = -1;
+        for (const tavtest::UrbRecord& urb : board.Urbs()) {
+            if (urb.endpoint != 0x02)
+                continue;
+            if (first < 0)
+                first = urb.frame;
+            last = urb.frame;
+        }
+        return first < 0 ? 0 : last - first + 1;
+    }
+};
+
+TEST_P(UsbfsBackends, InitTavArrivesWholeInOrderQueuedInFrames)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened;
+    ASSERT_EQ(opened.open(Selector()), TAV_OK);
+    board.ClearLog();
+    ASSERT_EQ(opened.init(258), TAV_OK);
+    const std::vector<_INSTRUCTION_INFO_> records = Records(board);
+    ASSERT_EQ(board.Urbs().size(), 61u);
+    ASSERT_EQ(records.size(), 61u);
+    EXPECT_EQ(tavtest::BytesOf(records[0]), tavtest::Remap(1).bytes);
+    EXPECT_EQ(tavtest::BytesOf(records[60]), tavtest::BoardInit(258).bytes);
+    EXPECT_TRUE(board.Board().Rejected().empty());
+    // 19 packets fit in a frame: 4 frames queued, one per record otherwise.
+    EXPECT_EQ(FramesUsed(board), Queued() ? 4 : 61);
+
+    board.ClearLog();
+    ASSERT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x30), TAV_OK);
+    ASSERT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 0x10), TAV_OK);
+    ASSERT_EQ(opened.pwmStart('B', 2, {100, 200, 300, 400}), TAV_OK);
+    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(1, 4).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(1, 5).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    opened.close();
+    EXPECT_EQ(board.OpenFiles(), 0);
+}
+
+TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened;
+    ASSERT_EQ(opened.open(Selector()), TAV_OK);
+    board.ClearLog();
+    board.StallWrite(4); // the open took two transfers
+    board.ShortWrite(7, 10);
+    EXPECT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x3F), TAV_IO_FAILED);
+    EXPECT_EQ(board.Urbs().size(), 6u);
+    EXPECT_EQ(Records(board).size(), 4u);
+    ASSERT_EQ(board.Board().Rejected().size(), 1u);
+    EXPECT_EQ(tavsim::BoardView(board.Board()).Pin(TAVDll::PIN_BANK_4 | 0x20).function, PinFunction::OutputLow);
+    EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 0x20), TAV_OK); // the board is still held
+}
+
+TEST_P(UsbfsBackends, ATimeOutEndsTheOperationAfterOneTimeOut)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened;
+    ASSERT_EQ(opened.open(Selector()), TAV_OK);
+    board.ClearLog();
+    board.HangFromTransfer(5);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(9));
+    // Two records arrived; the queue had submitted the rest, which never did.
+    EXPECT_EQ(Records(board).size(), 2u);
+    EXPECT_EQ(board.Urbs().size(), Queued() ? 61u : 3u);
+    EXPECT_EQ(board.OpenFiles(), 1); // a hung board may come back
+    opened.close();
+    EXPECT_EQ(board.OpenFiles(), 0);
+}
+
+TEST_P(UsbfsBackends, AnUnpluggedBoardIsLetGo)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened;
+    ASSERT_EQ(opened.open(Selector()), TAV_OK);
+    board.ClearLog();
+    board.UnplugFromTransfer(22);
+    EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+    EXPECT_EQ(Records(board).size(), 19u);
+    EXPECT_EQ(board.OpenFiles(), 0);
+    EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_NOT_OPEN);
+}
+
+TEST_P(UsbfsBackends, SelectorsNameTheSameBoards)
+{
+    bus->AddBoard(2, 'T');
+    EmulatedBoard& second = bus->AddBoard(3, 'S');
+    tav::Board opened;
+    ASSERT_EQ(opened.open(std::string(GetParam()) + "001:003"), TAV_OK);
+    EXPECT_EQ(opened.model(), 'S');
+    EXPECT_EQ(second.ClaimedInterfaces(), std::vector<int>{0});
+    tav::Board other;
+    EXPECT_EQ(other.open(Selector(9)), TAV_E_NOT_FOUND);
+}
+
+TEST_P(UsbfsBackends, TwoBoardsFromTwoThreads)
+{
+    EmulatedBoard& first = bus->AddBoard(2);
+    EmulatedBoard& second = bus->AddBoard(3, 'S');
+    tav::Board boards[2];
+    ASSERT_EQ(boards[0].open(Selector(2)), TAV_OK);
+    ASSERT_EQ(boards[1].open(Selector(3)), TAV_OK);
+    first.ClearLog();
+    second.ClearLog();
+    constexpr int rounds = 5;
+    std::thread initThread([&] {
+        for (int round = 0; round < rounds; ++round)
+            EXPECT_EQ(boards[0].init(round), TAV_OK);
+    });
+    std::thread pinThread([&] {
+        for (int round = 0; round < rounds; ++round)
+            EXPECT_EQ(boards[1].pinOutput(TAVDll::PIN_BANK_8 | 0x1FFFF), TAV_OK);
+    });
+    initThread.join();
+    pinThread.join();
+    const std::vector<_INSTRUCTION_INFO_> initRecords = Records(first);
+    ASSERT_EQ(initRecords.size(), 61u * rounds);
+    for (int round = 0; round < rounds; ++round)
+        EXPECT_EQ(tavtest::BytesOf(initRecords[61 * round + 60]), tavtest::BoardInit(round).bytes) << round;
+    EXPECT_EQ(Records(second).size(), 17u * rounds);
+    EXPECT_TRUE(first.Board().Rejected().empty());
+    EXPECT_TRUE(second.Board().Rejected().empty());
+}
+
+std::string BackendName(const ::testing::TestParamInfo<const char*>& info)
+{
+    return std::string(info.param) == "usb:" ? "OneByOne" : "Queued";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backend, UsbfsBackends, ::testing::Values("usb:", "queued:usb:"), BackendName);
+
+} // namespace
