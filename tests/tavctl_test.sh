@@ -482,13 +482,28 @@ sys.exit(0 if [(b["selector"], b["bus"], b["device"], b["vendor"], b["openable"]
     else
         failed=$((failed + 1)); echo "FAIL: hold says when closing the board failed"; cat "$work/out" "$work/err"
     fi
+    # The same through the queued backend (libusb-1.0): the stalled record is
+    # counted as one of the queue's.
+    "$emulated_run" --stall-write 6 -- "$tavctl" --device queued: --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
+    if grep -q "closing the board failed: 1 of 60 records did not reach it" "$work/err"; then
+        passed=$((passed + 1)); echo "ok: queued: hold says when closing the board failed"
+    else
+        failed=$((failed + 1)); echo "FAIL: queued: hold says when closing the board failed"; cat "$work/out" "$work/err"
+    fi
     RUNNER="$emulated_run --device 2 --view $work/view --"
+    check "queued: selector on the real USB path" 0 '^board initialised' '' -- --device queued:usb:1:2 init
+    if grep -q 'P8.16 .*floating input' "$work/view"; then
+        passed=$((passed + 1)); echo "ok: queued: the board took the records"
+    else
+        failed=$((failed + 1)); echo "FAIL: queued: the board took the records"; cat "$work/view"
+    fi
     check "real board: a level the pin does not drive is not claimed" 0 'P4\.8 \(PB8\): output register high \(drives only a pin that is an output\)' '' -- pin set P4.8
     RUNNER=""
     unset ASAN_OPTIONS
 fi
 
 # --- global behaviour -------------------------------------------------------
+check "a queued virtual board shows its view" 0 '^virtual board:' '' -- --device queued:sim:T pin output P4.0
 check "trace decodes every record" 0 '' '^> GPIO_PinRemapConfig\(GPIO_Remap_SWJ_Disable, ENABLE\)$' -- --sim --trace init
 check "trace shows the start-up record last" 0 '' 'BoardStart\(argument 0\)' -- --sim --trace init
 check "status without simulation" 2 '' "status needs the virtual board" -- status

@@ -23,8 +23,28 @@
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB
+ *   "queued:..." any of the above after "queued:" ("queued:usb:1:5",
+ *                "queued:" for the first board): the same board, with each
+ *                operation's records queued back to back on the bus
+ *                instead of one transfer at a time (see below)
  * The bus is libusb 0.1's, or whatever USB backend a harness installed for
  * the process (TAVUsbBackend.h).
+ *
+ * Queued boards. Every record is one 64-byte bulk transfer either way, in
+ * the same order, and a call returns once all of them have completed. One
+ * at a time, each transfer waits for the one before it to complete, which
+ * on a full-speed bus costs about a 1 ms frame per record (tav_init sends
+ * 61); queued, up to 19 records share a frame (tav_init in 4 frames). On
+ * Linux queued boards go through libusb-1.0's asynchronous transfers
+ * (libusb 0.1 has none); the bus, device numbers and listing are the same.
+ * Failures keep their meaning: after an error, a stall or a short write the
+ * remaining records are still sent; a time-out ends the operation (4) and
+ * cancels what is still queued; a board found gone is let go. The one
+ * difference: records queued behind one that timed out were already handed
+ * to the bus, so if the board takes data again at that moment some of them
+ * may still arrive (one at a time they would not have been sent). On
+ * Windows, where libusb-win32 has no queue, "queued:" boards send one record
+ * at a time.
  *
  * Results: 0 and the codes 2, 4, 32, 64 of the C++ interface (TAVLib.h) keep
  * their meaning; the negative codes are what only this interface meets.

@@ -13,7 +13,8 @@ def main(arguments) -> int:
         prog="python3 -m tav",
         description="Shows a TAV board's model and firmware, and for a virtual board what its pins do. "
                     "The board is let go as it is (nothing is sent).",
-        epilog='Selectors: "" (the first board), usb:BUS:DEV (as `tavctl list` shows them), sim:T, sim:S, sim:C.')
+        epilog='Selectors: "" (the first board), usb:BUS:DEV (as `tavctl list` shows them), sim:T, sim:S, sim:C; '
+               'any of them after queued: for queued transfers.')
     parser.add_argument("selector", nargs="?", default="", help="which board (default: the first one)")
     parser.add_argument("--version", action="version", version=f"tav {tav.version()}")
     selector = parser.parse_args(arguments).selector
@@ -21,8 +22,10 @@ def main(arguments) -> int:
         board = tav.open(selector)
         try:
             print(f"model: {board.model}\nfirmware: {board.firmware}")
-            if selector.startswith("sim:"):
+            try:
                 print(board.status(), end="")
+            except tav.NotVirtualError:
+                pass  # a real board: its pins cannot be read back
             sys.stdout.flush()
         finally:
             board.release()

@@ -171,13 +171,14 @@ EMULATED_RUN = os.environ.get("TAV_EMULATED_RUN")
 
 
 @pytest.mark.skipif(not EMULATED_RUN, reason="TAV_EMULATED_RUN (the umockdev-emulated board runner) not given")
+@pytest.mark.parametrize("selector", ["usb:001:002", "queued:usb:001:002"])
 @pytest.mark.parametrize("leave, expected_p48", [("pass", "floating input"), ("board.release()", "output high")])
-def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p48):
+def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p48, selector):
     script = textwrap.dedent(f"""
         import tav
         listed = [(d.selector, d.board, d.openable, d.model) for d in tav.list_boards()]
         assert listed == [("usb:001:002", True, True, "S")], listed
-        with tav.open("usb:001:002") as board:
+        with tav.open("{selector}") as board:
             assert board.model == "S", board.model
             board.init()
             board.output("P4.8")
@@ -334,6 +335,9 @@ def test_python_dash_m_tav_helps_and_survives_a_closed_pipe():
     shown = subprocess.run([sys.executable, "-m", "tav", "--help"], env=environment, capture_output=True, text=True,
                            timeout=60)
     assert shown.returncode == 0 and "usage: python3 -m tav" in shown.stdout and "sim:T" in shown.stdout
+    viewed = subprocess.run([sys.executable, "-m", "tav", "queued:sim:C"], env=environment, capture_output=True,
+                            text=True, timeout=60)
+    assert viewed.returncode == 0 and "model: C" in viewed.stdout and "P4.0" in viewed.stdout, viewed
     reader_gone = subprocess.Popen([sys.executable, "-m", "tav", "sim:S"], env=environment, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
     reader_gone.stdout.close()  # as `| head` does once it has read enough

@@ -315,7 +315,7 @@ int Main(int argc, char** argv)
         ->check(CLI::IsMember({"T", "S", "C"}));
     app.add_option("--device", context.options.device,
                    "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
-                   "or sim:T, sim:S, sim:C");
+                   "or sim:T, sim:S, sim:C; after queued: (queued:usb:1:5) the board's records go out back to back");
     app.add_option("--format", context.options.format, "Output of list, info and status: text or json")
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");

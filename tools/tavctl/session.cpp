@@ -85,7 +85,7 @@ void Session::Connect()
     case TAV_OK: break;
     case TAV_E_INVALID:
         throw ToolError("--device '" + selector + "' is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as "
-                        "`tavctl list` shows them), or sim:T, sim:S, sim:C",
+                        "`tavctl list` shows them), or sim:T, sim:S, sim:C, each also after queued:",
                         EXIT_USAGE);
     case TAV_E_NOT_FOUND:
         if (const char* problem = tav_usb_problem())

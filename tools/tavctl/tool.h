@@ -32,7 +32,7 @@ public:
 
 struct GlobalOptions {
     std::string simModel;   // empty: real USB
-    std::string device;     // a selector (usb:BUS:DEV, BUS:DEV, sim:M); empty: the first board
+    std::string device;     // a selector (usb:BUS:DEV, BUS:DEV, sim:M, queued:...); empty: the first board
     std::string format = "text"; // text or json (list, info, status)
     bool trace = false;
     bool hold = false;
@@ -50,7 +50,11 @@ public:
     // Opens the board (real or virtual) the options select; throws on failure.
     void Connect();
     bool Connected() const { return board_.isOpen(); }
-    bool Simulated() const { return !options_.simModel.empty() || options_.device.rfind("sim:", 0) == 0; }
+    bool Simulated() const
+    {
+        return !options_.simModel.empty() || options_.device.rfind("sim:", 0) == 0
+               || options_.device.rfind("queued:sim:", 0) == 0;
+    }
     // The selector the options name.
     std::string Selector() const;
     // The open board (Connect first).
