@@ -22,6 +22,7 @@
 #include "pwm/pwm_operations.h"
 #include "pwm_tables.h"
 #include "record_decoder.h"
+#include "trace/record_trace.h"
 #include "virtual_usb.h"
 #include "waveform.h"
 
@@ -37,6 +38,8 @@ struct tav_board {
     std::unique_ptr<CommandedState> commanded;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
+    // TAV_TRACE's trace of this board, when it is set.
+    std::unique_ptr<RecordTrace> trace;
     // Calls inside this object right now: closing waits for them.
     std::atomic<int> users{0};
 
@@ -84,6 +87,8 @@ void Disconnect(tav_board* board, bool safeState)
             CloseBoard(board->link);
         else
             ReleaseDevice(board->link);
+        if (board->trace != nullptr)
+            board->trace->Finish();
     }
     while (board->users.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
@@ -132,6 +137,19 @@ void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
         board->commanded->Observe(bytes, length, result);
     if (board->callback != nullptr)
         board->callback(board->callbackUser, bytes, length, result);
+}
+
+// The same for a traced board (TAV_TRACE), and its replies: a separate
+// observer, so that a board without a trace pays nothing for it.
+void ObserveAndTraceRecord(void* user, const uint8_t* bytes, int length, int result)
+{
+    static_cast<tav_board*>(user)->trace->Out(bytes, length, result);
+    ObserveRecord(user, bytes, length, result);
+}
+
+void TraceReply(void* user, const uint8_t* bytes, int length, int result)
+{
+    static_cast<tav_board*>(user)->trace->In(bytes, length, result);
 }
 
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
@@ -249,7 +267,10 @@ int tav_open(const char* selector, tav_board** board)
         return result;
     if (opened->simBoard == nullptr)
         opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
-    opened->link.observer = ObserveRecord;
+    opened->trace = RecordTrace::Start(ModelLetter(opened->link.boardType), opened->link.versionText,
+                                       opened->simBoard);
+    opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
+    opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.observerUser = opened.get();
     *board = opened.release();
     return TAV_OK;

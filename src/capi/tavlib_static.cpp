@@ -2,6 +2,7 @@
 // a thin call onto the same core as the board objects, on the process's
 // default board (its lock held throughout, as every board object's calls).
 #include <cstdio>
+#include <memory>
 
 #include "board/board_control.h"
 #include "link/board_info.h"
@@ -10,6 +11,7 @@
 #include "pins/pin_map.h"
 #include "pins/pin_operations.h"
 #include "pwm/pwm_operations.h"
+#include "trace/record_trace.h"
 
 namespace TAVDll {
 
@@ -32,6 +34,48 @@ int DefaultUpdatePwm(uint32_t timerIndex, unsigned int channel, unsigned int dut
     return OnDefaultBoard([=](BoardLink& link) { return UpdatePwm(link, timerIndex, channel, duty); });
 }
 
+// TAV_TRACE's trace of the default board, from Open to Close (its lock held).
+std::unique_ptr<RecordTrace>& DefaultTrace()
+{
+    static std::unique_ptr<RecordTrace> trace;
+    return trace;
+}
+
+void TraceOut(void* user, const uint8_t* bytes, int length, int result)
+{
+    static_cast<RecordTrace*>(user)->Out(bytes, length, result);
+}
+
+void TraceIn(void* user, const uint8_t* bytes, int length, int result)
+{
+    static_cast<RecordTrace*>(user)->In(bytes, length, result);
+}
+
+usb_dev_handle* StartDefaultTrace(BoardLink& link, usb_dev_handle* opened)
+{
+    std::unique_ptr<RecordTrace>& trace = DefaultTrace();
+    if (opened == nullptr || (trace != nullptr && link.observer == TraceOut))
+        return opened;
+    std::unique_ptr<RecordTrace> started = RecordTrace::Start(ModelLetter(link.boardType), link.versionText, nullptr);
+    if (started == nullptr)
+        return opened;
+    trace = std::move(started);
+    link.observer = TraceOut;
+    link.replyObserver = TraceIn;
+    link.observerUser = trace.get();
+    return opened;
+}
+
+void FinishDefaultTrace(BoardLink& link)
+{
+    if (link.observer == TraceOut) {
+        link.observer = nullptr;
+        link.replyObserver = nullptr;
+        link.observerUser = nullptr;
+    }
+    DefaultTrace().reset();
+}
+
 } // namespace
 
 // ---- Finding and opening the board -----------------------------------------
@@ -48,12 +92,13 @@ void TAVLib::Inital()
 
 usb_dev_handle* TAVLib::Open(unsigned int vendorId, unsigned int productId)
 {
-    return OnDefaultBoard([=](BoardLink& link) { return OpenFirstMatch(link, vendorId, productId); });
+    return OnDefaultBoard(
+        [=](BoardLink& link) { return StartDefaultTrace(link, OpenFirstMatch(link, vendorId, productId)); });
 }
 
 usb_dev_handle* TAVLib::Open(struct usb_device* device)
 {
-    return OnDefaultBoard([=](BoardLink& link) { return OpenDevice(link, device); });
+    return OnDefaultBoard([=](BoardLink& link) { return StartDefaultTrace(link, OpenDevice(link, device)); });
 }
 
 usb_dev_handle* TAVLib::Open()
@@ -65,7 +110,12 @@ usb_dev_handle* TAVLib::Open()
 
 int TAVLib::RequestBoardInfo()
 {
-    return OnDefaultBoard([](BoardLink& link) { return detail::RequestBoardInfo(link); });
+    return OnDefaultBoard([](BoardLink& link) {
+        const int result = detail::RequestBoardInfo(link);
+        if (result == RESULT_OK && DefaultTrace() != nullptr)
+            DefaultTrace()->SetModel(ModelLetter(link.boardType));
+        return result;
+    });
 }
 
 BoardType TAVLib::GetType()
@@ -97,7 +147,10 @@ int TAVLib::DisableAll()
 
 short TAVLib::Close()
 {
-    OnDefaultBoard([](BoardLink& link) { CloseBoard(link); });
+    OnDefaultBoard([](BoardLink& link) {
+        CloseBoard(link);
+        FinishDefaultTrace(link);
+    });
     return RESULT_OK;
 }
 

@@ -29,6 +29,8 @@ struct BoardLink {
     // queue (bulkWriteQueue) where it has one.
     bool queued = false;
     RecordObserver observer = nullptr;
+    // Called after every IN transfer (a reply), with the observer's user.
+    RecordObserver replyObserver = nullptr;
     void* observerUser = nullptr;
     // Set when a transfer of the running operation timed out or found the
     // board gone: nothing more is sent until the next operation starts.

@@ -20,6 +20,7 @@ void ResetDefaultLink()
     link.boardType = BOARD_T;
     link.versionText[0] = '\0';
     link.observer = nullptr;
+    link.replyObserver = nullptr;
     link.observerUser = nullptr;
 }
 

@@ -51,6 +51,8 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length)
         return RESULT_IO_FAILED;
     const int transferred = link.usb->bulkRead(link.usb->context, link.deviceHandle, ENDPOINT_IN,
                                                static_cast<char*>(buffer), static_cast<int>(length), link.timeoutMs);
+    if (link.replyObserver != nullptr)
+        link.replyObserver(link.observerUser, static_cast<const uint8_t*>(buffer), static_cast<int>(length), transferred);
     if (transferred < 0)
         AfterFailedTransfer(link, transferred);
     if (transferred >= 0 && static_cast<unsigned long>(transferred) == length)

@@ -141,7 +141,8 @@ void AddRecordCommands(CLI::App& app, Context& context)
     auto decodeFile = Hold<std::string>();
     decode->add_option("HEX", *decodeHex, "Hex bytes of one record (missing bytes are zero); none or - reads "
                                           "standard input");
-    decode->add_option("--file,-f", *decodeFile, "A file of hex text (# comments) or of binary 64-byte records");
+    decode->add_option("--file,-f", *decodeFile, "A file of hex text (# comments), of binary 64-byte records, "
+                                                 "or a record log (TAV_TRACE=FILE.tavtrace)");
     decode->footer("Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode --file records.bin\n"
                    "  tavctl --trace --sim init 2>&1 | grep TIM");
     decode->callback([decodeHex, decodeFile] { DecodeCommand(*decodeHex, *decodeFile); });
@@ -178,6 +179,21 @@ void AddSessionCommands(CLI::App& app, Context& context)
                 "  repeat 20 toggle P4.8; sleep 250ms\n"
                 "Examples:\n  tavctl --sim run demo.tav\n  echo 'pin set P4.1' | tavctl run -");
     run->callback([&context, script] { RunCommand(context, *script); });
+
+    auto* replay = app.add_subcommand("replay", "Send the records of a record log (TAV_TRACE=FILE.tavtrace) to "
+                                                "the board again, at their recorded times");
+    auto log = Hold<std::string>();
+    auto fast = Hold<bool>(false);
+    replay->add_option("FILE", *log, "The record log")->required();
+    replay->add_flag("--fast", *fast, "Send them back to back instead of at the recorded times");
+    replay->footer("The whole log is read and checked first: a log with a bad line sends nothing. A virtual\n"
+                   "board (--sim) runs on the recorded clock at once, so --vcd and --svg show the session\n"
+                   "as it was recorded; a real board gets the records at the recorded pace. Replies (in)\n"
+                   "are not sent: the board makes its own.\n"
+                   "Examples:\n  TAV_TRACE=session.tavtrace ./my-program\n"
+                   "  tavctl --sim replay session.tavtrace --vcd session.vcd\n"
+                   "  tavctl --device usb:1:5 replay --fast session.tavtrace");
+    replay->callback([&context, log, fast] { ReplayCommand(context, *log, *fast); });
 
     auto* shell = app.add_subcommand("shell", "Type commands at a prompt, with line editing and history");
     shell->footer("Every command of tavctl, and of scripts (sleep, toggle, repeat, loop); `help` lists them,\n"

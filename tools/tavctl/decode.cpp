@@ -42,19 +42,6 @@ std::vector<uint8_t> RecordBytes(const std::string& content)
     return std::vector<uint8_t>(content.begin(), content.end());
 }
 
-std::string ReadFile(const std::string& path)
-{
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0)
-        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    if (S_ISDIR(info.st_mode))
-        throw ToolError("cannot read " + path + ": it is a directory");
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
@@ -65,7 +52,14 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
     if (!file.empty() && !hex.empty())
         throw ToolError("decode takes hex bytes or --file, not both", EXIT_USAGE);
     if (!file.empty()) {
-        bytes = RecordBytes(ReadFile(file));
+        const std::string content = ReadTextFile(file, MAX_RECORD_LOG_BYTES);
+        if (IsRecordLog(content)) {
+            for (const LoggedRecord& record : ReadRecordLog(content, file).records)
+                std::printf("%s %s %s\n", SecondsText(record.timeNs).c_str(), record.out ? "out" : "in ",
+                            record.out ? DescribeRecord(record.bytes).c_str() : "the board's reply");
+            return;
+        }
+        bytes = RecordBytes(content);
     } else if (fromInput) {
         bytes = RecordBytes(std::string((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>()));
     } else {

@@ -1,8 +1,13 @@
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "json_output.h"
@@ -81,6 +86,21 @@ tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model)
     tav_pwm_channel info{};
     tav_pwm_channel_info(group, channel, model, &info);
     return info;
+}
+
+std::string ReadTextFile(const std::string& path, size_t maxBytes)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        throw ToolError("cannot read " + path + ": it is a directory");
+    if (static_cast<unsigned long long>(info.st_size) > maxBytes)
+        throw ToolError("cannot read " + path + ": larger than " + std::to_string(maxBytes >> 20) + " MiB");
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 FILE* NullOutput()

@@ -105,6 +105,9 @@ void PwmSetCommand(Context& context, const std::string& group, const std::string
 void PwmStopCommand(Context& context);
 void RawCommand(Context& context, const std::vector<std::string>& hex);
 void DecodeCommand(const std::vector<std::string>& hex, const std::string& file);
+// Sends a record log's records again, at their recorded times (a virtual
+// board on its own clock at once) or, fast, back to back.
+void ReplayCommand(Context& context, const std::string& file, bool fast);
 void StatusCommand(Context& context);
 void SleepCommand(Context& context, const std::string& duration);
 // A script file, or - for standard input (the shell when it is a terminal).
@@ -136,6 +139,33 @@ std::string DescribeRecord(const uint8_t* bytes, int length = 64);
 tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model);
 // The board pin's name ("P4.8").
 std::string BoardPinName(uint32_t singlePin);
+// A whole file; a ToolError names the file and the reason, also for a
+// directory or a file longer than maxBytes.
+std::string ReadTextFile(const std::string& path, size_t maxBytes);
+
+// ---- record logs (TAV_TRACE=FILE.tavtrace) ----------------------------------
+constexpr size_t MAX_RECORD_LOG_BYTES = size_t{256} << 20; // far above the library's 100,000 records
+
+struct LoggedRecord {
+    uint64_t timeNs = 0; // since the board was opened
+    bool out = true;     // to the board; false: its reply
+    uint8_t bytes[TAV_RECORD_SIZE] = {};
+    int line = 0;
+};
+
+struct RecordLog {
+    std::vector<LoggedRecord> records;
+    uint64_t endNs = 0; // when the traced board was let go (or the last record)
+};
+
+// Whether the text starts as a record log does.
+bool IsRecordLog(const std::string& content);
+// Every record of a record log; anything that does not parse is a usage
+// ToolError "NAME line N: reason", and then nothing is returned.
+RecordLog ReadRecordLog(const std::string& content, const std::string& name);
+// 1.250000000
+std::string SecondsText(uint64_t nanoseconds);
+
 // A stream that swallows what is written (the null device), kept open for
 // the process.
 FILE* NullOutput();

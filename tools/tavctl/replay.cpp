@@ -1,0 +1,199 @@
+// tavctl replay: sends the records of a record log (TAV_TRACE=FILE.tavtrace)
+// to a board again, at their recorded times; and the reading of such logs,
+// which decode shares.
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "tool.h"
+
+namespace tavctl {
+
+namespace {
+
+constexpr const char* RECORD_LOG_HEADER = "# tavtrace 1";
+constexpr size_t RECORD_HEX_DIGITS = 2 * TAV_RECORD_SIZE;
+constexpr size_t MAX_SECONDS_DIGITS = 10; // fits nanoseconds in 64 bits
+constexpr size_t NANOSECOND_DIGITS = 9;
+
+// "12.000345678" in nanoseconds; false for anything else.
+bool ParseSeconds(const std::string& text, uint64_t* nanoseconds)
+{
+    const size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (whole.empty() || whole.size() > MAX_SECONDS_DIGITS || fraction.size() > NANOSECOND_DIGITS
+        || (dot != std::string::npos && fraction.empty()))
+        return false;
+    uint64_t value = 0;
+    for (char digit : whole + fraction + std::string(NANOSECOND_DIGITS - fraction.size(), '0')) {
+        if (digit < '0' || digit > '9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(digit - '0');
+    }
+    *nanoseconds = value;
+    return true;
+}
+
+int HexValue(char digit)
+{
+    if (digit >= '0' && digit <= '9')
+        return digit - '0';
+    if (digit >= 'a' && digit <= 'f')
+        return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F')
+        return digit - 'A' + 10;
+    return -1;
+}
+
+// "# end at 1.250000000: 63 records": the time the traced board was let go.
+bool ParseEndLine(const std::string& line, uint64_t* endNs)
+{
+    const std::string prefix = "# end at ";
+    if (line.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    const size_t colon = line.find(':', prefix.size());
+    return colon != std::string::npos && ParseSeconds(line.substr(prefix.size(), colon - prefix.size()), endNs);
+}
+
+LoggedRecord ParseRecordLine(const std::string& line, int lineNumber)
+{
+    auto refuse = [lineNumber](const std::string& why) {
+        return ToolError("line " + std::to_string(lineNumber) + ": " + why, EXIT_USAGE);
+    };
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string time;
+    std::string direction;
+    std::string hex;
+    std::string extra;
+    words >> time >> direction >> hex >> extra;
+    LoggedRecord record;
+    record.line = lineNumber;
+    if (!ParseSeconds(time, &record.timeNs))
+        throw refuse("'" + time + "' is not a time in seconds (like 1.250000000)");
+    if (direction != "out" && direction != "in")
+        throw refuse(direction.empty() ? "the direction (out or in) is missing"
+                                       : "unknown direction '" + direction + "' (out or in)");
+    record.out = direction == "out";
+    if (hex.empty())
+        throw refuse("the record's bytes are missing");
+    for (char digit : hex)
+        if (HexValue(digit) < 0)
+            throw refuse("'" + std::string(1, digit) + "' in the record's bytes is not a hex digit");
+    if (hex.size() != RECORD_HEX_DIGITS)
+        throw refuse("the record has " + std::to_string(hex.size()) + " hex digits, not " +
+                     std::to_string(RECORD_HEX_DIGITS) + " (truncated?)");
+    if (!extra.empty())
+        throw refuse("'" + extra + "' after the record's bytes (a comment starts with #)");
+    for (size_t index = 0; index < TAV_RECORD_SIZE; ++index)
+        record.bytes[index] = static_cast<uint8_t>(HexValue(hex[2 * index]) * 16 + HexValue(hex[2 * index + 1]));
+    return record;
+}
+
+RecordLog ReadRecordLogLines(const std::string& content);
+
+} // namespace
+
+bool IsRecordLog(const std::string& content)
+{
+    return content.compare(0, std::strlen(RECORD_LOG_HEADER), RECORD_LOG_HEADER) == 0;
+}
+
+RecordLog ReadRecordLog(const std::string& content, const std::string& name)
+{
+    try {
+        return ReadRecordLogLines(content);
+    } catch (const ToolError& error) {
+        throw ToolError(name + " " + error.what(), error.status);
+    }
+}
+
+namespace {
+
+RecordLog ReadRecordLogLines(const std::string& content)
+{
+    RecordLog log;
+    std::istringstream lines(content);
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(lines, line)) {
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (lineNumber == 1 && line != RECORD_LOG_HEADER)
+            throw ToolError("line 1: not a record log of tavlib (it starts with '" + std::string(RECORD_LOG_HEADER) +
+                                "', as TAV_TRACE=FILE.tavtrace writes it)",
+                            EXIT_USAGE);
+        uint64_t endNs = 0;
+        if (ParseEndLine(line, &endNs))
+            log.endNs = endNs;
+        if (line.empty() || line[0] == '#')
+            continue;
+        LoggedRecord record = ParseRecordLine(line, lineNumber);
+        if (!log.records.empty() && record.timeNs < log.records.back().timeNs)
+            throw ToolError("line " + std::to_string(lineNumber) + ": the time goes back", EXIT_USAGE);
+        log.records.push_back(record);
+    }
+    if (lineNumber == 0)
+        throw ToolError("line 1: the file is empty, not a record log", EXIT_USAGE);
+    if (!log.records.empty() && log.endNs < log.records.back().timeNs)
+        log.endNs = log.records.back().timeNs;
+    return log;
+}
+
+} // namespace
+
+std::string SecondsText(uint64_t nanoseconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%09llu", static_cast<unsigned long long>(nanoseconds / 1000000000u),
+                  static_cast<unsigned long long>(nanoseconds % 1000000000u));
+    return text;
+}
+
+void ReplayCommand(Context& context, const std::string& file, bool fast)
+{
+    // Everything is read and checked before anything is sent.
+    const RecordLog log = ReadRecordLog(ReadTextFile(file, MAX_RECORD_LOG_BYTES), file);
+    context.session.Connect();
+    tav::Board& board = context.session.Board();
+    // A virtual board replays on the recorded clock, exactly and at once;
+    // a real one at the recorded pace.
+    const bool virtualClock = context.session.Simulated() && !fast;
+    if (virtualClock)
+        Check(tav_sim_set_virtual_time(board.handle(), 1), "replay");
+    const auto started = std::chrono::steady_clock::now();
+    uint64_t nowNs = 0;
+    auto waitUntil = [&](uint64_t timeNs) {
+        if (fast || timeNs <= nowNs)
+            return;
+        if (virtualClock)
+            Check(tav_sim_advance(board.handle(), timeNs - nowNs), "replay");
+        else
+            context.session.Sleep(static_cast<uint64_t>(
+                std::max<int64_t>(0, static_cast<int64_t>(timeNs) -
+                                         std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             std::chrono::steady_clock::now() - started)
+                                             .count())));
+        nowNs = timeNs;
+    };
+    size_t sent = 0;
+    for (const LoggedRecord& record : log.records) {
+        if (!record.out)
+            continue; // a reply: the board sends its own
+        waitUntil(record.timeNs);
+        TAVDll::_INSTRUCTION_INFO_ instruction;
+        std::memcpy(&instruction, record.bytes, sizeof instruction);
+        const int result = board.sendRecord(instruction);
+        if (result != TAV_OK)
+            throw ToolError(file + " line " + std::to_string(record.line) + ": the board did not take the record (" +
+                            tav_strerror(result) + "); " + std::to_string(sent) + " records were replayed");
+        ++sent;
+    }
+    waitUntil(log.endNs);
+    std::fprintf(context.out, "replayed %zu records of %s (%s)\n", sent, file.c_str(),
+                 fast ? "at full speed" : (SecondsText(log.endNs) + " s as recorded").c_str());
+}
+
+} // namespace tavctl
