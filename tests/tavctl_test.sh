@@ -16,9 +16,22 @@ mkdir -p "$HOME"
 windows=""
 [[ "$tavctl" == *.exe ]] && windows=yes
 # tavctl itself, under wine for the Windows build. Outputs are read through
-# unix_lines afterwards.
+# unix_lines afterwards. Under wine a run whose standard error shows wine's
+# own hiccup (its server dropped the connection), not tavctl's, runs again.
 tavctl() {
-    if [ -n "$windows" ]; then wine "$tavctl" "$@"; else "$tavctl" "$@"; fi
+    if [ -z "$windows" ]; then
+        "$tavctl" "$@"
+        return
+    fi
+    local attempt status
+    for attempt in 1 2 3; do
+        wine "$tavctl" "$@" >"$work/wine.out" 2>"$work/wine.err"
+        status=$?
+        grep -q '^wine client error' "$work/wine.err" || break
+    done
+    cat "$work/wine.out"
+    cat "$work/wine.err" >&2
+    return "$status"
 }
 unix_lines() {
     [ -z "$windows" ] || sed -i 's/\r$//' "$@"
@@ -34,17 +47,13 @@ RUNNER=""
 check() {
     local name=$1 want_status=$2 want_out=$3 want_err=$4
     shift 5
-    local attempt status
-    for attempt in 1 2; do
-        if [ -n "$RUNNER" ]; then
-            $RUNNER "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
-        else
-            tavctl "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
-        fi
-        status=$?
-        # wine's own hiccup (its server dropped the connection), not tavctl's: once more
-        [ -n "$windows" ] && grep -q '^wine client error' "$work/err" || break
-    done
+    local status
+    if [ -n "$RUNNER" ]; then
+        $RUNNER "$tavctl" "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    else
+        tavctl "$@" >"$work/out" 2>"$work/err" <"${STDIN_FILE:-/dev/null}"
+    fi
+    status=$?
     unix_lines "$work/out" "$work/err"
     local problem=""
     [ "$status" -eq "$want_status" ] || problem="exit status $status, expected $want_status"

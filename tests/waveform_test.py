@@ -8,7 +8,6 @@ times of the sleeps, the SVG as XML, and the size of a long run.
 
 import json
 import os
-import re
 import statistics
 import subprocess
 import sys
@@ -17,6 +16,7 @@ import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
 from checks import check, finish  # noqa: E402
+from vcd import sigrok, vcd_changes, vcd_end  # noqa: E402
 
 TAVCTL = sys.argv[1]
 
@@ -30,43 +30,6 @@ def tavctl(work, script, *options):
     if result.returncode != 0:
         raise SystemExit(f"tavctl failed: {result.stderr}")
     return result.stdout
-
-
-def vcd_changes(path):
-    """{wire name: [(time, value), ...]} of a VCD file."""
-    names, changes, time = {}, {}, 0
-    with open(path) as file:
-        for line in file:
-            line = line.strip()
-            match = re.match(r"\$var wire 1 (\S+) (\S+) \$end", line)
-            if match:
-                names[match.group(1)] = match.group(2)
-                changes[match.group(2)] = []
-            elif line.startswith("#"):
-                time = int(line[1:])
-            elif line and line[0] in "01xz" and line[1:] in names:
-                changes[names[line[1:]]].append((time, line[0]))
-    return changes
-
-
-def vcd_end(path):
-    """The VCD's closing time stamp."""
-    with open(path) as file:
-        return max(int(line[1:]) for line in file if line.startswith("#"))
-
-
-def sigrok(vcd, wire, annotation):
-    """Values of one pwm decoder annotation, for one wire of the VCD."""
-    result = subprocess.run(["sigrok-cli", "-I", "vcd:downsample=100", "-i", vcd, "-P", f"pwm:data={wire}",
-                             "-A", f"pwm={annotation}"], capture_output=True, text=True, timeout=120)
-    values = []
-    for line in result.stdout.splitlines():
-        match = re.match(r"pwm-1: ([0-9.]+) ?(%|s|ms|μs|us|ns)", line)
-        if match:
-            number, unit = float(match.group(1)), match.group(2)
-            scale = {"%": 1, "s": 1, "ms": 1e-3, "μs": 1e-6, "us": 1e-6, "ns": 1e-9}[unit]
-            values.append(number * scale)
-    return values
 
 
 with tempfile.TemporaryDirectory() as work:

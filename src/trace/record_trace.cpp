@@ -1,7 +1,7 @@
 #include "trace/record_trace.h"
 
 #include <algorithm>
-#include <atomic>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -19,6 +19,7 @@ namespace {
 struct LiveTraces {
     std::mutex mutex;
     std::vector<RecordTrace*> traces;
+    std::map<std::string, unsigned> started; // traces per TAV_TRACE value
 };
 
 void FinishAtExit();
@@ -77,8 +78,12 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
     const char* wanted = std::getenv("TAV_TRACE");
     if (wanted == nullptr || wanted[0] == '\0')
         return nullptr;
-    static std::atomic<unsigned> tracesStarted{0};
-    const std::string path = NumberedPath(wanted, tracesStarted.fetch_add(1) + 1);
+    unsigned number = 0;
+    {
+        std::lock_guard<std::mutex> lock(Live().mutex);
+        number = ++Live().started[wanted];
+    }
+    const std::string path = NumberedPath(wanted, number);
     const Format format = EndsWith(path, ".vcd") ? Format::Vcd : EndsWith(path, ".svg") ? Format::Svg : Format::RecordLog;
     std::unique_ptr<RecordTrace> trace(new RecordTrace(format, path, modelLetter, clock));
     // Made now, so that a name that cannot be written costs nothing later.
