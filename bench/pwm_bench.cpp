@@ -3,37 +3,17 @@
 // global operator new).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "TAVLib.h"
 #include "tav/tav.h"
 #include "link/board_link.h"
 #include "pwm/pwm_sequences.h"
 #include "virtual_board.h"
 #include "virtual_usb.h"
+#include "count_allocations.h"
 
-namespace {
-std::atomic<long> allocationCount{0};
-}
-
-__attribute__((noinline)) void* operator new(std::size_t size)
+bool CountsAllocation()
 {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* block = std::malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-__attribute__((noinline)) void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-
-__attribute__((noinline)) void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
+    return true;
 }
 
 namespace {

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "count_allocations.h"
 #include "emulated_usb.h"
 #include "tav/board.hpp"
 
@@ -42,7 +42,6 @@ CodeRange libusb0;
 CodeRange libusb1;
 std::atomic<pthread_t> measuredThread{};
 std::atomic<bool> measuring{false};
-std::atomic<long> libtavAllocations{0};
 std::atomic<long> libusbAllocations{0};
 
 bool OnMeasuredThread()
@@ -105,23 +104,10 @@ extern "C" void free(void* block)
     __libc_free(block);
 }
 
-__attribute__((noinline)) void* operator new(std::size_t size)
+// libtav's allocations: the library is C++, the USB libraries are C.
+bool CountsAllocation()
 {
-    if (OnMeasuredThread())
-        libtavAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* block = std::malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-__attribute__((noinline)) void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-
-__attribute__((noinline)) void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
+    return OnMeasuredThread();
 }
 
 namespace {
@@ -148,7 +134,7 @@ void InitTav(benchmark::State& state, const char* selector)
         board.init(0);
     emulated.ClearLog();
     measuredThread = pthread_self();
-    const long libtavBefore = libtavAllocations.load();
+    const long libtavBefore = allocationCount.load();
     const long libusbBefore = libusbAllocations.load();
     measuring = true;
     for (auto _ : state) {
@@ -160,7 +146,7 @@ void InitTav(benchmark::State& state, const char* selector)
     measuring = false;
     const double records = static_cast<double>(state.iterations()) * INIT_TAV_RECORDS;
     state.counters["libtav_allocs_per_record"] =
-        benchmark::Counter(static_cast<double>(libtavAllocations.load() - libtavBefore) / records);
+        benchmark::Counter(static_cast<double>(allocationCount.load() - libtavBefore) / records);
     state.counters["libusb_allocs_per_record"] =
         benchmark::Counter(static_cast<double>(libusbAllocations.load() - libusbBefore) / records);
     board.release();

@@ -4,7 +4,10 @@
 // rest of the operation to be attempted; a time-out ends it; a vanished board
 // ends it and is let go. The same sweep runs with the records sent one by
 // one and through the bus's queue (also with the queue halting midway, after
-// which the rest goes one by one): the expectations are the same.
+// which the rest goes one by one): the expectations are the same. Where the
+// two differ on a real bus, behind a time-out (the queue had already handed
+// the later records to the bus, which never took them), the usbfs suite
+// shows it.
 #include <gtest/gtest.h>
 
 #include <cstdio>

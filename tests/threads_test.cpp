@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -73,7 +74,10 @@ void RunTogether(const std::vector<std::function<void()>>& bodies)
 
 const uint32_t ALL_BANK_4 = TAVDll::PIN_BANK_4 | 0xFFFF;
 
-TEST(Threads, OneBoardObjectFromThreeThreadsNeverInterleaves)
+// One by one and through the bus's queue ("queued:").
+class ThreadsOnOneBoard : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ThreadsOnOneBoard, OneBoardObjectFromThreeThreadsNeverInterleaves)
 {
     const std::vector<Records> sequences = {
         RecordsOf([] { return TAVLib::InitTav(7); }),
@@ -82,7 +86,7 @@ TEST(Threads, OneBoardObjectFromThreeThreadsNeverInterleaves)
     };
     tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
     tav::Board board;
-    ASSERT_EQ(board.open(), TAV_OK);
+    ASSERT_EQ(board.open(GetParam()), TAV_OK);
     fresh.bus.ClearLog();
     const uint32_t duties[4] = {1, 2, 3, 4};
     RunTogether({[&] { board.init(7); }, [&] { board.pwmStart('B', 2, duties, 4); },
@@ -90,7 +94,13 @@ TEST(Threads, OneBoardObjectFromThreeThreadsNeverInterleaves)
     std::vector<int> counts;
     EXPECT_TRUE(WholeOperations(fresh.bus.DeliveredRecords(), sequences, &counts));
     EXPECT_EQ(counts, (std::vector<int>{ROUNDS, ROUNDS, ROUNDS}));
+    EXPECT_EQ(fresh.bus.CountCalls(tavsim::UsbCall::QueueWrite) > 0, GetParam()[0] != '\0');
 }
+
+INSTANTIATE_TEST_SUITE_P(Sending, ThreadsOnOneBoard, ::testing::Values("", "queued:"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param[0] == '\0' ? "OneByOne" : "Queued");
+                         });
 
 TEST(Threads, TheDefaultBoardFromThreeThreadsNeverInterleaves)
 {

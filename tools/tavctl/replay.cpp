@@ -1,6 +1,8 @@
 // tavctl replay: sends the records of a record log (TAV_TRACE=FILE.tavtrace)
 // to a board again, at their recorded times; and the reading of such logs,
 // which decode shares.
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <sstream>
@@ -36,17 +38,6 @@ bool ParseSeconds(const std::string& text, uint64_t* nanoseconds)
     return true;
 }
 
-int HexValue(char digit)
-{
-    if (digit >= '0' && digit <= '9')
-        return digit - '0';
-    if (digit >= 'a' && digit <= 'f')
-        return digit - 'a' + 10;
-    if (digit >= 'A' && digit <= 'F')
-        return digit - 'A' + 10;
-    return -1;
-}
-
 // "# end at 1.250000000: 63 records": the time the traced board was let go.
 bool ParseEndLine(const std::string& line, uint64_t* endNs)
 {
@@ -79,15 +70,15 @@ LoggedRecord ParseRecordLine(const std::string& line, int lineNumber)
     if (hex.empty())
         throw refuse("the record's bytes are missing");
     for (char digit : hex)
-        if (HexValue(digit) < 0)
+        if (!std::isxdigit(static_cast<unsigned char>(digit)))
             throw refuse("'" + std::string(1, digit) + "' in the record's bytes is not a hex digit");
     if (hex.size() != RECORD_HEX_DIGITS)
         throw refuse("the record has " + std::to_string(hex.size()) + " hex digits, not " +
                      std::to_string(RECORD_HEX_DIGITS) + " (truncated?)");
     if (!extra.empty())
         throw refuse("'" + extra + "' after the record's bytes (a comment starts with #)");
-    for (size_t index = 0; index < TAV_RECORD_SIZE; ++index)
-        record.bytes[index] = static_cast<uint8_t>(HexValue(hex[2 * index]) * 16 + HexValue(hex[2 * index + 1]));
+    const std::vector<uint8_t> bytes = ParseHexBytes(hex);
+    std::copy(bytes.begin(), bytes.end(), record.bytes);
     return record;
 }
 
