@@ -55,7 +55,9 @@ int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
         return RESULT_NOT_OPEN;
     InstructionBatch batch;
     const int walk = AppendPinRecords(batch, link.boardType, pins, action, value);
-    const bool ioFailed = SubmitBatch(link, batch) != RESULT_OK;
+    // One pin, the common case, gains nothing from a batch.
+    const bool ioFailed = batch.inCount == 1 ? !SubmitRecord(link, batch.records[0])
+                                             : SubmitBatch(link, batch) != RESULT_OK;
     // A time-out or a board that is gone ends the walk at its failed record.
     if (ioFailed && (link.stopSending || !BoardOpen(link)))
         return RESULT_IO_FAILED;
