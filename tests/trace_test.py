@@ -100,6 +100,12 @@ with tempfile.TemporaryDirectory() as work:
     fast = run([TAVCTL, "--sim=S", "replay", "--fast", log])
     check("replay --fast", fast.returncode == 0 and "at full speed" in fast.stdout, fast.stderr)
 
+    # A trace that cannot be written: the program runs on, and one line says why.
+    unwritable = run([TAVCTL, "--sim", "pin", "output", "P4.0"], trace=os.path.join(work, "no", "such", "x.vcd"))
+    check("a trace file that cannot be made is said, and the program runs on", unwritable.returncode == 0
+          and unwritable.stderr.startswith("libtav: TAV_TRACE: cannot write ") and unwritable.stderr.count("\n") == 1,
+          unwritable.stderr)
+
     # Bad logs: refused with the line, and nothing is sent.
     good = open(log).read().splitlines(keepends=True)
     first_record = next(index for index, line in enumerate(good) if line[:1].isdigit())

@@ -129,8 +129,9 @@ int FrequencyOfDivider(int divider)
 }
 
 // Every record transfer of a board: the commanded state first, then the
-// application's callback.
-void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
+// application's callback. Kept whole (never inlined into the traced
+// observer below), so that the commanded state stays inlined here.
+__attribute__((noinline)) void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
 {
     auto* board = static_cast<tav_board*>(user);
     if (board->commanded != nullptr)

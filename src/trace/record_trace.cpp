@@ -1,6 +1,7 @@
 #include "trace/record_trace.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <cstdlib>
 #include <cstring>
@@ -88,8 +89,13 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
     std::unique_ptr<RecordTrace> trace(new RecordTrace(format, path, modelLetter, clock));
     // Made now, so that a name that cannot be written costs nothing later.
     trace->log_ = std::fopen(path.c_str(), "w");
-    if (trace->log_ == nullptr)
+    if (trace->log_ == nullptr) {
+        // The one line the library prints of its own: the trace asked for
+        // cannot be made, and the program runs on without it.
+        std::fprintf(stderr, "libtav: TAV_TRACE: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        trace->finished_ = true; // nothing to write at its end either
         return nullptr;
+    }
     if (format != Format::RecordLog) {
         std::fclose(trace->log_);
         trace->log_ = nullptr;

@@ -31,8 +31,8 @@ public:
     enum class Format { Vcd, Svg, RecordLog };
 
     // The trace TAV_TRACE asks for, for a board just opened (its model
-    // letter and firmware text); null when TAV_TRACE is unset or empty or
-    // its file cannot be made. clock: a virtual board's model, whose clock
+    // letter and firmware text); null when TAV_TRACE is unset or empty, or
+    // when its file cannot be made (one line on standard error says so). clock: a virtual board's model, whose clock
     // the trace follows; null for a real board (time since now).
     static std::unique_ptr<RecordTrace> Start(char modelLetter, const char* firmware,
                                               const tavsim::VirtualBoard* clock);
