@@ -41,6 +41,10 @@ TEST_F(BoardObjects, SelectorsNameBoardsByDecimalAddress)
         {"usb:1", TAV_E_INVALID, 0},  {"usb:1:0x2", TAV_E_INVALID, 0}, {"usb:-1:2", TAV_E_INVALID, 0},
         {"usb::2", TAV_E_INVALID, 0}, {"1:2:3", TAV_E_INVALID, 0},     {"sim:X", TAV_E_INVALID, 0},
         {"sim:T ", TAV_E_INVALID, 0}, {"sim:", TAV_E_INVALID, 0},      {"board", TAV_E_INVALID, 0},
+        // queued: before any of them names the same boards
+        {"queued:", TAV_OK, 'S'},     {"queued:usb:001:010", TAV_OK, 'T'}, {"queued:1:8", TAV_OK, 'C'},
+        {"queued:sim:C", TAV_OK, 'C'}, {"queued:usb:1:9", TAV_E_NOT_FOUND, 0}, {"queued:queued:", TAV_E_INVALID, 0},
+        {"queued", TAV_E_INVALID, 0}, {"queued:sim:X", TAV_E_INVALID, 0}, {"QUEUED:1:8", TAV_E_INVALID, 0},
     };
     for (const Case& entry : cases) {
         const std::string name = entry.selector != nullptr ? entry.selector : "NULL";

@@ -41,7 +41,8 @@ struct QueuedHandle {
     int* results = nullptr;
     std::atomic<int> outstanding{0};
     std::atomic<int> stopIndex{INT_MAX}; // the first transfer that timed out or found the device gone
-    int done = 0;                        // libusb's completion flag for this queue
+    int done = 0;                        // libusb's completion flag for this queue (it reads it under its lock)
+    std::atomic<bool> finished{false};   // the same, for this thread's own loop
 };
 
 struct QueuedUsb {
@@ -123,8 +124,10 @@ void LIBUSB_CALL OnQueuedTransferDone(libusb_transfer* transfer)
         while (slot.index < stop && !queued.stopIndex.compare_exchange_weak(stop, slot.index)) {
         }
     }
-    if (queued.outstanding.fetch_sub(1) == 1)
+    if (queued.outstanding.fetch_sub(1) == 1) {
+        queued.finished.store(true);
         queued.done = 1;
+    }
 }
 
 int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int count,
@@ -137,6 +140,7 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
     queued->results = results;
     queued->stopIndex.store(INT_MAX);
     queued->done = 0;
+    queued->finished.store(false);
     // One count more than submitted until every submission is made, so that
     // completions on another thread cannot end the queue early.
     queued->outstanding.store(1);
@@ -161,11 +165,13 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
             break; // the rest is the caller's to send one by one
         }
     }
-    if (queued->outstanding.fetch_sub(1) == 1)
+    if (queued->outstanding.fetch_sub(1) == 1) {
+        queued->finished.store(true);
         queued->done = 1;
+    }
     // Wait for every submitted transfer: their buffers are the caller's.
     bool cancelled = false;
-    while (queued->done == 0) {
+    while (!queued->finished.load()) {
         libusb_handle_events_completed(State(context).context, &queued->done);
         const int stop = queued->stopIndex.load();
         if (!cancelled && stop < submitted) {
