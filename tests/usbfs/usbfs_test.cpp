@@ -303,6 +303,15 @@ protected:
     std::string Selector(int device = 2) const { return std::string(GetParam()) + "1:" + std::to_string(device); }
     bool Queued() const { return std::string(GetParam()) != "usb:"; }
 
+    // That board opened through the backend, its log cleared.
+    tav::Board Open(EmulatedBoard& board)
+    {
+        tav::Board opened;
+        EXPECT_EQ(opened.open(Selector(board.DeviceNumber())), TAV_OK);
+        board.ClearLog();
+        return opened;
+    }
+
     // The frames the board's clock counted for its OUT transfers.
     static long FramesUsed(EmulatedBoard& board)
     {
@@ -322,9 +331,8 @@ protected:
 TEST_P(UsbfsBackends, InitTavArrivesWholeInOrderQueuedInFrames)
 {
     EmulatedBoard& board = bus->AddBoard(2);
-    tav::Board opened;
-    ASSERT_EQ(opened.open(Selector()), TAV_OK);
-    board.ClearLog();
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
     ASSERT_EQ(opened.init(258), TAV_OK);
     const std::vector<_INSTRUCTION_INFO_> records = Records(board);
     ASSERT_EQ(board.Urbs().size(), 61u);
@@ -349,9 +357,8 @@ TEST_P(UsbfsBackends, InitTavArrivesWholeInOrderQueuedInFrames)
 TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
 {
     EmulatedBoard& board = bus->AddBoard(2);
-    tav::Board opened;
-    ASSERT_EQ(opened.open(Selector()), TAV_OK);
-    board.ClearLog();
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
     board.StallWrite(4); // the open took two transfers
     board.ShortWrite(7, 10);
     EXPECT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x3F), TAV_IO_FAILED);
@@ -365,9 +372,8 @@ TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
 TEST_P(UsbfsBackends, ATimeOutEndsTheOperationAfterOneTimeOut)
 {
     EmulatedBoard& board = bus->AddBoard(2);
-    tav::Board opened;
-    ASSERT_EQ(opened.open(Selector()), TAV_OK);
-    board.ClearLog();
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
     board.HangFromTransfer(5);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
@@ -383,9 +389,8 @@ TEST_P(UsbfsBackends, ATimeOutEndsTheOperationAfterOneTimeOut)
 TEST_P(UsbfsBackends, AnUnpluggedBoardIsLetGo)
 {
     EmulatedBoard& board = bus->AddBoard(2);
-    tav::Board opened;
-    ASSERT_EQ(opened.open(Selector()), TAV_OK);
-    board.ClearLog();
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
     board.UnplugFromTransfer(22);
     EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
     EXPECT_EQ(Records(board).size(), 19u);
