@@ -1,5 +1,6 @@
 // tavctl's parsers on any text: pin names and identifiers, numbers, hex,
-// durations, and whole script lines run on a virtual board in virtual time.
+// durations, record logs, and whole script lines run on a virtual board in
+// virtual time.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -50,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     try {
         tavctl::ParseDuration(text);
+    } catch (const tavctl::ToolError&) {
+    }
+    try {
+        // A record log past its header line, as replay and decode read it.
+        tavctl::ReadRecordLog("# tavtrace 1\n" + text, "fuzz");
     } catch (const tavctl::ToolError&) {
     }
     if (!Runnable(text))
