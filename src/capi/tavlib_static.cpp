@@ -54,7 +54,7 @@ void TraceIn(void* user, const uint8_t* bytes, int length, int result)
 usb_dev_handle* StartDefaultTrace(BoardLink& link, usb_dev_handle* opened)
 {
     std::unique_ptr<RecordTrace>& trace = DefaultTrace();
-    if (opened == nullptr || (trace != nullptr && link.observer == TraceOut))
+    if (opened == nullptr || link.observer == TraceOut)
         return opened;
     std::unique_ptr<RecordTrace> started = RecordTrace::Start(ModelLetter(link.boardType), link.versionText, nullptr);
     if (started == nullptr)

@@ -81,11 +81,7 @@ int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
                 ++failed;
             continue;
         }
-        const auto* bytes = reinterpret_cast<const uint8_t*>(&records[index]);
-        if (link.observer != nullptr)
-            link.observer(link.observerUser, bytes, RECORD_SIZE, result);
-        if (result < 0)
-            AfterFailedTransfer(link, result);
+        AfterRecordTransfer(link, reinterpret_cast<const uint8_t*>(&records[index]), result);
         if (result != static_cast<int>(RECORD_SIZE))
             ++failed;
     }

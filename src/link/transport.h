@@ -16,6 +16,16 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length);
 // (the board counts as not open from then on).
 void AfterFailedTransfer(BoardLink& link, int error);
 
+// What follows every record's transfer, one by one or queued: the observer
+// sees it, then a failure may stop the operation.
+inline void AfterRecordTransfer(BoardLink& link, const uint8_t* bytes, int result)
+{
+    if (link.observer != nullptr)
+        link.observer(link.observerUser, bytes, RECORD_SIZE, result);
+    if (result < 0)
+        AfterFailedTransfer(link, result);
+}
+
 // Sends one record as one transfer; true when all 64 bytes moved. With no
 // board open, or once the running operation has stopped sending, nothing is
 // sent and the result is false. The path of every record: inline, kept to
@@ -27,10 +37,7 @@ inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
     const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
     const int transferred = link.usb->bulkWrite(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
                                                 reinterpret_cast<const char*>(bytes), RECORD_SIZE, link.timeoutMs);
-    if (link.observer != nullptr)
-        link.observer(link.observerUser, bytes, RECORD_SIZE, transferred);
-    if (transferred < 0)
-        AfterFailedTransfer(link, transferred);
+    AfterRecordTransfer(link, bytes, transferred);
     return transferred == static_cast<int>(RECORD_SIZE);
 }
 

@@ -25,12 +25,10 @@ const UsbBackend* detail::InstalledUsbBackend()
 
 const UsbBackend* detail::BusBackend(bool queued)
 {
-    // The system's table put back (as InstallUsbBackend's result is) counts
-    // as nothing installed.
-    const UsbBackend* backend = installedBackend.load();
-    if (backend != nullptr && backend != SystemUsbBackend())
-        return backend;
-    return queued ? QueuedUsbBackend() : SystemUsbBackend();
+    // The system's table, also when a harness put it back, means nothing is
+    // installed.
+    const UsbBackend* installed = InstalledUsbBackend();
+    return queued && installed == SystemUsbBackend() ? QueuedUsbBackend() : installed;
 }
 
 const UsbBackend* InstallUsbBackend(const UsbBackend* backend)

@@ -82,26 +82,6 @@ LoggedRecord ParseRecordLine(const std::string& line, int lineNumber)
     return record;
 }
 
-RecordLog ReadRecordLogLines(const std::string& content);
-
-} // namespace
-
-bool IsRecordLog(const std::string& content)
-{
-    return content.compare(0, std::strlen(RECORD_LOG_HEADER), RECORD_LOG_HEADER) == 0;
-}
-
-RecordLog ReadRecordLog(const std::string& content, const std::string& name)
-{
-    try {
-        return ReadRecordLogLines(content);
-    } catch (const ToolError& error) {
-        throw ToolError(name + " " + error.what(), error.status);
-    }
-}
-
-namespace {
-
 RecordLog ReadRecordLogLines(const std::string& content)
 {
     RecordLog log;
@@ -134,6 +114,21 @@ RecordLog ReadRecordLogLines(const std::string& content)
 }
 
 } // namespace
+
+bool IsRecordLog(const std::string& content)
+{
+    return content.compare(0, std::strlen(RECORD_LOG_HEADER), RECORD_LOG_HEADER) == 0;
+}
+
+RecordLog ReadRecordLog(const std::string& content, const std::string& name)
+{
+    try {
+        return ReadRecordLogLines(content);
+    } catch (const ToolError& error) {
+        throw ToolError(name + " " + error.what(), error.status);
+    }
+}
+
 
 std::string SecondsText(uint64_t nanoseconds)
 {
