@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "TAVLib.h"
-#include "TAVUsbBackend.h"
+#include "usb/usb_backend.h"
 #include "tav/tav.h"
 
 namespace {

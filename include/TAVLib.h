@@ -57,7 +57,7 @@ namespace TAVDll {
 
 /* Result codes of the exported operations. Close, WritePipe and ReadPipe
  * return theirs as short, the others as int. When adding a code, also add its
- * words to ResultText (src/link/result_text.cpp). */
+ * words to tav_strerror (src/link/result_text.cpp). */
 enum ResultCode {
     RESULT_OK = 0,
     RESULT_NOT_OPEN = 2,          /* no board open; WritePipe also after a short write */
@@ -65,11 +65,6 @@ enum ResultCode {
     RESULT_BAD_PIN = 32,          /* the pin identifier names no valid bank */
     RESULT_PIN_UNAVAILABLE = 64   /* a named pin has no mapping on this board model */
 };
-
-/* A result code in words ("no board open"), for messages. Knows the codes
- * above and the negative codes of the C interface (tav/tav.h); never null,
- * also for a code it does not know. The text is static: do not free it. */
-TAV_API const char* ResultText(int code);
 
 /* Board model, from the model letter of the board-information reply. */
 enum BoardType : int {

@@ -9,7 +9,7 @@ install(TARGETS tav EXPORT tavTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-# TAVUsbBackend.h stays in the source tree: the USB seam is for the tests and
+# The USB seam (src/usb/usb_backend.h) stays in the source tree: the USB seam is for the tests and
 # the virtual bus, not for applications (as libusb keeps its backend table).
 set(TAV_PUBLIC_HEADERS include/TAVLib.h include/tav/tav.h include/tav/board.hpp)
 if(WIN32)

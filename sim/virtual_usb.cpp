@@ -161,6 +161,8 @@ TAVDll::UsbBackend VirtualUsb::MakeBackend(VirtualUsb* bus)
 {
     TAVDll::UsbBackend table{};
     table.context = bus;
+    table.name = "virtual";
+    table.deviceAddress = TAVDll::UsbfsDeviceAddress;
     table.init = [](void* context) { static_cast<VirtualUsb*>(context)->Init(); };
     table.findBusses = [](void* context) { return static_cast<VirtualUsb*>(context)->FindBusses(); };
     table.findDevices = [](void* context) { return static_cast<VirtualUsb*>(context)->FindDevices(); };

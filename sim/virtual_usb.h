@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "TAVLib.h"
-#include "TAVUsbBackend.h"
+#include "usb/usb_backend.h"
 #include "board_facts.h"
 
 namespace tavsim {

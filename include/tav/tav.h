@@ -28,7 +28,7 @@
  *                operation's records queued back to back on the bus
  *                instead of one transfer at a time (see below)
  * The bus is libusb 0.1's, or whatever USB backend a harness installed for
- * the process (TAVUsbBackend.h).
+ * the process (the tests and tools do, for the virtual bus).
  *
  * Queued boards. Every record is one 64-byte bulk transfer either way, in
  * the same order, and a call returns once all of them have completed. One
@@ -148,16 +148,29 @@ typedef struct tav_device {
     int board;          /* 1 for a TAV board (USB 4c52:0101) */
     int openable;       /* TAV boards: 1 when it could be opened and claimed just now */
     char model;         /* TAV boards it could open: 'T', 'S', 'C' or '?'; else 0 */
+    /* Since 1.2: */
+    char library[16];   /* the USB library that reaches it: "libusb 0.1" (Linux), "libusb-win32" or
+                           "libusb-1.0" (Windows: WinUSB and libusbK boards), "virtual" under a harness */
 } tav_device;
 
 /* The USB devices on the bus: TAV boards only, or every device with all != 0.
- * Each TAV board is opened for a moment (configuration, claim, the
+ * On Windows the bus is two: the devices libusb-win32 reaches (bus 0) and
+ * those libusb-1.0 reaches (busses from 1; all of them with all != 0, a
+ * board bound to libusb-win32 included, which libusb-1.0 lists but cannot
+ * open). Each TAV board is opened for a moment (configuration, claim, the
  * board-information request; nothing else is sent) to tell whether it can be
  * opened and which model it is: one held by a board object or another program
  * is not openable. Writes at most capacity entries (devices may be NULL when
  * capacity is 0) and returns how many devices there are, or TAV_E_INVALID.
- * Virtual boards are not on the bus. */
+ * Virtual boards are not on the bus.
+ *
+ * tav_list is a macro over tav_list_sized, which takes the size of the
+ * caller's tav_device, so that a program built against an older tav.h (whose
+ * tav_device was shorter) keeps working: device_size below the 1.1 size is
+ * TAV_E_INVALID. The function tav_list itself fills 1.1's layout. */
+TAV_C_API int tav_list_sized(tav_device* devices, size_t capacity, int all, size_t device_size);
 TAV_C_API int tav_list(tav_device* devices, size_t capacity, int all);
+#define tav_list(devices, capacity, all) tav_list_sized((devices), (capacity), (all), sizeof(tav_device))
 
 /* Brings the board into the safe state (undoes the debug-port release, stops
  * PWM, floats every pin: the Close sequence), releases it and frees the

@@ -3,8 +3,8 @@
 
 #include <mutex>
 
-#include "TAVUsbBackend.h"
 #include "board_facts.h"
+#include "usb/usb_backend.h"
 
 namespace TAVDll::detail {
 
@@ -40,20 +40,26 @@ struct BoardLink {
     std::mutex mutex;
 };
 
-// The table of the system's USB library, made once: one file per platform
-// (usb_system_linux.cpp, usb_system_windows.cpp).
+// The table of the system's libusb 0.1, made once: one file per platform
+// (usb/usb_libusb0_linux.cpp, usb/usb_libusb_win32.cpp).
 UsbBackend MakeSystemBackend();
-
-// The backend of "queued:" boards: on Linux libusb-1.0 and its asynchronous
-// transfers, with the busses, devices and addresses of libusb 0.1 (bus
-// "001", device "010"); on Windows the system's (libusb-win32 has no queue).
-const UsbBackend* QueuedUsbBackend();
 
 // The installed USB backend (InstallUsbBackend), or the system's.
 const UsbBackend* InstalledUsbBackend();
-// The backend of a board found on the bus: the installed one, or the
-// system's USB library for one-by-one or queued transfers.
-const UsbBackend* BusBackend(bool queued);
+
+// The most USB libraries a board on the bus may be reached through.
+constexpr int BUS_BACKEND_LIMIT = 2;
+// The tables a board on the bus is looked for in, in order, into tables;
+// their number. The installed one when a harness installed one; otherwise
+// the system's (SystemBusBackends): on Linux libusb 0.1, or libusb-1.0 for
+// queued boards; on Windows libusb-win32, then libusb-1.0.
+int BusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT]);
+int SystemBusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT]);
+
+// Whether libusb-1.0 is there (always on Linux, where it is linked), and
+// whether it last found a board bound to a driver it cannot reach.
+bool Libusb1Present();
+bool Libusb1SawUnreachableBoard();
 
 // The process-default board of the static TAVLib functions; its backend is
 // the installed one.

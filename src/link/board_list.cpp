@@ -2,67 +2,81 @@
 
 #include <cstdio>
 
-#include "TAVUsbBackend.h"
 #include "link/selector.h"
 
 namespace TAVDll::detail {
 
 namespace {
 
-// Opens the board at that address as tav_open would, on a link of its own,
-// and lets it go again: whether it is openable, and its model letter.
-void TryOpening(tav_device& entry)
+// Opens the board at that address as tav_open would, on a link of its own
+// and through the library that listed it, and lets it go again: whether it
+// is openable, and its model letter.
+void TryOpening(tav_device& entry, const UsbBackend* usb)
 {
-    BoardLink link(InstalledUsbBackend());
+    BoardLink link(usb);
     Selector selector;
     selector.kind = Selector::Kind::UsbAddress;
     selector.busNumber = entry.bus;
     selector.deviceNumber = entry.device;
     std::lock_guard<std::mutex> lock(link.mutex);
-    if (OpenSelected(link, selector) != RESULT_OK)
+    if (OpenSelected(link, selector, &usb, 1) != RESULT_OK)
         return;
     entry.openable = 1;
     entry.model = ModelLetter(link.boardType);
     ReleaseDevice(link);
 }
 
+void Describe(const UsbBackend& usb, const usb_bus* bus, const struct usb_device* device, bool board,
+              tav_device& entry)
+{
+    entry = tav_device{};
+    entry.vendor = device->descriptor.idVendor;
+    entry.product = device->descriptor.idProduct;
+    entry.board = board ? 1 : 0;
+    std::snprintf(entry.library, sizeof entry.library, "%s", usb.name);
+    unsigned long busNumber = 0;
+    unsigned long deviceNumber = 0;
+    if (usb.deviceAddress(usb.context, bus, device, &busNumber, &deviceNumber)) {
+        entry.bus = static_cast<unsigned>(busNumber);
+        entry.device = static_cast<unsigned>(deviceNumber);
+        std::snprintf(entry.selector, sizeof entry.selector, "usb:%03lu:%03lu", busNumber, deviceNumber);
+    }
+}
+
+// The devices of one library's bus from index found on; the new count.
+size_t ListBus(const UsbBackend& usb, tav_device* devices, size_t capacity, bool all, size_t found)
+{
+    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    RefreshBusList(usb);
+    for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
+        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
+            const bool board =
+                device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
+            if (!board && !all)
+                continue;
+            if (found < capacity)
+                Describe(usb, bus, device, board, devices[found]);
+            ++found;
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 int ListDevices(tav_device* devices, size_t capacity, bool all)
 {
-    const UsbBackend& usb = *InstalledUsbBackend();
+    const UsbBackend* backends[BUS_BACKEND_LIMIT];
+    const int backendCount = BusBackends(false, backends);
     size_t found = 0;
-    {
-        std::lock_guard<std::mutex> discovery(DiscoveryMutex());
-        RefreshBusList(usb);
-        for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
-            for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-                const bool board =
-                    device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
-                if (!board && !all)
-                    continue;
-                if (found < capacity) {
-                    tav_device& entry = devices[found];
-                    entry = tav_device{};
-                    entry.vendor = device->descriptor.idVendor;
-                    entry.product = device->descriptor.idProduct;
-                    entry.board = board ? 1 : 0;
-                    unsigned long busNumber = 0;
-                    unsigned long deviceNumber = 0;
-                    if (UsbDeviceAddress(bus, device, &busNumber, &deviceNumber)) {
-                        entry.bus = static_cast<unsigned>(busNumber);
-                        entry.device = static_cast<unsigned>(deviceNumber);
-                        std::snprintf(entry.selector, sizeof entry.selector, "usb:%03lu:%03lu", busNumber, deviceNumber);
-                    }
-                }
-                ++found;
-            }
-        }
+    for (int index = 0; index < backendCount; ++index) {
+        const size_t first = found;
+        found = ListBus(*backends[index], devices, capacity, all, found);
+        // Opening takes the discovery lock again: after the walk.
+        for (size_t entry = first; entry < found && entry < capacity; ++entry)
+            if (devices[entry].board && devices[entry].selector[0] != '\0')
+                TryOpening(devices[entry], backends[index]);
     }
-    // Opening takes the discovery lock again: after the walk.
-    for (size_t index = 0; index < found && index < capacity; ++index)
-        if (devices[index].board && devices[index].selector[0] != '\0')
-            TryOpening(devices[index]);
     return static_cast<int>(found);
 }
 

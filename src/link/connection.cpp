@@ -24,12 +24,6 @@ void ResetDefaultLink()
     link.observerUser = nullptr;
 }
 
-std::mutex& DiscoveryMutex()
-{
-    static std::mutex discovery;
-    return discovery;
-}
-
 void ReleaseDevice(BoardLink& link)
 {
     if (link.deviceHandle != nullptr)

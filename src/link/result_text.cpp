@@ -1,9 +1,9 @@
 #include "TAVLib.h"
 #include "tav/tav.h"
 
-namespace TAVDll {
+using namespace TAVDll;
 
-const char* ResultText(int code)
+extern "C" const char* tav_strerror(int code)
 {
     // Every front end (tavctl, the C interface, the Python package) words its
     // results through this one table.
@@ -20,5 +20,3 @@ const char* ResultText(int code)
     default: return "unknown result code";
     }
 }
-
-} // namespace TAVDll

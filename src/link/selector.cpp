@@ -7,21 +7,6 @@
 
 namespace TAVDll::detail {
 
-bool ParseDecimal(const char* text, size_t length, unsigned long* value)
-{
-    constexpr size_t MAX_NUMBER_DIGITS = 9;
-    if (length == 0 || length > MAX_NUMBER_DIGITS)
-        return false;
-    unsigned long number = 0;
-    for (size_t index = 0; index < length; ++index) {
-        if (text[index] < '0' || text[index] > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned long>(text[index] - '0');
-    }
-    *value = number;
-    return true;
-}
-
 namespace {
 
 bool ParseUsbAddress(const char* text, Selector* selector)
@@ -40,38 +25,17 @@ bool ParseUsbAddress(const char* text, Selector* selector)
     return true;
 }
 
-// The decimal number that follows prefix at the start of text, up to the
-// first character that is not a digit.
-bool NumberAfter(const char* text, const char* prefix, unsigned long* number)
-{
-    const size_t prefixLength = std::strlen(prefix);
-    if (std::strncmp(text, prefix, prefixLength) != 0)
-        return false;
-    const char* digits = text + prefixLength;
-    return ParseDecimal(digits, std::strspn(digits, "0123456789"), number);
-}
-
-bool BusNumber(const char* dirname, unsigned long* number)
-{
-    return ParseDecimal(dirname, std::strlen(dirname), number) || NumberAfter(dirname, "bus-", number);
-}
-
-bool DeviceNumber(const char* filename, unsigned long* number)
-{
-    return ParseDecimal(filename, std::strlen(filename), number) || NumberAfter(filename, "\\\\.\\libusb0-", number);
-}
-
 bool IsBoard(const struct usb_device* device)
 {
     return device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
 }
 
 // The bus and device numbers as `tavctl list` prints them.
-bool AtAddress(const usb_bus* bus, const struct usb_device* device, const Selector& selector)
+bool AtAddress(const UsbBackend& usb, const usb_bus* bus, const struct usb_device* device, const Selector& selector)
 {
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
-    return UsbDeviceAddress(bus, device, &busNumber, &deviceNumber) && busNumber == selector.busNumber
+    return usb.deviceAddress(usb.context, bus, device, &busNumber, &deviceNumber) && busNumber == selector.busNumber
            && deviceNumber == selector.deviceNumber;
 }
 
@@ -79,40 +43,26 @@ struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)
 {
     for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-            if (selector.kind == Selector::Kind::UsbAddress ? AtAddress(bus, device, selector) : IsBoard(device))
+            if (selector.kind == Selector::Kind::UsbAddress ? AtAddress(usb, bus, device, selector) : IsBoard(device))
                 return IsBoard(device) ? device : nullptr;
         }
     }
     return nullptr;
 }
 
-} // namespace
-
-} // namespace TAVDll::detail
-
-namespace TAVDll {
-
-// libusb 0.1 on Linux names busses and devices by their usbfs folder and
-// file ("001", "010"); libusb-win32 puts every device on "bus-0" and names it
-// after its driver device ("\\.\libusb0-0001--0x4c52-0x0101"). Either way
-// the address is the two numbers.
-bool UsbDeviceAddress(const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
-                      unsigned long* deviceNumber)
+// One enumeration, walk and open on the link's backend, with no other
+// discovery in between.
+int FindAndOpen(BoardLink& link, const Selector& selector)
 {
-    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
-        return false;
-    unsigned long busValue = 0;
-    unsigned long deviceValue = 0;
-    if (!detail::BusNumber(bus->dirname, &busValue) || !detail::DeviceNumber(device->filename, &deviceValue))
-        return false;
-    *busNumber = busValue;
-    *deviceNumber = deviceValue;
-    return true;
+    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    RefreshBusList(*link.usb);
+    struct usb_device* device = FindSelected(*link.usb, selector);
+    if (device == nullptr)
+        return TAV_E_NOT_FOUND;
+    return OpenDevice(link, device) != nullptr ? RESULT_OK : TAV_E_ACCESS;
 }
 
-} // namespace TAVDll
-
-namespace TAVDll::detail {
+} // namespace
 
 bool ParseSelector(const char* text, Selector* selector)
 {
@@ -141,25 +91,33 @@ bool ParseSelector(const char* text, Selector* selector)
     return true;
 }
 
-int OpenSelected(BoardLink& link, const Selector& selector)
+int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)
 {
     ReleaseDevice(link);
     link.timeoutMs = TRANSFER_TIMEOUT_MS;
-    {
-        // One enumeration, walk and open, with no other discovery in between.
-        std::lock_guard<std::mutex> discovery(DiscoveryMutex());
-        RefreshBusList(*link.usb);
-        struct usb_device* device = FindSelected(*link.usb, selector);
-        if (device == nullptr)
-            return TAV_E_NOT_FOUND;
-        if (OpenDevice(link, device) == nullptr)
-            return TAV_E_ACCESS;
+    // The first library that finds the board opens it; a board it finds
+    // but cannot open is not looked for further.
+    int result = TAV_E_NOT_FOUND;
+    for (int index = 0; index < backendCount && result == TAV_E_NOT_FOUND; ++index) {
+        link.usb = backends[index];
+        result = FindAndOpen(link, selector);
     }
+    if (result != RESULT_OK)
+        return result;
     if (RequestBoardInfo(link) != RESULT_OK) {
         ReleaseDevice(link);
         return RESULT_IO_FAILED;
     }
     return RESULT_OK;
+}
+
+int OpenSelected(BoardLink& link, const Selector& selector)
+{
+    const UsbBackend* backends[BUS_BACKEND_LIMIT];
+    if (selector.kind == Selector::Kind::Virtual)
+        return OpenSelected(link, selector, &link.usb, 1);
+    const int count = BusBackends(selector.queued, backends);
+    return OpenSelected(link, selector, backends, count);
 }
 
 } // namespace TAVDll::detail

@@ -15,16 +15,17 @@ struct Selector {
     bool queued = false; // records go out through the backend's queue
 };
 
-// Decimal digits only, at most 9 (leading zeros are decimal, never octal).
-bool ParseDecimal(const char* text, size_t length, unsigned long* value);
-
 // False for anything outside the grammar (the text is left alone).
 bool ParseSelector(const char* text, Selector* selector);
 
-// Enumerates the link's bus, opens the board the selector names (a virtual
-// selector opens the first board of the link's bus) and reads its model and
-// firmware. 0, or TAV_E_NOT_FOUND, TAV_E_ACCESS, RESULT_IO_FAILED; on failure
-// nothing stays open. The link's lock is held by the caller.
+// Enumerates the bus of each backend in turn, opens the board the selector
+// names in the first that has it (link.usb becomes that backend) and reads
+// its model and firmware. 0, or TAV_E_NOT_FOUND, TAV_E_ACCESS,
+// RESULT_IO_FAILED; on failure nothing stays open. The link's lock is held
+// by the caller.
+int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount);
+// The same on the backends of the bus (BusBackends); a virtual selector opens
+// the first board of the link's own bus.
 int OpenSelected(BoardLink& link, const Selector& selector);
 
 } // namespace TAVDll::detail

@@ -68,7 +68,7 @@ std::string BoardPinName(uint32_t singlePin)
 void Check(int result, const std::string& what)
 {
     if (result != TAVDll::RESULT_OK)
-        throw ToolError(what + ": " + TAVDll::ResultText(result));
+        throw ToolError(what + ": " + tav_strerror(result));
 }
 
 std::string DescribeRecord(const uint8_t* bytes, int length)

@@ -8,6 +8,8 @@ UsbBackend detail::MakeSystemBackend()
 {
     UsbBackend table{};
     table.context = nullptr;
+    table.name = "libusb 0.1";
+    table.deviceAddress = UsbfsDeviceAddress;
     table.init = [](void*) { usb_init(); };
     table.findBusses = [](void*) { return usb_find_busses(); };
     table.findDevices = [](void*) { return usb_find_devices(); };
@@ -31,7 +33,17 @@ UsbBackend detail::MakeSystemBackend()
 
 const char* UsbLibraryProblem()
 {
-    return nullptr; // linked: present whenever libtav itself loaded
+    return nullptr; // both linked: present whenever libtav itself loaded
 }
+
+// libusb 0.1 and libusb-1.0 see the same devices, under the same numbers:
+// one by one through the first, queued through the second.
+int detail::SystemBusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT])
+{
+    tables[0] = queued ? Libusb1Backend() : SystemUsbBackend();
+    return 1;
+}
+
+
 
 } // namespace TAVDll

@@ -1,10 +1,16 @@
-// The queued USB backend on Linux: libusb-1.0, whose asynchronous transfers
-// let an operation's records go out back to back (up to 19 in one 1 ms
-// full-speed frame) instead of one per frame round trip. Enumeration and the
-// one-transfer calls present libusb-1.0's devices in libusb 0.1's shapes
-// (bus "001", device "010"), so that selectors, listing and the connection
-// steps work on it unchanged.
-#include <libusb.h>
+// libusb-1.0: on Linux the backend of "queued:" boards, whose asynchronous
+// transfers let an operation's records go out back to back (up to 19 in one
+// 1 ms full-speed frame) instead of one per frame round trip; on Windows the
+// library of boards bound to WinUSB or libusbK, one by one or queued.
+// Enumeration and the one-transfer calls present libusb-1.0's devices in
+// libusb 0.1's shapes (bus "001", device "010"), so that selectors, listing
+// and the connection steps work on it unchanged.
+//
+// Linux links libusb-1.0; Windows loads libusb-1.0.dll at the first
+// enumeration (usb_dll_windows.h), so that tav.dll loads without it. Either
+// way every call goes through one table of the functions used, typed from
+// libusb.h (LIBUSB_CALL is WINAPI on 32-bit Windows).
+#include <libusb-1.0/libusb.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,14 +18,132 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
 #include "link/board_link.h"
+#if defined(_WIN32)
+#include "usb/usb_dll_windows.h"
+#endif
 
 namespace TAVDll {
 
 namespace {
+
+// The libusb-1.0 functions the backend calls.
+struct Libusb1Api {
+    decltype(&libusb_init) init;
+    decltype(&libusb_exit) exit;
+    decltype(&libusb_get_device_list) getDeviceList;
+    decltype(&libusb_free_device_list) freeDeviceList;
+    decltype(&libusb_get_bus_number) getBusNumber;
+    decltype(&libusb_get_device_address) getDeviceAddress;
+    decltype(&libusb_get_port_numbers) getPortNumbers;
+    decltype(&libusb_get_device_descriptor) getDeviceDescriptor;
+    decltype(&libusb_open) open;
+    decltype(&libusb_close) close;
+    decltype(&libusb_set_configuration) setConfiguration;
+    decltype(&libusb_claim_interface) claimInterface;
+    decltype(&libusb_release_interface) releaseInterface;
+    decltype(&libusb_bulk_transfer) bulkTransfer;
+    decltype(&libusb_alloc_transfer) allocTransfer;
+    decltype(&libusb_free_transfer) freeTransfer;
+    decltype(&libusb_submit_transfer) submitTransfer;
+    decltype(&libusb_cancel_transfer) cancelTransfer;
+    decltype(&libusb_handle_events_completed) handleEventsCompleted;
+};
+
+#if defined(_WIN32)
+std::mutex loadMutex;
+Libusb1Api library;
+std::atomic<const Libusb1Api*> loaded{nullptr};
+
+// Tried again at each enumeration until it succeeds: libusb-1.0 installed
+// while a program runs is found at its next enumeration.
+const Libusb1Api* Load()
+{
+    if (const Libusb1Api* ready = loaded.load(std::memory_order_acquire))
+        return ready;
+    std::lock_guard<std::mutex> lock(loadMutex);
+    if (const Libusb1Api* ready = loaded.load(std::memory_order_acquire))
+        return ready;
+    HMODULE module = LoadUsbDll(LIBUSB1_DLL);
+    if (module == nullptr)
+        return nullptr;
+    Libusb1Api functions{};
+    const bool complete = true
+                          && Resolve(module, "libusb_init", &functions.init)
+                          && Resolve(module, "libusb_exit", &functions.exit)
+                          && Resolve(module, "libusb_get_device_list", &functions.getDeviceList)
+                          && Resolve(module, "libusb_free_device_list", &functions.freeDeviceList)
+                          && Resolve(module, "libusb_get_bus_number", &functions.getBusNumber)
+                          && Resolve(module, "libusb_get_device_address", &functions.getDeviceAddress)
+                          && Resolve(module, "libusb_get_port_numbers", &functions.getPortNumbers)
+                          && Resolve(module, "libusb_get_device_descriptor", &functions.getDeviceDescriptor)
+                          && Resolve(module, "libusb_open", &functions.open)
+                          && Resolve(module, "libusb_close", &functions.close)
+                          && Resolve(module, "libusb_set_configuration", &functions.setConfiguration)
+                          && Resolve(module, "libusb_claim_interface", &functions.claimInterface)
+                          && Resolve(module, "libusb_release_interface", &functions.releaseInterface)
+                          && Resolve(module, "libusb_bulk_transfer", &functions.bulkTransfer)
+                          && Resolve(module, "libusb_alloc_transfer", &functions.allocTransfer)
+                          && Resolve(module, "libusb_free_transfer", &functions.freeTransfer)
+                          && Resolve(module, "libusb_submit_transfer", &functions.submitTransfer)
+                          && Resolve(module, "libusb_cancel_transfer", &functions.cancelTransfer)
+                          && Resolve(module, "libusb_handle_events_completed", &functions.handleEventsCompleted);
+    if (!complete) {
+        FreeLibrary(module);
+        return nullptr;
+    }
+    library = functions;
+    loaded.store(&library, std::memory_order_release);
+    return &library;
+}
+
+const Libusb1Api* Loaded()
+{
+    return loaded.load(std::memory_order_acquire);
+}
+#else
+const Libusb1Api linked = {
+        libusb_init,
+        libusb_exit,
+        libusb_get_device_list,
+        libusb_free_device_list,
+        libusb_get_bus_number,
+        libusb_get_device_address,
+        libusb_get_port_numbers,
+        libusb_get_device_descriptor,
+        libusb_open,
+        libusb_close,
+        libusb_set_configuration,
+        libusb_claim_interface,
+        libusb_release_interface,
+        libusb_bulk_transfer,
+        libusb_alloc_transfer,
+        libusb_free_transfer,
+        libusb_submit_transfer,
+        libusb_cancel_transfer,
+        libusb_handle_events_completed
+};
+
+const Libusb1Api* Load()
+{
+    return &linked;
+}
+
+const Libusb1Api* Loaded()
+{
+    return &linked;
+}
+#endif
+
+// Only reached with a device or a handle, which exist only once loaded.
+const Libusb1Api& Api()
+{
+    return *Loaded();
+}
 
 struct QueuedHandle;
 
@@ -28,6 +152,11 @@ struct QueueSlot {
     QueuedHandle* owner;
     int index;
 };
+
+// Set when libusb-1.0 last tried to open a board and its driver was none
+// that libusb-1.0 reaches (Windows: not WinUSB, libusbK or, through
+// libusbK.dll, libusb-win32).
+std::atomic<bool> unreachableBoard{false};
 
 // What stands behind a usb_dev_handle* of this backend.
 struct QueuedHandle {
@@ -92,7 +221,7 @@ int BulkTransfer(usb_dev_handle* handle, int endpoint, unsigned char* bytes, int
     if (queued == nullptr || size < 0)
         return -EINVAL;
     int moved = 0;
-    const int error = libusb_bulk_transfer(queued->device, static_cast<unsigned char>(endpoint), bytes, size, &moved,
+    const int error = Api().bulkTransfer(queued->device, static_cast<unsigned char>(endpoint), bytes, size, &moved,
                                            static_cast<unsigned int>(timeoutMs));
     if (error == 0 || error == LIBUSB_ERROR_PIPE)
         return moved;
@@ -147,7 +276,7 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
     int submitted = 0;
     for (; submitted < count; ++submitted) {
         libusb_transfer*& transfer = queued->pool[submitted];
-        if (transfer == nullptr && (transfer = libusb_alloc_transfer(0)) == nullptr)
+        if (transfer == nullptr && (transfer = Api().allocTransfer(0)) == nullptr)
             break;
         queued->slots[submitted] = QueueSlot{queued, submitted};
         libusb_fill_bulk_transfer(transfer, queued->device, static_cast<unsigned char>(endpoint),
@@ -155,7 +284,7 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
                                   OnQueuedTransferDone, &queued->slots[submitted],
                                   static_cast<unsigned int>(timeoutMs));
         queued->outstanding.fetch_add(1);
-        const int error = libusb_submit_transfer(transfer);
+        const int error = Api().submitTransfer(transfer);
         if (error != 0) {
             queued->outstanding.fetch_sub(1);
             if (error == LIBUSB_ERROR_NO_DEVICE) {
@@ -172,12 +301,12 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
     // Wait for every submitted transfer: their buffers are the caller's.
     bool cancelled = false;
     while (!queued->finished.load()) {
-        libusb_handle_events_completed(State(context).context, &queued->done);
+        Api().handleEventsCompleted(State(context).context, &queued->done);
         const int stop = queued->stopIndex.load();
         if (!cancelled && stop < submitted) {
             // Nothing more after a time-out or a vanished board.
             for (int later = stop + 1; later < submitted; ++later)
-                libusb_cancel_transfer(queued->pool[later]);
+                Api().cancelTransfer(queued->pool[later]);
             cancelled = true;
         }
     }
@@ -215,7 +344,7 @@ void ForgetDevices(QueuedUsb& usb)
     usb.busses.clear();
     usb.devices.clear();
     if (usb.deviceList != nullptr)
-        libusb_free_device_list(usb.deviceList, 1);
+        Api().freeDeviceList(usb.deviceList, 1);
     usb.deviceList = nullptr;
 }
 
@@ -223,13 +352,15 @@ void ForgetDevices(QueuedUsb& usb)
 // sees the bus as it is now, also where no hotplug events reach libusb.
 void Init(QueuedUsb& usb)
 {
+    if (Load() == nullptr)
+        return;
     if (usb.context != nullptr && usb.openHandles.load() > 0)
         return;
     ForgetDevices(usb);
     if (usb.context != nullptr)
-        libusb_exit(usb.context);
+        Api().exit(usb.context);
     usb.context = nullptr;
-    if (libusb_init(&usb.context) != 0)
+    if (Api().init(&usb.context) != 0)
         usb.context = nullptr;
 }
 
@@ -239,20 +370,20 @@ int Enumerate(QueuedUsb& usb)
     ForgetDevices(usb);
     if (usb.context == nullptr)
         return 0;
-    const ssize_t count = libusb_get_device_list(usb.context, &usb.deviceList);
+    const ssize_t count = Api().getDeviceList(usb.context, &usb.deviceList);
     if (count < 0) {
         usb.deviceList = nullptr;
         return 0;
     }
     std::vector<libusb_device*> found(usb.deviceList, usb.deviceList + count);
     std::sort(found.begin(), found.end(), [](libusb_device* left, libusb_device* right) {
-        const int leftKey = libusb_get_bus_number(left) * 256 + libusb_get_device_address(left);
-        return leftKey < libusb_get_bus_number(right) * 256 + libusb_get_device_address(right);
+        const int leftKey = Api().getBusNumber(left) * 256 + Api().getDeviceAddress(left);
+        return leftKey < Api().getBusNumber(right) * 256 + Api().getDeviceAddress(right);
     });
     usb_bus* bus = nullptr;
     struct usb_device* lastDevice = nullptr;
     for (libusb_device* device : found) {
-        const unsigned busNumber = libusb_get_bus_number(device);
+        const unsigned busNumber = Api().getBusNumber(device);
         if (bus == nullptr || bus->location != busNumber) {
             usb.busses.push_back(std::make_unique<usb_bus>());
             usb_bus* next = usb.busses.back().get();
@@ -269,10 +400,10 @@ int Enumerate(QueuedUsb& usb)
         struct usb_device* entry = usb.devices.back().get();
         entry->bus = bus;
         entry->dev = device;
-        entry->devnum = libusb_get_device_address(device);
+        entry->devnum = Api().getDeviceAddress(device);
         std::snprintf(entry->filename, sizeof entry->filename, "%03u", static_cast<unsigned>(entry->devnum));
         libusb_device_descriptor descriptor{};
-        if (libusb_get_device_descriptor(device, &descriptor) == 0)
+        if (Api().getDeviceDescriptor(device, &descriptor) == 0)
             CopyDescriptor(descriptor, &entry->descriptor);
         if (lastDevice == nullptr) {
             bus->devices = entry;
@@ -285,10 +416,17 @@ int Enumerate(QueuedUsb& usb)
     return static_cast<int>(usb.devices.size());
 }
 
-UsbBackend MakeQueuedBackend(QueuedUsb* usb)
+bool IsBoard(const struct usb_device& device)
+{
+    return device.descriptor.idVendor == detail::BOARD_VENDOR_ID
+           && device.descriptor.idProduct == detail::BOARD_PRODUCT_ID;
+}
+
+UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
 {
     UsbBackend table{};
     table.context = usb;
+    table.name = "libusb-1.0";
     table.init = [](void* context) { Init(State(context)); };
     table.findBusses = [](void*) { return 0; }; // the device walk finds them
     table.findDevices = [](void* context) { return Enumerate(State(context)); };
@@ -296,22 +434,35 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
         QueuedUsb& state = State(context);
         return state.busses.empty() ? nullptr : state.busses.front().get();
     };
+    table.deviceAddress = [](void*, const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
+                             unsigned long* deviceNumber) {
+        if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
+            return false;
+        *busNumber = bus->location;
+        *deviceNumber = device->devnum;
+        return true;
+    };
     table.open = [](void* context, struct usb_device* device) -> usb_dev_handle* {
         if (device == nullptr || device->dev == nullptr)
             return nullptr;
         std::unique_ptr<QueuedHandle> queued(new (std::nothrow) QueuedHandle);
-        if (queued == nullptr || libusb_open(static_cast<libusb_device*>(device->dev), &queued->device) != 0)
+        if (queued == nullptr)
+            return nullptr;
+        const int error = Api().open(static_cast<libusb_device*>(device->dev), &queued->device);
+        if (IsBoard(*device))
+            unreachableBoard.store(error == LIBUSB_ERROR_NOT_SUPPORTED);
+        if (error != 0)
             return nullptr;
         State(context).openHandles.fetch_add(1);
         return reinterpret_cast<usb_dev_handle*>(queued.release());
     };
     table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
-        const int error = libusb_set_configuration(FromHandle(handle)->device, configuration);
+        const int error = Api().setConfiguration(FromHandle(handle)->device, configuration);
         return error == 0 ? 0 : ErrnoOf(error);
     };
     table.claimInterface = [](void*, usb_dev_handle* handle, int interfaceNumber) {
         QueuedHandle* queued = FromHandle(handle);
-        const int error = libusb_claim_interface(queued->device, interfaceNumber);
+        const int error = Api().claimInterface(queued->device, interfaceNumber);
         if (error != 0)
             return ErrnoOf(error);
         queued->claimedInterface = interfaceNumber;
@@ -322,10 +473,10 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
         if (queued == nullptr)
             return -EINVAL;
         if (queued->claimedInterface >= 0)
-            libusb_release_interface(queued->device, queued->claimedInterface);
+            Api().releaseInterface(queued->device, queued->claimedInterface);
         for (libusb_transfer* transfer : queued->pool)
-            libusb_free_transfer(transfer);
-        libusb_close(queued->device);
+            Api().freeTransfer(transfer);
+        Api().close(queued->device);
         delete queued;
         State(context).openHandles.fetch_sub(1);
         return 0;
@@ -344,12 +495,22 @@ UsbBackend MakeQueuedBackend(QueuedUsb* usb)
 
 } // namespace
 
-const UsbBackend* detail::QueuedUsbBackend()
+const UsbBackend* Libusb1Backend()
 {
     // Made once and kept for the process: open boards refer to it.
     static QueuedUsb* const usb = new QueuedUsb;
-    static const UsbBackend table = MakeQueuedBackend(usb);
+    static const UsbBackend table = MakeLibusb1Backend(usb);
     return &table;
+}
+
+bool detail::Libusb1Present()
+{
+    return Load() != nullptr;
+}
+
+bool detail::Libusb1SawUnreachableBoard()
+{
+    return unreachableBoard.load();
 }
 
 } // namespace TAVDll

@@ -1,0 +1,91 @@
+#include "usb/usb_backend.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "link/board_link.h"
+
+namespace TAVDll {
+
+namespace {
+
+// The backend that USB selectors and the default board use; null: the system's.
+std::atomic<const UsbBackend*> installedBackend{nullptr};
+
+} // namespace
+
+const UsbBackend* SystemUsbBackend()
+{
+    static const UsbBackend table = detail::MakeSystemBackend();
+    return &table;
+}
+
+const UsbBackend* detail::InstalledUsbBackend()
+{
+    const UsbBackend* backend = installedBackend.load();
+    return backend != nullptr ? backend : SystemUsbBackend();
+}
+
+int detail::BusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT])
+{
+    // The system's table, also when a harness put it back, means nothing is
+    // installed.
+    const UsbBackend* installed = InstalledUsbBackend();
+    if (installed != SystemUsbBackend()) {
+        tables[0] = installed;
+        return 1;
+    }
+    return SystemBusBackends(queued, tables);
+}
+
+const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
+{
+    const UsbBackend* previous = detail::InstalledUsbBackend();
+    installedBackend.store(backend);
+    // The default board takes it for its next connection, between operations.
+    detail::OnDefaultBoard([](detail::BoardLink& link) {
+        link.usb = detail::InstalledUsbBackend();
+        return 0;
+    });
+    return previous;
+}
+
+std::mutex& detail::DiscoveryMutex()
+{
+    static std::mutex discovery;
+    return discovery;
+}
+
+bool ParseDecimal(const char* text, size_t length, unsigned long* value)
+{
+    constexpr size_t MAX_NUMBER_DIGITS = 9;
+    if (length == 0 || length > MAX_NUMBER_DIGITS)
+        return false;
+    unsigned long number = 0;
+    for (size_t index = 0; index < length; ++index) {
+        if (text[index] < '0' || text[index] > '9')
+            return false;
+        number = number * 10 + static_cast<unsigned long>(text[index] - '0');
+    }
+    *value = number;
+    return true;
+}
+
+// libusb 0.1 names busses and devices by their usbfs folder and file ("001",
+// "010"): the address is the two numbers.
+bool UsbfsDeviceAddress(void*, const usb_bus* bus, const struct usb_device* device, unsigned long* busNumber,
+                        unsigned long* deviceNumber)
+{
+    if (bus == nullptr || device == nullptr || busNumber == nullptr || deviceNumber == nullptr)
+        return false;
+    unsigned long busValue = 0;
+    unsigned long deviceValue = 0;
+    if (!ParseDecimal(bus->dirname, std::strlen(bus->dirname), &busValue)
+        || !ParseDecimal(device->filename, std::strlen(device->filename), &deviceValue))
+        return false;
+    *busNumber = busValue;
+    *deviceNumber = deviceValue;
+    return true;
+}
+
+} // namespace TAVDll
