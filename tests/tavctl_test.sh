@@ -421,7 +421,7 @@ if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
     windows_tavctl=$tavctl
     tavctl=$work/app/$(basename "$windows_tavctl")
     export TAV_STANDIN_BOARDS=TS
-    check "list names libusb-win32's boards by number" 0 '^bus 000 device 002  4c52:0101  TAV board \(model S\)$' '' -- list
+    check "list names libusb-win32's boards by number" 0 '^bus 000 device 002  4c52:0101  TAV board \(model S\)  via libusb-win32$' '' -- list
     json_check "list as JSON gives selectors" '[b["selector"] for b in d["boards"]] == ["usb:000:001", "usb:000:002"]' -- --format json list
     selectors=$(grep -o '"usb:[0-9:]*"' "$work/out" | tr -d '"')
     for selector in $selectors; do

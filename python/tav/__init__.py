@@ -398,10 +398,11 @@ class _DeviceStruct(ctypes.Structure):
     """tav_device."""
     _fields_ = [("selector", ctypes.c_char * 24), ("bus", ctypes.c_uint), ("device", ctypes.c_uint),
                 ("vendor", ctypes.c_uint16), ("product", ctypes.c_uint16), ("board", ctypes.c_int),
-                ("openable", ctypes.c_int), ("model", ctypes.c_char)]
+                ("openable", ctypes.c_int), ("model", ctypes.c_char), ("library", ctypes.c_char * 16)]
 
 
-_declare("tav_list", ctypes.c_int, ctypes.POINTER(_DeviceStruct), ctypes.c_size_t, ctypes.c_int)
+_declare("tav_list_sized", ctypes.c_int, ctypes.POINTER(_DeviceStruct), ctypes.c_size_t, ctypes.c_int,
+         ctypes.c_size_t)
 
 
 @dataclass(frozen=True)
@@ -415,6 +416,7 @@ class Device:
     board: bool            # a TAV board
     openable: bool         # it could be opened just now
     model: Optional[str]   # "T", "S", "C" or "?" for a board it could open
+    library: str = ""      # the USB library that reaches it: "libusb 0.1", "libusb-win32", "libusb-1.0"
 
 
 def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl list --all
@@ -423,11 +425,12 @@ def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl li
     capacity = 16
     while True:
         found = (_DeviceStruct * capacity)()
-        count = _lib.tav_list(found, capacity, 1 if all else 0)
+        count = _lib.tav_list_sized(found, capacity, 1 if all else 0, ctypes.sizeof(_DeviceStruct))
         _check(count if count < 0 else _OK, "list_boards")
         if count <= capacity:
             return [Device(entry.selector.decode(), entry.bus, entry.device, entry.vendor, entry.product,
-                           bool(entry.board), bool(entry.openable), entry.model.decode() if entry.model != b"\0" else None)
+                           bool(entry.board), bool(entry.openable), entry.model.decode() if entry.model != b"\0" else None,
+                           entry.library.decode())
                     for entry in found[:count]]
         capacity = count
 

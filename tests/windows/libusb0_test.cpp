@@ -1,8 +1,9 @@
-// tav.dll's real USB path on Windows: libusb0.dll loaded at run time, here the
-// stand-in built beside the tests (bin/standin/libusb0.dll), which answers
-// with libusb-win32's layout, names and error numbers. Without it (the
-// WithoutLibusb0 cases run in a process of their own) USB finds nothing and
-// virtual boards still work.
+// tav.dll's real USB paths on Windows: libusb0.dll and libusb-1.0.dll loaded
+// at run time, here the stand-ins built beside the tests (bin/standin/),
+// which answer with each library's layout, names and error numbers. Without
+// them (the WithoutLibusb0 cases run in a process of their own) USB finds
+// nothing and virtual boards still work; OpenBeforeInitial too has a process
+// of its own, as an application that loaded libusb0.dll itself.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -30,7 +31,18 @@ struct Standin {
     int (*writeAttempts)(int index);
     int (*records)(int index, unsigned char* records, int maxRecords);
     int (*openHandles)(void);
+    int (*unplug)(int index);
+    long (*frames)(int index);
 };
+
+// Where the stand-ins lie: bin/standin beside this program.
+std::wstring StandinFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\standin";
+}
 
 template <typename Function>
 void Resolve(HMODULE module, const char* name, Function* function)
@@ -43,31 +55,43 @@ class Libusb0 : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // Where the stand-in lies: bin/standin beside this program.
-        wchar_t path[MAX_PATH];
-        const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-        ASSERT_GT(length, 0u);
-        std::wstring folder(path, length);
-        folder = folder.substr(0, folder.find_last_of(L"\\/")) + L"\\standin";
-        ASSERT_NE(AddDllDirectory(folder.c_str()), nullptr);
-        // The first enumeration makes tav.dll load it.
+        ASSERT_NE(AddDllDirectory(StandinFolder().c_str()), nullptr);
+        // The first enumeration makes tav.dll load both.
         TAVLib::Initial();
-        HMODULE module = GetModuleHandleA("libusb0.dll");
-        ASSERT_NE(module, nullptr) << "tav.dll did not load the stand-in libusb0.dll";
-        Resolve(module, "standin_reset", &standin.reset);
-        Resolve(module, "standin_add_board", &standin.addBoard);
-        Resolve(module, "standin_fail_write", &standin.failWrite);
-        Resolve(module, "standin_unplug_at_write", &standin.unplugAtWrite);
-        Resolve(module, "standin_write_attempts", &standin.writeAttempts);
-        Resolve(module, "standin_records", &standin.records);
-        Resolve(module, "standin_open_handles", &standin.openHandles);
+        tav_device devices[1];
+        tav_list(devices, 1, 0);
+        ResolveStandin("libusb0.dll", &standin);
+        ResolveStandin("libusb-1.0.dll", &standin1);
+        HMODULE libusb0 = GetModuleHandleA("libusb0.dll");
+        ASSERT_NE(libusb0, nullptr);
+        Resolve(libusb0, "standin_stale_opens", &staleOpens);
+        HMODULE libusb1 = GetModuleHandleA("libusb-1.0.dll");
+        ASSERT_NE(libusb1, nullptr);
+        Resolve(libusb1, "standin_set_unreachable", &setUnreachable);
+    }
+
+    static void ResolveStandin(const char* dll, Standin* functions)
+    {
+        HMODULE module = GetModuleHandleA(dll);
+        ASSERT_NE(module, nullptr) << "tav.dll did not load the stand-in " << dll;
+        Resolve(module, "standin_reset", &functions->reset);
+        Resolve(module, "standin_add_board", &functions->addBoard);
+        Resolve(module, "standin_fail_write", &functions->failWrite);
+        Resolve(module, "standin_unplug_at_write", &functions->unplugAtWrite);
+        Resolve(module, "standin_write_attempts", &functions->writeAttempts);
+        Resolve(module, "standin_records", &functions->records);
+        Resolve(module, "standin_open_handles", &functions->openHandles);
+        Resolve(module, "standin_unplug", &functions->unplug);
+        Resolve(module, "standin_frames", &functions->frames);
     }
 
     void SetUp() override
     {
         ASSERT_NE(standin.reset, nullptr);
+        ASSERT_NE(standin1.reset, nullptr);
         TAVLib::Close();
         standin.reset();
+        standin1.reset();
     }
 
     void TearDown() override { TAVLib::Close(); }
@@ -81,18 +105,24 @@ protected:
         ASSERT_NE(TAVLib::Open(), nullptr);
     }
 
-    static std::vector<unsigned char> Records(int index)
+    static std::vector<unsigned char> Records(int index, const Standin& from = standin)
     {
         std::vector<unsigned char> bytes(64 * 512);
-        const int count = standin.records(index, bytes.data(), 512);
+        const int count = from.records(index, bytes.data(), 512);
         bytes.resize(64 * static_cast<size_t>(count < 0 ? 0 : count));
         return bytes;
     }
 
-    static Standin standin;
+    static Standin standin;  // libusb0.dll's
+    static Standin standin1; // libusb-1.0.dll's
+    static int (*staleOpens)(void);
+    static int (*setUnreachable)(int index);
 };
 
 Standin Libusb0::standin{};
+Standin Libusb0::standin1{};
+int (*Libusb0::staleOpens)(void) = nullptr;
+int (*Libusb0::setUnreachable)(int index) = nullptr;
 
 TEST_F(Libusb0, TheStaticInterfaceDrivesABoard)
 {
@@ -179,6 +209,164 @@ TEST_F(Libusb0, ABoardThatIsGoneIsLetGo)
     EXPECT_EQ(TAVLib::DisablePWM(), TAVDll::RESULT_NOT_OPEN);
     TAVLib::Initial();
     EXPECT_EQ(TAVLib::Open(), nullptr);
+}
+
+// A board that went away while another board object enumerated the bus:
+// libusb-win32 has freed its usb_device by then, so the check after the
+// failed transfer must find the board by its driver name, never through the
+// usb_device* of its open.
+TEST_F(Libusb0, ABoardGoneWhileAnotherIsOpenedIsLetGoWithoutItsOldDevice)
+{
+    standin.addBoard('T');
+    standin.addBoard('S');
+    tav_board* first = nullptr;
+    ASSERT_EQ(tav_open("usb:0:1", &first), TAV_OK);
+    const int staleBefore = staleOpens();
+    standin.unplug(0);
+    tav_board* second = nullptr;
+    ASSERT_EQ(tav_open("usb:0:2", &second), TAV_OK); // enumerates: the first board's device is forgotten
+    EXPECT_EQ(tav_pin_set(first, P4_8), TAV_IO_FAILED);
+    EXPECT_EQ(staleOpens(), staleBefore);
+    EXPECT_EQ(tav_pwm_stop(first), TAV_NOT_OPEN); // let go
+    EXPECT_EQ(tav_pwm_stop(second), TAV_OK);
+    tav_release(first);
+    tav_release(second);
+    EXPECT_EQ(standin.openHandles(), 0);
+}
+
+// Boards bound to WinUSB or libusbK, through libusb-1.0.dll, beside those
+// of libusb-win32: each listed with the library that reaches it, and each
+// opened with the selector listed.
+TEST_F(Libusb0, BoardsOfBothLibrariesAreListedAndOpenedAsListed)
+{
+    standin.addBoard('T');
+    standin1.addBoard('S');
+    standin1.addBoard('C');
+    tav_device devices[4];
+    ASSERT_EQ(tav_list(devices, 4, 0), 3);
+    const char* const libraries[] = {"libusb-win32", "libusb-1.0", "libusb-1.0"};
+    const char* const selectors[] = {"usb:000:001", "usb:001:001", "usb:001:002"};
+    const char models[] = {'T', 'S', 'C'};
+    for (int index = 0; index < 3; ++index) {
+        EXPECT_STREQ(devices[index].library, libraries[index]);
+        EXPECT_STREQ(devices[index].selector, selectors[index]);
+        EXPECT_EQ(devices[index].openable, 1);
+        EXPECT_EQ(devices[index].model, models[index]);
+        tav_board* board = nullptr;
+        ASSERT_EQ(tav_open(devices[index].selector, &board), TAV_OK) << devices[index].selector;
+        EXPECT_EQ(tav_model(board), models[index]);
+        tav_close(board);
+    }
+    // The first board: libusb-win32's first, then libusb-1.0's.
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open("", &board), TAV_OK);
+    EXPECT_EQ(tav_model(board), 'T');
+    tav_board* next = nullptr;
+    ASSERT_EQ(tav_open("queued:", &next), TAV_E_ACCESS); // the first board is the one meant, held
+    tav_release(board);
+    EXPECT_EQ(standin.openHandles() + standin1.openHandles(), 0);
+    EXPECT_EQ(tav_usb_problem(), nullptr);
+}
+
+// A board libusb-1.0 lists but whose driver neither library reaches: the
+// library says so.
+TEST_F(Libusb0, ABoardBoundToADriverNeitherLibraryReachesIsNamed)
+{
+    standin1.addBoard('T');
+    setUnreachable(0);
+    tav_board* board = nullptr;
+    EXPECT_EQ(tav_open("", &board), TAV_E_ACCESS);
+    const char* problem = tav_usb_problem();
+    ASSERT_NE(problem, nullptr);
+    EXPECT_NE(std::strstr(problem, "WinUSB"), nullptr) << problem;
+    tav_device devices[2];
+    ASSERT_EQ(tav_list(devices, 2, 0), 1);
+    EXPECT_EQ(devices[0].openable, 0);
+}
+
+// Both libraries, one by one and queued: the same records, and the rules of
+// a failed transfer (an error goes on, a time-out ends the operation, a
+// board gone is let go) wherever the fault falls in tav_init's 61 records,
+// queued or not.
+struct Path {
+    const char* name;
+    const char* selector;
+    bool libusb1;
+};
+
+class Libusb0Paths : public Libusb0, public ::testing::WithParamInterface<Path> {
+protected:
+    const Standin& Library() const { return GetParam().libusb1 ? standin1 : standin; }
+};
+
+TEST_P(Libusb0Paths, FaultsAnywhereInAnOperationFollowTheTransferRules)
+{
+    enum Fault { Error, Timeout, Unplug };
+    for (Fault fault : {Error, Timeout, Unplug}) {
+        for (int position : {1, 2, 19, 20, 40, 61}) {
+            SetUp();
+            Library().addBoard('T');
+            tav_board* board = nullptr;
+            ASSERT_EQ(tav_open(GetParam().selector, &board), TAV_OK);
+            const int before = Library().writeAttempts(0); // the board-information request
+            if (fault == Unplug)
+                Library().unplugAtWrite(0, before + position);
+            else
+                Library().failWrite(0, before + position, fault == Timeout ? 1 : 0);
+            EXPECT_EQ(tav_init(board, 0), TAV_IO_FAILED) << fault << " at " << position;
+            EXPECT_EQ(Library().writeAttempts(0) - before, fault == Error ? INIT_RECORDS : position)
+                << fault << " at " << position;
+            EXPECT_EQ(Records(0, Library()).size(), 64u * (1 + position - 1 + (fault == Error ? INIT_RECORDS - position : 0)))
+                << fault << " at " << position;
+            EXPECT_EQ(tav_pwm_stop(board), fault == Unplug ? TAV_NOT_OPEN : TAV_OK) << fault << " at " << position;
+            tav_release(board);
+            EXPECT_EQ(Library().openHandles(), 0);
+        }
+    }
+}
+
+TEST_P(Libusb0Paths, QueuedOperationsUseTheFramesTheirRecordsNeed)
+{
+    Library().addBoard('T');
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open(GetParam().selector, &board), TAV_OK);
+    const long before = Library().frames(0);
+    ASSERT_EQ(tav_init(board, 0), TAV_OK);
+    const long used = Library().frames(0) - before;
+    const bool queued = std::strncmp(GetParam().selector, "queued:", 7) == 0;
+    EXPECT_EQ(used, queued ? (INIT_RECORDS + 18) / 19 : INIT_RECORDS);
+    EXPECT_EQ(Records(0, Library()).size(), 64u * (1 + INIT_RECORDS));
+    tav_close(board);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Libusb0Paths,
+                         ::testing::Values(Path{"Libusb0", "usb:0:1", false}, Path{"Libusb0Queued", "queued:usb:0:1", false},
+                                           Path{"Libusb1", "usb:1:1", true}, Path{"Libusb1Queued", "queued:usb:1:1", true}),
+                         [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
+
+// An application that loaded libusb0.dll and enumerated the bus itself,
+// then Open() without Initial(): the board opens, as on Linux.
+TEST(OpenBeforeInitial, OpensTheBoardTheApplicationEnumerated)
+{
+    ASSERT_NE(AddDllDirectory(StandinFolder().c_str()), nullptr);
+    HMODULE module = LoadLibraryExA("libusb0.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    ASSERT_NE(module, nullptr);
+    int (*addBoard)(char) = nullptr;
+    void (*init)(void) = nullptr;
+    int (*findBusses)(void) = nullptr;
+    int (*findDevices)(void) = nullptr;
+    Resolve(module, "standin_add_board", &addBoard);
+    Resolve(module, "usb_init", &init);
+    Resolve(module, "usb_find_busses", &findBusses);
+    Resolve(module, "usb_find_devices", &findDevices);
+    addBoard('S');
+    init();
+    findBusses();
+    findDevices();
+    ASSERT_NE(TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVLib::RequestBoardInfo(), 0);
+    EXPECT_EQ(TAVLib::GetType(), TAVDll::BOARD_S);
+    EXPECT_EQ(TAVLib::Close(), 0);
 }
 
 // No libusb0.dll anywhere: tav.dll loads, USB shows nothing and says why,

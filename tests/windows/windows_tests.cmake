@@ -3,18 +3,28 @@
 
 # The stand-in lies in bin/standin, not beside the programs: only a test that
 # adds that folder (AddDllDirectory) finds it.
-add_library(tav_libusb0_standin SHARED windows/libusb0_standin.cpp)
-target_link_libraries(tav_libusb0_standin PRIVATE tav_static tav_warnings)
-target_link_options(tav_libusb0_standin PRIVATE -Wl,--exclude-libs,ALL)
-set_target_properties(tav_libusb0_standin PROPERTIES PREFIX "" OUTPUT_NAME libusb0
-  RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin/standin)
+# Beside it the stand-in libusb-1.0.dll, of the boards a WinUSB or libusbK
+# driver would give libusb-1.0 (its names undecorated on 32-bit too, as
+# libusb's own DLL exports them).
+add_library(tav_libusb0_standin SHARED windows/libusb0_standin.cpp windows/standin_bus.cpp)
+add_library(tav_libusb1_standin SHARED windows/libusb1_standin.cpp windows/standin_bus.cpp)
+target_link_libraries(tav_libusb1_standin PRIVATE tav_libusb1_header)
+target_link_options(tav_libusb1_standin PRIVATE -Wl,--kill-at)
+foreach(standin tav_libusb0_standin tav_libusb1_standin)
+  target_link_libraries(${standin} PRIVATE tav_static tav_warnings)
+  target_link_options(${standin} PRIVATE -Wl,--exclude-libs,ALL)
+  set_target_properties(${standin} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin/standin)
+endforeach()
+set_target_properties(tav_libusb0_standin PROPERTIES OUTPUT_NAME libusb0)
+set_target_properties(tav_libusb1_standin PROPERTIES OUTPUT_NAME libusb-1.0)
 
 add_executable(tav_libusb0_tests windows/libusb0_test.cpp)
 target_link_libraries(tav_libusb0_tests PRIVATE tav GTest::gtest_main tav_warnings)
-add_dependencies(tav_libusb0_tests tav_libusb0_standin)
-add_test(NAME Libusb0StandIn COMMAND tav_libusb0_tests --gtest_filter=-WithoutLibusb0.*)
+add_dependencies(tav_libusb0_tests tav_libusb0_standin tav_libusb1_standin)
+add_test(NAME Libusb0StandIn COMMAND tav_libusb0_tests --gtest_filter=-WithoutLibusb0.*:OpenBeforeInitial.*)
 add_test(NAME WithoutLibusb0 COMMAND tav_libusb0_tests --gtest_filter=WithoutLibusb0.*)
-set_tests_properties(Libusb0StandIn WithoutLibusb0 PROPERTIES TIMEOUT 120)
+add_test(NAME OpenBeforeInitial COMMAND tav_libusb0_tests --gtest_filter=OpenBeforeInitial.*)
+set_tests_properties(Libusb0StandIn WithoutLibusb0 OpenBeforeInitial PROPERTIES TIMEOUT 120)
 
 # The export table: g++ and Microsoft names of the 35, the C interface.
 file(STRINGS ${PROJECT_SOURCE_DIR}/include/tav/tav.h tav_c_declarations REGEX "^TAV_C_API ")

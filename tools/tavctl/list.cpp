@@ -31,7 +31,7 @@ Json DeviceJson(const tav_device& device)
     std::snprintf(product, sizeof product, "%04x", device.product);
     Json entry = {{"selector", device.selector}, {"bus", device.bus},   {"device", device.device},
                   {"vendor", vendor},             {"product", product}, {"board", device.board != 0},
-                  {"openable", device.openable != 0}};
+                  {"openable", device.openable != 0}, {"library", device.library}};
     if (device.model != 0)
         entry["model"] = std::string(1, device.model);
     return entry;
@@ -81,7 +81,7 @@ void ListCommand(Context& context, bool all)
                 std::printf("  (cannot be opened)");
             }
         }
-        std::printf("\n");
+        std::printf("  via %s\n", device.library);
     }
     if (all && devices.empty())
         std::printf("no USB device found%s\n", tav_usb_problem() != nullptr ? "" : " (try --sim for the virtual board)");
@@ -91,9 +91,13 @@ void ListCommand(Context& context, bool all)
         else
             std::printf("no TAV board found (try --sim for the virtual board)\n");
     }
-    if (unopenable > 0)
-        std::printf("hint: a board that cannot be opened usually lacks permission: install the udev rule "
-                    "60-tav-board.rules (see the README) and plug it in again\n");
+    if (unopenable > 0) {
+        if (const char* problem = tav_usb_problem())
+            std::printf("hint: %s\n", problem);
+        else
+            std::printf("hint: a board that cannot be opened usually lacks permission: install the udev rule "
+                        "60-tav-board.rules (see the README) and plug it in again\n");
+    }
 }
 
 } // namespace tavctl
