@@ -21,31 +21,4 @@ trap 'rm -rf "$work"' EXIT
 # The OUT URBs in order, each with its frame; the client's lines say how many
 # of them each operation made.
 awk '$2 == 2 { print $1 }' "$work/urbs" >"$work/frames"
-awk -v packets=19 '
-    NR == FNR { frame[++urbs] = $1; next }
-    {
-        backend = $1; operation = $2; count = $3
-        first = frame[next_urb + 1]; last = frame[next_urb + count]
-        next_urb += count
-        if (operation == "open") next
-        if (!(operation in records)) order[++operations] = operation
-        records[operation] = count
-        used[backend, operation] = count > 0 ? last - first + 1 : 0
-    }
-    END {
-        if (next_urb != urbs) {
-            printf "usb_frames: the board took %d OUT transfers, the client counted %d\n", urbs, next_urb > "/dev/stderr"
-            exit 1
-        }
-        printf "%-12s %8s %12s %8s %7s %14s\n", "operation", "records", "one-by-one", "queued", "limit", "queued/limit"
-        worst = 0
-        for (i = 1; i <= operations; ++i) {
-            operation = order[i]
-            limit = int((records[operation] + packets - 1) / packets)
-            ratio = used["queued", operation] / limit
-            if (ratio > worst) worst = ratio
-            printf "%-12s %8d %12d %8d %7d %14.2f\n", operation, records[operation], used["one-by-one", operation],
-                   used["queued", operation], limit, ratio
-        }
-        printf "queued within %.2f of the frame limit\n", worst
-    }' "$work/frames" "$work/operations"
+awk -f "$(dirname "$0")/frames_table.awk" "$work/frames" "$work/operations"

@@ -41,6 +41,13 @@ for arch in x86_64 i686; do
     echo "== Windows $arch: tests under wine =="
     (cd "$dir" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
     count_ctest "$log"
+    echo "== Windows $arch: USB frames per operation, one by one and queued =="
+    if tests/windows/frames.sh "$dir" "$arch"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: USB frames on Windows $arch" | tee -a "$failure_notes"
+    fi
 done
 wineserver --kill 2>/dev/null
 show_failures

@@ -413,24 +413,28 @@ if [ -z "$windows" ]; then
     done
 fi
 
-# --- Windows: boards behind the stand-in libusb0.dll, as tavctl list names them ----
-# (the second argument is the stand-in; tavctl loads it from its own folder)
+# --- Windows: boards behind the stand-in libusb0.dll and libusb-1.0.dll, as tavctl list names them ----
+# (the second argument is the stand-in libusb0.dll, libusb-1.0.dll beside it;
+# tavctl loads them from its own folder)
 if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
     mkdir -p "$work/app"
-    cp "$tavctl" "$(dirname "$tavctl")/tav.dll" "$emulated_run" "$work/app/"
+    cp "$tavctl" "$(dirname "$tavctl")/tav.dll" "$emulated_run" "$(dirname "$emulated_run")/libusb-1.0.dll" "$work/app/"
     windows_tavctl=$tavctl
     tavctl=$work/app/$(basename "$windows_tavctl")
-    export TAV_STANDIN_BOARDS=TS
+    export TAV_STANDIN_BOARDS=TS TAV_STANDIN1_BOARDS=C
     check "list names libusb-win32's boards by number" 0 '^bus 000 device 002  4c52:0101  TAV board \(model S\)  via libusb-win32$' '' -- list
-    json_check "list as JSON gives selectors" '[b["selector"] for b in d["boards"]] == ["usb:000:001", "usb:000:002"]' -- --format json list
+    check "list names libusb-1.0's boards (WinUSB, libusbK)" 0 '^bus 001 device 001  4c52:0101  TAV board \(model C\)  via libusb-1.0$' '' -- list
+    json_check "list as JSON gives selectors and libraries" '[(b["selector"], b["library"]) for b in d["boards"]] == [("usb:000:001", "libusb-win32"), ("usb:000:002", "libusb-win32"), ("usb:001:001", "libusb-1.0")]' -- --format json list
     selectors=$(grep -o '"usb:[0-9:]*"' "$work/out" | tr -d '"')
     for selector in $selectors; do
         check "what list prints opens that board ($selector)" 0 '^model: [TS]$' '' -- --device "$selector" info
     done
     check "usb:0:2 is the second board" 0 '^model: S$' '' -- --device usb:0:2 info
+    check "usb:1:1 is libusb-1.0's board, queued too" 0 '^model: C$' '' -- --device queued:usb:1:1 info
     check "the first board" 0 '^model: T$' '' -- info
     check "a board the driver does not list" 1 '' "no TAV board at usb:0:3" -- --device usb:0:3 info
-    unset TAV_STANDIN_BOARDS
+    unset TAV_STANDIN_BOARDS TAV_STANDIN1_BOARDS
+    check "no board: list names the USB libraries found" 0 '^USB libraries: libusb0\.dll \(libusb-win32 boards\) found, libusb-1\.0\.dll \(WinUSB and libusbK boards\) found' '' -- list
     tavctl=$windows_tavctl
     emulated_run=""
 fi
@@ -524,6 +528,20 @@ check "help" 0 'Without --hold a command leaves the board' '' -- --help
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
+# Help names only what this build has: no panel, no SIGTERM, no line editing on Windows.
+tavctl --help >"$work/out" 2>&1
+if [ -n "$windows" ]; then
+    missing=$(grep -E 'serve|SIGTERM|SIGHUP|line editing' "$work/out")
+else
+    missing=""
+    grep -q '^  serve ' "$work/out" || missing="no serve"
+    grep -q 'SIGTERM' "$work/out" || missing="$missing no SIGTERM"
+fi
+if [ -z "$missing" ]; then
+    passed=$((passed + 1)); echo "ok: help names only what this tavctl has"
+else
+    failed=$((failed + 1)); echo "FAIL: help names only what this tavctl has: $missing"
+fi
 
 # The real libusb path: a board that enumerates but cannot be configured.
 if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then

@@ -104,10 +104,17 @@ TAV_C_API const char* tav_strerror(int code);
 TAV_C_API const char* tav_version(void);
 /* TAV_PWM_FULL_SCALE, for bindings that cannot read the header's macros. */
 TAV_C_API uint32_t tav_pwm_full_scale(void);
-/* NULL when the system's USB library is there; otherwise, in words, why no
- * board can be found on USB: on Windows, libusb-win32 (libusb0.dll) not
- * installed. Virtual boards work either way. Static text. */
+/* NULL when a USB library is there and nothing was seen that it cannot
+ * reach; otherwise, in words, why a board may not be found or opened: on
+ * Windows, neither libusb0.dll (libusb-win32) nor libusb-1.0.dll (boards
+ * bound to WinUSB or libusbK) installed, or a board that libusb-1.0 lists
+ * bound to a driver neither library reaches. Virtual boards work either way.
+ * Static text (on Windows valid until the thread's next call). */
 TAV_C_API const char* tav_usb_problem(void);
+/* The USB libraries of this platform and whether each was found, in words:
+ * "libusb0.dll (libusb-win32 boards) found, libusb-1.0.dll (WinUSB and
+ * libusbK boards) not found". Static text. */
+TAV_C_API const char* tav_usb_libraries(void);
 
 /* Opens the board the selector names (see above): configuration 1, interface
  * 0 claimed, then asks it for its model and firmware. Sends no other record:

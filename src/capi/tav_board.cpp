@@ -196,6 +196,11 @@ const char* tav_usb_problem(void)
     return UsbLibraryProblem();
 }
 
+const char* tav_usb_libraries(void)
+{
+    return UsbLibraries();
+}
+
 int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8])
 {
     if (name == nullptr || mcu_pin == nullptr)

@@ -102,9 +102,11 @@ const UsbBackend* SystemUsbBackend();
  * busses). */
 const UsbBackend* Libusb1Backend();
 
-/* Null when every USB library the library looks for is there; otherwise,
- * in words, what is missing. Static text. */
+/* Null when a USB library is there and nothing was seen that it cannot
+ * reach; otherwise, in words, what is missing or unreachable. Static text. */
 const char* UsbLibraryProblem();
+/* The USB libraries this platform uses and whether each was found. Static. */
+const char* UsbLibraries();
 
 /* The address in libusb 0.1's usbfs names on Linux: bus "001", device
  * "010" are 1:10. Serves the Linux table and the virtual bus. */

@@ -31,6 +31,11 @@ UsbBackend detail::MakeSystemBackend()
     return table;
 }
 
+const char* UsbLibraries()
+{
+    return "libusb 0.1 (linked), libusb-1.0 for queued boards (linked)";
+}
+
 const char* UsbLibraryProblem()
 {
     return nullptr; // both linked: present whenever libtav itself loaded

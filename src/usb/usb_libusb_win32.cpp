@@ -319,6 +319,19 @@ UsbBackend detail::MakeSystemBackend()
     return table;
 }
 
+const char* UsbLibraries()
+{
+    const bool libusb0 = Load() != nullptr;
+    const bool libusb1 = detail::Libusb1Present();
+    if (libusb0 && libusb1)
+        return "libusb0.dll (libusb-win32 boards) found, libusb-1.0.dll (WinUSB and libusbK boards) found";
+    if (libusb0)
+        return "libusb0.dll (libusb-win32 boards) found, libusb-1.0.dll (WinUSB and libusbK boards) not found";
+    if (libusb1)
+        return "libusb0.dll (libusb-win32 boards) not found, libusb-1.0.dll (WinUSB and libusbK boards) found";
+    return "libusb0.dll (libusb-win32 boards) not found, libusb-1.0.dll (WinUSB and libusbK boards) not found";
+}
+
 // Boards bound to libusb-win32 first (its bus 0), then those libusb-1.0
 // reaches (WinUSB, libusbK; its busses count from 1): one-by-one and queued
 // boards alike, each library queueing in its own way.
@@ -333,15 +346,12 @@ const char* UsbLibraryProblem()
 {
     const bool libusb0 = Load() != nullptr;
     const bool libusb1 = detail::Libusb1Present();
+    // One library is enough to find boards; UsbLibraries says which.
     const char* libraries = nullptr;
     if (!libusb0 && !libusb1)
         libraries = "no USB library found: neither libusb0.dll (libusb-win32) nor libusb-1.0.dll (for boards bound to "
                     "WinUSB or libusbK) is installed; bind the board to WinUSB with Zadig and put libusb-1.0.dll "
                     "beside the program";
-    else if (!libusb1)
-        libraries = "libusb-1.0.dll not found: boards bound to WinUSB or libusbK are not seen (found: libusb-win32)";
-    else if (!libusb0)
-        libraries = "libusb0.dll not found: boards bound to libusb-win32 are not seen (found: libusb-1.0)";
     const char* unreachable = detail::Libusb1SawUnreachableBoard()
                                   ? "a TAV board (4c52:0101) is bound to a driver that neither libusb-1.0 nor "
                                     "libusb-win32 reaches: bind it to WinUSB, libusbK or libusb-win32 (Zadig)"

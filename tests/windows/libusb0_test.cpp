@@ -266,6 +266,7 @@ TEST_F(Libusb0, BoardsOfBothLibrariesAreListedAndOpenedAsListed)
     tav_release(board);
     EXPECT_EQ(standin.openHandles() + standin1.openHandles(), 0);
     EXPECT_EQ(tav_usb_problem(), nullptr);
+    EXPECT_EQ(std::strstr(tav_usb_libraries(), "not found"), nullptr) << tav_usb_libraries();
 }
 
 // A board libusb-1.0 lists but whose driver neither library reaches: the
@@ -376,6 +377,9 @@ TEST(WithoutLibusb0, UsbFindsNothingAndSaysWhyVirtualBoardsWork)
     const char* problem = tav_usb_problem();
     ASSERT_NE(problem, nullptr);
     EXPECT_NE(std::strstr(problem, "libusb-win32"), nullptr) << problem;
+    EXPECT_NE(std::strstr(problem, "WinUSB"), nullptr) << problem;
+    EXPECT_STREQ(tav_usb_libraries(), "libusb0.dll (libusb-win32 boards) not found, libusb-1.0.dll (WinUSB and "
+                                      "libusbK boards) not found");
     TAVLib::Initial();
     EXPECT_EQ(TAVLib::Open(), nullptr);
     EXPECT_EQ(TAVLib::Pin_Set(P4_8), TAVDll::RESULT_NOT_OPEN);

@@ -79,7 +79,7 @@ void CountFrame(const struct usb_device* device, int length, bool pipelined)
     }
     clock.packets += packets;
     if (const char* path = std::getenv("TAV_STANDIN_URB_LOG")) {
-        if (FILE* log = std::fopen(path, "a")) {
+        if (FILE* log = std::fopen(path, "ab")) {
             std::fprintf(log, "%ld 2\n", clock.frame);
             std::fclose(log);
         }

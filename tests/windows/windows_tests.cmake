@@ -80,3 +80,9 @@ set_tests_properties(TavctlUnderWine PROPERTIES TIMEOUT 600
 add_test(NAME WindowsZip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/zip_test.sh ${PROJECT_SOURCE_DIR}
                                  ${PROJECT_BINARY_DIR} ${CMAKE_C_COMPILER} ${TAV_MINGW_OBJDUMP})
 set_tests_properties(WindowsZip PROPERTIES TIMEOUT 600)
+
+# Frames per operation through each stand-in DLL, one by one against queued
+# (scripts/windows.sh runs tests/windows/frames.sh on it).
+add_executable(tav_usb_frames ${PROJECT_SOURCE_DIR}/bench/usb_frames.c)
+target_link_libraries(tav_usb_frames PRIVATE tav tav_warnings)
+add_dependencies(tav_usb_frames tav_libusb0_standin tav_libusb1_standin)

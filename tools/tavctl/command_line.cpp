@@ -195,17 +195,22 @@ void AddSessionCommands(CLI::App& app, Context& context)
                    "  tavctl --device usb:1:5 replay --fast session.tavtrace");
     replay->callback([&context, log, fast] { ReplayCommand(context, *log, *fast); });
 
-    auto* shell = app.add_subcommand("shell", "Type commands at a prompt, with line editing and history");
+    auto* shell = app.add_subcommand("shell", LINE_EDITING ? "Type commands at a prompt, with line editing and history"
+                                                           : "Type commands at a prompt");
     shell->footer("Every command of tavctl, and of scripts (sleep, toggle, repeat, loop); `help` lists them,\n"
                   "`quit` or Ctrl-D ends. A failing command says why and the shell goes on.\n"
                   "Examples:\n  tavctl --sim shell\n  tavctl --hold shell");
     shell->callback([&context] { ShellCommand(context); });
 
     auto* serve = app.add_subcommand("serve", "Serve a control panel for the board in the browser, with a JSON API");
+    // A tavctl built without the panel takes the word, to say so, but does
+    // not offer it in its help.
+    if (!PANEL_AVAILABLE)
+        serve->group("");
     auto port = Hold<std::string>("0");
     serve->add_option("--port", *port, "TCP port on 127.0.0.1 (default 0: a free one)");
-    serve->footer("Prints the panel's address with its token; every request needs the token, only 127.0.0.1\n"
-                  "is served, and Ctrl-C or SIGTERM closes the board into the safe state. The API:\n"
+    serve->footer(std::string("Prints the panel's address with its token; every request needs the token, only "
+                              "127.0.0.1\nis served, and ") + STOP_SIGNAL_WORDS + " closes the board into the safe state. The API:\n"
                   "  GET /api/info, /api/boards, /api/pins, /api/records?since=N, /api/state?since=N\n"
                   "  POST /api/init {value}, /api/safe, /api/pin {action, pins, value}, /api/pwm/start\n"
                   "       {group, divider, duties}, /api/pwm/set {group, channel, duty}, /api/pwm/stop\n"
@@ -318,7 +323,7 @@ int Main(int argc, char** argv)
                  "Without --hold a command leaves the board exactly as it set it: the USB handle is released\n"
                  "without the shutdown sequence, so outputs keep driving. With --hold tavctl closes the board\n"
                  "into the safe state (every pin floating, PWM off) however it ends: after the commands at\n"
-                 "Ctrl-C or SIGTERM, and at once when a command fails or a signal interrupts a script.",
+                 + std::string(STOP_SIGNAL_WORDS) + ", and at once when a command fails or a signal interrupts a script.",
                  "tavctl"};
     // CLI11 reads /word as an option on Windows; a Unix-style absolute path
     // (under wine, or MSYS) is not one.
@@ -336,7 +341,7 @@ int Main(int argc, char** argv)
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
     app.add_flag("--hold", context.options.hold,
-                 "Keep the board as set until Ctrl-C, SIGTERM or SIGHUP, then close it into the safe state");
+                 std::string("Keep the board as set until ") + HOLD_SIGNAL_WORDS + ", then close it into the safe state");
     app.add_flag("--virtual-time", context.options.virtualTime,
                  "With a virtual board: sleep moves the board's clock instead of waiting (repeatable runs)");
     app.add_option("--vcd", context.options.vcdFile,

@@ -35,6 +35,8 @@ const Editline* Load()
 
 } // namespace
 
+extern const bool LINE_EDITING = true; // where libedit is installed
+
 const Editline* LoadEditline()
 {
     static const Editline* const loaded = Load();

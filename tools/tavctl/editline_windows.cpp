@@ -3,6 +3,8 @@
 
 namespace tavctl {
 
+extern const bool LINE_EDITING = false;
+
 const Editline* LoadEditline()
 {
     return nullptr;

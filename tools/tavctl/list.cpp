@@ -90,6 +90,7 @@ void ListCommand(Context& context, bool all)
             std::printf("no TAV board found: %s\n", problem);
         else
             std::printf("no TAV board found (try --sim for the virtual board)\n");
+        std::printf("USB libraries: %s\n", tav_usb_libraries());
     }
     if (unopenable > 0) {
         if (const char* problem = tav_usb_problem())

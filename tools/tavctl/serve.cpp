@@ -475,6 +475,8 @@ private:
 
 } // namespace
 
+extern const bool PANEL_AVAILABLE = true;
+
 void ServeCommand(Context& context, const std::string& port)
 {
     const auto number = static_cast<int>(ParseNumber(port, "port", 0, 65535));

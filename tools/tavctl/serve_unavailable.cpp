@@ -5,6 +5,8 @@
 
 namespace tavctl {
 
+extern const bool PANEL_AVAILABLE = false;
+
 void ServeCommand(Context&, const std::string&)
 {
     throw ToolError("this tavctl was built without the control panel (its server is built on POSIX sockets): "

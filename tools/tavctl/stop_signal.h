@@ -13,6 +13,11 @@ namespace tavctl {
 // First thing in main: a stop signal that comes before the command line is
 // read waits (is not lost) until one of the two calls below.
 void DeferStopSignals();
+
+// The stop signals of this platform in words, for the help: "Ctrl-C or
+// SIGTERM" (the signals that end tavctl) and those --hold waits for.
+extern const char* const STOP_SIGNAL_WORDS;
+extern const char* const HOLD_SIGNAL_WORDS;
 // From here on a stop signal is held for the waits below, in every thread,
 // also one the process was started ignoring (a background job, nohup).
 void HoldStopSignals();

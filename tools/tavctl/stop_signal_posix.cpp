@@ -13,6 +13,9 @@
 
 namespace tavctl {
 
+extern const char* const STOP_SIGNAL_WORDS = "Ctrl-C or SIGTERM";
+extern const char* const HOLD_SIGNAL_WORDS = "Ctrl-C, SIGTERM or SIGHUP";
+
 namespace {
 
 sigset_t StopSignals()

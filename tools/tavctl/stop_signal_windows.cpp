@@ -11,6 +11,9 @@
 
 namespace tavctl {
 
+extern const char* const STOP_SIGNAL_WORDS = "Ctrl-C or Ctrl-Break";
+extern const char* const HOLD_SIGNAL_WORDS = "Ctrl-C, Ctrl-Break or closing the console";
+
 namespace {
 
 constexpr DWORD CLOSE_GRACE_MS = 4500; // Windows ends a closing console's programs after 5 s

@@ -115,6 +115,10 @@ void RunCommand(Context& context, const std::string& script);
 void ShellCommand(Context& context);
 // The control panel in the browser and its JSON API, on 127.0.0.1:port (0: a free one).
 void ServeCommand(Context& context, const std::string& port);
+// What this build of tavctl has (help lists only that): the panel of
+// `serve` (POSIX builds) and line editing in `shell` (libedit, POSIX).
+extern const bool PANEL_AVAILABLE;
+extern const bool LINE_EDITING;
 // The lines of a script, with repeat/loop blocks; errors name the line.
 void RunScriptLines(Context& context, std::istream& input);
 
