@@ -427,7 +427,7 @@ if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
     json_check "list as JSON gives selectors and libraries" '[(b["selector"], b["library"]) for b in d["boards"]] == [("usb:000:001", "libusb-win32"), ("usb:000:002", "libusb-win32"), ("usb:001:001", "libusb-1.0")]' -- --format json list
     selectors=$(grep -o '"usb:[0-9:]*"' "$work/out" | tr -d '"')
     for selector in $selectors; do
-        check "what list prints opens that board ($selector)" 0 '^model: [TS]$' '' -- --device "$selector" info
+        check "what list prints opens that board ($selector)" 0 '^model: [TSC]$' '' -- --device "$selector" info
     done
     check "usb:0:2 is the second board" 0 '^model: S$' '' -- --device usb:0:2 info
     check "usb:1:1 is libusb-1.0's board, queued too" 0 '^model: C$' '' -- --device queued:usb:1:1 info

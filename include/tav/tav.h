@@ -19,7 +19,8 @@
  *                where libusb-win32 lists every device on its bus "bus-0"
  *                and names it after its driver device
  *                "\\.\libusb0-0001--0x4c52-0x0101", B is 0 and D the
- *                device's number there: "usb:0:1"
+ *                device's number there: "usb:0:1"; boards bound to WinUSB or
+ *                libusbK are libusb-1.0's, on its busses from 1
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB
@@ -27,8 +28,10 @@
  *                "queued:" for the first board): the same board, with each
  *                operation's records queued back to back on the bus
  *                instead of one transfer at a time (see below)
- * The bus is libusb 0.1's, or whatever USB backend a harness installed for
- * the process (the tests and tools do, for the virtual bus).
+ * The bus is libusb 0.1's on Linux; on Windows libusb-win32's (libusb0.dll)
+ * and libusb-1.0's (libusb-1.0.dll, boards bound to WinUSB or libusbK), both
+ * loaded at run time; or whatever USB backend a harness installed for the
+ * process (the tests and tools do, for the virtual bus).
  *
  * Queued boards. Every record is one 64-byte bulk transfer either way, in
  * the same order, and a call returns once all of them have completed. One
@@ -43,8 +46,8 @@
  * difference: records queued behind one that timed out were already handed
  * to the bus, so if the board takes data again at that moment some of them
  * may still arrive (one at a time they would not have been sent). On
- * Windows, where libusb-win32 has no queue, "queued:" boards send one record
- * at a time.
+ * Windows queued boards go through libusb-1.0's asynchronous transfers
+ * (WinUSB, libusbK) or libusb-win32's (usb_submit_async, usb_reap_async).
  *
  * Results: 0 and the codes 2, 4, 32, 64 of the C++ interface (TAVLib.h) keep
  * their meaning; the negative codes are what only this interface meets.

@@ -28,6 +28,7 @@ set_tests_properties(Libusb0StandIn WithoutLibusb0 OpenBeforeInitial PROPERTIES 
 
 # The export table: g++ and Microsoft names of the 35, the C interface.
 file(STRINGS ${PROJECT_SOURCE_DIR}/include/tav/tav.h tav_c_declarations REGEX "^TAV_C_API ")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/tav/tav.h)
 list(LENGTH tav_c_declarations tav_c_function_count)
 add_executable(tav_exports_tests windows/exports_test.cpp)
 target_include_directories(tav_exports_tests PRIVATE ${PROJECT_SOURCE_DIR}/packaging/windows)
