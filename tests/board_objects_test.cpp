@@ -145,6 +145,20 @@ TEST_F(BoardObjects, ListingNamesEachBoardWithItsSelectorModelAndWhetherItCanBeO
     EXPECT_EQ(tav_list(nullptr, 0, 0), 3); // counting only
     EXPECT_EQ(tav_list(devices, 1, 0), 3); // more than there is room for
     EXPECT_EQ(tav_list(nullptr, 1, 0), TAV_E_INVALID);
+
+    // A program built against 1.1's tav.h calls the function tav_list with
+    // its shorter tav_device (48 bytes): filled in that layout, nothing past it.
+    struct Device11 {
+        unsigned char bytes[48];
+    };
+    Device11 old[4];
+    std::memset(old, 0x5a, sizeof old);
+    ASSERT_EQ((tav_list)(reinterpret_cast<tav_device*>(old), 3, 0), 3);
+    EXPECT_STREQ(reinterpret_cast<const char*>(old[1].bytes), "usb:001:004");
+    EXPECT_EQ(old[3].bytes[0], 0x5a);
+    ASSERT_EQ((tav_list)(reinterpret_cast<tav_device*>(old), 4, 1), 4);
+    EXPECT_STREQ(reinterpret_cast<const char*>(old[3].bytes), "usb:001:005");
+    EXPECT_EQ(tav_list_sized(devices, 8, 0, 40), TAV_E_INVALID);
 }
 
 TEST_F(BoardObjects, OpenAsksForTheModelAndSendsNothingElse)

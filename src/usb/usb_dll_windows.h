@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
+
 namespace TAVDll {
 
 constexpr const char* LIBUSB0_DLL = "libusb0.dll";
@@ -30,6 +33,45 @@ bool Resolve(HMODULE module, const char* name, Function* function)
     *function = reinterpret_cast<Function>(reinterpret_cast<void*>(address));
     return address != nullptr;
 }
+
+// A DLL's function table, loaded once: tried again at each call until it
+// succeeds (a library installed while a program runs is found at its next
+// enumeration). resolve(module, functions) fills the table and says whether
+// every function it needs is there; a DLL without them is let go.
+template <typename Functions>
+class UsbDll {
+public:
+    explicit UsbDll(const char* name) : name_(name) {}
+
+    template <typename ResolveAll>
+    const Functions* Load(ResolveAll resolve)
+    {
+        if (const Functions* ready = Loaded())
+            return ready;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const Functions* ready = Loaded())
+            return ready;
+        HMODULE module = LoadUsbDll(name_);
+        if (module == nullptr)
+            return nullptr;
+        Functions functions{};
+        if (!resolve(module, functions)) {
+            FreeLibrary(module);
+            return nullptr;
+        }
+        functions_ = functions;
+        loaded_.store(&functions_, std::memory_order_release);
+        return &functions_;
+    }
+
+    const Functions* Loaded() const { return loaded_.load(std::memory_order_acquire); }
+
+private:
+    const char* name_;
+    std::mutex mutex_;
+    Functions functions_{};
+    std::atomic<const Functions*> loaded_{nullptr};
+};
 
 } // namespace TAVDll
 

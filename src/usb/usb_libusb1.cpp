@@ -55,55 +55,36 @@ struct Libusb1Api {
 };
 
 #if defined(_WIN32)
-std::mutex loadMutex;
-Libusb1Api library;
-std::atomic<const Libusb1Api*> loaded{nullptr};
+UsbDll<Libusb1Api> dll(LIBUSB1_DLL);
 
-// Tried again at each enumeration until it succeeds: libusb-1.0 installed
-// while a program runs is found at its next enumeration.
 const Libusb1Api* Load()
 {
-    if (const Libusb1Api* ready = loaded.load(std::memory_order_acquire))
-        return ready;
-    std::lock_guard<std::mutex> lock(loadMutex);
-    if (const Libusb1Api* ready = loaded.load(std::memory_order_acquire))
-        return ready;
-    HMODULE module = LoadUsbDll(LIBUSB1_DLL);
-    if (module == nullptr)
-        return nullptr;
-    Libusb1Api functions{};
-    const bool complete = true
-                          && Resolve(module, "libusb_init", &functions.init)
-                          && Resolve(module, "libusb_exit", &functions.exit)
-                          && Resolve(module, "libusb_get_device_list", &functions.getDeviceList)
-                          && Resolve(module, "libusb_free_device_list", &functions.freeDeviceList)
-                          && Resolve(module, "libusb_get_bus_number", &functions.getBusNumber)
-                          && Resolve(module, "libusb_get_device_address", &functions.getDeviceAddress)
-                          && Resolve(module, "libusb_get_port_numbers", &functions.getPortNumbers)
-                          && Resolve(module, "libusb_get_device_descriptor", &functions.getDeviceDescriptor)
-                          && Resolve(module, "libusb_open", &functions.open)
-                          && Resolve(module, "libusb_close", &functions.close)
-                          && Resolve(module, "libusb_set_configuration", &functions.setConfiguration)
-                          && Resolve(module, "libusb_claim_interface", &functions.claimInterface)
-                          && Resolve(module, "libusb_release_interface", &functions.releaseInterface)
-                          && Resolve(module, "libusb_bulk_transfer", &functions.bulkTransfer)
-                          && Resolve(module, "libusb_alloc_transfer", &functions.allocTransfer)
-                          && Resolve(module, "libusb_free_transfer", &functions.freeTransfer)
-                          && Resolve(module, "libusb_submit_transfer", &functions.submitTransfer)
-                          && Resolve(module, "libusb_cancel_transfer", &functions.cancelTransfer)
-                          && Resolve(module, "libusb_handle_events_completed", &functions.handleEventsCompleted);
-    if (!complete) {
-        FreeLibrary(module);
-        return nullptr;
-    }
-    library = functions;
-    loaded.store(&library, std::memory_order_release);
-    return &library;
+    return dll.Load([](HMODULE module, Libusb1Api& functions) {
+        return Resolve(module, "libusb_init", &functions.init)
+            && Resolve(module, "libusb_exit", &functions.exit)
+            && Resolve(module, "libusb_get_device_list", &functions.getDeviceList)
+            && Resolve(module, "libusb_free_device_list", &functions.freeDeviceList)
+            && Resolve(module, "libusb_get_bus_number", &functions.getBusNumber)
+            && Resolve(module, "libusb_get_device_address", &functions.getDeviceAddress)
+            && Resolve(module, "libusb_get_port_numbers", &functions.getPortNumbers)
+            && Resolve(module, "libusb_get_device_descriptor", &functions.getDeviceDescriptor)
+            && Resolve(module, "libusb_open", &functions.open)
+            && Resolve(module, "libusb_close", &functions.close)
+            && Resolve(module, "libusb_set_configuration", &functions.setConfiguration)
+            && Resolve(module, "libusb_claim_interface", &functions.claimInterface)
+            && Resolve(module, "libusb_release_interface", &functions.releaseInterface)
+            && Resolve(module, "libusb_bulk_transfer", &functions.bulkTransfer)
+            && Resolve(module, "libusb_alloc_transfer", &functions.allocTransfer)
+            && Resolve(module, "libusb_free_transfer", &functions.freeTransfer)
+            && Resolve(module, "libusb_submit_transfer", &functions.submitTransfer)
+            && Resolve(module, "libusb_cancel_transfer", &functions.cancelTransfer)
+            && Resolve(module, "libusb_handle_events_completed", &functions.handleEventsCompleted);
+    });
 }
 
 const Libusb1Api* Loaded()
 {
-    return loaded.load(std::memory_order_acquire);
+    return dll.Loaded();
 }
 #else
 const Libusb1Api linked = {

@@ -13,7 +13,6 @@
 // (usb_bulk_setup_async, usb_submit_async, usb_reap_async, usb_cancel_async,
 // usb_free_async): every record of a queue is submitted before the first is
 // reaped.
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -48,9 +47,7 @@ struct Libusb0 {
     int (*freeAsync)(void**);
 };
 
-std::mutex loadMutex;
-Libusb0 library;
-std::atomic<const Libusb0*> loaded{nullptr};
+UsbDll<Libusb0> dll(LIBUSB0_DLL);
 
 bool ResolveAsync(HMODULE module, Libusb0& functions)
 {
@@ -61,45 +58,31 @@ bool ResolveAsync(HMODULE module, Libusb0& functions)
            && Resolve(module, "usb_free_async", &functions.freeAsync);
 }
 
-// Tried again at each use until it succeeds: libusb-win32 installed while a
-// program runs is found at its next Initial(). An application that loaded
-// libusb0.dll itself and enumerated the bus gets its own copy back, bus list
-// included, so Open() works before Initial() as it does on Linux.
+// An application that loaded libusb0.dll itself and enumerated the bus gets
+// its own copy back, bus list included, so Open() works before Initial() as
+// it does on Linux.
 const Libusb0* Load()
 {
-    if (const Libusb0* ready = loaded.load(std::memory_order_acquire))
-        return ready;
-    std::lock_guard<std::mutex> lock(loadMutex);
-    if (const Libusb0* ready = loaded.load(std::memory_order_acquire))
-        return ready;
-    HMODULE module = LoadUsbDll(LIBUSB0_DLL);
-    if (module == nullptr)
-        return nullptr;
-    Libusb0 functions{};
-    const bool complete = Resolve(module, "usb_init", &functions.init)
-                          && Resolve(module, "usb_find_busses", &functions.findBusses)
-                          && Resolve(module, "usb_find_devices", &functions.findDevices)
-                          && Resolve(module, "usb_get_busses", &functions.getBusses)
-                          && Resolve(module, "usb_open", &functions.open)
-                          && Resolve(module, "usb_set_configuration", &functions.setConfiguration)
-                          && Resolve(module, "usb_claim_interface", &functions.claimInterface)
-                          && Resolve(module, "usb_close", &functions.close)
-                          && Resolve(module, "usb_bulk_write", &functions.bulkWrite)
-                          && Resolve(module, "usb_bulk_read", &functions.bulkRead);
-    if (!complete) {
-        FreeLibrary(module);
-        return nullptr;
-    }
-    if (!ResolveAsync(module, functions))
-        functions.bulkSetupAsync = nullptr;
-    library = functions;
-    loaded.store(&library, std::memory_order_release);
-    return &library;
+    return dll.Load([](HMODULE module, Libusb0& functions) {
+        const bool complete = Resolve(module, "usb_init", &functions.init)
+                              && Resolve(module, "usb_find_busses", &functions.findBusses)
+                              && Resolve(module, "usb_find_devices", &functions.findDevices)
+                              && Resolve(module, "usb_get_busses", &functions.getBusses)
+                              && Resolve(module, "usb_open", &functions.open)
+                              && Resolve(module, "usb_set_configuration", &functions.setConfiguration)
+                              && Resolve(module, "usb_claim_interface", &functions.claimInterface)
+                              && Resolve(module, "usb_close", &functions.close)
+                              && Resolve(module, "usb_bulk_write", &functions.bulkWrite)
+                              && Resolve(module, "usb_bulk_read", &functions.bulkRead);
+        if (complete && !ResolveAsync(module, functions))
+            functions.bulkSetupAsync = nullptr;
+        return complete;
+    });
 }
 
 const Libusb0* Loaded()
 {
-    return loaded.load(std::memory_order_acquire);
+    return dll.Loaded();
 }
 
 // What the library keeps of each open handle: the driver name of its device
