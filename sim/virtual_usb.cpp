@@ -128,6 +128,8 @@ void VirtualDevice::Unplug()
 
 void VirtualDevice::Plug()
 {
+    if (!plugged_)
+        ++plugCount_;
     plugged_ = true;
     unplugAtWrite_ = 0;
     haltQueueAtWrite_ = 0;
@@ -163,6 +165,13 @@ TAVDll::UsbBackend VirtualUsb::MakeBackend(VirtualUsb* bus)
     table.context = bus;
     table.name = "virtual";
     table.deviceAddress = TAVDll::UsbfsDeviceAddress;
+    table.portPath = [](void* context, const usb_bus*, const struct usb_device* device, char* path, size_t size) {
+        const VirtualDevice* found = static_cast<VirtualUsb*>(context)->Find(const_cast<struct usb_device*>(device));
+        if (found == nullptr || found->PortPath().empty() || found->PortPath().size() >= size)
+            return false;
+        std::memcpy(path, found->PortPath().c_str(), found->PortPath().size() + 1);
+        return true;
+    };
     table.init = [](void* context) { static_cast<VirtualUsb*>(context)->Init(); };
     table.findBusses = [](void* context) { return static_cast<VirtualUsb*>(context)->FindBusses(); };
     table.findDevices = [](void* context) { return static_cast<VirtualUsb*>(context)->FindDevices(); };
@@ -217,11 +226,28 @@ VirtualDevice& VirtualUsb::AddDevice(int busIndex, uint16_t vendorId, uint16_t p
     while (static_cast<int>(busses_.size()) <= busIndex)
         AddBus();
     Bus& bus = *busses_[static_cast<size_t>(busIndex)];
-    const auto deviceNumber = static_cast<uint8_t>(bus.devices.size() + 2); // 1 is the root hub
+    const auto deviceNumber = static_cast<uint8_t>(bus.nextDeviceNumber++);
     devices_.push_back(std::unique_ptr<VirtualDevice>(
         new VirtualDevice(&bus.bus, vendorId, productId, deviceNumber, std::move(function))));
     bus.devices.push_back(devices_.back().get());
+    devices_.back()->SetPortPath(std::to_string(busIndex + 1) + "-" + std::to_string(bus.devices.size()));
     return *devices_.back();
+}
+
+void VirtualUsb::Replug(VirtualDevice& device, const char* portPath)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    device.Unplug();
+    for (auto& bus : busses_) {
+        if (&bus->bus != device.device_.bus)
+            continue;
+        device.device_.devnum = static_cast<uint8_t>(bus->nextDeviceNumber++);
+        std::snprintf(device.device_.filename, sizeof device.device_.filename, "%03u",
+                      static_cast<unsigned>(device.device_.devnum));
+    }
+    if (portPath != nullptr)
+        device.SetPortPath(portPath);
+    device.Plug();
 }
 
 VirtualDevice& VirtualUsb::AddBoard(char modelLetter, std::vector<uint8_t> version, int busIndex)
@@ -383,7 +409,7 @@ usb_dev_handle* VirtualUsb::Open(struct usb_device* device)
     VirtualDevice* target = Find(device);
     usb_dev_handle* result = nullptr;
     if (target != nullptr && target->Plugged() && !target->failOpen_) {
-        handles_.push_back(std::make_unique<Handle>(Handle{target, true}));
+        handles_.push_back(std::make_unique<Handle>(Handle{target, true, target->plugCount_}));
         result = reinterpret_cast<usb_dev_handle*>(handles_.back().get());
     }
     Log(UsbCall::Open, device, result, 0, result != nullptr ? 0 : -1);
@@ -394,7 +420,7 @@ int VirtualUsb::CheckHandle(Handle* handle, bool needsInterface)
 {
     if (handle == nullptr || !handle->open)
         return USB_ERROR_BAD_HANDLE;
-    if (!handle->device->Plugged())
+    if (!handle->device->Plugged() || handle->plugCount != handle->device->plugCount_)
         return USB_ERROR_NO_DEVICE;
     if (needsInterface && handle->device->claimedBy_ != handle)
         return USB_ERROR_INVALID;

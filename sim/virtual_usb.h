@@ -119,6 +119,14 @@ public:
     void Unplug(); // gone at once; off the bus list at the next enumeration
     void Plug();   // back (its write count starts again); listed at the next enumeration
     bool Plugged() const { return plugged_; }
+    // Where it is plugged in, as sysfs names it ("1-3.2"): by default its
+    // bus number and place on the bus ("1-1" for the first device of bus 1).
+    const std::string& PortPath() const { return portPath_; }
+    VirtualDevice& SetPortPath(std::string portPath)
+    {
+        portPath_ = std::move(portPath);
+        return *this;
+    }
 
     void QueueReply(const std::vector<uint8_t>& reply) { replies_.push_back(reply); }
 
@@ -164,6 +172,8 @@ private:
     bool failClaim_ = false;
     bool dropReplies_ = false;
     bool plugged_ = true;
+    int plugCount_ = 0; // a handle lives only as long as the plug it was opened on
+    std::string portPath_;
     int unplugAtWrite_ = 0;
     int haltQueueAtWrite_ = 0;
     int writeCount_ = 0;
@@ -190,6 +200,10 @@ public:
     VirtualDevice& AddBoard(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0}, int busIndex = 0);
 
     VirtualDevice& DeviceAt(size_t index) { return *devices_.at(index); }
+    // Unplugs the device if it is plugged and plugs it in again, as a
+    // replug does: under the bus's next device number, on portPath (null:
+    // the port it had). Listed at the next enumeration.
+    void Replug(VirtualDevice& device, const char* portPath = nullptr);
     size_t DeviceCount() const { return devices_.size(); }
     VirtualDevice* Find(struct usb_device* device);
 
@@ -212,11 +226,13 @@ private:
     struct Handle {
         VirtualDevice* device;
         bool open;
+        int plugCount;
     };
     struct Bus {
         usb_bus bus{};
         std::vector<VirtualDevice*> devices; // every device ever added, in list order
         bool listed = false;
+        int nextDeviceNumber = 2; // 1 is the root hub
     };
 
     static TAVDll::UsbBackend MakeBackend(VirtualUsb* bus);

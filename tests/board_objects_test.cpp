@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "TAVLib.h"
 #include "board_fixture.h"
 #include "board_view.h"
 #include "tav/board.hpp"
@@ -93,6 +95,126 @@ TEST_F(BoardObjects, UsbfsNamesSelectByTheirNumbers)
     EXPECT_STREQ(devices[2].selector, ""); // no number: no selector reaches it
     EXPECT_EQ(devices[2].openable, 0);
     EXPECT_STREQ(devices[3].selector, "");
+}
+
+// A board's port path stays when it is plugged in again; its device number
+// does not. A port without a board is "not found", a malformed one invalid.
+TEST_F(BoardObjects, PortSelectorsFindTheBoardWhereverItsNumberMoves)
+{
+    usb.AddBoard('T');
+    tavsim::VirtualDevice& second = usb.AddBoard('S');
+    tav_device devices[2];
+    ASSERT_EQ(tav_list(devices, 2, 0), 2);
+    EXPECT_STREQ(devices[0].port, "1-1");
+    EXPECT_STREQ(devices[1].port, "1-2");
+    tav::Board board;
+    ASSERT_EQ(board.open("port:1-2"), TAV_OK);
+    EXPECT_EQ(board.model(), 'S');
+    board.release();
+
+    usb.Replug(second); // same port, the bus's next device number
+    ASSERT_EQ(tav_list(devices, 2, 0), 2);
+    EXPECT_STREQ(devices[1].selector, "usb:001:004");
+    EXPECT_STREQ(devices[1].port, "1-2");
+    ASSERT_EQ(board.open("port:1-2"), TAV_OK);
+    EXPECT_EQ(board.model(), 'S');
+    board.release();
+    EXPECT_EQ(board.open("usb:1:3"), TAV_E_NOT_FOUND);
+
+    usb.Replug(second, "1-4.3"); // another port: another board as far as port: goes
+    EXPECT_EQ(board.open("port:1-2"), TAV_E_NOT_FOUND);
+    ASSERT_EQ(board.open("queued:port:1-4.3"), TAV_OK);
+    EXPECT_EQ(board.model(), 'S');
+    board.release();
+    for (const char* malformed : {"port:", "port:1", "port:1-", "port:0-1", "port:1-0", "port:01-2", "port:1-2.",
+                                  "port:1-2..3", "port:256-1", "port:1-1.1.1.1.1.1.1.1", "port:1-2 ", "port:a-b"})
+        EXPECT_EQ(board.open(malformed), TAV_E_INVALID) << malformed;
+    EXPECT_EQ(board.open("port:1-1.1.1.1.1.1.1"), TAV_E_NOT_FOUND); // seven ports: well formed
+}
+
+// A handle opened before a replug stays dead after it, as a file of a
+// device node that went away: the board is let go, not driven through it.
+TEST_F(BoardObjects, AHandleFromBeforeAReplugFindsTheBoardGone)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard('T');
+    tav::Board board;
+    ASSERT_EQ(board.open("port:1-1"), TAV_OK);
+    usb.Replug(device);
+    EXPECT_EQ(board.pinSet(0x40000100), TAV_IO_FAILED);
+    EXPECT_EQ(board.pwmStop(), TAV_NOT_OPEN);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+}
+
+class DefaultDevice : public BoardObjects {
+protected:
+    void TearDown() override
+    {
+        unsetenv("TAV_DEVICE");
+        TAVDll::TAVLib::Close();
+        BoardObjects::TearDown();
+    }
+};
+
+// TAV_DEVICE is "the first board" of every front end; a selector in the
+// program's own call wins.
+TEST_F(DefaultDevice, TavDeviceNamesTheFirstBoard)
+{
+    usb.AddBoard('T');
+    usb.AddBoard('C');
+    setenv("TAV_DEVICE", "port:1-2", 1);
+    tav::Board board;
+    ASSERT_EQ(board.open(""), TAV_OK);
+    EXPECT_EQ(board.model(), 'C');
+    board.release();
+    ASSERT_EQ(board.open("usb:1:2"), TAV_OK); // the call's own selector
+    EXPECT_EQ(board.model(), 'T');
+    board.release();
+
+    setenv("TAV_DEVICE", "sim:S", 1);
+    tav_board* first = nullptr;
+    ASSERT_EQ(tav_open(nullptr, &first), TAV_OK);
+    EXPECT_EQ(tav_model(first), 'S');
+    char status[64];
+    EXPECT_EQ(tav_sim_status(first, status, sizeof status), TAV_OK); // a virtual board
+    tav_release(first);
+    ASSERT_EQ(board.open("queued:"), TAV_OK);
+    EXPECT_EQ(board.model(), 'S');
+    board.release();
+
+    setenv("TAV_DEVICE", "sim:X", 1);
+    EXPECT_EQ(board.open(""), TAV_E_INVALID);
+    setenv("TAV_DEVICE", "", 1);
+    ASSERT_EQ(board.open(""), TAV_OK);
+    EXPECT_EQ(board.model(), 'T');
+}
+
+// An unchanged program of the static functions runs on the board TAV_DEVICE
+// names: a virtual board, or one by port.
+TEST_F(DefaultDevice, TheStaticFunctionsOpenTheBoardTavDeviceNames)
+{
+    usb.AddBoard('T');
+    tavsim::VirtualDevice& second = usb.AddBoard('S');
+    setenv("TAV_DEVICE", "port:1-2", 1);
+    TAVDll::TAVLib::Initial();
+    ASSERT_NE(TAVDll::TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVDll::TAVLib::Pin_DirOutput(0x40000100), 0);
+    EXPECT_EQ(usb.DeliveredRecords().size(), 1u);
+    EXPECT_EQ(second.WriteCount(), 1);
+    EXPECT_EQ(TAVDll::TAVLib::Close(), 0);
+
+    setenv("TAV_DEVICE", "sim:C", 1);
+    usb.ClearLog();
+    TAVDll::TAVLib::Initial();
+    ASSERT_NE(TAVDll::TAVLib::Open(), nullptr);
+    EXPECT_EQ(TAVDll::TAVLib::RequestBoardInfo(), 0);
+    EXPECT_EQ(TAVDll::TAVLib::GetType(), TAVDll::BOARD_C);
+    EXPECT_EQ(TAVDll::TAVLib::InitTav(0), 0);
+    EXPECT_EQ(TAVDll::TAVLib::Close(), 0);
+    EXPECT_TRUE(usb.DeliveredRecords().empty()); // nothing reached the USB bus
+
+    // Open(vendor, product) is the program's own choice.
+    TAVDll::TAVLib::Initial();
+    EXPECT_NE(TAVDll::TAVLib::Open(TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID), nullptr);
 }
 
 TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)

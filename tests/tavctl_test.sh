@@ -422,8 +422,8 @@ if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
     windows_tavctl=$tavctl
     tavctl=$work/app/$(basename "$windows_tavctl")
     export TAV_STANDIN_BOARDS=TS TAV_STANDIN1_BOARDS=C
-    check "list names libusb-win32's boards by number" 0 '^bus 000 device 002  4c52:0101  TAV board \(model S\)  via libusb-win32$' '' -- list
-    check "list names libusb-1.0's boards (WinUSB, libusbK)" 0 '^bus 001 device 001  4c52:0101  TAV board \(model C\)  via libusb-1.0$' '' -- list
+    check "list names libusb-win32's boards by number" 0 '^usb:000:002  port \?  4c52:0101  TAV board \(model S\)  via libusb-win32$' '' -- list
+    check "list names libusb-1.0's boards (WinUSB, libusbK)" 0 '^usb:001:001  port 1-1  4c52:0101  TAV board \(model C\)  via libusb-1.0$' '' -- list
     json_check "list as JSON gives selectors and libraries" '[(b["selector"], b["library"]) for b in d["boards"]] == [("usb:000:001", "libusb-win32"), ("usb:000:002", "libusb-win32"), ("usb:001:001", "libusb-1.0")]' -- --format json list
     selectors=$(grep -o '"usb:[0-9:]*"' "$work/out" | tr -d '"')
     for selector in $selectors; do
@@ -548,7 +548,7 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     board_file=$(dirname "$0")/usbfs/unconfigurable-board.umockdev
     export ASAN_OPTIONS=verify_asan_link_order=0 # umockdev's preload comes first
     RUNNER="umockdev-run -d $board_file --"
-    check "list hints at the udev rule" 0 'device 002  4c52:0101  TAV board  \(cannot be opened\)' '' -- list
+    check "list hints at the udev rule" 0 '^usb:001:002  port 1-2  4c52:0101  TAV board  \(cannot be opened\)  via libusb 0\.1$' '' -- list
     check "list hint line" 0 '^hint: .*60-tav-board\.rules' '' -- list
     check "info on a board that cannot be opened" 1 '' "board found but it cannot be opened" -- info
     RUNNER=""

@@ -21,6 +21,14 @@
  *                "\\.\libusb0-0001--0x4c52-0x0101", B is 0 and D the
  *                device's number there: "usb:0:1"; boards bound to WinUSB or
  *                libusbK are libusb-1.0's, on its busses from 1
+ *   "port:1-3.2" the board plugged in there: bus 1, port 3 of the root hub,
+ *                port 2 of the hub on it (Linux sysfs names, as `tavctl
+ *                list` shows them). It stays when the board is plugged in
+ *                again, where "usb:B:D" changes. Known from sysfs for libusb
+ *                0.1 on Linux and from libusb-1.0 (queued boards on Linux,
+ *                WinUSB and libusbK boards on Windows); libusb-win32 cannot
+ *                tell, so its boards have no port path. A port without a
+ *                board is TAV_E_NOT_FOUND
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB
@@ -161,6 +169,8 @@ typedef struct tav_device {
     /* Since 1.2: */
     char library[16];   /* the USB library that reaches it: "libusb 0.1" (Linux), "libusb-win32" or
                            "libusb-1.0" (Windows: WinUSB and libusbK boards), "virtual" under a harness */
+    char port[32];      /* where it is plugged in, "1-3.2" (bus, then hub ports), for "port:1-3.2";
+                           "" where the library cannot tell (libusb-win32) */
 } tav_device;
 
 /* The USB devices on the bus: TAV boards only, or every device with all != 0.

@@ -398,7 +398,8 @@ class _DeviceStruct(ctypes.Structure):
     """tav_device."""
     _fields_ = [("selector", ctypes.c_char * 24), ("bus", ctypes.c_uint), ("device", ctypes.c_uint),
                 ("vendor", ctypes.c_uint16), ("product", ctypes.c_uint16), ("board", ctypes.c_int),
-                ("openable", ctypes.c_int), ("model", ctypes.c_char), ("library", ctypes.c_char * 16)]
+                ("openable", ctypes.c_int), ("model", ctypes.c_char), ("library", ctypes.c_char * 16),
+                ("port", ctypes.c_char * 32)]
 
 
 _declare("tav_list_sized", ctypes.c_int, ctypes.POINTER(_DeviceStruct), ctypes.c_size_t, ctypes.c_int,
@@ -417,6 +418,7 @@ class Device:
     openable: bool         # it could be opened just now
     model: Optional[str]   # "T", "S", "C" or "?" for a board it could open
     library: str = ""      # the USB library that reaches it: "libusb 0.1", "libusb-win32", "libusb-1.0"
+    port: str = ""         # where it is plugged in, "1-3.2", for tav.open("port:1-3.2"); "" where unknown
 
 
 def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl list --all
@@ -430,7 +432,7 @@ def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl li
         if count <= capacity:
             return [Device(entry.selector.decode(), entry.bus, entry.device, entry.vendor, entry.product,
                            bool(entry.board), bool(entry.openable), entry.model.decode() if entry.model != b"\0" else None,
-                           entry.library.decode())
+                           entry.library.decode(), entry.port.decode())
                     for entry in found[:count]]
         capacity = count
 

@@ -276,7 +276,7 @@ int tav_open(const char* selector, tav_board** board)
         return TAV_E_INVALID;
     *board = nullptr;
     Selector parsed;
-    if (!ParseSelector(selector, &parsed))
+    if (!ParseSelector(selector, &parsed) || !ApplyDefaultSelector(&parsed))
         return TAV_E_INVALID;
     std::unique_ptr<tav_board> opened(new (std::nothrow) tav_board);
     if (opened == nullptr)

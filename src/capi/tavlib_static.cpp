@@ -3,15 +3,19 @@
 // default board (its lock held throughout, as every board object's calls).
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "board/board_control.h"
 #include "link/board_info.h"
 #include "link/board_link.h"
+#include "link/selector.h"
 #include "link/transport.h"
 #include "pins/pin_map.h"
 #include "pins/pin_operations.h"
 #include "pwm/pwm_operations.h"
 #include "trace/record_trace.h"
+#include "virtual_board.h"
+#include "virtual_usb.h"
 
 namespace TAVDll {
 
@@ -75,6 +79,41 @@ void FinishDefaultTrace(BoardLink& link)
     }
     DefaultTrace().reset();
 }
+// TAV_DEVICE for the default board: the selector its Open() means, when
+// TAV_DEVICE names one (sim:, usb:, port:, or queued: before them).
+bool DefaultDeviceSelector(Selector* selector)
+{
+    Selector parsed;
+    if (!ApplyDefaultSelector(&parsed))
+        return false;
+    *selector = parsed;
+    return parsed.kind != Selector::Kind::FirstBoard || parsed.queued;
+}
+
+// The virtual board of TAV_DEVICE=sim:M behind the default board: one per
+// model, for the process.
+const UsbBackend* VirtualDefaultBus(char model)
+{
+    static std::mutex mutex;
+    static std::unique_ptr<tavsim::VirtualUsb> busses[3];
+    const int index = model == 'S' ? 1 : model == 'C' ? 2 : 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!busses[index]) {
+        busses[index] = std::make_unique<tavsim::VirtualUsb>(tavsim::VirtualUsb::Install::No);
+        busses[index]->SetLogging(false);
+        busses[index]->AddBoard(model).Board().SetKeepReceived(false);
+    }
+    return &busses[index]->Backend();
+}
+
+// TAV_DEVICE=sim:M puts the default board on its virtual bus, and any
+// TAV_DEVICE with queued: queues its records.
+void UseDefaultDevice(BoardLink& link, const Selector& selector)
+{
+    link.queued = selector.queued;
+    if (selector.kind == Selector::Kind::Virtual && !BoardOpen(link))
+        link.usb = VirtualDefaultBus(selector.model);
+}
 
 } // namespace
 
@@ -82,7 +121,12 @@ void FinishDefaultTrace(BoardLink& link)
 
 void TAVLib::Initial()
 {
-    OnDefaultBoard([](BoardLink& link) { Enumerate(link); });
+    OnDefaultBoard([](BoardLink& link) {
+        Selector selector;
+        if (DefaultDeviceSelector(&selector))
+            UseDefaultDevice(link, selector);
+        Enumerate(link);
+    });
 }
 
 void TAVLib::Inital()
@@ -103,7 +147,27 @@ usb_dev_handle* TAVLib::Open(struct usb_device* device)
 
 usb_dev_handle* TAVLib::Open()
 {
-    return Open(BOARD_VENDOR_ID, BOARD_PRODUCT_ID);
+    Selector selector;
+    if (!DefaultDeviceSelector(&selector))
+        return Open(BOARD_VENDOR_ID, BOARD_PRODUCT_ID);
+    // TAV_DEVICE names the board: a virtual one, or one by address or port
+    // (looked for on the bus as it is now).
+    return OnDefaultBoard([&](BoardLink& link) -> usb_dev_handle* {
+        UseDefaultDevice(link, selector);
+        if (selector.kind == Selector::Kind::Virtual) {
+            if (!BoardOpen(link)) {
+                std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+                RefreshBusList(*link.usb);
+            }
+            return StartDefaultTrace(link, OpenFirstMatch(link, BOARD_VENDOR_ID, BOARD_PRODUCT_ID));
+        }
+        if (BoardOpen(link))
+            return link.deviceHandle;
+        const int32_t timeoutMs = link.timeoutMs;
+        usb_dev_handle* opened = OpenSelectedDevice(link, selector) == RESULT_OK ? link.deviceHandle : nullptr;
+        link.timeoutMs = timeoutMs; // Open() keeps the time-out Initial() set (0 without it)
+        return StartDefaultTrace(link, opened);
+    });
 }
 
 // ---- Board information -----------------------------------------------------

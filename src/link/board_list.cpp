@@ -41,6 +41,8 @@ void Describe(const UsbBackend& usb, const usb_bus* bus, const struct usb_device
         entry.device = static_cast<unsigned>(deviceNumber);
         std::snprintf(entry.selector, sizeof entry.selector, "usb:%03lu:%03lu", busNumber, deviceNumber);
     }
+    if (usb.portPath == nullptr || !usb.portPath(usb.context, bus, device, entry.port, sizeof entry.port))
+        entry.port[0] = '\0';
 }
 
 // The devices of one library's bus from index found on; the new count.

@@ -1,8 +1,11 @@
 #include "link/selector.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "link/board_info.h"
+#include "link/debug_print.h"
 #include "tav/tav.h"
 
 namespace TAVDll::detail {
@@ -39,11 +42,27 @@ bool AtAddress(const UsbBackend& usb, const usb_bus* bus, const struct usb_devic
            && deviceNumber == selector.deviceNumber;
 }
 
+bool AtPort(const UsbBackend& usb, const usb_bus* bus, const struct usb_device* device, const Selector& selector)
+{
+    char path[USB_PORT_PATH_SIZE];
+    return usb.portPath != nullptr && usb.portPath(usb.context, bus, device, path, sizeof path)
+           && std::strcmp(path, selector.portPath) == 0;
+}
+
+bool Matches(const UsbBackend& usb, const usb_bus* bus, const struct usb_device* device, const Selector& selector)
+{
+    switch (selector.kind) {
+    case Selector::Kind::UsbAddress: return AtAddress(usb, bus, device, selector);
+    case Selector::Kind::PortPath: return AtPort(usb, bus, device, selector);
+    default: return IsBoard(device);
+    }
+}
+
 struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)
 {
     for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-            if (selector.kind == Selector::Kind::UsbAddress ? AtAddress(usb, bus, device, selector) : IsBoard(device))
+            if (Matches(usb, bus, device, selector))
                 return IsBoard(device) ? device : nullptr;
         }
     }
@@ -85,13 +104,39 @@ bool ParseSelector(const char* text, Selector* selector)
         *selector = parsed;
         return true;
     }
+    constexpr size_t PORT_PREFIX_LENGTH = 5;
+    if (std::strncmp(text, "port:", PORT_PREFIX_LENGTH) == 0) {
+        if (!ValidPortPath(text + PORT_PREFIX_LENGTH))
+            return false;
+        parsed.kind = Selector::Kind::PortPath;
+        std::snprintf(parsed.portPath, sizeof parsed.portPath, "%s", text + PORT_PREFIX_LENGTH);
+        *selector = parsed;
+        return true;
+    }
     if (!ParseUsbAddress(std::strncmp(text, "usb:", 4) == 0 ? text + 4 : text, &parsed))
         return false;
     *selector = parsed;
     return true;
 }
 
-int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)
+bool ApplyDefaultSelector(Selector* selector)
+{
+    const char* text = std::getenv("TAV_DEVICE");
+    if (selector->kind != Selector::Kind::FirstBoard || text == nullptr || text[0] == '\0')
+        return true;
+    Selector fromEnvironment;
+    if (!ParseSelector(text, &fromEnvironment)) {
+        DebugPrint("TAV_DEVICE='%.64s' is not a board selector", text);
+        return false;
+    }
+    fromEnvironment.queued = fromEnvironment.queued || selector->queued;
+    *selector = fromEnvironment;
+    return true;
+}
+
+namespace {
+
+int OpenIn(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)
 {
     ReleaseDevice(link);
     link.timeoutMs = TRANSFER_TIMEOUT_MS;
@@ -102,6 +147,21 @@ int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* co
         link.usb = backends[index];
         result = FindAndOpen(link, selector);
     }
+    return result;
+}
+
+} // namespace
+
+int OpenSelectedDevice(BoardLink& link, const Selector& selector)
+{
+    const UsbBackend* backends[BUS_BACKEND_LIMIT];
+    const int count = BusBackends(selector.queued, backends);
+    return OpenIn(link, selector, backends, count);
+}
+
+int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)
+{
+    const int result = OpenIn(link, selector, backends, backendCount);
     if (result != RESULT_OK)
         return result;
     if (RequestBoardInfo(link) != RESULT_OK) {

@@ -8,15 +8,27 @@ namespace TAVDll::detail {
 // A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV", "sim:M",
 // each of them also after "queued:".
 struct Selector {
-    enum class Kind { FirstBoard, UsbAddress, Virtual } kind = Kind::FirstBoard;
+    enum class Kind { FirstBoard, UsbAddress, PortPath, Virtual } kind = Kind::FirstBoard;
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
+    char portPath[USB_PORT_PATH_SIZE] = {}; // "1-3.2" of a "port:1-3.2" selector
     char model = 'T';
     bool queued = false; // records go out through the backend's queue
 };
 
 // False for anything outside the grammar (the text is left alone).
 bool ParseSelector(const char* text, Selector* selector);
+
+// "The first board" means the board TAV_DEVICE names when it is set: a
+// selector of kind FirstBoard becomes TAV_DEVICE's (queued when either
+// is). False, with a debug line, when TAV_DEVICE is not a selector.
+bool ApplyDefaultSelector(Selector* selector);
+
+// Enumerates the bus of each backend of the bus (BusBackends) in turn and
+// opens the board the selector names (usb:, port: or the first board) in the
+// first that has it; link.usb becomes that backend. Sends nothing. 0, or
+// TAV_E_NOT_FOUND, TAV_E_ACCESS. The link's lock is held by the caller.
+int OpenSelectedDevice(BoardLink& link, const Selector& selector);
 
 // Enumerates the bus of each backend in turn, opens the board the selector
 // names in the first that has it (link.usb becomes that backend) and reads

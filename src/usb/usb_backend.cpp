@@ -1,6 +1,7 @@
 #include "usb/usb_backend.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "link/board_link.h"
@@ -68,6 +69,53 @@ bool ParseDecimal(const char* text, size_t length, unsigned long* value)
         number = number * 10 + static_cast<unsigned long>(text[index] - '0');
     }
     *value = number;
+    return true;
+}
+
+namespace {
+
+// One decimal number of 1..255 without a leading zero, from text; the
+// character after it.
+const char* PortNumber(const char* text)
+{
+    if (*text < '1' || *text > '9')
+        return nullptr;
+    unsigned value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text, ++digits)
+        value = value * 10 + static_cast<unsigned>(*text - '0');
+    return digits <= 3 && value <= 255 ? text : nullptr;
+}
+
+} // namespace
+
+bool ValidPortPath(const char* text)
+{
+    constexpr int MOST_PORTS = 7;
+    if (text == nullptr || (text = PortNumber(text)) == nullptr || *text != '-')
+        return false;
+    for (int ports = 1; ports <= MOST_PORTS; ++ports) {
+        if ((text = PortNumber(text + 1)) == nullptr)
+            return false;
+        if (*text == '\0')
+            return true;
+        if (*text != '.')
+            return false;
+    }
+    return false;
+}
+
+bool FormatPortPath(unsigned busNumber, const uint8_t* ports, int portCount, char* path, size_t size)
+{
+    char text[USB_PORT_PATH_SIZE];
+    int length = std::snprintf(text, sizeof text, "%u", busNumber);
+    for (int index = 0; index < portCount && length > 0 && static_cast<size_t>(length) < sizeof text; ++index)
+        length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), "%c%u", index == 0 ? '-' : '.',
+                                static_cast<unsigned>(ports[index]));
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof text || static_cast<size_t>(length) >= size
+        || !ValidPortPath(text))
+        return false;
+    std::memcpy(path, text, static_cast<size_t>(length) + 1);
     return true;
 }
 

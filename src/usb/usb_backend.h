@@ -53,6 +53,13 @@ struct UsbBackend {
      * False where it has none (nothing is written then). */
     bool (*deviceAddress)(void* context, const usb_bus* bus, const struct usb_device* device,
                           unsigned long* busNumber, unsigned long* deviceNumber);
+    /* Where the device is plugged in, as Linux's sysfs names it: the bus,
+     * then the hub ports from the root ("1-3.2"), into path (size bytes, NUL
+     * ended). It stays when the device is plugged in again on the same port,
+     * where its device number changes. False where the library cannot tell
+     * (nothing is written then); null in a table that never can. */
+    bool (*portPath)(void* context, const usb_bus* bus, const struct usb_device* device, char* path,
+                     size_t size);
     /* usb_open: a handle for the device, or null. */
     usb_dev_handle* (*open)(void* context, struct usb_device* device);
     /* usb_set_configuration: 0 or a negative error. */
@@ -112,6 +119,15 @@ const char* UsbLibraries();
  * "010" are 1:10. Serves the Linux table and the virtual bus. */
 bool UsbfsDeviceAddress(void* context, const usb_bus* bus, const struct usb_device* device,
                         unsigned long* busNumber, unsigned long* deviceNumber);
+
+/* The most bytes of a port path with its NUL: a bus number and seven hub
+ * ports ("255-15.15.15.15.15.15.15"). */
+constexpr size_t USB_PORT_PATH_SIZE = 32;
+/* "BUS-PORT.PORT...": bus 1..255, 1 to 7 ports of 1..255, decimal without
+ * leading zeros. */
+bool ValidPortPath(const char* text);
+/* The port path of bus busNumber and the ports, as ValidPortPath reads it. */
+bool FormatPortPath(unsigned busNumber, const uint8_t* ports, int portCount, char* path, size_t size);
 
 /* Decimal digits only, at most 9 (leading zeros are decimal, never octal). */
 bool ParseDecimal(const char* text, size_t length, unsigned long* value);

@@ -423,6 +423,14 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
         *deviceNumber = device->devnum;
         return true;
     };
+    table.portPath = [](void*, const usb_bus* bus, const struct usb_device* device, char* path, size_t size) {
+        if (bus == nullptr || device == nullptr || device->dev == nullptr)
+            return false;
+        constexpr int MOST_PORTS = 7; // USB's deepest hub chain
+        uint8_t ports[MOST_PORTS];
+        const int count = Api().getPortNumbers(static_cast<libusb_device*>(device->dev), ports, MOST_PORTS);
+        return count > 0 && FormatPortPath(static_cast<unsigned>(bus->location), ports, count, path, size);
+    };
     table.open = [](void* context, struct usb_device* device) -> usb_dev_handle* {
         if (device == nullptr || device->dev == nullptr)
             return nullptr;

@@ -451,6 +451,28 @@ std::string BackendName(const ::testing::TestParamInfo<const char*>& info)
     return std::string(info.param) == "usb:" ? "OneByOne" : "Queued";
 }
 
+// Port paths come from sysfs for libusb 0.1 and from libusb-1.0 itself;
+// both name the board at /devices/.../usb1/1-N "1-N" and open it by it.
+TEST_P(UsbfsBackends, PortPathsNameAndOpenTheBoard)
+{
+    bus->AddBoard(3, 'T');
+    bus->AddBoard(5, 'S');
+    tav::Board opened;
+    const std::string prefix = Queued() ? "queued:" : "";
+    ASSERT_EQ(opened.open(prefix + "port:1-5"), TAV_OK);
+    EXPECT_EQ(opened.model(), 'S');
+    opened.release();
+    EXPECT_EQ(opened.open(prefix + "port:1-4"), TAV_E_NOT_FOUND);
+    if (!Queued()) {
+        tav_device devices[4];
+        ASSERT_EQ(tav_list(devices, 4, 0), 2);
+        for (const tav_device& device : {devices[0], devices[1]}) {
+            EXPECT_EQ(device.port, "1-" + std::to_string(device.device)) << device.selector;
+            EXPECT_STREQ(device.library, "libusb 0.1");
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backend, UsbfsBackends, ::testing::Values("usb:", "queued:usb:"), BackendName);
 
 } // namespace

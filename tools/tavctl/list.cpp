@@ -31,7 +31,7 @@ Json DeviceJson(const tav_device& device)
     std::snprintf(product, sizeof product, "%04x", device.product);
     Json entry = {{"selector", device.selector}, {"bus", device.bus},   {"device", device.device},
                   {"vendor", vendor},             {"product", product}, {"board", device.board != 0},
-                  {"openable", device.openable != 0}, {"library", device.library}};
+                  {"openable", device.openable != 0}, {"library", device.library}, {"port", device.port}};
     if (device.model != 0)
         entry["model"] = std::string(1, device.model);
     return entry;
@@ -69,8 +69,11 @@ void ListCommand(Context& context, bool all)
     const std::vector<tav_device> devices = Devices(all);
     int boards = 0;
     int unopenable = 0;
+    bool portUnknown = false;
     for (const tav_device& device : devices) {
-        std::printf("bus %03u device %03u  %04x:%04x%s", device.bus, device.device, device.vendor, device.product,
+        portUnknown = portUnknown || device.port[0] == '\0';
+        std::printf("%s  port %s  %04x:%04x%s", device.selector[0] != '\0' ? device.selector : "-",
+                    device.port[0] != '\0' ? device.port : "?", device.vendor, device.product,
                     device.board ? "  TAV board" : "");
         if (device.model != 0)
             std::printf(" (model %c)", device.model);
@@ -83,6 +86,9 @@ void ListCommand(Context& context, bool all)
         }
         std::printf("  via %s\n", device.library);
     }
+    if (portUnknown)
+        std::printf("port ?: the USB library cannot tell where it is plugged in (libusb-win32 cannot); "
+                    "use its usb: selector\n");
     if (all && devices.empty())
         std::printf("no USB device found%s\n", tav_usb_problem() != nullptr ? "" : " (try --sim for the virtual board)");
     if (boards == 0) {

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
@@ -28,7 +29,16 @@ std::string Session::Selector() const
 {
     if (!options_.simModel.empty())
         return "sim:" + options_.simModel;
+    if (options_.device.empty())
+        if (const char* fromEnvironment = std::getenv("TAV_DEVICE"))
+            return fromEnvironment;
     return options_.device;
+}
+
+bool Session::Simulated() const
+{
+    const std::string selector = Selector();
+    return selector.rfind("sim:", 0) == 0 || selector.rfind("queued:sim:", 0) == 0;
 }
 
 char Session::Model() const

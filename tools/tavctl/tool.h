@@ -50,12 +50,9 @@ public:
     // Opens the board (real or virtual) the options select; throws on failure.
     void Connect();
     bool Connected() const { return board_.isOpen(); }
-    bool Simulated() const
-    {
-        return !options_.simModel.empty() || options_.device.rfind("sim:", 0) == 0
-               || options_.device.rfind("queued:sim:", 0) == 0;
-    }
-    // The selector the options name.
+    bool Simulated() const;
+    // The selector the options name; without --sim or --device, TAV_DEVICE's
+    // (as the library takes it for "the first board").
     std::string Selector() const;
     // The open board (Connect first).
     tav::Board& Board() { return board_; }
