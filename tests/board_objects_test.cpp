@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "TAVLib.h"
 #include "board_fixture.h"
@@ -215,6 +217,47 @@ TEST_F(DefaultDevice, TheStaticFunctionsOpenTheBoardTavDeviceNames)
     // Open(vendor, product) is the program's own choice.
     TAVDll::TAVLib::Initial();
     EXPECT_NE(TAVDll::TAVLib::Open(TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID), nullptr);
+}
+
+// The log callback hears why opens, claims and transfers fail, in the USB
+// library's numbers and words, and the debug lines, until it is taken away.
+TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
+{
+    struct Line {
+        int level;
+        std::string text;
+    };
+    std::vector<Line> lines;
+    tav_set_log_callback(
+        [](int level, const char* text, void* user) { static_cast<std::vector<Line>*>(user)->push_back({level, text}); },
+        &lines);
+    tavsim::VirtualDevice& device = usb.AddBoard('T');
+    tav::Board held;
+    ASSERT_EQ(held.open("usb:1:2"), TAV_OK);
+    tav::Board second;
+    EXPECT_EQ(second.open("usb:1:2"), TAV_E_ACCESS);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().level, TAV_LOG_WARNING);
+    EXPECT_EQ(lines.back().text, "cannot claim interface 0 of usb:001:002 (virtual): -16 (Device or resource busy)");
+
+    device.FailWrite(device.WriteCount() + 1, tavsim::WriteFault::Timeout);
+    EXPECT_EQ(held.init(), TAV_IO_FAILED);
+    EXPECT_EQ(lines.back().text, "a transfer to the board failed: -110 (timed out); nothing more is sent in this "
+                                 "operation");
+    held.release();
+
+    TAVDll::TAVLib::Initial();
+    ASSERT_NE(TAVDll::TAVLib::Open(), nullptr);
+    EXPECT_EQ(lines.back().level, TAV_LOG_DEBUG);
+    EXPECT_EQ(lines.back().text, "open good");
+    TAVDll::TAVLib::Close();
+
+    tav_set_log_callback(nullptr, nullptr);
+    const size_t heard = lines.size();
+    EXPECT_EQ(second.open("usb:1:9"), TAV_E_NOT_FOUND);
+    device.FailOpen();
+    EXPECT_EQ(second.open("usb:1:2"), TAV_E_ACCESS);
+    EXPECT_EQ(lines.size(), heard);
 }
 
 TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)

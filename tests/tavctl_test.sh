@@ -551,6 +551,14 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     check "list hints at the udev rule" 0 '^usb:001:002  port 1-2  4c52:0101  TAV board  \(cannot be opened\)  via libusb 0\.1$' '' -- list
     check "list hint line" 0 '^hint: .*60-tav-board\.rules' '' -- list
     check "info on a board that cannot be opened" 1 '' "board found but it cannot be opened" -- info
+    # --verbose: the library's reason comes before tavctl's own line.
+    $RUNNER "$tavctl" --verbose info >"$work/out" 2>"$work/err"
+    if grep -q '^tavctl: warning: cannot set configuration 1 of usb:001:002 (libusb 0\.1): -[0-9]* (' "$work/err" \
+        && tail -n 1 "$work/err" | grep -q "board found but it cannot be opened"; then
+        passed=$((passed + 1)); echo "ok: --verbose says why"
+    else
+        failed=$((failed + 1)); echo "FAIL: --verbose says why"; cat "$work/err"
+    fi
     RUNNER=""
     unset ASAN_OPTIONS
 fi

@@ -149,6 +149,33 @@ TEST(Threads, TwoBoardsOnOneBusFromTwoThreadsEachGetTheirOwnRecords)
     EXPECT_EQ(counts[0], ROUNDS);
 }
 
+// The log callback set, called and taken away from several threads at once
+// (ThreadSanitizer checks the hand-over).
+TEST(Threads, TheLogCallbackFromSeveralThreads)
+{
+    tavtest::FreshBoard fresh('T', {1, 0, 0, 0}, false);
+    tav::Board held;
+    ASSERT_EQ(held.open("usb:1:2"), TAV_OK);
+    static std::atomic<int> heard{0};
+    const tav_log_callback count = [](int, const char*, void*) { heard.fetch_add(1); };
+    tav_set_log_callback(count, nullptr);
+    auto refused = [] {
+        for (int round = 0; round < ROUNDS; ++round) {
+            tav_board* board = nullptr;
+            EXPECT_EQ(tav_open("usb:1:2", &board), TAV_E_ACCESS); // held: the claim fails, and says why
+        }
+    };
+    RunTogether({refused, refused, [&] {
+                     for (int round = 0; round < ROUNDS; ++round) {
+                         tav_set_log_callback(round % 2 == 0 ? nullptr : count, nullptr);
+                         std::this_thread::yield();
+                     }
+                     tav_set_log_callback(count, nullptr);
+                 }});
+    EXPECT_GT(heard.load(), 0);
+    tav_set_log_callback(nullptr, nullptr);
+}
+
 TEST(Threads, VirtualBoardsInTheirOwnThreads)
 {
     tav::Board boards[2];

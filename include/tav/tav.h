@@ -127,6 +127,21 @@ TAV_C_API const char* tav_usb_problem(void);
  * libusbK boards) not found". Static text. */
 TAV_C_API const char* tav_usb_libraries(void);
 
+/* The library's log: what TAV_DEBUG prints on standard error, and why an
+ * open, a claim or a transfer failed, with the USB library's code and words
+ * ("cannot claim interface 0 of usb:001:005: -16 (Device or resource
+ * busy)"). The callback gets each line with its level and user_data; it may
+ * be called from any thread that calls the library (and from tav_watch's
+ * thread), one line at a time per thread, and must not block for long. The
+ * text is valid during the call. NULL stops it. May be set before or after
+ * the first open; also the static TAVLib functions' lines reach it. */
+#define TAV_LOG_ERROR   1
+#define TAV_LOG_WARNING 2
+#define TAV_LOG_INFO    3
+#define TAV_LOG_DEBUG   4
+typedef void (*tav_log_callback)(int level, const char* text, void* user_data);
+TAV_C_API void tav_set_log_callback(tav_log_callback callback, void* user_data);
+
 /* Opens the board the selector names (see above): configuration 1, interface
  * 0 claimed, then asks it for its model and firmware. Sends no other record:
  * the board's outputs stay as they are until tav_init or another operation.

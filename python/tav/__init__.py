@@ -37,6 +37,7 @@ import ctypes
 import ctypes.util
 import errno
 import functools
+import logging
 import math
 import os
 import sys
@@ -135,6 +136,23 @@ PWM_FULL_SCALE = _lib.tav_pwm_full_scale()
 """Counter steps in one PWM period: a duty of full scale is always on."""
 
 _declare("tav_version", ctypes.c_char_p)
+
+# The library's log (why an open, a claim or a transfer failed, and its debug
+# lines) goes to logging.getLogger("tav"): configure logging to see it.
+_LOGGER = logging.getLogger("tav")
+_LOG_LEVELS = {1: logging.ERROR, 2: logging.WARNING, 3: logging.INFO, 4: logging.DEBUG}
+_LogCallback = ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_char_p, ctypes.c_void_p)
+
+
+def _log_line(level: int, text: bytes, _user) -> None:
+    python_level = _LOG_LEVELS.get(level, logging.DEBUG)
+    if _LOGGER.isEnabledFor(python_level):
+        _LOGGER.log(python_level, "%s", text.decode(errors="replace"))
+
+
+_log_callback = _LogCallback(_log_line)  # kept: the library holds it for the process
+_declare("tav_set_log_callback", None, _LogCallback, ctypes.c_void_p)
+_lib.tav_set_log_callback(_log_callback, None)
 _declare("tav_open", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(_BoardPointer))
 _declare("tav_close", None, _BoardPointer)
 _declare("tav_release", None, _BoardPointer)

@@ -175,11 +175,25 @@ EMULATED_RUN = os.environ.get("TAV_EMULATED_RUN")
 @pytest.mark.parametrize("leave, expected_p48", [("pass", "floating input"), ("board.release()", "output high")])
 def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p48, selector):
     script = textwrap.dedent(f"""
+        import logging
         import tav
-        listed = [(d.selector, d.board, d.openable, d.model) for d in tav.list_boards()]
-        assert listed == [("usb:001:002", True, True, "S")], listed
+        heard = []
+        class Keep(logging.Handler):
+            def emit(self, record):
+                heard.append((record.levelname, record.getMessage()))
+        logging.getLogger("tav").addHandler(Keep())
+        logging.getLogger("tav").setLevel(logging.DEBUG)
+        listed = [(d.selector, d.port, d.board, d.openable, d.model) for d in tav.list_boards()]
+        assert listed == [("usb:001:002", "1-2", True, True, "S")], listed
         with tav.open("{selector}") as board:
             assert board.model == "S", board.model
+            try:
+                tav.open("port:1-2")
+                raise SystemExit("opened twice")
+            except tav.AccessError:
+                pass
+            assert any(level == "WARNING" and "cannot claim interface 0 of usb:001:002" in text
+                       for level, text in heard), heard
             board.init()
             board.output("P4.8")
             board.set("P4.8")

@@ -1,5 +1,9 @@
+#include <cerrno>
+#include <cstdio>
+
 #include "link/board_link.h"
 #include "link/debug_print.h"
+#include "tav/tav.h"
 
 namespace TAVDll {
 namespace detail {
@@ -49,16 +53,41 @@ void Enumerate(BoardLink& link)
 
 namespace {
 
+// "usb:001:005 (libusb 0.1)" for the log.
+void DeviceName(const UsbBackend& usb, const struct usb_device* device, char* text, size_t size)
+{
+    unsigned long busNumber = 0;
+    unsigned long deviceNumber = 0;
+    if (usb.deviceAddress(usb.context, device->bus, device, &busNumber, &deviceNumber))
+        std::snprintf(text, size, "usb:%03lu:%03lu (%s)", busNumber, deviceNumber, usb.name);
+    else
+        std::snprintf(text, size, "a device (%s)", usb.name);
+}
+
 // Brings an opened device to configuration 1 with interface 0 claimed; on any
-// failure the handle is closed again and nothing stays open.
+// failure the handle is closed again and nothing stays open, and the log
+// says why.
 usb_dev_handle* OpenAndClaim(BoardLink& link, struct usb_device* device)
 {
     const UsbBackend& usb = *link.usb;
+    errno = 0;
     link.deviceHandle = usb.open(usb.context, device);
-    if (link.deviceHandle == nullptr)
+    char name[64];
+    char words[128];
+    if (link.deviceHandle == nullptr) {
+        DeviceName(usb, device, name, sizeof name);
+        ErrorWords(errno != 0 ? -errno : -EIO, words, sizeof words);
+        LogPrint(TAV_LOG_WARNING, "cannot open %s: %s", name, words);
         return nullptr;
-    if (usb.setConfiguration(usb.context, link.deviceHandle, BOARD_CONFIGURATION) < 0
-        || usb.claimInterface(usb.context, link.deviceHandle, BOARD_INTERFACE) < 0) {
+    }
+    const int configured = usb.setConfiguration(usb.context, link.deviceHandle, BOARD_CONFIGURATION);
+    const int claimed = configured < 0 ? 0 : usb.claimInterface(usb.context, link.deviceHandle, BOARD_INTERFACE);
+    if (configured < 0 || claimed < 0) {
+        DeviceName(usb, device, name, sizeof name);
+        ErrorWords(configured < 0 ? configured : claimed, words, sizeof words);
+        LogPrint(TAV_LOG_WARNING, configured < 0 ? "cannot set configuration 1 of %s: %s"
+                                                 : "cannot claim interface 0 of %s: %s",
+                 name, words);
         ReleaseDevice(link);
         return nullptr;
     }

@@ -1,9 +1,14 @@
 #include "link/debug_print.h"
 
+#include "tav/tav.h"
+
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -26,23 +31,73 @@ constexpr bool TO_DEBUGGER = true;
 constexpr bool TO_DEBUGGER = false;
 #endif
 
-} // namespace
+struct LogSink {
+    tav_log_callback callback;
+    void* user;
+};
+std::mutex sinkMutex;
+LogSink sink{nullptr, nullptr};
+std::atomic<bool> sinkSet{false};
 
-void DebugPrint(const char* format, ...)
+void Emit(int level, const char* format, va_list arguments)
 {
     const bool toStandardError = StandardErrorWanted();
-    if (!TO_DEBUGGER && !toStandardError)
+    const bool toCallback = sinkSet.load(std::memory_order_acquire);
+    if (!TO_DEBUGGER && !toStandardError && !toCallback)
         return;
     char text[DEBUG_TEXT_SIZE];
-    va_list arguments;
-    va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
 #if defined(_WIN32)
     OutputDebugStringA(text);
 #endif
     if (toStandardError)
         std::fprintf(stderr, "%s\n", text);
+    if (toCallback) {
+        LogSink listener;
+        {
+            std::lock_guard<std::mutex> lock(sinkMutex);
+            listener = sink;
+        }
+        // Called without the lock: the callback may log or set another one.
+        if (listener.callback != nullptr)
+            listener.callback(level, text, listener.user);
+    }
+}
+
+} // namespace
+
+void DebugPrint(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    Emit(TAV_LOG_DEBUG, format, arguments);
+    va_end(arguments);
+}
+
+void LogPrint(int level, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    Emit(level, format, arguments);
+    va_end(arguments);
+}
+
+void ErrorWords(int error, char* text, size_t size)
+{
+    if (error == -ETIMEDOUT)
+        std::snprintf(text, size, "%d (timed out)", error);
+    else if (error == -ENODEV)
+        std::snprintf(text, size, "%d (the device is gone)", error);
+    else
+        std::snprintf(text, size, "%d (%s)", error, error < 0 ? std::strerror(-error) : "no error");
 }
 
 } // namespace TAVDll::detail
+
+extern "C" void tav_set_log_callback(tav_log_callback callback, void* user_data)
+{
+    using namespace TAVDll::detail;
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    sink = LogSink{callback, user_data};
+    sinkSet.store(callback != nullptr, std::memory_order_release);
+}

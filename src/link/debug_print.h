@@ -1,6 +1,8 @@
 #ifndef TAV_LINK_DEBUG_PRINT_H
 #define TAV_LINK_DEBUG_PRINT_H
 
+#include <cstddef>
+
 namespace TAVDll::detail {
 
 constexpr int DEBUG_TEXT_SIZE = 4096;
@@ -13,6 +15,19 @@ void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #else
 void DebugPrint(const char* format, ...);
 #endif
+
+// A line for the application's log callback (tav_set_log_callback) at
+// level (TAV_LOG_*), and the same way as DebugPrint. DebugPrint's lines reach
+// the callback at TAV_LOG_DEBUG. Formats nothing when nobody listens.
+#if defined(__GNUC__)
+void LogPrint(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+#else
+void LogPrint(int level, const char* format, ...);
+#endif
+
+// A negative errno value of the USB layer in words: "-16 (Device or
+// resource busy)", into text.
+void ErrorWords(int error, char* text, size_t size);
 
 } // namespace TAVDll::detail
 

@@ -146,6 +146,8 @@ int OpenIn(BoardLink& link, const Selector& selector, const UsbBackend* const* b
     for (int index = 0; index < backendCount && result == TAV_E_NOT_FOUND; ++index) {
         link.usb = backends[index];
         result = FindAndOpen(link, selector);
+        if (result == TAV_E_NOT_FOUND)
+            LogPrint(TAV_LOG_INFO, "no board that the selector names on %s's bus", link.usb->name);
     }
     return result;
 }

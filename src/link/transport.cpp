@@ -1,5 +1,8 @@
 #include "link/transport.h"
 
+#include "link/debug_print.h"
+#include "tav/tav.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,6 +23,12 @@ bool UsableBuffer(const void* buffer, unsigned long length)
 // time-out, and a board that is gone will never answer this handle again.
 void AfterFailedTransfer(BoardLink& link, int error)
 {
+    char words[128];
+    ErrorWords(error, words, sizeof words);
+    LogPrint(TAV_LOG_WARNING, "a transfer to the board failed: %s%s", words,
+             error == -ETIMEDOUT ? "; nothing more is sent in this operation"
+             : error == -ENODEV  ? "; the board is let go"
+                                 : "");
     if (error == -ETIMEDOUT)
         link.stopSending = true;
     if (error == -ENODEV) {

@@ -440,8 +440,10 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
         const int error = Api().open(static_cast<libusb_device*>(device->dev), &queued->device);
         if (IsBoard(*device))
             unreachableBoard.store(error == LIBUSB_ERROR_NOT_SUPPORTED);
-        if (error != 0)
+        if (error != 0) {
+            errno = -ErrnoOf(error); // for the log's reason
             return nullptr;
+        }
         State(context).openHandles.fetch_add(1);
         return reinterpret_cast<usb_dev_handle*>(queued.release());
     };

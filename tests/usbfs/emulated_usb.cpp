@@ -96,7 +96,19 @@ void EmulatedBoard::Plug()
     hangFrom_ = 0;
     transferCount_ = 0;
     claimed_.clear();
+    SetClaimOwner(nullptr);
     configuration_ = 0;
+}
+
+// Kept referenced while it holds the interface: a file closed without
+// releasing it (the connection gone) lets the interface go, as the kernel does.
+void EmulatedBoard::SetClaimOwner(UMockdevIoctlClient* client)
+{
+    if (client != nullptr)
+        g_object_ref(client);
+    if (claimOwner_ != nullptr)
+        g_object_unref(claimOwner_);
+    claimOwner_ = client;
 }
 
 std::vector<UrbRecord> EmulatedBoard::Urbs()
@@ -184,10 +196,15 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
         const int interfaceNumber = intArgument();
         if (interfaceNumber != 0 || configuration_ != 1)
             return fail(EINVAL);
-        if (request == USBDEVFS_CLAIMINTERFACE)
-            claimed_.push_back(interfaceNumber);
-        else
+        if (request == USBDEVFS_CLAIMINTERFACE) {
+            if (claimOwner_ != nullptr && claimOwner_ != client && umockdev_ioctl_client_get_connected(claimOwner_))
+                return fail(EBUSY);
+            SetClaimOwner(client);
+            claimed_.assign(1, interfaceNumber);
+        } else {
+            SetClaimOwner(nullptr);
             claimed_.erase(std::remove(claimed_.begin(), claimed_.end(), interfaceNumber), claimed_.end());
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     }

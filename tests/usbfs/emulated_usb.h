@@ -41,6 +41,7 @@ constexpr int FRAME_PACKETS = 19;
 class EmulatedBoard {
 public:
     EmulatedBoard(int deviceNumber, char modelLetter, std::vector<uint8_t> version);
+    ~EmulatedBoard() { SetClaimOwner(nullptr); }
 
     // Fault modes; transfers are counted from 1 over both endpoints.
     void StallWrite(int transfer);               // the URB completes with -EPIPE, 0 bytes
@@ -65,6 +66,7 @@ public:
 private:
     friend class EmulatedBus;
     bool HandleIoctl(UMockdevIoctlClient* client);
+    void SetClaimOwner(UMockdevIoctlClient* client);
     bool Unplugged(int transfer) const;
 
     std::mutex mutex_;
@@ -76,6 +78,9 @@ private:
     std::vector<UMockdevIoctlData*> flying_;    // submitted, not complete
     std::vector<UrbRecord> urbs_;
     std::vector<int> claimed_;
+    // The open file that holds interface 0: another file's claim is refused
+    // (EBUSY), as the kernel refuses it, until that one releases or closes.
+    UMockdevIoctlClient* claimOwner_ = nullptr;
     int configuration_ = 0;
     int transferCount_ = 0;
     long frame_ = 0;      // the frame being filled

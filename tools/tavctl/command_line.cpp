@@ -340,6 +340,8 @@ int Main(int argc, char** argv)
     app.add_option("--format", context.options.format, "Output of list, info and status: text or json")
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
+    app.add_flag("-v,--verbose", context.options.verbose,
+                 "Print the library's log on standard error: why an open, a claim or a transfer failed");
     app.add_flag("--hold", context.options.hold,
                  std::string("Keep the board as set until ") + HOLD_SIGNAL_WORDS + ", then close it into the safe state");
     app.add_flag("--virtual-time", context.options.virtualTime,

@@ -87,8 +87,8 @@ void ListCommand(Context& context, bool all)
         std::printf("  via %s\n", device.library);
     }
     if (portUnknown)
-        std::printf("port ?: the USB library cannot tell where it is plugged in (libusb-win32 cannot); "
-                    "use its usb: selector\n");
+        std::printf("port ?: the USB library cannot tell where it is plugged in (libusb-win32 never can); "
+                    "select it by its usb: address\n");
     if (all && devices.empty())
         std::printf("no USB device found%s\n", tav_usb_problem() != nullptr ? "" : " (try --sim for the virtual board)");
     if (boards == 0) {

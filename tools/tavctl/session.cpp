@@ -81,6 +81,13 @@ void Session::Connect()
 {
     if (Connected())
         return;
+    if (options_.verbose)
+        tav_set_log_callback(
+            [](int level, const char* text, void*) {
+                static const char* const LEVELS[] = {"error", "warning", "info", "debug"};
+                std::fprintf(stderr, "tavctl: %s: %s\n", level >= 1 && level <= 4 ? LEVELS[level - 1] : "log", text);
+            },
+            nullptr);
     if (!options_.simModel.empty() && !options_.device.empty())
         throw ToolError("--sim and --device both choose the board: give one (--device sim:" + options_.simModel +
                             " is the same as --sim=" + options_.simModel + ")",

@@ -35,6 +35,7 @@ struct GlobalOptions {
     std::string device;     // a selector (usb:BUS:DEV, BUS:DEV, sim:M, queued:...); empty: the first board
     std::string format = "text"; // text or json (list, info, status)
     bool trace = false;
+    bool verbose = false;
     bool hold = false;
     bool virtualTime = false; // sleep advances the virtual board's clock instead of waiting
     std::string vcdFile;      // waveform of the virtual board's pins, written at the end
