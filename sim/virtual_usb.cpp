@@ -234,6 +234,12 @@ VirtualDevice& VirtualUsb::AddDevice(int busIndex, uint16_t vendorId, uint16_t p
     return *devices_.back();
 }
 
+void VirtualUsb::Unplug(VirtualDevice& device)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    device.Unplug();
+}
+
 void VirtualUsb::Replug(VirtualDevice& device, const char* portPath)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);

@@ -204,6 +204,8 @@ public:
     // replug does: under the bus's next device number, on portPath (null:
     // the port it had). Listed at the next enumeration.
     void Replug(VirtualDevice& device, const char* portPath = nullptr);
+    // device.Unplug() under the bus's lock, for a bus other threads use.
+    void Unplug(VirtualDevice& device);
     size_t DeviceCount() const { return devices_.size(); }
     VirtualDevice* Find(struct usb_device* device);
 

@@ -3,6 +3,10 @@
 // default board of the static functions.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -258,6 +262,90 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
     device.FailOpen();
     EXPECT_EQ(second.open("usb:1:2"), TAV_E_ACCESS);
     EXPECT_EQ(lines.size(), heard);
+}
+
+// Events of tav_watch as "arrived usb:001:002 1-1" lines, collected from the
+// watcher's thread.
+struct WatchedEvents {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+
+    static void Add(const tav_event* event, void* user)
+    {
+        auto* events = static_cast<WatchedEvents*>(user);
+        std::lock_guard<std::mutex> lock(events->mutex);
+        events->lines.push_back(std::string(event->kind == TAV_EVENT_ARRIVED ? "arrived " : "left ")
+                                + (event->initial ? "(initial) " : "") + event->device->selector + " "
+                                + event->device->port);
+    }
+
+    // The lines once there are at least count of them (5 s at most).
+    std::vector<std::string> WaitFor(size_t count)
+    {
+        for (int tries = 0; tries < 500; ++tries) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (lines.size() >= count)
+                    return lines;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines;
+    }
+};
+
+// Boards already there, then each arrival and departure once, in order; a
+// replug leaves and arrives under a new number, on its port or another.
+TEST_F(BoardObjects, WatchingReportsEveryArrivalAndDepartureOnceInOrder)
+{
+    usb.AddBoard('T');
+    tavsim::VirtualDevice& second = usb.AddBoard('S');
+    WatchedEvents events;
+    tav_watcher* watcher = nullptr;
+    ASSERT_EQ(tav_watch(WatchedEvents::Add, &events, 10, &watcher), TAV_OK);
+    EXPECT_EQ(events.WaitFor(2), (std::vector<std::string>{"arrived (initial) usb:001:002 1-1",
+                                                           "arrived (initial) usb:001:003 1-2"}));
+    usb.Unplug(second);
+    EXPECT_EQ(events.WaitFor(3).back(), "left usb:001:003 1-2");
+    usb.Replug(second);
+    EXPECT_EQ(events.WaitFor(4).back(), "arrived usb:001:004 1-2");
+    usb.Replug(second, "1-7");
+    const std::vector<std::string> lines = events.WaitFor(6);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4], "left usb:001:004 1-2");
+    EXPECT_EQ(lines[5], "arrived usb:001:005 1-7");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // several more looks: nothing new
+    tav_unwatch(watcher);
+    usb.Unplug(second);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(events.WaitFor(0).size(), 6u); // nothing after the stop
+    EXPECT_EQ(tav_watch(nullptr, nullptr, 0, &watcher), TAV_E_INVALID);
+    EXPECT_EQ(watcher, nullptr);
+    EXPECT_EQ(usb.OpenHandleCount(), 0); // watching opens nothing
+}
+
+// A watcher stopped from its own callback delivers nothing more.
+TEST_F(BoardObjects, AWatcherStopsFromItsOwnCallback)
+{
+    usb.AddBoard('T');
+    usb.AddBoard('S');
+    struct Stopping {
+        tav_watcher* watcher = nullptr;
+        std::atomic<int> calls{0};
+    } stopping;
+    ASSERT_EQ(tav_watch(
+                  [](const tav_event*, void* user) {
+                      auto* state = static_cast<Stopping*>(user);
+                      state->calls.fetch_add(1);
+                      tav_unwatch(state->watcher);
+                  },
+                  &stopping, 10, &stopping.watcher),
+              TAV_OK);
+    for (int tries = 0; tries < 100 && stopping.calls.load() == 0; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(stopping.calls.load(), 1); // the second board's arrival never came
 }
 
 TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)

@@ -204,6 +204,34 @@ typedef struct tav_device {
  * tav_device was shorter) keeps working: device_size below the 1.1 size is
  * TAV_E_INVALID. The function tav_list itself fills 1.1's layout. */
 TAV_C_API int tav_list_sized(tav_device* devices, size_t capacity, int all, size_t device_size);
+
+/* Boards arriving and leaving. */
+#define TAV_EVENT_ARRIVED 1
+#define TAV_EVENT_LEFT    2
+typedef struct tav_event {
+    int kind;                 /* TAV_EVENT_ARRIVED or TAV_EVENT_LEFT */
+    int initial;              /* 1 in the first pass: the boards already there when watching began */
+    const tav_device* device; /* the board as tav_list gives it, but not opened: openable 0, model 0 */
+} tav_event;
+typedef void (*tav_watch_callback)(const tav_event* event, void* user_data);
+typedef struct tav_watcher tav_watcher;
+
+/* Watches the bus for TAV boards arriving and leaving, from a thread of the
+ * library's own: first one TAV_EVENT_ARRIVED (initial 1) for each board
+ * already there, then an event for each board that comes or goes, in the
+ * order seen, each once. The bus is looked at every interval_ms
+ * milliseconds (0: 250; 10 to 10000). A board is the same while its library,
+ * bus and device number are: a replug is a LEFT and an ARRIVED, under its new
+ * number (its port path tells where it is). Nothing is opened or sent. The
+ * callback runs on the watcher's thread, one event at a time; the event is
+ * valid during the call. *watcher is the new watcher: TAV_OK, or
+ * TAV_E_INVALID (callback or watcher NULL). */
+TAV_C_API int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms, tav_watcher** watcher);
+/* Stops the watcher: no event is delivered after it returns (it waits for a
+ * callback that is running), and frees it. From inside the callback it
+ * stops the watcher without waiting; the watcher is freed when the callback
+ * returns. NULL does nothing. */
+TAV_C_API void tav_unwatch(tav_watcher* watcher);
 TAV_C_API int tav_list(tav_device* devices, size_t capacity, int all);
 #define tav_list(devices, capacity, all) tav_list_sized((devices), (capacity), (all), sizeof(tav_device))
 

@@ -66,7 +66,7 @@ size_t ListBus(const UsbBackend& usb, tav_device* devices, size_t capacity, bool
 
 } // namespace
 
-int ListDevices(tav_device* devices, size_t capacity, bool all)
+int ListDevices(tav_device* devices, size_t capacity, bool all, bool tryOpening)
 {
     const UsbBackend* backends[BUS_BACKEND_LIMIT];
     const int backendCount = BusBackends(false, backends);
@@ -75,7 +75,7 @@ int ListDevices(tav_device* devices, size_t capacity, bool all)
         const size_t first = found;
         found = ListBus(*backends[index], devices, capacity, all, found);
         // Opening takes the discovery lock again: after the walk.
-        for (size_t entry = first; entry < found && entry < capacity; ++entry)
+        for (size_t entry = first; tryOpening && entry < found && entry < capacity; ++entry)
             if (devices[entry].board && devices[entry].selector[0] != '\0')
                 TryOpening(devices[entry], backends[index]);
     }

@@ -6,8 +6,9 @@
 
 namespace TAVDll::detail {
 
-// The devices on the installed backend's bus, as tav_list gives them.
-int ListDevices(tav_device* devices, size_t capacity, bool all);
+// The devices on the bus (every library of it, BusBackends), as tav_list
+// gives them; each TAV board opened for a moment when tryOpening.
+int ListDevices(tav_device* devices, size_t capacity, bool all, bool tryOpening = true);
 
 } // namespace TAVDll::detail
 

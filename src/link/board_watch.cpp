@@ -1,0 +1,163 @@
+// tav_watch: boards arriving and leaving, seen by looking at the bus from a
+// thread of the library's own at a steady pace.
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "link/board_list.h"
+#include "tav/tav.h"
+
+struct tav_watcher {
+    tav_watch_callback callback;
+    void* user;
+    std::chrono::milliseconds interval;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    bool freeOnExit = false; // stopped from inside its own callback
+    std::thread thread;
+};
+
+namespace TAVDll::detail {
+
+namespace {
+
+constexpr unsigned DEFAULT_INTERVAL_MS = 250;
+constexpr unsigned SHORTEST_INTERVAL_MS = 10;
+constexpr unsigned LONGEST_INTERVAL_MS = 10000;
+
+// The TAV boards on the bus now, none of them opened.
+std::vector<tav_device> BoardsNow()
+{
+    std::vector<tav_device> boards;
+    for (;;) { // a board may come between counting and filling
+        const int count = ListDevices(boards.data(), boards.size(), false, false);
+        if (count < 0 || static_cast<size_t>(count) <= boards.size()) {
+            boards.resize(count < 0 ? 0 : static_cast<size_t>(count));
+            return boards;
+        }
+        boards.resize(static_cast<size_t>(count));
+    }
+}
+
+bool SameBoard(const tav_device& left, const tav_device& right)
+{
+    return left.bus == right.bus && left.device == right.device && std::strcmp(left.library, right.library) == 0;
+}
+
+bool Contains(const std::vector<tav_device>& boards, const tav_device& board)
+{
+    for (const tav_device& candidate : boards)
+        if (SameBoard(candidate, board))
+            return true;
+    return false;
+}
+
+// One event, unless the watcher is stopping.
+bool Deliver(tav_watcher& watcher, int kind, bool initial, const tav_device& board)
+{
+    {
+        std::lock_guard<std::mutex> lock(watcher.mutex);
+        if (watcher.stopping)
+            return false;
+    }
+    const tav_event event{kind, initial ? 1 : 0, &board};
+    watcher.callback(&event, watcher.user);
+    return true;
+}
+
+// What changed from known to now, in the order seen: those gone first
+// (a replug leaves, then arrives).
+bool DeliverChanges(tav_watcher& watcher, const std::vector<tav_device>& known, const std::vector<tav_device>& now,
+                    bool initial)
+{
+    for (const tav_device& board : known)
+        if (!Contains(now, board) && !Deliver(watcher, TAV_EVENT_LEFT, false, board))
+            return false;
+    for (const tav_device& board : now)
+        if (!Contains(known, board) && !Deliver(watcher, TAV_EVENT_ARRIVED, initial, board))
+            return false;
+    return true;
+}
+
+void Watch(tav_watcher* watcher)
+{
+    std::vector<tav_device> known;
+    bool initial = true;
+    for (;;) {
+        const std::vector<tav_device> now = BoardsNow();
+        if (!DeliverChanges(*watcher, known, now, initial))
+            break;
+        known = now;
+        initial = false;
+        std::unique_lock<std::mutex> lock(watcher->mutex);
+        if (watcher->wake.wait_for(lock, watcher->interval, [watcher] { return watcher->stopping; }))
+            break;
+    }
+    bool freeNow = false;
+    {
+        std::lock_guard<std::mutex> lock(watcher->mutex);
+        freeNow = watcher->freeOnExit;
+    }
+    if (freeNow)
+        delete watcher;
+}
+
+} // namespace
+
+} // namespace TAVDll::detail
+
+extern "C" {
+
+int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms, tav_watcher** watcher)
+{
+    using namespace TAVDll::detail;
+    if (watcher != nullptr)
+        *watcher = nullptr;
+    if (callback == nullptr || watcher == nullptr)
+        return TAV_E_INVALID;
+    if (interval_ms == 0)
+        interval_ms = DEFAULT_INTERVAL_MS;
+    interval_ms = interval_ms < SHORTEST_INTERVAL_MS ? SHORTEST_INTERVAL_MS
+                  : interval_ms > LONGEST_INTERVAL_MS ? LONGEST_INTERVAL_MS
+                                                      : interval_ms;
+    auto* started = new (std::nothrow) tav_watcher;
+    if (started == nullptr)
+        return TAV_E_INVALID;
+    started->callback = callback;
+    started->user = user_data;
+    started->interval = std::chrono::milliseconds(interval_ms);
+    try {
+        started->thread = std::thread(Watch, started);
+    } catch (...) { // no thread to be had
+        delete started;
+        return TAV_E_INVALID;
+    }
+    *watcher = started;
+    return TAV_OK;
+}
+
+void tav_unwatch(tav_watcher* watcher)
+{
+    if (watcher == nullptr)
+        return;
+    const bool fromCallback = std::this_thread::get_id() == watcher->thread.get_id();
+    {
+        std::lock_guard<std::mutex> lock(watcher->mutex);
+        watcher->stopping = true;
+        watcher->freeOnExit = fromCallback;
+    }
+    watcher->wake.notify_all();
+    if (fromCallback) {
+        watcher->thread.detach(); // it frees the watcher once the callback returns
+        return;
+    }
+    watcher->thread.join();
+    delete watcher;
+}
+
+} // extern "C"
