@@ -151,11 +151,24 @@ TEST_F(BoardObjects, AHandleFromBeforeAReplugFindsTheBoardGone)
     EXPECT_EQ(usb.OpenHandleCount(), 0);
 }
 
+// TAV_DEVICE for this process; null unsets it.
+void SetDefaultDevice(const char* selector)
+{
+#if defined(_WIN32)
+    _putenv_s("TAV_DEVICE", selector != nullptr ? selector : "");
+#else
+    if (selector != nullptr)
+        setenv("TAV_DEVICE", selector, 1);
+    else
+        unsetenv("TAV_DEVICE");
+#endif
+}
+
 class DefaultDevice : public BoardObjects {
 protected:
     void TearDown() override
     {
-        unsetenv("TAV_DEVICE");
+        SetDefaultDevice(nullptr);
         TAVDll::TAVLib::Close();
         BoardObjects::TearDown();
     }
@@ -167,7 +180,7 @@ TEST_F(DefaultDevice, TavDeviceNamesTheFirstBoard)
 {
     usb.AddBoard('T');
     usb.AddBoard('C');
-    setenv("TAV_DEVICE", "port:1-2", 1);
+    SetDefaultDevice("port:1-2");
     tav::Board board;
     ASSERT_EQ(board.open(""), TAV_OK);
     EXPECT_EQ(board.model(), 'C');
@@ -176,7 +189,7 @@ TEST_F(DefaultDevice, TavDeviceNamesTheFirstBoard)
     EXPECT_EQ(board.model(), 'T');
     board.release();
 
-    setenv("TAV_DEVICE", "sim:S", 1);
+    SetDefaultDevice("sim:S");
     tav_board* first = nullptr;
     ASSERT_EQ(tav_open(nullptr, &first), TAV_OK);
     EXPECT_EQ(tav_model(first), 'S');
@@ -187,9 +200,9 @@ TEST_F(DefaultDevice, TavDeviceNamesTheFirstBoard)
     EXPECT_EQ(board.model(), 'S');
     board.release();
 
-    setenv("TAV_DEVICE", "sim:X", 1);
+    SetDefaultDevice("sim:X");
     EXPECT_EQ(board.open(""), TAV_E_INVALID);
-    setenv("TAV_DEVICE", "", 1);
+    SetDefaultDevice("");
     ASSERT_EQ(board.open(""), TAV_OK);
     EXPECT_EQ(board.model(), 'T');
 }
@@ -200,7 +213,7 @@ TEST_F(DefaultDevice, TheStaticFunctionsOpenTheBoardTavDeviceNames)
 {
     usb.AddBoard('T');
     tavsim::VirtualDevice& second = usb.AddBoard('S');
-    setenv("TAV_DEVICE", "port:1-2", 1);
+    SetDefaultDevice("port:1-2");
     TAVDll::TAVLib::Initial();
     ASSERT_NE(TAVDll::TAVLib::Open(), nullptr);
     EXPECT_EQ(TAVDll::TAVLib::Pin_DirOutput(0x40000100), 0);
@@ -208,7 +221,7 @@ TEST_F(DefaultDevice, TheStaticFunctionsOpenTheBoardTavDeviceNames)
     EXPECT_EQ(second.WriteCount(), 1);
     EXPECT_EQ(TAVDll::TAVLib::Close(), 0);
 
-    setenv("TAV_DEVICE", "sim:C", 1);
+    SetDefaultDevice("sim:C");
     usb.ClearLog();
     TAVDll::TAVLib::Initial();
     ASSERT_NE(TAVDll::TAVLib::Open(), nullptr);

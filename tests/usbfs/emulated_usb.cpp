@@ -317,7 +317,7 @@ EmulatedBus::~EmulatedBus()
     g_object_unref(testbed_);
 }
 
-EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::vector<uint8_t> version)
+EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::vector<uint8_t> version, int port)
 {
     boards_.push_back(std::make_unique<EmulatedBoard>(deviceNumber, modelLetter, std::move(version)));
     EmulatedBoard& board = *boards_.back();
@@ -333,6 +333,9 @@ EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::ve
         g_clear_error(&error);
         throw std::runtime_error("umockdev could not attach the ioctl handler: " + message);
     }
+    if (port == 0)
+        port = deviceNumber;
+    board.sysfsPath_ = "/sys/devices/pci0000:00/usb1/1-" + std::to_string(port);
     char description[1024];
     std::snprintf(description, sizeof description,
                   "P: /devices/pci0000:00/usb1/1-%d\n"
@@ -348,13 +351,15 @@ EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::ve
                   "A: idProduct=0101\\n\n"
                   "A: bConfigurationValue=1\\n\n"
                   "H: descriptors=%s\n",
-                  deviceNumber, deviceNumber, kDescriptors, board.DevicePath().c_str(), deviceNumber, deviceNumber,
+                  port, deviceNumber, kDescriptors, board.DevicePath().c_str(), deviceNumber, deviceNumber,
                   kDescriptors);
     if (!umockdev_testbed_add_from_string(testbed_, description, &error)) {
         const std::string message = error != nullptr ? error->message : "unknown error";
         g_clear_error(&error);
         throw std::runtime_error("umockdev could not add the board: " + message);
     }
+    // A board added after libusb started is seen from its uevent.
+    umockdev_testbed_uevent(testbed_, board.SysfsPath().c_str(), "add");
     return board;
 }
 

@@ -61,6 +61,8 @@ public:
     void ClearLog();
 
     const std::string& DevicePath() const { return devicePath_; }
+    // Its sysfs device, /sys/devices/pci0000:00/usb1/1-PORT.
+    const std::string& SysfsPath() const { return sysfsPath_; }
     int DeviceNumber() const { return deviceNumber_; }
 
 private:
@@ -71,6 +73,7 @@ private:
 
     std::mutex mutex_;
     int deviceNumber_;
+    std::string sysfsPath_;
     std::string devicePath_;
     tavsim::VirtualBoard board_;
     std::vector<std::vector<uint8_t>> replies_;
@@ -104,7 +107,8 @@ public:
     EmulatedBus& operator=(const EmulatedBus&) = delete;
 
     // A TAV board at /dev/bus/usb/001/NNN. Add boards before Initial().
-    EmulatedBoard& AddBoard(int deviceNumber, char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
+    EmulatedBoard& AddBoard(int deviceNumber, char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0},
+                            int port = 0);
 
 private:
     UMockdevTestbed* testbed_;

@@ -3,8 +3,11 @@
 // model answering the URBs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -292,6 +295,43 @@ TEST_F(Usbfs, ABoardUnpluggedMidInitTavIsLetGoUntilInitialAndOpen)
 } // namespace
 
 namespace {
+
+// Watching the real libusb path: the boards already there, each with its
+// port path from sysfs, and nothing opened. (A board taken off the bus
+// reaches libusb 0.1's list through libusb-1.0's hotplug thread, from the
+// kernel's uevents, which umockdev's testbed does not hand it here: removal
+// and replugs are checked on the virtual bus and under wine.)
+TEST_F(Usbfs, WatchingSeesTheBoardsThereWithTheirPortsAndOpensNothing)
+{
+    EmulatedBoard& board = bus->AddBoard(2, 'T');
+    bus->AddBoard(4, 'S', {1, 0, 0, 0}, 3);
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    } seen;
+    tav_watcher* watcher = nullptr;
+    ASSERT_EQ(tav_watch(
+                  [](const tav_event* event, void* user) {
+                      auto* state = static_cast<Seen*>(user);
+                      std::lock_guard<std::mutex> lock(state->mutex);
+                      state->lines.push_back(std::string(event->initial ? "there " : "new ") + event->device->selector
+                                             + " " + event->device->port);
+                  },
+                  &seen, 10, &watcher),
+              TAV_OK);
+    std::vector<std::string> lines;
+    for (int tries = 0; tries < 500 && lines.size() < 2; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        lines = seen.lines;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    tav_unwatch(watcher);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"there usb:001:002 1-2", "there usb:001:004 1-3"}));
+    EXPECT_EQ(seen.lines.size(), 2u);
+    EXPECT_EQ(board.OpenFiles(), 0);
+}
 
 // The same board through both real USB backends: libusb 0.1 one transfer at
 // a time ("usb:") and libusb-1.0 with queued transfers ("queued:usb:"). The

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,46 @@ TEST_F(Libusb0, ABoardBoundToADriverNeitherLibraryReachesIsNamed)
     tav_device devices[2];
     ASSERT_EQ(tav_list(devices, 2, 0), 1);
     EXPECT_EQ(devices[0].openable, 0);
+}
+
+// Watching polls both libraries: the boards there first, then a board
+// leaving libusb-win32's bus and one arriving on libusb-1.0's.
+TEST_F(Libusb0, WatchingSeesBoardsOfBothLibrariesComeAndGo)
+{
+    standin.addBoard('T');
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    } seen;
+    tav_watcher* watcher = nullptr;
+    ASSERT_EQ(tav_watch(
+                  [](const tav_event* event, void* user) {
+                      auto* state = static_cast<Seen*>(user);
+                      std::lock_guard<std::mutex> lock(state->mutex);
+                      state->lines.push_back(std::string(event->kind == TAV_EVENT_ARRIVED ? "arrived " : "left ")
+                                             + event->device->selector + " " + event->device->library);
+                  },
+                  &seen, 10, &watcher),
+              TAV_OK);
+    auto waitFor = [&seen](size_t count) {
+        for (int tries = 0; tries < 500; ++tries) {
+            {
+                std::lock_guard<std::mutex> lock(seen.mutex);
+                if (seen.lines.size() >= count)
+                    return seen.lines;
+            }
+            Sleep(10);
+        }
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        return seen.lines;
+    };
+    EXPECT_EQ(waitFor(1), (std::vector<std::string>{"arrived usb:000:001 libusb-win32"}));
+    standin.unplug(0);
+    EXPECT_EQ(waitFor(2).back(), "left usb:000:001 libusb-win32");
+    standin1.addBoard('S');
+    EXPECT_EQ(waitFor(3).back(), "arrived usb:001:001 libusb-1.0");
+    tav_unwatch(watcher);
+    EXPECT_EQ(seen.lines.size(), 3u);
 }
 
 // Both libraries, one by one and queued: the same records, and the rules of

@@ -195,6 +195,18 @@ void AddSessionCommands(CLI::App& app, Context& context)
                    "  tavctl --device usb:1:5 replay --fast session.tavtrace");
     replay->callback([&context, log, fast] { ReplayCommand(context, *log, *fast); });
 
+    auto* monitor = app.add_subcommand("monitor", "Print a line for each TAV board that arrives on the USB bus or "
+                                                  "leaves it, until Ctrl-C");
+    auto interval = Hold<unsigned>(250);
+    monitor->add_option("--interval", *interval, "Milliseconds between looks at the bus (10-10000, default 250)")
+        ->check(CLI::Range(10u, 10000u));
+    monitor->footer("First the boards already there (\"arrived ... (already there)\"), then every change once,\n"
+                    "in order: a replug is a `left` and an `arrived` under the new device number, with the\n"
+                    "same port path. Nothing is opened or sent. With --format json one object a line:\n"
+                    "{\"event\": \"arrived\", \"initial\": false, \"selector\": ..., \"port\": ..., ...}.\n"
+                    "Examples:\n  tavctl monitor\n  tavctl --format json monitor | jq .");
+    monitor->callback([&context, interval] { MonitorCommand(context, *interval); });
+
     auto* shell = app.add_subcommand("shell", LINE_EDITING ? "Type commands at a prompt, with line editing and history"
                                                            : "Type commands at a prompt");
     shell->footer("Every command of tavctl, and of scripts (sleep, toggle, repeat, loop); `help` lists them,\n"
@@ -357,7 +369,7 @@ int Main(int argc, char** argv)
     // Before any command runs: with --hold or for the panel, stop signals
     // stay deferred until the session holds them; otherwise they act as usual.
     app.parse_complete_callback([&app, &context] {
-        if (!context.options.hold && !app.got_subcommand("serve"))
+        if (!context.options.hold && !app.got_subcommand("serve") && !app.got_subcommand("monitor"))
             ReleaseStopSignals();
         context.session.CheckWaveformFiles(app.count("--vcd") > 0, app.count("--svg") > 0);
         // JSON Lines: only the documents of list, info and status reach

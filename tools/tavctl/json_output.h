@@ -16,6 +16,10 @@ using Json = nlohmann::ordered_json; // keys in the order the manual gives them
 Json PinsJson(const Session& session);
 // The boards on the USB bus (every device with all), as `list --format json` and the panel give them.
 Json BoardsJson(bool all);
+// One device of tav_list, as list prints it in JSON and in text (without
+// whether it can be opened or the library).
+Json DeviceJson(const tav_device& device);
+std::string DeviceText(const tav_device& device);
 
 inline std::string JsonLine(const Json& document)
 {

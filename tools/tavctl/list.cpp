@@ -23,6 +23,8 @@ std::vector<tav_device> Devices(bool all)
     }
 }
 
+} // namespace
+
 Json DeviceJson(const tav_device& device)
 {
     char vendor[8];
@@ -37,7 +39,17 @@ Json DeviceJson(const tav_device& device)
     return entry;
 }
 
-} // namespace
+std::string DeviceText(const tav_device& device)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%s  port %s  %04x:%04x%s", device.selector[0] != '\0' ? device.selector : "-",
+                  device.port[0] != '\0' ? device.port : "?", device.vendor, device.product,
+                  device.board ? "  TAV board" : "");
+    std::string line = text;
+    if (device.model != 0)
+        line += std::string(" (model ") + device.model + ")";
+    return line;
+}
 
 Json BoardsJson(bool all)
 {
@@ -72,11 +84,7 @@ void ListCommand(Context& context, bool all)
     bool portUnknown = false;
     for (const tav_device& device : devices) {
         portUnknown = portUnknown || device.port[0] == '\0';
-        std::printf("%s  port %s  %04x:%04x%s", device.selector[0] != '\0' ? device.selector : "-",
-                    device.port[0] != '\0' ? device.port : "?", device.vendor, device.product,
-                    device.board ? "  TAV board" : "");
-        if (device.model != 0)
-            std::printf(" (model %c)", device.model);
+        std::printf("%s", DeviceText(device).c_str());
         if (device.board) {
             ++boards;
             if (!device.openable) {

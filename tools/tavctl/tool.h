@@ -93,6 +93,7 @@ struct Context {
 // ---- the commands (one file each) ------------------------------------------
 
 void ListCommand(Context& context, bool all);
+void MonitorCommand(Context& context, unsigned intervalMs);
 void InfoCommand(Context& context);
 void InitCommand(Context& context, const std::string& value);
 void SafeCommand(Context& context);

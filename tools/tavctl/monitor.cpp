@@ -1,0 +1,44 @@
+// tavctl monitor: a line (or a JSON object) for each TAV board that arrives
+// on the bus or leaves it (the library's tav_watch), until a stop signal,
+// as `udevadm monitor` and `gpiomon` go on until Ctrl-C.
+#include <cstdio>
+
+#include "json_output.h"
+#include "stop_signal.h"
+
+namespace tavctl {
+
+namespace {
+
+void PrintEvent(const tav_event* event, void* user)
+{
+    const bool json = *static_cast<const bool*>(user);
+    const char* kind = event->kind == TAV_EVENT_ARRIVED ? "arrived" : "left";
+    if (json) {
+        Json line = {{"event", kind}, {"initial", event->initial != 0}};
+        line.update(DeviceJson(*event->device));
+        std::printf("%s\n", line.dump().c_str());
+    } else {
+        std::printf("%-7s  %s  via %s%s\n", kind, DeviceText(*event->device).c_str(), event->device->library,
+                    event->initial ? "  (already there)" : "");
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void MonitorCommand(Context& context, unsigned intervalMs)
+{
+    if (context.session.Simulated())
+        throw ToolError("monitor watches the USB bus, and a virtual board is not on it", EXIT_USAGE);
+    HoldStopSignals();
+    static bool json = false;
+    json = context.options.format == "json";
+    tav_watcher* watcher = nullptr;
+    if (tav_watch(PrintEvent, &json, intervalMs, &watcher) != TAV_OK)
+        throw ToolError("cannot watch the USB bus");
+    WaitForStop();
+    tav_unwatch(watcher);
+}
+
+} // namespace tavctl
