@@ -244,15 +244,13 @@ void VirtualUsb::Replug(VirtualDevice& device, const char* portPath)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     device.Unplug();
-    for (auto& bus : busses_) {
-        if (&bus->bus != device.device_.bus)
-            continue;
-        device.device_.devnum = static_cast<uint8_t>(bus->nextDeviceNumber++);
-        std::snprintf(device.device_.filename, sizeof device.device_.filename, "%03u",
-                      static_cast<unsigned>(device.device_.devnum));
-    }
+    // The new number and port take effect at the next enumeration, as a
+    // library's device list changes only there (walks of it need no lock).
+    for (auto& bus : busses_)
+        if (&bus->bus == device.device_.bus)
+            device.pendingNumber_ = bus->nextDeviceNumber++;
     if (portPath != nullptr)
-        device.SetPortPath(portPath);
+        device.pendingPortPath_ = portPath;
     device.Plug();
 }
 
@@ -389,6 +387,16 @@ int VirtualUsb::FindDevices()
             }
             changes += wasListed ? 0 : 1;
             struct usb_device* entry = device->Device();
+            if (device->pendingNumber_ != 0) {
+                entry->devnum = static_cast<uint8_t>(device->pendingNumber_);
+                std::snprintf(entry->filename, sizeof entry->filename, "%03u", static_cast<unsigned>(entry->devnum));
+                device->pendingNumber_ = 0;
+                changes += wasListed ? 2 : 0; // one device gone, another come
+            }
+            if (!device->pendingPortPath_.empty()) {
+                device->portPath_ = device->pendingPortPath_;
+                device->pendingPortPath_.clear();
+            }
             entry->prev = previous;
             entry->next = nullptr;
             if (previous != nullptr)

@@ -174,6 +174,8 @@ private:
     bool plugged_ = true;
     int plugCount_ = 0; // a handle lives only as long as the plug it was opened on
     std::string portPath_;
+    int pendingNumber_ = 0;        // a replug's device number, from the next enumeration on
+    std::string pendingPortPath_;  // and its port
     int unplugAtWrite_ = 0;
     int haltQueueAtWrite_ = 0;
     int writeCount_ = 0;

@@ -6,7 +6,10 @@
 // this program's. --stall-write N stalls transfer N (counted from 1 over both
 // endpoints). --urb-log FILE lists every URB the board took, one a line:
 // "FRAME ENDPOINT LENGTH ACTUAL STATUS", FRAME from the board's frame clock.
-//   tav_emulated_run [--model S] [--device N] [--view FILE] [--urb-log FILE] [--stall-write N] -- COMMAND [ARGUMENT...]
+// --rtt MS puts the board behind a link with that round trip (a remote
+// board over USB/IP): each URB completes that long after it was submitted.
+//   tav_emulated_run [--model S] [--device N] [--view FILE] [--urb-log FILE] [--stall-write N] [--rtt MS]
+//                    -- COMMAND [ARGUMENT...]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +29,7 @@ int main(int argc, char** argv)
     std::string viewFile;
     std::string urbLog;
     int stallWrite = 0; // that OUT transfer (from 1) stalls
+    double roundTripMs = 0; // the link's round trip (a remote board)
     int first = 1;
     for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
         if (std::strcmp(argv[first], "--model") == 0 && first + 1 < argc)
@@ -38,16 +42,19 @@ int main(int argc, char** argv)
             urbLog = argv[++first];
         else if (std::strcmp(argv[first], "--stall-write") == 0 && first + 1 < argc)
             stallWrite = std::atoi(argv[++first]);
+        else if (std::strcmp(argv[first], "--rtt") == 0 && first + 1 < argc)
+            roundTripMs = std::atof(argv[++first]);
     }
     if (first + 1 >= argc) {
         std::fprintf(stderr, "usage: tav_emulated_run [--model S] [--device N] [--view FILE] [--urb-log FILE] "
-                             "[--stall-write N] -- COMMAND [ARGUMENT...]\n");
+                             "[--stall-write N] [--rtt MS] -- COMMAND [ARGUMENT...]\n");
         return 2;
     }
     tavtest::EmulatedBus bus;
     tavtest::EmulatedBoard& board = bus.AddBoard(deviceNumber, model);
     if (stallWrite > 0)
         board.StallWrite(stallWrite);
+    board.SetRoundTrip(std::chrono::microseconds(static_cast<long long>(roundTripMs * 1000)));
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {

@@ -51,6 +51,12 @@ EmulatedBoard::EmulatedBoard(int deviceNumber, char modelLetter, std::vector<uin
     devicePath_ = path;
 }
 
+void EmulatedBoard::SetRoundTrip(std::chrono::microseconds roundTrip)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    roundTrip_ = roundTrip;
+}
+
 void EmulatedBoard::StallWrite(int transfer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -261,6 +267,8 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
         urb->actual_length = record.actualLength;
         urb->status = record.status;
         urbs_.push_back(record);
+        if (roundTrip_.count() > 0)
+            readyAt_[urbData] = std::chrono::steady_clock::now() + roundTrip_;
         (complete ? completed_ : flying_).push_back(urbData);
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(buffer);
@@ -282,6 +290,12 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
     case USBDEVFS_REAPURBNDELAY: {
         if (completed_.empty())
             return fail(unplugged_ ? ENODEV : EAGAIN);
+        const auto ready = readyAt_.find(completed_.front());
+        if (ready != readyAt_.end()) {
+            if (std::chrono::steady_clock::now() < ready->second)
+                return fail(EAGAIN); // still on its way back
+            readyAt_.erase(ready);
+        }
         UMockdevIoctlData* urbData = completed_.front();
         completed_.erase(completed_.begin());
         --pendingUrbs_;

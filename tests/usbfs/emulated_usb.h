@@ -4,7 +4,9 @@
 #ifndef TAV_TESTS_EMULATED_USB_H
 #define TAV_TESTS_EMULATED_USB_H
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +49,10 @@ public:
     void StallWrite(int transfer);               // the URB completes with -EPIPE, 0 bytes
     void ShortWrite(int transfer, int bytes);    // only that many bytes arrive
     void DropReplies(bool drop = true);          // IN URBs never complete
+    // A link between host and board with this round trip (a remote board
+    // over USB/IP): a URB can be reaped only that long after it was
+    // submitted. Zero: at once.
+    void SetRoundTrip(std::chrono::microseconds roundTrip);
     void HangFromTransfer(int transfer);         // that OUT URB and all later ones never complete
     void UnplugFromTransfer(int transfer);       // that transfer and all later ones: -ENODEV
     void Unplug();
@@ -72,6 +78,8 @@ private:
     bool Unplugged(int transfer) const;
 
     std::mutex mutex_;
+    std::chrono::microseconds roundTrip_{0};
+    std::map<const void*, std::chrono::steady_clock::time_point> readyAt_; // URBs of a slow link
     int deviceNumber_;
     std::string sysfsPath_;
     std::string devicePath_;
