@@ -335,6 +335,17 @@ TEST_F(BoardObjects, WatchingReportsEveryArrivalAndDepartureOnceInOrder)
     EXPECT_EQ(events.WaitFor(0).size(), 6u); // nothing after the stop
     EXPECT_EQ(tav_watch(nullptr, nullptr, 0, &watcher), TAV_E_INVALID);
     EXPECT_EQ(watcher, nullptr);
+
+    // The C++ wrapper: the same events to a function, until it is stopped.
+    WatchedEvents fromCpp;
+    {
+        tav::Watch watching;
+        ASSERT_EQ(watching.start([&fromCpp](const tav_event& event) { WatchedEvents::Add(&event, &fromCpp); }, 10),
+                  TAV_OK);
+        EXPECT_EQ(watching.start([](const tav_event&) {}), TAV_E_INVALID); // once at a time
+        EXPECT_EQ(fromCpp.WaitFor(1).size(), 1u);
+    }
+    EXPECT_EQ(fromCpp.WaitFor(0), (std::vector<std::string>{"arrived (initial) usb:001:002 1-1"})); // the one left
     EXPECT_EQ(usb.OpenHandleCount(), 0); // watching opens nothing
 }
 

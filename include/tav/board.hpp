@@ -18,6 +18,7 @@
 #ifndef TAV_BOARD_HPP
 #define TAV_BOARD_HPP
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -120,6 +121,44 @@ public:
 
 private:
     tav_board* handle_ = nullptr;
+};
+
+/* Boards arriving on the bus and leaving it (tav_watch), reported to a
+ * function on the library's watching thread for as long as the object
+ * watches: tav::Watch watching; watching.start([](const tav_event& event)
+ * { ... });. Stopped by stop() or the destructor, after which no event
+ * comes. Neither copied nor moved (the library holds its address). */
+class Watch {
+public:
+    using Handler = std::function<void(const tav_event&)>;
+
+    Watch() = default;
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+    ~Watch() { stop(); }
+
+    /* TAV_OK, or TAV_E_INVALID (an empty handler, or already watching). */
+    int start(Handler handler, unsigned intervalMs = 0)
+    {
+        if (!handler || watcher_ != nullptr)
+            return TAV_E_INVALID;
+        handler_ = std::move(handler);
+        return tav_watch(&Watch::Deliver, this, intervalMs, &watcher_);
+    }
+
+    void stop() noexcept
+    {
+        tav_unwatch(watcher_);
+        watcher_ = nullptr;
+    }
+
+    bool watching() const noexcept { return watcher_ != nullptr; }
+
+private:
+    static void Deliver(const tav_event* event, void* user) { static_cast<Watch*>(user)->handler_(*event); }
+
+    Handler handler_;
+    tav_watcher* watcher_ = nullptr;
 };
 
 } // namespace tav

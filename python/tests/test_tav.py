@@ -185,6 +185,11 @@ def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p4
         logging.getLogger("tav").setLevel(logging.DEBUG)
         listed = [(d.selector, d.port, d.board, d.openable, d.model) for d in tav.list_boards()]
         assert listed == [("usb:001:002", "1-2", True, True, "S")], listed
+        with tav.watch(interval=0.01) as watching:
+            event = watching.get(timeout=5)
+            assert (event.kind, event.initial, event.device.selector, event.device.port) == (
+                "arrived", True, "usb:001:002", "1-2"), event
+        assert list(watching) == []  # stopped: the iteration ends
         with tav.open("{selector}") as board:
             assert board.model == "S", board.model
             try:
