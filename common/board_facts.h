@@ -61,6 +61,8 @@ constexpr bool IsGpioMode(uint8_t mode)
 constexpr uint32_t GPIO_REMAP_SWJ_NOJTRST = 0x300100;
 constexpr uint32_t GPIO_REMAP_SWJ_JTAG_DISABLE = 0x300200;
 constexpr uint32_t GPIO_REMAP_SWJ_DISABLE = 0x300400;
+// GPIO_PinRemapConfig's NewState: ENABLE applies the remap.
+constexpr uint8_t REMAP_APPLY = 1;
 
 // Microcontroller ports A-C and their pin names ("PB8").
 constexpr int PORT_COUNT = 3;

@@ -251,6 +251,9 @@ void VirtualUsb::Replug(VirtualDevice& device, const char* portPath)
             device.pendingNumber_ = bus->nextDeviceNumber++;
     if (portPath != nullptr)
         device.pendingPortPath_ = portPath;
+    // Unplugged, the board lost its power: it comes back as it starts.
+    if (const auto* board = dynamic_cast<const VirtualBoard*>(device.function_.get()))
+        device.function_ = std::make_unique<VirtualBoard>(board->ModelLetter(), board->Version());
     device.Plug();
 }
 

@@ -204,7 +204,8 @@ public:
     VirtualDevice& DeviceAt(size_t index) { return *devices_.at(index); }
     // Unplugs the device if it is plugged and plugs it in again, as a
     // replug does: under the bus's next device number, on portPath (null:
-    // the port it had). Listed at the next enumeration.
+    // the port it had), a board behind it as at power-on (Board() is a new
+    // one). Listed at the next enumeration.
     void Replug(VirtualDevice& device, const char* portPath = nullptr);
     // device.Unplug() under the bus's lock, for a bus other threads use.
     void Unplug(VirtualDevice& device);

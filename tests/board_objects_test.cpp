@@ -372,6 +372,167 @@ TEST_F(BoardObjects, AWatcherStopsFromItsOwnCallback)
     EXPECT_EQ(stopping.calls.load(), 1); // the second board's arrival never came
 }
 
+// Reattach: the board's transitions, heard on the board's own thread.
+struct Transitions {
+    std::mutex mutex;
+    std::vector<int> seen;
+
+    static void Add(tav_board*, int connected, void* user)
+    {
+        auto* transitions = static_cast<Transitions*>(user);
+        std::lock_guard<std::mutex> lock(transitions->mutex);
+        transitions->seen.push_back(connected);
+    }
+
+    std::vector<int> WaitFor(size_t count)
+    {
+        for (int tries = 0; tries < 500; ++tries) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (seen.size() >= count)
+                    return seen;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+};
+
+// A board object that reattaches, taken through one unplug: a board with
+// pins and a running PWM group on it, gone at a transfer.
+class Reattaching : public BoardObjects {
+protected:
+    tav_board* OpenAndSetUp(const char* selector)
+    {
+        device = &usb.AddBoard('T');
+        tav_board* board = nullptr;
+        EXPECT_EQ(tav_open(selector, &board), TAV_OK);
+        EXPECT_EQ(tav_set_connection_callback(board, Transitions::Add, &transitions), TAV_OK);
+        EXPECT_EQ(tav_init(board, 7), TAV_OK);
+        EXPECT_EQ(tav_pin_output(board, P4_8 | P4_10), TAV_OK);
+        EXPECT_EQ(tav_pin_set(board, P4_8), TAV_OK);
+        EXPECT_EQ(tav_pin_input(board, P8_2), TAV_OK);
+        const uint32_t duties[] = {9000, 18000, 0, 36000};
+        EXPECT_EQ(tav_pwm_start(board, 'B', 4, duties, 4), TAV_OK);
+        commandedBefore = tavsim::BoardView(device->Board()).Render();
+        device->UnplugAtWrite(device->WriteCount() + 1);
+        EXPECT_NE(tav_pin_reset(board, P4_8), TAV_OK); // finds it gone
+        return board;
+    }
+
+    // The board is gone: every call says so at once, and sends nothing.
+    void ExpectAbsent(tav_board* board)
+    {
+        EXPECT_EQ(tav_connected(board), 0);
+        const int writes = device->WriteCount();
+        EXPECT_EQ(tav_pin_set(board, P4_8), TAV_NOT_OPEN);
+        EXPECT_EQ(tav_pwm_stop(board), TAV_NOT_OPEN);
+        EXPECT_EQ(tav_init(board, 0), TAV_IO_FAILED);
+        EXPECT_EQ(device->WriteCount(), writes);
+        EXPECT_EQ(transitions.WaitFor(1), std::vector<int>{0});
+    }
+
+    // safe: the request, then the safe state (every pin floating, PWM off);
+    // none: the request alone. Either way what the object had set is no longer
+    // taken as the board's state.
+    void ExpectPolicyApplied(const char* selector, size_t records, int pinKnown)
+    {
+        tav_board* board = OpenAndSetUp(selector);
+        ExpectAbsent(board);
+        usb.ClearLog();
+        usb.Replug(*device);
+        EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
+        EXPECT_EQ(usb.DeliveredRecords().size(), records);
+        tav_pin_state state;
+        ASSERT_EQ(tav_pin_state_get(board, P4_8, &state), TAV_OK);
+        EXPECT_EQ(state.known, pinKnown);
+        EXPECT_EQ(state.function, TAV_PIN_FLOATING_INPUT);
+        tav_close(board);
+    }
+
+    static constexpr uint32_t P4_8 = 0x40000100;
+    static constexpr uint32_t P4_10 = 0x40000400;
+    static constexpr uint32_t P8_2 = 0x80000004;
+    tavsim::VirtualDevice* device = nullptr;
+    Transitions transitions;
+    std::string commandedBefore;
+};
+
+TEST_F(Reattaching, RestoreBringsTheReplugedBoardToTheCommandedState)
+{
+    tav_board* board = OpenAndSetUp("reattach:port:1-1");
+    ExpectAbsent(board);
+    usb.ClearLog();
+    usb.Replug(*device);
+    EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
+    EXPECT_EQ(tav_connected(board), 1);
+    // The board model, powered anew, is where the object had left it ...
+    EXPECT_EQ(tavsim::BoardView(device->Board()).Render(), commandedBefore);
+    // ... from the information request and the records of that state alone:
+    // remap, start, group B's set-up, the pins, their levels.
+    const std::vector<_INSTRUCTION_INFO_> sent = usb.DeliveredRecords();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0].instructionClass, TAVDll::CLASS_BOARD_INFO);
+    EXPECT_EQ(sent[1].instructionClass, TAVDll::CLASS_GPIO); // the debug port released first
+    EXPECT_EQ(sent.size(), 1u + 1 + 1 + 17 + 4);
+    // And it goes on as before.
+    EXPECT_EQ(tav_pin_reset(board, P4_8), TAV_OK);
+    tav_pin_state state;
+    ASSERT_EQ(tav_pin_state_get(board, P4_8, &state), TAV_OK);
+    EXPECT_EQ(state.function, TAV_PIN_OUTPUT_LOW);
+    tav_close(board);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+}
+
+TEST_F(Reattaching, SafeSendsTheSafeState)
+{
+    ExpectPolicyApplied("reattach-safe:port:1-1", 1u + 26 + 33, 1);
+}
+
+TEST_F(Reattaching, NoneSendsNothing)
+{
+    ExpectPolicyApplied("queued:reattach-none:", 1u, 0);
+}
+
+// Back on another port, or a board of another model on its port: not the
+// same board, left alone.
+TEST_F(Reattaching, AnotherPortOrAnotherModelIsNotTheSameBoard)
+{
+    tav_board* board = OpenAndSetUp("reattach:port:1-1");
+    ExpectAbsent(board);
+    usb.Replug(*device, "1-3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600)); // two looks and more
+    EXPECT_EQ(tav_connected(board), 0);
+    EXPECT_EQ(usb.OpenHandleCount(), 0);
+    usb.Replug(*device, "1-1");
+    device->Board().SetModelLetter('S');
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(tav_connected(board), 0);
+    EXPECT_EQ(usb.OpenHandleCount(), 0); // opened, asked, let go
+    EXPECT_EQ(transitions.WaitFor(1), std::vector<int>{0});
+    device->Board().SetModelLetter('T');
+    EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
+    tav_release(board);
+}
+
+// Selectors: each prefix once, in either order.
+TEST_F(BoardObjects, ReattachPrefixesOnceEachInEitherOrder)
+{
+    usb.AddBoard('T');
+    for (const char* good : {"reattach:", "reattach-safe:usb:1:2", "queued:reattach-none:port:1-1",
+                             "reattach:queued:1:2"}) {
+        tav_board* board = nullptr;
+        EXPECT_EQ(tav_open(good, &board), TAV_OK) << good;
+        tav_release(board);
+    }
+    for (const char* bad : {"reattach:reattach:", "reattach:reattach-safe:", "queued:queued:", "reattach-later:",
+                            "reattach"}) {
+        tav_board* board = nullptr;
+        EXPECT_EQ(tav_open(bad, &board), TAV_E_INVALID) << bad;
+    }
+}
+
 TEST_F(BoardObjects, ABoardThatCannotBeOpenedOrClaimedIsAccessNotNotFound)
 {
     usb.AddBoard().FailOpen();

@@ -254,6 +254,18 @@ TAV_C_API void tav_release(tav_board* board);
  * NULL. */
 TAV_C_API int tav_disconnect(tav_board* board, int safe_state);
 
+/* Whether the board is there now: 1 while it is connected; 0 after it left
+ * (or was closed or disconnected), and for NULL. A "reattach:" board comes
+ * back to 1 once its board is found again on its port. */
+TAV_C_API int tav_connected(const tav_board* board);
+/* A "reattach:" board's transitions, on the library's thread of that board:
+ * connected 0 when it noticed the board gone (a transfer found it gone),
+ * 1 when the board is back and its policy applied. The callback may call
+ * this board's functions. NULL stops it. TAV_OK, or TAV_E_INVALID for a NULL
+ * board. */
+typedef void (*tav_connection_callback)(tav_board* board, int connected, void* user_data);
+TAV_C_API int tav_set_connection_callback(tav_board* board, tav_connection_callback callback, void* user_data);
+
 /* The board's model letter: 'T', 'S', 'C', or '?' (another letter, or NULL). */
 TAV_C_API char tav_model(const tav_board* board);
 /* The firmware version ("1.0.2.13") into text, truncated to size - 1

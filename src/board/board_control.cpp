@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t ALL_BANK_8_PINS = PIN_BANK_8 | 0x1FFFF;
 constexpr uint32_t ALL_BANK_4_PINS = PIN_BANK_4 | 0xFFFF;
-constexpr uint8_t REMAP_APPLY = 1;
 constexpr uint8_t REMAP_UNDO = 0;
 
 // The safe state: PWM off, then both banks floating (a model without a pin

@@ -23,6 +23,10 @@ public:
     // Whether the model's word on a microcontroller pin is certain.
     bool Known(const tavsim::PinStatus& status, int port, int pin) const;
     const tavsim::VirtualBoard& Model() const { return model_; }
+    // What records of this object set.
+    bool PinTouched(int port, int pin) const { return (touchedPins_[port] & (1u << pin)) != 0; }
+    bool TimerTouched(int timerIndex) const { return touchedTimers_[timerIndex]; }
+    bool DebugPortTouched() const { return touchedDebugPort_; }
 
 private:
     tavsim::VirtualBoard model_;

@@ -3,6 +3,9 @@
 #include "tav/tav.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,9 @@
 
 #include "board/board_control.h"
 #include "capi/commanded_state.h"
+#include "capi/restore.h"
+#include "link/board_info.h"
+#include "link/debug_print.h"
 #include "board_view.h"
 #include "link/board_list.h"
 #include "link/selector.h"
@@ -43,6 +49,17 @@ struct tav_board {
     std::unique_ptr<RecordTrace> trace;
     // Calls inside this object right now: closing waits for them.
     std::atomic<int> users{0};
+    // "reattach:" boards: a thread of their own finds the board again on its
+    // port (with the model it had) and applies the policy.
+    ReattachPolicy reattach = ReattachPolicy::Off;
+    char model = 0;
+    std::atomic<bool> connected{true};
+    std::thread healer;
+    std::mutex healerMutex; // guards the three below
+    std::condition_variable healerWake;
+    bool healerStop = false;
+    tav_connection_callback connectionCallback = nullptr;
+    void* connectionUser = nullptr;
 
     const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : commanded->Model(); }
 };
@@ -82,11 +99,98 @@ int OnBoard(tav_board* board, Operation operation)
     return result;
 }
 
+// How often a "reattach:" board looks for its board while it is gone.
+constexpr std::chrono::milliseconds REATTACH_INTERVAL{250};
+
+// The board on the port it was found on, with the model it had: opened,
+// its policy applied. The link's lock is held.
+bool Reattach(tav_board* board)
+{
+    BoardLink& link = board->link;
+    Selector selector;
+    selector.kind = Selector::Kind::PortPath;
+    selector.reattach = board->reattach;
+    std::snprintf(selector.portPath, sizeof selector.portPath, "%s", link.portPath);
+    selector.queued = link.queued;
+    if (OpenSelectedDevice(link, selector) != RESULT_OK)
+        return false;
+    link.stopSending = false;
+    if (RequestBoardInfo(link) != RESULT_OK || ModelLetter(link.boardType) != board->model) {
+        LogPrint(TAV_LOG_WARNING, "port %s has a board again, but not model %c: left alone", link.portPath,
+                 board->model);
+        ReleaseDevice(link);
+        return false;
+    }
+    if (board->reattach != ReattachPolicy::Restore)
+        board->commanded = std::make_unique<CommandedState>(board->model); // what the board had is gone
+    const int applied = board->reattach == ReattachPolicy::Restore ? RestoreCommandedState(link, *board->commanded)
+                        : board->reattach == ReattachPolicy::Safe  ? DisableAll(link)
+                                                                   : RESULT_OK;
+    LogPrint(TAV_LOG_INFO, "the board on port %s is back%s", link.portPath,
+             applied == RESULT_OK ? "" : "; a record of its policy did not reach it");
+    return BoardOpen(link);
+}
+
+// The thread of a "reattach:" board: notices it gone, finds it again, and
+// tells the application of both.
+void Heal(tav_board* board)
+{
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(board->healerMutex);
+            if (board->healerWake.wait_for(lock, REATTACH_INTERVAL, [board] { return board->healerStop; }))
+                return;
+        }
+        int connected = -1; // unchanged
+        {
+            std::lock_guard<std::mutex> lock(board->link.mutex);
+            const bool open = BoardOpen(board->link);
+            if (!open && board->connected.load())
+                connected = 0;
+            else if (!open && Reattach(board))
+                connected = 1;
+            if (connected >= 0)
+                board->connected.store(connected == 1);
+        }
+        tav_connection_callback callback = nullptr;
+        void* user = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(board->healerMutex);
+            callback = board->connectionCallback;
+            user = board->connectionUser;
+        }
+        if (connected >= 0 && callback != nullptr)
+            callback(board, connected, user);
+    }
+}
+
+// Whether the board's connection is open, under its lock.
+bool BoardOpenNow(const tav_board* board)
+{
+    auto* mutableBoard = const_cast<tav_board*>(board);
+    std::lock_guard<std::mutex> lock(mutableBoard->link.mutex);
+    return BoardOpen(mutableBoard->link);
+}
+
+void StopHealing(tav_board* board)
+{
+    if (!board->healer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        board->healerStop = true;
+    }
+    board->healerWake.notify_all();
+    board->healer.join();
+}
+
 // Ends the connection (the Close sequence first, or not), then waits for the
 // calls already inside: those that waited for the board's lock find it
 // closed and return TAV_NOT_OPEN.
 void Disconnect(tav_board* board, bool safeState)
 {
+    StopHealing(board);
+    board->connected.store(false);
     {
         std::lock_guard<std::mutex> lock(board->link.mutex);
         if (safeState)
@@ -302,6 +406,20 @@ int tav_open(const char* selector, tav_board** board)
     opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.observerUser = opened.get();
+    opened->model = ModelLetter(opened->link.boardType);
+    opened->reattach = parsed.kind == Selector::Kind::Virtual ? ReattachPolicy::Off : parsed.reattach;
+    if (opened->reattach != ReattachPolicy::Off && opened->link.portPath[0] == '\0') {
+        LogPrint(TAV_LOG_WARNING, "this board's USB library cannot tell its port: it is not found again after it "
+                                  "leaves");
+        opened->reattach = ReattachPolicy::Off;
+    }
+    if (opened->reattach != ReattachPolicy::Off) {
+        try {
+            opened->healer = std::thread(Heal, opened.get());
+        } catch (...) { // no thread to be had: it opens, but does not heal
+            opened->reattach = ReattachPolicy::Off;
+        }
+    }
     *board = opened.release();
     return TAV_OK;
 }
@@ -320,6 +438,21 @@ void tav_release(tav_board* board)
         return;
     Disconnect(board, false);
     delete board;
+}
+
+int tav_connected(const tav_board* board)
+{
+    return board != nullptr && board->connected.load() && BoardOpenNow(board) ? 1 : 0;
+}
+
+int tav_set_connection_callback(tav_board* board, tav_connection_callback callback, void* user_data)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    std::lock_guard<std::mutex> lock(board->healerMutex);
+    board->connectionCallback = callback;
+    board->connectionUser = user_data;
+    return TAV_OK;
 }
 
 int tav_disconnect(tav_board* board, int safe_state)

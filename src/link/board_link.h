@@ -35,6 +35,9 @@ struct BoardLink {
     // Set when a transfer of the running operation timed out or found the
     // board gone: nothing more is sent until the next operation starts.
     bool stopSending = false;
+    // Where the board was found ("1-3.2"), when asked for (a board that is
+    // to be found again); "" otherwise or where the library cannot tell.
+    char portPath[USB_PORT_PATH_SIZE] = {};
     // Held for the whole of every public operation, so that no two record
     // sequences to this board interleave.
     std::mutex mutex;

@@ -78,7 +78,56 @@ int FindAndOpen(BoardLink& link, const Selector& selector)
     struct usb_device* device = FindSelected(*link.usb, selector);
     if (device == nullptr)
         return TAV_E_NOT_FOUND;
-    return OpenDevice(link, device) != nullptr ? RESULT_OK : TAV_E_ACCESS;
+    if (OpenDevice(link, device) == nullptr)
+        return TAV_E_ACCESS;
+    link.portPath[0] = '\0';
+    if (selector.reattach != ReattachPolicy::Off && link.usb->portPath != nullptr
+        && !link.usb->portPath(link.usb->context, device->bus, device, link.portPath, sizeof link.portPath))
+        link.portPath[0] = '\0';
+    return RESULT_OK;
+}
+
+} // namespace
+
+namespace {
+
+// Takes prefix off the front of text when it is there.
+bool TakePrefix(const char** text, const char* prefix)
+{
+    const size_t length = std::strlen(prefix);
+    if (std::strncmp(*text, prefix, length) != 0)
+        return false;
+    *text += length;
+    return true;
+}
+
+// "queued:" and a "reattach...:" before the board, each at most once.
+bool ParsePrefixes(const char** text, Selector* parsed)
+{
+    struct Reattach {
+        const char* prefix;
+        ReattachPolicy policy;
+    };
+    constexpr Reattach REATTACH_PREFIXES[] = {{"reattach:", ReattachPolicy::Restore},
+                                              {"reattach-safe:", ReattachPolicy::Safe},
+                                              {"reattach-none:", ReattachPolicy::None}};
+    for (bool found = true; found && *text != nullptr;) {
+        found = false;
+        if (TakePrefix(text, "queued:")) {
+            if (parsed->queued)
+                return false;
+            parsed->queued = found = true;
+        }
+        for (const Reattach& reattach : REATTACH_PREFIXES) {
+            if (!TakePrefix(text, reattach.prefix))
+                continue;
+            if (parsed->reattach != ReattachPolicy::Off)
+                return false;
+            parsed->reattach = reattach.policy;
+            found = true;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -86,11 +135,8 @@ int FindAndOpen(BoardLink& link, const Selector& selector)
 bool ParseSelector(const char* text, Selector* selector)
 {
     Selector parsed;
-    constexpr size_t QUEUED_PREFIX_LENGTH = 7;
-    if (text != nullptr && std::strncmp(text, "queued:", QUEUED_PREFIX_LENGTH) == 0) {
-        text += QUEUED_PREFIX_LENGTH;
-        parsed.queued = true;
-    }
+    if (!ParsePrefixes(&text, &parsed))
+        return false;
     if (text == nullptr || text[0] == '\0') {
         *selector = parsed;
         return true;
@@ -130,6 +176,8 @@ bool ApplyDefaultSelector(Selector* selector)
         return false;
     }
     fromEnvironment.queued = fromEnvironment.queued || selector->queued;
+    if (selector->reattach != ReattachPolicy::Off)
+        fromEnvironment.reattach = selector->reattach;
     *selector = fromEnvironment;
     return true;
 }

@@ -5,8 +5,13 @@
 
 namespace TAVDll::detail {
 
-// A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV", "sim:M",
-// each of them also after "queued:".
+// What a "reattach:" board does when its board comes back after leaving:
+// sends the records of its commanded state, the safe state, or nothing.
+enum class ReattachPolicy { Off, Restore, Safe, None };
+
+// A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV",
+// "port:1-3.2", "sim:M", each of them also after "queued:" and after one of
+// "reattach:", "reattach-safe:", "reattach-none:" (in either order).
 struct Selector {
     enum class Kind { FirstBoard, UsbAddress, PortPath, Virtual } kind = Kind::FirstBoard;
     unsigned long busNumber = 0;
@@ -14,6 +19,7 @@ struct Selector {
     char portPath[USB_PORT_PATH_SIZE] = {}; // "1-3.2" of a "port:1-3.2" selector
     char model = 'T';
     bool queued = false; // records go out through the backend's queue
+    ReattachPolicy reattach = ReattachPolicy::Off;
 };
 
 // False for anything outside the grammar (the text is left alone).

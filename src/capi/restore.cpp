@@ -1,0 +1,99 @@
+#include "capi/restore.h"
+
+#include "link/transport.h"
+#include "pwm/pwm_operations.h"
+#include "records/records.h"
+
+namespace TAVDll::detail {
+
+namespace {
+
+bool IsOutput(uint8_t mode)
+{
+    return mode == GPIO_MODE_OUT_PP || mode == GPIO_MODE_OUT_OD;
+}
+
+bool IsAlternate(uint8_t mode)
+{
+    return mode == GPIO_MODE_AF_PP || mode == GPIO_MODE_AF_OD;
+}
+
+// The PWM_Frequency of a prescaler the library's own PWM operations set;
+// -1 for any other.
+int FrequencyOfPrescaler(uint32_t prescaler)
+{
+    for (int index = 0; index < static_cast<int>(PWM_FREQUENCY_COUNT); ++index)
+        if (PWM_PRESCALERS[index] == prescaler)
+            return index;
+    return -1;
+}
+
+// Each group this object started and left running, as tav_pwm_start sends it.
+int RestorePwm(BoardLink& link, const tavsim::BoardState& state, const CommandedState& commanded)
+{
+    int result = RESULT_OK;
+    for (int timerIndex = 0; timerIndex < tavsim::TIMER_COUNT; ++timerIndex) {
+        const tavsim::TimerState& timer = state.timers[timerIndex];
+        const int frequency = FrequencyOfPrescaler(timer.prescaler);
+        if (!commanded.TimerTouched(timerIndex) || !timer.counterEnabled || frequency < 0)
+            continue;
+        uint32_t duties[4];
+        for (int channel = 0; channel < 4; ++channel)
+            duties[channel] = timer.outputCompare[channel].pulse;
+        if (InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency), duties,
+                         nullptr)
+            != RESULT_OK)
+            result = RESULT_IO_FAILED;
+    }
+    return result;
+}
+
+// Each pin this object made an input or an output: one GPIO_Init a pin, then
+// the output levels a port at a time. Pins of a PWM group were set above.
+int RestorePins(BoardLink& link, const tavsim::BoardState& state, const CommandedState& commanded)
+{
+    constexpr int MOST_RECORDS = PORT_COUNT * (PINS_PER_PORT + 2);
+    _INSTRUCTION_INFO_ records[MOST_RECORDS];
+    int count = 0;
+    for (int port = 0; port < PORT_COUNT; ++port) {
+        uint32_t high = 0;
+        uint32_t low = 0;
+        for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
+            const tavsim::GpioPinState& setting = state.ports[port].pins[pin];
+            // A floating input is how every pin starts; a timer's pins came
+            // with their group.
+            if (!commanded.PinTouched(port, pin) || IsAlternate(setting.mode) || setting.mode == GPIO_MODE_IN_FLOATING)
+                continue;
+            const uint32_t mask = 1u << pin;
+            records[count++] = MakeGpioInit(static_cast<uint32_t>(port), mask, setting.speed, setting.mode);
+            if (IsOutput(setting.mode))
+                ((state.ports[port].outputData & mask) != 0 ? high : low) |= mask;
+        }
+        if (high != 0)
+            records[count++] = MakeGpioSetBits(static_cast<uint32_t>(port), high);
+        if (low != 0)
+            records[count++] = MakeGpioResetBits(static_cast<uint32_t>(port), low);
+    }
+    return SubmitRecords(link, records, count) == 0 ? RESULT_OK : RESULT_IO_FAILED;
+}
+
+} // namespace
+
+int RestoreCommandedState(BoardLink& link, const CommandedState& commanded)
+{
+    // A copy: sending the records feeds the commanded state again.
+    const tavsim::BoardState state = commanded.Model().State();
+    int result = RESULT_OK;
+    if (commanded.DebugPortTouched() && state.debugPort == tavsim::DebugPort::Disabled
+        && !SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY)))
+        result = RESULT_IO_FAILED;
+    if (state.startCount > 0 && !SubmitRecord(link, MakeBoardInit(state.startArgument)))
+        result = RESULT_IO_FAILED;
+    if (RestorePwm(link, state, commanded) != RESULT_OK)
+        result = RESULT_IO_FAILED;
+    if (RestorePins(link, state, commanded) != RESULT_OK)
+        result = RESULT_IO_FAILED;
+    return result;
+}
+
+} // namespace TAVDll::detail
