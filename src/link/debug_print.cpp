@@ -39,16 +39,22 @@ std::mutex sinkMutex;
 LogSink sink{nullptr, nullptr};
 std::atomic<bool> sinkSet{false};
 
+// The debug lines (DebugPrint) go to the debugger, standard error with
+// TAV_DEBUG and the callback; the others to the callback alone, so that the
+// debug output stays the board library's own two lines.
 void Emit(int level, const char* format, va_list arguments)
 {
-    const bool toStandardError = StandardErrorWanted();
+    const bool debugLine = level == TAV_LOG_DEBUG;
+    const bool toDebugger = TO_DEBUGGER && debugLine;
+    const bool toStandardError = debugLine && StandardErrorWanted();
     const bool toCallback = sinkSet.load(std::memory_order_acquire);
-    if (!TO_DEBUGGER && !toStandardError && !toCallback)
+    if (!toDebugger && !toStandardError && !toCallback)
         return;
     char text[DEBUG_TEXT_SIZE];
     std::vsnprintf(text, sizeof text, format, arguments);
 #if defined(_WIN32)
-    OutputDebugStringA(text);
+    if (toDebugger)
+        OutputDebugStringA(text);
 #endif
     if (toStandardError)
         std::fprintf(stderr, "%s\n", text);

@@ -17,8 +17,8 @@ void DebugPrint(const char* format, ...);
 #endif
 
 // A line for the application's log callback (tav_set_log_callback) at
-// level (TAV_LOG_*), and the same way as DebugPrint. DebugPrint's lines reach
-// the callback at TAV_LOG_DEBUG. Formats nothing when nobody listens.
+// level (TAV_LOG_*), and nowhere else. DebugPrint's lines reach the callback
+// at TAV_LOG_DEBUG too. Formats nothing when nobody listens.
 #if defined(__GNUC__)
 void LogPrint(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 #else

@@ -172,7 +172,7 @@ bool ApplyDefaultSelector(Selector* selector)
         return true;
     Selector fromEnvironment;
     if (!ParseSelector(text, &fromEnvironment)) {
-        DebugPrint("TAV_DEVICE='%.64s' is not a board selector", text);
+        LogPrint(TAV_LOG_ERROR, "TAV_DEVICE='%.64s' is not a board selector", text);
         return false;
     }
     fromEnvironment.queued = fromEnvironment.queued || selector->queued;
