@@ -525,6 +525,7 @@ check "unknown command" 2 '' "unknown command 'frob'" -- frob
 check "unknown option" 2 '' "" -- --frob info
 check "bad sim model" 2 '' "" -- --sim=X info
 check "help" 0 'Without --hold a command leaves the board' '' -- --help
+check "monitor watches USB, not a virtual board" 2 '' "monitor watches the USB bus" -- --sim monitor
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
@@ -551,6 +552,21 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     check "list hints at the udev rule" 0 '^usb:001:002  port 1-2  4c52:0101  TAV board  \(cannot be opened\)  via libusb 0\.1$' '' -- list
     check "list hint line" 0 '^hint: .*60-tav-board\.rules' '' -- list
     check "info on a board that cannot be opened" 1 '' "board found but it cannot be opened" -- info
+    # monitor: the board there, until Ctrl-C, then exit 0; one JSON object a line.
+    for format in text json; do
+        $RUNNER timeout -s INT --preserve-status 1 "$tavctl" --format "$format" monitor >"$work/out" 2>"$work/err"
+        monitor_status=$?
+        if [ "$format" = text ]; then
+            expected='^arrived  usb:001:002  port 1-2  4c52:0101  TAV board  via libusb 0\.1  \(already there\)$'
+        else
+            expected='^\{"event":"arrived","initial":true,"selector":"usb:001:002",.*"port":"1-2"\}$'
+        fi
+        if [ "$monitor_status" -eq 0 ] && [ "$(wc -l <"$work/out")" -eq 1 ] && grep -Eq "$expected" "$work/out"; then
+            passed=$((passed + 1)); echo "ok: monitor ($format) until Ctrl-C"
+        else
+            failed=$((failed + 1)); echo "FAIL: monitor ($format) until Ctrl-C (status $monitor_status)"; cat "$work/out" "$work/err"
+        fi
+    done
     # --verbose: the library's reason comes before tavctl's own line.
     $RUNNER "$tavctl" --verbose info >"$work/out" 2>"$work/err"
     if grep -q '^tavctl: warning: cannot set configuration 1 of usb:001:002 (libusb 0\.1): -[0-9]* (' "$work/err" \

@@ -54,6 +54,9 @@ public:
         return tav_open(selector.c_str(), &handle_);
     }
     bool isOpen() const noexcept { return handle_ != nullptr; }
+    /* Whether the board is there now (tav_connected): a "reattach:" board is
+     * again once its board is found back on its port. */
+    bool connected() const noexcept { return tav_connected(handle_) == 1; }
     explicit operator bool() const noexcept { return isOpen(); }
 
     /* Safe state, then release. Nothing happens when no board is held. */

@@ -140,6 +140,7 @@ PWM_FULL_SCALE = _lib.tav_pwm_full_scale()
 """Counter steps in one PWM period: a duty of full scale is always on."""
 
 _declare("tav_version", ctypes.c_char_p)
+_ConnectionCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p)
 
 # The library's log (why an open, a claim or a transfer failed, and its debug
 # lines) goes to logging.getLogger("tav"): configure logging to see it.
@@ -158,6 +159,8 @@ _log_callback = _LogCallback(_log_line)  # kept: the library holds it for the pr
 _declare("tav_set_log_callback", None, _LogCallback, ctypes.c_void_p)
 _lib.tav_set_log_callback(_log_callback, None)
 _declare("tav_open", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(_BoardPointer))
+_declare("tav_connected", ctypes.c_int, _BoardPointer)
+_declare("tav_set_connection_callback", ctypes.c_int, _BoardPointer, _ConnectionCallback, ctypes.c_void_p)
 _declare("tav_close", None, _BoardPointer)
 _declare("tav_release", None, _BoardPointer)
 _declare("tav_disconnect", ctypes.c_int, _BoardPointer, ctypes.c_int)
@@ -600,6 +603,26 @@ class Board:
         if not self._closed:
             self._closed = True
             _lib.tav_disconnect(self._handle, safe_state)
+            _lib.tav_set_connection_callback(self._handle, _ConnectionCallback(), None)
+
+    @property
+    def connected(self) -> bool:
+        """Whether the board is there now: False once it left (and after
+        close()); a "reattach:" board is True again once found back."""
+        return not self._closed and _lib.tav_connected(self._handle) == 1
+
+    def on_connection(self, callback: Optional[Callable[[bool], None]]) -> None:
+        """A "reattach:" board calls callback(False) when it noticed its board
+        gone and callback(True) when the board is back and its policy applied
+        (reattach: the commanded state sent again, reattach-safe: the safe
+        state, reattach-none: nothing), on a thread of the library's. None
+        stops it."""
+        if callback is not None and not callable(callback):
+            raise TypeError("callback must be callable or None")
+        function = _ConnectionCallback() if callback is None else _ConnectionCallback(
+            lambda _board, connected, _user: callback(bool(connected)))
+        _check(_lib.tav_set_connection_callback(self._live(), function, None), "on_connection")
+        self._connection_callback = function  # kept: the library calls it
 
     @property
     def closed(self) -> bool:

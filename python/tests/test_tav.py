@@ -386,3 +386,17 @@ def test_pip_installs_the_package_offline(tmp_path):
         where, model, typed = used.stdout.split()
         assert model == "C" and typed == "True"
         assert where.startswith(str(tmp_path)) != bool(editable)  # the editable one runs from the clone
+
+
+def test_connected_and_the_connection_callback():
+    heard = []
+    with tav.open("reattach:sim:T") as board:  # a virtual board never leaves: it only says so
+        assert board.connected
+        board.on_connection(heard.append)
+        with pytest.raises(TypeError):
+            board.on_connection("not callable")
+        board.init()
+    assert not board.connected
+    assert heard == []
+    with pytest.raises(tav.InvalidArgumentError):
+        tav.open("reattach:reattach:sim:T")

@@ -372,8 +372,6 @@ EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::ve
         g_clear_error(&error);
         throw std::runtime_error("umockdev could not add the board: " + message);
     }
-    // A board added after libusb started is seen from its uevent.
-    umockdev_testbed_uevent(testbed_, board.SysfsPath().c_str(), "add");
     return board;
 }
 
