@@ -36,6 +36,13 @@
  *                "queued:" for the first board): the same board, with each
  *                operation's records queued back to back on the bus
  *                instead of one transfer at a time (see below)
+ *   "reattach:...", "reattach-safe:...", "reattach-none:..."
+ *                a board object that finds its board again after it left:
+ *                see tav_connected() (queued: may come before or after)
+ * "The first board" ("" or NULL, and "queued:" alone) is the board the
+ * environment variable TAV_DEVICE names when it is set (a selector), for
+ * every front end, and for the static TAVLib functions' Open(); a selector in
+ * the program's own call always wins.
  * The bus is libusb 0.1's on Linux; on Windows libusb-win32's (libusb0.dll)
  * and libusb-1.0's (libusb-1.0.dll, boards bound to WinUSB or libusbK), both
  * loaded at run time; or whatever USB backend a harness installed for the
@@ -255,8 +262,22 @@ TAV_C_API void tav_release(tav_board* board);
 TAV_C_API int tav_disconnect(tav_board* board, int safe_state);
 
 /* Whether the board is there now: 1 while it is connected; 0 after it left
- * (or was closed or disconnected), and for NULL. A "reattach:" board comes
- * back to 1 once its board is found again on its port. */
+ * (or was closed or disconnected), and for NULL.
+ *
+ * "reattach:" boards. Once a transfer finds the board gone, every call
+ * returns TAV_NOT_OPEN (2) at once and sends nothing, and a thread of the
+ * object's own looks every 250 ms for a board of the same model on the same
+ * port (port path). When one is there it is opened, claimed and asked for
+ * its information, and the object's policy applied: "reattach:" sends the
+ * records of the commanded state this object holds (the debug port
+ * released and the board started as tav_init left them, each running PWM
+ * group with its divider and duties, each pin it made an output or a
+ * non-floating input, with its level); "reattach-safe:" the safe state
+ * (tav_safe); "reattach-none:" nothing. Not restored: what records of
+ * tav_send_record set that no operation sends, and what other programs set.
+ * A board of another model on that port is left alone; one on another port
+ * is another board. A board whose USB library cannot tell its port
+ * (libusb-win32) opens, but does not heal. */
 TAV_C_API int tav_connected(const tav_board* board);
 /* A "reattach:" board's transitions, on the library's thread of that board:
  * connected 0 when it noticed the board gone (a transfer found it gone),
