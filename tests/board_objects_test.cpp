@@ -135,7 +135,8 @@ TEST_F(BoardObjects, PortSelectorsFindTheBoardWhereverItsNumberMoves)
     for (const char* malformed : {"port:", "port:1", "port:1-", "port:0-1", "port:1-0", "port:01-2", "port:1-2.",
                                   "port:1-2..3", "port:256-1", "port:1-1.1.1.1.1.1.1.1", "port:1-2 ", "port:a-b"})
         EXPECT_EQ(board.open(malformed), TAV_E_INVALID) << malformed;
-    EXPECT_EQ(board.open("port:1-1.1.1.1.1.1.1"), TAV_E_NOT_FOUND); // seven ports: well formed
+    for (const char* wellFormed : {"port:1-1.1.1.1.1.1.1", "port:255-200.99"}) // seven ports; three digits
+        EXPECT_EQ(board.open(wellFormed), TAV_E_NOT_FOUND) << wellFormed;
 }
 
 // A handle opened before a replug stays dead after it, as a file of a
@@ -530,6 +531,14 @@ TEST_F(BoardObjects, ReattachPrefixesOnceEachInEitherOrder)
                             "reattach"}) {
         tav_board* board = nullptr;
         EXPECT_EQ(tav_open(bad, &board), TAV_E_INVALID) << bad;
+    }
+    // queued: in either place queues the records.
+    for (const char* queued : {"reattach:queued:", "queued:reattach-safe:usb:1:2"}) {
+        tav::Board board;
+        ASSERT_EQ(board.open(queued), TAV_OK) << queued;
+        usb.ClearLog();
+        EXPECT_EQ(board.init(), TAV_OK);
+        EXPECT_EQ(usb.CountCalls(tavsim::UsbCall::QueueWrite), 1u) << queued;
     }
 }
 

@@ -24,11 +24,14 @@ EMULATED_RUN = sys.argv[2] if len(sys.argv) > 3 else None
 TRACE_PROGRAM = sys.argv[3] if len(sys.argv) > 3 else None
 
 
-def run(command, trace=None, **options):
+def run(command, trace=None, device=None, **options):
     environment = dict(os.environ)
     environment.pop("TAV_TRACE", None)
+    environment.pop("TAV_DEVICE", None)
     if trace:
         environment["TAV_TRACE"] = trace
+    if device:
+        environment["TAV_DEVICE"] = device
     return subprocess.run(command, env=environment, capture_output=True, text=True, timeout=120, **options)
 
 
@@ -50,6 +53,17 @@ def record_lines(path):
 
 
 with tempfile.TemporaryDirectory() as work:
+    # The same program, unchanged, on a virtual board that TAV_DEVICE names:
+    # it leaves the same waveform without any board.
+    if TRACE_PROGRAM:
+        vcd = os.path.join(work, "device.vcd")
+        finished = run([TRACE_PROGRAM], trace=vcd, device="sim:S")
+        check("TAV_DEVICE=sim:S runs an unchanged program on a virtual board", finished.returncode == 0,
+              finished.stderr)
+        wires = pwm_wires(vcd) if os.path.exists(vcd) else {}
+        check("TAV_DEVICE with TAV_TRACE: sigrok decodes the commanded PWM (1000 Hz, 25 % and 75 %)",
+              sorted(wires.values()) == [(1000.0, 25.0), (1000.0, 75.0)], str(wires))
+
     # A C program on the real libusb path: the VCD shows what it commanded.
     if EMULATED_RUN and TRACE_PROGRAM:
         vcd = os.path.join(work, "c.vcd")
