@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -256,12 +257,13 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
     EXPECT_EQ(second.open("usb:1:2"), TAV_E_ACCESS);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().level, TAV_LOG_WARNING);
-    EXPECT_EQ(lines.back().text, "cannot claim interface 0 of usb:001:002 (virtual): -16 (Device or resource busy)");
+    EXPECT_EQ(lines.back().text, "cannot claim interface 0 of usb:001:002 (virtual): " + std::to_string(-EBUSY) + " ("
+                                     + std::strerror(EBUSY) + ")");
 
     device.FailWrite(device.WriteCount() + 1, tavsim::WriteFault::Timeout);
     EXPECT_EQ(held.init(), TAV_IO_FAILED);
-    EXPECT_EQ(lines.back().text, "a transfer to the board failed: -110 (timed out); nothing more is sent in this "
-                                 "operation");
+    EXPECT_EQ(lines.back().text, "a transfer to the board failed: " + std::to_string(-ETIMEDOUT)
+                                     + " (timed out); nothing more is sent in this operation");
     held.release();
 
     TAVDll::TAVLib::Initial();

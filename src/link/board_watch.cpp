@@ -1,5 +1,7 @@
 // tav_watch: boards arriving and leaving, seen by looking at the bus from a
-// thread of the library's own at a steady pace.
+// thread of the library's own: at once when libusb-1.0's hotplug says a board
+// came or went (Linux), and at a steady pace in any case (libusb-win32 and
+// Windows' libusb-1.0 have no hotplug; a harness's bus neither).
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/board_link.h"
 #include "link/board_list.h"
 #include "tav/tav.h"
 
@@ -19,6 +22,7 @@ struct tav_watcher {
     std::condition_variable wake;
     bool stopping = false;
     bool freeOnExit = false; // stopped from inside its own callback
+    TAVDll::UsbHotplug* hotplug = nullptr; // null: polling alone
     std::thread thread;
 };
 
@@ -94,10 +98,15 @@ void Watch(tav_watcher* watcher)
             break;
         known = now;
         initial = false;
+        if (watcher->hotplug != nullptr)
+            WaitUsbHotplug(watcher->hotplug, static_cast<int>(watcher->interval.count()));
         std::unique_lock<std::mutex> lock(watcher->mutex);
-        if (watcher->wake.wait_for(lock, watcher->interval, [watcher] { return watcher->stopping; }))
+        const auto pause = watcher->hotplug != nullptr ? std::chrono::milliseconds(0) : watcher->interval;
+        if (watcher->wake.wait_for(lock, pause, [watcher] { return watcher->stopping; }))
             break;
     }
+    CloseUsbHotplug(watcher->hotplug);
+    watcher->hotplug = nullptr;
     bool freeNow = false;
     {
         std::lock_guard<std::mutex> lock(watcher->mutex);
@@ -115,6 +124,7 @@ extern "C" {
 
 int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms, tav_watcher** watcher)
 {
+    using namespace TAVDll;
     using namespace TAVDll::detail;
     if (watcher != nullptr)
         *watcher = nullptr;
@@ -131,9 +141,12 @@ int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms
     started->callback = callback;
     started->user = user_data;
     started->interval = std::chrono::milliseconds(interval_ms);
+    if (InstalledUsbBackend() == SystemUsbBackend())
+        started->hotplug = OpenUsbHotplug();
     try {
         started->thread = std::thread(Watch, started);
     } catch (...) { // no thread to be had
+        CloseUsbHotplug(started->hotplug);
         delete started;
         return TAV_E_INVALID;
     }
@@ -143,6 +156,7 @@ int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms
 
 void tav_unwatch(tav_watcher* watcher)
 {
+    using namespace TAVDll;
     if (watcher == nullptr)
         return;
     const bool fromCallback = std::this_thread::get_id() == watcher->thread.get_id();
@@ -152,6 +166,8 @@ void tav_unwatch(tav_watcher* watcher)
         watcher->freeOnExit = fromCallback;
     }
     watcher->wake.notify_all();
+    if (watcher->hotplug != nullptr && !fromCallback)
+        WakeUsbHotplug(watcher->hotplug);
     if (fromCallback) {
         watcher->thread.detach(); // it frees the watcher once the callback returns
         return;

@@ -109,6 +109,17 @@ const UsbBackend* SystemUsbBackend();
  * busses). */
 const UsbBackend* Libusb1Backend();
 
+/* libusb-1.0's hotplug events, where it has them (Linux): a waiter that
+ * returns early when a TAV board arrives or leaves. OpenUsbHotplug is null
+ * where there are none (Windows' libusb-1.0, a libusb without them). */
+struct UsbHotplug;
+UsbHotplug* OpenUsbHotplug();
+/* Waits up to milliseconds; true when a TAV board arrived or left. */
+bool WaitUsbHotplug(UsbHotplug* hotplug, int milliseconds);
+/* Ends a wait at once, from another thread. */
+void WakeUsbHotplug(UsbHotplug* hotplug);
+void CloseUsbHotplug(UsbHotplug* hotplug);
+
 /* Null when a USB library is there and nothing was seen that it cannot
  * reach; otherwise, in words, what is missing or unreachable. Static text. */
 const char* UsbLibraryProblem();

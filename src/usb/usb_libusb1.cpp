@@ -31,8 +31,14 @@ namespace TAVDll {
 
 namespace {
 
-// The libusb-1.0 functions the backend calls.
+// The libusb-1.0 functions the backend calls. The hotplug five are optional
+// (null where the DLL has none).
 struct Libusb1Api {
+    decltype(&libusb_has_capability) hasCapability;
+    decltype(&libusb_hotplug_register_callback) hotplugRegisterCallback;
+    decltype(&libusb_hotplug_deregister_callback) hotplugDeregisterCallback;
+    decltype(&libusb_handle_events_timeout_completed) handleEventsTimeoutCompleted;
+    decltype(&libusb_interrupt_event_handler) interruptEventHandler;
     decltype(&libusb_init) init;
     decltype(&libusb_exit) exit;
     decltype(&libusb_get_device_list) getDeviceList;
@@ -57,6 +63,20 @@ struct Libusb1Api {
 #if defined(_WIN32)
 UsbDll<Libusb1Api> dll(LIBUSB1_DLL);
 
+bool ResolveHotplug(HMODULE module, Libusb1Api& functions)
+{
+    const bool complete = Resolve(module, "libusb_has_capability", &functions.hasCapability)
+                          && Resolve(module, "libusb_hotplug_register_callback", &functions.hotplugRegisterCallback)
+                          && Resolve(module, "libusb_hotplug_deregister_callback",
+                                     &functions.hotplugDeregisterCallback)
+                          && Resolve(module, "libusb_handle_events_timeout_completed",
+                                     &functions.handleEventsTimeoutCompleted)
+                          && Resolve(module, "libusb_interrupt_event_handler", &functions.interruptEventHandler);
+    if (!complete)
+        functions.hasCapability = nullptr;
+    return complete;
+}
+
 const Libusb1Api* Load()
 {
     return dll.Load([](HMODULE module, Libusb1Api& functions) {
@@ -78,7 +98,8 @@ const Libusb1Api* Load()
             && Resolve(module, "libusb_free_transfer", &functions.freeTransfer)
             && Resolve(module, "libusb_submit_transfer", &functions.submitTransfer)
             && Resolve(module, "libusb_cancel_transfer", &functions.cancelTransfer)
-            && Resolve(module, "libusb_handle_events_completed", &functions.handleEventsCompleted);
+            && Resolve(module, "libusb_handle_events_completed", &functions.handleEventsCompleted)
+            && (ResolveHotplug(module, functions) || true);
     });
 }
 
@@ -88,6 +109,11 @@ const Libusb1Api* Loaded()
 }
 #else
 const Libusb1Api linked = {
+        libusb_has_capability,
+        libusb_hotplug_register_callback,
+        libusb_hotplug_deregister_callback,
+        libusb_handle_events_timeout_completed,
+        libusb_interrupt_event_handler,
         libusb_init,
         libusb_exit,
         libusb_get_device_list,
@@ -492,6 +518,66 @@ const UsbBackend* Libusb1Backend()
     static QueuedUsb* const usb = new QueuedUsb;
     static const UsbBackend table = MakeLibusb1Backend(usb);
     return &table;
+}
+
+struct UsbHotplug {
+    libusb_context* context = nullptr;
+    libusb_hotplug_callback_handle handle = 0;
+    std::atomic<bool> happened{false};
+};
+
+namespace {
+
+int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event, void* user)
+{
+    static_cast<UsbHotplug*>(user)->happened.store(true);
+    return 0; // stay registered
+}
+
+} // namespace
+
+UsbHotplug* OpenUsbHotplug()
+{
+    const Libusb1Api* api = Load();
+    if (api == nullptr || api->hasCapability == nullptr || api->hasCapability(LIBUSB_CAP_HAS_HOTPLUG) == 0)
+        return nullptr;
+    auto* hotplug = new (std::nothrow) UsbHotplug;
+    if (hotplug == nullptr)
+        return nullptr;
+    const auto events =
+        static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+    if (api->init(&hotplug->context) != 0
+        || api->hotplugRegisterCallback(hotplug->context, events, static_cast<libusb_hotplug_flag>(0),
+                                        detail::BOARD_VENDOR_ID, detail::BOARD_PRODUCT_ID, LIBUSB_HOTPLUG_MATCH_ANY,
+                                        OnHotplug, hotplug, &hotplug->handle)
+               != LIBUSB_SUCCESS) {
+        if (hotplug->context != nullptr)
+            api->exit(hotplug->context);
+        delete hotplug;
+        return nullptr;
+    }
+    return hotplug;
+}
+
+bool WaitUsbHotplug(UsbHotplug* hotplug, int milliseconds)
+{
+    timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    Api().handleEventsTimeoutCompleted(hotplug->context, &wait, nullptr);
+    return hotplug->happened.exchange(false);
+}
+
+void WakeUsbHotplug(UsbHotplug* hotplug)
+{
+    Api().interruptEventHandler(hotplug->context);
+}
+
+void CloseUsbHotplug(UsbHotplug* hotplug)
+{
+    if (hotplug == nullptr)
+        return;
+    Api().hotplugDeregisterCallback(hotplug->context, hotplug->handle);
+    Api().exit(hotplug->context);
+    delete hotplug;
 }
 
 bool detail::Libusb1Present()
