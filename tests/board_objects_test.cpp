@@ -280,6 +280,23 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
     EXPECT_EQ(lines.size(), heard);
 }
 
+// What another thread collects under mutex, once there are at least count
+// items (5 s at most).
+template <typename Item>
+std::vector<Item> WaitForCount(std::mutex& mutex, const std::vector<Item>& items, size_t count)
+{
+    for (int tries = 0; tries < 500; ++tries) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (items.size() >= count)
+                return items;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    return items;
+}
+
 // Events of tav_watch as "arrived usb:001:002 1-1" lines, collected from the
 // watcher's thread.
 struct WatchedEvents {
@@ -295,20 +312,7 @@ struct WatchedEvents {
                                 + event->device->port);
     }
 
-    // The lines once there are at least count of them (5 s at most).
-    std::vector<std::string> WaitFor(size_t count)
-    {
-        for (int tries = 0; tries < 500; ++tries) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (lines.size() >= count)
-                    return lines;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        return lines;
-    }
+    std::vector<std::string> WaitFor(size_t count) { return WaitForCount(mutex, lines, count); }
 };
 
 // Boards already there, then each arrival and departure once, in order; a
@@ -387,19 +391,7 @@ struct Transitions {
         transitions->seen.push_back(connected);
     }
 
-    std::vector<int> WaitFor(size_t count)
-    {
-        for (int tries = 0; tries < 500; ++tries) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (seen.size() >= count)
-                    return seen;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        return seen;
-    }
+    std::vector<int> WaitFor(size_t count) { return WaitForCount(mutex, seen, count); }
 };
 
 // A board object that reattaches, taken through one unplug: a board with
