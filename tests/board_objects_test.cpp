@@ -53,6 +53,7 @@ TEST_F(BoardObjects, SelectorsNameBoardsByDecimalAddress)
         // queued: before any of them names the same boards
         {"queued:", TAV_OK, 'S'},     {"queued:usb:001:010", TAV_OK, 'T'}, {"queued:1:8", TAV_OK, 'C'},
         {"queued:sim:C", TAV_OK, 'C'}, {"queued:usb:1:9", TAV_E_NOT_FOUND, 0}, {"queued:queued:", TAV_E_INVALID, 0},
+        {"sim:s", TAV_OK, 'S'},       {"queued:sim:c", TAV_OK, 'C'},       {"sim:x", TAV_E_INVALID, 0},
         {"queued", TAV_E_INVALID, 0}, {"queued:sim:X", TAV_E_INVALID, 0}, {"QUEUED:1:8", TAV_E_INVALID, 0},
     };
     for (const Case& entry : cases) {

@@ -63,6 +63,9 @@ static void TestOpenAndInformation(void)
 {
     tav_board* board = (tav_board*)&passed;
     CHECK(tav_open("sim:Q", &board) == TAV_E_INVALID && board == NULL);
+    /* The pin macros name the identifiers of TAVLib.h. */
+    CHECK(TAV_P4(8) == 0x40000100u && (TAV_P4(8) | TAV_P4(10)) == 0x40000500u && TAV_P8(16) == 0x80010000u);
+    CHECK(TAV_P4(0) == 0x40000001u && TAV_P8(0) == 0x80000001u);
     CHECK(tav_open("usb:1", &board) == TAV_E_INVALID && board == NULL);
     CHECK(tav_open("sim:S", NULL) == TAV_E_INVALID);
     CHECK(tav_open("sim:S", &board) == TAV_OK && board != NULL);

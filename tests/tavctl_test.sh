@@ -108,7 +108,8 @@ check "write low" 0 'P4\.5 \(PB5\): output register low' 'pin output P4\.5' -- -
 check "write needs a value" 2 '' "needs a VALUE" -- --sim pin write P4.5
 check "set takes no value" 2 '' "takes no VALUE" -- --sim pin set P4.5 1
 check "unknown pin name" 2 '' "unknown pin name 'Q1'" -- --sim pin set Q1
-check "pin that does not exist" 2 '' "pin P4\.16 does not exist" -- --sim pin set P4.16
+check "pin that does not exist" 2 '' "pin P4\.16 does not exist: bank P4 has pins 0-15" -- --sim pin set P4.16
+check "a model letter in lower case" 0 'model: T' '' -- --device sim:t info
 check "raw identifier past the bank" 2 '' "pin P4\.16 does not exist" -- --sim pin set 0x40010000
 check "an identifier past the bank fails as the name does" 2 '' "pin P8\.17 does not exist" -- --sim pin output 0x80020001
 check "identifier without a bank" 2 '' "0x10000001 names no bank" -- --sim pin set 0x10000001
@@ -191,7 +192,7 @@ check "script PWM" 0 'PA6   PWM TIM3 CH1, 500 Hz, duty 14400/36000' '' -- --sim 
 printf 'pwm start B --div 4 --duty 10%%\npwm start C --duty 10%%\npin write P4.8 1\npin set P4.9\n' >"$work/defaults.tav"
 check "each script line starts from the defaults, not from the line before" 0 'PA6   PWM TIM3 CH1, 2000 Hz' 'P4\.9' -- --sim run "$work/defaults.tav"
 printf 'init\npin set P4.99\npin set P4.1\n' >"$work/bad.tav"
-check "script stops at the failing line" 2 '' "^tavctl: line 2: pin P4\.99 does not exist$" -- --sim run "$work/bad.tav"
+check "script stops at the failing line" 2 '' "^tavctl: line 2: pin P4\.99 does not exist: bank P4 has pins 0-15$" -- --sim run "$work/bad.tav"
 printf 'frobnicate\n' >"$work/unknown.tav"
 check "script unknown command" 2 '' "line 1: " -- --sim run "$work/unknown.tav"
 printf 'run x\n' >"$work/nested.tav"

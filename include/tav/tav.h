@@ -299,8 +299,13 @@ TAV_C_API int tav_firmware(const tav_board* board, char* text, size_t size);
 TAV_C_API int tav_init(tav_board* board, uint32_t value);
 TAV_C_API int tav_safe(tav_board* board);
 
-/* Digital pins, by identifier (TAVLib.h: PIN_BANK_4 | bits, PIN_BANK_8 |
- * bits): one record per named pin in ascending bit order. TAV_OK,
+/* Pin identifiers: TAV_P4(8) is P4.8 (0x40000100), TAV_P8(2) is P8.2;
+ * several pins of one bank are one identifier, TAV_P4(8) | TAV_P4(10). */
+#define TAV_P4(n) (0x40000000u | (1u << (n)))
+#define TAV_P8(n) (0x80000000u | (1u << (n)))
+
+/* Digital pins, by identifier (TAV_P4, TAV_P8 above; PIN_BANK_4 | bits in
+ * TAVLib.h): one record per named pin in ascending bit order. TAV_OK,
  * TAV_BAD_PIN (nothing sent), TAV_PIN_UNAVAILABLE (the lower pins were
  * sent), TAV_IO_FAILED, TAV_NOT_OPEN, or TAV_E_INVALID for a NULL board. */
 TAV_C_API int tav_pin_output(tav_board* board, uint32_t pins); /* push-pull output */

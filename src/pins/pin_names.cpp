@@ -109,7 +109,8 @@ bool ParseName(const std::string& item, uint32_t* bank, uint32_t* bits, std::str
     Accumulate(lastText, 10, &last);
     for (uint32_t bit : {first, last}) {
         if (bit >= static_cast<uint32_t>(pinCount)) {
-            *reason = "pin P" + std::string(1, item[1]) + "." + std::to_string(bit) + " does not exist";
+            *reason = "pin P" + std::string(1, item[1]) + "." + std::to_string(bit) + " does not exist: bank P"
+                      + std::string(1, item[1]) + " has pins 0-" + std::to_string(pinCount - 1);
             return false;
         }
     }

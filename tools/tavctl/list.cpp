@@ -1,4 +1,5 @@
 // tavctl list: the boards on the bus (the library's tav_list).
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -64,14 +65,15 @@ void ListCommand(Context& context, bool all)
     const bool json = context.options.format == "json";
     if (context.session.Simulated()) {
         const std::string selector = context.session.Selector();
+        const char model = static_cast<char>(std::toupper(static_cast<unsigned char>(selector.back())));
         if (json)
             PrintJson({{"boards", Json::array({{{"selector", selector},
                                                 {"virtual", true},
-                                                {"model", std::string(1, selector.back())},
+                                                {"model", std::string(1, model)},
                                                 {"openable", true}}})}});
         else
             std::printf("%s  %04x:%04x  TAV board (virtual, model %c, inside tavctl)\n", selector.c_str(),
-                        TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID, selector.back());
+                        TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID, model);
         return;
     }
     if (json) {
