@@ -98,11 +98,14 @@ void Watch(tav_watcher* watcher)
             break;
         known = now;
         initial = false;
-        if (watcher->hotplug != nullptr)
-            WaitUsbHotplug(watcher->hotplug, static_cast<int>(watcher->interval.count()));
+        // A hotplug event ends the pause early; libusb returning early for
+        // anything else does not (the rest of the interval is waited out).
+        const auto lookAgain = std::chrono::steady_clock::now() + watcher->interval;
+        const bool changed = watcher->hotplug != nullptr
+                             && WaitUsbHotplug(watcher->hotplug, static_cast<int>(watcher->interval.count()));
         std::unique_lock<std::mutex> lock(watcher->mutex);
-        const auto pause = watcher->hotplug != nullptr ? std::chrono::milliseconds(0) : watcher->interval;
-        if (watcher->wake.wait_for(lock, pause, [watcher] { return watcher->stopping; }))
+        if (watcher->wake.wait_until(lock, changed ? std::chrono::steady_clock::now() : lookAgain,
+                                     [watcher] { return watcher->stopping; }))
             break;
     }
     CloseUsbHotplug(watcher->hotplug);
