@@ -108,15 +108,17 @@ void Watch(tav_watcher* watcher)
                                      [watcher] { return watcher->stopping; }))
             break;
     }
-    CloseUsbHotplug(watcher->hotplug);
-    watcher->hotplug = nullptr;
     bool freeNow = false;
     {
         std::lock_guard<std::mutex> lock(watcher->mutex);
         freeNow = watcher->freeOnExit;
     }
-    if (freeNow)
+    // Whoever frees the watcher closes its hotplug: tav_unwatch after the
+    // join, or this thread when it was stopped from its own callback.
+    if (freeNow) {
+        CloseUsbHotplug(watcher->hotplug);
         delete watcher;
+    }
 }
 
 } // namespace
@@ -176,6 +178,7 @@ void tav_unwatch(tav_watcher* watcher)
         return;
     }
     watcher->thread.join();
+    CloseUsbHotplug(watcher->hotplug);
     delete watcher;
 }
 
