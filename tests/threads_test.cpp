@@ -305,6 +305,8 @@ TEST(Threads, DisconnectKeepsTheObjectAndLaterCallsFindItClosed)
     EXPECT_NE(std::string(view).find("P4.8   0x40000100  PB8   floating input"), std::string::npos) << view;
     EXPECT_EQ(tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100), TAV_NOT_OPEN);
     EXPECT_EQ(tav_model(board), 'T');
+    char firmware[16];
+    EXPECT_EQ(tav_firmware(board, firmware, sizeof firmware), TAV_NOT_OPEN); // as every later call
     EXPECT_EQ(tav_disconnect(board, 0), TAV_OK);
     tav_close(board); // frees it; the Close sequence is not sent again
     EXPECT_EQ(tav_disconnect(nullptr, 1), TAV_E_INVALID);

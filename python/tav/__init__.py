@@ -357,15 +357,22 @@ def _duty_counts(duty: Duty) -> int:
         return _parsed(_lib.tav_parse_duty, duty, "a duty", ctypes.c_uint32())
     if isinstance(duty, bool) or not isinstance(duty, int):
         raise TypeError(f"a duty is a count or text like '25%', not {type(duty).__name__}")
-    if not 0 <= duty <= PWM_FULL_SCALE:
+    if duty < 0:
+        raise _invalid(f"duty {duty} is negative: counts run from 0 to {PWM_FULL_SCALE} (or give a percentage like 50%)")
+    if duty > PWM_FULL_SCALE:
         raise _invalid(f"duty {duty} is above full scale ({PWM_FULL_SCALE} counts, or give a percentage like 50%)")
     return duty
 
 
-@functools.lru_cache(maxsize=16)
 def _group(group: str) -> bytes:
+    # Checked before the cache, which cannot take what is not hashable.
     if not isinstance(group, str):
         raise TypeError(f"a PWM group is a letter, not {type(group).__name__}")
+    return _group_letter(group)
+
+
+@functools.lru_cache(maxsize=16)
+def _group_letter(group: str) -> bytes:
     return _parsed(_lib.tav_parse_pwm_group, group, "a PWM group", ctypes.c_char())
 
 
@@ -647,7 +654,10 @@ class Board:
             pass
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else f"model {self.model}, firmware {self.firmware}"
+        try:
+            state = "closed" if self.closed else f"model {self.model}, firmware {self.firmware}"
+        except TavError:
+            state = f"model {self.model}, not connected"
         return f"<tav.Board {self._selector or 'first board'!r}: {state}>"
 
     def _live(self):

@@ -400,3 +400,11 @@ def test_connected_and_the_connection_callback():
     assert heard == []
     with pytest.raises(tav.InvalidArgumentError):
         tav.open("reattach:reattach:sim:T")
+
+
+def test_negative_duties_and_group_lists_are_named_as_such():
+    with tav.open("sim:T") as board:
+        with pytest.raises(tav.InvalidArgumentError, match="duty -1 is negative"):
+            board.pwm_set("B", 1, -1)
+        with pytest.raises(TypeError, match="a PWM group is a letter, not list"):
+            board.pwm_start(["B"])

@@ -475,7 +475,11 @@ int tav_firmware(const tav_board* board, char* text, size_t size)
 {
     if (text == nullptr || size == 0)
         return TAV_E_INVALID;
-    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink& link) { return CopyText(link.versionText, text, size); });
+    // A board that is not open has no firmware to speak of (tav.h: every call
+    // after tav_disconnect, or after the board left, returns TAV_NOT_OPEN).
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink& link) {
+        return BoardOpen(link) ? CopyText(link.versionText, text, size) : TAV_NOT_OPEN;
+    });
 }
 
 int tav_init(tav_board* board, uint32_t value)
