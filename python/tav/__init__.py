@@ -529,9 +529,8 @@ class Watch:
         return self
 
     def __next__(self) -> Event:
-        happened = self._events.get()
-        if happened is Watch._END:
-            self._events.put(Watch._END)
+        happened = self.get()
+        if happened is None:
             raise StopIteration
         return happened
 

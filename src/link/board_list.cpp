@@ -52,8 +52,7 @@ size_t ListBus(const UsbBackend& usb, tav_device* devices, size_t capacity, bool
     RefreshBusList(usb);
     for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-            const bool board =
-                device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
+            const bool board = IsBoardDevice(*device);
             if (!board && !all)
                 continue;
             if (found < capacity)

@@ -28,11 +28,6 @@ bool ParseUsbAddress(const char* text, Selector* selector)
     return true;
 }
 
-bool IsBoard(const struct usb_device* device)
-{
-    return device->descriptor.idVendor == BOARD_VENDOR_ID && device->descriptor.idProduct == BOARD_PRODUCT_ID;
-}
-
 // The bus and device numbers as `tavctl list` prints them.
 bool AtAddress(const UsbBackend& usb, const usb_bus* bus, const struct usb_device* device, const Selector& selector)
 {
@@ -54,7 +49,7 @@ bool Matches(const UsbBackend& usb, const usb_bus* bus, const struct usb_device*
     switch (selector.kind) {
     case Selector::Kind::UsbAddress: return AtAddress(usb, bus, device, selector);
     case Selector::Kind::PortPath: return AtPort(usb, bus, device, selector);
-    default: return IsBoard(device);
+    default: return IsBoardDevice(*device);
     }
 }
 
@@ -63,7 +58,7 @@ struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)
     for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             if (Matches(usb, bus, device, selector))
-                return IsBoard(device) ? device : nullptr;
+                return IsBoardDevice(*device) ? device : nullptr;
         }
     }
     return nullptr;

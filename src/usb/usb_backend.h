@@ -25,6 +25,7 @@
 #define TAV_USB_USB_BACKEND_H
 
 #include "TAVLib.h"
+#include "board_facts.h"
 
 namespace TAVDll {
 
@@ -87,6 +88,13 @@ struct UsbBackend {
     int (*bulkWriteQueue)(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
                           int count, int timeoutMs, int* results);
 };
+
+/* Whether a device of the bus is a TAV board (its USB vendor and product). */
+inline bool IsBoardDevice(const struct usb_device& device)
+{
+    return device.descriptor.idVendor == detail::BOARD_VENDOR_ID
+           && device.descriptor.idProduct == detail::BOARD_PRODUCT_ID;
+}
 
 /* The result of a queued transfer that never reached the bus. */
 constexpr int USB_NOT_SENT = -0x40000000;

@@ -423,12 +423,6 @@ int Enumerate(QueuedUsb& usb)
     return static_cast<int>(usb.devices.size());
 }
 
-bool IsBoard(const struct usb_device& device)
-{
-    return device.descriptor.idVendor == detail::BOARD_VENDOR_ID
-           && device.descriptor.idProduct == detail::BOARD_PRODUCT_ID;
-}
-
 UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
 {
     UsbBackend table{};
@@ -464,7 +458,7 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
         if (queued == nullptr)
             return nullptr;
         const int error = Api().open(static_cast<libusb_device*>(device->dev), &queued->device);
-        if (IsBoard(*device))
+        if (IsBoardDevice(*device))
             unreachableBoard.store(error == LIBUSB_ERROR_NOT_SUPPORTED);
         if (error != 0) {
             errno = -ErrnoOf(error); // for the log's reason
