@@ -148,9 +148,14 @@ int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms
     started->interval = std::chrono::milliseconds(interval_ms);
     if (InstalledUsbBackend() == SystemUsbBackend())
         started->hotplug = OpenUsbHotplug();
+    // The thread delivers nothing before its handle and the caller's
+    // *watcher are written (delivering takes this lock first), so that a
+    // callback can stop the watcher from its very first event.
+    std::unique_lock<std::mutex> lock(started->mutex);
     try {
         started->thread = std::thread(Watch, started);
     } catch (...) { // no thread to be had
+        lock.unlock();
         CloseUsbHotplug(started->hotplug);
         delete started;
         return TAV_E_INVALID;
