@@ -857,6 +857,28 @@ TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)
     EXPECT_EQ(tav_pin_state_get(board.handle(), led, nullptr), TAV_E_INVALID);
 }
 
+// A PWM pin's timer that this object only reset is known too: stopped, as
+// the reset leaves it; one it never touched is not.
+TEST_F(BoardObjects, CommandedStateKnowsATimerThisObjectOnlyReset)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard();
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    const uint32_t pwmPin = TAVDll::PIN_BANK_8 | 0x1; // P8.0, PA0 (TIM2 CH1)
+    tavtest::Wire alternate(TAVDll::CLASS_GPIO, TAVDll::GPIO_OP_INIT);
+    alternate.U8(2, 3).U8(3, 0x18).U32(8, 0).U32(12, 0x1); // PA0 as TIM2's output
+    ASSERT_EQ(tav_send_record(board.handle(), alternate.bytes.data()), TAV_OK);
+    tav_pin_state state{};
+    ASSERT_EQ(tav_pin_state_get(board.handle(), pwmPin, &state), TAV_OK);
+    EXPECT_FALSE(state.known);
+    tavtest::Wire deInit(TAVDll::CLASS_TIM, TAVDll::TIM_OP_DEINIT);
+    deInit.U32(8, 1); // TIM2
+    ASSERT_EQ(tav_send_record(board.handle(), deInit.bytes.data()), TAV_OK);
+    ASSERT_EQ(tav_pin_state_get(board.handle(), pwmPin, &state), TAV_OK);
+    EXPECT_TRUE(state.known);
+    EXPECT_STREQ(state.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
+}
+
 // The commanded state reads the common GPIO records in place and the rest
 // through the whole decoder: after any mix of GPIO records, valid or not,
 // it shows each pin this object set as the board model shows it.

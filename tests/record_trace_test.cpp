@@ -2,6 +2,7 @@
 // written, record by record, and the numbering of a second board's file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -82,6 +83,9 @@ TEST_F(RecordTrace, TheDefaultBoardIsLoggedFromOpenToClose)
     EXPECT_EQ(lines.back().rfind("# end at ", 0), 0u) << lines.back();
     EXPECT_NE(lines[lines.size() - 2].find(", 50 MHz, floating input)"), std::string::npos)
         << lines[lines.size() - 2];
+    // Opened before its information arrived: the log says which model the
+    // records were meant for, for a replay to check.
+    EXPECT_EQ(CountContaining(lines, "# board model S: the board's information names it"), 1u);
 }
 
 TEST_F(RecordTrace, ASecondBoardGetsANumberedFile)
@@ -97,6 +101,44 @@ TEST_F(RecordTrace, ASecondBoardGetsANumberedFile)
     }
     EXPECT_EQ(Lines(path).back().substr(Lines(path).back().find(':')), ": 61 records"); // info request + Close
     EXPECT_EQ(Lines(second).back().substr(Lines(second).back().find(':')), ": 62 records");
+}
+
+// A record that did not reach the board is no change of its pins: the
+// waveform shows what the board was commanded, never a failed write.
+TEST_F(RecordTrace, AFailedWriteIsNotDrawnInTheWaveform)
+{
+    const std::string vcd = name + ".vcd";
+    tavtest::SetEnvironment("TAV_TRACE", vcd.c_str());
+    {
+        tavtest::FreshBoard fresh;
+        fresh.device.FailWrite(2, tavsim::WriteFault::Error); // Pin_Set's record
+        const uint32_t p48 = TAVDll::PIN_BANK_4 | (1u << 8);
+        EXPECT_EQ(TAVLib::Pin_DirOutput(p48), TAVDll::RESULT_OK);
+        EXPECT_EQ(TAVLib::Pin_Set(p48), TAVDll::RESULT_IO_FAILED);
+        EXPECT_EQ(TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_4 | 1u), TAVDll::RESULT_OK); // P4.0 goes on
+        TAVLib::Close();
+    }
+    std::string id48;
+    std::string id40;
+    std::vector<std::string> values;
+    for (const std::string& line : Lines(vcd)) {
+        char id[16] = {};
+        char wire[64] = {};
+        if (std::sscanf(line.c_str(), "$var wire 1 %15s %63s $end", id, wire) == 2) {
+            if (std::string(wire) == "P4_8_PB8")
+                id48 = id;
+            if (std::string(wire) == "P4_0_PB0")
+                id40 = id;
+        } else if (!line.empty() && line[0] != '#' && line[0] != '$') {
+            values.push_back(line);
+        }
+    }
+    ASSERT_FALSE(id48.empty());
+    EXPECT_EQ(std::count(values.begin(), values.end(), "1" + id48), 0);
+    EXPECT_EQ(std::count(values.begin(), values.end(), "0" + id48), 1); // output low, then floating at Close
+    EXPECT_EQ(std::count(values.begin(), values.end(), "0" + id40), 1); // the write after it went out
+    if (!HasFailure())
+        std::remove(vcd.c_str());
 }
 
 TEST_F(RecordTrace, UnsetItLeavesTheBoardUnobserved)

@@ -293,6 +293,47 @@ TEST(Threads, CloseWaitsForTheCallsRunningOnTheBoard)
     }
 }
 
+// Callers that keep calling (each call returning TAV_NOT_OPEN once the board
+// is closed) must not hold a disconnect off: it returns while they still
+// call. A watchdog ends the calling if it does not, so that the test fails
+// instead of hanging.
+TEST(Threads, CallersThatKeepCallingDoNotHoldADisconnectOff)
+{
+    constexpr int BOARDS = 1;
+    tav_board* boards[BOARDS] = {};
+    for (tav_board*& board : boards)
+        ASSERT_EQ(tav_open("sim:T", &board), TAV_OK);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> disconnected{false};
+    std::atomic<int> calls{0};
+    std::vector<std::thread> callers;
+    for (int index = 0; index < 8; ++index)
+        callers.emplace_back([&, board = boards[index % BOARDS]] {
+            while (!stop) {
+                tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100);
+                ++calls;
+            }
+        });
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!disconnected && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        stop = true;
+    });
+    while (calls < 1000)
+        std::this_thread::yield();
+    for (tav_board* board : boards)
+        EXPECT_EQ(tav_disconnect(board, 1), TAV_OK);
+    const bool whileCalled = !stop;
+    disconnected = true;
+    watchdog.join();
+    for (std::thread& caller : callers)
+        caller.join();
+    EXPECT_TRUE(whileCalled) << "a disconnect waited until the callers stopped";
+    for (tav_board* board : boards)
+        tav_close(board);
+}
+
 TEST(Threads, DisconnectKeepsTheObjectAndLaterCallsFindItClosed)
 {
     tav_board* board = nullptr;

@@ -9,11 +9,14 @@ bad logs refused, and the log's cap.
 """
 
 import os
+import resource
+import signal
 import statistics
 import subprocess
 import sys
 import tempfile
 import textwrap
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
 from checks import check, finish  # noqa: E402
@@ -24,7 +27,7 @@ EMULATED_RUN = sys.argv[2] if len(sys.argv) > 3 else None
 TRACE_PROGRAM = sys.argv[3] if len(sys.argv) > 3 else None
 
 
-def run(command, trace=None, device=None, **options):
+def run(command, trace=None, device=None, timeout=120, **options):
     environment = dict(os.environ)
     environment.pop("TAV_TRACE", None)
     environment.pop("TAV_DEVICE", None)
@@ -32,7 +35,7 @@ def run(command, trace=None, device=None, **options):
         environment["TAV_TRACE"] = trace
     if device:
         environment["TAV_DEVICE"] = device
-    return subprocess.run(command, env=environment, capture_output=True, text=True, timeout=120, **options)
+    return subprocess.run(command, env=environment, capture_output=True, text=True, timeout=timeout, **options)
 
 
 def pwm_wires(vcd):
@@ -120,6 +123,45 @@ with tempfile.TemporaryDirectory() as work:
           and unwritable.stderr.startswith("libtav: TAV_TRACE: cannot write ") and unwritable.stderr.count("\n") == 1,
           unwritable.stderr)
 
+    # What a trace must not do: wait for a FIFO's reader, write into a
+    # device, lose a trace without a word, or share a file with another
+    # process.
+    fifo = os.path.join(work, "fifo")
+    os.mkfifo(fifo)
+    for target in [fifo, "/dev/full"]:
+        refused = run([TAVCTL, "--sim", "pin", "output", "P4.0"], trace=target, timeout=20)
+        check(f"TAV_TRACE={target} is refused in one line, and the program runs on", refused.returncode == 0
+              and refused.stderr == f"libtav: TAV_TRACE: cannot write {target}: it is not a regular file or a terminal\n",
+              refused.stderr)
+
+    def small_file_limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (3000, 3000))
+    full = run([TAVCTL, "--sim", "init"], trace=os.path.join(work, "full.tavtrace"), preexec_fn=small_file_limit)
+    check("a trace that cannot be written on is said once, and the program runs on", full.returncode == 0
+          and full.stderr.count("libtav: TAV_TRACE: writing ") == 1 and "File too large" in full.stderr, full.stderr)
+
+    shared = os.path.join(work, "shared.tavtrace")
+    holding = os.path.join(work, "holding.tav")
+    with open(holding, "w") as file:
+        file.write("init\nsleep 3s\npin output P4.8\n")
+    holder = subprocess.Popen([TAVCTL, "--sim", "run", holding], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, env=dict(os.environ, TAV_TRACE=shared))
+    try:
+        for _ in range(200):
+            if os.path.exists(shared) and os.path.getsize(shared) > 0:
+                break
+            time.sleep(0.05)
+        second = run([TAVCTL, "--sim", "init"], trace=shared)
+        own = os.path.join(work, f"shared-pid{second.stderr.split('-pid')[-1].split('.')[0]}.tavtrace")
+        check("a second process with the same TAV_TRACE writes a file of its own and says so",
+              second.returncode == 0 and "shared.tavtrace is another process's trace; this one writes " in second.stderr
+              and os.path.exists(own) and run([TAVCTL, "decode", "--file", own]).returncode == 0, second.stderr)
+    finally:
+        holder.wait(timeout=60)
+    check("... and the first process's log is whole", run([TAVCTL, "decode", "--file", shared]).returncode == 0
+          and "0 records" not in open(shared).read().splitlines()[-1], open(shared).read()[-200:])
+
     # Bad logs: refused with the line, and nothing is sent.
     good = open(log).read().splitlines(keepends=True)
     first_record = next(index for index, line in enumerate(good) if line[:1].isdigit())
@@ -128,6 +170,10 @@ with tempfile.TemporaryDirectory() as work:
         "bad hex": good[first_record].replace(" out 1a", " out zz", 1),
         "unknown direction": good[first_record].replace(" out ", " sideways ", 1),
         "time going back": "9.000000000" + good[first_record][good[first_record].index(" "):],
+        "an 11-digit time": "12345678901" + good[first_record][good[first_record].index("."):],
+        "a fraction of 10 digits": good[first_record].replace(".", ".0", 1).replace(" ", "0 ", 1),
+        "garbage after the bytes": good[first_record].replace(" #", " 00 #", 1),
+        "a megabyte line": "\x01" + "x" * 1000000 + "\n",
     }
     for name, bad_line in broken.items():
         bad = os.path.join(work, "bad.tavtrace")
@@ -140,7 +186,57 @@ with tempfile.TemporaryDirectory() as work:
         refused = run([TAVCTL, "--sim", "--trace", "replay", bad])
         check(f"a bad log is refused: {name}", refused.returncode == 2
               and f"bad.tavtrace line {line_number}: " in refused.stderr and "> " not in refused.stderr
-              and refused.stdout == "", f"{refused.returncode} {refused.stderr!r}")
+              and refused.stdout == "" and len(refused.stderr) < 400, f"{refused.returncode} {refused.stderr[:400]!r}")
+    check("a bad line is quoted short, its control bytes escaped",
+          "'\\x01xxxxxxx" in refused.stderr and "...' (1000001 characters)" in refused.stderr, refused.stderr[:400])
+    # Lines a replay reads as they are meant: CR LF endings, and a reply
+    # (in) that holds the bytes of a command, which must not be sent.
+    set_p48 = "1a0800000000000001000000000100" + "0" * 98
+    crlf = os.path.join(work, "crlf.tavtrace")
+    with open(crlf, "w", newline="") as file:
+        file.write("".join(line.rstrip("\n") + "\r\n" for line in good
+                           if not line.startswith("# end")) + f"0.100000000 in {set_p48}\r\n")
+    replayed = run([TAVCTL, "--sim=S", "replay", crlf])
+    check("a CR LF log replays, and an in line is not sent", replayed.returncode == 0
+          and state_of(replayed.stdout) == state_of(session.stdout), replayed.stdout[-300:] + replayed.stderr)
+
+    # The model the log names: its records drive other pins on another model.
+    other = run([TAVCTL, "--sim=T", "replay", log])
+    check("a log of model S is refused on a model T board, naming both", other.returncode == 2
+          and "recorded on a model S board and this board is model T" in other.stderr
+          and "--any-model" in other.stderr, other.stderr)
+    anyway = run([TAVCTL, "--sim=T", "replay", "--any-model", log])
+    check("--any-model replays it anyway", anyway.returncode == 0 and "replayed" in anyway.stdout, anyway.stderr)
+
+    # Waits a replay cannot honour are refused before anything is sent; the
+    # log's own length is said before a real board's replay starts.
+    for seconds in ["9000000000.000000000", "9300000000.000000000"]:
+        far = os.path.join(work, "far.tavtrace")
+        with open(far, "w") as file:
+            file.writelines(good[:first_record + 1] + [seconds + good[first_record][good[first_record].index(" "):]])
+        refused = run([TAVCTL, "--sim=S", "replay", far], timeout=30)
+        check(f"a record at {seconds} s is refused, with the limit", refused.returncode == 2
+              and "is later than a replay waits for (604800 s, 7 days)" in refused.stderr, refused.stderr)
+    fast = run([TAVCTL, "--sim=S", "replay", "--fast", far], timeout=30)
+    check("... and sent at once with --fast", fast.returncode == 0, fast.stderr)
+    if EMULATED_RUN:
+        real = run([EMULATED_RUN, "--model", "S", "--", TAVCTL, "replay", log])
+        check("a real board's replay says how long it takes, then replays", real.returncode == 0
+              and real.stdout.startswith(f"replaying {log} takes 0.0") and f"replayed " in real.stdout,
+              real.stdout + real.stderr)
+
+    # What cannot be read to its end is read no further than the cap.
+    for command, what in [(["decode", "--file", "/dev/zero"], "/dev/zero: larger than 256 MiB"),
+                          (["replay", "/dev/zero"], "/dev/zero: larger than 256 MiB"),
+                          (["run", "/dev/zero"], "script /dev/zero: larger than 16 MiB")]:
+        capped = run([TAVCTL, "--sim"] + command, timeout=60)
+        check(f"{' '.join(command)} stops at the cap", capped.returncode == 1 and what in capped.stderr,
+              capped.stderr[:300])
+    with open("/dev/zero") as zeros:
+        capped = run([TAVCTL, "decode", "-"], stdin=zeros, timeout=60)
+    check("decode - of an endless input stops at the cap", capped.returncode == 1
+          and "standard input: larger than 256 MiB" in capped.stderr, capped.stderr[:300])
+
     with open(os.path.join(work, "plain.txt"), "w") as file:
         file.write("0.0 out 00\n")
     refused = run([TAVCTL, "--sim", "replay", os.path.join(work, "plain.txt")])
@@ -169,6 +265,39 @@ with tempfile.TemporaryDirectory() as work:
         check("Python: the board left open is written at exit; sigrok decodes its PWM",
               os.path.exists(python_vcd) and list(pwm_wires(python_vcd).values()) == [(500.0, 40.0)],
               str(pwm_wires(python_vcd)) if os.path.exists(python_vcd) else "no file")
+        # A trace's times never go back, even when the virtual clock starts
+        # at 0 again; the end line is the time the board was let go, and a
+        # replay ends there too. A second board's file is numbered even where
+        # a folder's name has a dot.
+        folder = os.path.join(work, "dotted.d")
+        os.mkdir(folder)
+        program = textwrap.dedent("""
+            import time, tav
+            board = tav.open("sim:T")
+            board.output("P4.8")
+            time.sleep(0.05)
+            board.use_virtual_time()
+            board.set("P4.8")
+            board.advance(0.25)
+            board.release()
+            tav.open("sim:T").close()
+        """)
+        trace = os.path.join(folder, "clock")
+        finished = run([sys.executable, "-c", program], trace=trace)
+        times = [float(line.split()[0]) for line in record_lines(trace)] if os.path.exists(trace) else []
+        check("the trace's times never go back when the virtual clock restarts", finished.returncode == 0
+              and len(times) == 2 and times == sorted(times), f"{times} {finished.stderr}")
+        end = open(trace).read().splitlines()[-1] if os.path.exists(trace) else ""
+        check("the end line is the time the board was released", end.startswith("# end at 0.250000000:"), end)
+        check("the second board's file is FILE-2 in a folder with a dot", os.path.exists(trace + "-2"),
+              str(os.listdir(folder)))
+        replay_vcd = os.path.join(work, "clock.vcd")
+        replayed = run([TAVCTL, "--sim", "--vcd", replay_vcd, "replay", trace])
+        last_time = max((int(line[1:]) for line in open(replay_vcd) if line.startswith("#")), default=0) \
+            if os.path.exists(replay_vcd) else 0
+        check("a replay waits until the end line's time", replayed.returncode == 0 and last_time == 250_000_000,
+              f"{last_time} {replayed.stderr}")
+
         capped = os.path.join(work, "capped.tavtrace")
         program = textwrap.dedent("""
             import tav

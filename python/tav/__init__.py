@@ -277,16 +277,25 @@ def _invalid(message: str) -> InvalidArgumentError:
     return InvalidArgumentError(_E_INVALID, message)
 
 
+def _shown(value) -> str:
+    """A caller's value in a message: long text and huge numbers cut short."""
+    if isinstance(value, int) and not isinstance(value, bool) and value.bit_length() > 64:
+        return f"{'-' if value < 0 else ''}(a {value.bit_length()}-bit number)"
+    if isinstance(value, str) and len(value) > 40:
+        return f"{value[:40]!r}... ({len(value)} characters)"
+    return repr(value) if isinstance(value, str) else str(value)
+
+
 def _text(value, what: str) -> bytes:
     """Text for the C interface: a str without NUL, as UTF-8."""
     if not isinstance(value, str):
         raise TypeError(f"{what} must be text, not {type(value).__name__}")
     if "\0" in value:
-        raise _invalid(f"{what} {value!r} holds a NUL character")
+        raise _invalid(f"{what} {_shown(value)} holds a NUL character")
     try:
         return value.encode()
     except UnicodeEncodeError as problem:
-        raise _invalid(f"{what} {value!r} is not valid text ({problem.reason})") from None
+        raise _invalid(f"{what} {_shown(value)} is not valid text ({problem.reason})") from None
 
 
 def _integer(value, what: str, low: int, high: int) -> int:
@@ -294,7 +303,7 @@ def _integer(value, what: str, low: int, high: int) -> int:
     if isinstance(value, bool) or not isinstance(value, int):
         raise TypeError(f"{what} must be a whole number, not {type(value).__name__}")
     if not low <= value <= high:
-        raise _invalid(f"{what} {value} is not from {low} to {high}")
+        raise _invalid(f"{what} {_shown(value)} is not from {low} to {high}")
     return value
 
 
@@ -358,9 +367,9 @@ def _duty_counts(duty: Duty) -> int:
     if isinstance(duty, bool) or not isinstance(duty, int):
         raise TypeError(f"a duty is a count or text like '25%', not {type(duty).__name__}")
     if duty < 0:
-        raise _invalid(f"duty {duty} is negative: counts run from 0 to {PWM_FULL_SCALE} (or give a percentage like 50%)")
+        raise _invalid(f"duty {_shown(duty)} is negative: counts run from 0 to {PWM_FULL_SCALE} (or give a percentage like 50%)")
     if duty > PWM_FULL_SCALE:
-        raise _invalid(f"duty {duty} is above full scale ({PWM_FULL_SCALE} counts, or give a percentage like 50%)")
+        raise _invalid(f"duty {_shown(duty)} is above full scale ({PWM_FULL_SCALE} counts, or give a percentage like 50%)")
     return duty
 
 
@@ -386,7 +395,7 @@ def _level(value) -> int:
             return _LEVELS[value]
         except KeyError:
             pass
-        raise _invalid(f"level {value!r} is not 0, 1, True, False, 'high', 'low', 'on' or 'off'")
+        raise _invalid(f"level {_shown(value)} is not 0, 1, True, False, 'high', 'low', 'on' or 'off'")
     raise TypeError(f"a level is 0, 1, True, False or a word like 'high', not {type(value).__name__}")
 
 

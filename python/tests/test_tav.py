@@ -150,6 +150,24 @@ def test_records_in_words_and_raw_records():
             board.send_record(bytes(65))
 
 
+def test_a_short_record_goes_out_as_64_bytes_with_zeros(tmp_path):
+    # Whatever lies beyond the caller's bytes in memory must never be sent.
+    log = tmp_path / "short.tavtrace"
+    script = textwrap.dedent("""
+        import tav
+        neighbours = [bytes([255] * 13) for _ in range(2000)]
+        del neighbours[::2]
+        with tav.open("sim:T") as board:
+            for _ in range(20):
+                board.send_record(bytes([26, 8, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x20]))
+    """)
+    finished = subprocess.run([sys.executable, "-c", script], env=dict(os.environ, TAV_TRACE=str(log)),
+                              capture_output=True, text=True, timeout=60)
+    assert finished.returncode == 0, finished.stderr
+    sent = [line.split()[2] for line in log.read_text().splitlines() if " out 1a08" in line]
+    assert len(sent) == 20 and all(record == "1a080000000000000100000020" + "00" * 51 for record in sent), sent
+
+
 def test_waveforms_in_virtual_time(tmp_path):
     with tav.open("sim:T") as board:
         board.use_virtual_time()
@@ -209,6 +227,11 @@ def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p4
             except tav.NotVirtualError:
                 pass
             {leave}
+        # A board dropped without close() is let go: the next open claims it.
+        dropped = tav.open("{selector}")
+        del dropped
+        again = tav.open("{selector}")
+        again.release()
         print("done")
     """)
     view = tmp_path / "view.txt"
@@ -243,6 +266,7 @@ def test_wrong_types_raise_type_error_and_bad_values_invalid_argument():
         for call in [lambda: board.init(2 ** 32), lambda: board.init(-1),
                      lambda: board.pwm_start("B", 2 ** 32 + 2), lambda: board.pwm_set("B", 2 ** 32 + 1, "50%"),
                      lambda: board.pwm_start("B", 3), lambda: board.advance(1e300), lambda: board.advance(-1),
+                     lambda: board.pwm_set("B", 1, 2 ** 32 + 5), lambda: board.pwm_start("B", 2, [2 ** 32 + 5]),
                      lambda: board.advance(float("nan")), lambda: board.output("P4.8\0junk"),
                      lambda: board.output("P\ud800"), lambda: tav.open("sim:T\0junk"),
                      lambda: board.write_vcd("out\0.vcd")]:
@@ -400,6 +424,16 @@ def test_connected_and_the_connection_callback():
     assert heard == []
     with pytest.raises(tav.InvalidArgumentError):
         tav.open("reattach:reattach:sim:T")
+
+
+def test_messages_quote_huge_inputs_short():
+    with tav.open("sim:T") as board:
+        for call in [lambda: tav.open("x" * 1_000_000 + "\0"), lambda: board.output("P4.8" * 250_000 + "\ud800"),
+                     lambda: board.init(2 ** 100_000), lambda: board.pwm_set("B", 1, -(2 ** 100_000)),
+                     lambda: board.write("P4.8", "high" * 250_000), lambda: board.output("P4.99" * 200_000)]:
+            with pytest.raises(tav.InvalidArgumentError) as raised:
+                call()
+            assert len(str(raised.value)) < 300, str(raised.value)[:300]
 
 
 def test_negative_duties_and_group_lists_are_named_as_such():

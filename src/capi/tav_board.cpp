@@ -47,8 +47,11 @@ struct tav_board {
     void* callbackUser = nullptr;
     // TAV_TRACE's trace of this board, when it is set.
     std::unique_ptr<RecordTrace> trace;
-    // Calls inside this object right now: closing waits for them.
+    // Calls inside this object right now: closing waits for them. Once
+    // closing is set, calls no longer count as users, so that callers that
+    // keep calling cannot hold a close off.
     std::atomic<int> users{0};
+    std::atomic<bool> closing{false};
     // "reattach:" boards: a thread of their own finds the board again on its
     // port (with the model it had) and applies the policy.
     ReattachPolicy reattach = ReattachPolicy::Off;
@@ -93,9 +96,17 @@ int OnBoard(tav_board* board, Operation operation)
 {
     if (board == nullptr)
         return TAV_E_INVALID;
-    board->users.fetch_add(1, std::memory_order_acquire);
+    // Sequentially consistent, as Disconnect's store and load: either this
+    // call sees closing, or Disconnect sees this call among the users. A
+    // call after the disconnect finds the board closed (a view of it still
+    // works) and is not waited for: tav_close's caller has no such call.
+    board->users.fetch_add(1);
+    if (board->closing.load()) {
+        board->users.fetch_sub(1);
+        return RunOperation(board->link, operation);
+    }
     const int result = RunOperation(board->link, operation);
-    board->users.fetch_sub(1, std::memory_order_release);
+    board->users.fetch_sub(1);
     return result;
 }
 
@@ -189,6 +200,7 @@ void StopHealing(tav_board* board)
 // closed and return TAV_NOT_OPEN.
 void Disconnect(tav_board* board, bool safeState)
 {
+    board->closing.store(true);
     StopHealing(board);
     board->connected.store(false);
     {
@@ -200,7 +212,7 @@ void Disconnect(tav_board* board, bool safeState)
         if (board->trace != nullptr)
             board->trace->Finish();
     }
-    while (board->users.load(std::memory_order_acquire) != 0)
+    while (board->users.load() != 0)
         std::this_thread::yield();
 }
 
@@ -467,8 +479,7 @@ char tav_model(const tav_board* board)
 {
     if (board == nullptr)
         return '?';
-    auto* mutableBoard = const_cast<tav_board*>(board);
-    return static_cast<char>(OnBoard(mutableBoard, [](BoardLink& link) { return ModelLetter(link.boardType); }));
+    return board->model; // set at open, and a board found again must be the same model
 }
 
 int tav_firmware(const tav_board* board, char* text, size_t size)

@@ -5,10 +5,10 @@
 #include <map>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "board_facts.h"
+#include "trace/trace_file.h"
 #include "record_decoder.h"
 #include "waveform.h"
 
@@ -53,18 +53,6 @@ bool EndsWith(const std::string& text, const char* suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-// The n-th trace of the process: FILE for the first, then FILE-2.vcd, ...
-std::string NumberedPath(const std::string& path, unsigned number)
-{
-    if (number <= 1)
-        return path;
-    const size_t slash = path.find_last_of("/\\");
-    const size_t dot = path.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
-    const std::string suffix = "-" + std::to_string(number);
-    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
-}
-
 void WriteTime(FILE* file, uint64_t timeNs)
 {
     std::fprintf(file, "%llu.%09llu", static_cast<unsigned long long>(timeNs / 1000000000u),
@@ -72,6 +60,14 @@ void WriteTime(FILE* file, uint64_t timeNs)
 }
 
 } // namespace
+
+std::string PathWithSuffix(const std::string& path, const std::string& suffix)
+{
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
+}
 
 std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* firmware,
                                                 const tavsim::VirtualBoard* clock)
@@ -84,29 +80,33 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
         std::lock_guard<std::mutex> lock(Live().mutex);
         number = ++Live().started[wanted];
     }
-    const std::string path = NumberedPath(wanted, number);
+    // The n-th trace of the process: FILE for the first, then FILE-2.vcd, ...
+    std::string path = number <= 1 ? std::string(wanted) : PathWithSuffix(wanted, "-" + std::to_string(number));
+    const std::string numbered = path;
     const Format format = EndsWith(path, ".vcd") ? Format::Vcd : EndsWith(path, ".svg") ? Format::Svg : Format::RecordLog;
-    std::unique_ptr<RecordTrace> trace(new RecordTrace(format, path, modelLetter, clock));
-    // Made now, so that a name that cannot be written costs nothing later.
-    trace->log_ = std::fopen(path.c_str(), "w");
-    if (trace->log_ == nullptr) {
-        // The one line the library prints of its own: the trace asked for
+    // Opened now, so that a name that cannot be written costs nothing later;
+    // held to its end, so that no other process writes into it.
+    std::string problem;
+    FILE* file = OpenTraceFile(&path, &problem);
+    if (file == nullptr) {
+        // The library prints of its own only about the trace asked for: it
         // cannot be made, and the program runs on without it.
-        std::fprintf(stderr, "libtav: TAV_TRACE: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        trace->finished_ = true; // nothing to write at its end either
+        std::fprintf(stderr, "libtav: TAV_TRACE: cannot write %s: %s\n", path.c_str(), problem.c_str());
         return nullptr;
     }
-    if (format != Format::RecordLog) {
-        std::fclose(trace->log_);
-        trace->log_ = nullptr;
-    } else {
+    if (path != numbered)
+        std::fprintf(stderr, "libtav: TAV_TRACE: %s is another process's trace; this one writes %s\n",
+                     numbered.c_str(), path.c_str());
+    std::unique_ptr<RecordTrace> trace(new RecordTrace(format, path, modelLetter, clock));
+    trace->log_ = file;
+    if (format == Format::RecordLog) {
         std::fprintf(trace->log_,
                      "# tavtrace 1\n"
                      "# a record log of libtav: board model %c, firmware %s\n"
                      "# seconds since the board was opened, out (to the board) or in (a reply), the bytes,\n"
                      "# and what they do; lines starting with # are not records\n",
                      modelLetter, firmware != nullptr && firmware[0] != '\0' ? firmware : "unknown");
-        std::fflush(trace->log_);
+        trace->Flush();
     }
     std::lock_guard<std::mutex> lock(Live().mutex);
     Live().traces.push_back(trace.get());
@@ -114,7 +114,7 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
 }
 
 RecordTrace::RecordTrace(Format format, std::string path, char modelLetter, const tavsim::VirtualBoard* clock)
-    : format_(format), path_(std::move(path)), clock_(clock), model_(modelLetter)
+    : format_(format), path_(std::move(path)), clock_(clock), modelLetter_(modelLetter), model_(modelLetter)
 {
     model_.SetKeepReceived(false);
     model_.SetKeepHistory(format != Format::RecordLog);
@@ -141,7 +141,7 @@ void RecordTrace::LogLine(const char* direction, uint64_t timeNs, const uint8_t*
     if (logged_ == TRACE_LOG_LIMIT) {
         std::fprintf(log_, "# the log stops here: it holds at most %llu records\n",
                      static_cast<unsigned long long>(TRACE_LOG_LIMIT));
-        std::fflush(log_);
+        Flush();
         ++logged_;
     }
     if (logged_ > TRACE_LOG_LIMIT)
@@ -161,8 +161,8 @@ void RecordTrace::LogLine(const char* direction, uint64_t timeNs, const uint8_t*
     } else {
         std::fputs(" # the board's reply\n", log_);
     }
-    std::fflush(log_);
     ++logged_;
+    Flush();
 }
 
 void RecordTrace::Out(const uint8_t* bytes, int length, int result)
@@ -196,7 +196,30 @@ void RecordTrace::In(const uint8_t* bytes, int length, int result)
 void RecordTrace::SetModel(char modelLetter)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (modelLetter == modelLetter_)
+        return;
+    modelLetter_ = modelLetter;
     model_.SetModelLetter(modelLetter);
+    // A replay must know which pins the records drove.
+    if (format_ == Format::RecordLog && log_ != nullptr && !finished_) {
+        std::fprintf(log_, "# board model %c: the board's information names it\n", modelLetter);
+        Flush();
+    }
+}
+
+void RecordTrace::Flush()
+{
+    if (log_ == nullptr)
+        return;
+    if (std::fflush(log_) == 0 && !std::ferror(log_))
+        return;
+    // A full disk, or a file too large: said once, and the trace ends here
+    // rather than go on with holes.
+    const int error = errno;
+    std::fprintf(stderr, "libtav: TAV_TRACE: writing %s failed: %s; the trace ends there\n", path_.c_str(),
+                 std::strerror(error));
+    std::fclose(log_);
+    log_ = nullptr;
 }
 
 void RecordTrace::Finish()
@@ -211,7 +234,9 @@ void RecordTrace::Finish()
         traces.erase(std::remove(traces.begin(), traces.end(), this), traces.end());
     }
     const uint64_t endNs = std::max(Now(), lastNs_);
-    if (log_ != nullptr) {
+    if (log_ == nullptr)
+        return; // a write failed and was said
+    if (format_ == Format::RecordLog) {
         // The time the board was let go, for a replay to end at.
         std::fputs("# end at ", log_);
         WriteTime(log_, endNs);
@@ -220,13 +245,15 @@ void RecordTrace::Finish()
                          static_cast<unsigned long long>(records_), static_cast<unsigned long long>(TRACE_LOG_LIMIT));
         else
             std::fprintf(log_, ": %llu records\n", static_cast<unsigned long long>(records_));
-        std::fclose(log_);
-        log_ = nullptr;
-        return;
+    } else {
+        model_.Advance(endNs - model_.Now());
+        const std::string waveform = format_ == Format::Vcd ? tavsim::RenderVcd(model_) : tavsim::RenderSvg(model_);
+        std::fwrite(waveform.data(), 1, waveform.size(), log_);
     }
-    model_.Advance(endNs - model_.Now());
-    std::ofstream out(path_, std::ios::binary);
-    out << (format_ == Format::Vcd ? tavsim::RenderVcd(model_) : tavsim::RenderSvg(model_));
+    Flush();
+    if (log_ != nullptr)
+        std::fclose(log_);
+    log_ = nullptr;
 }
 
 } // namespace TAVDll::detail

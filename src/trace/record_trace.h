@@ -55,14 +55,17 @@ private:
     RecordTrace(Format format, std::string path, char modelLetter, const tavsim::VirtualBoard* clock);
     uint64_t Now() const;
     void LogLine(const char* direction, uint64_t timeNs, const uint8_t* bytes, int length, int result);
+    // Flushes the file; a failed write is said once and ends the trace.
+    void Flush();
 
     std::mutex mutex_; // against the exit handler
     Format format_;
     std::string path_;
     const tavsim::VirtualBoard* clock_;
+    char modelLetter_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     tavsim::VirtualBoard model_; // the waveforms' board: fed what went out whole
-    FILE* log_ = nullptr;
+    FILE* log_ = nullptr; // the open file, of every format; null once a write failed
     uint64_t records_ = 0;
     uint64_t logged_ = 0;
     uint64_t lastNs_ = 0;

@@ -186,14 +186,18 @@ void AddSessionCommands(CLI::App& app, Context& context)
     auto fast = Hold<bool>(false);
     replay->add_option("FILE", *log, "The record log")->required();
     replay->add_flag("--fast", *fast, "Send them back to back instead of at the recorded times");
+    auto anyModel = Hold<bool>(false);
+    replay->add_flag("--any-model", *anyModel,
+                     "Replay a log recorded on another board model (its records then drive other pins)");
     replay->footer("The whole log is read and checked first: a log with a bad line sends nothing. A virtual\n"
                    "board (--sim) runs on the recorded clock at once, so --vcd and --svg show the session\n"
                    "as it was recorded; a real board gets the records at the recorded pace. Replies (in)\n"
-                   "are not sent: the board makes its own.\n"
+                   "are not sent: the board makes its own. A log recorded on another board model is refused\n"
+                   "(--any-model replays it anyway); paced waits end at 7 days (--fast does not wait).\n"
                    "Examples:\n  TAV_TRACE=session.tavtrace ./my-program\n"
                    "  tavctl --sim replay session.tavtrace --vcd session.vcd\n"
                    "  tavctl --device usb:1:5 replay --fast session.tavtrace");
-    replay->callback([&context, log, fast] { ReplayCommand(context, *log, *fast); });
+    replay->callback([&context, log, fast, anyModel] { ReplayCommand(context, *log, *fast, *anyModel); });
 
     auto* monitor = app.add_subcommand("monitor", "Print a line for each TAV board that arrives on the USB bus or "
                                                   "leaves it, until Ctrl-C");
@@ -260,7 +264,7 @@ void RejectUnknownCommand(const CLI::App& app, int argc, char** argv)
         for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
             if (command->get_name() == word)
                 return;
-        throw ToolError("unknown command '" + word + "' (commands: " + CommandNames(false) + ")", EXIT_USAGE);
+        throw ToolError("unknown command " + Quoted(word) + " (commands: " + CommandNames(false) + ")", EXIT_USAGE);
     }
 }
 
@@ -311,7 +315,7 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
     app.clear();
     const bool known = std::find(parser.names.begin(), parser.names.end(), words.front()) != parser.names.end();
     if (!known)
-        throw ToolError("unknown command '" + words.front() + "' (commands: " + CommandNames(true) +
+        throw ToolError("unknown command " + Quoted(words.front()) + " (commands: " + CommandNames(true) +
                             ", and in scripts repeat, loop, end)",
                         EXIT_USAGE);
     std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first

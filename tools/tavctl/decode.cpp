@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "tool.h"
@@ -61,7 +60,7 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
         }
         bytes = RecordBytes(content);
     } else if (fromInput) {
-        bytes = RecordBytes(std::string((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>()));
+        bytes = RecordBytes(ReadCapped(std::cin, MAX_RECORD_LOG_BYTES, "standard input"));
     } else {
         std::string text;
         for (const std::string& word : hex)

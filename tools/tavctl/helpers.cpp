@@ -88,6 +88,23 @@ tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model)
     return info;
 }
 
+std::string ReadCapped(std::istream& input, size_t maxBytes, const std::string& name)
+{
+    // Counted as it is read: a FIFO, /dev/zero or a /proc file has no
+    // size to trust beforehand.
+    std::string content;
+    char chunk[65536];
+    while (input) {
+        input.read(chunk, sizeof chunk);
+        content.append(chunk, static_cast<size_t>(input.gcount()));
+        if (content.size() > maxBytes)
+            throw ToolError("cannot read " + name + ": larger than " + std::to_string(maxBytes >> 20) + " MiB");
+    }
+    if (input.bad())
+        throw ToolError("cannot read " + name + ": " + std::strerror(errno));
+    return content;
+}
+
 std::string ReadTextFile(const std::string& path, size_t maxBytes)
 {
     struct stat info {};
@@ -95,12 +112,31 @@ std::string ReadTextFile(const std::string& path, size_t maxBytes)
         throw ToolError("cannot read " + path + ": " + std::strerror(errno));
     if (S_ISDIR(info.st_mode))
         throw ToolError("cannot read " + path + ": it is a directory");
-    if (static_cast<unsigned long long>(info.st_size) > maxBytes)
-        throw ToolError("cannot read " + path + ": larger than " + std::to_string(maxBytes >> 20) + " MiB");
     std::ifstream file(path, std::ios::binary);
     if (!file)
         throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return ReadCapped(file, maxBytes, path);
+}
+
+std::string Quoted(const std::string& text)
+{
+    constexpr size_t MAX_QUOTED = 40;
+    std::string quoted = "'";
+    for (size_t index = 0; index < text.size() && index < MAX_QUOTED; ++index) {
+        const unsigned char symbol = static_cast<unsigned char>(text[index]);
+        if (symbol < 0x20 || symbol == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", symbol);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(symbol);
+        }
+    }
+    if (text.size() > MAX_QUOTED)
+        quoted += "...' (" + std::to_string(text.size()) + " characters)";
+    else
+        quoted += "'";
+    return quoted;
 }
 
 FILE* NullOutput()
@@ -150,7 +186,7 @@ uint64_t ParseNumber(const std::string& text, const std::string& what, uint64_t 
     errno = 0;
     const unsigned long long value = valid ? std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10) : 0;
     if (!valid || errno != 0)
-        throw ToolError(what + " '" + text + "' is not a number (decimal, or hex with 0x)", EXIT_USAGE);
+        throw ToolError(what + " " + Quoted(text) + " is not a number (decimal, or hex with 0x)", EXIT_USAGE);
     if (value < low || value > high)
         throw ToolError(what + " " + trimmed + " is out of range (" + std::to_string(low) + " to " +
                             std::to_string(high) + ")",
@@ -164,7 +200,7 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text)
     std::string digits;
     auto flush = [&] {
         if (digits.size() % 2 != 0)
-            throw ToolError("malformed hex: '" + digits + "' is not a whole number of bytes", EXIT_USAGE);
+            throw ToolError("malformed hex: " + Quoted(digits) + " is not a whole number of bytes", EXIT_USAGE);
         for (size_t index = 0; index < digits.size(); index += 2)
             bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(index, 2), nullptr, 16)));
         digits.clear();
@@ -175,7 +211,7 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text)
         else if (symbol == ' ' || symbol == '\t' || symbol == '\n' || symbol == '\r' || symbol == ':' || symbol == ',')
             flush();
         else
-            throw ToolError(std::string("malformed hex: unexpected '") + symbol + "'", EXIT_USAGE);
+            throw ToolError("malformed hex: unexpected " + Quoted(std::string(1, symbol)), EXIT_USAGE);
     }
     flush();
     return bytes;
@@ -204,7 +240,7 @@ uint64_t ParseDuration(const std::string& text)
             break;
         return static_cast<uint64_t>(std::llround(nanoseconds));
     }
-    throw ToolError("duration '" + text + "' is not a number of seconds or a number with ns, us, ms or s (e.g. "
+    throw ToolError("duration " + Quoted(text) + " is not a number of seconds or a number with ns, us, ms or s (e.g. "
                     "250ms, 1.5s; at most a day)",
                     EXIT_USAGE);
 }

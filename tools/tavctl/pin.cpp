@@ -36,7 +36,7 @@ int ParseLevel(const std::string& text)
         return 1;
     if (text == "0" || text == "low" || text == "off")
         return 0;
-    throw ToolError("pin level '" + text + "' is neither 0/low nor 1/high", EXIT_USAGE);
+    throw ToolError("pin level " + Quoted(text) + " is neither 0/low nor 1/high", EXIT_USAGE);
 }
 
 bool IsOutput(const tav_pin_state& state)
@@ -72,7 +72,7 @@ void PinCommand(Context& context, const std::string& actionName, const std::stri
 {
     const auto found = Actions().find(actionName);
     if (found == Actions().end())
-        throw ToolError("pin action '" + actionName + "' does not exist: output, input, float, set, reset or write",
+        throw ToolError("pin action " + Quoted(actionName) + " does not exist: output, input, float, set, reset or write",
                         EXIT_USAGE);
     const PinAction& action = found->second;
     int level = 0;

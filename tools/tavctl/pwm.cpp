@@ -94,8 +94,8 @@ void PwmStartCommand(Context& context, const std::string& groupText, const std::
     uint32_t values[4] = {0, 0, 0, 0};
     for (size_t index = 0; index < fields.size(); ++index) {
         if (fields[index].empty())
-            throw ToolError("duty " + std::to_string(index + 1) + " of '" + duties +
-                                "' is empty: give every channel up to the last one a duty (0 for off)",
+            throw ToolError("duty " + std::to_string(index + 1) + " of " + Quoted(duties) +
+                                " is empty: give every channel up to the last one a duty (0 for off)",
                             EXIT_USAGE);
         values[index] = static_cast<uint32_t>(ParseDutyAmount(fields[index], false));
     }

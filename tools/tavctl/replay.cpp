@@ -18,6 +18,8 @@ constexpr const char* RECORD_LOG_HEADER = "# tavtrace 1";
 constexpr size_t RECORD_HEX_DIGITS = 2 * TAV_RECORD_SIZE;
 constexpr size_t MAX_SECONDS_DIGITS = 10; // fits nanoseconds in 64 bits
 constexpr size_t NANOSECOND_DIGITS = 9;
+// The longest a replay waits at the recorded pace.
+constexpr uint64_t MAX_REPLAY_NS = uint64_t{7} * 24 * 3600 * 1000000000u;
 
 // "12.000345678" in nanoseconds; false for anything else.
 bool ParseSeconds(const std::string& text, uint64_t* nanoseconds)
@@ -35,6 +37,19 @@ bool ParseSeconds(const std::string& text, uint64_t* nanoseconds)
         value = value * 10 + static_cast<uint64_t>(digit - '0');
     }
     *nanoseconds = value;
+    return true;
+}
+
+// "# a record log of libtav: board model S, firmware ..." in the header, or
+// "# board model S: ..." once the board's information named another model.
+bool ParseModelLine(const std::string& line, char* model)
+{
+    const std::string words = "board model ";
+    const size_t at = line.find(words);
+    const bool stated = line.rfind("# a record log of libtav: " + words, 0) == 0 || line.rfind("# " + words, 0) == 0;
+    if (!stated || at + words.size() >= line.size())
+        return false;
+    *model = line[at + words.size()];
     return true;
 }
 
@@ -62,21 +77,21 @@ LoggedRecord ParseRecordLine(const std::string& line, int lineNumber)
     LoggedRecord record;
     record.line = lineNumber;
     if (!ParseSeconds(time, &record.timeNs))
-        throw refuse("'" + time + "' is not a time in seconds (like 1.250000000)");
+        throw refuse(Quoted(time) + " is not a time in seconds (like 1.250000000)");
     if (direction != "out" && direction != "in")
         throw refuse(direction.empty() ? "the direction (out or in) is missing"
-                                       : "unknown direction '" + direction + "' (out or in)");
+                                       : "unknown direction " + Quoted(direction) + " (out or in)");
     record.out = direction == "out";
     if (hex.empty())
         throw refuse("the record's bytes are missing");
     for (char digit : hex)
         if (!std::isxdigit(static_cast<unsigned char>(digit)))
-            throw refuse("'" + std::string(1, digit) + "' in the record's bytes is not a hex digit");
+            throw refuse(Quoted(std::string(1, digit)) + " in the record's bytes is not a hex digit");
     if (hex.size() != RECORD_HEX_DIGITS)
         throw refuse("the record has " + std::to_string(hex.size()) + " hex digits, not " +
                      std::to_string(RECORD_HEX_DIGITS) + " (truncated?)");
     if (!extra.empty())
-        throw refuse("'" + extra + "' after the record's bytes (a comment starts with #)");
+        throw refuse(Quoted(extra) + " after the record's bytes (a comment starts with #)");
     const std::vector<uint8_t> bytes = ParseHexBytes(hex);
     std::copy(bytes.begin(), bytes.end(), record.bytes);
     return record;
@@ -97,8 +112,11 @@ RecordLog ReadRecordLogLines(const std::string& content)
                                 "', as TAV_TRACE=FILE.tavtrace writes it)",
                             EXIT_USAGE);
         uint64_t endNs = 0;
-        if (ParseEndLine(line, &endNs))
+        if (ParseEndLine(line, &endNs)) {
             log.endNs = endNs;
+            log.endLine = lineNumber;
+        }
+        ParseModelLine(line, &log.model);
         if (line.empty() || line[0] == '#')
             continue;
         LoggedRecord record = ParseRecordLine(line, lineNumber);
@@ -108,8 +126,10 @@ RecordLog ReadRecordLogLines(const std::string& content)
     }
     if (lineNumber == 0)
         throw ToolError("line 1: the file is empty, not a record log", EXIT_USAGE);
-    if (!log.records.empty() && log.endNs < log.records.back().timeNs)
+    if (!log.records.empty() && log.endNs < log.records.back().timeNs) {
         log.endNs = log.records.back().timeNs;
+        log.endLine = log.records.back().line;
+    }
     return log;
 }
 
@@ -138,30 +158,48 @@ std::string SecondsText(uint64_t nanoseconds)
     return text;
 }
 
-void ReplayCommand(Context& context, const std::string& file, bool fast)
+void ReplayCommand(Context& context, const std::string& file, bool fast, bool anyModel)
 {
     // Everything is read and checked before anything is sent.
     const RecordLog log = ReadRecordLog(ReadTextFile(file, MAX_RECORD_LOG_BYTES), file);
+    if (!fast && log.endNs > MAX_REPLAY_NS)
+        throw ToolError(file + " line " + std::to_string(log.endLine) + ": " + SecondsText(log.endNs) +
+                            " s is later than a replay waits for (" + std::to_string(MAX_REPLAY_NS / 1000000000u) +
+                            " s, 7 days); --fast sends the records without waiting",
+                        EXIT_USAGE);
     context.session.Connect();
     tav::Board& board = context.session.Board();
+    // The same record drives another pin on another model (PB0 is P8.11 on
+    // model S and P4.0 on model T).
+    if (log.model != 0 && log.model != board.model() && !anyModel)
+        throw ToolError(file + " was recorded on a model " + std::string(1, log.model) + " board and this board is model " +
+                            std::string(1, board.model()) +
+                            ": its records would drive other pins (--any-model replays it anyway)",
+                        EXIT_USAGE);
     // A virtual board replays on the recorded clock, exactly and at once;
     // a real one at the recorded pace.
     const bool virtualClock = context.session.Simulated() && !fast;
-    if (virtualClock)
+    if (virtualClock) {
         Check(tav_sim_set_virtual_time(board.handle(), 1), "replay");
+    } else if (!fast) {
+        std::fprintf(context.out, "replaying %s takes %s s, as recorded (--fast sends at once)\n", file.c_str(),
+                     SecondsText(log.endNs).c_str());
+        std::fflush(context.out);
+    }
     const auto started = std::chrono::steady_clock::now();
     uint64_t nowNs = 0;
     auto waitUntil = [&](uint64_t timeNs) {
         if (fast || timeNs <= nowNs)
             return;
-        if (virtualClock)
+        if (virtualClock) {
             Check(tav_sim_advance(board.handle(), timeNs - nowNs), "replay");
-        else
-            context.session.Sleep(static_cast<uint64_t>(
-                std::max<int64_t>(0, static_cast<int64_t>(timeNs) -
-                                         std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                             std::chrono::steady_clock::now() - started)
-                                             .count())));
+        } else {
+            const uint64_t elapsedNs = static_cast<uint64_t>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started)
+                    .count());
+            if (timeNs > elapsedNs)
+                context.session.Sleep(timeNs - elapsedNs);
+        }
         nowNs = timeNs;
     };
     size_t sent = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "stop_signal.h"
 #include "tool.h"
@@ -170,8 +171,10 @@ private:
 
 } // namespace
 
-void RunScriptLines(Context& context, std::istream& input)
+void RunScriptLines(Context& context, std::istream& stream, const std::string& name)
 {
+    constexpr size_t MAX_SCRIPT_BYTES = size_t{16} << 20;
+    std::istringstream input(ReadCapped(stream, MAX_SCRIPT_BYTES, name));
     std::vector<Line> lines;
     int number = 0;
     for (std::string text; std::getline(input, text);) {
@@ -195,7 +198,7 @@ void RunCommand(Context& context, const std::string& script)
             ShellCommand(context);
             return;
         }
-        RunScriptLines(context, std::cin);
+        RunScriptLines(context, std::cin, "standard input");
         return;
     }
     struct stat info {};
@@ -206,7 +209,7 @@ void RunCommand(Context& context, const std::string& script)
     std::ifstream file(script);
     if (!file)
         throw ToolError("cannot read script " + script + ": " + std::strerror(errno));
-    RunScriptLines(context, file);
+    RunScriptLines(context, file, "script " + script);
 }
 
 void SleepCommand(Context& context, const std::string& duration)

@@ -159,7 +159,7 @@ private:
         const std::string host = request.Header("host");
         const std::string self = ":" + std::to_string(port_);
         if (host != "127.0.0.1" + self && host != "localhost" + self)
-            throw HttpError{403, "host '" + host + "' is not this panel (127.0.0.1" + self + ")"};
+            throw HttpError{403, "host " + Quoted(host) + " is not this panel (127.0.0.1" + self + ")"};
         if (request.HasHeader("origin")) {
             const std::string origin = request.Header("origin");
             if (origin != "http://127.0.0.1" + self && origin != "http://localhost" + self)
@@ -430,7 +430,7 @@ private:
                     uint32_t counts = 0;
                     if (tav_parse_duty(text.c_str(), &counts, reason, sizeof reason) != TAV_OK)
                         throw HttpError{400, text.find(',') != std::string::npos
-                                                 ? "one duty per element of \"duties\", not '" + text + "'"
+                                                 ? "one duty per element of \"duties\", not " + Quoted(text)
                                                  : std::string(reason)};
                     duties.push_back(counts);
                 }

@@ -101,7 +101,7 @@ void Session::Connect()
     switch (result) {
     case TAV_OK: break;
     case TAV_E_INVALID:
-        throw ToolError("'" + selector + "' is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as "
+        throw ToolError(Quoted(selector) + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as "
                         "`tavctl list` shows them), port:1-3.2, or sim:T, sim:S, sim:C, each also after queued: "
                         "and reattach: (or reattach-safe:, reattach-none:)",
                         EXIT_USAGE);

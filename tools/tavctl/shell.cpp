@@ -83,7 +83,7 @@ void ShellCommand(Context& context)
         std::istringstream input(line);
         TakeInterrupt();
         try {
-            RunScriptLines(context, input);
+            RunScriptLines(context, input, "the line");
             TakeInterrupt();
         } catch (const ToolError& error) {
             TakeInterrupt();

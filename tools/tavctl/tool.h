@@ -106,7 +106,7 @@ void RawCommand(Context& context, const std::vector<std::string>& hex);
 void DecodeCommand(const std::vector<std::string>& hex, const std::string& file);
 // Sends a record log's records again, at their recorded times (a virtual
 // board on its own clock at once) or, fast, back to back.
-void ReplayCommand(Context& context, const std::string& file, bool fast);
+void ReplayCommand(Context& context, const std::string& file, bool fast, bool anyModel);
 void StatusCommand(Context& context);
 void SleepCommand(Context& context, const std::string& duration);
 // A script file, or - for standard input (the shell when it is a terminal).
@@ -119,7 +119,8 @@ void ServeCommand(Context& context, const std::string& port);
 extern const bool PANEL_AVAILABLE;
 extern const bool LINE_EDITING;
 // The lines of a script, with repeat/loop blocks; errors name the line.
-void RunScriptLines(Context& context, std::istream& input);
+// name: the input's name for a read error ("script FILE").
+void RunScriptLines(Context& context, std::istream& input, const std::string& name);
 
 // Parses and runs one command line (without the program name and the global
 // options) against the context's session: the lines of scripts and of the
@@ -145,6 +146,11 @@ std::string BoardPinName(uint32_t singlePin);
 // A whole file; a ToolError names the file and the reason, also for a
 // directory or a file longer than maxBytes.
 std::string ReadTextFile(const std::string& path, size_t maxBytes);
+// The rest of a stream, counted as it is read; a ToolError past maxBytes.
+std::string ReadCapped(std::istream& input, size_t maxBytes, const std::string& name);
+// Input quoted in a message: control bytes escaped, long text cut short
+// ('abc...' (50000 characters)).
+std::string Quoted(const std::string& text);
 
 // ---- record logs (TAV_TRACE=FILE.tavtrace) ----------------------------------
 constexpr size_t MAX_RECORD_LOG_BYTES = size_t{256} << 20; // far above the library's 100,000 records
@@ -159,6 +165,8 @@ struct LoggedRecord {
 struct RecordLog {
     std::vector<LoggedRecord> records;
     uint64_t endNs = 0; // when the traced board was let go (or the last record)
+    int endLine = 0;    // the line that says so
+    char model = 0;     // the traced board's model letter; 0 when the log does not say
 };
 
 // Whether the text starts as a record log does.
