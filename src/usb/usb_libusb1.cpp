@@ -177,6 +177,7 @@ struct QueuedHandle {
     int* results = nullptr;
     std::atomic<int> outstanding{0};
     std::atomic<int> stopIndex{INT_MAX}; // the first transfer that timed out or found the device gone
+    std::atomic<int> submitted{0};       // transfers of the queue submitted so far
     int done = 0;                        // libusb's completion flag for this queue (it reads it under its lock)
     std::atomic<bool> finished{false};   // the same, for this thread's own loop
 };
@@ -259,6 +260,14 @@ void LIBUSB_CALL OnQueuedTransferDone(libusb_transfer* transfer)
         int stop = queued.stopIndex.load();
         while (slot.index < stop && !queued.stopIndex.compare_exchange_weak(stop, slot.index)) {
         }
+        // At once, before libusb reaps the next one: a board that takes
+        // data again must not get the rest of an operation that stopped.
+        // (A submission racing this is cancelled by the queue's own loop.)
+        if (slot.index < stop) {
+            const int submitted = queued.submitted.load();
+            for (int later = slot.index + 1; later < submitted; ++later)
+                Api().cancelTransfer(queued.pool[later]);
+        }
     }
     if (queued.outstanding.fetch_sub(1) == 1) {
         queued.finished.store(true);
@@ -275,13 +284,14 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
     std::fill(results, results + count, USB_NOT_SENT);
     queued->results = results;
     queued->stopIndex.store(INT_MAX);
+    queued->submitted.store(0);
     queued->done = 0;
     queued->finished.store(false);
     // One count more than submitted until every submission is made, so that
     // completions on another thread cannot end the queue early.
     queued->outstanding.store(1);
     int submitted = 0;
-    for (; submitted < count; ++submitted) {
+    for (; submitted < count && queued->stopIndex.load() == INT_MAX; ++submitted) {
         libusb_transfer*& transfer = queued->pool[submitted];
         if (transfer == nullptr && (transfer = Api().allocTransfer(0)) == nullptr)
             break;
@@ -300,6 +310,7 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
             }
             break; // the rest is the caller's to send one by one
         }
+        queued->submitted.store(submitted + 1);
     }
     if (queued->outstanding.fetch_sub(1) == 1) {
         queued->finished.store(true);

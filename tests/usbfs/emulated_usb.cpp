@@ -82,6 +82,13 @@ void EmulatedBoard::HangFromTransfer(int transfer)
     hangFrom_ = transfer;
 }
 
+void EmulatedBoard::HangTransfer(int transfer, bool laterWait)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hangOne_ = transfer;
+    laterWait_ = laterWait;
+}
+
 void EmulatedBoard::UnplugFromTransfer(int transfer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -92,6 +99,38 @@ void EmulatedBoard::Unplug()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     unplugged_ = true;
+    for (UMockdevIoctlData* urb : flying_) {
+        reinterpret_cast<usbdevfs_urb*>(urb->data)->status = -ESHUTDOWN;
+        completed_.push_back(urb);
+    }
+    flying_.clear();
+    waiting_.clear();
+    hungUrb_ = nullptr;
+    outBlocked_ = false;
+}
+
+void EmulatedBoard::TakeOut(UMockdevIoctlData* urbData, UrbRecord& record, int transfer)
+{
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
+        urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
+    int arrived = urb->buffer_length;
+    if (transfer == stallAt_) {
+        arrived = 0;
+        record.status = -EPIPE;
+    } else if (transfer == shortAt_) {
+        arrived = std::min(shortBytes_, urb->buffer_length);
+    }
+    record.bytes.assign(buffer->data, buffer->data + arrived);
+    std::vector<uint8_t> reply;
+    if (arrived > 0)
+        board_.Execute(buffer->data, static_cast<size_t>(arrived), &reply);
+    if (!reply.empty())
+        replies_.push_back(std::move(reply));
+    record.actualLength = arrived;
+    urb->actual_length = record.actualLength;
+    urb->status = record.status;
+    g_object_unref(buffer);
 }
 
 void EmulatedBoard::Plug()
@@ -237,23 +276,17 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
         ++pendingUrbs_;
         UrbRecord record{urb->endpoint, urb->buffer_length, 0, 0, {}, frame_};
         bool complete = true;
-        if (urb->endpoint == 0x02 && hangFrom_ > 0 && transfer >= hangFrom_) {
+        if (urb->endpoint == 0x02 && ((hangFrom_ > 0 && transfer >= hangFrom_) || transfer == hangOne_)) {
             complete = false; // a board that stopped taking data: libusb times out and discards it
-        } else if (urb->endpoint == 0x02) {
-            int arrived = urb->buffer_length;
-            if (transfer == stallAt_) {
-                arrived = 0;
-                record.status = -EPIPE;
-            } else if (transfer == shortAt_) {
-                arrived = std::min(shortBytes_, urb->buffer_length);
+            if (transfer == hangOne_) {
+                hungUrb_ = urbData;
+                outBlocked_ = laterWait_;
             }
-            record.bytes.assign(buffer->data, buffer->data + arrived);
-            std::vector<uint8_t> reply;
-            if (arrived > 0)
-                board_.Execute(buffer->data, static_cast<size_t>(arrived), &reply);
-            if (!reply.empty())
-                replies_.push_back(std::move(reply));
-            record.actualLength = arrived;
+        } else if (urb->endpoint == 0x02 && outBlocked_) {
+            complete = false; // behind the hung one
+            waiting_.push_back({urbData, transfer, urbs_.size()});
+        } else if (urb->endpoint == 0x02) {
+            TakeOut(urbData, record, transfer);
         } else if (dropReplies_ || replies_.empty()) {
             complete = false; // never answered: libusb times out and discards it
         } else {
@@ -264,8 +297,10 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
             record.bytes.assign(reply.begin(), reply.begin() + delivered);
             record.actualLength = delivered;
         }
-        urb->actual_length = record.actualLength;
-        urb->status = record.status;
+        if (urb->endpoint != 0x02) {
+            urb->actual_length = record.actualLength;
+            urb->status = record.status;
+        }
         urbs_.push_back(record);
         if (roundTrip_.count() > 0)
             readyAt_[urbData] = std::chrono::steady_clock::now() + roundTrip_;
@@ -281,13 +316,37 @@ bool EmulatedBoard::HandleIoctl(UMockdevIoctlClient* client)
         if (found == flying_.end())
             return fail(EINVAL);
         reinterpret_cast<usbdevfs_urb*>((*found)->data)->status = -ENOENT;
+        reinterpret_cast<usbdevfs_urb*>((*found)->data)->actual_length = 0;
+        const UMockdevIoctlData* discarded = *found;
         completed_.push_back(*found);
         flying_.erase(found);
+        waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
+                                      [discarded](const WaitingUrb& urb) { return urb.urb == discarded; }),
+                       waiting_.end());
+        if (discarded == hungUrb_) {
+            hungUrb_ = nullptr;
+            outBlocked_ = false; // the hung URB gone, the board takes data again
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     }
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY: {
+        if (completed_.empty() && !outBlocked_ && !waiting_.empty()) {
+            // The board resumed: the next URB waiting behind the hung one
+            // is taken as it is reaped.
+            WaitingUrb next = waiting_.front();
+            waiting_.erase(waiting_.begin());
+            UrbRecord taken{0x02, 0, 0, 0, {}, 0};
+            TakeOut(next.urb, taken, next.transfer);
+            if (next.logIndex < urbs_.size()) {
+                taken.length = urbs_[next.logIndex].length;
+                taken.frame = urbs_[next.logIndex].frame;
+                urbs_[next.logIndex] = taken;
+            }
+            flying_.erase(std::find(flying_.begin(), flying_.end(), next.urb));
+            completed_.push_back(next.urb);
+        }
         if (completed_.empty())
             return fail(unplugged_ ? ENODEV : EAGAIN);
         const auto ready = readyAt_.find(completed_.front());

@@ -54,8 +54,13 @@ public:
     // submitted. Zero: at once.
     void SetRoundTrip(std::chrono::microseconds roundTrip);
     void HangFromTransfer(int transfer);         // that OUT URB and all later ones never complete
+    // That OUT URB is not taken until it is discarded (libusb's time-out).
+    // laterWait: the OUT URBs after it wait behind it, as on one bulk
+    // endpoint, and are taken as they are reaped once it is gone (a board
+    // that resumes taking data); otherwise they are taken as usual.
+    void HangTransfer(int transfer, bool laterWait);
     void UnplugFromTransfer(int transfer);       // that transfer and all later ones: -ENODEV
-    void Unplug();
+    void Unplug(); // URBs in flight end with -ESHUTDOWN, as the kernel kills them
     void Plug();
 
     // What the board saw. Safe to call while no libusb call is running.
@@ -76,6 +81,8 @@ private:
     bool HandleIoctl(UMockdevIoctlClient* client);
     void SetClaimOwner(UMockdevIoctlClient* client);
     bool Unplugged(int transfer) const;
+    // An OUT URB's bytes reach the board model (or a fault) now.
+    void TakeOut(UMockdevIoctlData* urbData, UrbRecord& record, int transfer);
 
     std::mutex mutex_;
     std::chrono::microseconds roundTrip_{0};
@@ -102,6 +109,16 @@ private:
     int shortBytes_ = 0;
     int unplugFrom_ = 0;
     int hangFrom_ = 0;
+    int hangOne_ = 0;
+    bool laterWait_ = false;
+    bool outBlocked_ = false; // the hung URB holds the OUT endpoint
+    const UMockdevIoctlData* hungUrb_ = nullptr;
+    struct WaitingUrb {
+        UMockdevIoctlData* urb; // also in flying_
+        int transfer;
+        size_t logIndex; // its row in urbs_
+    };
+    std::vector<WaitingUrb> waiting_; // OUT URBs behind the hung one, in order
     bool unplugged_ = false;
     bool dropReplies_ = false;
     UMockdevIoctlBase* handler_ = nullptr;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <string>
-#include <mutex>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "board_fixture.h"
@@ -409,6 +411,30 @@ TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
     EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 0x20), TAV_OK); // the board is still held
 }
 
+// The library's warnings while an action runs.
+std::vector<std::string> WarningsOf(const std::function<void()>& action)
+{
+    static std::mutex mutex;
+    static std::vector<std::string>* heard = nullptr;
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        heard = &lines;
+    }
+    tav_set_log_callback(
+        [](int level, const char* text, void*) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (level == TAV_LOG_WARNING && heard != nullptr)
+                heard->push_back(text);
+        },
+        nullptr);
+    action();
+    tav_set_log_callback(nullptr, nullptr);
+    std::lock_guard<std::mutex> lock(mutex);
+    heard = nullptr;
+    return lines;
+}
+
 TEST_P(UsbfsBackends, ATimeOutEndsTheOperationAfterOneTimeOut)
 {
     EmulatedBoard& board = bus->AddBoard(2);
@@ -416,14 +442,116 @@ TEST_P(UsbfsBackends, ATimeOutEndsTheOperationAfterOneTimeOut)
     ASSERT_TRUE(opened.isOpen());
     board.HangFromTransfer(5);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+    // A time-out is a time-out on both paths (the queued transfers' and the
+    // one transfer's), never a mere failed transfer: said once, it stops.
+    std::vector<std::string> warnings = WarningsOf([&] { EXPECT_EQ(opened.init(0), TAV_IO_FAILED); });
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(9));
+    ASSERT_EQ(warnings.size(), 1u) << warnings.back();
+    EXPECT_NE(warnings[0].find("; nothing more is sent in this operation"), std::string::npos) << warnings[0];
     // Two records arrived; the queue had submitted the rest, which never did.
     EXPECT_EQ(Records(board).size(), 2u);
     EXPECT_EQ(board.Urbs().size(), Queued() ? 61u : 3u);
+    warnings = WarningsOf([&] { EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_IO_FAILED); });
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("; nothing more is sent in this operation"), std::string::npos) << warnings[0];
     EXPECT_EQ(board.OpenFiles(), 1); // a hung board may come back
     opened.close();
     EXPECT_EQ(board.OpenFiles(), 0);
+}
+
+// A board that stops taking data for one transfer and then takes it again:
+// after the time-out, nothing more of that operation reaches it (the
+// transfers queued behind are cancelled), and the next operation does.
+TEST_P(UsbfsBackends, AfterATimeOutTheRestOfTheOperationNeverArrives)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
+    board.HangTransfer(5, true);
+    EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+    EXPECT_EQ(Records(board).size(), 2u);
+    board.ClearLog();
+    EXPECT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x100), TAV_OK);
+    EXPECT_EQ(Records(board).size(), 1u);
+}
+
+// Records that reached the board after the one that timed out count as
+// arrived: the board object's commanded state and callback hear of them.
+TEST_P(UsbfsBackends, RecordsThatArrivedAfterATimeOutCountAsArrived)
+{
+    if (!Queued())
+        GTEST_SKIP() << "one by one, nothing is sent after a time-out";
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
+    board.HangTransfer(5, false); // the others are taken as usual
+    std::atomic<int> arrived{0};
+    ASSERT_EQ(tav_set_record_callback(
+                  opened.handle(),
+                  [](void* user, const uint8_t*, int length, int result) {
+                      if (result == length)
+                          ++*static_cast<std::atomic<int>*>(user);
+                  },
+                  &arrived),
+              TAV_OK);
+    EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+    EXPECT_EQ(Records(board).size(), 60u);
+    EXPECT_EQ(arrived.load(), 60);
+    tav_pin_state state{};
+    ASSERT_EQ(tav_pin_state_get(opened.handle(), TAVDll::PIN_BANK_4 | 0x100, &state), TAV_OK);
+    EXPECT_TRUE(state.known); // init's last records floated P4.8
+    EXPECT_EQ(state.function, TAV_PIN_FLOATING_INPUT);
+}
+
+// Unplugged while its transfers are in flight: one warning, the board let
+// go, nothing more tried.
+TEST_P(UsbfsBackends, UnpluggedWithTransfersInFlight)
+{
+    if (!Queued())
+        GTEST_SKIP() << "one by one, no transfer waits in flight";
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
+    board.HangFromTransfer(5);
+    const std::vector<std::string> warnings = WarningsOf([&] {
+        std::thread unplug([&] {
+            while (board.Urbs().size() < 61)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            board.Unplug();
+        });
+        EXPECT_EQ(opened.init(0), TAV_IO_FAILED);
+        unplug.join();
+    });
+    ASSERT_EQ(warnings.size(), 1u) << warnings.back();
+    EXPECT_NE(warnings[0].find("; the board is let go"), std::string::npos) << warnings[0];
+    EXPECT_EQ(board.OpenFiles(), 0);
+}
+
+// A stalled single record fails as on libusb 0.1: no words, no stop.
+TEST_P(UsbfsBackends, AStalledRecordOnItsOwnFailsQuietly)
+{
+    EmulatedBoard& board = bus->AddBoard(2);
+    tav::Board opened = Open(board);
+    ASSERT_TRUE(opened.isOpen());
+    board.StallWrite(3);
+    const std::vector<std::string> warnings =
+        WarningsOf([&] { EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_IO_FAILED); });
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_OK);
+}
+
+// A board plugged in after an earlier look found none is found.
+TEST_P(UsbfsBackends, ABoardPluggedInLaterIsFound)
+{
+    bus->AddBoard(2);
+    tav::Board first;
+    ASSERT_EQ(first.open(Selector(2)), TAV_OK);
+    first.release();
+    EXPECT_EQ(first.open(Selector(3)), TAV_E_NOT_FOUND);
+    bus->AddBoard(3, 'S');
+    tav::Board later;
+    ASSERT_EQ(later.open(Selector(3)), TAV_OK);
+    EXPECT_EQ(later.model(), 'S');
 }
 
 TEST_P(UsbfsBackends, AnUnpluggedBoardIsLetGo)
