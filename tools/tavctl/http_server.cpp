@@ -279,7 +279,11 @@ void RequestReader::ParseHeaderLine(const std::string& line)
     for (const unsigned char symbol : value)
         if ((symbol < 0x20 && symbol != '\t') || symbol == 0x7F)
             throw Refusal{400, "a header holds a control character"};
-    request_.headers.emplace_back(Lower(line.substr(0, colon)), value);
+    const std::string name = Lower(line.substr(0, colon));
+    // Which host would be checked? RFC 9112 answers 400.
+    if (name == "host" && request_.HasHeader("host"))
+        throw Refusal{400, "more than one Host header"};
+    request_.headers.emplace_back(name, value);
 }
 
 // The head, once it is all there: false while it is still arriving.
