@@ -4,7 +4,7 @@
 # for another apt or dpkg job that holds the package manager's lock.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libusb-dev libusb-1.0-0-dev libcli11-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
+packages=(cmake g++ make pkg-config libusb-dev libusb-1.0-0-dev libcli11-dev libboost-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
           libedit2 python3 python3-pytest python3-venv valgrind clang libclang-rt-dev
           dpkg-dev file lintian mandoc groff-base man-db sigrok-cli
           nlohmann-json3-dev chromium python3-websocket)

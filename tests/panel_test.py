@@ -78,6 +78,25 @@ def api_tests():
         check("another host name (DNS rebinding): 403",
               panel.request("GET", "/api/info", headers={"Host": f"attacker.example:{panel.port}"})[0] == 403)
         check("localhost is this host", panel.request("GET", "/api/info", headers={"Host": f"localhost:{panel.port}"})[0] == 200)
+        # Through an SSH forward (ssh -L 9000:127.0.0.1:PORT) the browser names another port.
+        for host in ("127.0.0.1:9000", "localhost:9000", "[::1]:9000", "localhost"):
+            status, _ = panel.request("GET", "/api/info", headers={"Host": host, "Origin": f"http://{host}"})
+            check(f"a loopback name with any port is this panel: {host}", status == 200, str(status))
+        for host in ("127.0.0.2:9000", "localhost:90000", "[::1]x", "localhost:", "127.0.0.1:9000:1"):
+            check(f"{host} is not", panel.request("GET", "/api/info", headers={"Host": host})[0] == 403)
+
+        # HTTP/1.0 and Connection: close: the answer, then the end of the connection at once.
+        for version, extra in (("HTTP/1.0", ""), ("HTTP/1.1", "Connection: close\r\n")):
+            with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:
+                started = time.monotonic()
+                client.sendall(f"GET /api/info {version}\r\nHost: 127.0.0.1:{panel.port}\r\n"
+                               f"X-Tav-Token: {panel.token}\r\n{extra}\r\n".encode())
+                answer = b""
+                while chunk := client.recv(65536):
+                    answer += chunk
+                elapsed = time.monotonic() - started
+            check(f"{version} {extra.strip() or 'without keep-alive'}: answered, then closed ({elapsed:.2f} s)",
+                  b" 200 OK" in answer.split(b"\r\n")[0] and b'"model"' in answer and elapsed < 1, answer[:80])
         before = panel.next_record()
         status, error = panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.8"},
                                       headers={"Origin": "https://attacker.example"})

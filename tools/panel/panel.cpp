@@ -40,6 +40,22 @@ struct HttpError {
     std::string message;
 };
 
+// "127.0.0.1", "localhost" or "[::1]", with or without a port.
+bool LoopbackAuthority(const std::string& authority)
+{
+    size_t hostEnd = authority.rfind(':');
+    if (authority.rfind("[::1]", 0) == 0)
+        hostEnd = authority.size() > 5 ? 5 : std::string::npos;
+    const std::string host = authority.substr(0, hostEnd);
+    if (host != "127.0.0.1" && host != "localhost" && host != "[::1]")
+        return false;
+    if (hostEnd == std::string::npos)
+        return true;
+    const std::string port = authority.substr(hostEnd + 1);
+    return authority[hostEnd] == ':' && !port.empty() && port.size() <= 5
+        && port.find_first_not_of("0123456789") == std::string::npos && std::stoul(port) <= 65535;
+}
+
 std::string RandomToken()
 {
     std::random_device source;
@@ -64,11 +80,13 @@ public:
         HoldStopSignals();
         http::Server server;
         const int requested = port_;
-        port_ = server.Listen("127.0.0.1", requested);
+        std::string problem;
+        bool inUse = false;
+        port_ = server.Listen(requested, &problem, &inUse);
         if (port_ <= 0)
-            throw ToolError(errno == EADDRINUSE && requested > 0
+            throw ToolError(inUse && requested > 0
                                 ? "port " + std::to_string(requested) + " is in use (try --port 0 for a free one)"
-                                : "cannot listen on 127.0.0.1: " + std::string(std::strerror(errno)));
+                                : "cannot listen on 127.0.0.1: " + problem);
         server.SetDefaultHeaders({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"},
                                   {"Cache-Control", "no-store"}});
         Routes();
@@ -156,14 +174,15 @@ private:
                 if (symbol < 0x20 || symbol > 0x7E)
                     throw HttpError{400, std::string("the ") + name + " header is not plain text"};
         }
+        // A loopback name with any port (an SSH forward reaches the panel on
+        // another port) cannot be a DNS-rebinding attack; any other name can.
         const std::string host = request.Header("host");
-        const std::string self = ":" + std::to_string(port_);
-        if (host != "127.0.0.1" + self && host != "localhost" + self)
-            throw HttpError{403, "host " + Quoted(host) + " is not this panel (127.0.0.1" + self + ")"};
+        if (!LoopbackAuthority(host))
+            throw HttpError{403, "host " + Quoted(host) + " is not this panel (127.0.0.1, localhost or [::1])"};
         if (request.HasHeader("origin")) {
             const std::string origin = request.Header("origin");
-            if (origin != "http://127.0.0.1" + self && origin != "http://localhost" + self)
-                throw HttpError{403, "requests from " + origin + " are not accepted"};
+            if (origin.rfind("http://", 0) != 0 || !LoopbackAuthority(origin.substr(7)))
+                throw HttpError{403, "requests from " + Quoted(origin) + " are not accepted"};
         }
         std::string token = request.Header("x-tav-token");
         if (token.empty())
