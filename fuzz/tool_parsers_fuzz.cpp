@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     context.options.virtualTime = true;
     std::istringstream lines(text);
     try {
-        tavctl::RunScriptLines(context, lines);
+        tavctl::RunScriptLines(context, lines, "fuzz");
     } catch (const tavctl::ToolError&) {
     }
     context.session.Board().release();

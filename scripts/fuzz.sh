@@ -10,7 +10,7 @@ seconds=${TAV_FUZZ_SECONDS:-20}
 jobs=$(nproc 2>/dev/null || echo 2)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTAV_FUZZ=ON -DTAV_WERROR=ON -DTAV_BUILD_TESTS=OFF \
     -DTAV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=(record_decoder board_model board_info tool_parsers http_request)
+targets=(record_decoder board_model board_info tool_parsers panel_request)
 cmake --build build-fuzz -j "$jobs" --target "${targets[@]/%/_fuzz}"
 
 work=$(mktemp -d)

@@ -74,9 +74,7 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
     status.channel = wiring.channel;
     status.periodCounts = timer.period + 1;
     status.dutyCounts = unit.pulse;
-    const bool centerAligned = (timer.counterMode & 0x60) != 0;
-    const double countsPerPeriod = centerAligned ? 2.0 * timer.period : static_cast<double>(timer.period) + 1.0;
-    status.frequencyHz = countsPerPeriod > 0 ? static_cast<double>(TIMER_CLOCK_HZ) / ((timer.prescaler + 1.0) * countsPerPeriod) : 0.0;
+    status.frequencyHz = PwmFrequencyHz(timer);
     double active = std::fmin(static_cast<double>(unit.pulse) / status.periodCounts, 1.0);
     if (unit.mode == OC_MODE_PWM2)
         active = 1.0 - active;
@@ -85,6 +83,13 @@ PinStatus TimerOutput(const TimerState& timer, const TimerChannelPin& wiring)
 }
 
 } // namespace
+
+double PwmFrequencyHz(const TimerState& timer)
+{
+    const bool centerAligned = (timer.counterMode & 0x60) != 0;
+    const double countsPerPeriod = centerAligned ? 2.0 * timer.period : static_cast<double>(timer.period) + 1.0;
+    return countsPerPeriod > 0 ? static_cast<double>(TIMER_CLOCK_HZ) / ((timer.prescaler + 1.0) * countsPerPeriod) : 0.0;
+}
 
 bool DebugHolds(const BoardState& state, int port, int pin)
 {

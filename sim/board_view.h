@@ -49,6 +49,9 @@ struct BoardPinRow {
     PinStatus status;
 };
 
+// The frequency of a timer's PWM period (centre-aligned counting included).
+double PwmFrequencyHz(const TimerState& timer);
+
 // Whether the serial-wire/JTAG port holds this microcontroller pin.
 bool DebugHolds(const BoardState& state, int port, int pin);
 

@@ -879,6 +879,47 @@ TEST_F(BoardObjects, CommandedStateKnowsATimerThisObjectOnlyReset)
     EXPECT_STREQ(state.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
 }
 
+// A group's state as the board object commanded it, on a real board of a
+// model without a pin map: nothing known before this object set the timer,
+// then the divider, the running state and each duty it set.
+TEST_F(BoardObjects, CommandedStateOfAGroupOnEveryModel)
+{
+    usb.AddBoard('C');
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    tav_pwm_group_state state{};
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'B', &state), TAV_OK);
+    EXPECT_EQ(state.known, 0);
+    EXPECT_EQ(state.duty_known[0], 0);
+    EXPECT_EQ(state.channel_count, 4u);
+    ASSERT_EQ(board.pwmSet('B', 2, 4500), TAV_OK); // its output-compare set-up: that duty is known
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'B', &state), TAV_OK);
+    EXPECT_EQ(state.known, 0);
+    EXPECT_EQ(state.duty_known[1], 1);
+    EXPECT_EQ(state.duty[1], 4500u);
+    EXPECT_EQ(state.duty_known[0], 0);
+    ASSERT_EQ(board.pwmStart('b', 8, {9000, 18000}), TAV_OK);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'b', &state), TAV_OK);
+    EXPECT_EQ(state.known, 1);
+    EXPECT_EQ(state.running, 1);
+    EXPECT_EQ(state.divider, 8);
+    EXPECT_DOUBLE_EQ(state.frequency_hz, 250.0);
+    for (int channel = 0; channel < 4; ++channel)
+        EXPECT_EQ(state.duty_known[channel], 1) << channel;
+    EXPECT_EQ(state.duty[0], 9000u);
+    EXPECT_EQ(state.duty[1], 18000u);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'A', &state), TAV_OK);
+    EXPECT_EQ(state.known, 0);
+    EXPECT_EQ(state.channel_count, 3u);
+    ASSERT_EQ(board.pwmStop(), TAV_OK);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'B', &state), TAV_OK);
+    EXPECT_EQ(state.running, 0);
+    EXPECT_EQ(state.duty[0], 0u); // the timers' reset
+    EXPECT_EQ(state.duty_known[0], 1);
+    EXPECT_EQ(tav_pwm_group_state_get(board.handle(), 'D', &state), TAV_E_INVALID);
+    EXPECT_EQ(tav_pwm_group_state_get(board.handle(), 'B', nullptr), TAV_E_INVALID);
+}
+
 // The commanded state reads the common GPIO records in place and the rest
 // through the whole decoder: after any mix of GPIO records, valid or not,
 // it shows each pin this object set as the board model shows it.

@@ -216,10 +216,15 @@ def api_tests():
         check("toggling a pin that is no output: 409", status == 409 and "not an output" in answer["error"])
         check("pwm start", panel.request("POST", "/api/pwm/start", {"group": "B", "divider": 2, "duties": ["25%", 0, 9000]})[0] == 200
               and panel.pin("P8.0")["pwm"]["frequency_hz"] == 1000 and panel.pin("P8.2")["pwm"]["duty_counts"] == 9000)
+        group_b = panel.request("GET", "/api/state")[1]["groups"][1]
+        check("the state says how group B runs", {key: group_b[key] for key in ("running", "divider", "frequency_hz")}
+              == {"running": True, "divider": 2, "frequency_hz": 1000}
+              and [channel["duty"] for channel in group_b["channels"]][:3] == [9000, 0, 9000], str(group_b))
         check("pwm set", panel.request("POST", "/api/pwm/set", {"group": "B", "channel": 1, "duty": "50%"})[0] == 200
               and panel.pin("P8.0")["pwm"]["duty_counts"] == 18000)
         check("pwm stop", panel.request("POST", "/api/pwm/stop", {})[0] == 200
               and panel.pin("P8.0")["function"] == "floating_input")
+        check("... and that it stopped", panel.request("GET", "/api/state")[1]["groups"][1]["running"] is False)
         check("safe", panel.request("POST", "/api/safe")[0] == 200 and panel.pin("P4.9")["function"] == "floating_input")
         status, records = panel.request("GET", "/api/records?since=1")
         check("record log in words", status == 200 and records["records"][0]["text"].startswith("GPIO_Init(GPIOB, pin 8")
@@ -567,6 +572,39 @@ def browser_test():
         evaluate("document.querySelector('.pin[data-pin=\"P4.9\"] button[data-action=\"set\"]').click()")
         check("the page shows the warning of an action without effect",
               wait_for("document.getElementById('message').textContent.includes('only stored, not driven')"))
+        # The page shows each group as it runs, on every model (C has no pin
+        # map): its divider, its duties, whether it runs; and a slider moved
+        # on a running group reaches the board.
+        for model in ("T", "S", "C"):
+            other = Panel(model)
+            try:
+                other.request("POST", "/api/pwm/start", {"group": "B", "divider": 2, "duties": [9000, 0, 18000]})
+                call("Page.navigate", url=other.url)
+                group_b = "document.querySelector('input[data-group=\"B\"][data-channel=\"%d\"]')"
+                check(f"model {model}: the page shows group B at /2, running at 1000 Hz, duties 9000 and 18000",
+                      wait_for(f"document.querySelector('select[data-group=\"B\"]').value === '2'"
+                               f" && document.querySelector('.running[data-group=\"B\"]').textContent"
+                               f" === 'running at 1000 Hz' && {group_b % 1}.value === '9000'"
+                               f" && {group_b % 3}.value === '18000'"),
+                      str(evaluate(f"[document.querySelector('select[data-group=\"B\"]').value, "
+                                   f"document.querySelector('.running[data-group=\"B\"]').textContent, "
+                                   f"{group_b % 1}.value, {group_b % 3}.value]")))
+                check(f"model {model}: a group never set says so",
+                      evaluate("document.querySelector('.running[data-group=\"A\"]').textContent")
+                      in ("stopped", "not set by this panel yet"))
+                evaluate(f"(() => {{ const slider = {group_b % 2}; slider.value = 4500;"
+                         " slider.dispatchEvent(new Event('change')); return true; })()")
+                deadline = time.monotonic() + 10
+                while time.monotonic() < deadline:
+                    duty = other.request("GET", "/api/state")[1]["groups"][1]["channels"][1]["duty"]
+                    if duty == 4500:
+                        break
+                    time.sleep(0.1)
+                check(f"model {model}: a slider of a running group reaches the board", duty == 4500, str(duty))
+            finally:
+                other.stop()
+        call("Page.navigate", url=panel.url)
+        wait_for("document.querySelectorAll('.pin').length === 33")
         time.sleep(0.6)
         shot = base64.b64decode(call("Page.captureScreenshot", format="png")["data"])
         if SCREENSHOT:

@@ -184,6 +184,9 @@ with tempfile.TemporaryDirectory() as work:
             file.writelines(lines)
         line_number = lines.index(bad_line) + 1 + (1 if name == "time going back" else 0)
         refused = run([TAVCTL, "--sim", "--trace", "replay", bad])
+        if name == "bad hex":
+            check("bad hex names the digit", "'z' in the record's bytes is not a hex digit" in refused.stderr,
+                  refused.stderr)
         check(f"a bad log is refused: {name}", refused.returncode == 2
               and f"bad.tavtrace line {line_number}: " in refused.stderr and "> " not in refused.stderr
               and refused.stdout == "" and len(refused.stderr) < 400, f"{refused.returncode} {refused.stderr[:400]!r}")
@@ -297,6 +300,29 @@ with tempfile.TemporaryDirectory() as work:
             if os.path.exists(replay_vcd) else 0
         check("a replay waits until the end line's time", replayed.returncode == 0 and last_time == 250_000_000,
               f"{last_time} {replayed.stderr}")
+
+        # A trace file refused leaves no file descriptor behind; the log's
+        # header is there as soon as the board is open.
+        program = textwrap.dedent("""
+            import os, tav
+            before = len(os.listdir("/proc/self/fd"))
+            for _ in range(20):
+                tav.open("sim:T").close()
+            print(len(os.listdir("/proc/self/fd")) - before)
+        """)
+        finished = run([sys.executable, "-c", program], trace="/dev/full")
+        check("boards traced into a file refused leave no descriptor open", finished.stdout.strip() == "0",
+              finished.stdout + finished.stderr[-200:])
+        early = os.path.join(work, "early.tavtrace")
+        program = textwrap.dedent(f"""
+            import tav
+            board = tav.open("sim:T")
+            print(open({early!r}).read().startswith("# tavtrace 1\\n# a record log of libtav: board model T"))
+            board.close()
+        """)
+        finished = run([sys.executable, "-c", program], trace=early)
+        check("the log's header is written when the board opens", finished.stdout.strip() == "True",
+              finished.stdout + finished.stderr)
 
         capped = os.path.join(work, "capped.tavtrace")
         program = textwrap.dedent("""

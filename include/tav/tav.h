@@ -398,6 +398,24 @@ typedef struct tav_pin_state {
  * single board pin, TAV_E_INVALID for NULL arguments. */
 TAV_C_API int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state);
 
+/* What a PWM group (its timer) runs by the commanded state: the records this
+ * board object sent (on a virtual board: the board itself). Every model has
+ * it, also one without a pin map. known is 0 while no record of this object
+ * set the timer: an earlier program may have left it running. */
+typedef struct tav_pwm_group_state {
+    int known;
+    int running;            /* its counter runs (group A: and its outputs are on) */
+    int divider;            /* 1..128; 0 for a time base none of the dividers sets */
+    double frequency_hz;    /* of its PWM period; 0 when it has none */
+    unsigned channel_count; /* 3 for group A, 4 for B and C */
+    uint32_t duty[4];       /* each channel's duty in counts */
+    int duty_known[4];      /* 0: no record of this object set that channel's duty */
+} tav_pwm_group_state;
+
+/* The state of group 'A', 'B' or 'C' (either case). TAV_OK; TAV_E_INVALID for
+ * another letter or NULL arguments. */
+TAV_C_API int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_state* state);
+
 /* Virtual boards ("sim:" selectors) only: what every pin does now, as
  * `tavctl status` shows it, into text (truncated to size - 1 characters and
  * NUL-terminated; 8 KiB always hold it). TAV_E_NOT_VIRTUAL on a real board,

@@ -30,6 +30,11 @@ void CommandedState::Observe(const uint8_t* bytes, int length, int result)
         if ((record.kind == tavsim::RecordKind::TimDeInit || record.kind == tavsim::RecordKind::TimTimeBaseInit)
             && record.index < PWM_GROUP_COUNT)
             touchedTimers_[record.index] = true;
+        if (record.kind == tavsim::RecordKind::TimDeInit && record.index < PWM_GROUP_COUNT)
+            touchedDuties_[record.index] = 0x1E; // the reset clears every compare value
+        if (record.kind == tavsim::RecordKind::TimOcInit && record.index < PWM_GROUP_COUNT && record.unit >= 1
+            && record.unit <= 4)
+            touchedDuties_[record.index] = static_cast<uint8_t>(touchedDuties_[record.index] | (1u << record.unit));
     }
     model_.Execute(record);
 }

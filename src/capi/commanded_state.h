@@ -26,6 +26,9 @@ public:
     // What records of this object set.
     bool PinTouched(int port, int pin) const { return (touchedPins_[port] & (1u << pin)) != 0; }
     bool TimerTouched(int timerIndex) const { return touchedTimers_[timerIndex]; }
+    // Whether a record of this object set that channel's compare value (its
+    // output-compare set-up, or the timer's reset).
+    bool DutyTouched(int timerIndex, int channel) const { return (touchedDuties_[timerIndex] & (1u << channel)) != 0; }
     bool DebugPortTouched() const { return touchedDebugPort_; }
 
 private:
@@ -33,6 +36,7 @@ private:
     tavsim::DecodedRecord decoded_; // the record being added, its text reused
     uint16_t touchedPins_[PORT_COUNT] = {};
     bool touchedTimers_[PWM_GROUP_COUNT] = {};
+    uint8_t touchedDuties_[PWM_GROUP_COUNT] = {}; // bit n: channel n
     bool touchedDebugPort_ = false;
 };
 

@@ -586,6 +586,31 @@ int tav_set_record_callback(tav_board* board, tav_record_callback callback, void
     });
 }
 
+int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_state* state)
+{
+    const int timerIndex = TimerOfGroup(group);
+    if (board == nullptr || state == nullptr || timerIndex < 0)
+        return TAV_E_INVALID;
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
+        const tavsim::TimerState& timer = board->Model().State().timers[timerIndex];
+        const CommandedState* commanded = board->commanded.get();
+        *state = tav_pwm_group_state{};
+        state->known = commanded == nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
+        state->running = timer.clockEnabled && timer.counterEnabled && (timerIndex != 0 || timer.mainOutputEnabled);
+        for (int exponent = 0; exponent <= MAX_DIVIDER_EXPONENT; ++exponent)
+            if (PWM_PRESCALERS[exponent] == timer.prescaler)
+                state->divider = 1 << exponent;
+        state->frequency_hz = tavsim::PwmFrequencyHz(timer);
+        state->channel_count = ChannelCount(timerIndex);
+        for (unsigned channel = 1; channel <= state->channel_count; ++channel) {
+            state->duty[channel - 1] = timer.outputCompare[channel - 1].pulse;
+            state->duty_known[channel - 1] =
+                commanded == nullptr || commanded->DutyTouched(timerIndex, static_cast<int>(channel)) ? 1 : 0;
+        }
+        return TAV_OK;
+    });
+}
+
 int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state)
 {
     if (board == nullptr || state == nullptr)

@@ -20,8 +20,8 @@
 #include <shared_mutex>
 #include <thread>
 
-#include "http_server.h"
 #include "json_output.h"
+#include "panel.h"
 #include "stop_signal.h"
 
 namespace tavctl {
@@ -65,17 +65,29 @@ std::string RandomToken()
     return text;
 }
 
+} // namespace
+
 class Panel {
+    friend class PanelRoutes;
+
 public:
     Panel(Context& context, int port) : context_(context), port_(port), token_(RandomToken()) {}
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
+    // The board connected and the routes made, nothing served yet.
+    void Prepare()
+    {
+        context_.session.Connect();
+        tav_set_record_callback(context_.session.Board().handle(), &Panel::OnRecord, this);
+        Routes();
+    }
+
+    const std::string& Token() const { return token_; }
+
     void Run()
     {
-        Session& session = context_.session;
-        session.Connect();
-        tav_set_record_callback(session.Board().handle(), &Panel::OnRecord, this);
+        Prepare();
         // Signals wait in a thread of their own; the server's threads never see them.
         HoldStopSignals();
         http::Server server;
@@ -89,7 +101,6 @@ public:
                                 : "cannot listen on 127.0.0.1: " + problem);
         server.SetDefaultHeaders({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"},
                                   {"Cache-Control", "no-store"}});
-        Routes();
         std::printf("panel of %s at http://127.0.0.1:%d/?token=%s\n", Describe().c_str(), port_, token_.c_str());
         std::printf("(loopback only; Ctrl-C closes the board into the safe state)\n");
         std::fflush(stdout);
@@ -357,19 +368,29 @@ private:
         return {{"records", records}, {"next", nextRecord_}};
     }
 
+    // Each group as the commanded state has it (every model, a pin map or
+    // not): null where this panel's records did not set it.
     Json Groups()
     {
         Json groups = Json::array();
         const char model = context_.session.Model();
         for (const char group : {'A', 'B', 'C'}) {
+            tav_pwm_group_state state{};
+            Check(tav_pwm_group_state_get(context_.session.Board().handle(), group, &state), "pwm state");
+            const auto known = [&state](const Json& value) { return state.known ? value : Json(); };
             Json channels = Json::array();
-            for (uint32_t channel = 1; channel <= static_cast<uint32_t>(tav_pwm_channel_count(group)); ++channel) {
+            for (uint32_t channel = 1; channel <= state.channel_count; ++channel) {
                 const tav_pwm_channel info = ChannelInfo(group, channel, model);
                 channels.push_back({{"channel", channel},
                                     {"mcu", info.mcu_pin},
-                                    {"pin", info.pin != 0 ? Json(BoardPinName(info.pin)) : Json()}});
+                                    {"pin", info.pin != 0 ? Json(BoardPinName(info.pin)) : Json()},
+                                    {"duty", state.duty_known[channel - 1] ? Json(state.duty[channel - 1]) : Json()}});
             }
-            groups.push_back({{"group", std::string(1, group)}, {"channels", channels}});
+            groups.push_back({{"group", std::string(1, group)},
+                              {"running", known(state.running != 0)},
+                              {"divider", known(state.divider != 0 ? Json(state.divider) : Json())},
+                              {"frequency_hz", known(state.running ? Json(state.frequency_hz) : Json())},
+                              {"channels", channels}});
         }
         return groups;
     }
@@ -492,7 +513,27 @@ private:
     uint64_t nextRecord_ = 1;
 };
 
-} // namespace
+PanelRoutes::PanelRoutes(Context& context, int port) : panel_(std::make_unique<Panel>(context, port))
+{
+    panel_->Prepare();
+}
+
+PanelRoutes::~PanelRoutes() = default;
+
+bool PanelRoutes::Admit(const http::Request& request, http::Response& response) const
+{
+    return panel_->Admit(request, response);
+}
+
+void PanelRoutes::Handle(const http::Request& request, http::Response& response)
+{
+    panel_->Handle(request, response);
+}
+
+const std::string& PanelRoutes::Token() const
+{
+    return panel_->Token();
+}
 
 extern const bool PANEL_AVAILABLE = true;
 

@@ -114,7 +114,7 @@ function groupCard(group) {
     element("option", { value, textContent: `/${value}  ${BASE_HZ / value} Hz` })));
   divider.dataset.group = group.group;
   const rows = group.channels.map(channel => {
-    const slider = element("input", { type: "range", min: 0, max: FULL_SCALE, step: 36, value: 0 });
+    const slider = element("input", { type: "range", min: 0, max: FULL_SCALE, step: 1, value: 0 });
     slider.dataset.group = group.group;
     slider.dataset.channel = channel.channel;
     const shown = element("span", { textContent: "0 (0.0%)" });
@@ -135,8 +135,10 @@ function groupCard(group) {
   } });
   start.dataset.group = group.group;
   const stop = element("button", { textContent: "stop all", onclick: () => act("/api/pwm/stop", {}) });
+  const running = element("span", { className: "running", textContent: "" });
+  running.dataset.group = group.group;
   return element("div", { className: "group" }, [
-    element("strong", { textContent: `Group ${group.group} ` }), divider, " ", start, " ", stop, ...rows]);
+    element("strong", { textContent: `Group ${group.group} ` }), divider, " ", start, " ", stop, " ", running, ...rows]);
 }
 
 function build(state) {
@@ -152,20 +154,24 @@ function show(state) {
   const info = state.info;
   document.getElementById("board").textContent =
     `${info.virtual ? "virtual board" : "board"} ${info.selector || ""} - model ${info.model}, firmware ${info.firmware}`;
-  const pwmByPin = {};
   for (const pin of state.pins) {
     const card = document.querySelector(`.pin[data-pin="${pin.name}"]`);
     card.dataset.function = pin.function;
     card.querySelector(".state").textContent = pin.known ? pin.description : "not set by this panel yet";
-    if (pin.pwm) pwmByPin[pin.name] = pin.pwm;
   }
+  // Each group as the board object knows it: its divider, whether it runs,
+  // each channel's duty (null: not set by this panel).
   for (const group of state.groups) {
+    const divider = document.querySelector(`select[data-group="${group.group}"]`);
+    if (group.divider !== null && document.activeElement !== divider) divider.value = group.divider;
+    document.querySelector(`.running[data-group="${group.group}"]`).textContent =
+      group.running === null ? "not set by this panel yet"
+        : group.running ? `running at ${Number(group.frequency_hz.toPrecision(6))} Hz` : "stopped";
     for (const channel of group.channels) {
       const slider = document.querySelector(`input[data-group="${group.group}"][data-channel="${channel.channel}"]`);
-      const pwm = channel.pin ? pwmByPin[channel.pin] : undefined;
-      slider.dataset.running = pwm ? "1" : "0";
-      if (pwm && document.activeElement !== slider && slider.dataset.touched !== "1") {
-        slider.value = pwm.duty_counts;
+      slider.dataset.running = group.running ? "1" : "0";
+      if (channel.duty !== null && document.activeElement !== slider && slider.dataset.touched !== "1") {
+        slider.value = channel.duty;
         slider.oninput();
       }
       slider.dataset.touched = "";

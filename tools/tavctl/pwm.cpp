@@ -116,23 +116,29 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
     const bool relative = !dutyText.empty() && (dutyText[0] == '+' || dutyText[0] == '-');
     const long amount = ParseDutyAmount(dutyText, true);
     context.session.Connect();
-    const uint32_t boardPin = ChannelInfo(group.letter, channel, context.session.Model()).pin;
-    const tav_pin_state before = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
+    // The group as this board object commanded it, on every model (one
+    // without a pin map too).
+    auto groupState = [&] {
+        tav_pwm_group_state state{};
+        Check(tav_pwm_group_state_get(context.session.Board().handle(), group.letter, &state), "pwm set");
+        return state;
+    };
+    const tav_pwm_group_state before = groupState();
     long duty = amount;
     if (relative) {
-        if (!before.known || before.function != TAV_PIN_PWM)
+        if (!before.duty_known[channel - 1])
             throw ToolError(std::string("the duty of group ") + group.letter + " channel " + std::to_string(channel) +
                             " is not known to this session: give it whole, or run `pwm start " + group.letter +
                             "` first");
-        duty = std::clamp(static_cast<long>(before.duty_counts) + amount, 0L, static_cast<long>(TAV_PWM_FULL_SCALE));
+        duty = std::clamp(static_cast<long>(before.duty[channel - 1]) + amount, 0L, static_cast<long>(TAV_PWM_FULL_SCALE));
     }
     Check(context.session.Board().pwmSet(group.letter, channel, static_cast<uint32_t>(duty)), "pwm set");
     std::fprintf(context.out, "group %c:\n", group.letter);
     PrintChannel(context.out, group, channel, static_cast<unsigned int>(duty), context.session.Model());
-    const tav_pin_state after = boardPin != 0 ? context.session.PinState(boardPin) : tav_pin_state{};
-    if (after.known && after.function != TAV_PIN_PWM)
-        Warn(std::string("group ") + group.letter + " is not running on " + after.name + " (" + after.description +
-             "), so the duty is only stored: run `pwm start " + group.letter + "` first");
+    const tav_pwm_group_state after = groupState();
+    if (after.known && !after.running)
+        Warn(std::string("group ") + group.letter + " is not running, so the duty is only stored: run `pwm start " +
+             group.letter + "` first");
 }
 
 void PwmStopCommand(Context& context)
