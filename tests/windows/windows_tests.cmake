@@ -77,6 +77,14 @@ add_test(NAME TavctlUnderWine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tavctl_te
 set_tests_properties(TavctlUnderWine PROPERTIES TIMEOUT 600
   ENVIRONMENT TAV_CONSOLE_CTRL=$<TARGET_FILE:tav_console_ctrl>)
 
+# tavctl.exe serve under wine: the panel test's HTTP checks over wine's
+# loopback sockets, and the page in the build machine's Chromium.
+find_program(TAV_HOST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(TAV_HOST_PYTHON AND TARGET tav_panel)
+  add_test(NAME PanelUnderWine COMMAND ${TAV_HOST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/panel_test.py $<TARGET_FILE:tavctl>)
+  set_tests_properties(PanelUnderWine PROPERTIES TIMEOUT 600 ENVIRONMENT "TAV_RUNNER=${CMAKE_CROSSCOMPILING_EMULATOR}")
+endif()
+
 # The zip for Windows users, unpacked and used.
 add_test(NAME WindowsZip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/zip_test.sh ${PROJECT_SOURCE_DIR}
                                  ${PROJECT_BINARY_DIR} ${CMAKE_C_COMPILER} ${TAV_MINGW_OBJDUMP})

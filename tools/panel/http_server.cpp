@@ -213,8 +213,9 @@ private:
     void ReadHead()
     {
         Arm(server_.limits.requestTime, Expiry::Request);
+        reading_ = true;
         wire::async_read_header(socket_, buffer_, *parser_, [self = shared_from_this()](ErrorCode error, size_t) {
-            if (self->closed_)
+            if (self->ReadEnded())
                 return;
             if (error)
                 return self->ReadFailed(error, true);
@@ -267,8 +268,9 @@ private:
     {
         if (parser_->is_done())
             return Dispatch();
+        reading_ = true;
         wire::async_read(socket_, buffer_, *parser_, [self = shared_from_this()](ErrorCode error, size_t) {
-            if (self->closed_)
+            if (self->ReadEnded())
                 return;
             if (error)
                 return self->ReadFailed(error, false);
@@ -276,12 +278,19 @@ private:
         });
     }
 
+    // A read is over: true when the connection has moved on meanwhile (closed,
+    // or answered 408 while the read was pending, and now lingering).
+    bool ReadEnded()
+    {
+        reading_ = false;
+        if (!closed_ && timedOut_ && lingering_)
+            Drop();
+        return closed_ || timedOut_;
+    }
+
     void ReadFailed(const ErrorCode& error, bool inHead)
     {
         const Limits& limits = server_.limits;
-        if (timedOut_)
-            return Refuse(408, "the request did not arrive whole in " +
-                                   std::to_string(limits.requestTime.count() / 1000) + " s");
         if (error == wire::error::end_of_stream || error == wire::error::partial_message || error == asio::error::eof
             || error == asio::error::connection_reset || error == asio::error::operation_aborted)
             return Close();
@@ -361,8 +370,10 @@ private:
         socket_.shutdown(tcp::socket::shutdown_send, ignored);
         if (server_.stopping)
             return Close();
+        lingering_ = true;
         Arm(LINGER_TIME, Expiry::Linger);
-        Drop();
+        if (!reading_) // else the pending read goes on to drop
+            Drop();
     }
 
     void Drop()
@@ -384,10 +395,11 @@ private:
                 return;
             if (expiry != Expiry::Request)
                 return self->Close();
-            // The read ends with operation_aborted, and the client gets 408.
+            // Answered while the read is still pending (a read and a write
+            // may run together); what the read still gets is dropped.
             self->timedOut_ = true;
-            ErrorCode ignored;
-            self->socket_.cancel(ignored);
+            self->Refuse(408, "the request did not arrive whole in " +
+                                  std::to_string(self->server_.limits.requestTime.count() / 1000) + " s");
         });
     }
 
@@ -404,6 +416,8 @@ private:
     asio::steady_timer timer_;
     unsigned armed_ = 0;
     bool timedOut_ = false;
+    bool reading_ = false;
+    bool lingering_ = false;
     bool keepAlive_ = true;
     bool headOnly_ = false; // the answer to a HEAD request goes without its body
     bool handling_ = false;
