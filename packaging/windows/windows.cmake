@@ -2,6 +2,26 @@
 # (libtav.dll.a) and for Microsoft's linker (tav.lib).
 set_target_properties(tav PROPERTIES PREFIX "" IMPORT_PREFIX "lib" OUTPUT_NAME tav)
 
+# A version resource (VERSIONINFO) from the project's version, compiled by
+# MinGW-w64's windres: Properties -> Details shows it.
+enable_language(RC)
+function(tav_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(TAV_RC_FILETYPE VFT_DLL)
+    set(TAV_RC_FILENAME ${target}.dll)
+  else()
+    set(TAV_RC_FILETYPE VFT_APP)
+    set(TAV_RC_FILENAME ${target}.exe)
+  endif()
+  set(TAV_RC_DESCRIPTION "${description}")
+  set(TAV_RC_INTERNAL_NAME ${target})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/version.rc.in ${PROJECT_BINARY_DIR}/${target}-version.rc
+                 @ONLY)
+  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/${target}-version.rc)
+endfunction()
+tav_version_resource(tav "tavlib: control library for the TAV USB input/output board")
+
 # The 35 static functions also under their Microsoft C++ names.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64)$")
   set(TAV_WINDOWS_ARCH x86_64)

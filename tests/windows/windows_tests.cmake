@@ -85,6 +85,14 @@ if(TAV_HOST_PYTHON AND TARGET tav_panel)
   set_tests_properties(PanelUnderWine PROPERTIES TIMEOUT 600 ENVIRONMENT "TAV_RUNNER=${CMAKE_CROSSCOMPILING_EMULATOR}")
 endif()
 
+# Properties -> Details of the DLL and the tool.
+add_executable(tav_version_test windows/version_test.cpp)
+target_compile_definitions(tav_version_test PRIVATE TAV_VERSION="${PROJECT_VERSION}")
+target_link_libraries(tav_version_test PRIVATE version tav_warnings)
+add_test(NAME VersionResources COMMAND tav_version_test tav.dll tavctl.exe
+         WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+set_tests_properties(VersionResources PROPERTIES TIMEOUT 120)
+
 # The zip for Windows users, unpacked and used.
 add_test(NAME WindowsZip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/zip_test.sh ${PROJECT_SOURCE_DIR}
                                  ${PROJECT_BINARY_DIR} ${CMAKE_C_COMPILER} ${TAV_MINGW_OBJDUMP})
