@@ -31,4 +31,16 @@ step "a C program builds against the zip" "$mingw_gcc" -std=c99 -I"$root/include
 cp "$root/bin/tav.dll" "$work/app/"
 step "it runs with tav.dll copied beside it" bash -c "wine '$work/app/consumer.exe' | grep -q 'P8.16 high on model S'"
 
+# A CMake program built against the unzipped package with the MinGW
+# toolchain (cross-compiling: tav_DIR, as the README says), tav.dll put
+# beside it by tav_copy_runtime. Its own C++ runtime is linked in, as a
+# MinGW program to be run elsewhere needs (or ships libstdc++-6.dll too).
+toolchain=$(grep -l "$(basename "$mingw_gcc" | sed 's/-gcc.*//')" "$source_dir"/cmake/mingw-w64-*.cmake | head -n 1)
+step "a CMake program configures against the zip (tav_DIR)" cmake -S "$source_dir/tests/package/cxx_consumer" \
+    -B "$work/cmake-app" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -Dtav_DIR="$root/lib/cmake/tav" \
+    -DCMAKE_EXE_LINKER_FLAGS=-static
+step "it builds" cmake --build "$work/cmake-app"
+step "tav_copy_runtime put tav.dll beside it" test -s "$work/cmake-app/tav.dll"
+step "it runs under wine" bash -c "cd '$work/cmake-app' && wine ./consumer.exe"
+
 finish_steps
