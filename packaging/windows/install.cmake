@@ -3,5 +3,6 @@
 # the Windows read-me. (No pkg-config file, udev rule or man pages there.)
 install(FILES $<TARGET_FILE_DIR:tav>/tav.lib DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES python/tav/__init__.py python/tav/__main__.py DESTINATION python/tav COMPONENT python)
+install(FILES $<TARGET_FILE:tav> DESTINATION python/tav COMPONENT python) # the package loads it from beside itself
 install(FILES packaging/debian/copyright DESTINATION . RENAME LICENSE.txt COMPONENT runtime)
 install(FILES packaging/windows/README-windows.txt DESTINATION . COMPONENT runtime)

@@ -54,3 +54,27 @@ add_custom_command(TARGET tav POST_BUILD
   COMMAND ${TAV_LLVM_DLLTOOL} -m ${TAV_DLLTOOL_MACHINE} -D tav.dll -d ${TAV_EXPORTS_DEF}.names
           -l $<TARGET_FILE_DIR:tav>/tav.lib
   COMMENT "tav.lib, the import library for Microsoft's linker" VERBATIM)
+
+# Python wheels for this arch (win_amd64, win32) carrying tav.dll, made by the
+# package's own build backend with the build machine's python3.
+if(TAV_WINDOWS_ARCH STREQUAL "x86_64")
+  set(TAV_WHEEL_PLATFORM win_amd64)
+else()
+  set(TAV_WHEEL_PLATFORM win32)
+endif()
+find_program(TAV_HOST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(TAV_HOST_PYTHON)
+  set(TAV_WHEEL ${PROJECT_BINARY_DIR}/wheel/tav-${PROJECT_VERSION}-py3-none-${TAV_WHEEL_PLATFORM}.whl)
+  add_custom_command(OUTPUT ${TAV_WHEEL}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/wheel
+    # Stripped as the zip's copy is (cmake --install --strip).
+    COMMAND ${CMAKE_STRIP} -o ${PROJECT_BINARY_DIR}/wheel/tav.dll $<TARGET_FILE:tav>
+    COMMAND ${TAV_HOST_PYTHON} -c
+            "import sys; sys.path.insert(0, sys.argv[1]); import build_backend; build_backend.build_wheel(sys.argv[2], {'platform': sys.argv[3], 'library': sys.argv[4]})"
+            ${PROJECT_SOURCE_DIR}/python ${PROJECT_BINARY_DIR}/wheel ${TAV_WHEEL_PLATFORM} ${PROJECT_BINARY_DIR}/wheel/tav.dll
+    DEPENDS tav ${PROJECT_SOURCE_DIR}/python/build_backend.py ${PROJECT_SOURCE_DIR}/python/tav/__init__.py
+            ${PROJECT_SOURCE_DIR}/python/tav/__main__.py
+    COMMENT "the ${TAV_WHEEL_PLATFORM} wheel, with tav.dll" VERBATIM)
+  add_custom_target(tav_wheel ALL DEPENDS ${TAV_WHEEL})
+  install(FILES ${TAV_WHEEL} DESTINATION python COMPONENT python)
+endif()

@@ -16,7 +16,8 @@ zip=$(ls "$work"/package/tavlib-*-win*.zip 2>/dev/null | head -n 1)
 step "the zip unpacks" unzip -q "$zip" -d "$work/unpacked"
 root=$(ls -d "$work"/unpacked/tavlib-* | head -n 1)
 for file in bin/tav.dll bin/tavctl.exe lib/tav.lib lib/libtav.dll.a include/tav/TAVLib.h include/tav/tav.h \
-    include/tav/board.hpp include/tav/libusb0_win32.h python/tav/__init__.py LICENSE.txt README-windows.txt; do
+    include/tav/board.hpp include/tav/libusb0_win32.h python/tav/__init__.py python/tav/tav.dll LICENSE.txt \
+    README-windows.txt; do
     step "the zip holds $file" test -s "$root/$file"
 done
 # Windows' own DLLs only: no libstdc++, libgcc or winpthread to ship.
@@ -42,5 +43,16 @@ step "a CMake program configures against the zip (tav_DIR)" cmake -S "$source_di
 step "it builds" cmake --build "$work/cmake-app"
 step "tav_copy_runtime put tav.dll beside it" test -s "$work/cmake-app/tav.dll"
 step "it runs under wine" bash -c "cd '$work/cmake-app' && wine ./consumer.exe"
+
+# The Python wheel of this arch: tav.dll inside, beside the package, loaded
+# from there the way Python's ctypes loads it.
+wheel=$(ls "$root"/python/tav-*-py3-none-win*.whl 2>/dev/null | head -n 1)
+step "the zip holds a Windows wheel" test -s "$wheel"
+step "the wheel unpacks" unzip -q "$wheel" -d "$work/wheel"
+step "the wheel carries tav.dll beside the package" cmp "$work/wheel/tav/tav.dll" "$root/bin/tav.dll"
+platform=$(basename "$wheel" .whl | sed 's/.*-py3-none-//')
+step "the wheel's tag is $platform, not pure" bash -c "grep -qx 'Tag: py3-none-$platform' '$work'/wheel/tav-*.dist-info/WHEEL && grep -qx 'Root-Is-Purelib: false' '$work'/wheel/tav-*.dist-info/WHEEL"
+step "a loader builds" "$mingw_gcc" -std=c99 "$source_dir/tests/windows/load_like_python.c" -o "$work/load_like_python.exe"
+step "the wheel's tav.dll loads as ctypes loads it" bash -c "wine '$work/load_like_python.exe' '$(winepath -w "$work/wheel/tav/tav.dll" 2>/dev/null)' | grep -q '^tav [0-9]'"
 
 finish_steps

@@ -1,0 +1,28 @@
+/* Loads a tav.dll the way Python's ctypes.CDLL(path) does on Windows
+ * (LoadLibraryExW with the DLL's own folder and the default folders), as
+ * the tav package loads the one beside it, and prints its version:
+ *   load_like_python PATH\tav.dll */
+#include <windows.h>
+
+#include <stdio.h>
+
+typedef const char* (*VersionFunction)(void);
+
+int main(int argc, char** argv)
+{
+    wchar_t path[MAX_PATH];
+    HMODULE library;
+    VersionFunction version;
+    if (argc != 2 || MultiByteToWideChar(CP_UTF8, 0, argv[1], -1, path, MAX_PATH) == 0)
+        return 2;
+    library = LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR);
+    if (library == NULL) {
+        printf("LoadLibraryExW failed: %lu\n", (unsigned long)GetLastError());
+        return 1;
+    }
+    version = (VersionFunction)(void (*)(void))GetProcAddress(library, "tav_version");
+    if (version == NULL)
+        return 1;
+    printf("tav %s\n", version());
+    return 0;
+}
