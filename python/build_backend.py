@@ -61,6 +61,8 @@ def _package_files():
 
 
 WINDOWS_PLATFORMS = {"win_amd64": "tav.dll", "win32": "tav.dll"}
+# What a build in this clone's build/ folder made (scripts/demo.sh builds there).
+BUILT_LIBRARY = os.path.join(HERE, "..", "build", "libtav.so.1")
 
 
 def _setting(config_settings, name: str):
@@ -79,9 +81,10 @@ def _carried_library(config_settings):
         return platform, library, WINDOWS_PLATFORMS[platform]
     if platform is not None and not platform.startswith("linux"):
         raise RuntimeError(f"no wheel for platform {platform!r}: linux_*, win_amd64 or win32")
-    if library is None:
-        built = os.path.join(HERE, "..", "build", "libtav.so.1")
-        library = built if os.path.isfile(built) else None
+    if library is not None and not os.path.isfile(library):
+        raise RuntimeError(f"TAV_WHEEL_LIBRARY names no file: {library}")
+    if library is None and os.path.isfile(BUILT_LIBRARY):
+        library = BUILT_LIBRARY
     if library is None or host.system() != "Linux":
         return None, None, None
     tag = platform or sysconfig.get_platform().replace("-", "_").replace(".", "_")

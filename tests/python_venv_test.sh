@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# `pip install ./python` in a fresh virtual environment, as the README says,
+# after a build: the wheel carries the built libtav, so `import tav` opens a
+# virtual board with no TAV_LIBRARY set. Also the source archive and a wheel
+# built without a library (pure: it uses the system's libtav).
+#   tests/python_venv_test.sh SOURCE_DIR LIBTAV_SO_1
+set -u
+source_dir=$(realpath "$1")
+library=$(realpath "$2")
+source "$(dirname "$0")/support/steps.sh"
+
+step "a virtual environment" python3 -m venv "$work/venv"
+step "pip installs ./python, offline, carrying the built libtav" \
+    env TAV_WHEEL_LIBRARY="$library" "$work/venv/bin/pip" install --no-index --quiet "$source_dir/python"
+step "the wheel holds libtav.so.1 beside the package" test -s "$work"/venv/lib/python3*/site-packages/tav/libtav.so.1
+cd "$work"
+step "import tav opens sim:T with no environment variable" bash -c \
+    "env -u TAV_LIBRARY -u PYTHONPATH -u LD_LIBRARY_PATH '$work/venv/bin/python' -c \
+     'import tav; board = tav.open(\"sim:T\"); board.init(); print(board.model)' | grep -qx T"
+step "a wheel without a library to carry is pure" bash -c \
+    "env -u TAV_WHEEL_LIBRARY python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import build_backend; \
+     build_backend.BUILT_LIBRARY = \"/nonexistent\"; print(build_backend.build_wheel(sys.argv[2]))' \
+     '$source_dir/python' '$work' | grep -qx 'tav-.*-py3-none-any.whl'"
+step "a library named that is not there is an error" bash -c \
+    "TAV_WHEEL_LIBRARY=/nonexistent/libtav.so.1 python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); \
+     import build_backend; build_backend.build_wheel(sys.argv[2])' '$source_dir/python' '$work' 2>&1 | \
+     grep -q 'names no file: /nonexistent/libtav.so.1'"
+finish_steps
