@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libusb-dev libusb-1.0-0-dev libcli11-dev libboost-dev libgtest-dev libbenchmark-dev umockdev libumockdev-dev
           libedit2 python3 python3-pytest python3-venv valgrind clang libclang-rt-dev
           dpkg-dev file lintian mandoc groff-base man-db sigrok-cli
-          nlohmann-json3-dev chromium python3-websocket)
+          nlohmann-json3-dev chromium python3-websocket mono-mcs mono-runtime)
 packages+=("$@")
 
 # A package whose triggers have not run yet is installed all the same.

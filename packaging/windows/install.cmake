@@ -6,3 +6,5 @@ install(FILES python/tav/__init__.py python/tav/__main__.py DESTINATION python/t
 install(FILES $<TARGET_FILE:tav> DESTINATION python/tav COMPONENT python) # the package loads it from beside itself
 install(FILES packaging/debian/copyright DESTINATION . RENAME LICENSE.txt COMPONENT runtime)
 install(FILES packaging/windows/README-windows.txt DESTINATION . COMPONENT runtime)
+# C# and VB.NET: the binding's one source file, with tav.dll beside it.
+install(FILES bindings/dotnet/Tav.cs $<TARGET_FILE:tav> DESTINATION dotnet COMPONENT development)

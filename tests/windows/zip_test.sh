@@ -16,8 +16,8 @@ zip=$(ls "$work"/package/tavlib-*-win*.zip 2>/dev/null | head -n 1)
 step "the zip unpacks" unzip -q "$zip" -d "$work/unpacked"
 root=$(ls -d "$work"/unpacked/tavlib-* | head -n 1)
 for file in bin/tav.dll bin/tavctl.exe lib/tav.lib lib/libtav.dll.a include/tav/TAVLib.h include/tav/tav.h \
-    include/tav/board.hpp include/tav/libusb0_win32.h python/tav/__init__.py python/tav/tav.dll LICENSE.txt \
-    README-windows.txt; do
+    include/tav/board.hpp include/tav/libusb0_win32.h python/tav/__init__.py python/tav/tav.dll dotnet/Tav.cs \
+    dotnet/tav.dll LICENSE.txt README-windows.txt; do
     step "the zip holds $file" test -s "$root/$file"
 done
 # Windows' own DLLs only: no libstdc++, libgcc or winpthread to ship.

@@ -1,0 +1,346 @@
+// Tav.cs: TAV USB input/output boards from C# and VB.NET, over libtav's C
+// interface (tav.h). One source file: add it to your project and put tav.dll
+// (Windows, the arch of your program) or libtav.so.1 (Linux) beside it.
+//
+//     using (var board = Tav.Board.Open("sim:T"))    // "" = the first board, "usb:1:5", "port:1-3.2"
+//     {
+//         board.Init();
+//         board.Output("P4.8", "P4.10");
+//         board.Set("P4.8");
+//         board.PwmStart('B', 2, "25%", "0", "9000");  // counts or percentages
+//         board.PwmSet('B', 1, "50%");
+//         Console.WriteLine($"{board.Model} {board.Firmware}");
+//     }   // Dispose closes the board into the safe state; Release() leaves outputs as they are
+//
+// The names are the Python package's in C#'s case. Failures throw
+// Tav.TavException: Code is the library's result code (tav.h), Message its
+// words. Every call may come from any thread; one board's calls run one at
+// a time. The C functions are cdecl on 32-bit Windows too, as declared here.
+using System;
+using System.Collections.Generic;
+using System.Runtime.InteropServices;
+using System.Text;
+
+namespace Tav
+{
+    /// <summary>A call into libtav failed: Code is its result (tav.h), Message its words.</summary>
+    public class TavException : Exception
+    {
+        public const int NotOpen = 2;
+        public const int IoFailed = 4;
+        public const int BadPin = 32;
+        public const int PinUnavailable = 64;
+        public const int Invalid = -1;
+        public const int NotFound = -2;
+        public const int Access = -3;
+        public const int NotVirtual = -4;
+
+        public int Code { get; }
+
+        public TavException(int code, string message) : base(message)
+        {
+            Code = code;
+        }
+
+        internal static TavException Of(int code, string what)
+        {
+            return new TavException(code, what + ": " + Library.StrError(code));
+        }
+    }
+
+    /// <summary>The library itself.</summary>
+    public static class Library
+    {
+        /// <summary>libtav's version ("1.1.0").</summary>
+        public static string Version => Native.Text(Native.tav_version());
+
+        /// <summary>A result code in the library's words.</summary>
+        public static string StrError(int code) => Native.Text(Native.tav_strerror(code));
+
+        /// <summary>Counter steps in one PWM period (36000).</summary>
+        public static uint PwmFullScale => Native.tav_pwm_full_scale();
+    }
+
+    /// <summary>One board, open from Open() until Close(), Release() or Dispose().</summary>
+    public sealed class Board : IDisposable
+    {
+        private readonly BoardHandle handle;
+
+        private Board(BoardHandle handle)
+        {
+            this.handle = handle;
+        }
+
+        /// <summary>Opens the board the selector names: "" (the first board, or TAV_DEVICE's),
+        /// "usb:BUS:DEV", "port:1-3.2", "sim:T" (a virtual board), with "queued:" or "reattach:" before it.</summary>
+        public static Board Open(string selector = "")
+        {
+            IntPtr opened;
+            int code = Native.tav_open(Native.Utf8(selector ?? "", "selector"), out opened);
+            if (code != Native.OK)
+                throw new TavException(code, "cannot open " + (string.IsNullOrEmpty(selector) ? "the first board" : "'" + selector + "'") +
+                                              ": " + Library.StrError(code) +
+                                              (code == TavException.Invalid ? " (selectors: usb:BUS:DEV, port:1-3.2, sim:T, sim:S, sim:C)" : ""));
+            return new Board(new BoardHandle(opened));
+        }
+
+        /// <summary>The board's model: 'T', 'S' or 'C'.</summary>
+        public char Model
+        {
+            get { return (char)Call(h => Native.tav_model(h)); }
+        }
+
+        /// <summary>The board's firmware version ("1.0.0.0").</summary>
+        public string Firmware
+        {
+            get
+            {
+                var text = new byte[64];
+                Check(Call(h => Native.tav_firmware(h, text, (UIntPtr)text.Length)), "Firmware");
+                return Native.Text(text);
+            }
+        }
+
+        /// <summary>Whether Close() or Release() ended this board object.</summary>
+        public bool Closed => handle.IsClosed;
+
+        /// <summary>Bring-up: the debug port's pins freed, every pin floating, the timers reset.</summary>
+        public void Init(uint value = 0) => Check(Call(h => Native.tav_init(h, value)), "Init");
+
+        /// <summary>The safe state: PWM off, every pin floating.</summary>
+        public void Safe() => Check(Call(h => Native.tav_safe(h)), "Safe");
+
+        /// <summary>Push-pull outputs: "P4.8", "P4.0-3", "P8.16", or an identifier ("0x40000100").</summary>
+        public void Output(params string[] pins) => Pins(Native.tav_pin_output, "Output", pins);
+        public void Input(params string[] pins) => Pins(Native.tav_pin_input, "Input", pins);
+        public void Float(params string[] pins) => Pins(Native.tav_pin_float, "Float", pins);
+        public void Set(params string[] pins) => Pins(Native.tav_pin_set, "Set", pins);
+        public void Reset(params string[] pins) => Pins(Native.tav_pin_reset, "Reset", pins);
+
+        /// <summary>Drives the pins high (true) or low (false).</summary>
+        public void Write(string pins, bool high) => Pins((h, id) => Native.tav_pin_write(h, id, high ? 1 : 0), "Write", pins);
+
+        /// <summary>Drives the pins high (1) or low (0).</summary>
+        public void Write(string pins, int level)
+        {
+            if (level != 0 && level != 1)
+                throw new TavException(TavException.Invalid, "Write: level " + level + " is neither 0 nor 1");
+            Write(pins, level == 1);
+        }
+
+        /// <summary>Starts a group ('A', 'B', 'C') at 2000 Hz / divider (1, 2, 4 ... 128), with a duty
+        /// per channel from the first: counts ("9000") or percentages ("25%").</summary>
+        public void PwmStart(char group, int divider, params string[] duties)
+        {
+            var reason = new byte[256];
+            int checkedDivider;
+            if (Native.tav_parse_pwm_divider(Native.Utf8(divider.ToString(), "divider"), out checkedDivider, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, "PwmStart: " + Native.Text(reason));
+            var counts = new uint[duties == null ? 0 : duties.Length];
+            for (int index = 0; index < counts.Length; ++index)
+                counts[index] = Duty(duties[index], "PwmStart");
+            Check(Call(h => Native.tav_pwm_start(h, Group(group, "PwmStart"), checkedDivider, counts, (UIntPtr)counts.Length)), "PwmStart");
+        }
+
+        /// <summary>Retunes one channel (1..4; group A has 3) of a group: counts or a percentage.</summary>
+        public void PwmSet(char group, int channel, string duty)
+        {
+            if (channel < 1)
+                throw new TavException(TavException.Invalid, "PwmSet: channel " + channel + " does not exist (channels count from 1)");
+            uint counts = Duty(duty, "PwmSet");
+            Check(Call(h => Native.tav_pwm_set(h, Group(group, "PwmSet"), (uint)channel, counts)), "PwmSet");
+        }
+
+        /// <summary>Stops every group; the PWM pins float.</summary>
+        public void PwmStop() => Check(Call(h => Native.tav_pwm_stop(h)), "PwmStop");
+
+        /// <summary>Virtual boards only: what every pin does now, as `tavctl status` shows it.</summary>
+        public string Status()
+        {
+            var text = new byte[16384];
+            Check(Call(h => Native.tav_sim_status(h, text, (UIntPtr)text.Length)), "Status");
+            return Native.Text(text);
+        }
+
+        /// <summary>Closes the board into the safe state and lets it go; later calls throw
+        /// TavException (Code NotOpen). Closing again does nothing.</summary>
+        public void Close()
+        {
+            handle.SafeState = true;
+            handle.Dispose();
+        }
+
+        /// <summary>Lets the board go as it is: outputs keep driving, PWM keeps running.</summary>
+        public void Release()
+        {
+            handle.SafeState = false;
+            handle.Dispose();
+        }
+
+        /// <summary>As Close().</summary>
+        public void Dispose() => Close();
+
+        public override string ToString()
+        {
+            return Closed ? "Tav.Board (closed)" : "Tav.Board model " + Model + ", firmware " + Firmware;
+        }
+
+        // ---- plumbing ---------------------------------------------------------
+
+        // The call with the board's pointer, held for its length (a Close from
+        // another thread waits, as tav_close waits for calls in flight).
+        private int Call(Func<IntPtr, int> call)
+        {
+            bool added = false;
+            try
+            {
+                if (!handle.IsClosed)
+                    handle.DangerousAddRef(ref added);
+                if (!added)
+                    throw new TavException(TavException.NotOpen, "the board is closed");
+                return call(handle.DangerousGetHandle());
+            }
+            catch (ObjectDisposedException)
+            {
+                throw new TavException(TavException.NotOpen, "the board is closed");
+            }
+            finally
+            {
+                if (added)
+                    handle.DangerousRelease();
+            }
+        }
+
+        private static void Check(int code, string what)
+        {
+            if (code != Native.OK)
+                throw TavException.Of(code, what);
+        }
+
+        private void Pins(Func<IntPtr, uint, int> action, string what, params string[] pins)
+        {
+            if (pins == null || pins.Length == 0)
+                throw new TavException(TavException.Invalid, what + ": no pin given");
+            var identifiers = new List<uint>();
+            foreach (string text in pins)
+                identifiers.AddRange(ParsePins(text, what));
+            foreach (uint identifier in identifiers)
+                Check(Call(h => action(h, identifier)), what);
+        }
+
+        private static uint[] ParsePins(string text, string what)
+        {
+            var ids = new uint[2];
+            UIntPtr count;
+            var reason = new byte[256];
+            if (Native.tav_parse_pins(Native.Utf8(text, "pins"), ids, out count, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, what + ": " + Native.Text(reason));
+            var parsed = new uint[(int)count];
+            Array.Copy(ids, parsed, parsed.Length);
+            return parsed;
+        }
+
+        private static uint Duty(string text, string what)
+        {
+            uint counts;
+            var reason = new byte[256];
+            if (Native.tav_parse_duty(Native.Utf8(text, "duty"), out counts, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, what + ": " + Native.Text(reason));
+            return counts;
+        }
+
+        private static byte Group(char group, string what)
+        {
+            byte letter;
+            var reason = new byte[256];
+            if (Native.tav_parse_pwm_group(Native.Utf8(group.ToString(), "group"), out letter, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, what + ": " + Native.Text(reason));
+            return letter;
+        }
+    }
+
+    // tav_board* with the C lifetime rules: tav_close (the safe state) or
+    // tav_release (left as it is) frees it once no call runs on it; a board
+    // never closed is released when it is collected, never left claimed.
+    internal sealed class BoardHandle : SafeHandle
+    {
+        internal bool SafeState;
+
+        internal BoardHandle(IntPtr board) : base(IntPtr.Zero, true)
+        {
+            SetHandle(board);
+        }
+
+        public override bool IsInvalid => handle == IntPtr.Zero;
+
+        protected override bool ReleaseHandle()
+        {
+            if (SafeState)
+                Native.tav_close(handle);
+            else
+                Native.tav_release(handle);
+            return true;
+        }
+    }
+
+    internal static class Native
+    {
+        // tav.dll on Windows, libtav.so on Linux (libtav.so.1 through its link, or a dllmap).
+        private const string Lib = "tav";
+        internal const int OK = 0;
+
+        internal static byte[] Utf8(string text, string what)
+        {
+            if (text == null)
+                throw new TavException(TavException.Invalid, what + " is null");
+            if (text.IndexOf('\0') >= 0)
+                throw new TavException(TavException.Invalid, what + " holds a NUL character");
+            var bytes = Encoding.UTF8.GetBytes(text);
+            Array.Resize(ref bytes, bytes.Length + 1);
+            return bytes;
+        }
+
+        internal static string Text(byte[] buffer)
+        {
+            int length = Array.IndexOf(buffer, (byte)0);
+            return Encoding.UTF8.GetString(buffer, 0, length < 0 ? buffer.Length : length);
+        }
+
+        internal static string Text(IntPtr text)
+        {
+            if (text == IntPtr.Zero)
+                return "";
+            int length = 0;
+            while (Marshal.ReadByte(text, length) != 0)
+                ++length;
+            var bytes = new byte[length];
+            Marshal.Copy(text, bytes, 0, length);
+            return Encoding.UTF8.GetString(bytes);
+        }
+
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_strerror(int code);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_version();
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern uint tav_pwm_full_scale();
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_open(byte[] selector, out IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_close(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_release(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern byte tav_model(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_firmware(IntPtr board, byte[] text, UIntPtr size);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_init(IntPtr board, uint value);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_safe(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_output(IntPtr board, uint pins);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_input(IntPtr board, uint pins);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_float(IntPtr board, uint pins);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_set(IntPtr board, uint pins);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_reset(IntPtr board, uint pins);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_write(IntPtr board, uint pins, int value);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_start(IntPtr board, byte group, int divider, uint[] duties, UIntPtr count);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set(IntPtr board, byte group, uint channel, uint duty);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_status(IntPtr board, byte[] text, UIntPtr size);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pins(byte[] text, uint[] ids, out UIntPtr count, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_group(byte[] text, out byte group, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_divider(byte[] text, out int divider, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_duty(byte[] text, out uint counts, byte[] reason, UIntPtr reasonSize);
+    }
+}

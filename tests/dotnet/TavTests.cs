@@ -1,0 +1,156 @@
+// Tav.cs under Mono against libtav on virtual boards: open, pins, PWM, state,
+// errors, close twice, use after close, a board never closed, and two boards
+// from two threads. Prints "ok: ..." or "FAIL: ..." per check and
+// "N passed, N failed" last; the exit code is the failures' count.
+using System;
+using System.Threading;
+using Tav;
+
+static class TavTests
+{
+    static int passed;
+    static int failed;
+
+    static void Check(string name, bool good, string detail = "")
+    {
+        if (good)
+        {
+            ++passed;
+            Console.WriteLine("ok: " + name);
+        }
+        else
+        {
+            ++failed;
+            Console.WriteLine("FAIL: " + name + (detail.Length > 0 ? ": " + detail : ""));
+        }
+    }
+
+    // The TavException an action throws, or null.
+    static TavException Thrown(Action action)
+    {
+        try
+        {
+            action();
+            return null;
+        }
+        catch (TavException error)
+        {
+            return error;
+        }
+    }
+
+    static string Line(Board board, string pin)
+    {
+        foreach (string line in board.Status().Split('\n'))
+            if (line.StartsWith("  " + pin + " "))
+                return line;
+        return "";
+    }
+
+    static int Main()
+    {
+        Check("the library's version", Library.Version.Length > 0 && char.IsDigit(Library.Version[0]), Library.Version);
+        using (var board = Board.Open("sim:T"))
+        {
+            Check("a virtual board of model T", board.Model == 'T' && board.Firmware == "1.0.0.0", board.ToString());
+            board.Init();
+            board.Output("P4.8", "P4.10");
+            board.Set("P4.8");
+            Check("pins: P4.8 high", Line(board, "P4.8").Contains("output high"), Line(board, "P4.8"));
+            board.Write("P4.10", 1);
+            Check("Write(pins, 1)", Line(board, "P4.10").Contains("output high"), Line(board, "P4.10"));
+            board.Write("P4.10", false);
+            board.Reset("P4.8");
+            Check("Write(pins, false) and Reset", Line(board, "P4.10").Contains("output low")
+                  && Line(board, "P4.8").Contains("output low"), Line(board, "P4.8"));
+            board.PwmStart('B', 2, "25%", "0", "9000");
+            Check("PwmStart: 1000 Hz, 25 % and 9000 counts", Line(board, "P8.0").Contains("PWM TIM2 CH1, 1000 Hz, duty 9000/36000")
+                  && Line(board, "P8.2").Contains("duty 9000/36000"), Line(board, "P8.0"));
+            board.PwmSet('b', 1, "50%");
+            Check("PwmSet: 50 %", Line(board, "P8.0").Contains("duty 18000/36000"), Line(board, "P8.0"));
+            board.PwmStop();
+            Check("PwmStop floats the PWM pins", Line(board, "P8.0").Contains("floating input"), Line(board, "P8.0"));
+            board.Safe();
+
+            // Errors carry the library's words and codes; nothing reaches the board.
+            string before = board.Status();
+            var error = Thrown(() => board.Output("P4.16"));
+            Check("a pin that does not exist", error != null && error.Code == TavException.Invalid
+                  && error.Message.Contains("bank P4 has pins 0-15"), error?.Message ?? "no exception");
+            error = Thrown(() => board.PwmStart('B', 3));
+            Check("a divider that does not exist names those that do", error != null && error.Code == TavException.Invalid
+                  && error.Message.Contains("128"), error?.Message ?? "no exception");
+            error = Thrown(() => board.PwmStart('D', 1));
+            Check("a group that does not exist", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            error = Thrown(() => board.PwmSet('A', 4, "10"));
+            Check("group A has no channel 4", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            error = Thrown(() => board.PwmSet('B', 1, "150%"));
+            Check("a duty above full scale", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            error = Thrown(() => board.Write("P4.8", 2));
+            Check("a level that is no level", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            error = Thrown(() => board.Set("P4.8\0P4.9"));
+            Check("text with a NUL", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            Check("failed calls sent nothing", board.Status() == before);
+        }
+        var missing = Thrown(() => Board.Open("sim:X"));
+        Check("a selector that names nothing", missing != null && missing.Code == TavException.Invalid
+              && missing.Message.Contains("sim:T"), missing?.Message ?? "no exception");
+        missing = Thrown(() => Board.Open("usb:9:99"));
+        Check("a board that is not there", missing != null && missing.Code == TavException.NotFound, missing?.Message ?? "none");
+
+        // Close twice, use after close; a released board.
+        var closed = Board.Open("sim:S");
+        closed.Close();
+        closed.Close();
+        var after = Thrown(() => closed.Set("P4.8"));
+        Check("use after close", closed.Closed && after != null && after.Code == TavException.NotOpen
+              && after.Message == "the board is closed", after?.Message ?? "no exception");
+        Check("Model after close", Thrown(() => { char model = closed.Model; }) != null);
+        var released = Board.Open("sim:C");
+        released.Release();
+        Check("released", released.Closed && Thrown(() => released.Init()).Code == TavException.NotOpen);
+
+        // A board never closed is let go when it is collected.
+        for (int index = 0; index < 50; ++index)
+            Board.Open("sim:T").Init();
+        GC.Collect();
+        GC.WaitForPendingFinalizers();
+        Check("boards never closed are collected", true);
+
+        // Two boards from two threads, each its own.
+        var boards = new[] { Board.Open("sim:T"), Board.Open("sim:S") };
+        var threads = new Thread[2];
+        var problems = new string[2];
+        for (int index = 0; index < 2; ++index)
+        {
+            int which = index;
+            threads[index] = new Thread(() =>
+            {
+                try
+                {
+                    for (int round = 0; round < 200; ++round)
+                    {
+                        boards[which].Output(which == 0 ? "P4.8" : "P8.16");
+                        boards[which].Write(which == 0 ? "P4.8" : "P8.16", round % 2 == 0);
+                    }
+                }
+                catch (Exception error)
+                {
+                    problems[which] = error.Message;
+                }
+            });
+            threads[index].Start();
+        }
+        foreach (var thread in threads)
+            thread.Join();
+        Check("two boards from two threads", problems[0] == null && problems[1] == null
+              && Line(boards[0], "P4.8").Contains("output low") && Line(boards[1], "P8.16").Contains("output low")
+              && Line(boards[0], "P8.16").Contains("floating input") && Line(boards[1], "P4.8").Contains("floating input"),
+              (problems[0] ?? "") + (problems[1] ?? "") + Line(boards[1], "P8.16"));
+        foreach (var board in boards)
+            board.Dispose();
+
+        Console.WriteLine(passed + " passed, " + failed + " failed");
+        return failed;
+    }
+}
