@@ -49,7 +49,10 @@ step "it runs under wine" bash -c "cd '$work/cmake-app' && wine ./consumer.exe"
 wheel=$(ls "$root"/python/tav-*-py3-none-win*.whl 2>/dev/null | head -n 1)
 step "the zip holds a Windows wheel" test -s "$wheel"
 step "the wheel unpacks" unzip -q "$wheel" -d "$work/wheel"
-step "the wheel carries tav.dll beside the package" cmp "$work/wheel/tav/tav.dll" "$root/bin/tav.dll"
+# The zip's stripped copy, but for the time and checksum strip stamps into
+# the PE header.
+step "the wheel carries tav.dll beside the package" bash -c \
+    "[ \$(cmp -l '$work/wheel/tav/tav.dll' '$root/bin/tav.dll' | wc -l) -le 8 ]"
 platform=$(basename "$wheel" .whl | sed 's/.*-py3-none-//')
 step "the wheel's tag is $platform, not pure" bash -c "grep -qx 'Tag: py3-none-$platform' '$work'/wheel/tav-*.dist-info/WHEEL && grep -qx 'Root-Is-Purelib: false' '$work'/wheel/tav-*.dist-info/WHEEL"
 step "a loader builds" "$mingw_gcc" -std=c99 "$source_dir/tests/windows/load_like_python.c" -o "$work/load_like_python.exe"
