@@ -149,7 +149,7 @@ if [ -z "$windows" ]; then
 fi
 check "pwm start with percentages" 0 'channel 2 PA1 \(P8\.1\) +duty 18000/36000 \(50\.00%\)' '' -- --sim pwm start B --div 2 --duty 25%,50%
 check "pwm start runs on the board" 0 'PA0   PWM TIM2 CH1, 1000 Hz, duty 9000/36000' '' -- --sim pwm start B --div 2 --duty 25%
-check "pwm group A" 0 'PA10  PWM TIM1 CH3, 2000 Hz, duty 100/36000' '' -- --sim pwm start A --duty 100
+check "pwm group A" 0 'PA10  PWM TIM1 CH3, 2000 Hz, duty 100/36000' '100 counts = 0.28 %' -- --sim pwm start A --duty 100
 check "pwm bad group" 2 '' "group 'D' does not exist" -- --sim pwm start D
 check "pwm bad divider" 2 '' "divider 3 is not one of" -- --sim pwm start A --div 3
 check "pwm too many duties" 2 '' "group A has 3 channels, 4 duties given" -- --sim pwm start A --duty 1,2,3,4
@@ -157,6 +157,8 @@ check "pwm duty above full scale" 2 '' "duty 36001 is above full scale" -- --sim
 check "pwm duty percentage too high" 2 '' "duty 101% is not a percentage" -- --sim pwm start B --duty 101%
 check "pwm set channel out of range" 2 '' "group A has channels 1-3, not 4" -- --sim pwm set A 4 100
 check "pwm set" 0 'channel 4 PA6 \(P8\.6\) +duty 100/36000' 'group C is not running, so the duty is only stored.*run `pwm start C` first' -- --sim pwm set C 4 100
+check "a small bare duty is said to be counts" 0 'duty 25/36000' '^warning: 25 counts = 0.07 %; write 25% for a percentage$' -- --sim pwm start B --duty 25,0
+check "pwm --help names the board pins of each model" 0 'P8.0 P8.1 P8.2 P8.3 on model T; P4.13 P4.14 P4.15 P8.16 on model S' '' -- pwm --help
 # Model C has no pin map: the group's own state still knows its duties.
 printf 'pwm start B --div 2 --duty 25%%\npwm set B 1 +10%%\n' >"$work/relative.tav"
 check "a relative duty on model C" 0 'duty 12600/36000' '' -- --sim=C run "$work/relative.tav"

@@ -76,11 +76,14 @@ namespace Tav
         public static Board Open(string selector = "")
         {
             IntPtr opened;
-            int code = Native.tav_open(Native.Utf8(selector ?? "", "selector"), out opened);
+            byte[] text = Native.Utf8(selector ?? "", "selector");
+            var reason = new byte[512];
+            if (Native.tav_parse_selector(text, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, Native.Text(reason));
+            int code = Native.tav_open(text, out opened);
             if (code != Native.OK)
                 throw new TavException(code, "cannot open " + (string.IsNullOrEmpty(selector) ? "the first board" : "'" + selector + "'") +
-                                              ": " + Library.StrError(code) +
-                                              (code == TavException.Invalid ? " (selectors: usb:BUS:DEV, port:1-3.2, sim:T, sim:S, sim:C)" : ""));
+                                              ": " + Library.StrError(code));
             return new Board(new BoardHandle(opened));
         }
 
@@ -341,6 +344,7 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pins(byte[] text, uint[] ids, out UIntPtr count, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_group(byte[] text, out byte group, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_divider(byte[] text, out int divider, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_selector(byte[] text, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_duty(byte[] text, out uint counts, byte[] reason, UIntPtr reasonSize);
     }
 }

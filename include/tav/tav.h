@@ -355,6 +355,10 @@ TAV_C_API int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, c
 TAV_C_API int tav_parse_pwm_group(const char* text, char* group, char* reason, size_t reason_size);
 TAV_C_API int tav_parse_pwm_divider(const char* text, int* divider, char* reason, size_t reason_size);
 TAV_C_API int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reason_size);
+/* Whether text is a selector tav_open takes (it says nothing of whether a
+ * board is there): TAV_OK, or TAV_E_INVALID with a one-line reason naming
+ * the selectors there are, into reason (truncated to reason_size - 1). */
+TAV_C_API int tav_parse_selector(const char* text, char* reason, size_t reason_size);
 
 /* A record in words, as the board's firmware reads it
  * ("GPIO_SetBits(GPIOB, pin 8)"), into text, truncated and NUL-terminated.

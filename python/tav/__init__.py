@@ -183,6 +183,9 @@ _declare("tav_parse_pwm_group", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ct
          ctypes.c_size_t)
 _declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32), ctypes.c_char_p,
          ctypes.c_size_t)
+_declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
+         ctypes.c_size_t)
+_declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_status", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
@@ -349,6 +352,13 @@ def _single_pins(identifier: int) -> List[int]:
     """One identifier per named pin of a bank identifier."""
     bank = identifier & 0xF0000000
     return [bank | 1 << bit for bit in range(28) if identifier >> bit & 1]
+
+
+def _parsed_text(check, text: bytes) -> None:
+    """A text the library checks, with its reason when it refuses it."""
+    reason = ctypes.create_string_buffer(512)
+    if check(text, reason, len(reason)) != _OK:
+        raise _invalid(reason.value.decode(errors="replace"))
 
 
 def _parsed(parse, text: str, what: str, result):
@@ -596,8 +606,10 @@ class Board:
 
     def __init__(self, selector: str = ""):
         handle = ctypes.c_void_p()
-        code = _lib.tav_open(_text(selector, "a selector"), ctypes.byref(handle))
-        _check(code, f"cannot open {selector or 'the first board'!r}")
+        text = _text(selector, "a selector")
+        _parsed_text(_lib.tav_parse_selector, text)
+        code = _lib.tav_open(text, ctypes.byref(handle))
+        _check(code, f"cannot open {_shown(selector) if selector else 'the first board'}")
         # The C object lives as long as this one: closing only ends the
         # connection, so a thread still inside a call never meets freed memory.
         self._handle: Optional[ctypes.c_void_p] = handle
@@ -840,9 +852,11 @@ class Board:
     def pwm_start(self, group: str, divider: int = 1, duties: Iterable[Duty] = ()) -> None:
         """Sets up and starts group A (3 channels), B or C (4 channels) at
         2000 Hz / divider (1, 2, 4, ... 128); duties of channels 1, 2, ...,
-        missing ones 0."""
+        missing ones 0. A duty is counts of 36000 (a bare number: 25 counts =
+        0.07 %; write "25%" for a percentage) or text like "25%"."""
         letter = _group(group)
         divider = _integer(divider, "the divider", 1, 128)
+        _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())
         if isinstance(duties, (str, bytes)) or not hasattr(duties, "__iter__"):
             raise TypeError(f"duties is a list of duties, not {type(duties).__name__}")
         counts = [_duty_counts(duty) for duty in duties]
@@ -852,7 +866,8 @@ class Board:
             raise self._failed(code, f"pwm_start {group!r} divider {divider} with {len(counts)} duties")
 
     def pwm_set(self, group: str, channel: int, duty: Duty) -> None:
-        """Changes one channel's duty (channels count from 1)."""
+        """Changes one channel's duty (channels count from 1): counts of 36000
+        (25 counts = 0.07 %; write "25%" for a percentage) or text like "25%"."""
         letter = _group(group)
         channel = _integer(channel, "the channel", 1, 4)
         code = _lib.tav_pwm_set(self._live(), letter, channel, _duty_counts(duty))

@@ -673,6 +673,22 @@ int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reas
     return ParseArgument(text, counts, reason, reason_size, ParseDuty);
 }
 
+int tav_parse_selector(const char* text, char* reason, size_t reason_size)
+{
+    Selector selector;
+    if (text != nullptr && ParseSelector(text, &selector))
+        return TAV_OK;
+    if (reason != nullptr && reason_size > 0) {
+        const std::string quoted = text == nullptr ? "no text" : "'" + std::string(text).substr(0, 40) + "'";
+        CopyText((quoted + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows "
+                           "them), port:1-3.2, or sim:T, sim:S, sim:C, each also after queued: and reattach: (or "
+                           "reattach-safe:, reattach-none:)")
+                     .c_str(),
+                 reason, reason_size);
+    }
+    return TAV_E_INVALID;
+}
+
 int tav_describe_record(const uint8_t record[64], char* text, size_t size)
 {
     if (record == nullptr)

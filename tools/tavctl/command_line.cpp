@@ -85,14 +85,40 @@ void AddPinCommands(CLI::App& app, Context& context)
     toggle->callback([&context, togglePins] { ToggleCommand(context, *togglePins); });
 }
 
+// Each group's channels: the microcontroller's pins and the board pins on
+// them, by model, as the library's channel table has them.
+std::string PwmPinsHelp()
+{
+    std::string help;
+    for (const char group : {'A', 'B', 'C'}) {
+        const int count = tav_pwm_channel_count(group);
+        std::string mcu;
+        std::string byModel;
+        for (const char model : {'T', 'S'}) {
+            std::string pins;
+            for (int channel = 1; channel <= count; ++channel) {
+                const tav_pwm_channel info = ChannelInfo(group, static_cast<uint32_t>(channel), model);
+                if (model == 'T')
+                    mcu += std::string(mcu.empty() ? "" : " ") + info.mcu_pin;
+                pins += std::string(pins.empty() ? "" : " ") + (info.pin != 0 ? BoardPinName(info.pin) : "-");
+            }
+            byModel += std::string(byModel.empty() ? "" : "; ") + pins + " on model " + model;
+        }
+        const tav_pwm_channel first = ChannelInfo(group, 1, 'T');
+        help += std::string("Group ") + group + " (TIM" + std::to_string(first.timer) + "), channels 1-" +
+                std::to_string(count) + ": " + mcu + "\n  = board pins " + byModel + "\n";
+    }
+    return help;
+}
+
 // pwm start, set, stop
 void AddPwmCommands(CLI::App& app, Context& context)
 {
     auto* pwm = app.add_subcommand("pwm", "Start, retune or stop the PWM groups A, B and C");
     pwm->require_subcommand(1);
-    pwm->footer("Group A: channels 1-3 on PA10, PA9, PA8 (TIM1); group B: 1-4 on PA0-PA3 (TIM2);\n"
-                "group C: 1-4 on PB1, PB0, PA7, PA6 (TIM3). Full scale is 36000 counts; the PWM runs at\n"
-                "2000 Hz / divider with the usual 72 MHz timer clock.\n"
+    pwm->footer(PwmPinsHelp() +
+                "Full scale is 36000 counts: a bare number is counts (25 is 0.07 %), 25% a percentage.\n"
+                "The PWM runs at 2000 Hz / divider with the usual 72 MHz timer clock.\n"
                 "Examples:\n  tavctl pwm start B --div 2 --duty 25%,50%,9000,0\n  tavctl pwm set B 1 75%\n"
                 "  tavctl pwm stop");
     auto* start = pwm->add_subcommand("start", "Set up and start one group");

@@ -49,6 +49,27 @@ long ParseDutyAmount(const std::string& text, bool allowSign)
     return negative ? -static_cast<long>(counts) : static_cast<long>(counts);
 }
 
+// A bare number is counts (scripts rely on it), but "--duty 25" was most
+// likely meant as 25 %: said once when every duty given reads that way.
+void NoteSmallCounts(const std::vector<std::string>& duties)
+{
+    std::string shown;
+    for (std::string text : duties) {
+        if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+            text.erase(0, 1);
+        if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos
+            || std::stoul(text) > 100)
+            return;
+        if (shown.empty() && std::stoul(text) > 0)
+            shown = std::to_string(std::stoul(text));
+    }
+    if (shown.empty())
+        return;
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.2f", 100.0 * std::stoul(shown) / TAV_PWM_FULL_SCALE);
+    Warn(shown + " counts = " + percent + " %; write " + shown + "% for a percentage");
+}
+
 uint32_t ParseChannel(const Group& group, const std::string& text)
 {
     const auto channel = ParseNumber(text, "channel", 0, 0xFFFFFFFFu);
@@ -99,6 +120,7 @@ void PwmStartCommand(Context& context, const std::string& groupText, const std::
                             EXIT_USAGE);
         values[index] = static_cast<uint32_t>(ParseDutyAmount(fields[index], false));
     }
+    NoteSmallCounts(fields);
     context.session.Connect();
     Check(context.session.Board().pwmStart(group.letter, dividedBy, values, group.channels), "pwm start");
     std::fprintf(context.out, "group %c started: %g Hz (%u MHz timer clock / %d)\n", group.letter,
@@ -115,6 +137,7 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
     const uint32_t channel = ParseChannel(group, channelText);
     const bool relative = !dutyText.empty() && (dutyText[0] == '+' || dutyText[0] == '-');
     const long amount = ParseDutyAmount(dutyText, true);
+    NoteSmallCounts({dutyText});
     context.session.Connect();
     // The group as this board object commanded it, on every model (one
     // without a pin map too).

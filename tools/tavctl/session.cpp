@@ -100,11 +100,11 @@ void Session::Connect()
     const int result = board_.open(selector);
     switch (result) {
     case TAV_OK: break;
-    case TAV_E_INVALID:
-        throw ToolError(Quoted(selector) + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as "
-                        "`tavctl list` shows them), port:1-3.2, or sim:T, sim:S, sim:C, each also after queued: "
-                        "and reattach: (or reattach-safe:, reattach-none:)",
-                        EXIT_USAGE);
+    case TAV_E_INVALID: {
+        char reason[512] = "";
+        tav_parse_selector(selector.c_str(), reason, sizeof reason);
+        throw ToolError(reason, EXIT_USAGE);
+    }
     case TAV_E_NOT_FOUND:
         if (const char* problem = tav_usb_problem())
             throw ToolError((selector.empty() ? "no board found: " : "no TAV board at " + selector + ": ") + problem);
