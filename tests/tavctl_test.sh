@@ -157,6 +157,9 @@ check "pwm duty above full scale" 2 '' "duty 36001 is above full scale" -- --sim
 check "pwm duty percentage too high" 2 '' "duty 101% is not a percentage" -- --sim pwm start B --duty 101%
 check "pwm set channel out of range" 2 '' "group A has channels 1-3, not 4" -- --sim pwm set A 4 100
 check "pwm set" 0 'channel 4 PA6 \(P8\.6\) +duty 100/36000' 'group C is not running, so the duty is only stored.*run `pwm start C` first' -- --sim pwm set C 4 100
+check "several pins as several words" 0 'P4.10 \(PB10\): push-pull output' '' -- --sim pin output P4.8 P4.10
+check "write takes its level last" 0 'P4.8 \(PB8\), P4.10 \(PB10\): output register high' 'only stored' -- --sim pin write P4.8 P4.10 1
+check "a level after set still points at write" 2 '' 'pin set takes no VALUE \(did you mean pin write\?\)' -- --sim pin set P4.8 1
 check "a small bare duty is said to be counts" 0 'duty 25/36000' '^warning: 25 counts = 0.07 %; write 25% for a percentage$' -- --sim pwm start B --duty 25,0
 check "pwm --help names the board pins of each model" 0 'P8.0 P8.1 P8.2 P8.3 on model T; P4.13 P4.14 P4.15 P8.16 on model S' '' -- pwm --help
 # Model C has no pin map: the group's own state still knows its duties.

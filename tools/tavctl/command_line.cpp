@@ -60,22 +60,36 @@ void AddPinCommands(CLI::App& app, Context& context)
 {
     auto* pin = app.add_subcommand("pin", "Configure or drive digital pins");
     auto action = Hold<std::string>();
-    auto pins = Hold<std::string>();
-    auto level = Hold<std::string>();
+    auto words = Hold<std::vector<std::string>>();
     pin->add_option("ACTION", *action, "output, input, float, set, reset or write")
         ->required()
         ->check(CLI::IsMember({"output", "input", "float", "set", "reset", "write"}));
-    pin->add_option("PINS", *pins, "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2) or an "
-                                   "identifier, hex with 0x (0x40000005) or decimal (1073741829)")
+    pin->add_option("PINS", *words, "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2), several "
+                                    "words (P4.8 P4.10) or an identifier, hex with 0x (0x40000005) or decimal "
+                                    "(1073741829); for write, then VALUE: 1/high or 0/low")
         ->required();
-    pin->add_option("VALUE", *level, "For write: 1/high or 0/low");
     pin->footer("Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
                 "P8.n is 0x80000000 | 1<<n (n = 0-16). Which microcontroller pin each reaches\n"
                 "depends on the board model and is shown in the output. A pin that is not an\n"
                 "output does not drive what set, reset or write store: tavctl warns.\n"
-                "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin set P4.0,P4.2\n"
+                "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin output P4.8 P4.10\n  tavctl pin set P4.0,P4.2\n"
                 "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF");
-    pin->callback([&context, action, pins, level] { PinCommand(context, *action, *pins, *level); });
+    pin->callback([&context, action, words] {
+        // Several pins as several words, as gpioset takes them; write's level last.
+        std::vector<std::string> pinWords = *words;
+        std::string level;
+        if (*action == "write" && pinWords.size() > 1) {
+            level = pinWords.back();
+            pinWords.pop_back();
+        } else if (*action != "write" && pinWords.size() > 1 && IsLevelWord(pinWords.back())) {
+            level = pinWords.back(); // "pin set P4.8 1": PinCommand says to use write
+            pinWords.pop_back();
+        }
+        std::string pins;
+        for (const std::string& word : pinWords)
+            pins += (pins.empty() ? "" : ",") + word;
+        PinCommand(context, *action, pins, level);
+    });
 
     auto* toggle = app.add_subcommand("toggle", "Drive output pins to the other level (by the commanded state)");
     auto togglePins = Hold<std::string>();

@@ -68,6 +68,14 @@ void SendToPins(Context& context, const PinAction& action, uint32_t identifier, 
 
 } // namespace
 
+bool IsLevelWord(const std::string& text)
+{
+    for (const char* word : {"0", "1", "low", "high", "off", "on"})
+        if (text == word)
+            return true;
+    return false;
+}
+
 void PinCommand(Context& context, const std::string& actionName, const std::string& pins, const std::string& value)
 {
     const auto found = Actions().find(actionName);

@@ -98,6 +98,8 @@ void InfoCommand(Context& context);
 void InitCommand(Context& context, const std::string& value);
 void SafeCommand(Context& context);
 void PinCommand(Context& context, const std::string& action, const std::string& pins, const std::string& value);
+// 0/1, low/high, off/on: a level, not a pin.
+bool IsLevelWord(const std::string& text);
 void ToggleCommand(Context& context, const std::string& pins);
 void PwmStartCommand(Context& context, const std::string& group, const std::string& divider, const std::string& duties);
 void PwmSetCommand(Context& context, const std::string& group, const std::string& channel, const std::string& duty);
