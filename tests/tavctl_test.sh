@@ -448,6 +448,9 @@ if [ -n "$windows" ] && [ -n "$emulated_run" ]; then
     tavctl=$windows_tavctl
     emulated_run=""
 fi
+if [ -n "$windows" ]; then
+    check "no USB library: list fails with the reason" 1 '' '^tavctl: cannot look for boards: no USB library found: neither libusb0\.dll' -- list
+fi
 
 # --- Windows: Ctrl-C on the console ends --hold in the safe state ------------------
 # (wine gives a program a console only on a terminal: script(1) makes one)

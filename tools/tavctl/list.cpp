@@ -76,11 +76,15 @@ void ListCommand(Context& context, bool all)
                         TAV_USB_VENDOR_ID, TAV_USB_PRODUCT_ID, model);
         return;
     }
+    const std::vector<tav_device> devices = Devices(all);
+    // No USB library at all is a failure, not an empty bus.
+    if (devices.empty())
+        if (const char* problem = tav_usb_problem())
+            throw ToolError(std::string("cannot look for boards: ") + problem);
     if (json) {
         PrintJson({{"boards", BoardsJson(all)}});
         return;
     }
-    const std::vector<tav_device> devices = Devices(all);
     int boards = 0;
     int unopenable = 0;
     bool portUnknown = false;
