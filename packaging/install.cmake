@@ -44,6 +44,11 @@ set(TAV_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(packaging/pkgconfig/tav.pc.in ${PROJECT_BINARY_DIR}/tav.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tav.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
+# The examples `tavctl --help` names, with the tool (its Debian package's
+# documentation folder).
+set(TAV_EXAMPLES_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tavctl/examples)
+install(FILES examples/demo.tav examples/board_info.cpp DESTINATION ${TAV_EXAMPLES_DIR} COMPONENT tools)
+
 # The udev rule goes to the rules folder under the prefix (/usr/lib/udev/rules.d for /usr).
 install(FILES packaging/udev/60-tav-board.rules DESTINATION lib/udev/rules.d COMPONENT runtime)
 

@@ -42,13 +42,22 @@ step "installed tavctl finds its library without LD_LIBRARY_PATH" bash -c "
     env -u LD_LIBRARY_PATH '$prefix/bin/tavctl' --sim info | grep -q '^model: T$'"
 step "installed tavctl serve starts its panel" serve_starts "$prefix/bin/tavctl"
 step "installed Python package imports from another folder" bash -c "
-    cd / && PYTHONPATH='$prefix/lib/python3/dist-packages' env -u TAV_LIBRARY /usr/bin/python3 -c '
+    cd / && PYTHONPATH=\$(echo '$prefix'/lib/python3*/dist-packages) env -u TAV_LIBRARY /usr/bin/python3 -c '
 import tav
 with tav.open(\"sim:T\") as board:
     board.output(\"P4.8\"); board.set(\"P4.8\")
     assert \"PB8   output high\" in board.status()
 assert tav.__file__.startswith(\"$prefix\")
 '"
+step "tavctl --help names its installed example, and it is there" bash -c "
+    example=\$('$prefix/bin/tavctl' --help | sed -n 's|^  tavctl --sim run \\(.*/share/doc/tavctl/examples/demo.tav\\)\$|\\1|p') &&
+    [ -n \"\$example\" ] && '$prefix/bin/tavctl' --sim run '$prefix/share/doc/tavctl/examples/demo.tav' >/dev/null"
+step "pkg-config keeps libusb private: no -lusb for C callers" bash -c "
+    ! PKG_CONFIG_PATH='$prefix/lib/pkgconfig' pkg-config --libs tav | grep -q -- -lusb &&
+    PKG_CONFIG_PATH='$prefix/lib/pkgconfig' pkg-config --print-requires-private tav | grep -qx libusb"
+step "the Python package goes where Debian's python3 looks under /usr/local" bash -c "
+    folder=\$(cd '$prefix' && ls -d lib/python3*/dist-packages/tav) &&
+    /usr/bin/python3 -c 'import site, sys; sys.exit(\"/usr/local/\" + sys.argv[1][:-4] not in site.getsitepackages())' \"\$folder\""
 step "the USB seam is not installed" bash -c "[ -f '$prefix/include/tav/tav.h' ] && [ -z \"\$(find '$prefix/include' -name usb_backend.h)\" ]"
 step "udev rule installed with uaccess and a group" bash -c "
     grep -q 'TAG+=\"uaccess\"' '$prefix/lib/udev/rules.d/60-tav-board.rules' &&

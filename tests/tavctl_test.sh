@@ -183,6 +183,7 @@ check "decode a hex file" 0 'GPIO_ResetBits\(GPIOA, no pin\) -- rejected: pin ma
 head -c 128 /dev/zero >"$work/two.bin"
 printf '\x02\x01' | dd of="$work/two.bin" bs=1 seek=64 conv=notrunc 2>/dev/null
 check "decode binary records" 0 '^2: BoardInfoRequest\(\)$' '' -- decode --file "$work/two.bin"
+check "decode --file counts what it decoded" 0 "^decoded 2 records of $work/two.bin\$" '' -- decode --file "$work/two.bin"
 head -c 70 /dev/zero >"$work/partial.bin"
 check "decode partial record" 2 '' "6 bytes at the end" -- decode --file "$work/partial.bin"
 STDIN_FILE="$work/reset.hex" check "decode standard input" 0 'GPIO_ResetBits' '' -- decode -

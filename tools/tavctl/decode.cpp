@@ -53,9 +53,12 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
     if (!file.empty()) {
         const std::string content = ReadTextFile(file, MAX_RECORD_LOG_BYTES);
         if (IsRecordLog(content)) {
-            for (const LoggedRecord& record : ReadRecordLog(content, file).records)
+            const RecordLog log = ReadRecordLog(content, file);
+            for (const LoggedRecord& record : log.records)
                 std::printf("%s %s %s\n", SecondsText(record.timeNs).c_str(), record.out ? "out" : "in ",
                             record.out ? DescribeRecord(record.bytes).c_str() : "the board's reply");
+            std::printf("decoded %zu record%s of %s\n", log.records.size(), log.records.size() == 1 ? "" : "s",
+                        file.c_str());
             return;
         }
         bytes = RecordBytes(content);
@@ -92,6 +95,8 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
         else
             std::printf("%s\n", text.c_str());
     }
+    if (!file.empty())
+        std::printf("decoded %zu record%s of %s\n", count, count == 1 ? "" : "s", file.c_str());
 }
 
 } // namespace tavctl
