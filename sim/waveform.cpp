@@ -44,10 +44,13 @@ WaveSegment SegmentOf(const PinStatus& status, const BoardState& state, uint64_t
     const TimerState& timer = state.timers[status.timer - 1];
     const OutputCompareState& unit = timer.outputCompare[status.channel - 1];
     const double fraction = status.dutyPercent / 100.0;
-    if (fraction <= 0.0)
-        return LevelSegment(start, end, '0');
-    if (fraction >= 1.0)
-        return LevelSegment(start, end, '1');
+    if (fraction <= 0.0 || fraction >= 1.0) {
+        WaveSegment held = LevelSegment(start, end, fraction <= 0.0 ? '0' : '1');
+        held.heldByPwm = true;
+        held.frequencyHz = status.frequencyHz;
+        held.dutyPercent = status.dutyPercent;
+        return held;
+    }
     WaveSegment segment = LevelSegment(start, end, 'x');
     segment.kind = WaveSegment::Kind::Pwm;
     segment.periodNs = PeriodNs(timer);
@@ -64,7 +67,7 @@ bool SameSignal(const WaveSegment& first, const WaveSegment& second)
     if (first.kind != second.kind)
         return false;
     if (first.kind == WaveSegment::Kind::Level)
-        return first.level == second.level;
+        return first.level == second.level && first.heldByPwm == second.heldByPwm;
     return first.periodNs == second.periodNs && first.highNs == second.highNs && first.highFirst == second.highFirst
            && first.originNs == second.originNs;
 }
@@ -270,7 +273,7 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
     constexpr double TOP = 40;
     constexpr double MIN_PERIOD_PX = 4; // narrower PWM periods become a band
     const double end = static_cast<double>(std::max<uint64_t>(waves.endNs, 1));
-    const double height = TOP + ROW_HEIGHT * static_cast<double>(shown.size()) + 50;
+    const double height = TOP + ROW_HEIGHT * static_cast<double>(shown.size()) + 75;
     auto x = [&](double time) { return LABEL_WIDTH + time / end * PLOT_WIDTH; };
 
     std::ostringstream out;
@@ -292,7 +295,9 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
         for (const WaveSegment& segment : pin.segments) {
             const double left = x(static_cast<double>(segment.startNs));
             const double right = x(static_cast<double>(segment.endNs));
-            if (segment.kind == WaveSegment::Kind::Level) {
+            const std::string caption =
+                "PWM " + Number("%g Hz", segment.frequencyHz) + Number(", %.2f%%", segment.dutyPercent);
+            if (segment.kind == WaveSegment::Kind::Level && !segment.heldByPwm) {
                 const double y = segment.level == '1' ? high : segment.level == '0' ? low : middle;
                 if (lastY >= 0 && lastY != y)
                     out << "<line x1=\"" << left << "\" y1=\"" << lastY << "\" x2=\"" << left << "\" y2=\"" << y
@@ -304,13 +309,20 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
                 continue;
             }
             const double periodPx = segment.periodNs / end * PLOT_WIDTH;
-            const std::string caption = Number("%g Hz", segment.frequencyHz) + Number(", %.2f%%", segment.dutyPercent);
-            if (periodPx < MIN_PERIOD_PX) {
+            // Each PWM stretch is a group with its caption (a tooltip where no
+            // room is left for the text).
+            out << "<g class=\"pwm\"><title>" << Escape(caption) << "</title>\n";
+            // A band: periods too narrow to draw, and 0 % or 100 %, which would
+            // look like a pin held low or high.
+            const bool flat = segment.heldByPwm;
+            if (periodPx < MIN_PERIOD_PX || flat) {
                 out << "<rect x=\"" << left << "\" y=\"" << high << "\" width=\"" << std::max(right - left, 0.5)
-                    << "\" height=\"" << low - high << "\" fill=\"#cfe0f5\" stroke=\"#1f5fa8\"/>\n";
+                    << "\" height=\"" << low - high << "\" fill=\"" << (flat ? "#f5e6cf" : "#cfe0f5")
+                    << "\" stroke=\"#1f5fa8\"/>\n";
                 if (right - left > 7.0 * static_cast<double>(caption.size()))
                     out << "<text x=\"" << (left + right) / 2 << "\" y=\"" << middle + 4
                         << "\" text-anchor=\"middle\">" << Escape(caption) << "</text>\n";
+                out << "</g>\n";
                 lastY = -1;
                 continue;
             }
@@ -324,8 +336,7 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
                 out << ' ' << x(time) << ',' << level << ' ' << x(time) << ',' << y;
                 level = y;
             });
-            out << ' ' << right << ',' << level << "\"/>\n";
-            out << "<title>" << Escape(caption) << "</title>\n";
+            out << ' ' << right << ',' << level << "\"/>\n</g>\n";
             lastY = level;
         }
         out << "</g>\n";
@@ -337,11 +348,31 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
     const double step = rough / magnitude < 2 ? magnitude : rough / magnitude < 5 ? 2 * magnitude : 5 * magnitude;
     out << "<line x1=\"" << x(0) << "\" y1=\"" << axisY << "\" x2=\"" << x(end) << "\" y2=\"" << axisY
         << "\" stroke=\"black\"/>\n";
+    // Every tick in the unit of the scale: "0 ms", "5 ms", ...
+    const std::string unitText = TimeText(end);
+    const std::string unit = unitText.substr(unitText.find(' ') + 1);
+    const double unitNs = unit == "s" ? 1e9 : unit == "ms" ? 1e6 : unit == "us" ? 1e3 : 1.0;
     for (double tick = 0; tick <= end * 1.0000001; tick += step)
         out << "<line x1=\"" << x(tick) << "\" y1=\"" << axisY << "\" x2=\"" << x(tick) << "\" y2=\"" << axisY + 5
             << "\" stroke=\"black\"/>\n<text x=\"" << x(tick) << "\" y=\"" << axisY + 18
-            << "\" text-anchor=\"middle\">" << Escape(TimeText(tick)) << "</text>\n";
-    out << "</svg>\n";
+            << "\" text-anchor=\"middle\">" << Escape(Number("%g ", tick / unitNs) + unit) << "</text>\n";
+    // What the strokes mean.
+    const double legendY = axisY + 38;
+    out << "<g class=\"legend\" font-size=\"11\">\n"
+        << "<line x1=\"" << LABEL_WIDTH << "\" y1=\"" << legendY << "\" x2=\"" << LABEL_WIDTH + 30 << "\" y2=\""
+        << legendY << "\" stroke=\"#1f5fa8\" stroke-width=\"1.5\"/>\n"
+        << "<text x=\"" << LABEL_WIDTH + 36 << "\" y=\"" << legendY + 4 << "\">driven high or low</text>\n"
+        << "<line x1=\"" << LABEL_WIDTH + 170 << "\" y1=\"" << legendY << "\" x2=\"" << LABEL_WIDTH + 200
+        << "\" y2=\"" << legendY << "\" stroke=\"#999\" stroke-dasharray=\"4 3\" stroke-width=\"1.5\"/>\n"
+        << "<text x=\"" << LABEL_WIDTH + 206 << "\" y=\"" << legendY + 4 << "\">floating (not driven)</text>\n"
+        << "<rect x=\"" << LABEL_WIDTH + 350 << "\" y=\"" << legendY - 6 << "\" width=\"30\" height=\"12\" "
+        << "fill=\"#cfe0f5\" stroke=\"#1f5fa8\"/>\n"
+        << "<text x=\"" << LABEL_WIDTH + 386 << "\" y=\"" << legendY + 4
+        << "\">PWM too fast to draw (hover: frequency, duty)</text>\n"
+        << "<rect x=\"" << LABEL_WIDTH + 650 << "\" y=\"" << legendY - 6 << "\" width=\"30\" height=\"12\" "
+        << "fill=\"#f5e6cf\" stroke=\"#1f5fa8\"/>\n"
+        << "<text x=\"" << LABEL_WIDTH + 686 << "\" y=\"" << legendY + 4 << "\">PWM at 0 % or 100 %</text>\n"
+        << "</g>\n</svg>\n";
     return out.str();
 }
 

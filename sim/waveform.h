@@ -41,8 +41,9 @@ struct WaveSegment {
     double highNs;      // Pwm: high time in a period
     bool highFirst;     // Pwm: the period starts high
     uint64_t originNs;  // Pwm: a period starts here (the counter's start)
-    double frequencyHz; // Pwm
-    double dutyPercent; // Pwm
+    double frequencyHz; // Pwm, and a Level that PWM at 0 % or 100 % holds
+    double dutyPercent; // the same
+    bool heldByPwm;     // Level: PWM at 0 % or 100 %, not an output
 };
 
 struct PinWave {

@@ -74,6 +74,24 @@ with tempfile.TemporaryDirectory() as work:
             if group.get("class") == "pin"]
     expected = sorted(f"{pin['name'].replace('.', '_')}_{pin['mcu']}" for pin in pwm_pins)
     check("SVG has one row per changed pin", sorted(rows) == expected, f"{rows}")
+    svg_ns = "{http://www.w3.org/2000/svg}"
+    stretches = [group for group in tree.getroot().iter(f"{svg_ns}g") if group.get("class") == "pwm"]
+    check("every PWM stretch is labelled", len(stretches) >= 11 and all(
+        (group.findtext(f"{svg_ns}title") or "").startswith("PWM ") for group in stretches), str(len(stretches)))
+    texts = [text.text for text in tree.getroot().iter(f"{svg_ns}text")]
+    check("a legend says what dashed grey means", "floating (not driven)" in texts, str(texts[-6:]))
+    check("a time axis in milliseconds starts at 0 ms", "0 ms" in texts and "0 ns" not in texts, str(texts[-12:]))
+
+    # A channel at 0 % is PWM, not a pin held low.
+    zero_svg = os.path.join(work, "zero.svg")
+    tavctl(work, "init\npin output P8.4\npwm start B --duty 0,50%\nsleep 5ms\n", "--svg", zero_svg)
+    zero = ElementTree.parse(zero_svg).getroot()
+    rows = {group.get("data-pin"): group for group in zero.iter(f"{svg_ns}g") if group.get("class") == "pin"}
+    stretch = next((group for group in rows["P8_0_PA0"].iter(f"{svg_ns}g") if group.get("class") == "pwm"), None)
+    check("a 0 % channel is drawn as PWM at 0 %, apart from a low output",
+          stretch is not None and stretch.findtext(f"{svg_ns}title") == "PWM 2000 Hz, 0.00%"
+          and stretch.find(f"{svg_ns}rect") is not None and rows["P8_4_PA4"].find(f".//{svg_ns}rect") is None,
+          ElementTree.tostring(rows["P8_0_PA0"])[:300])
 
     # GPIO edges at the virtual times of the sleeps, to the nanosecond.
     vcd = os.path.join(work, "edges.vcd")
