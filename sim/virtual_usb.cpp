@@ -1,5 +1,6 @@
 #include "virtual_usb.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -429,6 +430,8 @@ usb_dev_handle* VirtualUsb::Open(struct usb_device* device)
         handles_.push_back(std::make_unique<Handle>(Handle{target, true, target->plugCount_}));
         result = reinterpret_cast<usb_dev_handle*>(handles_.back().get());
     }
+    if (result == nullptr)
+        errno = target != nullptr && target->failOpen_ ? EACCES : ENODEV; // as usb_open leaves open(2)'s
     Log(UsbCall::Open, device, result, 0, result != nullptr ? 0 : -1);
     return result;
 }

@@ -260,6 +260,8 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
     EXPECT_EQ(lines.back().level, TAV_LOG_WARNING);
     EXPECT_EQ(lines.back().text, "cannot claim interface 0 of usb:001:002 (virtual): " + std::to_string(-EBUSY) + " ("
                                      + std::strerror(EBUSY) + ")");
+    EXPECT_STREQ(tav_open_problem(), "usb:001:002 (virtual) is in use by another program (it holds the board's "
+                                     "interface): close that one first");
 
     device.FailWrite(device.WriteCount() + 1, tavsim::WriteFault::Timeout);
     EXPECT_EQ(held.init(), TAV_IO_FAILED);
@@ -279,6 +281,15 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
     device.FailOpen();
     EXPECT_EQ(second.open("usb:1:2"), TAV_E_ACCESS);
     EXPECT_EQ(lines.size(), heard);
+    // The device file's permissions refuse it: the udev rule, not another program.
+    ASSERT_NE(tav_open_problem(), nullptr);
+    EXPECT_EQ(std::string(tav_open_problem()).rfind("no permission to open usb:001:002 (virtual): install the udev "
+                                                    "rule", 0),
+              0u)
+        << tav_open_problem();
+    held.release();
+    EXPECT_EQ(held.open("sim:T"), TAV_OK);
+    EXPECT_EQ(tav_open_problem(), nullptr);
 }
 
 // What another thread collects under mutex, once there are at least count
@@ -911,6 +922,15 @@ TEST_F(BoardObjects, CommandedStateOfAGroupOnEveryModel)
     ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'A', &state), TAV_OK);
     EXPECT_EQ(state.known, 0);
     EXPECT_EQ(state.channel_count, 3u);
+    // Group A's outputs need TIM1's main output on: counting alone is not running.
+    ASSERT_EQ(board.pwmStart('A', 1, {9000}), TAV_OK);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'A', &state), TAV_OK);
+    EXPECT_EQ(state.running, 1);
+    tavtest::Wire outputsOff(TAVDll::CLASS_TIM, TAVDll::TIM_OP_CTRL_PWM_OUTPUTS);
+    outputsOff.U32(8, 0).U32(12, 0); // TIM_CtrlPWMOutputs(TIM1, DISABLE)
+    ASSERT_EQ(tav_send_record(board.handle(), outputsOff.bytes.data()), TAV_OK);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'A', &state), TAV_OK);
+    EXPECT_EQ(state.running, 0);
     ASSERT_EQ(board.pwmStop(), TAV_OK);
     ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'B', &state), TAV_OK);
     EXPECT_EQ(state.running, 0);

@@ -134,6 +134,13 @@ TAV_C_API const char* tav_usb_problem(void);
  * libusbK boards) not found". Static text. */
 TAV_C_API const char* tav_usb_libraries(void);
 
+/* Why this thread's last tav_open (or tav::Board::open) found a board it
+ * could not open or claim, the TAV_E_ACCESS cases, in words: "no permission to
+ * open usb:001:005 ..." (the udev rule) apart from "usb:001:005 is in use by
+ * another program ...". NULL when the last open did not fail so, or failed
+ * otherwise. Valid until the thread's next open. */
+TAV_C_API const char* tav_open_problem(void);
+
 /* The library's log: what TAV_DEBUG prints on standard error, and why an
  * open, a claim or a transfer failed, with the USB library's code and words
  * ("cannot claim interface 0 of usb:001:005: -16 (Device or resource

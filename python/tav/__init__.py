@@ -186,6 +186,7 @@ _declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.
 _declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
          ctypes.c_size_t)
 _declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_open_problem", ctypes.c_char_p)
 _declare("tav_sim_status", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
@@ -609,6 +610,8 @@ class Board:
         text = _text(selector, "a selector")
         _parsed_text(_lib.tav_parse_selector, text)
         code = _lib.tav_open(text, ctypes.byref(handle))
+        if code == _E_ACCESS and _lib.tav_open_problem():
+            raise AccessError(code, _lib.tav_open_problem().decode(errors="replace"))
         _check(code, f"cannot open {_shown(selector) if selector else 'the first board'}")
         # The C object lives as long as this one: closing only ends the
         # connection, so a thread still inside a call never meets freed memory.

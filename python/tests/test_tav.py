@@ -213,8 +213,8 @@ def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p4
             try:
                 tav.open("port:1-2")
                 raise SystemExit("opened twice")
-            except tav.AccessError:
-                pass
+            except tav.AccessError as error:
+                assert "usb:001:002 (libusb" in str(error) and "is in use by another program" in str(error), str(error)
             assert any(level == "WARNING" and "cannot claim interface 0 of usb:001:002" in text
                        for level, text in heard), heard
             board.init()

@@ -312,6 +312,11 @@ const char* tav_usb_problem(void)
     return UsbLibraryProblem();
 }
 
+const char* tav_open_problem(void)
+{
+    return OpenProblem();
+}
+
 const char* tav_usb_libraries(void)
 {
     return UsbLibraries();

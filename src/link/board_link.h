@@ -105,6 +105,9 @@ void RefreshBusList(const UsbBackend& usb);
 void Enumerate(BoardLink& link);
 usb_dev_handle* OpenFirstMatch(BoardLink& link, unsigned int vendorId, unsigned int productId);
 usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device);
+// Why this thread's last open or claim of a board failed, in words (no
+// permission, in use by another program, ...); null when the last one did not.
+const char* OpenProblem();
 // Closes the handle if one is open and forgets it.
 void ReleaseDevice(BoardLink& link);
 

@@ -64,6 +64,10 @@ void DeviceName(const UsbBackend& usb, const struct usb_device* device, char* te
         std::snprintf(text, size, "a device (%s)", usb.name);
 }
 
+// Why this thread's last open found a board it could not open or claim, where
+// the two usual causes can be told apart: no permission, or another holder.
+thread_local char openProblem[256];
+
 // Brings an opened device to configuration 1 with interface 0 claimed; on any
 // failure the handle is closed again and nothing stays open, and the log
 // says why.
@@ -74,10 +78,17 @@ usb_dev_handle* OpenAndClaim(BoardLink& link, struct usb_device* device)
     link.deviceHandle = usb.open(usb.context, device);
     char name[64];
     char words[128];
+    openProblem[0] = '\0';
     if (link.deviceHandle == nullptr) {
+        const int error = errno != 0 ? errno : EIO;
         DeviceName(usb, device, name, sizeof name);
-        ErrorWords(errno != 0 ? -errno : -EIO, words, sizeof words);
+        ErrorWords(-error, words, sizeof words);
         LogPrint(TAV_LOG_WARNING, "cannot open %s: %s", name, words);
+        if (error == EACCES || error == EPERM)
+            std::snprintf(openProblem, sizeof openProblem,
+                          "no permission to open %s: install the udev rule (60-tav-board.rules, see the README) "
+                          "and plug the board in again",
+                          name);
         return nullptr;
     }
     const int configured = usb.setConfiguration(usb.context, link.deviceHandle, BOARD_CONFIGURATION);
@@ -88,6 +99,10 @@ usb_dev_handle* OpenAndClaim(BoardLink& link, struct usb_device* device)
         LogPrint(TAV_LOG_WARNING, configured < 0 ? "cannot set configuration 1 of %s: %s"
                                                  : "cannot claim interface 0 of %s: %s",
                  name, words);
+        if (configured >= 0 && claimed == -EBUSY)
+            std::snprintf(openProblem, sizeof openProblem,
+                          "%s is in use by another program (it holds the board's interface): close that one first",
+                          name);
         ReleaseDevice(link);
         return nullptr;
     }
@@ -119,6 +134,11 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device)
         return link.deviceHandle;
     ReleaseDevice(link);
     return OpenAndClaim(link, device);
+}
+
+const char* OpenProblem()
+{
+    return openProblem[0] != '\0' ? openProblem : nullptr;
 }
 
 } // namespace detail

@@ -112,6 +112,8 @@ void Session::Connect()
             throw ToolError("no board found: is it plugged in? (or try --sim)");
         throw ToolError("no TAV board at " + selector + " (see `tavctl list`)");
     case TAV_E_ACCESS:
+        if (const char* problem = tav_open_problem())
+            throw ToolError(problem);
         throw ToolError("board found but it cannot be opened: no permission? install the udev rule "
                         "(60-tav-board.rules, see the README) or check that no other program holds it");
     default:
