@@ -81,6 +81,9 @@ namespace Tav
             if (Native.tav_parse_selector(text, reason, (UIntPtr)reason.Length) != Native.OK)
                 throw new TavException(TavException.Invalid, Native.Text(reason));
             int code = Native.tav_open(text, out opened);
+            IntPtr problem = code == TavException.Access ? Native.tav_open_problem() : IntPtr.Zero;
+            if (problem != IntPtr.Zero)
+                throw new TavException(code, Native.Text(problem)); // in use by another program, or no permission
             if (code != Native.OK)
                 throw new TavException(code, "cannot open " + (string.IsNullOrEmpty(selector) ? "the first board" : "'" + selector + "'") +
                                               ": " + Library.StrError(code));
@@ -344,6 +347,7 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pins(byte[] text, uint[] ids, out UIntPtr count, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_group(byte[] text, out byte group, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_divider(byte[] text, out int divider, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_open_problem();
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_selector(byte[] text, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_duty(byte[] text, out uint counts, byte[] reason, UIntPtr reasonSize);
     }
