@@ -7,7 +7,8 @@
 //                  its time, direction, bytes and meaning, flushed per line
 // The waveforms are written when the board is closed or released, or at the
 // program's normal exit for a board still open. The second board of a
-// process writes FILE-2.vcd, the third FILE-3.vcd, and so on.
+// process writes FILE-2.vcd, the third FILE-3.vcd, and so on; a file another
+// process holds becomes FILE-pidN.vcd (trace_file.h).
 #ifndef TAV_TRACE_RECORD_TRACE_H
 #define TAV_TRACE_RECORD_TRACE_H
 
