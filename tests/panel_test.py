@@ -80,6 +80,9 @@ def api_tests():
         check("no token: 401", panel.request("GET", "/api/info", token=False)[0] == 401)
         check("wrong token: 403", panel.request("GET", "/api/info", token="0" * 32)[0] == 403)
         check("token in the address", panel.request("GET", f"/api/info?token={panel.token}", token=False)[0] == 200)
+        status, error = panel.request("GET", "/api/records?since=%3a%3A+1")
+        check("a query is percent-decoded (%3a and %3A are ':', + a space)", status == 400
+              and "'::" + " 1'" in error.get("error", ""), f"{status} {error}")
         check("page needs the token", panel.request("GET", "/", token=False)[0] == 401)
         status, page = panel.request("GET", f"/?token={panel.token}", token=False)
         check("page", status == 200 and "TAV board panel" in page)

@@ -103,7 +103,6 @@ const char* Server::Reason(int status)
     switch (status) {
     case 100: return "Continue";
     case 200: return "OK";
-    case 204: return "No Content";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
@@ -111,15 +110,10 @@ const char* Server::Reason(int status)
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
     case 409: return "Conflict";
-    case 411: return "Length Required";
     case 413: return "Content Too Large";
-    case 414: return "URI Too Long";
-    case 417: return "Expectation Failed";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
     case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
     default: return "Unknown";
     }
 }
