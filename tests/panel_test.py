@@ -336,8 +336,9 @@ def signal_with_slow_clients_test():
         trickler.join()
         idle.close()
         slow.close()
-        check(f"{name} with a slow and an idle client: safe state, exit within 3 s ({elapsed:.1f} s)",
-              panel.process.returncode == 0 and "closed into the safe state" in output and elapsed < 3, output)
+        # Slow and idle connections are not waited for: no drain second either.
+        check(f"{name} with a slow and an idle client: safe state, exit at once ({elapsed:.2f} s)",
+              panel.process.returncode == 0 and "closed into the safe state" in output and elapsed < 0.8, output)
 
 
 def rss_kib(pid):
