@@ -372,10 +372,14 @@ sys.exit(0 if len(documents) == 2 and documents[0]["model"] == "T" and len(docum
 else
     failed=$((failed + 1)); echo "FAIL: --format json run prints JSON Lines, nothing else"; cat "$work/out"
 fi
-json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
+if [ -z "$windows" ]; then # (the Windows build here has no USB library: list fails, tested below)
+    json_check "list as JSON" 'isinstance(d["boards"], list)' -- --format json list
+fi
 tavctl list --all >"$work/out" 2>&1
 unix_lines "$work/out"
-if grep -q '^bus ' "$work/out" || grep -q '^no USB device found' "$work/out"; then
+# (without a USB library, as the Windows build here, it says that instead)
+if grep -q '^bus ' "$work/out" || grep -q '^no USB device found' "$work/out" ||
+    grep -q '^tavctl: cannot look for boards: no USB library found' "$work/out"; then
     passed=$((passed + 1)); echo "ok: list --all says when there is no USB device at all"
 else
     failed=$((failed + 1)); echo "FAIL: list --all says when there is no USB device at all"; cat "$work/out"
