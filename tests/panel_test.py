@@ -190,7 +190,9 @@ def api_tests():
                 ("a chunk size that wraps", head + "Transfer-Encoding: chunked\r\n\r\n"
                  "10000000000000001\r\n{}\r\n0\r\n\r\n"),
                 ("a chunk size line without an end", head + "Transfer-Encoding: chunked\r\n\r\n" + "0" * 70000),
-                ("two Host headers", head + f"Host: 127.0.0.1:{panel.port}\r\nContent-Length: 0\r\n\r\n")]:
+                ("two Host headers", head + f"Host: 127.0.0.1:{panel.port}\r\nContent-Length: 0\r\n\r\n"),
+                ("a target that is no path", head.replace("POST /api/safe", f"POST http://127.0.0.1:{panel.port}/api/safe")
+                 + "Content-Length: 0\r\n\r\n")]:
             answer = raw(request.encode("latin-1"))
             check(f"{name}: 400", answer.startswith(b"HTTP/1.1 400"), answer[:80])
 
