@@ -1,6 +1,7 @@
 // Shared pieces of tavctl: the session with the board, errors, the parsers
-// and the commands. Only main.cpp knows the command-line library; the
-// commands here take plain arguments.
+// and the commands. Only command_line.cpp knows the command-line library
+// (CLI11); the commands here take plain arguments. The panel (`serve`) lives
+// in tools/panel.
 #ifndef TAVCTL_TOOL_H
 #define TAVCTL_TOOL_H
 
@@ -126,7 +127,7 @@ void RunScriptLines(Context& context, std::istream& input, const std::string& na
 
 // Parses and runs one command line (without the program name and the global
 // options) against the context's session: the lines of scripts and of the
-// shell. Defined with the command line in main.cpp.
+// shell. Defined with the command line in command_line.cpp.
 void RunCommandLine(Context& context, const std::vector<std::string>& words);
 // The names of the commands, for messages.
 std::string CommandNames(bool forScript);
