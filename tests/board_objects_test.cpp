@@ -262,6 +262,9 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
                                      + std::strerror(EBUSY) + ")");
     EXPECT_STREQ(tav_open_problem(), "usb:001:002 (virtual) is in use by another program (it holds the board's "
                                      "interface): close that one first");
+    tav::Board elsewhere;
+    EXPECT_EQ(elsewhere.open("usb:1:9"), TAV_E_NOT_FOUND);
+    EXPECT_EQ(tav_open_problem(), nullptr); // an open that found nothing had no claim problem
 
     device.FailWrite(device.WriteCount() + 1, tavsim::WriteFault::Timeout);
     EXPECT_EQ(held.init(), TAV_IO_FAILED);

@@ -13,6 +13,8 @@ step "a virtual environment" python3 -m venv "$work/venv"
 step "pip installs ./python, offline, carrying the built libtav" \
     env TAV_WHEEL_LIBRARY="$library" "$work/venv/bin/pip" install --no-index --quiet "$source_dir/python"
 step "the wheel holds libtav.so.1 beside the package" test -s "$work"/venv/lib/python3*/site-packages/tav/libtav.so.1
+step "the wheel is tagged for this platform, not any" bash -c \
+    "grep -qx 'Tag: py3-none-linux_[a-z0-9_]*' '$work'/venv/lib/python3*/site-packages/tav-*.dist-info/WHEEL"
 cd "$work"
 step "import tav opens sim:T with no environment variable" bash -c \
     "env -u TAV_LIBRARY -u PYTHONPATH -u LD_LIBRARY_PATH '$work/venv/bin/python' -c \

@@ -855,8 +855,8 @@ class Board:
     def pwm_start(self, group: str, divider: int = 1, duties: Iterable[Duty] = ()) -> None:
         """Sets up and starts group A (3 channels), B or C (4 channels) at
         2000 Hz / divider (1, 2, 4, ... 128); duties of channels 1, 2, ...,
-        missing ones 0. A duty is counts of 36000 (a bare number: 25 counts =
-        0.07 %; write "25%" for a percentage) or text like "25%"."""
+        missing ones 0. A duty is counts of 36000 (a bare number:
+        25 counts = 0.07 %; write "25%" for a percentage) or text like "25%"."""
         letter = _group(group)
         divider = _integer(divider, "the divider", 1, 128)
         _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())

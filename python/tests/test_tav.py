@@ -215,6 +215,11 @@ def test_real_libusb_path_against_an_emulated_board(tmp_path, leave, expected_p4
                 raise SystemExit("opened twice")
             except tav.AccessError as error:
                 assert "usb:001:002 (libusb" in str(error) and "is in use by another program" in str(error), str(error)
+            try:
+                tav.open("usb:9:99")
+                raise SystemExit("found usb:9:99")
+            except tav.NotFoundError:
+                pass  # not the earlier open's problem
             assert any(level == "WARNING" and "cannot claim interface 0 of usb:001:002" in text
                        for level, text in heard), heard
             board.init()
@@ -424,6 +429,11 @@ def test_connected_and_the_connection_callback():
     assert heard == []
     with pytest.raises(tav.InvalidArgumentError):
         tav.open("reattach:reattach:sim:T")
+
+
+def test_the_duty_unit_is_in_the_help():
+    for method in (tav.Board.pwm_start, tav.Board.pwm_set):
+        assert "25 counts = 0.07 %" in method.__doc__ and "counts of 36000" in method.__doc__, method.__doc__
 
 
 def test_refusals_carry_the_library_reason():

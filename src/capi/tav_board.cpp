@@ -393,6 +393,7 @@ int(tav_list)(tav_device* devices, size_t capacity, int all)
 
 int tav_open(const char* selector, tav_board** board)
 {
+    ClearOpenProblem(); // whatever this open finds, not what an earlier one did
     if (board == nullptr)
         return TAV_E_INVALID;
     *board = nullptr;

@@ -108,6 +108,7 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device);
 // Why this thread's last open or claim of a board failed, in words (no
 // permission, in use by another program, ...); null when the last one did not.
 const char* OpenProblem();
+void ClearOpenProblem();
 // Closes the handle if one is open and forgets it.
 void ReleaseDevice(BoardLink& link);
 

@@ -136,6 +136,11 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device)
     return OpenAndClaim(link, device);
 }
 
+void ClearOpenProblem()
+{
+    openProblem[0] = '\0';
+}
+
 const char* OpenProblem()
 {
     return openProblem[0] != '\0' ? openProblem : nullptr;
