@@ -277,6 +277,9 @@ else
 fi
 check "--vcd and --svg on one file" 2 '' "name the same file" -- --sim --vcd "$work/w.vcd" --svg "$work/w.vcd" init
 check "an empty --svg name" 2 '' "--svg needs a file name" -- --sim --svg "" init
+if [ -z "$windows" ]; then
+    check "a waveform that cannot be written at the end says why" 1 '' '^tavctl: cannot write /dev/full: No space left on device$' -- --sim --svg /dev/full pin output P4.8
+fi
 check "a --vcd that is a directory" 2 '' "cannot write $work: it is a directory" -- --sim --vcd "$work" init
 printf 'loop toggle P4.8\n' >"$work/loop.tav"
 check "loop in virtual time is refused" 2 '' "loop never ends in virtual time" -- --sim --virtual-time run "$work/loop.tav"

@@ -147,10 +147,17 @@ void Session::WriteWaveforms()
 {
     if (!Connected() || !Simulated())
         return;
-    if (!options_.vcdFile.empty() && tav_sim_write_vcd(board_.handle(), options_.vcdFile.c_str()) != TAV_OK)
-        throw ToolError("cannot write " + options_.vcdFile);
-    if (!options_.svgFile.empty() && tav_sim_write_svg(board_.handle(), options_.svgFile.c_str()) != TAV_OK)
-        throw ToolError("cannot write " + options_.svgFile);
+    // The file's own reason (a full disk), never a transfer's words.
+    auto written = [](int result, const std::string& file) {
+        if (result != TAV_OK)
+            throw ToolError("cannot write " + file + (errno != 0 ? ": " + std::string(std::strerror(errno)) : ""));
+    };
+    errno = 0;
+    if (!options_.vcdFile.empty())
+        written(tav_sim_write_vcd(board_.handle(), options_.vcdFile.c_str()), options_.vcdFile);
+    errno = 0;
+    if (!options_.svgFile.empty())
+        written(tav_sim_write_svg(board_.handle(), options_.svgFile.c_str()), options_.svgFile);
 }
 
 void Session::Finish(bool commandsSucceeded)
