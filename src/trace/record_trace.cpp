@@ -69,6 +69,17 @@ std::string PathWithSuffix(const std::string& path, const std::string& suffix)
     return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
 }
 
+FILE* OpenTraceFile(std::string* path, std::string* problem)
+{
+    bool held = false;
+    FILE* file = OpenOwnFile(*path, problem, &held);
+    if (file == nullptr && held) {
+        *path = PathWithSuffix(*path, "-pid" + std::to_string(ProcessId()));
+        file = OpenOwnFile(*path, problem, &held);
+    }
+    return file;
+}
+
 std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* firmware,
                                                 const tavsim::VirtualBoard* clock)
 {

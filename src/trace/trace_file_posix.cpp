@@ -46,14 +46,9 @@ int OpenLocked(const std::string& path, std::string* problem, bool* held)
 
 } // namespace
 
-FILE* OpenTraceFile(std::string* path, std::string* problem)
+FILE* OpenOwnFile(const std::string& path, std::string* problem, bool* held)
 {
-    bool held = false;
-    int fd = OpenLocked(*path, problem, &held);
-    if (fd < 0 && held) {
-        *path = PathWithSuffix(*path, "-pid" + std::to_string(getpid()));
-        fd = OpenLocked(*path, problem, &held);
-    }
+    const int fd = OpenLocked(path, problem, held);
     if (fd < 0)
         return nullptr;
     FILE* file = fdopen(fd, "w");
@@ -62,6 +57,11 @@ FILE* OpenTraceFile(std::string* path, std::string* problem)
         close(fd);
     }
     return file;
+}
+
+unsigned long ProcessId()
+{
+    return static_cast<unsigned long>(getpid());
 }
 
 } // namespace TAVDll::detail

@@ -48,14 +48,9 @@ HANDLE OpenShared(const std::string& path, std::string* problem, bool* held)
 
 } // namespace
 
-FILE* OpenTraceFile(std::string* path, std::string* problem)
+FILE* OpenOwnFile(const std::string& path, std::string* problem, bool* held)
 {
-    bool held = false;
-    HANDLE handle = OpenShared(*path, problem, &held);
-    if (handle == INVALID_HANDLE_VALUE && held) {
-        *path = PathWithSuffix(*path, "-pid" + std::to_string(GetCurrentProcessId()));
-        handle = OpenShared(*path, problem, &held);
-    }
+    HANDLE handle = OpenShared(path, problem, held);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -70,6 +65,11 @@ FILE* OpenTraceFile(std::string* path, std::string* problem)
         *problem = "no stream left";
     }
     return file;
+}
+
+unsigned long ProcessId()
+{
+    return GetCurrentProcessId();
 }
 
 } // namespace TAVDll::detail

@@ -41,6 +41,11 @@ std::vector<uint8_t> RecordBytes(const std::string& content)
     return std::vector<uint8_t>(content.begin(), content.end());
 }
 
+void SayDecoded(size_t count, const std::string& file)
+{
+    std::printf("decoded %zu record%s of %s\n", count, count == 1 ? "" : "s", file.c_str());
+}
+
 } // namespace
 
 void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
@@ -57,8 +62,7 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
             for (const LoggedRecord& record : log.records)
                 std::printf("%s %s %s\n", SecondsText(record.timeNs).c_str(), record.out ? "out" : "in ",
                             record.out ? DescribeRecord(record.bytes).c_str() : "the board's reply");
-            std::printf("decoded %zu record%s of %s\n", log.records.size(), log.records.size() == 1 ? "" : "s",
-                        file.c_str());
+            SayDecoded(log.records.size(), file);
             return;
         }
         bytes = RecordBytes(content);
@@ -96,7 +100,7 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
             std::printf("%s\n", text.c_str());
     }
     if (!file.empty())
-        std::printf("decoded %zu record%s of %s\n", count, count == 1 ? "" : "s", file.c_str());
+        SayDecoded(count, file);
 }
 
 } // namespace tavctl

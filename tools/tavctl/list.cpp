@@ -52,12 +52,21 @@ std::string DeviceText(const tav_device& device)
     return line;
 }
 
-Json BoardsJson(bool all)
+namespace {
+
+Json BoardsJson(const std::vector<tav_device>& devices)
 {
     Json boards = Json::array();
-    for (const tav_device& device : Devices(all))
+    for (const tav_device& device : devices)
         boards.push_back(DeviceJson(device));
     return boards;
+}
+
+} // namespace
+
+Json BoardsJson(bool all)
+{
+    return BoardsJson(Devices(all));
 }
 
 void ListCommand(Context& context, bool all)
@@ -82,7 +91,7 @@ void ListCommand(Context& context, bool all)
         if (const char* problem = tav_usb_problem())
             throw ToolError(std::string("cannot look for boards: ") + problem);
     if (json) {
-        PrintJson({{"boards", BoardsJson(all)}});
+        PrintJson({{"boards", BoardsJson(devices)}});
         return;
     }
     int boards = 0;

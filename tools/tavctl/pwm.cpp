@@ -53,21 +53,24 @@ long ParseDutyAmount(const std::string& text, bool allowSign)
 // likely meant as 25 %: said once when every duty given reads that way.
 void NoteSmallCounts(const std::vector<std::string>& duties)
 {
-    std::string shown;
+    unsigned long shown = 0;
     for (std::string text : duties) {
         if (!text.empty() && (text[0] == '+' || text[0] == '-'))
             text.erase(0, 1);
-        if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos
-            || std::stoul(text) > 100)
+        if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
             return;
-        if (shown.empty() && std::stoul(text) > 0)
-            shown = std::to_string(std::stoul(text));
+        const unsigned long counts = std::stoul(text);
+        if (counts > 100)
+            return;
+        if (shown == 0)
+            shown = counts;
     }
-    if (shown.empty())
+    if (shown == 0)
         return;
     char percent[32];
-    std::snprintf(percent, sizeof percent, "%.2f", 100.0 * std::stoul(shown) / TAV_PWM_FULL_SCALE);
-    Warn(shown + " counts = " + percent + " %; write " + shown + "% for a percentage");
+    std::snprintf(percent, sizeof percent, "%.2f", 100.0 * shown / TAV_PWM_FULL_SCALE);
+    Warn(std::to_string(shown) + " counts = " + percent + " %; write " + std::to_string(shown) +
+         "% for a percentage");
 }
 
 uint32_t ParseChannel(const Group& group, const std::string& text)
