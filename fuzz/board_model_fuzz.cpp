@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "board_view.h"
+#include "model/board_view.h"
 #include "virtual_board.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<uint8_t> reply;
         board.Execute(data + offset, size - offset < 64 ? size - offset : 64, &reply);
     }
-    (void)tavsim::BoardView(board).Render();
+    (void)tavmodel::BoardView(board).Render();
     return 0;
 }

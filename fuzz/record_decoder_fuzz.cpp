@@ -2,11 +2,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "record_decoder.h"
+#include "model/record_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const tavsim::DecodedRecord record = tavsim::DecodeRecord(data, size);
-    (void)tavsim::DescribeRecord(record);
+    const tavmodel::DecodedRecord record = tavmodel::DecodeRecord(data, size);
+    (void)tavmodel::DescribeRecord(record);
     return 0;
 }

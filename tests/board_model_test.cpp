@@ -6,13 +6,13 @@
 #include <sstream>
 
 #include "board_fixture.h"
-#include "record_decoder.h"
-#include "board_view.h"
-#include "waveform.h"
+#include "model/record_decoder.h"
+#include "model/board_view.h"
+#include "waveform/waveform.h"
 
 using TAVDll::TAVLib;
-using tavsim::PinFunction;
-using tavsim::PinStatus;
+using tavmodel::PinFunction;
+using tavmodel::PinStatus;
 using tavsim::VirtualBoard;
 using tavtest::Wire;
 
@@ -26,17 +26,17 @@ constexpr int PC = 2;
 std::string Snapshot(const VirtualBoard& board)
 {
     std::ostringstream out;
-    const tavsim::BoardState& state = board.State();
-    for (const tavsim::GpioPortState& port : state.ports) {
+    const tavmodel::BoardState& state = board.State();
+    for (const tavmodel::GpioPortState& port : state.ports) {
         out << port.outputData << ':';
-        for (const tavsim::GpioPinState& pin : port.pins)
+        for (const tavmodel::GpioPinState& pin : port.pins)
             out << int(pin.mode) << '/' << int(pin.speed) << ' ';
     }
     out << int(state.debugPort) << ' ' << state.apb1Enabled << ' ' << state.apb2Enabled << ' ' << state.startCount;
-    for (const tavsim::TimerState& timer : state.timers) {
+    for (const tavmodel::TimerState& timer : state.timers) {
         out << '|' << timer.clockEnabled << timer.prescaler << ',' << timer.counterMode << ',' << timer.period << ','
             << timer.clockDivision << ',' << timer.arrPreload << timer.counterEnabled << timer.mainOutputEnabled;
-        for (const tavsim::OutputCompareState& unit : timer.outputCompare)
+        for (const tavmodel::OutputCompareState& unit : timer.outputCompare)
             out << ';' << unit.mode << ',' << unit.outputEnabled << ',' << unit.pulse << ',' << unit.preload;
     }
     return out.str();
@@ -57,14 +57,14 @@ TEST_F(BoardModel, AfterInitTavEveryPinFloatsAndEveryTimerIsOff)
     ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 100, 200, 300), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(TAVDll::PIN_BANK_4 | 0xFF), 0);
     ASSERT_EQ(TAVLib::InitTav(5), 0);
-    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board).Rows())
+    for (const tavmodel::BoardPinRow& row : tavmodel::BoardView(board).Rows())
         EXPECT_EQ(row.status.function, PinFunction::FloatingInput) << row.name << ": " << row.status.Describe();
-    for (const tavsim::TimerState& timer : board.State().timers) {
+    for (const tavmodel::TimerState& timer : board.State().timers) {
         EXPECT_FALSE(timer.clockEnabled);
         EXPECT_FALSE(timer.counterEnabled);
         EXPECT_FALSE(timer.mainOutputEnabled);
     }
-    EXPECT_EQ(board.State().debugPort, tavsim::DebugPort::Disabled);
+    EXPECT_EQ(board.State().debugPort, tavmodel::DebugPort::Disabled);
     EXPECT_EQ(board.State().startCount, 1);
     EXPECT_EQ(board.State().startArgument, 5u);
     EXPECT_TRUE(board.Rejected().empty());
@@ -77,7 +77,7 @@ TEST_F(BoardModel, GroupBRunsAtOneKilohertzWithItsDuties)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max), 0);
     const uint32_t duties[4] = {100, 200, 300, 400};
     for (int channel = 1; channel <= 4; ++channel) {
-        const PinStatus status = tavsim::BoardView(board).McuPin(PA, channel - 1);
+        const PinStatus status = tavmodel::BoardView(board).McuPin(PA, channel - 1);
         ASSERT_EQ(status.function, PinFunction::Pwm) << status.Describe();
         EXPECT_EQ(status.timer, 2);
         EXPECT_EQ(status.channel, channel);
@@ -87,7 +87,7 @@ TEST_F(BoardModel, GroupBRunsAtOneKilohertzWithItsDuties)
         EXPECT_NEAR(status.dutyPercent, duties[channel - 1] / 360.0, 1e-9);
     }
     // On model T the same pins are P8.0-P8.3.
-    EXPECT_EQ(tavsim::BoardView(board).Pin(0x80000008).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    EXPECT_EQ(tavmodel::BoardView(board).Pin(0x80000008).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
 }
 
 TEST_F(BoardModel, FrequencyHalvesAtEachStep)
@@ -96,10 +96,10 @@ TEST_F(BoardModel, FrequencyHalvesAtEachStep)
     const double expected[8] = {2000, 1000, 500, 250, 125, 62.5, 31.25, 15.625};
     for (int step = 0; step < 8; ++step) {
         ASSERT_EQ(TAVLib::InitPWMC(static_cast<TAVDll::PWM_Frequency>(step), 1, 2, 3, 4, nullptr), 0);
-        EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).frequencyHz, expected[step]) << step;
+        EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 1).frequencyHz, expected[step]) << step;
     }
     ASSERT_EQ(TAVLib::InitPWMC(static_cast<TAVDll::PWM_Frequency>(9), 1, 2, 3, 4, nullptr), 0);
-    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).frequencyHz, 2000.0);
+    EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 1).frequencyHz, 2000.0);
 }
 
 TEST_F(BoardModel, UpdateChangesOnlyItsChannel)
@@ -107,28 +107,28 @@ TEST_F(BoardModel, UpdateChangesOnlyItsChannel)
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV1, 10, 20, 30, 40, nullptr), 0);
     ASSERT_EQ(TAVLib::UpdatePWMC(1, 18000), 0);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 1).dutyCounts, 18000u); // channel 1: PB1, TIM3_CH4
-    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 1).dutyPercent, 50.0);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 0).dutyCounts, 20u);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 7).dutyCounts, 30u);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 6).dutyCounts, 40u);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 1).dutyCounts, 18000u); // channel 1: PB1, TIM3_CH4
+    EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 1).dutyPercent, 50.0);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 0).dutyCounts, 20u);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 7).dutyCounts, 30u);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 6).dutyCounts, 40u);
     // A duty above the period keeps the pin high all the time.
     ASSERT_EQ(TAVLib::UpdatePWMC(2, 40000), 0);
-    EXPECT_DOUBLE_EQ(tavsim::BoardView(board).McuPin(PB, 0).dutyPercent, 100.0);
+    EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 0).dutyPercent, 100.0);
 }
 
 TEST_F(BoardModel, GroupANeedsItsMainOutput)
 {
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitPWMA(TAVDll::PWM_FREQ_DIV1, 9000), 0);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 10).Describe(), "PWM TIM1 CH3, 2000 Hz, duty 9000/36000 (25.00%)");
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 8).function, PinFunction::Pwm);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 10).Describe(), "PWM TIM1 CH3, 2000 Hz, duty 9000/36000 (25.00%)");
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 8).function, PinFunction::Pwm);
 
     _INSTRUCTION_INFO_ moeOff{};
     moeOff.instructionClass = TAVDll::CLASS_TIM;
     moeOff.operation = TAVDll::TIM_OP_CTRL_PWM_OUTPUTS;
     TAVLib::AddCommand(moeOff);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 10).Describe(), "not driven: TIM1 main output off");
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 10).Describe(), "not driven: TIM1 main output off");
 }
 
 TEST_F(BoardModel, DisablePWMLeavesNothingDriven)
@@ -140,7 +140,7 @@ TEST_F(BoardModel, DisablePWMLeavesNothingDriven)
     ASSERT_EQ(TAVLib::DisablePWM(), 0);
     for (int port = 0; port < 3; ++port)
         for (int pin = 0; pin < 16; ++pin) {
-            const PinFunction function = tavsim::BoardView(board).McuPin(port, pin).function;
+            const PinFunction function = tavmodel::BoardView(board).McuPin(port, pin).function;
             EXPECT_NE(function, PinFunction::Pwm) << port << "/" << pin;
             EXPECT_NE(function, PinFunction::OutputHigh) << port << "/" << pin;
         }
@@ -157,13 +157,13 @@ TEST_F(BoardModel, StoppedTimerOrClosedGateIsNotPwm)
     stop.operation = TAVDll::TIM_OP_CMD;
     stop.wordParam[0] = 1;
     TAVLib::AddCommand(stop);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 stopped");
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 stopped");
     _INSTRUCTION_INFO_ gate{};
     gate.instructionClass = TAVDll::CLASS_RCC;
     gate.operation = TAVDll::RCC_OP_APB1_CLOCK;
     gate.wordParam[0] = 0x1;
     TAVLib::AddCommand(gate);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 clock off");
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 0).Describe(), "not driven: TIM2 clock off");
 }
 
 TEST_F(BoardModel, PinOperationTakesAPinAwayFromItsTimer)
@@ -172,8 +172,8 @@ TEST_F(BoardModel, PinOperationTakesAPinAwayFromItsTimer)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x80000001), 0); // PA0 on model T
     ASSERT_EQ(TAVLib::Pin_Set(0x80000001), 0);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 0).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 1).function, PinFunction::Pwm);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 0).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 1).function, PinFunction::Pwm);
 }
 
 TEST_F(BoardModel, BoardSPinsFollowItsOwnTable)
@@ -184,11 +184,11 @@ TEST_F(BoardModel, BoardSPinsFollowItsOwnTable)
     ASSERT_EQ(TAVLib::Pin_Set(0x40000401), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x80000800), 0); // P8.11 -> PB0
     ASSERT_EQ(TAVLib::Pin_Reset(0x80000800), 0);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 13).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PC, 13).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 0).function, PinFunction::OutputLow);
-    EXPECT_EQ(tavsim::BoardView(board).Pin(0x40000001).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 10).function, PinFunction::FloatingInput); // P4.10 on model T only
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 13).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PC, 13).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 0).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(board).Pin(0x40000001).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 10).function, PinFunction::FloatingInput); // P4.10 on model T only
 }
 
 TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
@@ -199,9 +199,9 @@ TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
     ASSERT_EQ(TAVLib::Pin_Set(0x8000E000), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x40000018), 0); // P4.3, P4.4 -> PB3, PB4
     for (int pin : {13, 14, 15})
-        EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, pin).function, PinFunction::DebugPort) << pin;
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 3).function, PinFunction::DebugPort);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
+        EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, pin).function, PinFunction::DebugPort) << pin;
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 3).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
 
     TAVLib::AddCommand(_INSTRUCTION_INFO_{}); // not a remap: rejected, no change
     _INSTRUCTION_INFO_ remap{};
@@ -211,14 +211,14 @@ TEST_F(BoardModel, DebugPinsFollowGpioOnlyAfterTheRemap)
     remap.wordParam[7] = 1;
     TAVLib::AddCommand(remap);
     for (int pin : {13, 14, 15})
-        EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, pin).function, PinFunction::OutputHigh) << pin;
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 3).function, PinFunction::OutputLow);
+        EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, pin).function, PinFunction::OutputHigh) << pin;
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 3).function, PinFunction::OutputLow);
 
     // Close undoes the remap: the debug port takes the pins back.
     TAVLib::Close();
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PA, 13).function, PinFunction::DebugPort);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).function, PinFunction::FloatingInput);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PA, 13).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 4).function, PinFunction::DebugPort);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 5).function, PinFunction::FloatingInput);
 }
 
 TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
@@ -227,7 +227,7 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     ASSERT_EQ(TAVLib::Pin_DirOutput(0x40000001), 0);
     const std::string before = Snapshot(board);
-    const std::string viewBefore = tavsim::BoardView(board).Render();
+    const std::string viewBefore = tavmodel::BoardView(board).Render();
 
     struct Case {
         Wire record;
@@ -267,7 +267,7 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
 
     EXPECT_EQ(board.Rejected().size(), std::size(cases) + 1);
     EXPECT_EQ(Snapshot(board), before);
-    const std::string viewAfter = tavsim::BoardView(board).Render();
+    const std::string viewAfter = tavmodel::BoardView(board).Render();
     EXPECT_EQ(viewAfter.substr(0, viewAfter.find("rejected records:")), viewBefore);
 
     // However many come, only the last REJECTED_LIMIT are kept; the view counts them all.
@@ -278,7 +278,7 @@ TEST_F(BoardModel, EveryKindOfRejectedRecordLeavesTheStateAlone)
         TAVLib::AddCommand(unknown);
     EXPECT_EQ(board.Rejected().size(), VirtualBoard::REJECTED_LIMIT);
     EXPECT_EQ(board.RejectedCount(), sent + std::size(cases) + 1);
-    EXPECT_NE(tavsim::BoardView(board).Render().find("rejected records: " + std::to_string(board.RejectedCount())),
+    EXPECT_NE(tavmodel::BoardView(board).Render().find("rejected records: " + std::to_string(board.RejectedCount())),
               std::string::npos);
 }
 
@@ -286,7 +286,7 @@ TEST_F(BoardModel, ViewListsEveryBoardPinAndTheUnreachedOnes)
 {
     VirtualBoard& board = Open('T');
     ASSERT_EQ(TAVLib::InitTav(0), 0);
-    const std::string view = tavsim::BoardView(board).Render();
+    const std::string view = tavmodel::BoardView(board).Render();
     EXPECT_NE(view.find("timer clock 72 MHz"), std::string::npos);
     EXPECT_NE(view.find("P4.0   0x40000001  PB0   floating input"), std::string::npos) << view;
     EXPECT_NE(view.find("P8.16  0x80010000  PC15  floating input"), std::string::npos) << view;
@@ -294,11 +294,11 @@ TEST_F(BoardModel, ViewListsEveryBoardPinAndTheUnreachedOnes)
     for (const char* pin : {"PA11", "PA12", "PC0", "PC12"})
         EXPECT_NE(unreached.find(pin), std::string::npos) << pin;
     EXPECT_EQ(unreached.find("PB0 "), std::string::npos);
-    EXPECT_EQ(tavsim::BoardView(board).Rows().size(), 33u);
+    EXPECT_EQ(tavmodel::BoardView(board).Rows().size(), 33u);
 
     board.SetModelLetter('C');
-    EXPECT_EQ(tavsim::BoardView(board).Pin(0x40000001).Describe(), "not driven: no mapping on board model C");
-    const std::string viewC = tavsim::BoardView(board).Render();
+    EXPECT_EQ(tavmodel::BoardView(board).Pin(0x40000001).Describe(), "not driven: no mapping on board model C");
+    const std::string viewC = tavmodel::BoardView(board).Render();
     EXPECT_NE(viewC.find("P4.0   0x40000001  -     not driven: no mapping on board model C"), std::string::npos);
 }
 
@@ -314,17 +314,17 @@ TEST_F(BoardModel, GpioModesAsTheVendorLibrarySetsThem)
     for (const auto& [mode, function] : modes) {
         execute(tavtest::GpioSet(PB, 1u << 5));
         execute(tavtest::GpioInit(PB, 1u << 5, mode));
-        EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).function, function) << std::hex << int(mode);
+        EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 5).function, function) << std::hex << int(mode);
     }
-    EXPECT_TRUE(tavsim::BoardView(board).McuPin(PB, 5).openDrain);
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 5).reason, "alternate function, but no timer channel on this pin");
+    EXPECT_TRUE(tavmodel::BoardView(board).McuPin(PB, 5).openDrain);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 5).reason, "alternate function, but no timer channel on this pin");
     // A pull-down clears the output bit, a pull-up sets it.
     execute(tavtest::GpioInit(PB, 1u << 6, 0x28));
     execute(tavtest::GpioInit(PB, 1u << 6, 0x10));
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputLow);
     execute(tavtest::GpioInit(PB, 1u << 6, 0x48));
     execute(tavtest::GpioInit(PB, 1u << 6, 0x14));
-    EXPECT_EQ(tavsim::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board).McuPin(PB, 6).function, PinFunction::OutputHigh);
     EXPECT_TRUE(board.Rejected().empty());
 }
 
@@ -353,7 +353,7 @@ TEST(BoardHistory, StopsAtItsLimitAndTheWaveformSaysSo)
     }
     EXPECT_EQ(board.History().size(), VirtualBoard::HISTORY_LIMIT);
     EXPECT_FALSE(board.HistoryComplete());
-    EXPECT_NE(tavsim::RenderVcd(board).find("The board's history was full"), std::string::npos);
+    EXPECT_NE(tavmodel::RenderVcd(board).find("The board's history was full"), std::string::npos);
     // Changes at one moment keep one entry, the latest state.
     VirtualBoard quick;
     quick.UseVirtualTime(true);

@@ -16,7 +16,7 @@
 
 #include "TAVLib.h"
 #include "board_fixture.h"
-#include "board_view.h"
+#include "model/board_view.h"
 #include "tav/board.hpp"
 #include "tav/tav.h"
 
@@ -425,7 +425,7 @@ protected:
         EXPECT_EQ(tav_pin_input(board, P8_2), TAV_OK);
         const uint32_t duties[] = {9000, 18000, 0, 36000};
         EXPECT_EQ(tav_pwm_start(board, 'B', 4, duties, 4), TAV_OK);
-        commandedBefore = tavsim::BoardView(device->Board()).Render();
+        commandedBefore = tavmodel::BoardView(device->Board()).Render();
         device->UnplugAtWrite(device->WriteCount() + 1);
         EXPECT_NE(tav_pin_reset(board, P4_8), TAV_OK); // finds it gone
         return board;
@@ -478,7 +478,7 @@ TEST_F(Reattaching, RestoreBringsTheReplugedBoardToTheCommandedState)
     EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
     EXPECT_EQ(tav_connected(board), 1);
     // The board model, powered anew, is where the object had left it ...
-    EXPECT_EQ(tavsim::BoardView(device->Board()).Render(), commandedBefore);
+    EXPECT_EQ(tavmodel::BoardView(device->Board()).Render(), commandedBefore);
     // ... from the information request and the records of that state alone:
     // remap, start, group B's set-up, the pins, their levels.
     const std::vector<_INSTRUCTION_INFO_> sent = usb.DeliveredRecords();
@@ -672,14 +672,14 @@ TEST_F(BoardObjects, DestructorClosesIntoTheSafeStateReleaseLeavesOutputs)
         EXPECT_EQ(board.pinSet(led), TAV_E_INVALID);
         moved.release();
     }
-    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(device.Board()).Pin(led).function, tavmodel::PinFunction::OutputHigh);
     EXPECT_EQ(usb.OpenHandleCount(), 0);
     {
         tav::Board board;
         ASSERT_EQ(board.open(), TAV_OK);
         usb.ClearLog();
     }
-    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::FloatingInput);
+    EXPECT_EQ(tavmodel::BoardView(device.Board()).Pin(led).function, tavmodel::PinFunction::FloatingInput);
     EXPECT_EQ(tavtest::BytesOf(usb.DeliveredRecords().front()), tavtest::Remap(0).bytes);
     EXPECT_EQ(usb.DeliveredRecords().size(), 60u); // remap undone, then the 59 of the safe state
     EXPECT_EQ(usb.OpenHandleCount(), 0);
@@ -694,7 +694,7 @@ TEST_F(BoardObjects, OpeningAgainClosesTheBoardHeldBefore)
     ASSERT_EQ(board.pinOutput(led), TAV_OK);
     ASSERT_EQ(board.pinSet(led), TAV_OK);
     ASSERT_EQ(board.open(), TAV_OK); // the same board: held by no one now
-    EXPECT_EQ(tavsim::BoardView(device.Board()).Pin(led).function, tavsim::PinFunction::FloatingInput);
+    EXPECT_EQ(tavmodel::BoardView(device.Board()).Pin(led).function, tavmodel::PinFunction::FloatingInput);
     EXPECT_EQ(usb.OpenHandleCount(), 1);
 }
 
@@ -857,7 +857,7 @@ TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)
     EXPECT_EQ(pwm.timer, 2);
     EXPECT_DOUBLE_EQ(pwm.frequency_hz, 1000.0);
     EXPECT_DOUBLE_EQ(pwm.duty_percent, 25.0);
-    EXPECT_STREQ(pwm.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
+    EXPECT_STREQ(pwm.description, tavmodel::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
 
     // A record that failed changed nothing in the commanded state.
     ASSERT_EQ(board.pinOutput(led), TAV_OK); // init floated it
@@ -890,7 +890,7 @@ TEST_F(BoardObjects, CommandedStateKnowsATimerThisObjectOnlyReset)
     ASSERT_EQ(tav_send_record(board.handle(), deInit.bytes.data()), TAV_OK);
     ASSERT_EQ(tav_pin_state_get(board.handle(), pwmPin, &state), TAV_OK);
     EXPECT_TRUE(state.known);
-    EXPECT_STREQ(state.description, tavsim::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
+    EXPECT_STREQ(state.description, tavmodel::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
 }
 
 // A group's state as the board object commanded it, on a real board of a
@@ -971,7 +971,7 @@ TEST_F(BoardObjects, CommandedStateFollowsAnyMixOfGpioRecordsAsTheBoardDoes)
         if (!state.known)
             continue;
         ++known;
-        EXPECT_STREQ(state.description, tavsim::BoardView(device.Board()).Pin(row.pinId).Describe().c_str())
+        EXPECT_STREQ(state.description, tavmodel::BoardView(device.Board()).Pin(row.pinId).Describe().c_str())
             << state.name;
     }
     EXPECT_GT(known, 20);
@@ -991,8 +991,8 @@ TEST_F(BoardObjects, CommandedStateOfEachGroupStartedAlone)
         for (const auto& row : TAVDll::detail::PIN_MAP) {
             tav_pin_state state{};
             ASSERT_EQ(tav_pin_state_get(board.handle(), row.pinId, &state), TAV_OK);
-            const tavsim::PinStatus onBoard = tavsim::BoardView(fresh.device.Board()).Pin(row.pinId);
-            if (onBoard.function != tavsim::PinFunction::Pwm)
+            const tavmodel::PinStatus onBoard = tavmodel::BoardView(fresh.device.Board()).Pin(row.pinId);
+            if (onBoard.function != tavmodel::PinFunction::Pwm)
                 continue;
             ++running;
             EXPECT_TRUE(state.known) << group << " " << state.name;

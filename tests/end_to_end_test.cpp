@@ -6,7 +6,7 @@
 
 #include "TAVLib.h"
 #include "board_fixture.h"
-#include "board_view.h"
+#include "model/board_view.h"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
@@ -44,12 +44,12 @@ TEST_F(EndToEnd, OpenBringUpDriveAndClose)
     char version[16] = {};
     EXPECT_EQ(RunApplication(version, sizeof version), 0);
     // Closed into the safe state: nothing driven, debug port back, timers off.
-    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board).Rows()) {
-        const tavsim::PinFunction function = row.status.function;
-        EXPECT_TRUE(function == tavsim::PinFunction::FloatingInput || function == tavsim::PinFunction::DebugPort)
+    for (const tavmodel::BoardPinRow& row : tavmodel::BoardView(board).Rows()) {
+        const tavmodel::PinFunction function = row.status.function;
+        EXPECT_TRUE(function == tavmodel::PinFunction::FloatingInput || function == tavmodel::PinFunction::DebugPort)
             << row.name << ": " << row.status.Describe();
     }
-    EXPECT_EQ(board.State().debugPort, tavsim::DebugPort::FullSwj);
+    EXPECT_EQ(board.State().debugPort, tavmodel::DebugPort::FullSwj);
     EXPECT_EQ(board.State().apb1Enabled | board.State().apb2Enabled, 0u);
     EXPECT_EQ(board.State().startCount, 1);
     EXPECT_TRUE(board.Rejected().empty());

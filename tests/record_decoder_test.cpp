@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
-#include "record_decoder.h"
+#include "model/record_decoder.h"
 
-using tavsim::DecodeRecord;
-using tavsim::DescribeRecord;
+using tavmodel::DecodeRecord;
+using tavmodel::DescribeRecord;
 using tavtest::Wire;
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "board_fixture.h"
-#include "board_view.h"
+#include "model/board_view.h"
 #include "tav/board.hpp"
 
 using TAVDll::TAVLib;

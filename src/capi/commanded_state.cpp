@@ -16,30 +16,30 @@ void CommandedState::Observe(const uint8_t* bytes, int length, int result)
     uint32_t port = 0;
     uint32_t mask = 0;
     bool high = false;
-    if (tavsim::ReadGpioBits(bytes, &port, &mask, &high)) {
+    if (tavmodel::ReadGpioBits(bytes, &port, &mask, &high)) {
         model_.ExecuteGpioBits(port, mask, high); // the common case, read in place
         return;
     }
-    tavsim::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);
-    const tavsim::DecodedRecord& record = decoded_;
+    tavmodel::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);
+    const tavmodel::DecodedRecord& record = decoded_;
     if (record.problem.empty()) {
-        if (record.kind == tavsim::RecordKind::GpioInit && record.index < PORT_COUNT)
+        if (record.kind == tavmodel::RecordKind::GpioInit && record.index < PORT_COUNT)
             touchedPins_[record.index] = static_cast<uint16_t>(touchedPins_[record.index] | record.mask);
-        if (record.kind == tavsim::RecordKind::GpioPinRemap)
+        if (record.kind == tavmodel::RecordKind::GpioPinRemap)
             touchedDebugPort_ = true;
-        if ((record.kind == tavsim::RecordKind::TimDeInit || record.kind == tavsim::RecordKind::TimTimeBaseInit)
+        if ((record.kind == tavmodel::RecordKind::TimDeInit || record.kind == tavmodel::RecordKind::TimTimeBaseInit)
             && record.index < PWM_GROUP_COUNT)
             touchedTimers_[record.index] = true;
-        if (record.kind == tavsim::RecordKind::TimDeInit && record.index < PWM_GROUP_COUNT)
+        if (record.kind == tavmodel::RecordKind::TimDeInit && record.index < PWM_GROUP_COUNT)
             touchedDuties_[record.index] = 0x1E; // the reset clears every compare value
-        if (record.kind == tavsim::RecordKind::TimOcInit && record.index < PWM_GROUP_COUNT && record.unit >= 1
+        if (record.kind == tavmodel::RecordKind::TimOcInit && record.index < PWM_GROUP_COUNT && record.unit >= 1
             && record.unit <= 4)
             touchedDuties_[record.index] = static_cast<uint8_t>(touchedDuties_[record.index] | (1u << record.unit));
     }
     model_.Execute(record);
 }
 
-bool CommandedState::Known(const tavsim::PinStatus& status, int port, int pin) const
+bool CommandedState::Known(const tavmodel::PinStatus& status, int port, int pin) const
 {
     if (port < 0)
         return true;

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "board_view.h"
+#include "model/board_model.h"
+#include "model/board_view.h"
+#include "model/record_decoder.h"
 #include "pwm_tables.h"
-#include "record_decoder.h"
-#include "virtual_board.h"
 
 namespace TAVDll::detail {
 
@@ -21,8 +21,8 @@ public:
     // One record transfer of the board: those that went out whole count.
     void Observe(const uint8_t* bytes, int length, int result);
     // Whether the model's word on a microcontroller pin is certain.
-    bool Known(const tavsim::PinStatus& status, int port, int pin) const;
-    const tavsim::VirtualBoard& Model() const { return model_; }
+    bool Known(const tavmodel::PinStatus& status, int port, int pin) const;
+    const tavmodel::BoardModel& Model() const { return model_; }
     // What records of this object set.
     bool PinTouched(int port, int pin) const { return (touchedPins_[port] & (1u << pin)) != 0; }
     bool TimerTouched(int timerIndex) const { return touchedTimers_[timerIndex]; }
@@ -32,8 +32,8 @@ public:
     bool DebugPortTouched() const { return touchedDebugPort_; }
 
 private:
-    tavsim::VirtualBoard model_;
-    tavsim::DecodedRecord decoded_; // the record being added, its text reused
+    tavmodel::BoardModel model_;
+    tavmodel::DecodedRecord decoded_; // the record being added, its text reused
     uint16_t touchedPins_[PORT_COUNT] = {};
     bool touchedTimers_[PWM_GROUP_COUNT] = {};
     uint8_t touchedDuties_[PWM_GROUP_COUNT] = {}; // bit n: channel n

@@ -29,11 +29,11 @@ int FrequencyOfPrescaler(uint32_t prescaler)
 }
 
 // Each group this object started and left running, as tav_pwm_start sends it.
-int RestorePwm(BoardLink& link, const tavsim::BoardState& state, const CommandedState& commanded)
+int RestorePwm(BoardLink& link, const tavmodel::BoardState& state, const CommandedState& commanded)
 {
     int result = RESULT_OK;
-    for (int timerIndex = 0; timerIndex < tavsim::TIMER_COUNT; ++timerIndex) {
-        const tavsim::TimerState& timer = state.timers[timerIndex];
+    for (int timerIndex = 0; timerIndex < tavmodel::TIMER_COUNT; ++timerIndex) {
+        const tavmodel::TimerState& timer = state.timers[timerIndex];
         const int frequency = FrequencyOfPrescaler(timer.prescaler);
         if (!commanded.TimerTouched(timerIndex) || !timer.counterEnabled || frequency < 0)
             continue;
@@ -50,7 +50,7 @@ int RestorePwm(BoardLink& link, const tavsim::BoardState& state, const Commanded
 
 // Each pin this object made an input or an output: one GPIO_Init a pin, then
 // the output levels a port at a time. Pins of a PWM group were set above.
-int RestorePins(BoardLink& link, const tavsim::BoardState& state, const CommandedState& commanded)
+int RestorePins(BoardLink& link, const tavmodel::BoardState& state, const CommandedState& commanded)
 {
     constexpr int MOST_RECORDS = PORT_COUNT * (PINS_PER_PORT + 2);
     _INSTRUCTION_INFO_ records[MOST_RECORDS];
@@ -59,7 +59,7 @@ int RestorePins(BoardLink& link, const tavsim::BoardState& state, const Commande
         uint32_t high = 0;
         uint32_t low = 0;
         for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
-            const tavsim::GpioPinState& setting = state.ports[port].pins[pin];
+            const tavmodel::GpioPinState& setting = state.ports[port].pins[pin];
             // A floating input is how every pin starts; a timer's pins came
             // with their group.
             if (!commanded.PinTouched(port, pin) || IsAlternate(setting.mode) || setting.mode == GPIO_MODE_IN_FLOATING)
@@ -82,9 +82,9 @@ int RestorePins(BoardLink& link, const tavsim::BoardState& state, const Commande
 int RestoreCommandedState(BoardLink& link, const CommandedState& commanded)
 {
     // A copy: sending the records feeds the commanded state again.
-    const tavsim::BoardState state = commanded.Model().State();
+    const tavmodel::BoardState state = commanded.Model().State();
     int result = RESULT_OK;
-    if (commanded.DebugPortTouched() && state.debugPort == tavsim::DebugPort::Disabled
+    if (commanded.DebugPortTouched() && state.debugPort == tavmodel::DebugPort::Disabled
         && !SubmitRecord(link, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY)))
         result = RESULT_IO_FAILED;
     if (state.startCount > 0 && !SubmitRecord(link, MakeBoardInit(state.startArgument)))

@@ -18,20 +18,20 @@
 #include "capi/commanded_state.h"
 #include "capi/restore.h"
 #include "link/board_info.h"
-#include "link/debug_print.h"
-#include "board_view.h"
 #include "link/board_list.h"
+#include "link/debug_print.h"
 #include "link/selector.h"
 #include "link/transport.h"
+#include "model/board_view.h"
+#include "model/record_decoder.h"
 #include "pins/pin_names.h"
 #include "pins/pin_operations.h"
 #include "pwm/pwm_arguments.h"
 #include "pwm/pwm_operations.h"
 #include "pwm_tables.h"
-#include "record_decoder.h"
 #include "trace/record_trace.h"
-#include "virtual_usb.h"
-#include "waveform.h"
+#include "usb/simulated_board.h"
+#include "waveform/waveform.h"
 
 using namespace TAVDll;
 using namespace TAVDll::detail;
@@ -39,8 +39,8 @@ using namespace TAVDll::detail;
 struct tav_board {
     BoardLink link;
     // "sim:" boards: the virtual bus and the board model on it.
-    std::unique_ptr<tavsim::VirtualUsb> simBus;
-    tavsim::VirtualBoard* simBoard = nullptr;
+    std::unique_ptr<SimulatedBoard> simBus;
+    tavmodel::BoardModel* simBoard = nullptr;
     // Real boards: what this object told the board.
     std::unique_ptr<CommandedState> commanded;
     tav_record_callback callback = nullptr;
@@ -64,7 +64,7 @@ struct tav_board {
     tav_connection_callback connectionCallback = nullptr;
     void* connectionUser = nullptr;
 
-    const tavsim::VirtualBoard& Model() const { return simBoard != nullptr ? *simBoard : commanded->Model(); }
+    const tavmodel::BoardModel& Model() const { return simBoard != nullptr ? *simBoard : commanded->Model(); }
 };
 
 namespace {
@@ -82,11 +82,11 @@ static_assert(TAV_PWM_FULL_SCALE == PWM_FULL_SCALE && TAV_PWM_BASE_HZ == PWM_BAS
               "tav.h's constants are the board's");
 static_assert(TAV_USB_VENDOR_ID == BOARD_VENDOR_ID && TAV_USB_PRODUCT_ID == BOARD_PRODUCT_ID, "tav.h's USB identity");
 
-static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavsim::PinFunction::DebugPort)
-                  && TAV_PIN_FLOATING_INPUT == static_cast<int>(tavsim::PinFunction::FloatingInput)
-                  && TAV_PIN_OUTPUT_HIGH == static_cast<int>(tavsim::PinFunction::OutputHigh)
-                  && TAV_PIN_PWM == static_cast<int>(tavsim::PinFunction::Pwm)
-                  && TAV_PIN_NOT_DRIVEN == static_cast<int>(tavsim::PinFunction::NotDriven),
+static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavmodel::PinFunction::DebugPort)
+                  && TAV_PIN_FLOATING_INPUT == static_cast<int>(tavmodel::PinFunction::FloatingInput)
+                  && TAV_PIN_OUTPUT_HIGH == static_cast<int>(tavmodel::PinFunction::OutputHigh)
+                  && TAV_PIN_PWM == static_cast<int>(tavmodel::PinFunction::Pwm)
+                  && TAV_PIN_NOT_DRIVEN == static_cast<int>(tavmodel::PinFunction::NotDriven),
               "tav_pin_function follows the board view's PinFunction");
 
 constexpr int MAX_DIVIDER_EXPONENT = 7; // divider 128
@@ -404,10 +404,10 @@ int tav_open(const char* selector, tav_board** board)
     if (opened == nullptr)
         return TAV_E_INVALID;
     if (parsed.kind == Selector::Kind::Virtual) {
-        opened->simBus = std::make_unique<tavsim::VirtualUsb>(tavsim::VirtualUsb::Install::No);
-        opened->simBus->SetLogging(false);
-        opened->simBoard = &opened->simBus->AddBoard(parsed.model).Board();
-        opened->simBoard->SetKeepReceived(false);
+        opened->simBus = MakeSimulatedBoard(parsed.model);
+        if (opened->simBus == nullptr)
+            return TAV_E_INVALID;
+        opened->simBoard = &opened->simBus->Model();
         opened->link.usb = &opened->simBus->Backend();
     } else {
         opened->link.usb = InstalledUsbBackend(); // OpenSelected chooses the library that finds it
@@ -598,7 +598,7 @@ int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_st
     if (board == nullptr || state == nullptr || timerIndex < 0)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        const tavsim::TimerState& timer = board->Model().State().timers[timerIndex];
+        const tavmodel::TimerState& timer = board->Model().State().timers[timerIndex];
         const CommandedState* commanded = board->commanded.get();
         *state = tav_pwm_group_state{};
         state->known = commanded == nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
@@ -606,7 +606,7 @@ int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_st
         for (int exponent = 0; exponent <= MAX_DIVIDER_EXPONENT; ++exponent)
             if (PWM_PRESCALERS[exponent] == timer.prescaler)
                 state->divider = 1 << exponent;
-        state->frequency_hz = tavsim::PwmFrequencyHz(timer);
+        state->frequency_hz = tavmodel::PwmFrequencyHz(timer);
         state->channel_count = ChannelCount(timerIndex);
         for (unsigned channel = 1; channel <= state->channel_count; ++channel) {
             state->duty[channel - 1] = timer.outputCompare[channel - 1].pulse;
@@ -625,7 +625,7 @@ int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state
     if (row < 0)
         return TAV_BAD_PIN;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink& link) {
-        const tavsim::PinStatus status = tavsim::BoardView(board->Model()).Pin(pin);
+        const tavmodel::PinStatus status = tavmodel::BoardView(board->Model()).Pin(pin);
         const int column = PinMapColumn(link.boardType);
         const int port = column < 0 ? -1 : PIN_MAP[row].byModel[column].port;
         const int mcuPin = column < 0 ? -1 : PIN_MAP[row].byModel[column].pin;
@@ -634,8 +634,8 @@ int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state
         state->function = static_cast<int>(status.function);
         std::snprintf(state->name, sizeof state->name, "%s", BoardPinName(pin).c_str());
         std::snprintf(state->mcu_pin, sizeof state->mcu_pin, "%s", port < 0 ? "-" : McuPinName(port, mcuPin).c_str());
-        state->timer = status.function == tavsim::PinFunction::Pwm ? status.timer : 0;
-        state->channel = status.function == tavsim::PinFunction::Pwm ? status.channel : 0;
+        state->timer = status.function == tavmodel::PinFunction::Pwm ? status.timer : 0;
+        state->channel = status.function == tavmodel::PinFunction::Pwm ? status.channel : 0;
         state->frequency_hz = status.frequencyHz;
         state->duty_counts = status.dutyCounts;
         state->period_counts = status.periodCounts;
@@ -699,7 +699,7 @@ int tav_describe_record(const uint8_t record[64], char* text, size_t size)
 {
     if (record == nullptr)
         return TAV_E_INVALID;
-    return CopyText(tavsim::DescribeRecord(tavsim::DecodeRecord(record, RECORD_SIZE)).c_str(), text, size);
+    return CopyText(tavmodel::DescribeRecord(tavmodel::DecodeRecord(record, RECORD_SIZE)).c_str(), text, size);
 }
 
 int tav_sim_status(const tav_board* board, char* text, size_t size)
@@ -709,7 +709,7 @@ int tav_sim_status(const tav_board* board, char* text, size_t size)
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
         if (board->simBoard == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        return CopyText(tavsim::BoardView(*board->simBoard).Render().c_str(), text, size);
+        return CopyText(tavmodel::BoardView(*board->simBoard).Render().c_str(), text, size);
     });
 }
 
@@ -725,8 +725,8 @@ int tav_sim_set_virtual_time(tav_board* board, int enabled)
 
 namespace {
 
-int WriteWaveform(const tav_board* board, const char* path, std::string (*render)(const tavsim::VirtualBoard&,
-                                                                                    const tavsim::WaveformOptions&))
+int WriteWaveform(const tav_board* board, const char* path, std::string (*render)(const tavmodel::BoardModel&,
+                                                                                    const tavmodel::WaveformOptions&))
 {
     if (path == nullptr)
         return TAV_E_INVALID;
@@ -734,7 +734,7 @@ int WriteWaveform(const tav_board* board, const char* path, std::string (*render
         if (board->simBoard == nullptr)
             return TAV_E_NOT_VIRTUAL;
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << render(*board->simBoard, tavsim::WaveformOptions{});
+        file << render(*board->simBoard, tavmodel::WaveformOptions{});
         file.close();
         return file ? TAV_OK : static_cast<int>(RESULT_IO_FAILED);
     });
@@ -744,12 +744,12 @@ int WriteWaveform(const tav_board* board, const char* path, std::string (*render
 
 int tav_sim_write_vcd(const tav_board* board, const char* path)
 {
-    return WriteWaveform(board, path, tavsim::RenderVcd);
+    return WriteWaveform(board, path, tavmodel::RenderVcd);
 }
 
 int tav_sim_write_svg(const tav_board* board, const char* path)
 {
-    return WriteWaveform(board, path, tavsim::RenderSvg);
+    return WriteWaveform(board, path, tavmodel::RenderSvg);
 }
 
 int tav_sim_advance(tav_board* board, uint64_t nanoseconds)

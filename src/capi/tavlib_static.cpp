@@ -14,8 +14,7 @@
 #include "pins/pin_operations.h"
 #include "pwm/pwm_operations.h"
 #include "trace/record_trace.h"
-#include "virtual_board.h"
-#include "virtual_usb.h"
+#include "usb/simulated_board.h"
 
 namespace TAVDll {
 
@@ -95,13 +94,13 @@ bool DefaultDeviceSelector(Selector* selector)
 const UsbBackend* VirtualDefaultBus(char model)
 {
     static std::mutex mutex;
-    static std::unique_ptr<tavsim::VirtualUsb> busses[3];
+    static std::unique_ptr<SimulatedBoard> busses[3];
     const int index = model == 'S' ? 1 : model == 'C' ? 2 : 0;
     std::lock_guard<std::mutex> lock(mutex);
     if (!busses[index]) {
-        busses[index] = std::make_unique<tavsim::VirtualUsb>(tavsim::VirtualUsb::Install::No);
-        busses[index]->SetLogging(false);
-        busses[index]->AddBoard(model).Board().SetKeepReceived(false);
+        busses[index] = MakeSimulatedBoard(model);
+        if (!busses[index])
+            return nullptr;
     }
     return &busses[index]->Backend();
 }
@@ -111,8 +110,10 @@ const UsbBackend* VirtualDefaultBus(char model)
 void UseDefaultDevice(BoardLink& link, const Selector& selector)
 {
     link.queued = selector.queued;
-    if (selector.kind == Selector::Kind::Virtual && !BoardOpen(link))
-        link.usb = VirtualDefaultBus(selector.model);
+    if (selector.kind == Selector::Kind::Virtual && !BoardOpen(link)) {
+        if (const UsbBackend* bus = VirtualDefaultBus(selector.model))
+            link.usb = bus;
+    }
 }
 
 } // namespace

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "board_facts.h"
+#include "model/record_decoder.h"
 #include "trace/trace_file.h"
-#include "record_decoder.h"
-#include "waveform.h"
+#include "waveform/waveform.h"
 
 namespace TAVDll::detail {
 
@@ -81,7 +81,7 @@ FILE* OpenTraceFile(std::string* path, std::string* problem)
 }
 
 std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* firmware,
-                                                const tavsim::VirtualBoard* clock)
+                                                const tavmodel::BoardModel* clock)
 {
     const char* wanted = std::getenv("TAV_TRACE");
     if (wanted == nullptr || wanted[0] == '\0')
@@ -124,7 +124,7 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
     return trace;
 }
 
-RecordTrace::RecordTrace(Format format, std::string path, char modelLetter, const tavsim::VirtualBoard* clock)
+RecordTrace::RecordTrace(Format format, std::string path, char modelLetter, const tavmodel::BoardModel* clock)
     : format_(format), path_(std::move(path)), clock_(clock), modelLetter_(modelLetter), model_(modelLetter)
 {
     model_.SetKeepReceived(false);
@@ -168,7 +168,7 @@ void RecordTrace::LogLine(const char* direction, uint64_t timeNs, const uint8_t*
     if (!whole) {
         std::fprintf(log_, " # %d bytes, transfer result %d\n", length, result);
     } else if (std::strcmp(direction, "out") == 0) {
-        std::fprintf(log_, " # %s\n", tavsim::DescribeRecord(tavsim::DecodeRecord(bytes, RECORD_SIZE)).c_str());
+        std::fprintf(log_, " # %s\n", tavmodel::DescribeRecord(tavmodel::DecodeRecord(bytes, RECORD_SIZE)).c_str());
     } else {
         std::fputs(" # the board's reply\n", log_);
     }
@@ -258,7 +258,7 @@ void RecordTrace::Finish()
             std::fprintf(log_, ": %llu records\n", static_cast<unsigned long long>(records_));
     } else {
         model_.Advance(endNs - model_.Now());
-        const std::string waveform = format_ == Format::Vcd ? tavsim::RenderVcd(model_) : tavsim::RenderSvg(model_);
+        const std::string waveform = format_ == Format::Vcd ? tavmodel::RenderVcd(model_) : tavmodel::RenderSvg(model_);
         std::fwrite(waveform.data(), 1, waveform.size(), log_);
     }
     Flush();

@@ -19,7 +19,7 @@
 #include <mutex>
 #include <string>
 
-#include "virtual_board.h"
+#include "model/board_model.h"
 
 namespace TAVDll::detail {
 
@@ -36,7 +36,7 @@ public:
     // when its file cannot be made (one line on standard error says so). clock: a virtual board's model, whose clock
     // the trace follows; null for a real board (time since now).
     static std::unique_ptr<RecordTrace> Start(char modelLetter, const char* firmware,
-                                              const tavsim::VirtualBoard* clock);
+                                              const tavmodel::BoardModel* clock);
     ~RecordTrace();
     RecordTrace(const RecordTrace&) = delete;
     RecordTrace& operator=(const RecordTrace&) = delete;
@@ -53,7 +53,7 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
-    RecordTrace(Format format, std::string path, char modelLetter, const tavsim::VirtualBoard* clock);
+    RecordTrace(Format format, std::string path, char modelLetter, const tavmodel::BoardModel* clock);
     uint64_t Now() const;
     void LogLine(const char* direction, uint64_t timeNs, const uint8_t* bytes, int length, int result);
     // Flushes the file; a failed write is said once and ends the trace.
@@ -62,10 +62,10 @@ private:
     std::mutex mutex_; // against the exit handler
     Format format_;
     std::string path_;
-    const tavsim::VirtualBoard* clock_;
+    const tavmodel::BoardModel* clock_;
     char modelLetter_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    tavsim::VirtualBoard model_; // the waveforms' board: fed what went out whole
+    tavmodel::BoardModel model_; // the waveforms' board: fed what went out whole
     FILE* log_ = nullptr; // the open file, of every format; null once a write failed
     uint64_t records_ = 0;
     uint64_t logged_ = 0;

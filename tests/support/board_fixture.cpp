@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "link/board_link.h"
-#include "record_decoder.h"
+#include "model/record_decoder.h"
 
 namespace tavtest {
 
@@ -70,7 +70,7 @@ std::array<uint8_t, 64> BytesOf(const _INSTRUCTION_INFO_& record)
 
 std::string Describe(const uint8_t* bytes)
 {
-    return tavsim::DescribeRecord(tavsim::DecodeRecord(bytes, 64)) + "\n            " + Hex(bytes);
+    return tavmodel::DescribeRecord(tavmodel::DecodeRecord(bytes, 64)) + "\n            " + Hex(bytes);
 }
 
 std::string Hex(const uint8_t* bytes)

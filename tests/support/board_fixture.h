@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TAVLib.h"
+#include "virtual_board.h"
 #include "virtual_usb.h"
 
 using TAVDll::_INSTRUCTION_INFO_;

@@ -19,7 +19,7 @@
 #include <fstream>
 #include <string>
 
-#include "board_view.h"
+#include "model/board_view.h"
 #include "emulated_usb.h"
 
 int main(int argc, char** argv)
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     waitpid(child, &status, 0);
     if (!viewFile.empty()) {
         std::ofstream out(viewFile);
-        out << tavsim::BoardView(board.Board()).Render();
+        out << tavmodel::BoardView(board.Board()).Render();
     }
     if (!urbLog.empty()) {
         std::ofstream out(urbLog);

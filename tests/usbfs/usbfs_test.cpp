@@ -14,14 +14,14 @@
 #include <thread>
 
 #include "board_fixture.h"
-#include "board_view.h"
+#include "model/board_view.h"
 #include "emulated_usb.h"
 #include "link/board_link.h"
 #include "tav/board.hpp"
 #include "virtual_usb.h"
 
 using TAVDll::TAVLib;
-using tavsim::PinFunction;
+using tavmodel::PinFunction;
 using tavtest::EmulatedBoard;
 using tavtest::EmulatedBus;
 
@@ -129,9 +129,9 @@ TEST_F(Usbfs, PinsAndPwmReachTheBoard)
     unsigned int max = 0;
     ASSERT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max), 0);
     tavsim::VirtualBoard& model = board.Board();
-    EXPECT_EQ(tavsim::BoardView(model).McuPin(1, 4).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(model).McuPin(1, 5).function, PinFunction::OutputLow);
-    EXPECT_EQ(tavsim::BoardView(model).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    EXPECT_EQ(tavmodel::BoardView(model).McuPin(1, 4).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(model).McuPin(1, 5).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(model).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
 }
 
 TEST_F(Usbfs, CloseUndoesTheRemapFloatsEverythingAndClosesTheFile)
@@ -146,8 +146,8 @@ TEST_F(Usbfs, CloseUndoesTheRemapFloatsEverythingAndClosesTheFile)
     const auto records = Records(board);
     ASSERT_EQ(records.size(), 60u);
     EXPECT_EQ(tavtest::BytesOf(records[0]), tavtest::Remap(0).bytes);
-    EXPECT_EQ(board.Board().State().debugPort, tavsim::DebugPort::FullSwj);
-    for (const tavsim::BoardPinRow& row : tavsim::BoardView(board.Board()).Rows())
+    EXPECT_EQ(board.Board().State().debugPort, tavmodel::DebugPort::FullSwj);
+    for (const tavmodel::BoardPinRow& row : tavmodel::BoardView(board.Board()).Rows())
         EXPECT_TRUE(row.status.function == PinFunction::FloatingInput || row.status.function == PinFunction::DebugPort)
             << row.name;
     EXPECT_EQ(board.OpenFiles(), 0);
@@ -389,9 +389,9 @@ TEST_P(UsbfsBackends, InitTavArrivesWholeInOrderQueuedInFrames)
     ASSERT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x30), TAV_OK);
     ASSERT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 0x10), TAV_OK);
     ASSERT_EQ(opened.pwmStart('B', 2, {100, 200, 300, 400}), TAV_OK);
-    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(1, 4).function, PinFunction::OutputHigh);
-    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(1, 5).function, PinFunction::OutputLow);
-    EXPECT_EQ(tavsim::BoardView(board.Board()).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
+    EXPECT_EQ(tavmodel::BoardView(board.Board()).McuPin(1, 4).function, PinFunction::OutputHigh);
+    EXPECT_EQ(tavmodel::BoardView(board.Board()).McuPin(1, 5).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(board.Board()).McuPin(0, 3).Describe(), "PWM TIM2 CH4, 1000 Hz, duty 400/36000 (1.11%)");
     opened.close();
     EXPECT_EQ(board.OpenFiles(), 0);
 }
@@ -407,7 +407,7 @@ TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
     EXPECT_EQ(board.Urbs().size(), 6u);
     EXPECT_EQ(Records(board).size(), 4u);
     ASSERT_EQ(board.Board().Rejected().size(), 1u);
-    EXPECT_EQ(tavsim::BoardView(board.Board()).Pin(TAVDll::PIN_BANK_4 | 0x20).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(board.Board()).Pin(TAVDll::PIN_BANK_4 | 0x20).function, PinFunction::OutputLow);
     EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 0x20), TAV_OK); // the board is still held
 }
 
@@ -609,7 +609,7 @@ TEST_P(UsbfsBackends, TwoBoardsFromTwoThreads)
     ASSERT_EQ(pinRecords.size(), 17u * rounds);
     for (const _INSTRUCTION_INFO_& record : pinRecords)
         EXPECT_EQ(record.operation, TAVDll::GPIO_OP_INIT);
-    EXPECT_EQ(tavsim::BoardView(second.Board()).Pin(TAVDll::PIN_BANK_8 | 0x10000).function, PinFunction::OutputLow);
+    EXPECT_EQ(tavmodel::BoardView(second.Board()).Pin(TAVDll::PIN_BANK_8 | 0x10000).function, PinFunction::OutputLow);
     EXPECT_TRUE(first.Board().Rejected().empty());
     EXPECT_TRUE(second.Board().Rejected().empty());
 }

@@ -5,7 +5,7 @@
 
 #include "board_facts.h"
 
-namespace tavsim {
+namespace tavmodel {
 
 namespace {
 
@@ -457,4 +457,4 @@ std::string DescribeRecord(const TAVDll::_INSTRUCTION_INFO_& record)
     return DescribeRecord(DecodeRecord(record));
 }
 
-} // namespace tavsim
+} // namespace tavmodel

@@ -10,16 +10,16 @@
  * PWM_MIN_PERIODS periods) and as 'x' (not drawn) after that; the SVG draws
  * PWM as a labelled band where its periods would be too narrow to see.
  */
-#ifndef TAVSIM_WAVEFORM_H
-#define TAVSIM_WAVEFORM_H
+#ifndef TAV_WAVEFORM_H
+#define TAV_WAVEFORM_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "virtual_board.h"
+#include "model/board_model.h"
 
-namespace tavsim {
+namespace tavmodel {
 
 constexpr uint64_t PWM_WINDOW_NS = 50000000; // 50 ms of square wave after each change
 constexpr unsigned PWM_MIN_PERIODS = 10;
@@ -60,16 +60,16 @@ struct Waveforms {
     std::vector<PinWave> pins; // the 33 board pins, in identifier order
 };
 
-Waveforms BuildWaveforms(const VirtualBoard& board, const WaveformOptions& options = {});
+Waveforms BuildWaveforms(const BoardModel& board, const WaveformOptions& options = {});
 
 // IEEE 1364 value change dump: timescale 1 ns, one wire per board pin in a
 // scope for the board.
-std::string RenderVcd(const VirtualBoard& board, const WaveformOptions& options = {});
+std::string RenderVcd(const BoardModel& board, const WaveformOptions& options = {});
 
 // A timing diagram: one labelled row per pin that changed (did anything but
 // drive nothing all along), a time axis.
-std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options = {});
+std::string RenderSvg(const BoardModel& board, const WaveformOptions& options = {});
 
-} // namespace tavsim
+} // namespace tavmodel
 
 #endif

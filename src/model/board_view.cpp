@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-namespace tavsim {
+namespace tavmodel {
 
 namespace {
 
@@ -225,4 +225,4 @@ std::string BoardView::Render() const
     return out.str();
 }
 
-} // namespace tavsim
+} // namespace tavmodel

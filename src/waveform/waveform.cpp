@@ -6,9 +6,9 @@
 #include <sstream>
 #include <tuple>
 
-#include "board_view.h"
+#include "model/board_view.h"
 
-namespace tavsim {
+namespace tavmodel {
 
 namespace {
 
@@ -74,7 +74,7 @@ bool SameSignal(const WaveSegment& first, const WaveSegment& second)
 
 // The end of a waveform that was not asked for: now, and long enough after
 // the last change to see a few periods of every running PWM.
-uint64_t DefaultEnd(const VirtualBoard& board, const std::vector<PinWave>& finalStates, uint64_t lastChange)
+uint64_t DefaultEnd(const BoardModel& board, const std::vector<PinWave>& finalStates, uint64_t lastChange)
 {
     double tail = MIN_TAIL_NS;
     for (const PinWave& pin : finalStates)
@@ -150,7 +150,7 @@ bool PinWave::Changed() const
            || (!segments.empty() && (segments.front().kind != WaveSegment::Kind::Level || segments.front().level != 'z'));
 }
 
-Waveforms BuildWaveforms(const VirtualBoard& board, const WaveformOptions& options)
+Waveforms BuildWaveforms(const BoardModel& board, const WaveformOptions& options)
 {
     const std::vector<StateAt>& history = board.History();
     const std::vector<BoardPinRow> rows = BoardView(board).Rows();
@@ -190,7 +190,7 @@ Waveforms BuildWaveforms(const VirtualBoard& board, const WaveformOptions& optio
     return waves;
 }
 
-std::string RenderVcd(const VirtualBoard& board, const WaveformOptions& options)
+std::string RenderVcd(const BoardModel& board, const WaveformOptions& options)
 {
     const Waveforms waves = BuildWaveforms(board, options);
     // (time, pin, value), collected per pin with no repeats, then merged.
@@ -259,7 +259,7 @@ std::string RenderVcd(const VirtualBoard& board, const WaveformOptions& options)
     return out.str();
 }
 
-std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
+std::string RenderSvg(const BoardModel& board, const WaveformOptions& options)
 {
     const Waveforms waves = BuildWaveforms(board, options);
     std::vector<const PinWave*> shown;
@@ -376,4 +376,4 @@ std::string RenderSvg(const VirtualBoard& board, const WaveformOptions& options)
     return out.str();
 }
 
-} // namespace tavsim
+} // namespace tavmodel

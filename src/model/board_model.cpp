@@ -1,8 +1,8 @@
-#include "virtual_board.h"
+#include "board_model.h"
 
 #include <cstring>
 
-namespace tavsim {
+namespace tavmodel {
 
 namespace {
 
@@ -21,13 +21,13 @@ DebugPort DebugPortFor(uint32_t remapCode)
 
 } // namespace
 
-VirtualBoard::VirtualBoard(char modelLetter, std::vector<uint8_t> version)
+BoardModel::BoardModel(char modelLetter, std::vector<uint8_t> version)
     : modelLetter_(modelLetter)
 {
     SetVersion(std::move(version));
 }
 
-uint64_t VirtualBoard::Now() const
+uint64_t BoardModel::Now() const
 {
     if (virtualTime_)
         return virtualNow_;
@@ -35,7 +35,7 @@ uint64_t VirtualBoard::Now() const
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - made_).count());
 }
 
-void VirtualBoard::UseVirtualTime(bool on)
+void BoardModel::UseVirtualTime(bool on)
 {
     if (on == virtualTime_)
         return;
@@ -53,24 +53,19 @@ void VirtualBoard::UseVirtualTime(bool on)
     history_.front().state = state_;
 }
 
-void VirtualBoard::Advance(uint64_t nanoseconds)
+void BoardModel::Advance(uint64_t nanoseconds)
 {
     if (virtualTime_)
         virtualNow_ += nanoseconds;
 }
 
-void VirtualBoard::SetVersion(std::vector<uint8_t> version)
+void BoardModel::SetVersion(std::vector<uint8_t> version)
 {
     version_ = std::move(version);
     version_.resize(4);
 }
 
-void VirtualBoard::OnBulkOut(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply)
-{
-    Execute(bytes, length, reply);
-}
-
-void VirtualBoard::Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply)
+void BoardModel::Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply)
 {
     if (length == RECORD_SIZE && keepReceived_) {
         _INSTRUCTION_INFO_ copy;
@@ -80,7 +75,7 @@ void VirtualBoard::Execute(const uint8_t* bytes, size_t length, std::vector<uint
     Execute(DecodeRecord(bytes, length), reply);
 }
 
-void VirtualBoard::Execute(const DecodedRecord& record, std::vector<uint8_t>* reply)
+void BoardModel::Execute(const DecodedRecord& record, std::vector<uint8_t>* reply)
 {
     if (!record.problem.empty() || record.kind == RecordKind::Unknown) {
         rejected_.push_back({record, record.problem});
@@ -93,20 +88,20 @@ void VirtualBoard::Execute(const DecodedRecord& record, std::vector<uint8_t>* re
         Remember();
 }
 
-void VirtualBoard::SetOutputBits(uint32_t port, uint32_t mask, bool high)
+void BoardModel::SetOutputBits(uint32_t port, uint32_t mask, bool high)
 {
     uint16_t& outputData = state_.ports[port].outputData;
     outputData = static_cast<uint16_t>(high ? outputData | mask : outputData & ~mask);
 }
 
-void VirtualBoard::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
+void BoardModel::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
 {
     SetOutputBits(port, mask, high);
     if (keepHistory_)
         Remember();
 }
 
-void VirtualBoard::Remember()
+void BoardModel::Remember()
 {
     const uint64_t now = Now();
     if (history_.back().timeNs >= now) {
@@ -118,7 +113,7 @@ void VirtualBoard::Remember()
     }
 }
 
-bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
+bool BoardModel::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
 {
     switch (record.kind) {
     case RecordKind::BoardStart:
@@ -144,7 +139,7 @@ bool VirtualBoard::Apply(const DecodedRecord& record, std::vector<uint8_t>* repl
     }
 }
 
-void VirtualBoard::ApplyGpio(const DecodedRecord& record)
+void BoardModel::ApplyGpio(const DecodedRecord& record)
 {
     switch (record.kind) {
     case RecordKind::GpioInit: {
@@ -174,7 +169,7 @@ void VirtualBoard::ApplyGpio(const DecodedRecord& record)
     }
 }
 
-void VirtualBoard::ApplyClockGate(const DecodedRecord& record)
+void BoardModel::ApplyClockGate(const DecodedRecord& record)
 {
     if (record.kind == RecordKind::RccApb2Clock) {
         state_.apb2Enabled = record.value ? state_.apb2Enabled | record.mask : state_.apb2Enabled & ~record.mask;
@@ -186,7 +181,7 @@ void VirtualBoard::ApplyClockGate(const DecodedRecord& record)
     state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
 }
 
-bool VirtualBoard::ApplyTimer(const DecodedRecord& record)
+bool BoardModel::ApplyTimer(const DecodedRecord& record)
 {
     const uint32_t index = record.index;
     TimerState& timer = state_.timers[index];
@@ -231,4 +226,4 @@ bool VirtualBoard::ApplyTimer(const DecodedRecord& record)
     }
 }
 
-} // namespace tavsim
+} // namespace tavmodel

@@ -3,16 +3,16 @@
  * board model's registers: for each of the 33 board pins and for the pins
  * that no identifier reaches, as data and as the text tavctl shows.
  */
-#ifndef TAVSIM_BOARD_VIEW_H
-#define TAVSIM_BOARD_VIEW_H
+#ifndef TAV_MODEL_BOARD_VIEW_H
+#define TAV_MODEL_BOARD_VIEW_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "virtual_board.h"
+#include "board_model.h"
 
-namespace tavsim {
+namespace tavmodel {
 
 enum class PinFunction {
     DebugPort,     // held by the serial-wire/JTAG port
@@ -58,8 +58,8 @@ bool DebugHolds(const BoardState& state, int port, int pin);
 class BoardView {
 public:
     // What the board does now, or did in a state from its history.
-    explicit BoardView(const VirtualBoard& board) : board_(board), state_(board.State()) {}
-    BoardView(const VirtualBoard& board, const BoardState& state) : board_(board), state_(state) {}
+    explicit BoardView(const BoardModel& board) : board_(board), state_(board.State()) {}
+    BoardView(const BoardModel& board, const BoardState& state) : board_(board), state_(state) {}
 
     // What a microcontroller pin (port 0..2, pin 0..15) does now.
     PinStatus McuPin(int port, int pin) const;
@@ -72,10 +72,10 @@ public:
     std::string Render() const;
 
 private:
-    const VirtualBoard& board_;
+    const BoardModel& board_;
     const BoardState& state_;
 };
 
-} // namespace tavsim
+} // namespace tavmodel
 
 #endif

@@ -3,8 +3,8 @@
  * dispatches it: class, then operation, then the vendor function's arguments.
  * The board model executes decoded records; tools and tests print them.
  */
-#ifndef TAVSIM_RECORD_DECODER_H
-#define TAVSIM_RECORD_DECODER_H
+#ifndef TAV_MODEL_RECORD_DECODER_H
+#define TAV_MODEL_RECORD_DECODER_H
 
 #include <array>
 #include <cstddef>
@@ -14,7 +14,7 @@
 #include "TAVLib.h"
 #include "wire_layout.h"
 
-namespace tavsim {
+namespace tavmodel {
 
 enum class RecordKind {
     BoardStart,       // class 1
@@ -92,6 +92,6 @@ std::string TimerName(uint32_t timer); // "TIM1"
 std::string PinListText(uint32_t mask); // "pin 3", "pins 0,2"
 std::string HexBytes(const uint8_t* bytes, size_t length);
 
-} // namespace tavsim
+} // namespace tavmodel
 
 #endif

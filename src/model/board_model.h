@@ -1,0 +1,168 @@
+/*
+ * virtual_board.h - a software model of the TAV board behind the virtual bus.
+ *
+ * The board executes every record it receives as its STM32F10x-class
+ * microcontroller would under the vendor's Standard Peripheral Library: GPIO
+ * ports A-C (mode, speed, output register, the serial-wire/JTAG debug pins),
+ * the RCC gates of TIM1-TIM3, and the three timers (time base, four
+ * output-compare units, preloads, counter and main output enable). It answers
+ * the board-information request with its model letter and firmware version.
+ * A record it cannot execute is counted and kept as rejected with the reason;
+ * it never changes the state.
+ *
+ * What the pins do as a result is the board view's business (board_view.h).
+ * The virtual USB device runs one behind the USB seam; above the seam, the C
+ * interface keeps a real board's commanded state in one and the trace draws
+ * its waveforms from one.
+ */
+#ifndef TAV_MODEL_BOARD_MODEL_H
+#define TAV_MODEL_BOARD_MODEL_H
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "pin_map_table.h"
+#include "record_decoder.h"
+#include "wire_layout.h"
+
+namespace tavmodel {
+
+using TAVDll::_INSTRUCTION_INFO_;
+using TAVDll::detail::PINS_PER_PORT;
+using TAVDll::detail::PORT_COUNT;
+constexpr int TIMER_COUNT = 3;
+
+struct GpioPinState {
+    uint8_t mode = 0x04; // vendor mode code; floating input after reset
+    uint8_t speed = 0;   // 0 until an output mode set one
+};
+
+struct GpioPortState {
+    GpioPinState pins[PINS_PER_PORT];
+    uint16_t outputData = 0; // ODR
+};
+
+// Which debug pins the serial-wire/JTAG port still holds.
+enum class DebugPort { FullSwj, NoJtrst, JtagDisabled, Disabled };
+
+struct OutputCompareState {
+    uint32_t mode = 0;          // TIM_OCMode_*
+    bool outputEnabled = false; // CCxE
+    bool complementaryEnabled = false;
+    uint32_t pulse = 0;         // CCRx
+    bool activeLow = false;
+    bool preload = false;       // OCxPE
+};
+
+struct TimerState {
+    bool clockEnabled = false; // RCC gate
+    uint64_t counterStartNs = 0; // when the counter last began counting from 0 (enable or update)
+    uint32_t prescaler = 0;
+    uint32_t counterMode = 0;
+    uint32_t period = 0xFFFF; // ARR reset value
+    uint32_t clockDivision = 0;
+    uint32_t repetitionCounter = 0;
+    bool arrPreload = false;
+    bool counterEnabled = false;
+    bool mainOutputEnabled = false; // BDTR.MOE, only TIM1 has it
+    OutputCompareState outputCompare[4];
+};
+
+struct BoardState {
+    GpioPortState ports[PORT_COUNT];
+    DebugPort debugPort = DebugPort::FullSwj;
+    uint32_t apb2Enabled = 0;
+    uint32_t apb1Enabled = 0;
+    TimerState timers[TIMER_COUNT];
+    int startCount = 0;
+    uint32_t startArgument = 0;
+    int infoRequests = 0;
+};
+
+// The board's state from a moment on: the board model's history has one for
+// every time a record changed something.
+struct StateAt {
+    uint64_t timeNs;
+    BoardState state;
+};
+
+struct RejectedRecord {
+    DecodedRecord record;
+    std::string reason;
+};
+
+class BoardModel {
+public:
+    explicit BoardModel(char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0});
+
+    // Executes one record as the firmware would (no USB involved).
+    void Execute(const uint8_t* bytes, size_t length, std::vector<uint8_t>* reply = nullptr);
+    // The same for a record its caller has decoded already (not added to
+    // Received()).
+    void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
+    // A valid GPIO_SetBits or GPIO_ResetBits that ReadGpioBits has read.
+    void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
+
+    char ModelLetter() const { return modelLetter_; }
+    void SetModelLetter(char letter) { modelLetter_ = letter; }
+    const std::vector<uint8_t>& Version() const { return version_; }
+    void SetVersion(std::vector<uint8_t> version);
+
+    const BoardState& State() const { return state_; }
+    // The state after each record that arrived at a new time, oldest first;
+    // the first entry is the state at power-up (time 0). At most
+    // HISTORY_LIMIT entries are kept; HistoryComplete() is false after that.
+    const std::vector<StateAt>& History() const { return history_; }
+    bool HistoryComplete() const { return historyComplete_; }
+    void SetKeepHistory(bool keep) { keepHistory_ = keep; }
+    static constexpr size_t HISTORY_LIMIT = 20000; // about 9 MB
+    // Every whole record received, in order (accepted or not).
+    const std::vector<_INSTRUCTION_INFO_>& Received() const { return received_; }
+    // The last REJECTED_LIMIT records it could not execute, oldest first, and
+    // how many there were in all.
+    const std::deque<RejectedRecord>& Rejected() const { return rejected_; }
+    uint64_t RejectedCount() const { return rejectedCount_; }
+    static constexpr size_t REJECTED_LIMIT = 1000;
+    void SetKeepReceived(bool keep) { keepReceived_ = keep; }
+
+    // The board's clock in nanoseconds since it was made. It follows real
+    // time unless virtual time is on; then only Advance moves it. Turning
+    // virtual time on restarts the clock at 0 and folds the history so far
+    // into the state at 0.
+    uint64_t Now() const;
+    void UseVirtualTime(bool on);
+    bool VirtualTime() const { return virtualTime_; }
+    void Advance(uint64_t nanoseconds);
+
+private:
+    bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
+    void ApplyGpio(const DecodedRecord& record);
+    void ApplyClockGate(const DecodedRecord& record);
+    bool ApplyTimer(const DecodedRecord& record);
+    void SetOutputBits(uint32_t port, uint32_t mask, bool high);
+    void Remember();
+
+    char modelLetter_;
+    std::vector<uint8_t> version_;
+    BoardState state_;
+    std::vector<_INSTRUCTION_INFO_> received_;
+    std::deque<RejectedRecord> rejected_;
+    uint64_t rejectedCount_ = 0;
+    bool keepReceived_ = true;
+    bool keepHistory_ = true;
+    bool historyComplete_ = true;
+    std::vector<StateAt> history_{StateAt{0, BoardState{}}};
+    bool virtualTime_ = false;
+    uint64_t virtualNow_ = 0;
+    std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
+};
+
+using TAVDll::detail::BoardPinName; // "P4.0" for 0x40000001
+using TAVDll::detail::McuPinName;   // "PB8"
+
+} // namespace tavmodel
+
+#endif
