@@ -3,6 +3,9 @@
 // global operator new).
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <unistd.h>
+
 #include "TAVLib.h"
 #include "tav/tav.h"
 #include "link/board_link.h"
@@ -138,6 +141,36 @@ void BM_InitTavOnABoardObject(benchmark::State& state)
     ResetDefaultLink();
 }
 
+// A board object whose records TAV_TRACE logs (a record log in the temporary
+// folder): each pin set is one line, flushed when the operation ends. Fewer
+// iterations than the log holds, so that every one is logged.
+void BM_PinSetTraced(benchmark::State& state)
+{
+    ResetDefaultLink();
+    tavsim::VirtualUsb usb;
+    tavsim::VirtualBoard& board = usb.AddBoard().Board();
+    board.SetKeepReceived(false);
+    board.SetKeepHistory(false);
+    char path[] = "/tmp/tav-bench-XXXXXX";
+    const int folder = mkstemp(path);
+    if (folder >= 0)
+        close(folder);
+    setenv("TAV_TRACE", path, 1);
+    tav_board* object = nullptr;
+    if (tav_open("usb:1:2", &object) != TAV_OK)
+        state.SkipWithError("no board object");
+    unsetenv("TAV_TRACE");
+    usb.SetLogging(false);
+    const long before = allocationCount.load();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tav_pin_set(object, TAVDll::PIN_BANK_4 | 0x100));
+    ReportAllocations(state, before);
+    state.SetItemsProcessed(state.iterations());
+    tav_release(object);
+    unlink(path);
+    ResetDefaultLink();
+}
+
 BENCHMARK(BM_AppendInitPWMA);
 BENCHMARK(BM_AppendInitPWMB);
 BENCHMARK(BM_AppendInitPWMC);
@@ -148,6 +181,7 @@ BENCHMARK(BM_PinSetOnePinOverVirtualBus);
 BENCHMARK(BM_PinSetSixteenPinsOverVirtualBus);
 BENCHMARK(BM_InitTavOverVirtualBus);
 BENCHMARK(BM_InitTavOnABoardObject);
+BENCHMARK(BM_PinSetTraced)->Iterations(50000);
 
 } // namespace
 

@@ -3,10 +3,11 @@
 // "moves" all its bytes at once; the board says it is a model T), or, as the
 // yardstick, hands COUNT prebuilt 64-byte records straight to that backend.
 // The c- operations do the same through a C board object, which keeps the
-// board's commanded state. bench/callgrind_per_record.sh runs it twice per
+// board's commanded state; the trace- ones with TAV_TRACE writing a record
+// log (into TAV_TRACE's file, which the caller names). bench/callgrind_per_record.sh runs it twice per
 // operation and divides the difference by the records.
 //
-//   tav_record_cost [c-]pin-set-1|[c-]pin-set-16|[c-]init-pwm-b|[c-]init-tav|raw COUNT
+//   tav_record_cost [c-|trace-]pin-set-1|[c-]pin-set-16|[c-]init-pwm-b|[c-]init-tav|raw COUNT
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,15 @@ int main(int argc, char** argv)
     }
     const char* operation = argv[1];
     const long count = std::strtol(argv[2], nullptr, 10);
+    if (std::strncmp(operation, "trace-", 6) == 0) {
+        if (std::getenv("TAV_TRACE") == nullptr) {
+            std::fprintf(stderr, "trace- operations need TAV_TRACE\n");
+            return 2;
+        }
+        operation += 6;
+    } else {
+        unsetenv("TAV_TRACE");
+    }
     static const TAVDll::UsbBackend backend = NullBackend();
     nullDevice.descriptor.idVendor = 0x4C52;
     nullDevice.descriptor.idProduct = 0x0101;
@@ -82,12 +92,20 @@ int main(int argc, char** argv)
             run(board);
         tav_release(board);
     } else if (std::strcmp(operation, "raw") == 0) {
-        TAVDll::_INSTRUCTION_INFO_ record{};
-        record.instructionClass = TAVDll::CLASS_GPIO;
-        record.operation = TAVDll::GPIO_OP_SET_BITS;
-        for (long round = 0; round < count; ++round)
+        // The yardstick: the record GPIO_SetBits(GPIOB, pin 8) built and sent,
+        // with nothing around it.
+        for (long round = 0; round < count; ++round) {
+            TAVDll::_INSTRUCTION_INFO_ record;
+            std::memset(&record, 0, sizeof record);
+            record.instructionClass = TAVDll::CLASS_GPIO;
+            record.operation = TAVDll::GPIO_OP_SET_BITS;
+            const uint32_t port = 1;
+            const uint32_t mask = 0x100;
+            std::memcpy(reinterpret_cast<uint8_t*>(&record) + 8, &port, sizeof port);
+            std::memcpy(reinterpret_cast<uint8_t*>(&record) + 12, &mask, sizeof mask);
             backend.bulkWrite(backend.context, reinterpret_cast<usb_dev_handle*>(&handleStorage), 0x02,
                               reinterpret_cast<const char*>(&record), sizeof record, 5000);
+        }
     } else if (std::strcmp(operation, "pin-set-1") == 0) {
         for (long round = 0; round < count; ++round)
             TAVDll::TAVLib::Pin_Set(TAVDll::PIN_BANK_4 | 0x100);

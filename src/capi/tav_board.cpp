@@ -152,17 +152,18 @@ void Heal(tav_board* board)
             if (board->healerWake.wait_for(lock, REATTACH_INTERVAL, [board] { return board->healerStop; }))
                 return;
         }
-        int connected = -1; // unchanged
-        {
-            std::lock_guard<std::mutex> lock(board->link.mutex);
-            const bool open = BoardOpen(board->link);
+        // An operation of its own: what a reattach sends is traced as one.
+        const int connected = RunOperation(board->link, [board](BoardLink& link) {
+            int change = -1; // unchanged
+            const bool open = BoardOpen(link);
             if (!open && board->connected.load())
-                connected = 0;
+                change = 0;
             else if (!open && Reattach(board))
-                connected = 1;
-            if (connected >= 0)
-                board->connected.store(connected == 1);
-        }
+                change = 1;
+            if (change >= 0)
+                board->connected.store(change == 1);
+            return change;
+        });
         tav_connection_callback callback = nullptr;
         void* user = nullptr;
         {
@@ -268,6 +269,11 @@ void ObserveAndTraceRecord(void* user, const uint8_t* bytes, int length, int res
 {
     static_cast<tav_board*>(user)->trace->Out(bytes, length, result);
     ObserveRecord(user, bytes, length, result);
+}
+
+void TraceOperationEnd(void* user)
+{
+    static_cast<tav_board*>(user)->trace->EndOperation();
 }
 
 void TraceReply(void* user, const uint8_t* bytes, int length, int result)
@@ -423,6 +429,7 @@ int tav_open(const char* selector, tav_board** board)
                                        opened->simBoard);
     opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
+    opened->link.operationObserver = opened->trace != nullptr ? TraceOperationEnd : nullptr;
     opened->link.observerUser = opened.get();
     opened->model = ModelLetter(opened->link.boardType);
     opened->reattach = parsed.kind == Selector::Kind::Virtual ? ReattachPolicy::Off : parsed.reattach;

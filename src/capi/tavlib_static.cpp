@@ -54,6 +54,11 @@ void TraceIn(void* user, const uint8_t* bytes, int length, int result)
     static_cast<RecordTrace*>(user)->In(bytes, length, result);
 }
 
+void TraceOperationEnd(void* user)
+{
+    static_cast<RecordTrace*>(user)->EndOperation();
+}
+
 usb_dev_handle* StartDefaultTrace(BoardLink& link, usb_dev_handle* opened)
 {
     std::unique_ptr<RecordTrace>& trace = DefaultTrace();
@@ -65,6 +70,7 @@ usb_dev_handle* StartDefaultTrace(BoardLink& link, usb_dev_handle* opened)
     trace = std::move(started);
     link.observer = TraceOut;
     link.replyObserver = TraceIn;
+    link.operationObserver = TraceOperationEnd;
     link.observerUser = trace.get();
     return opened;
 }
@@ -74,6 +80,7 @@ void FinishDefaultTrace(BoardLink& link)
     if (link.observer == TraceOut) {
         link.observer = nullptr;
         link.replyObserver = nullptr;
+        link.operationObserver = nullptr;
         link.observerUser = nullptr;
     }
     DefaultTrace().reset();

@@ -31,6 +31,9 @@ struct BoardLink {
     RecordObserver observer = nullptr;
     // Called after every IN transfer (a reply), with the observer's user.
     RecordObserver replyObserver = nullptr;
+    // Called when an operation ends, with the observer's user (a trace
+    // flushes its file there, not after every record).
+    void (*operationObserver)(void* user) = nullptr;
     void* observerUser = nullptr;
     // Set when a transfer of the running operation timed out or found the
     // board gone: nothing more is sent until the next operation starts.
@@ -78,6 +81,14 @@ auto RunOperation(BoardLink& link, Operation operation)
 {
     std::lock_guard<std::mutex> lock(link.mutex);
     link.stopSending = false;
+    struct OperationEnd {
+        BoardLink& link;
+        ~OperationEnd()
+        {
+            if (link.operationObserver != nullptr)
+                link.operationObserver(link.observerUser);
+        }
+    } end{link};
     return operation(link);
 }
 

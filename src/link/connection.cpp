@@ -25,6 +25,7 @@ void ResetDefaultLink()
     link.versionText[0] = '\0';
     link.observer = nullptr;
     link.replyObserver = nullptr;
+    link.operationObserver = nullptr;
     link.observerUser = nullptr;
 }
 

@@ -1,5 +1,6 @@
 #include "record_decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -43,54 +44,61 @@ std::string Hex(uint32_t value)
     return text;
 }
 
-std::string StateName(uint32_t state)
+void StateName(TextOut& out, uint32_t state)
 {
-    return state == 1 ? "ENABLE" : state == 0 ? "DISABLE" : "state " + Number(state);
+    if (state <= 1)
+        out << (state == 1 ? "ENABLE" : "DISABLE");
+    else
+        out << "state " << state;
 }
 
-std::string RemapName(uint32_t code)
+void RemapName(TextOut& out, uint32_t code)
 {
     switch (code) {
-    case GPIO_REMAP_SWJ_NOJTRST: return "GPIO_Remap_SWJ_NoJTRST";
-    case GPIO_REMAP_SWJ_JTAG_DISABLE: return "GPIO_Remap_SWJ_JTAGDisable";
-    case GPIO_REMAP_SWJ_DISABLE: return "GPIO_Remap_SWJ_Disable";
-    default: return "remap " + Hex(code);
+    case GPIO_REMAP_SWJ_NOJTRST: out << "GPIO_Remap_SWJ_NoJTRST"; break;
+    case GPIO_REMAP_SWJ_JTAG_DISABLE: out << "GPIO_Remap_SWJ_JTAGDisable"; break;
+    case GPIO_REMAP_SWJ_DISABLE: out << "GPIO_Remap_SWJ_Disable"; break;
+    default: out << "remap " << Hexadecimal{code};
     }
 }
 
-std::string Apb2Name(uint32_t mask)
+void Apb2Name(TextOut& out, uint32_t mask)
 {
-    return mask == RCC_APB2_TIM1 ? "RCC_APB2Periph_TIM1" : "APB2 peripherals " + Hex(mask);
+    if (mask == RCC_APB2_TIM1)
+        out << "RCC_APB2Periph_TIM1";
+    else
+        out << "APB2 peripherals " << Hexadecimal{mask};
 }
 
-std::string Apb1Name(uint32_t mask)
+void Apb1Name(TextOut& out, uint32_t mask)
 {
     if (mask == RCC_APB1_TIM2)
-        return "RCC_APB1Periph_TIM2";
-    if (mask == RCC_APB1_TIM3)
-        return "RCC_APB1Periph_TIM3";
-    return "APB1 peripherals " + Hex(mask);
+        out << "RCC_APB1Periph_TIM2";
+    else if (mask == RCC_APB1_TIM3)
+        out << "RCC_APB1Periph_TIM3";
+    else
+        out << "APB1 peripherals " << Hexadecimal{mask};
 }
 
-std::string CounterModeName(uint32_t mode)
+void CounterModeName(TextOut& out, uint32_t mode)
 {
     switch (mode) {
-    case 0x00: return "counting up";
-    case 0x10: return "counting down";
-    case 0x20: return "center-aligned 1";
-    case 0x40: return "center-aligned 2";
-    case 0x60: return "center-aligned 3";
-    default: return "counter mode " + Hex(mode);
+    case 0x00: out << "counting up"; break;
+    case 0x10: out << "counting down"; break;
+    case 0x20: out << "center-aligned 1"; break;
+    case 0x40: out << "center-aligned 2"; break;
+    case 0x60: out << "center-aligned 3"; break;
+    default: out << "counter mode " << Hexadecimal{mode};
     }
 }
 
-std::string ClockDivisionName(uint32_t division)
+void ClockDivisionName(TextOut& out, uint32_t division)
 {
     switch (division) {
-    case 0x000: return "clock division 1";
-    case 0x100: return "clock division 2";
-    case 0x200: return "clock division 4";
-    default: return "clock division " + Hex(division);
+    case 0x000: out << "clock division 1"; break;
+    case 0x100: out << "clock division 2"; break;
+    case 0x200: out << "clock division 4"; break;
+    default: out << "clock division " << Hexadecimal{division};
     }
 }
 
@@ -301,160 +309,266 @@ DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record)
     return DecodeRecord(reinterpret_cast<const uint8_t*>(&record), sizeof record);
 }
 
-std::string GpioModeName(uint8_t mode)
+// ---- Describing records: written into the caller's buffer, nothing allocated
+// (the trace describes every record it logs).
+
+TextOut& TextOut::operator<<(uint32_t value)
 {
-    switch (mode) {
-    case GPIO_MODE_AIN: return "analog input";
-    case GPIO_MODE_IN_FLOATING: return "floating input";
-    case GPIO_MODE_IPD: return "pull-down input";
-    case GPIO_MODE_IPU: return "pull-up input";
-    case GPIO_MODE_OUT_OD: return "open-drain output";
-    case GPIO_MODE_OUT_PP: return "push-pull output";
-    case GPIO_MODE_AF_OD: return "alternate-function open-drain";
-    case GPIO_MODE_AF_PP: return "alternate-function push-pull";
-    default: return "mode " + Hex(mode);
-    }
+    char digits[11];
+    char* start = digits + sizeof digits - 1;
+    *start = '\0';
+    do {
+        *--start = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return *this << start;
 }
 
-std::string GpioSpeedName(uint8_t speed)
+TextOut& TextOut::operator<<(Hexadecimal number)
 {
-    switch (speed) {
-    case 1: return "10 MHz";
-    case 2: return "2 MHz";
-    case 3: return "50 MHz";
-    default: return "speed " + Number(speed);
-    }
-}
-
-std::string OcModeName(uint32_t mode)
-{
-    switch (mode) {
-    case 0x00: return "timing";
-    case 0x10: return "active";
-    case 0x20: return "inactive";
-    case 0x30: return "toggle";
-    case 0x60: return "PWM1";
-    case 0x70: return "PWM2";
-    default: return "mode " + Hex(mode);
-    }
-}
-
-std::string PortName(uint32_t port)
-{
-    if (port <= 2)
-        return std::string("GPIO") + static_cast<char>('A' + port);
-    return "port " + Number(port);
-}
-
-std::string TimerName(uint32_t timer)
-{
-    if (timer <= 2)
-        return "TIM" + Number(timer + 1);
-    return "timer " + Number(timer);
-}
-
-std::string PinListText(uint32_t mask)
-{
-    std::string pins;
-    int count = 0;
-    for (int bit = 0; bit < 32; ++bit) {
-        if ((mask & (1u << bit)) == 0)
-            continue;
-        pins += (count++ ? "," : "") + Number(static_cast<uint32_t>(bit));
-    }
-    if (count == 0)
-        return "no pin";
-    return (count == 1 ? "pin " : "pins ") + pins;
-}
-
-std::string HexBytes(const uint8_t* bytes, size_t length)
-{
-    std::string text;
-    char part[4];
-    for (size_t k = 0; k < length; ++k) {
-        std::snprintf(part, sizeof part, "%02X", bytes[k]);
-        text += (k ? " " : "") + std::string(part);
-    }
-    return text;
+    static const char DIGITS[] = "0123456789ABCDEF";
+    char digits[11];
+    char* start = digits + sizeof digits - 1;
+    *start = '\0';
+    uint32_t value = number.value;
+    do {
+        *--start = DIGITS[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    return *this << "0x" << start;
 }
 
 namespace {
 
-std::string OutputCompareText(const OutputCompareParams& fields)
+void GpioModeName(TextOut& out, uint8_t mode)
 {
-    std::string text = OcModeName(fields.ocMode);
-    text += fields.outputState == 1 ? ", output enabled" : fields.outputState == 0 ? ", output disabled"
-                                                                                    : ", output state " + Number(fields.outputState);
-    text += ", pulse " + Number(fields.pulse);
-    // Fields the library always leaves at their defaults are named only when set.
-    if (fields.ocPolarity != 0)
-        text += ", polarity " + Hex(fields.ocPolarity);
-    if (fields.outputNState != 0)
-        text += ", complementary output " + Hex(fields.outputNState);
-    if (fields.ocNPolarity != 0)
-        text += ", complementary polarity " + Hex(fields.ocNPolarity);
-    if (fields.ocIdleState != 0)
-        text += ", idle state " + Hex(fields.ocIdleState);
-    if (fields.ocNIdleState != 0)
-        text += ", complementary idle state " + Hex(fields.ocNIdleState);
-    return text;
+    switch (mode) {
+    case GPIO_MODE_AIN: out << "analog input"; break;
+    case GPIO_MODE_IN_FLOATING: out << "floating input"; break;
+    case GPIO_MODE_IPD: out << "pull-down input"; break;
+    case GPIO_MODE_IPU: out << "pull-up input"; break;
+    case GPIO_MODE_OUT_OD: out << "open-drain output"; break;
+    case GPIO_MODE_OUT_PP: out << "push-pull output"; break;
+    case GPIO_MODE_AF_OD: out << "alternate-function open-drain"; break;
+    case GPIO_MODE_AF_PP: out << "alternate-function push-pull"; break;
+    default: out << "mode " << Hexadecimal{mode};
+    }
 }
 
-std::string Call(const DecodedRecord& record)
+void GpioSpeedName(TextOut& out, uint8_t speed)
 {
-    const std::string timer = TimerName(record.index);
-    const std::string unit = Number(record.unit);
+    switch (speed) {
+    case 1: out << "10 MHz"; break;
+    case 2: out << "2 MHz"; break;
+    case 3: out << "50 MHz"; break;
+    default: out << "speed " << uint32_t{speed};
+    }
+}
+
+void OcModeName(TextOut& out, uint32_t mode)
+{
+    switch (mode) {
+    case 0x00: out << "timing"; break;
+    case 0x10: out << "active"; break;
+    case 0x20: out << "inactive"; break;
+    case 0x30: out << "toggle"; break;
+    case 0x60: out << "PWM1"; break;
+    case 0x70: out << "PWM2"; break;
+    default: out << "mode " << Hexadecimal{mode};
+    }
+}
+
+void PortName(TextOut& out, uint32_t port)
+{
+    if (port <= 2) {
+        const char name[] = {'G', 'P', 'I', 'O', static_cast<char>('A' + port), '\0'};
+        out << name;
+    } else {
+        out << "port " << port;
+    }
+}
+
+void TimerName(TextOut& out, uint32_t timer)
+{
+    if (timer <= 2)
+        out << "TIM" << timer + 1;
+    else
+        out << "timer " << timer;
+}
+
+void PinListText(TextOut& out, uint32_t mask)
+{
+    if (mask == 0) {
+        out << "no pin";
+        return;
+    }
+    out << ((mask & (mask - 1)) == 0 ? "pin " : "pins ");
+    for (bool first = true; mask != 0; mask &= mask - 1, first = false) {
+        if (!first)
+            out << ",";
+        out << static_cast<uint32_t>(__builtin_ctz(mask)); // the lowest pin left
+    }
+}
+
+void HexBytes(TextOut& out, const uint8_t* bytes, size_t length)
+{
+    static const char DIGITS[] = "0123456789ABCDEF";
+    for (size_t index = 0; index < length; ++index) {
+        const char part[] = {index != 0 ? ' ' : '\0', DIGITS[bytes[index] >> 4], DIGITS[bytes[index] & 0xF], '\0'};
+        out << (index != 0 ? part : part + 1);
+    }
+}
+
+void OutputCompareText(TextOut& out, const OutputCompareParams& fields)
+{
+    OcModeName(out, fields.ocMode);
+    if (fields.outputState <= 1)
+        out << (fields.outputState == 1 ? ", output enabled" : ", output disabled");
+    else
+        out << ", output state " << uint32_t{fields.outputState};
+    out << ", pulse " << uint32_t{fields.pulse};
+    // Fields the library always leaves at their defaults are named only when set.
+    if (fields.ocPolarity != 0)
+        out << ", polarity " << Hexadecimal{fields.ocPolarity};
+    if (fields.outputNState != 0)
+        out << ", complementary output " << Hexadecimal{fields.outputNState};
+    if (fields.ocNPolarity != 0)
+        out << ", complementary polarity " << Hexadecimal{fields.ocNPolarity};
+    if (fields.ocIdleState != 0)
+        out << ", idle state " << Hexadecimal{fields.ocIdleState};
+    if (fields.ocNIdleState != 0)
+        out << ", complementary idle state " << Hexadecimal{fields.ocNIdleState};
+}
+
+// "GPIO_SetBits(GPIOB, pin 8)": a vendor function on a port and its pins.
+void PortCall(TextOut& out, const char* function, const DecodedRecord& record)
+{
+    out << function << "(";
+    PortName(out, record.index);
+    out << ", ";
+    PinListText(out, record.mask);
+}
+
+// "TIM_Cmd(TIM2, ": a vendor function on a timer, up to its next argument.
+void TimerCall(TextOut& out, const char* function, const DecodedRecord& record)
+{
+    out << function << "(";
+    TimerName(out, record.index);
+    out << ", ";
+}
+
+void Call(TextOut& out, const DecodedRecord& record)
+{
     switch (record.kind) {
-    case RecordKind::BoardStart: return "BoardStart(argument " + Number(record.value) + ")";
-    case RecordKind::BoardInfoRequest: return "BoardInfoRequest()";
+    case RecordKind::BoardStart: out << "BoardStart(argument " << record.value << ")"; return;
+    case RecordKind::BoardInfoRequest: out << "BoardInfoRequest()"; return;
     case RecordKind::GpioInit:
-        return "GPIO_Init(" + PortName(record.index) + ", " + PinListText(record.mask) + ", " +
-               GpioSpeedName(record.speed) + ", " + GpioModeName(record.mode) + ")";
-    case RecordKind::GpioSetBits: return "GPIO_SetBits(" + PortName(record.index) + ", " + PinListText(record.mask) + ")";
-    case RecordKind::GpioResetBits:
-        return "GPIO_ResetBits(" + PortName(record.index) + ", " + PinListText(record.mask) + ")";
-    case RecordKind::GpioPinRemap: return "GPIO_PinRemapConfig(" + RemapName(record.mask) + ", " + StateName(record.value) + ")";
-    case RecordKind::RccApb2Clock: return "RCC_APB2PeriphClockCmd(" + Apb2Name(record.mask) + ", " + StateName(record.value) + ")";
-    case RecordKind::RccApb1Clock: return "RCC_APB1PeriphClockCmd(" + Apb1Name(record.mask) + ", " + StateName(record.value) + ")";
-    case RecordKind::TimDeInit: return "TIM_DeInit(" + timer + ")";
+        PortCall(out, "GPIO_Init", record);
+        out << ", ";
+        GpioSpeedName(out, record.speed);
+        out << ", ";
+        GpioModeName(out, record.mode);
+        out << ")";
+        return;
+    case RecordKind::GpioSetBits: PortCall(out, "GPIO_SetBits", record); out << ")"; return;
+    case RecordKind::GpioResetBits: PortCall(out, "GPIO_ResetBits", record); out << ")"; return;
+    case RecordKind::GpioPinRemap:
+        out << "GPIO_PinRemapConfig(";
+        RemapName(out, record.mask);
+        break;
+    case RecordKind::RccApb2Clock:
+        out << "RCC_APB2PeriphClockCmd(";
+        Apb2Name(out, record.mask);
+        break;
+    case RecordKind::RccApb1Clock:
+        out << "RCC_APB1PeriphClockCmd(";
+        Apb1Name(out, record.mask);
+        break;
+    case RecordKind::TimDeInit:
+        out << "TIM_DeInit(";
+        TimerName(out, record.index);
+        out << ")";
+        return;
     case RecordKind::TimTimeBaseInit: {
         const TimeBaseParams& base = record.timeBase;
-        std::string text = "TIM_TimeBaseInit(" + timer + ", prescaler " + Number(base.prescaler) + ", " +
-                           CounterModeName(base.counterMode) + ", period " + Number(base.period) + ", " +
-                           ClockDivisionName(base.clockDivision);
+        TimerCall(out, "TIM_TimeBaseInit", record);
+        out << "prescaler " << uint32_t{base.prescaler} << ", ";
+        CounterModeName(out, base.counterMode);
+        out << ", period " << uint32_t{base.period} << ", ";
+        ClockDivisionName(out, base.clockDivision);
         if (base.repetitionCounter != 0)
-            text += ", repetition " + Number(base.repetitionCounter);
-        return text + ")";
+            out << ", repetition " << uint32_t{base.repetitionCounter};
+        out << ")";
+        return;
     }
-    case RecordKind::TimOcInit: return "TIM_OC" + unit + "Init(" + timer + ", " + OutputCompareText(record.outputCompare) + ")";
-    case RecordKind::TimCmd: return "TIM_Cmd(" + timer + ", " + StateName(record.value) + ")";
-    case RecordKind::TimCtrlPwmOutputs: return "TIM_CtrlPWMOutputs(" + timer + ", " + StateName(record.value) + ")";
-    case RecordKind::TimArrPreload: return "TIM_ARRPreloadConfig(" + timer + ", " + StateName(record.value) + ")";
+    case RecordKind::TimOcInit:
+        out << "TIM_OC" << uint32_t{record.unit} << "Init(";
+        TimerName(out, record.index);
+        out << ", ";
+        OutputCompareText(out, record.outputCompare);
+        out << ")";
+        return;
+    case RecordKind::TimCmd: TimerCall(out, "TIM_Cmd", record); StateName(out, record.value); out << ")"; return;
+    case RecordKind::TimCtrlPwmOutputs:
+        TimerCall(out, "TIM_CtrlPWMOutputs", record);
+        StateName(out, record.value);
+        out << ")";
+        return;
+    case RecordKind::TimArrPreload:
+        TimerCall(out, "TIM_ARRPreloadConfig", record);
+        StateName(out, record.value);
+        out << ")";
+        return;
     case RecordKind::TimOcPreload:
-        return "TIM_OC" + unit + "PreloadConfig(" + timer + ", " +
-               (record.value == 8 ? std::string("preload enabled")
-                                  : record.value == 0 ? std::string("preload disabled") : "preload " + Number(record.value)) +
-               ")";
-    case RecordKind::Unknown: break;
+        out << "TIM_OC" << uint32_t{record.unit} << "PreloadConfig(";
+        TimerName(out, record.index);
+        if (record.value == 8 || record.value == 0)
+            out << (record.value == 8 ? ", preload enabled)" : ", preload disabled)");
+        else
+            out << ", preload " << record.value << ")";
+        return;
+    case RecordKind::Unknown:
+        out << "unknown record (class " << uint32_t{record.instructionClass} << ", operation "
+            << uint32_t{record.operation} << "): ";
+        HexBytes(out, record.bytes.data(), record.length);
+        return;
     }
-    return "unknown record (class " + Number(record.instructionClass) + ", operation " + Number(record.operation) +
-           "): " + HexBytes(record.bytes.data(), record.length);
+    // The remap and clock calls end with their state.
+    out << ", ";
+    StateName(out, record.value);
+    out << ")";
 }
 
 } // namespace
 
-std::string DescribeRecord(const DecodedRecord& record)
+size_t DescribeRecordTo(const DecodedRecord& record, char* text, size_t size)
 {
-    std::string text = Call(record);
+    TextOut out(text, size);
+    Call(out, record);
     // An unknown record's text already says so; a short one also needs its reason.
     if (!record.problem.empty() && (record.kind != RecordKind::Unknown || record.length != RECORD_SIZE))
-        text += " -- rejected: " + record.problem;
+        out << " -- rejected: " << record.problem.c_str();
+    return out.Length();
+}
+
+std::string DescribeRecord(const DecodedRecord& record)
+{
+    char text[DESCRIPTION_CAPACITY];
+    DescribeRecordTo(record, text, sizeof text);
     return text;
 }
 
 std::string DescribeRecord(const TAVDll::_INSTRUCTION_INFO_& record)
 {
     return DescribeRecord(DecodeRecord(record));
+}
+
+std::string OcModeName(uint32_t mode)
+{
+    char text[32];
+    TextOut out(text, sizeof text);
+    OcModeName(out, mode);
+    return text;
 }
 
 } // namespace tavmodel

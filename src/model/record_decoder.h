@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "TAVLib.h"
@@ -76,21 +77,55 @@ DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length);
 void DecodeRecordInto(const uint8_t* bytes, size_t length, DecodedRecord& record);
 DecodedRecord DecodeRecord(const TAVDll::_INSTRUCTION_INFO_& record);
 
+// Text written into a buffer its caller owns: nothing is allocated; text
+// that does not fit is cut, and the buffer always ends with a NUL.
+struct Hexadecimal {
+    uint32_t value; // written as 0x1F
+};
+class TextOut {
+public:
+    TextOut(char* buffer, size_t size) : buffer_(buffer), size_(size) { buffer_[0] = '\0'; }
+    TextOut& operator<<(const char* text) { return Append(text, std::strlen(text)); }
+    // A string literal: its length is known where it is written.
+    template <size_t N>
+    TextOut& operator<<(const char (&text)[N])
+    {
+        return Append(text, N - 1);
+    }
+    TextOut& operator<<(uint32_t value);
+    TextOut& operator<<(Hexadecimal value);
+    size_t Length() const { return length_; }
+
+private:
+    TextOut& Append(const char* text, size_t length)
+    {
+        if (length > size_ - 1 - length_)
+            length = size_ - 1 - length_;
+        std::memcpy(buffer_ + length_, text, length);
+        length_ += length;
+        buffer_[length_] = '\0';
+        return *this;
+    }
+
+    char* buffer_;
+    size_t size_; // at least 1
+    size_t length_ = 0;
+};
+
+// Room for any record's description.
+constexpr size_t DESCRIPTION_CAPACITY = 512;
+
 // One line naming the vendor function and its arguments by meaning, e.g.
 // "TIM_OC4Init(TIM3, PWM1, output enabled, pulse 100)". A record the
 // firmware would refuse ends with " -- rejected: <reason>"; an unknown one is
-// shown with its bytes.
+// shown with its bytes. DescribeRecordTo writes it into text (size bytes,
+// at least 1) and returns its length.
+size_t DescribeRecordTo(const DecodedRecord& record, char* text, size_t size);
 std::string DescribeRecord(const DecodedRecord& record);
 std::string DescribeRecord(const TAVDll::_INSTRUCTION_INFO_& record);
 
-// Vendor names of the constants, for the board view too.
-std::string GpioModeName(uint8_t mode);
-std::string GpioSpeedName(uint8_t speed);
+// The vendor's name of an output-compare mode ("PWM1"), for the board view.
 std::string OcModeName(uint32_t mode);
-std::string PortName(uint32_t port);  // "GPIOA"
-std::string TimerName(uint32_t timer); // "TIM1"
-std::string PinListText(uint32_t mask); // "pin 3", "pins 0,2"
-std::string HexBytes(const uint8_t* bytes, size_t length);
 
 } // namespace tavmodel
 

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <new>
 #include <vector>
 
 #include "board_facts.h"
@@ -53,10 +54,83 @@ bool EndsWith(const std::string& text, const char* suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
+// The file's buffer: an operation's lines (PWM start-up is about 40) go
+// out in one write.
+constexpr size_t FILE_BUFFER_SIZE = 64 * 1024;
+
+// A log line is built here before it is written: the time, the bytes shown
+// (at most four records' worth), the description.
+constexpr size_t LINE_CAPACITY = 64 + 4 * RECORD_SIZE * 2 + tavmodel::DESCRIPTION_CAPACITY;
+
+// value's decimal digits at out, at least `width` of them (zeros in front);
+// returns the end. Two digits a step.
+char* PutDecimal(char* out, uint64_t value, int width = 1)
+{
+    static const char PAIRS[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
+    char digits[20];
+    char* start = digits + sizeof digits;
+    while (value >= 100) {
+        start -= 2;
+        std::memcpy(start, PAIRS + (value % 100) * 2, 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        start -= 2;
+        std::memcpy(start, PAIRS + value * 2, 2);
+    } else {
+        *--start = static_cast<char>('0' + value);
+    }
+    while (digits + sizeof digits - start < width)
+        *--start = '0';
+    const size_t length = static_cast<size_t>(digits + sizeof digits - start);
+    std::memcpy(out, start, length);
+    return out + length;
+}
+
+// "12.000450000": seconds with nine decimals.
+char* PutTime(char* out, uint64_t timeNs)
+{
+    out = PutDecimal(out, timeNs / 1000000000u);
+    *out++ = '.';
+    return PutDecimal(out, timeNs % 1000000000u, 9);
+}
+
+char* PutText(char* out, const char* text)
+{
+    const size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+// Two lower-case hex digits per byte value, for the bytes of a line.
+struct HexPairs {
+    char pairs[256][2];
+    HexPairs()
+    {
+        static const char DIGITS[] = "0123456789abcdef";
+        for (int value = 0; value < 256; ++value) {
+            pairs[value][0] = DIGITS[value >> 4];
+            pairs[value][1] = DIGITS[value & 0xF];
+        }
+    }
+};
+const HexPairs HEX_PAIRS;
+
+char* PutSigned(char* out, int value)
+{
+    if (value < 0)
+        *out++ = '-';
+    return PutDecimal(out, value < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(value))
+                                     : static_cast<uint64_t>(value));
+}
+
 void WriteTime(FILE* file, uint64_t timeNs)
 {
-    std::fprintf(file, "%llu.%09llu", static_cast<unsigned long long>(timeNs / 1000000000u),
-                 static_cast<unsigned long long>(timeNs % 1000000000u));
+    char text[32];
+    char* end = PutTime(text, timeNs);
+    std::fwrite(text, 1, static_cast<size_t>(end - text), file);
 }
 
 } // namespace
@@ -110,6 +184,9 @@ std::unique_ptr<RecordTrace> RecordTrace::Start(char modelLetter, const char* fi
                      numbered.c_str(), path.c_str());
     std::unique_ptr<RecordTrace> trace(new RecordTrace(format, path, modelLetter, clock));
     trace->log_ = file;
+    trace->buffer_.reset(new (std::nothrow) char[FILE_BUFFER_SIZE]);
+    if (trace->buffer_ != nullptr)
+        std::setvbuf(file, trace->buffer_.get(), _IOFBF, FILE_BUFFER_SIZE);
     if (format == Format::RecordLog) {
         std::fprintf(trace->log_,
                      "# tavtrace 1\n"
@@ -157,23 +234,41 @@ void RecordTrace::LogLine(const char* direction, uint64_t timeNs, const uint8_t*
     }
     if (logged_ > TRACE_LOG_LIMIT)
         return;
+    char line[LINE_CAPACITY];
+    char* out = line;
     const bool whole = length == static_cast<int>(RECORD_SIZE) && result == length;
     if (!whole)
-        std::fputs("# ", log_); // not a record the board took whole: shown, never replayed
-    WriteTime(log_, timeNs);
-    std::fprintf(log_, " %s ", direction);
+        out = PutText(out, "# "); // not a record the board took whole: shown, never replayed
+    out = PutTime(out, timeNs);
+    *out++ = ' ';
+    out = PutText(out, direction);
+    *out++ = ' ';
     const int shown = std::min(length, static_cast<int>(RECORD_SIZE) * 4);
-    for (int index = 0; index < shown; ++index)
-        std::fprintf(log_, "%02x", bytes[index]);
+    for (int index = 0; index < shown; ++index, out += 2)
+        std::memcpy(out, HEX_PAIRS.pairs[bytes[index]], 2);
     if (!whole) {
-        std::fprintf(log_, " # %d bytes, transfer result %d\n", length, result);
+        out = PutText(out, " # ");
+        out = PutSigned(out, length);
+        out = PutText(out, " bytes, transfer result ");
+        out = PutSigned(out, result);
     } else if (std::strcmp(direction, "out") == 0) {
-        std::fprintf(log_, " # %s\n", tavmodel::DescribeRecord(tavmodel::DecodeRecord(bytes, RECORD_SIZE)).c_str());
+        out = PutText(out, " # ");
+        tavmodel::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);
+        out += tavmodel::DescribeRecordTo(decoded_, out, static_cast<size_t>(line + sizeof line - 1 - out));
     } else {
-        std::fputs(" # the board's reply\n", log_);
+        out = PutText(out, " # the board's reply");
     }
+    *out++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(out - line), log_);
     ++logged_;
-    Flush();
+    unflushed_ = true;
+}
+
+void RecordTrace::EndOperation()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (unflushed_ && !finished_)
+        Flush();
 }
 
 void RecordTrace::Out(const uint8_t* bytes, int length, int result)
@@ -220,6 +315,7 @@ void RecordTrace::SetModel(char modelLetter)
 
 void RecordTrace::Flush()
 {
+    unflushed_ = false;
     if (log_ == nullptr)
         return;
     if (std::fflush(log_) == 0 && !std::ferror(log_))

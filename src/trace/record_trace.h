@@ -4,7 +4,8 @@
 //                  board's pins to do (the virtual board's --vcd wires)
 //   FILE.svg       the same as a timing diagram
 //   anything else  a record log (FILE.tavtrace): one line per record with
-//                  its time, direction, bytes and meaning, flushed per line
+//                  its time, direction, bytes and meaning, flushed at the
+//                  end of each operation
 // The waveforms are written when the board is closed or released, or at the
 // program's normal exit for a board still open. The second board of a
 // process writes FILE-2.vcd, the third FILE-3.vcd, and so on; a file another
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "model/board_model.h"
+#include "model/record_decoder.h"
 
 namespace TAVDll::detail {
 
@@ -45,6 +47,8 @@ public:
     void Out(const uint8_t* bytes, int length, int result);
     // One IN transfer (a reply) and its result.
     void In(const uint8_t* bytes, int length, int result);
+    // An operation ended: what it logged goes to the file now.
+    void EndOperation();
     // The board turned out to be another model (its information arrived).
     void SetModel(char modelLetter);
     // Writes the waveform, ends the log; later calls do nothing.
@@ -67,6 +71,9 @@ private:
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     tavmodel::BoardModel model_; // the waveforms' board: fed what went out whole
     FILE* log_ = nullptr; // the open file, of every format; null once a write failed
+    std::unique_ptr<char[]> buffer_; // the file's, so that an operation's lines are one write
+    tavmodel::DecodedRecord decoded_; // the record being logged, kept for its text's room
+    bool unflushed_ = false;
     uint64_t records_ = 0;
     uint64_t logged_ = 0;
     uint64_t lastNs_ = 0;
