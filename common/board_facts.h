@@ -28,15 +28,37 @@ static_assert(RECORD_SIZE == 64, "one record is one 64-byte packet");
 constexpr size_t REPLY_MODEL_OFFSET = 0;
 constexpr size_t REPLY_VERSION_OFFSET = 4;
 
-// Board models by the letter the board reports.
+// Board models by the letter the board reports, in the order the library
+// names them.
+struct BoardModelEntry {
+    char letter;
+    BoardType type;
+};
+constexpr BoardModelEntry BOARD_MODELS[] = {{'T', BOARD_T}, {'S', BOARD_S}, {'C', BOARD_C}};
+constexpr size_t BOARD_MODEL_COUNT = sizeof BOARD_MODELS / sizeof BOARD_MODELS[0];
+
+// The model's place in BOARD_MODELS, or -1 for a letter of no model.
+constexpr int ModelIndex(char letter)
+{
+    for (size_t index = 0; index < BOARD_MODEL_COUNT; ++index) {
+        if (BOARD_MODELS[index].letter == letter)
+            return static_cast<int>(index);
+    }
+    return -1;
+}
+
 constexpr BoardType BoardTypeFromLetter(char letter)
 {
-    return letter == 'T' ? BOARD_T : letter == 'C' ? BOARD_C : letter == 'S' ? BOARD_S : BOARD_OTHER;
+    return ModelIndex(letter) < 0 ? BOARD_OTHER : BOARD_MODELS[ModelIndex(letter)].type;
 }
 
 constexpr char ModelLetter(BoardType type)
 {
-    return type == BOARD_T ? 'T' : type == BOARD_C ? 'C' : type == BOARD_S ? 'S' : '?';
+    for (const BoardModelEntry& model : BOARD_MODELS) {
+        if (model.type == type)
+            return model.letter;
+    }
+    return '?';
 }
 
 // GPIO_Mode codes of the chip vendor's GPIO driver.
@@ -68,6 +90,14 @@ constexpr uint8_t REMAP_APPLY = 1;
 constexpr int PORT_COUNT = 3;
 constexpr int PINS_PER_PORT = 16;
 enum PortIndex : uint8_t { PORT_A = 0, PORT_B = 1, PORT_C = 2 };
+
+// One pin of the microcontroller, as every table names it.
+struct McuPin {
+    uint8_t port; // PORT_A..PORT_C
+    uint8_t pin;  // 0..15
+    // Its bit in the port's registers (a GPIO record's pin mask).
+    constexpr uint32_t Mask() const { return 1u << pin; }
+};
 
 // The pins of the serial-wire/JTAG debug port, by what each remap code
 // leaves to it: serial wire (PA13 SWDIO, PA14 SWCLK) is kept by every code

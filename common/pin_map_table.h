@@ -14,12 +14,6 @@
 
 namespace TAVDll::detail {
 
-
-struct McuPin {
-    uint8_t port; // PORT_A..PORT_C
-    uint8_t pin;  // 0..15
-};
-
 constexpr size_t PIN_MAP_MODEL_COUNT = 2;
 constexpr BoardType PIN_MAP_MODELS[PIN_MAP_MODEL_COUNT] = {BOARD_T, BOARD_S};
 

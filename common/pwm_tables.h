@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "TAVLib.h"
+#include "board_facts.h"
 #include "wire_layout.h"
 
 namespace TAVDll::detail {
@@ -25,37 +26,87 @@ struct PwmGroup {
     uint32_t channelCount;
 };
 
+// Group A, B, C in this order: a group's index is its letter's place and the
+// index of the timer it drives.
 constexpr PwmGroup PWM_GROUPS[PWM_GROUP_COUNT] = {
     {0, RCC_OP_APB2_CLOCK, RCC_APB2_TIM1, 0, 3}, // A: TIM1
     {1, RCC_OP_APB1_CLOCK, RCC_APB1_TIM2, 3, 4}, // B: TIM2
     {2, RCC_OP_APB1_CLOCK, RCC_APB1_TIM3, 7, 4}, // C: TIM3
 };
 
+constexpr bool GroupsDriveTheirOwnTimer()
+{
+    for (size_t index = 0; index < PWM_GROUP_COUNT; ++index) {
+        if (PWM_GROUPS[index].timerIndex != index)
+            return false;
+    }
+    return true;
+}
+static_assert(GroupsDriveTheirOwnTimer(), "group index and timer index are one number");
+
+constexpr char PwmGroupLetter(size_t groupIndex)
+{
+    return static_cast<char>('A' + groupIndex);
+}
+
+// The group of a letter, either case: its index, or -1.
+constexpr int PwmGroupIndex(char letter)
+{
+    const char upper = letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+    return upper >= 'A' && upper < PwmGroupLetter(PWM_GROUP_COUNT) ? upper - 'A' : -1;
+}
+
 // Prescaler by PWM_Frequency; the timer counts at its clock / (prescaler + 1).
 constexpr uint32_t PWM_PRESCALERS[PWM_FREQUENCY_COUNT] = {0, 1, 3, 7, 15, 31, 63, 127};
+
+// The divider people choose a frequency by (2000 Hz / divider): the
+// prescaler's factor.
+constexpr uint32_t PwmDivider(size_t frequencyIndex)
+{
+    return PWM_PRESCALERS[frequencyIndex] + 1;
+}
+
+// The frequency selection of a divider, or -1 for a divider the board has not.
+constexpr int PwmFrequencyIndex(uint64_t divider)
+{
+    for (size_t index = 0; index < PWM_FREQUENCY_COUNT; ++index) {
+        if (PwmDivider(index) == divider)
+            return static_cast<int>(index);
+    }
+    return -1;
+}
 
 struct PwmChannel {
     uint32_t timerIndex;
     uint32_t channel;  // as the application numbers it
-    uint32_t portIndex;
-    uint32_t pinMask;
+    McuPin mcuPin;
     uint8_t unit;      // the timer's output-compare unit 1..4
 };
 
 // In channel order; groups A and C count from the highest unit down.
 constexpr PwmChannel PWM_CHANNEL_MAP[] = {
-    {0, 1, 0, 0x0400, 3}, // A1: PA10, TIM1_CH3
-    {0, 2, 0, 0x0200, 2}, // A2: PA9,  TIM1_CH2
-    {0, 3, 0, 0x0100, 1}, // A3: PA8,  TIM1_CH1
-    {1, 1, 0, 0x0001, 1}, // B1: PA0,  TIM2_CH1
-    {1, 2, 0, 0x0002, 2}, // B2: PA1,  TIM2_CH2
-    {1, 3, 0, 0x0004, 3}, // B3: PA2,  TIM2_CH3
-    {1, 4, 0, 0x0008, 4}, // B4: PA3,  TIM2_CH4
-    {2, 1, 1, 0x0002, 4}, // C1: PB1,  TIM3_CH4
-    {2, 2, 1, 0x0001, 3}, // C2: PB0,  TIM3_CH3
-    {2, 3, 0, 0x0080, 2}, // C3: PA7,  TIM3_CH2
-    {2, 4, 0, 0x0040, 1}, // C4: PA6,  TIM3_CH1
+    {0, 1, {PORT_A, 10}, 3}, // A1: PA10, TIM1_CH3
+    {0, 2, {PORT_A, 9}, 2},  // A2: PA9,  TIM1_CH2
+    {0, 3, {PORT_A, 8}, 1},  // A3: PA8,  TIM1_CH1
+    {1, 1, {PORT_A, 0}, 1},  // B1: PA0,  TIM2_CH1
+    {1, 2, {PORT_A, 1}, 2},  // B2: PA1,  TIM2_CH2
+    {1, 3, {PORT_A, 2}, 3},  // B3: PA2,  TIM2_CH3
+    {1, 4, {PORT_A, 3}, 4},  // B4: PA3,  TIM2_CH4
+    {2, 1, {PORT_B, 1}, 4},  // C1: PB1,  TIM3_CH4
+    {2, 2, {PORT_B, 0}, 3},  // C2: PB0,  TIM3_CH3
+    {2, 3, {PORT_A, 7}, 2},  // C3: PA7,  TIM3_CH2
+    {2, 4, {PORT_A, 6}, 1},  // C4: PA6,  TIM3_CH1
 };
+
+// The group channel a timer's output-compare unit drives, or null.
+constexpr const PwmChannel* FindPwmChannelOfUnit(uint32_t timerIndex, uint32_t unit)
+{
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP) {
+        if (entry.timerIndex == timerIndex && entry.unit == unit)
+            return &entry;
+    }
+    return nullptr;
+}
 
 // Each group's rows are where its firstChannel and channelCount say.
 constexpr bool GroupRowsAgree()

@@ -943,6 +943,26 @@ TEST_F(BoardObjects, CommandedStateOfAGroupOnEveryModel)
     EXPECT_EQ(tav_pwm_group_state_get(board.handle(), 'B', nullptr), TAV_E_INVALID);
 }
 
+// Groups A and C drive channel 1 from their highest output-compare unit: a
+// group's state names each duty by the channel it was set on.
+TEST_F(BoardObjects, GroupStateNamesDutiesByTheGroupsChannels)
+{
+    usb.AddBoard('T');
+    tav::Board board;
+    ASSERT_EQ(board.open(), TAV_OK);
+    tav_pwm_group_state state{};
+    ASSERT_EQ(board.pwmStart('A', 1, {1000, 2000, 3000}), TAV_OK);
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'A', &state), TAV_OK);
+    EXPECT_EQ(state.duty[0], 1000u);
+    EXPECT_EQ(state.duty[1], 2000u);
+    EXPECT_EQ(state.duty[2], 3000u);
+    ASSERT_EQ(board.pwmSet('C', 1, 4500), TAV_OK); // unit 4 of TIM3
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'C', &state), TAV_OK);
+    EXPECT_EQ(state.duty_known[0], 1);
+    EXPECT_EQ(state.duty[0], 4500u);
+    EXPECT_EQ(state.duty_known[3], 0);
+}
+
 // The commanded state reads the common GPIO records in place and the rest
 // through the whole decoder: after any mix of GPIO records, valid or not,
 // it shows each pin this object set as the board model shows it.

@@ -241,9 +241,9 @@ TEST(PwmTables, ChannelMapRules)
             ASSERT_NE(entry, nullptr) << timer << "/" << channel;
             EXPECT_GE(entry->unit, 1);
             EXPECT_LE(entry->unit, 4);
-            EXPECT_EQ(entry->pinMask & (entry->pinMask - 1), 0u);
+            EXPECT_LT(entry->mcuPin.pin, 16);
             units.insert(entry->unit);
-            pins.insert({entry->portIndex, entry->pinMask});
+            pins.insert({entry->mcuPin.port, entry->mcuPin.pin});
         }
         EXPECT_EQ(units.size(), channelsPerTimer[timer]) << "a unit drives two channels of timer " << timer;
         EXPECT_EQ(FindPwmChannel(timer, 0), nullptr);

@@ -28,7 +28,7 @@ public:
     bool TimerTouched(int timerIndex) const { return touchedTimers_[timerIndex]; }
     // Whether a record of this object set that channel's compare value (its
     // output-compare set-up, or the timer's reset).
-    bool DutyTouched(int timerIndex, int channel) const { return (touchedDuties_[timerIndex] & (1u << channel)) != 0; }
+    bool DutyTouched(int timerIndex, int unit) const { return (touchedDuties_[timerIndex] & (1u << unit)) != 0; }
     bool DebugPortTouched() const { return touchedDebugPort_; }
 
 private:

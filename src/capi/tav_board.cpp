@@ -89,8 +89,6 @@ static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavmodel::PinFunction::Debu
                   && TAV_PIN_NOT_DRIVEN == static_cast<int>(tavmodel::PinFunction::NotDriven),
               "tav_pin_function follows the board view's PinFunction");
 
-constexpr int MAX_DIVIDER_EXPONENT = 7; // divider 128
-
 template <typename Operation>
 int OnBoard(tav_board* board, Operation operation)
 {
@@ -225,30 +223,10 @@ int CopyText(const char* source, char* text, size_t size)
     return TAV_OK;
 }
 
-// The timer of a group letter, or -1.
-int TimerOfGroup(char group)
-{
-    switch (group) {
-    case 'A': case 'a': return 0;
-    case 'B': case 'b': return 1;
-    case 'C': case 'c': return 2;
-    default: return -1;
-    }
-}
 
 unsigned ChannelCount(int timerIndex)
 {
     return PWM_GROUPS[timerIndex].channelCount;
-}
-
-// PWM_Frequency of a divider 1, 2, 4, ... 128, or -1.
-int FrequencyOfDivider(int divider)
-{
-    for (int exponent = 0; exponent <= MAX_DIVIDER_EXPONENT; ++exponent) {
-        if (divider == 1 << exponent)
-            return exponent;
-    }
-    return -1;
 }
 
 // Every record transfer of a board: the commanded state first, then the
@@ -344,25 +322,25 @@ int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8])
 
 int tav_pwm_channel_count(char group)
 {
-    const int timerIndex = TimerOfGroup(group);
+    const int timerIndex = PwmGroupIndex(group);
     return timerIndex < 0 ? TAV_E_INVALID : static_cast<int>(ChannelCount(timerIndex));
 }
 
 int tav_pwm_channel_info(char group, unsigned channel, char model, tav_pwm_channel* info)
 {
-    const int timerIndex = TimerOfGroup(group);
+    const int timerIndex = PwmGroupIndex(group);
     const PwmChannel* entry = timerIndex < 0 ? nullptr : FindPwmChannel(static_cast<uint32_t>(timerIndex), channel);
     if (entry == nullptr || info == nullptr)
         return TAV_E_INVALID;
     *info = tav_pwm_channel{};
     info->timer = timerIndex + 1;
     info->timer_channel = entry->unit;
-    const int bit = __builtin_ctz(entry->pinMask);
-    std::snprintf(info->mcu_pin, sizeof info->mcu_pin, "%s", McuPinName(static_cast<int>(entry->portIndex), bit).c_str());
+    const McuPin& mcuPin = entry->mcuPin;
+    std::snprintf(info->mcu_pin, sizeof info->mcu_pin, "%s", McuPinName(mcuPin.port, mcuPin.pin).c_str());
     const int column = PinMapColumn(BoardTypeFromLetter(model));
     if (column >= 0)
         for (const PinMapRow& row : PIN_MAP)
-            if (row.byModel[column].port == entry->portIndex && row.byModel[column].pin == bit)
+            if (row.byModel[column].port == mcuPin.port && row.byModel[column].pin == mcuPin.pin)
                 info->pin = row.pinId;
     return TAV_OK;
 }
@@ -548,8 +526,8 @@ int tav_pin_write(tav_board* board, uint32_t pins, int value)
 
 int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* duties, size_t count)
 {
-    const int timerIndex = TimerOfGroup(group);
-    const int frequency = FrequencyOfDivider(divider);
+    const int timerIndex = PwmGroupIndex(group);
+    const int frequency = divider > 0 ? PwmFrequencyIndex(static_cast<uint64_t>(divider)) : -1;
     if (timerIndex < 0 || frequency < 0 || count > ChannelCount(timerIndex) || (duties == nullptr && count > 0))
         return TAV_E_INVALID;
     uint32_t channelDuties[4] = {};
@@ -566,7 +544,7 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
 
 int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty)
 {
-    const int timerIndex = TimerOfGroup(group);
+    const int timerIndex = PwmGroupIndex(group);
     if (timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex) || duty > PWM_FULL_SCALE)
         return TAV_E_INVALID;
     return OnBoard(board, [=](BoardLink& link) { return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, duty); });
@@ -601,7 +579,7 @@ int tav_set_record_callback(tav_board* board, tav_record_callback callback, void
 
 int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_state* state)
 {
-    const int timerIndex = TimerOfGroup(group);
+    const int timerIndex = PwmGroupIndex(group);
     if (board == nullptr || state == nullptr || timerIndex < 0)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
@@ -610,15 +588,16 @@ int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_st
         *state = tav_pwm_group_state{};
         state->known = commanded == nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
         state->running = timer.clockEnabled && timer.counterEnabled && (timerIndex != 0 || timer.mainOutputEnabled);
-        for (int exponent = 0; exponent <= MAX_DIVIDER_EXPONENT; ++exponent)
-            if (PWM_PRESCALERS[exponent] == timer.prescaler)
-                state->divider = 1 << exponent;
+        for (size_t frequency = 0; frequency < PWM_FREQUENCY_COUNT; ++frequency)
+            if (PWM_PRESCALERS[frequency] == timer.prescaler)
+                state->divider = static_cast<int>(PwmDivider(frequency));
         state->frequency_hz = tavmodel::PwmFrequencyHz(timer);
         state->channel_count = ChannelCount(timerIndex);
         for (unsigned channel = 1; channel <= state->channel_count; ++channel) {
-            state->duty[channel - 1] = timer.outputCompare[channel - 1].pulse;
-            state->duty_known[channel - 1] =
-                commanded == nullptr || commanded->DutyTouched(timerIndex, static_cast<int>(channel)) ? 1 : 0;
+            // Groups A and C drive their channels from the highest unit down.
+            const uint8_t unit = FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit;
+            state->duty[channel - 1] = timer.outputCompare[unit - 1].pulse;
+            state->duty_known[channel - 1] = commanded == nullptr || commanded->DutyTouched(timerIndex, unit) ? 1 : 0;
         }
         return TAV_OK;
     });

@@ -73,7 +73,7 @@ int AppendChannel(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel
     const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
     if (entry == nullptr)
         return batch.inCount;
-    Append(batch, MakeGpioInit(entry->portIndex, entry->pinMask, GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP));
+    Append(batch, MakeGpioInit(entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP));
     AppendOutputCompare(batch, *entry, duty);
     return Append(batch, OC_PRELOAD_BUILDERS[entry->unit - 1](timerIndex, TIM_OCPRELOAD_ENABLE));
 }
@@ -148,7 +148,7 @@ int AppendDisablePWM(InstructionBatch& batch)
     for (const PwmGroup& group : PWM_GROUPS)
         Append(batch, ClockGate(group, STATE_OFF));
     for (const PwmChannel& entry : PWM_CHANNEL_MAP)
-        Append(batch, MakeGpioInit(entry.portIndex, entry.pinMask, GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING));
+        Append(batch, MakeGpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING));
     return batch.inCount;
 }
 
