@@ -258,6 +258,55 @@ static void TestNamesByModel(void)
     CHECK(tav_pwm_channel_info('B', 1, 'T', NULL) == TAV_E_INVALID);
 }
 
+/* The facts front ends ask for instead of typing them, and a PWM pin's
+ * state in the group's numbering. */
+static void TestBoardFacts(void)
+{
+    char letters[8];
+    int dividers[10] = {0};
+    CHECK(tav_models(letters, sizeof letters) == 3 && strcmp(letters, "TSC") == 0);
+    CHECK(tav_pwm_groups(letters, sizeof letters) == 3 && strcmp(letters, "ABC") == 0);
+    CHECK(tav_pwm_groups(letters, 2) == 3 && strcmp(letters, "A") == 0);
+    CHECK(tav_pwm_groups(NULL, 0) == 3 && tav_pwm_groups(NULL, 4) == TAV_E_INVALID);
+    CHECK(tav_pwm_dividers(dividers, 10) == 8 && dividers[0] == 1 && dividers[1] == 2 && dividers[7] == 128
+          && dividers[8] == 0);
+    CHECK(tav_pwm_dividers(dividers, 0) == 8 && tav_pwm_dividers(NULL, 1) == TAV_E_INVALID);
+    long value = 0;
+    CHECK(tav_constant("TAV_NOT_OPEN", &value) == TAV_OK && value == TAV_NOT_OPEN);
+    CHECK(tav_constant("TAV_E_NOT_VIRTUAL", &value) == TAV_OK && value == TAV_E_NOT_VIRTUAL);
+    CHECK(tav_constant("TAV_RECORD_SIZE", &value) == TAV_OK && value == 64);
+    CHECK(tav_constant("TAV_PIN_NOT_DRIVEN", &value) == TAV_OK && value == TAV_PIN_NOT_DRIVEN);
+    CHECK(tav_constant("TAV_NOT_A_CONSTANT", &value) == TAV_E_INVALID && tav_constant(NULL, &value) == TAV_E_INVALID);
+    CHECK(tav_constant("TAV_OK", NULL) == TAV_E_INVALID);
+    CHECK(tav_selector_is_virtual("sim:S") == 1 && tav_selector_is_virtual("queued:sim:T") == 1);
+    CHECK(tav_selector_is_virtual("reattach:sim:C") == 1 && tav_selector_is_virtual("usb:1:2") == 0);
+    CHECK(tav_selector_is_virtual("port:1-3.2") == 0 && tav_selector_is_virtual("sim:Q") == TAV_E_INVALID);
+
+    tav_board* board = NULL;
+    tav_pin_state state;
+    char group = 0;
+    int channel = 0;
+    CHECK(tav_open("sim:T", &board) == TAV_OK);
+    const uint32_t duties[3] = {1000, 2000, 3000};
+    CHECK(tav_pwm_start(board, 'A', 1, duties, 3) == TAV_OK);
+    /* P8.10 is PA10: TIM1_CH3, group A's channel 1. */
+    CHECK(tav_pin_state_get(board, P8(10), &state) == TAV_OK && state.timer == 1 && state.channel == 3);
+    CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_OK && group == 'A' && channel == 1
+          && state.duty_counts == 1000);
+    CHECK(tav_pwm_start(board, 'C', 1, duties, 3) == TAV_OK);
+    /* P4.1 is PB1: TIM3_CH4, group C's channel 1. */
+    CHECK(tav_pin_state_get(board, P4(1), &state) == TAV_OK && state.timer == 3 && state.channel == 4);
+    CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_OK && group == 'C' && channel == 1);
+    CHECK(tav_pin_state_get(board, P4(8), &state) == TAV_OK);
+    CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_E_INVALID); /* not PWM */
+    CHECK(tav_pin_state_group(NULL, &group, &channel) == TAV_E_INVALID);
+    state.function = TAV_PIN_PWM;
+    state.timer = 1;
+    state.channel = 4; /* TIM1_CH4 drives no channel of group A */
+    CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_E_INVALID);
+    tav_close(board);
+}
+
 int main(void)
 {
     TestOpenAndInformation();
@@ -266,6 +315,7 @@ int main(void)
     TestTwoBoardsAndThreads();
     TestPwmArguments();
     TestNamesByModel();
+    TestBoardFacts();
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

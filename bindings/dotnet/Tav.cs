@@ -26,14 +26,15 @@ namespace Tav
     /// <summary>A call into libtav failed: Code is its result (tav.h), Message its words.</summary>
     public class TavException : Exception
     {
-        public const int NotOpen = 2;
-        public const int IoFailed = 4;
-        public const int BadPin = 32;
-        public const int PinUnavailable = 64;
-        public const int Invalid = -1;
-        public const int NotFound = -2;
-        public const int Access = -3;
-        public const int NotVirtual = -4;
+        // The result codes as the library has them (tav_constant): one home, in tav.h.
+        public static readonly int NotOpen = Native.Constant("TAV_NOT_OPEN");
+        public static readonly int IoFailed = Native.Constant("TAV_IO_FAILED");
+        public static readonly int BadPin = Native.Constant("TAV_BAD_PIN");
+        public static readonly int PinUnavailable = Native.Constant("TAV_PIN_UNAVAILABLE");
+        public static readonly int Invalid = Native.Constant("TAV_E_INVALID");
+        public static readonly int NotFound = Native.Constant("TAV_E_NOT_FOUND");
+        public static readonly int Access = Native.Constant("TAV_E_ACCESS");
+        public static readonly int NotVirtual = Native.Constant("TAV_E_NOT_VIRTUAL");
 
         public int Code { get; }
 
@@ -293,7 +294,18 @@ namespace Tav
     {
         // tav.dll on Windows, libtav.so on Linux (libtav.so.1 through its link, or a dllmap).
         private const string Lib = "tav";
-        internal const int OK = 0;
+        internal static readonly int OK = Constant("TAV_OK");
+
+        // C's long is 64 bits on 64-bit Linux and 32 bits on Windows: the value
+        // lands in the low bytes of a 64-bit buffer either way (little-endian),
+        // and every constant fits an int.
+        internal static int Constant(string name)
+        {
+            var value = new long[1];
+            if (tav_constant(Encoding.ASCII.GetBytes(name + "\0"), value) != 0)
+                throw new InvalidOperationException("libtav does not know " + name + ": an older library than Tav.cs");
+            return unchecked((int)value[0]);
+        }
 
         internal static byte[] Utf8(string text, string what)
         {
@@ -324,6 +336,7 @@ namespace Tav
             return Encoding.UTF8.GetString(bytes);
         }
 
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_constant(byte[] name, long[] value);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_strerror(int code);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_version();
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern uint tav_pwm_full_scale();

@@ -179,6 +179,25 @@ typedef struct tav_pwm_channel {
     uint32_t pin;       /* the board pin on it on this model (0x80000001), 0 when none */
 } tav_pwm_channel;
 
+/* The board's facts, asked of the library so that no front end or binding
+ * types them again. Each writes at most size (or capacity) items and returns
+ * how many there are, or TAV_E_INVALID for a NULL buffer with a size above 0;
+ * text is NUL-terminated (truncated to size - 1).
+ *   tav_models:       the board models this library knows, "TSC"
+ *   tav_pwm_groups:   the PWM groups' letters, "ABC"; group A drives timer
+ *                     index 0 (TIM1), B 1 (TIM2), C 2 (TIM3)
+ *   tav_pwm_dividers: the dividers tav_pwm_start takes, smallest first:
+ *                     1, 2, 4, ... 128 (the PWM runs at 2000 Hz / divider) */
+TAV_C_API int tav_models(char* letters, size_t size);
+TAV_C_API int tav_pwm_groups(char* letters, size_t size);
+TAV_C_API int tav_pwm_dividers(int* dividers, size_t capacity);
+
+/* The value of one of this header's constants by its name, for bindings that
+ * cannot read a C header: "TAV_NOT_OPEN", "TAV_E_ACCESS", "TAV_RECORD_SIZE",
+ * "TAV_PWM_FULL_SCALE", "TAV_PIN_PWM", "TAV_LOG_WARNING", ... TAV_OK with
+ * *value set, or TAV_E_INVALID for a name it does not know or NULL arguments. */
+TAV_C_API int tav_constant(const char* name, long* value);
+
 /* The number of channels of a group ('A': 3, 'B' and 'C': 4), or TAV_E_INVALID. */
 TAV_C_API int tav_pwm_channel_count(char group);
 /* Channel 1..count of a group on a model. TAV_OK, or TAV_E_INVALID for an
@@ -366,6 +385,11 @@ TAV_C_API int tav_parse_duty(const char* text, uint32_t* counts, char* reason, s
  * board is there): TAV_OK, or TAV_E_INVALID with a one-line reason naming
  * the selectors there are, into reason (truncated to reason_size - 1). */
 TAV_C_API int tav_parse_selector(const char* text, char* reason, size_t reason_size);
+/* Whether a selector opens a virtual board ("sim:S", "queued:sim:T",
+ * "reattach:sim:C"): 1, or 0 for one that looks for a real board; NULL or ""
+ * is the default selector, TAV_DEVICE's. TAV_E_INVALID when it is no
+ * selector (tav_parse_selector says why). */
+TAV_C_API int tav_selector_is_virtual(const char* selector);
 
 /* A record in words, as the board's firmware reads it
  * ("GPIO_SetBits(GPIOB, pin 8)"), into text, truncated and NUL-terminated.
@@ -390,13 +414,19 @@ typedef enum tav_pin_function {
     TAV_PIN_NOT_DRIVEN = 8      /* alternate function with no running timer, or no mapping */
 } tav_pin_function;
 
+/* A PWM pin's timer and channel are the hardware's own numbers, as the
+ * board's documentation names the pin's function (TIM1_CH3): `timer` counts
+ * from 1, where every timer index elsewhere in this interface counts from 0,
+ * and `channel` is the timer's channel, not the group channel tav_pwm_start
+ * and tav_pwm_set take (group A's channel 1 is TIM1_CH3).
+ * tav_pin_state_group gives the group's letter and channel. */
 typedef struct tav_pin_state {
     int known;                 /* 1 when the function below is certain (see above) */
     int function;              /* a tav_pin_function */
     char name[8];              /* board pin, "P4.8" */
     char mcu_pin[8];           /* microcontroller pin on this model, "PB8"; "-" when unmapped */
-    int timer;                 /* PWM: 1..3 (TIM1..TIM3), else 0 */
-    int channel;               /* PWM: timer channel 1..4, else 0 */
+    int timer;                 /* PWM: 1..3 (TIM1..TIM3), else 0; not a timer index (see above) */
+    int channel;               /* PWM: the timer's channel 1..4 (TIMx_CHy), else 0; not a group channel */
     double frequency_hz;       /* PWM at the board's 72 MHz timer clock */
     uint32_t duty_counts;      /* PWM: compare value */
     uint32_t period_counts;    /* PWM: counter steps per period */
@@ -408,6 +438,11 @@ typedef struct tav_pin_state {
  * 0x40000100 for P4.8). TAV_OK, TAV_BAD_PIN for an identifier that names no
  * single board pin, TAV_E_INVALID for NULL arguments. */
 TAV_C_API int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state);
+/* The group ('A'..'C') and group channel (1..4, as tav_pwm_set counts) of a
+ * PWM pin's state. TAV_OK; TAV_E_INVALID for NULL arguments or a state that
+ * is not PWM (function other than TAV_PIN_PWM, or a timer channel no group
+ * drives). */
+TAV_C_API int tav_pin_state_group(const tav_pin_state* state, char* group, int* channel);
 
 /* What a PWM group (its timer) runs by the commanded state: the records this
  * board object sent (on a virtual board: the board itself). Every model has

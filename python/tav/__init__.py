@@ -51,6 +51,7 @@ __all__ = [
     "InvalidArgumentError",
     "NotFoundError",
     "NotVirtualError",
+    "PWM_DIVIDERS",
     "PWM_FULL_SCALE",
     "PinState",
     "PwmState",
@@ -66,13 +67,6 @@ __all__ = [
     "strerror",
     "version",
 ]
-
-_OK = 0
-_NOT_OPEN = 2
-_E_INVALID = -1
-_E_NOT_FOUND = -2
-_E_ACCESS = -3
-_E_NOT_VIRTUAL = -4
 
 Pins = Union[str, int]
 Duty = Union[str, int]
@@ -133,6 +127,26 @@ def _declare(name: str, result, *arguments) -> None:
     function.argtypes = list(arguments)
 
 
+_declare("tav_constant", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_long))
+
+
+def _constant(name: str) -> int:
+    """One of tav.h's constants, as the library has it."""
+    value = ctypes.c_long()
+    if _lib.tav_constant(name.encode(), ctypes.byref(value)) != 0:
+        raise ImportError(f"{_library_name()} does not know {name}: an older library than this package")
+    return value.value
+
+
+_OK = _constant("TAV_OK")
+_NOT_OPEN = _constant("TAV_NOT_OPEN")
+_PIN_UNAVAILABLE = _constant("TAV_PIN_UNAVAILABLE")
+_E_INVALID = _constant("TAV_E_INVALID")
+_E_NOT_FOUND = _constant("TAV_E_NOT_FOUND")
+_E_ACCESS = _constant("TAV_E_ACCESS")
+_E_NOT_VIRTUAL = _constant("TAV_E_NOT_VIRTUAL")
+_RECORD_SIZE = _constant("TAV_RECORD_SIZE")
+
 _declare("tav_strerror", ctypes.c_char_p, ctypes.c_int)
 _declare("tav_pwm_full_scale", ctypes.c_uint32)
 
@@ -186,6 +200,19 @@ _declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.
 _declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
          ctypes.c_size_t)
 _declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_pwm_dividers", ctypes.c_int, ctypes.POINTER(ctypes.c_int), ctypes.c_size_t)
+_declare("tav_pin_state_group", ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char),
+         ctypes.POINTER(ctypes.c_int))
+
+
+def _pwm_dividers() -> List[int]:
+    dividers = (ctypes.c_int * _lib.tav_pwm_dividers(None, 0))()
+    _lib.tav_pwm_dividers(dividers, len(dividers))
+    return list(dividers)
+
+
+PWM_DIVIDERS = tuple(_pwm_dividers())
+"""The dividers pwm_start takes, smallest first (2000 Hz / divider)."""
 _declare("tav_open_problem", ctypes.c_char_p)
 _declare("tav_sim_status", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
@@ -219,9 +246,10 @@ _PIN_OUTPUT, _PIN_INPUT, _PIN_FLOAT, _PIN_SET, _PIN_RESET, _PIN_WRITE = (
                                   "tav_pin_write"))
 _LEVEL_ARGUMENTS = (ctypes.c_int(0), ctypes.c_int(1))
 
-# tav_pin_function, by value.
-_PIN_FUNCTIONS = ("debug_port", "analog_input", "floating_input", "pull_down_input", "pull_up_input",
-                  "output_high", "output_low", "pwm", "not_driven")
+# tav_pin_function's values, by the library: TAV_PIN_PULL_UP_INPUT is "pull_up_input".
+_PIN_FUNCTIONS = {_constant("TAV_PIN_" + name.upper()): name
+                  for name in ("debug_port", "analog_input", "floating_input", "pull_down_input", "pull_up_input",
+                               "output_high", "output_low", "pwm", "not_driven")}
 
 
 def strerror(code: int) -> str:
@@ -418,13 +446,16 @@ def _record(record, what: str) -> bytes:
 
 @dataclass(frozen=True)
 class PwmState:
-    """What drives a PWM pin: its group (timer) and the timer's channel."""
+    """What drives a PWM pin: its group (timer), the timer's channel and the
+    group's channel (as pwm_set counts it: group A's channel 1 is TIM1's
+    channel 3)."""
     group: str             # "A", "B", "C" (TIM1, TIM2, TIM3)
     timer_channel: int     # the timer's output-compare channel, 1..4
     frequency_hz: float
     duty_counts: int
     period_counts: int
     duty_percent: float
+    channel: int = 0       # the group's channel, 1..4
 
 
 @dataclass(frozen=True)
@@ -589,8 +620,8 @@ def watch(callback: Optional[Callable[[Event], None]] = None, interval: float = 
 def describe_record(record: bytes) -> str:
     """A 64-byte record in words, as the board's firmware reads it."""
     record = _record(record, "a record")
-    if len(record) != 64:
-        raise _invalid(f"a record is 64 bytes, not {len(record)}")
+    if len(record) != _RECORD_SIZE:
+        raise _invalid(f"a record is {_RECORD_SIZE} bytes, not {len(record)}")
     text = ctypes.create_string_buffer(512)
     _check(_lib.tav_describe_record(record, text, len(text)))
     return text.value.decode()
@@ -735,8 +766,13 @@ class Board:
             raise self._failed(code, f"pin state of {identifier:#010x}")
         pwm = None
         if _PIN_FUNCTIONS[state.function] == "pwm":
-            pwm = PwmState("ABC"[state.timer - 1], state.channel, state.frequency_hz, state.duty_counts,
-                           state.period_counts, state.duty_percent)
+            group = ctypes.c_char()
+            channel = ctypes.c_int()
+            code = _lib.tav_pin_state_group(ctypes.byref(state), ctypes.byref(group), ctypes.byref(channel))
+            if code != _OK:
+                raise self._failed(code, f"PWM group of {state.name.decode()}")
+            pwm = PwmState(group.value.decode(), state.channel, state.frequency_hz, state.duty_counts,
+                           state.period_counts, state.duty_percent, channel.value)
         return PinState(state.name.decode(), identifier, state.mcu_pin.decode(), _PIN_FUNCTIONS[state.function],
                         bool(state.known), state.description.decode(errors="replace"), pwm)
 
@@ -840,7 +876,7 @@ class Board:
                   for single in _single_pins(identifier)]
         for state in states:
             if state.mcu_pin == "-":
-                raise TavError(64, f"toggle {state.name}: {strerror(64)}")
+                raise TavError(_PIN_UNAVAILABLE, f"toggle {state.name}: {strerror(_PIN_UNAVAILABLE)}")
             if not state.known:
                 raise _invalid(f"the level of {state.name} is not known to this board object: set or reset it first")
             if state.level is None:
@@ -858,7 +894,7 @@ class Board:
         missing ones 0. A duty is counts of 36000 (a bare number:
         25 counts = 0.07 %; write "25%" for a percentage) or text like "25%"."""
         letter = _group(group)
-        divider = _integer(divider, "the divider", 1, 128)
+        divider = _integer(divider, "the divider", PWM_DIVIDERS[0], PWM_DIVIDERS[-1])
         _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())
         if isinstance(duties, (str, bytes)) or not hasattr(duties, "__iter__"):
             raise TypeError(f"duties is a list of duties, not {type(duties).__name__}")
@@ -887,8 +923,8 @@ class Board:
     def send_record(self, record: bytes) -> None:
         """Sends one record of your own (up to 64 bytes; the rest are zero)."""
         record = _record(record, "a record")
-        if len(record) > 64:
-            raise _invalid(f"a record is 64 bytes, {len(record)} given")
-        code = _lib.tav_send_record(self._live(), record.ljust(64, b"\0"))
+        if len(record) > _RECORD_SIZE:
+            raise _invalid(f"a record is {_RECORD_SIZE} bytes, {len(record)} given")
+        code = _lib.tav_send_record(self._live(), record.ljust(_RECORD_SIZE, b"\0"))
         if code != _OK:
             raise self._failed(code, "send_record")

@@ -336,6 +336,9 @@ def test_toggle_and_the_state_as_data():
         board.pwm_start("B", 2, ["25%"])
         pwm = board.pin("P8.0").pwm
         assert (pwm.group, pwm.timer_channel, pwm.duty_counts, pwm.frequency_hz) == ("B", 1, 9000, 1000.0)
+        board.pwm_start("A", 1, [1000, 2000, 3000])
+        pwm = board.pin("P8.10").pwm  # PA10: TIM1_CH3 drives group A's channel 1
+        assert (pwm.group, pwm.timer_channel, pwm.channel, pwm.duty_counts) == ("A", 3, 1, 1000)
         everything = board.pins()
         assert len(everything) == 33 and everything[0].name == "P4.0" and everything[-1].name == "P8.16"
         assert [pin.description for pin in everything if pin.name == "P4.8"] == [state.description]
@@ -460,3 +463,24 @@ def test_negative_duties_and_group_lists_are_named_as_such():
             board.pwm_set("B", 1, -1)
         with pytest.raises(TypeError, match="a PWM group is a letter, not list"):
             board.pwm_start(["B"])
+
+
+def test_the_package_takes_the_headers_constants_from_the_library():
+    """Every number tav.h defines is the library's to give (bindings cannot
+    read the header), and the package's own uses match it."""
+    import ctypes
+    import re
+    header = os.path.join(os.path.dirname(__file__), "..", "..", "include", "tav", "tav.h")
+    with open(header, encoding="utf-8") as text:
+        source = text.read()
+    defined = dict(re.findall(r"^#define (TAV_[A-Z0-9_]+)\s+\(?(-?(?:0x[0-9A-Fa-f]+|\d+))u?\)?", source, re.M))
+    defined.update(re.findall(r"^\s+(TAV_PIN_[A-Z_]+) = (\d+)", source, re.M))
+    assert "TAV_E_NOT_VIRTUAL" in defined and "TAV_PIN_NOT_DRIVEN" in defined and len(defined) > 25
+    for name, literal in defined.items():
+        value = ctypes.c_long()
+        assert tav._lib.tav_constant(name.encode(), ctypes.byref(value)) == 0, name
+        assert value.value == int(literal, 0), name
+    assert tav.PWM_DIVIDERS == (1, 2, 4, 8, 16, 32, 64, 128)
+    with tav.open("sim:T") as board:
+        with pytest.raises(tav.InvalidArgumentError, match="not from 1 to 128"):
+            board.pwm_start("A", 256)

@@ -215,6 +215,22 @@ void Disconnect(tav_board* board, bool safeState)
         std::this_thread::yield();
 }
 
+// count letters, letterAt(0) to letterAt(count - 1), as the fact queries
+// give them: the count, the letters NUL-terminated as far as they fit.
+template <typename LetterAt>
+int CopyLetters(char* letters, size_t size, size_t count, LetterAt letterAt)
+{
+    if (letters == nullptr && size > 0)
+        return TAV_E_INVALID;
+    if (size > 0) {
+        size_t index = 0;
+        for (; index < count && index + 1 < size; ++index)
+            letters[index] = letterAt(index);
+        letters[index] = '\0';
+    }
+    return static_cast<int>(count);
+}
+
 int CopyText(const char* source, char* text, size_t size)
 {
     if (text == nullptr || size == 0)
@@ -672,13 +688,87 @@ int tav_parse_selector(const char* text, char* reason, size_t reason_size)
         return TAV_OK;
     if (reason != nullptr && reason_size > 0) {
         const std::string quoted = text == nullptr ? "no text" : "'" + std::string(text).substr(0, 40) + "'";
+        std::string virtualBoards;
+        for (const BoardModelEntry& model : BOARD_MODELS)
+            virtualBoards += std::string(virtualBoards.empty() ? "" : ", ") + "sim:" + model.letter;
         CopyText((quoted + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows "
-                           "them), port:1-3.2, or sim:T, sim:S, sim:C, each also after queued: and reattach: (or "
+                           "them), port:1-3.2, or " + virtualBoards + ", each also after queued: and reattach: (or "
                            "reattach-safe:, reattach-none:)")
                      .c_str(),
                  reason, reason_size);
     }
     return TAV_E_INVALID;
+}
+
+int tav_selector_is_virtual(const char* selector)
+{
+    Selector parsed;
+    if (!ParseSelector(selector, &parsed) || !ApplyDefaultSelector(&parsed))
+        return TAV_E_INVALID;
+    return parsed.kind == Selector::Kind::Virtual ? 1 : 0;
+}
+
+int tav_models(char* letters, size_t size)
+{
+    return CopyLetters(letters, size, BOARD_MODEL_COUNT, [](size_t index) { return BOARD_MODELS[index].letter; });
+}
+
+int tav_pwm_groups(char* letters, size_t size)
+{
+    return CopyLetters(letters, size, PWM_GROUP_COUNT, PwmGroupLetter);
+}
+
+int tav_pwm_dividers(int* dividers, size_t capacity)
+{
+    if (dividers == nullptr && capacity > 0)
+        return TAV_E_INVALID;
+    for (size_t index = 0; index < capacity && index < PWM_FREQUENCY_COUNT; ++index)
+        dividers[index] = static_cast<int>(PwmDivider(index));
+    return static_cast<int>(PWM_FREQUENCY_COUNT);
+}
+
+int tav_constant(const char* name, long* value)
+{
+#define TAV_CONSTANT(constant) {#constant, static_cast<long>(constant)}
+    static const struct {
+        const char* name;
+        long value;
+    } CONSTANTS[] = {
+        TAV_CONSTANT(TAV_OK), TAV_CONSTANT(TAV_NOT_OPEN), TAV_CONSTANT(TAV_IO_FAILED), TAV_CONSTANT(TAV_BAD_PIN),
+        TAV_CONSTANT(TAV_PIN_UNAVAILABLE), TAV_CONSTANT(TAV_E_INVALID), TAV_CONSTANT(TAV_E_NOT_FOUND),
+        TAV_CONSTANT(TAV_E_ACCESS), TAV_CONSTANT(TAV_E_NOT_VIRTUAL), TAV_CONSTANT(TAV_PWM_FULL_SCALE),
+        TAV_CONSTANT(TAV_PWM_BASE_HZ), TAV_CONSTANT(TAV_RECORD_SIZE), TAV_CONSTANT(TAV_USB_VENDOR_ID),
+        TAV_CONSTANT(TAV_USB_PRODUCT_ID), TAV_CONSTANT(TAV_LOG_ERROR), TAV_CONSTANT(TAV_LOG_WARNING),
+        TAV_CONSTANT(TAV_LOG_INFO), TAV_CONSTANT(TAV_LOG_DEBUG), TAV_CONSTANT(TAV_EVENT_ARRIVED),
+        TAV_CONSTANT(TAV_EVENT_LEFT), TAV_CONSTANT(TAV_PIN_DEBUG_PORT), TAV_CONSTANT(TAV_PIN_ANALOG_INPUT),
+        TAV_CONSTANT(TAV_PIN_FLOATING_INPUT), TAV_CONSTANT(TAV_PIN_PULL_DOWN_INPUT),
+        TAV_CONSTANT(TAV_PIN_PULL_UP_INPUT), TAV_CONSTANT(TAV_PIN_OUTPUT_HIGH), TAV_CONSTANT(TAV_PIN_OUTPUT_LOW),
+        TAV_CONSTANT(TAV_PIN_PWM), TAV_CONSTANT(TAV_PIN_NOT_DRIVEN),
+    };
+#undef TAV_CONSTANT
+    if (name == nullptr || value == nullptr)
+        return TAV_E_INVALID;
+    for (const auto& constant : CONSTANTS) {
+        if (std::strcmp(constant.name, name) == 0) {
+            *value = constant.value;
+            return TAV_OK;
+        }
+    }
+    return TAV_E_INVALID;
+}
+
+int tav_pin_state_group(const tav_pin_state* state, char* group, int* channel)
+{
+    if (state == nullptr || group == nullptr || channel == nullptr || state->function != TAV_PIN_PWM
+        || state->timer < 1 || state->channel < 1)
+        return TAV_E_INVALID;
+    const PwmChannel* entry =
+        FindPwmChannelOfUnit(static_cast<uint32_t>(state->timer - 1), static_cast<uint32_t>(state->channel));
+    if (entry == nullptr)
+        return TAV_E_INVALID;
+    *group = PwmGroupLetter(entry->timerIndex);
+    *channel = static_cast<int>(entry->channel);
+    return TAV_OK;
 }
 
 int tav_describe_record(const uint8_t record[64], char* text, size_t size)

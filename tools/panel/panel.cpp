@@ -355,7 +355,8 @@ private:
                 {"firmware", context_.session.Board().firmware()},
                 {"library", tav_version()},
                 {"pwm_full_scale", TAV_PWM_FULL_SCALE},
-                {"pwm_base_hz", TAV_PWM_BASE_HZ}};
+                {"pwm_base_hz", TAV_PWM_BASE_HZ},
+                {"pwm_dividers", PwmDividers()}};
     }
 
     Json Records(uint64_t since)
@@ -374,7 +375,7 @@ private:
     {
         Json groups = Json::array();
         const char model = context_.session.Model();
-        for (const char group : {'A', 'B', 'C'}) {
+        for (const char group : PwmGroups()) {
             tav_pwm_group_state state{};
             Check(tav_pwm_group_state_get(context_.session.Board().handle(), group, &state), "pwm state");
             const auto known = [&state](const Json& value) { return state.known ? value : Json(); };

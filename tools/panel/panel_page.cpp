@@ -61,7 +61,7 @@ const char* const PANEL_PAGE = R"PANEL(<!DOCTYPE html>
 <script>
 "use strict";
 const token = new URLSearchParams(location.search).get("token") || "";
-let FULL_SCALE = 0, BASE_HZ = 0; // the board's, from /api/info
+let FULL_SCALE = 0, BASE_HZ = 0, DIVIDERS = []; // the board's, from /api/info
 let nextRecord = 0;
 let built = false;
 
@@ -110,7 +110,7 @@ function pinCard(pin) {
 }
 
 function groupCard(group) {
-  const divider = element("select", {}, [1, 2, 4, 8, 16, 32, 64, 128].map(value =>
+  const divider = element("select", {}, DIVIDERS.map(value =>
     element("option", { value, textContent: `/${value}  ${BASE_HZ / value} Hz` })));
   divider.dataset.group = group.group;
   const rows = group.channels.map(channel => {
@@ -144,6 +144,7 @@ function groupCard(group) {
 function build(state) {
   FULL_SCALE = state.info.pwm_full_scale;
   BASE_HZ = state.info.pwm_base_hz;
+  DIVIDERS = state.info.pwm_dividers;
   for (const pin of state.pins)
     document.getElementById(pin.name.startsWith("P4.") ? "bank4" : "bank8").append(pinCard(pin));
   for (const group of state.groups) document.getElementById("groups").append(groupCard(group));

@@ -54,7 +54,52 @@ std::vector<uint32_t> BoardPins()
 
 std::string BoardModelName(char model)
 {
-    return model == 'T' || model == 'S' || model == 'C' ? std::string(1, model) : "other";
+    return model != '\0' && ModelLetters().find(model) != std::string::npos ? std::string(1, model) : "other";
+}
+
+namespace {
+
+std::string Letters(int (*query)(char*, size_t))
+{
+    char letters[16] = {};
+    query(letters, sizeof letters);
+    return letters;
+}
+
+} // namespace
+
+std::string ModelLetters()
+{
+    return Letters(tav_models);
+}
+
+std::string PwmGroups()
+{
+    return Letters(tav_pwm_groups);
+}
+
+std::vector<int> PwmDividers()
+{
+    std::vector<int> dividers(static_cast<size_t>(tav_pwm_dividers(nullptr, 0)));
+    tav_pwm_dividers(dividers.data(), dividers.size());
+    return dividers;
+}
+
+std::string Alternatives(const std::string& letters)
+{
+    std::string text;
+    for (size_t index = 0; index < letters.size(); ++index)
+        text += std::string(index == 0 ? "" : index + 1 == letters.size() ? " or " : ", ") + letters[index];
+    return text;
+}
+
+std::string DividersText()
+{
+    const std::vector<int> dividers = PwmDividers();
+    std::string text;
+    for (size_t index = 0; index < dividers.size() && index < 3; ++index)
+        text += std::to_string(dividers[index]) + ", ";
+    return text + "... " + std::to_string(dividers.back());
 }
 
 std::string BoardPinName(uint32_t singlePin)
@@ -73,8 +118,8 @@ void Check(int result, const std::string& what)
 
 std::string DescribeRecord(const uint8_t* bytes, int length)
 {
-    uint8_t record[64] = {};
-    for (int index = 0; index < length && index < 64; ++index)
+    uint8_t record[TAV_RECORD_SIZE] = {};
+    for (int index = 0; index < length && index < static_cast<int>(TAV_RECORD_SIZE); ++index)
         record[index] = bytes[index];
     char text[512];
     tav_describe_record(record, text, sizeof text);
@@ -321,11 +366,9 @@ Json PinsJson(const Session& session)
         if (state.function == TAV_PIN_PWM) {
             // channel: the group's channel, as `pwm set` takes it; the
             // timer's own output-compare unit is timer_channel.
-            const char group = static_cast<char>('A' + state.timer - 1);
-            uint32_t groupChannel = 0;
-            for (uint32_t channel = 1; channel <= static_cast<uint32_t>(tav_pwm_channel_count(group)); ++channel)
-                if (ChannelInfo(group, channel, session.Model()).timer_channel == state.channel)
-                    groupChannel = channel;
+            char group = '?';
+            int groupChannel = 0;
+            tav_pin_state_group(&state, &group, &groupChannel);
             pin["pwm"] = {{"group", std::string(1, group)},
                           {"channel", groupChannel},
                           {"timer", state.timer},

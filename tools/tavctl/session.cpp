@@ -37,8 +37,7 @@ std::string Session::Selector() const
 
 bool Session::Simulated() const
 {
-    const std::string selector = Selector();
-    return selector.rfind("sim:", 0) == 0 || selector.rfind("queued:sim:", 0) == 0;
+    return tav_selector_is_virtual(Selector().c_str()) == 1;
 }
 
 char Session::Model() const

@@ -139,9 +139,17 @@ int Main(int argc, char** argv);
 // The library's result in words; throws unless it is RESULT_OK.
 void Check(int result, const std::string& what);
 std::string BoardModelName(char model);
+// The board's facts as the library gives them: the models ("TSC"), the PWM
+// groups ("ABC"), the dividers (1, 2, 4, ...); and a list of them in words
+// ("A, B or C", "1, 2, 4, ... 128").
+std::string ModelLetters();
+std::string PwmGroups();
+std::vector<int> PwmDividers();
+std::string Alternatives(const std::string& letters);
+std::string DividersText();
 // A record in words, as the board's firmware reads it; a transfer shorter
 // than a record is shown with the missing bytes as zero.
-std::string DescribeRecord(const uint8_t* bytes, int length = 64);
+std::string DescribeRecord(const uint8_t* bytes, int length = TAV_RECORD_SIZE);
 // A PWM group's channel on this model (the library's tav_pwm_channel_info).
 tav_pwm_channel ChannelInfo(char group, uint32_t channel, char model);
 // The board pin's name ("P4.8").
