@@ -535,6 +535,7 @@ fi
 
 # --- global behaviour -------------------------------------------------------
 check "a queued virtual board shows its view" 0 '^virtual board:' '' -- --device queued:sim:T pin output P4.0
+check "a reattaching virtual board is a virtual board too" 0 '^virtual board:' '' -- --device reattach:sim:S pin output P4.8
 check "trace decodes every record" 0 '' '^> GPIO_PinRemapConfig\(GPIO_Remap_SWJ_Disable, ENABLE\)$' -- --sim --trace init
 check "trace shows the start-up record last" 0 '' 'BoardStart\(argument 0\)' -- --sim --trace init
 check "status without simulation" 2 '' "status needs the virtual board" -- status

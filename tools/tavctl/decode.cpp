@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "command.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -101,6 +102,18 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
     }
     if (!file.empty())
         SayDecoded(count, file);
+}
+
+Command DecodeDeclaration()
+{
+    return {"decode",
+            "Show records in words: hex bytes, a file (--file) of hex or binary records, or standard input",
+            {OptionalWords("HEX", "Hex bytes of one record (missing bytes are zero); none or - reads standard input"),
+             Optional("--file,-f", "A file of hex text (# comments), of binary " + std::to_string(TAV_RECORD_SIZE) +
+                                       "-byte records, or a record log (TAV_TRACE=FILE.tavtrace)")},
+            "Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode --file records.bin\n"
+            "  tavctl --trace --sim init 2>&1 | grep TIM",
+            [](Context&, const Arguments& arguments) { DecodeCommand(arguments.Words("HEX"), arguments.Text("--file")); }};
 }
 
 } // namespace tavctl

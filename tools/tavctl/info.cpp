@@ -1,6 +1,7 @@
 // tavctl info: board model and firmware version.
 #include <cstdio>
 
+#include "command.h"
 #include "json_output.h"
 
 namespace tavctl {
@@ -20,6 +21,13 @@ void InfoCommand(Context& context)
         return;
     }
     std::printf("model: %s\nfirmware: %s\n", model.c_str(), firmware.c_str());
+}
+
+Command InfoDeclaration()
+{
+    return {"info", "Show the board model and firmware version", {},
+            "Examples:\n  tavctl info\n  tavctl --device 1:3 info\n  tavctl --device sim:S --format json info",
+            [](Context& context, const Arguments&) { InfoCommand(context); }};
 }
 
 } // namespace tavctl

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "command.h"
 #include "json_output.h"
 
 namespace tavctl {
@@ -128,6 +129,14 @@ void ListCommand(Context& context, bool all)
             std::printf("hint: a board that cannot be opened usually lacks permission: install the udev rule "
                         "60-tav-board.rules (see the README) and plug it in again\n");
     }
+}
+
+Command ListDeclaration()
+{
+    return {"list", "List the TAV boards on the USB bus (BUS:DEV for --device)",
+            {Flag("--all", "List every USB device, not only TAV boards")},
+            "Examples:\n  tavctl list\n  tavctl list --all\n  tavctl --format json list",
+            [](Context& context, const Arguments& arguments) { ListCommand(context, arguments.Given("--all")); }};
 }
 
 } // namespace tavctl

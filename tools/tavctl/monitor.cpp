@@ -3,6 +3,7 @@
 // as `udevadm monitor` and `gpiomon` go on until Ctrl-C.
 #include <cstdio>
 
+#include "command.h"
 #include "json_output.h"
 #include "stop_signal.h"
 
@@ -39,6 +40,21 @@ void MonitorCommand(Context& context, unsigned intervalMs)
         throw ToolError("cannot watch the USB bus");
     WaitForStop();
     tav_unwatch(watcher);
+}
+
+Command MonitorDeclaration()
+{
+    Command monitor{
+        "monitor", "Print a line for each TAV board that arrives on the USB bus or leaves it, until Ctrl-C",
+        {Number("--interval", "Milliseconds between looks at the bus (10-10000, default 250)", 250, 10, 10000)},
+        "First the boards already there (\"arrived ... (already there)\"), then every change once,\n"
+        "in order: a replug is a `left` and an `arrived` under the new device number, with the\n"
+        "same port path. Nothing is opened or sent. With --format json one object a line:\n"
+        "{\"event\": \"arrived\", \"initial\": false, \"selector\": ..., \"port\": ..., ...}.\n"
+        "Examples:\n  tavctl monitor\n  tavctl --format json monitor | jq .",
+        [](Context& context, const Arguments& arguments) { MonitorCommand(context, arguments.Number("--interval")); }};
+    monitor.inScripts = false;
+    return monitor;
 }
 
 } // namespace tavctl

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "command.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -133,6 +134,48 @@ void ToggleCommand(Context& context, const std::string& pins)
             std::fprintf(context.out, "%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
         }
     }
+}
+
+Command PinDeclaration()
+{
+    return {"pin", "Configure or drive digital pins",
+            {OneOf("ACTION", "output, input, float, set, reset or write",
+                   {"output", "input", "float", "set", "reset", "write"}),
+             RequiredWords("PINS", "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2), several "
+                                   "words (P4.8 P4.10) or an identifier, hex with 0x (0x40000005) or decimal "
+                                   "(1073741829); for write, then VALUE: 1/high or 0/low")},
+            "Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
+            "P8.n is 0x80000000 | 1<<n (n = 0-16). Which microcontroller pin each reaches\n"
+            "depends on the board model and is shown in the output. A pin that is not an\n"
+            "output does not drive what set, reset or write store: tavctl warns.\n"
+            "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin output P4.8 P4.10\n  tavctl pin set P4.0,P4.2\n"
+            "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF",
+            [](Context& context, const Arguments& arguments) {
+                // Several pins as several words, as gpioset takes them; write's level last.
+                const std::string& action = arguments.Text("ACTION");
+                std::vector<std::string> pinWords = arguments.Words("PINS");
+                std::string level;
+                if (action == "write" && pinWords.size() > 1) {
+                    level = pinWords.back();
+                    pinWords.pop_back();
+                } else if (action != "write" && pinWords.size() > 1 && IsLevelWord(pinWords.back())) {
+                    level = pinWords.back(); // "pin set P4.8 1": PinCommand says to use write
+                    pinWords.pop_back();
+                }
+                std::string pins;
+                for (const std::string& word : pinWords)
+                    pins += (pins.empty() ? "" : ",") + word;
+                PinCommand(context, action, pins, level);
+            }};
+}
+
+Command ToggleDeclaration()
+{
+    return {"toggle", "Drive output pins to the other level (by the commanded state)",
+            {Required("PINS", "Pins, as for pin")},
+            "Examples:\n  tavctl run blink.tav, with the lines:\n    pin output P4.8\n"
+            "    repeat 10 toggle P4.8; sleep 250ms",
+            [](Context& context, const Arguments& arguments) { ToggleCommand(context, arguments.Text("PINS")); }};
 }
 
 } // namespace tavctl

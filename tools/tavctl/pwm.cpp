@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "command.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -172,6 +173,104 @@ void PwmStopCommand(Context& context)
     context.session.Connect();
     Check(context.session.Board().pwmStop(), "pwm stop");
     std::fprintf(context.out, "all PWM stopped, PWM pins floating\n");
+}
+
+namespace {
+
+// Each group's channels: the microcontroller's pins and the board pins on
+// them, by model (those with a pin map), as the library's channel table has
+// them.
+std::string PwmPinsHelp()
+{
+    std::string help;
+    for (const char group : PwmGroups()) {
+        const int count = tav_pwm_channel_count(group);
+        const tav_pwm_channel first = ChannelInfo(group, 1, ModelLetters().front());
+        std::string mcu; // the same on every model
+        for (int channel = 1; channel <= count; ++channel)
+            mcu += std::string(mcu.empty() ? "" : " ") +
+                   ChannelInfo(group, static_cast<uint32_t>(channel), ModelLetters().front()).mcu_pin;
+        std::string byModel;
+        for (const char model : ModelLetters()) {
+            std::string pins;
+            bool mapped = false;
+            for (int channel = 1; channel <= count; ++channel) {
+                const tav_pwm_channel info = ChannelInfo(group, static_cast<uint32_t>(channel), model);
+                pins += std::string(pins.empty() ? "" : " ") + (info.pin != 0 ? BoardPinName(info.pin) : "-");
+                mapped = mapped || info.pin != 0;
+            }
+            if (mapped)
+                byModel += std::string(byModel.empty() ? "" : "; ") + pins + " on model " + model;
+        }
+        help += std::string("Group ") + group + " (TIM" + std::to_string(first.timer) + "), channels 1-" +
+                std::to_string(count) + ": " + mcu + "\n  = board pins " + byModel + "\n";
+    }
+    return help;
+}
+
+// "1-3 for A, 1-4 for B and C": each group's channels.
+std::string ChannelRangesText()
+{
+    std::vector<std::pair<int, std::string>> byCount; // channel count, its groups in order
+    for (const char group : PwmGroups()) {
+        const int count = tav_pwm_channel_count(group);
+        if (byCount.empty() || byCount.back().first != count)
+            byCount.push_back({count, ""});
+        byCount.back().second += group;
+    }
+    std::string text;
+    for (const auto& [count, groups] : byCount) {
+        std::string names = Alternatives(groups);
+        const size_t lastOr = names.rfind(" or ");
+        if (lastOr != std::string::npos)
+            names.replace(lastOr, 4, " and ");
+        text += (text.empty() ? "" : ", ") + std::string("1-") + std::to_string(count) + " for " + names;
+    }
+    return text;
+}
+
+} // namespace
+
+Command PwmDeclaration()
+{
+    const std::string groups = Alternatives(PwmGroups());
+    std::string allGroups = groups;
+    allGroups.replace(allGroups.rfind(" or "), 4, " and ");
+    const std::string fullScale = std::to_string(TAV_PWM_FULL_SCALE);
+    Command start{"start", "Set up and start one group",
+                  {Required("GROUP", groups),
+                   Optional("--div", "Clock divider: " + DividersText() + " (default 1: " +
+                                         std::to_string(TAV_PWM_BASE_HZ) + " Hz)", "1"),
+                   Optional("--duty", "Duties of channels 1..n, counts or percent, comma-separated "
+                                      "(missing ones are 0)")},
+                  "Examples:\n  tavctl pwm start A --duty 50%\n  tavctl pwm start C --div 8 --duty 100,200,300,400",
+                  [](Context& context, const Arguments& arguments) {
+                      if (arguments.Given("--duty") && arguments.Text("--duty").empty())
+                          throw ToolError("--duty needs at least one duty (counts or percent, comma-separated)",
+                                          EXIT_USAGE);
+                      PwmStartCommand(context, arguments.Text("GROUP"), arguments.Text("--div"),
+                                      arguments.Text("--duty"));
+                  }};
+    Command set{"set", "Change the duty of one channel",
+                {Required("GROUP", groups), Required("CHANNEL", ChannelRangesText()),
+                 Required("DUTY", "Counts (0-" + fullScale + ") or percent (50%); +N or -N (+10%) steps from the "
+                                  "commanded duty")},
+                "Examples:\n  tavctl pwm set A 1 18000\n  tavctl pwm set C 4 12.5%\n"
+                "  in a script: repeat 10 pwm set B 1 +10%; sleep 100ms",
+                [](Context& context, const Arguments& arguments) {
+                    PwmSetCommand(context, arguments.Text("GROUP"), arguments.Text("CHANNEL"), arguments.Text("DUTY"));
+                }};
+    Command stop{"stop", "Stop every group and release their pins", {}, "Examples:\n  tavctl pwm stop",
+                 [](Context& context, const Arguments&) { PwmStopCommand(context); }};
+    Command pwm{"pwm", "Start, retune or stop the PWM groups " + allGroups, {},
+                PwmPinsHelp() + "Full scale is " + fullScale +
+                    " counts: a bare number is counts (25 is 0.07 %), 25% a percentage.\n"
+                    "The PWM runs at " + std::to_string(TAV_PWM_BASE_HZ) +
+                    " Hz / divider with the usual 72 MHz timer clock.\n"
+                    "Examples:\n  tavctl pwm start B --div 2 --duty 25%,50%,9000,0\n  tavctl pwm set B 1 75%\n"
+                    "  tavctl pwm stop"};
+    pwm.subcommands = {start, set, stop};
+    return pwm;
 }
 
 } // namespace tavctl

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -21,6 +22,15 @@ void RawCommand(Context& context, const std::vector<std::string>& hex)
     context.session.Connect();
     Check(context.session.Board().sendRecord(record), "raw");
     std::fprintf(context.out, "sent: %s\n", DescribeRecord(reinterpret_cast<const uint8_t*>(&record)).c_str());
+}
+
+Command RawDeclaration()
+{
+    const std::string size = std::to_string(TAV_RECORD_SIZE);
+    return {"raw", "Send one " + size + "-byte record given in hex (missing bytes are zero)",
+            {RequiredWords("HEX", "Up to " + size + " bytes of hex, e.g. 1a 08 00 00 00 00 00 00 01")},
+            "Examples:\n  tavctl raw 1a08000000000000 01000000 01000000\n  tavctl --trace raw 22:0d",
+            [](Context& context, const Arguments& arguments) { RawCommand(context, arguments.Words("HEX")); }};
 }
 
 } // namespace tavctl

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "command.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -218,6 +219,28 @@ void ReplayCommand(Context& context, const std::string& file, bool fast, bool an
     waitUntil(log.endNs);
     std::fprintf(context.out, "replayed %zu records of %s (%s)\n", sent, file.c_str(),
                  fast ? "at full speed" : (SecondsText(log.endNs) + " s as recorded").c_str());
+}
+
+Command ReplayDeclaration()
+{
+    Command replay{
+        "replay", "Send the records of a record log (TAV_TRACE=FILE.tavtrace) to the board again, at their "
+                  "recorded times",
+        {Required("FILE", "The record log"), Flag("--fast", "Send them back to back instead of at the recorded times"),
+         Flag("--any-model", "Replay a log recorded on another board model (its records then drive other pins)")},
+        "The whole log is read and checked first: a log with a bad line sends nothing. A virtual\n"
+        "board (--sim) runs on the recorded clock at once, so --vcd and --svg show the session\n"
+        "as it was recorded; a real board gets the records at the recorded pace. Replies (in)\n"
+        "are not sent: the board makes its own. A log recorded on another board model is refused\n"
+        "(--any-model replays it anyway); paced waits end at 7 days (--fast does not wait).\n"
+        "Examples:\n  TAV_TRACE=session.tavtrace ./my-program\n"
+        "  tavctl --sim replay session.tavtrace --vcd session.vcd\n"
+        "  tavctl --device usb:1:5 replay --fast session.tavtrace",
+        [](Context& context, const Arguments& arguments) {
+            ReplayCommand(context, arguments.Text("FILE"), arguments.Given("--fast"), arguments.Given("--any-model"));
+        }};
+    replay.inScripts = false;
+    return replay;
 }
 
 } // namespace tavctl

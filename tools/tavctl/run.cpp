@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "command.h"
 #include "stop_signal.h"
 #include "tool.h"
 
@@ -215,6 +216,31 @@ void RunCommand(Context& context, const std::string& script)
 void SleepCommand(Context& context, const std::string& duration)
 {
     context.session.Sleep(ParseDuration(duration));
+}
+
+Command SleepDeclaration()
+{
+    return {"sleep", "Wait, for scripts: 250ms, 1.5s, 20us (with --virtual-time the virtual board's clock moves "
+                     "instead)",
+            {Required("DURATION", "Seconds, or a number with ns, us, ms or s")},
+            "Examples:\n  tavctl sleep 250ms\n  in a script: loop toggle P4.8; sleep 500ms",
+            [](Context& context, const Arguments& arguments) { SleepCommand(context, arguments.Text("DURATION")); }};
+}
+
+Command RunDeclaration()
+{
+    Command run{"run", "Run the commands of a script (or of standard input: -), one per line, in one connection",
+                {Required("SCRIPT", "Script file, or - for standard input")},
+                "A line holds commands as on the command line, without `tavctl` and the global options,\n"
+                "separated by ';'; # starts a comment. The first failing line stops the script.\n"
+                "  repeat N COMMANDS   runs the rest of the line N times; loop COMMANDS until Ctrl-C\n"
+                "  repeat N / loop     on a line of their own run the lines up to `end`\n"
+                "Example script (blinks an LED ten times):\n  init\n  pin output P4.8\n"
+                "  repeat 20 toggle P4.8; sleep 250ms\n"
+                "Examples:\n  tavctl --sim run demo.tav\n  echo 'pin set P4.1' | tavctl run -",
+                [](Context& context, const Arguments& arguments) { RunCommand(context, arguments.Text("SCRIPT")); }};
+    run.inScripts = false;
+    return run;
 }
 
 } // namespace tavctl

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "command.h"
 #include "line_editor.h"
 #include "stop_signal.h"
 #include "tool.h"
@@ -97,6 +98,19 @@ void ShellCommand(Context& context)
     if (!history.empty() && HistoryFolderReady(history))
         editor.SaveHistory(history);
     std::printf("\n");
+}
+
+Command ShellDeclaration()
+{
+    Command shell{"shell", LINE_EDITING ? "Type commands at a prompt, with line editing and history"
+                                        : "Type commands at a prompt",
+                  {},
+                  "Every command of tavctl, and of scripts (sleep, toggle, repeat, loop); `help` lists them,\n"
+                  "`quit` or Ctrl-D ends. A failing command says why and the shell goes on.\n"
+                  "Examples:\n  tavctl --sim shell\n  tavctl --hold shell",
+                  [](Context& context, const Arguments&) { ShellCommand(context); }};
+    shell.inScripts = false;
+    return shell;
 }
 
 } // namespace tavctl

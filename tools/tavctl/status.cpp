@@ -1,6 +1,7 @@
 // tavctl status: the virtual board's view of every pin.
 #include <cstdio>
 
+#include "command.h"
 #include "json_output.h"
 
 namespace tavctl {
@@ -18,6 +19,14 @@ void StatusCommand(Context& context)
     PrintJson({{"model", BoardModelName(context.session.Model())},
                {"firmware", context.session.Board().firmware()},
                {"pins", PinsJson(context.session)}});
+}
+
+Command StatusDeclaration()
+{
+    return {"status", "Show what every pin of the virtual board does (--sim only)", {},
+            "Examples:\n  tavctl --sim status\n  tavctl --sim=S run script.tav   # ends with the same view\n"
+            "  tavctl --sim --format json status",
+            [](Context& context, const Arguments&) { StatusCommand(context); }};
 }
 
 } // namespace tavctl

@@ -1,7 +1,8 @@
 // Shared pieces of tavctl: the session with the board, errors, the parsers
-// and the commands. Only command_line.cpp knows the command-line library
-// (CLI11); the commands here take plain arguments. The panel (`serve`) lives
-// in tools/panel.
+// and the commands. Each command's file declares its command (command.h);
+// only command_line.cpp knows the command-line library (CLI11), and the
+// commands here take plain arguments. The panel (`serve`) lives in
+// tools/panel.
 #ifndef TAVCTL_TOOL_H
 #define TAVCTL_TOOL_H
 
