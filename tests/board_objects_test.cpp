@@ -818,7 +818,7 @@ TEST_F(BoardObjects, EveryResultCodeHasWords)
     }
     EXPECT_STREQ(tav_strerror(2), "no board open");
     EXPECT_STREQ(tav_strerror(7), "unknown result code");
-    EXPECT_STREQ(tav_version(), "1.1.0");
+    EXPECT_STREQ(tav_version(), TAV_PROJECT_VERSION);
 }
 
 TEST_F(BoardObjects, CommandedStateOfARealBoardKnowsOnlyWhatThisObjectSent)

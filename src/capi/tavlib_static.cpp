@@ -1,6 +1,7 @@
 // The board's original interface: the 35 static functions of TAVLib, each
 // a thin call onto the same core as the board objects, on the process's
 // default board (its lock held throughout, as every board object's calls).
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -101,8 +102,8 @@ bool DefaultDeviceSelector(Selector* selector)
 const UsbBackend* VirtualDefaultBus(char model)
 {
     static std::mutex mutex;
-    static std::unique_ptr<SimulatedBoard> busses[3];
-    const int index = model == 'S' ? 1 : model == 'C' ? 2 : 0;
+    static std::unique_ptr<SimulatedBoard> busses[BOARD_MODEL_COUNT];
+    const int index = std::max(ModelIndex(model), 0);
     std::lock_guard<std::mutex> lock(mutex);
     if (!busses[index]) {
         busses[index] = MakeSimulatedBoard(model);

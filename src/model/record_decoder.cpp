@@ -13,7 +13,7 @@ namespace {
 
 using namespace TAVDll::detail;
 
-uint32_t Word(const std::array<uint8_t, 64>& bytes, size_t offset)
+uint32_t Word(const std::array<uint8_t, RECORD_SIZE>& bytes, size_t offset)
 {
     return RecordWord(bytes.data(), offset);
 }
@@ -273,7 +273,7 @@ void DecodeRecordInto(const uint8_t* bytes, size_t length, DecodedRecord& record
     record.instructionClass = record.bytes[CLASS_OFFSET];
     record.operation = record.bytes[OPERATION_OFFSET];
     if (length != RECORD_SIZE) {
-        record.problem = "record of " + Number(static_cast<uint32_t>(length)) + " bytes (a record is 64)";
+        record.problem = "record of " + Number(static_cast<uint32_t>(length)) + " bytes (a record is " + Number(static_cast<uint32_t>(RECORD_SIZE)) + ")";
         return;
     }
     switch (record.instructionClass) {

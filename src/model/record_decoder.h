@@ -13,6 +13,7 @@
 #include <string>
 
 #include "TAVLib.h"
+#include "board_facts.h"
 #include "wire_layout.h"
 
 namespace tavmodel {
@@ -50,7 +51,7 @@ struct DecodedRecord {
     uint8_t unit = 0;    // output-compare unit 1..4
     TAVDll::detail::TimeBaseParams timeBase{};
     TAVDll::detail::OutputCompareParams outputCompare{};
-    std::array<uint8_t, 64> bytes{};
+    std::array<uint8_t, TAVDll::detail::RECORD_SIZE> bytes{};
     size_t length = 0;
 };
 

@@ -86,11 +86,12 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
     if (bytes.empty())
         throw ToolError("nothing to decode", EXIT_USAGE);
     if (padShortRecord && bytes.size() > RECORD_SIZE)
-        throw ToolError("a record is 64 bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
+        throw ToolError("a record is " + std::to_string(RECORD_SIZE) + " bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
     if (padShortRecord)
         bytes.resize(RECORD_SIZE, 0);
     if (bytes.size() % RECORD_SIZE != 0)
-        throw ToolError(std::to_string(bytes.size() % RECORD_SIZE) + " bytes at the end do not make a whole 64-byte record",
+        throw ToolError(std::to_string(bytes.size() % RECORD_SIZE) + " bytes at the end do not make a whole " +
+                            std::to_string(RECORD_SIZE) + "-byte record",
                         EXIT_USAGE);
     const size_t count = bytes.size() / RECORD_SIZE;
     for (size_t index = 0; index < count; ++index) {

@@ -16,7 +16,7 @@ void RawCommand(Context& context, const std::vector<std::string>& hex)
     if (bytes.empty())
         throw ToolError("raw needs at least one byte", EXIT_USAGE);
     if (bytes.size() > sizeof(TAVDll::_INSTRUCTION_INFO_))
-        throw ToolError("a record is 64 bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
+        throw ToolError("a record is " + std::to_string(TAV_RECORD_SIZE) + " bytes, " + std::to_string(bytes.size()) + " given", EXIT_USAGE);
     TAVDll::_INSTRUCTION_INFO_ record{};
     std::memcpy(&record, bytes.data(), bytes.size());
     context.session.Connect();
