@@ -2,7 +2,8 @@
 # Instructions per script line of tavctl (callgrind), next to the same
 # operation from Python (the tav package) and from C: each figure is the
 # difference of two runs (2000 and 1000 operations) divided by 1000, so
-# start-up does not count. The operation: pin set P4.8 on a virtual board.
+# start-up does not count. The operation: pin set P4.8 on a virtual board
+# (from Python by its name and by its identifier).
 #   bench/callgrind_script_line.sh build/tools/tavctl/tavctl build/libtav.so.1 build/bench/tav_pin_set_loop
 set -euo pipefail
 tavctl=$(realpath "$1")
@@ -31,13 +32,16 @@ cat >"$work/python.py" <<'PY'
 import sys
 import tav
 board = tav.open("sim:T")
+pin = int(sys.argv[2], 0) if sys.argv[2].startswith("0x") else sys.argv[2]
 for _ in range(int(sys.argv[1])):
-    board.set("P4.8")
+    board.set(pin)
 PY
 export TAV_LIBRARY=$library PYTHONPATH=$here/python PYTHONHASHSEED=0
-low=$(instructions /usr/bin/python3 "$work/python.py" 1000)
-high=$(instructions /usr/bin/python3 "$work/python.py" 2000)
-printf '%-28s %s\n' "Python board.set" "$(per_line "$low" "$high")"
+for pin in P4.8 0x40000100; do
+    low=$(instructions /usr/bin/python3 "$work/python.py" 1000 "$pin")
+    high=$(instructions /usr/bin/python3 "$work/python.py" 2000 "$pin")
+    printf '%-28s %s\n' "Python board.set($pin)" "$(per_line "$low" "$high")"
+done
 
 low=$(instructions "$c_loop" 1000)
 high=$(instructions "$c_loop" 2000)

@@ -349,14 +349,15 @@ def _parse_pin_text(text: str) -> Tuple[int, ...]:
     return tuple(identifiers[: count.value])
 
 
-_PIN_ARGUMENTS = {}  # pin text -> its identifiers as c_uint32, for the pin calls
+_PIN_ARGUMENTS = {}  # pin text or identifier -> its identifiers as c_uint32, for the pin calls
 _PIN_ARGUMENTS_LIMIT = 1024
+_PIN_KEYS = (str, int)  # exactly these types (not bool) are looked up
 
 
 def _pin_arguments(pins: Pins) -> Tuple[ctypes.c_uint32, ...]:
     """The identifiers of a pin argument, ready for the unchecked pin calls."""
     arguments = tuple(ctypes.c_uint32(identifier) for identifier in _pin_identifiers(pins))
-    if type(pins) is str:  # noqa: E721 - exactly str: the key of the fast look-up
+    if type(pins) in _PIN_KEYS:
         if len(_PIN_ARGUMENTS) >= _PIN_ARGUMENTS_LIMIT:
             _PIN_ARGUMENTS.clear()
         _PIN_ARGUMENTS[pins] = arguments
@@ -834,7 +835,7 @@ class Board:
             raise _invalid(f"{what}: no pins given")
         handle = self._handle
         for item in pins:
-            arguments = _PIN_ARGUMENTS.get(item) if type(item) is str else None  # noqa: E721
+            arguments = _PIN_ARGUMENTS.get(item) if type(item) in _PIN_KEYS else None
             if arguments is None:
                 arguments = _pin_arguments(item)
             for identifier in arguments:
@@ -856,10 +857,24 @@ class Board:
 
     def set(self, *pins: Pins) -> None:
         """Drives the pins high."""
+        # One pin of one bank, seen before: straight to the library, without
+        # a second frame.
+        arguments = _PIN_ARGUMENTS.get(pins[0]) if len(pins) == 1 and type(pins[0]) in _PIN_KEYS else None
+        if arguments is not None and len(arguments) == 1 and not self._closed:
+            code = _PIN_SET(self._handle, arguments[0])
+            if code:
+                raise self._failed(code, f"set {arguments[0].value:#010x}")
+            return
         self._pins(_PIN_SET, "set", pins)
 
     def reset(self, *pins: Pins) -> None:
         """Drives the pins low."""
+        arguments = _PIN_ARGUMENTS.get(pins[0]) if len(pins) == 1 and type(pins[0]) in _PIN_KEYS else None
+        if arguments is not None and len(arguments) == 1 and not self._closed:
+            code = _PIN_RESET(self._handle, arguments[0])
+            if code:
+                raise self._failed(code, f"reset {arguments[0].value:#010x}")
+            return
         self._pins(_PIN_RESET, "reset", pins)
 
     def write(self, pins: Pins, value: Union[bool, int, str]) -> None:
