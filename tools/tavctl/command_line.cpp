@@ -215,13 +215,10 @@ struct LineParser {
         app.allow_windows_style_options(false);
         app.require_subcommand(1);
         commands = AddCommands(app, context, true);
-        for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
-            names.push_back(command->get_name());
     }
 
     CLI::App app{"tavctl line"};
     BoundCommands commands;
-    std::vector<std::string> names;
 };
 
 } // namespace
@@ -232,14 +229,15 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
         context.lineParser = std::make_shared<LineParser>(context);
     LineParser& parser = *std::static_pointer_cast<LineParser>(context.lineParser);
     CLI::App& app = parser.app;
-    for (const auto& command : parser.commands)
-        command->Reset();
     app.clear();
-    const bool known = std::find(parser.names.begin(), parser.names.end(), words.front()) != parser.names.end();
-    if (!known)
+    // Only the command this line names can have values from an earlier line.
+    const auto command = std::find_if(parser.commands.begin(), parser.commands.end(),
+                                      [&words](const auto& bound) { return bound->command.name == words.front(); });
+    if (command == parser.commands.end())
         throw ToolError("unknown command " + Quoted(words.front()) + " (commands: " + CommandNames(true) +
                             ", and in scripts repeat, loop, end)",
                         EXIT_USAGE);
+    (*command)->Reset();
     std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first
     try {
         app.parse(reversed);
