@@ -297,7 +297,7 @@ static void TestBoardFacts(void)
     /* P4.1 is PB1: TIM3_CH4, group C's channel 1. */
     CHECK(tav_pin_state_get(board, P4(1), &state) == TAV_OK && state.timer == 3 && state.channel == 4);
     CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_OK && group == 'C' && channel == 1);
-    CHECK(tav_pin_state_get(board, P4(8), &state) == TAV_OK);
+    CHECK(tav_pin_state_get(board, P4(8), &state) == TAV_OK && state.timer == 0 && state.channel == 0);
     CHECK(tav_pin_state_group(&state, &group, &channel) == TAV_E_INVALID); /* not PWM */
     CHECK(tav_pin_state_group(NULL, &group, &channel) == TAV_E_INVALID);
     state.function = TAV_PIN_PWM;

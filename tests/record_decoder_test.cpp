@@ -51,6 +51,9 @@ TEST(RecordDecoder, UnknownAndRefusedRecords)
     EXPECT_EQ(DescribeRecord(DecodeRecord(shortRecord, 3)),
               "unknown record (class 26, operation 8): 1A 08 00 -- rejected: record of 3 bytes (a record is 64)");
     EXPECT_EQ(DecodeRecord(nullptr, 0).problem, "record of 0 bytes (a record is 64)");
+    // No bytes at all reads as zeros, whatever length is claimed.
+    EXPECT_EQ(DecodeRecord(nullptr, 5).problem, "record of 5 bytes (a record is 64)");
+    EXPECT_EQ(DecodeRecord(nullptr, 64).instructionClass, 0);
 }
 
 } // namespace

@@ -68,8 +68,11 @@ TEST_F(RecordTrace, TheDefaultBoardIsLoggedFromOpenToClose)
         tavtest::FreshBoard fresh('S'); // Open, then the board-information request and reply
         fresh.device.FailWrite(3, tavsim::WriteFault::Short, 10);
         EXPECT_EQ(TAVLib::InitTav(7), TAVDll::RESULT_IO_FAILED);
+        fresh.device.FailWrite(64, tavsim::WriteFault::Stall); // the first record of the next InitTav
+        fresh.device.FailWrite(65, tavsim::WriteFault::Error);
+        EXPECT_EQ(TAVLib::InitTav(7), TAVDll::RESULT_IO_FAILED);
         // Written as it goes: the records are there before the board is closed.
-        EXPECT_EQ(CountRecords(Lines(path), "out"), 61u); // the short one is a comment
+        EXPECT_EQ(CountRecords(Lines(path), "out"), 1u + 60u + 59u); // the failed ones are comments
         EXPECT_EQ(TAVLib::Close(), 0);
     }
     const std::vector<std::string> lines = Lines(path);
@@ -78,8 +81,10 @@ TEST_F(RecordTrace, TheDefaultBoardIsLoggedFromOpenToClose)
     EXPECT_EQ(CountRecords(lines, "in"), 1u);
     // The short write is shown as a comment, never as a record to replay.
     EXPECT_EQ(CountContaining(lines, " # 64 bytes, transfer result 10"), 1u);
-    EXPECT_EQ(CountRecords(lines, "out"), 1u + 60u + 60u);
-    EXPECT_NE(lines.back().find(": 122 records"), std::string::npos) << lines.back();
+    EXPECT_EQ(CountContaining(lines, " # 64 bytes, transfer result 0"), 1u);
+    EXPECT_EQ(CountContaining(lines, " # 64 bytes, transfer result -"), 1u);
+    EXPECT_EQ(CountRecords(lines, "out"), 1u + 60u + 59u + 60u);
+    EXPECT_NE(lines.back().find(": 183 records"), std::string::npos) << lines.back();
     EXPECT_EQ(lines.back().rfind("# end at ", 0), 0u) << lines.back();
     EXPECT_NE(lines[lines.size() - 2].find(", 50 MHz, floating input)"), std::string::npos)
         << lines[lines.size() - 2];
