@@ -47,24 +47,27 @@ bool ParseWhole(const std::string& text, const char* what, uint64_t low, uint64_
 
 bool ParsePwmGroup(const std::string& text, char* group, std::string* reason)
 {
-    if (text.size() == 1) {
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if (letter >= 'A' && letter < static_cast<char>('A' + PWM_GROUP_COUNT)) {
-            *group = letter;
-            return true;
-        }
+    if (text.size() == 1 && PwmGroupIndex(text[0]) >= 0) {
+        *group = PwmGroupLetter(static_cast<size_t>(PwmGroupIndex(text[0])));
+        return true;
     }
-    *reason = "PWM group '" + text + "' does not exist: groups are A, B and C";
+    std::string groups;
+    for (size_t index = 0; index < PWM_GROUP_COUNT; ++index)
+        groups += std::string(index == 0 ? "" : index + 1 == PWM_GROUP_COUNT ? " and " : ", ") + PwmGroupLetter(index);
+    *reason = "PWM group '" + text + "' does not exist: groups are " + groups;
     return false;
 }
 
 bool ParsePwmDivider(const std::string& text, int* divider, std::string* reason)
 {
     uint64_t value = 0;
-    if (!ParseWhole(text, "divider", 1, uint64_t{1} << (PWM_FREQUENCY_COUNT - 1), &value, reason))
+    if (!ParseWhole(text, "divider", PwmDivider(0), PwmDivider(PWM_FREQUENCY_COUNT - 1), &value, reason))
         return false;
-    if ((value & (value - 1)) != 0) {
-        *reason = "divider " + Trim(text) + " is not one of 1, 2, 4, 8, 16, 32, 64, 128";
+    if (PwmFrequencyIndex(value) < 0) {
+        std::string dividers;
+        for (size_t index = 0; index < PWM_FREQUENCY_COUNT; ++index)
+            dividers += (index == 0 ? "" : ", ") + std::to_string(PwmDivider(index));
+        *reason = "divider " + Trim(text) + " is not one of " + dividers;
         return false;
     }
     *divider = static_cast<int>(value);
