@@ -211,7 +211,7 @@ static void TestPwmArguments(void)
     char reason[128] = "";
     CHECK(tav_parse_pwm_group("b", &group, reason, sizeof reason) == TAV_OK && group == 'B');
     CHECK(tav_parse_pwm_group("D", &group, reason, sizeof reason) == TAV_E_INVALID
-          && strstr(reason, "groups are A, B and C") != NULL);
+          && strcmp(reason, "PWM group 'D' does not exist: groups are A, B and C") == 0);
     CHECK(tav_parse_pwm_group("AB", &group, NULL, 0) == TAV_E_INVALID);
     CHECK(tav_parse_pwm_divider("128", &divider, reason, sizeof reason) == TAV_OK && divider == 128);
     CHECK(tav_parse_pwm_divider("0x40", &divider, reason, sizeof reason) == TAV_OK && divider == 64);

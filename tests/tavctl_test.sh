@@ -162,6 +162,10 @@ check "write takes its level last" 0 'P4.8 \(PB8\), P4.10 \(PB10\): output regis
 check "a level after set still points at write" 2 '' 'pin set takes no VALUE \(did you mean pin write\?\)' -- --sim pin set P4.8 1
 check "a small bare duty is said to be counts" 0 'duty 25/36000' '^warning: 25 counts = 0.07 %; write 25% for a percentage$' -- --sim pwm start B --duty 25,0
 check "pwm --help names the board pins of each model" 0 'P8.0 P8.1 P8.2 P8.3 on model T; P4.13 P4.14 P4.15 P8.16 on model S' '' -- pwm --help
+check "pwm --help names each group's microcontroller pins" 0 '^Group A \(TIM1\), channels 1-3: PA10 PA9 PA8$' '' -- pwm --help
+check "pwm set --help names each group's channels" 0 '1-3 for A, 1-4 for B and C$' '' -- pwm set --help
+check "--help names the models" 0 'model T, S or C instead' '' -- --help
+check "--help names their virtual boards" 0 'or sim:T, sim:S, sim:C; after queued:' '' -- --help
 # Model C has no pin map: the group's own state still knows its duties.
 printf 'pwm start B --div 2 --duty 25%%\npwm set B 1 +10%%\n' >"$work/relative.tav"
 check "a relative duty on model C" 0 'duty 12600/36000' '' -- --sim=C run "$work/relative.tav"

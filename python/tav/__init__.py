@@ -855,27 +855,25 @@ class Board:
         """Makes the pins floating inputs, as the safe state does."""
         self._pins(_PIN_FLOAT, "float", pins)
 
-    def set(self, *pins: Pins) -> None:
-        """Drives the pins high."""
-        # One pin of one bank, seen before: straight to the library, without
-        # a second frame.
-        arguments = _PIN_ARGUMENTS.get(pins[0]) if len(pins) == 1 and type(pins[0]) in _PIN_KEYS else None
-        if arguments is not None and len(arguments) == 1 and not self._closed:
-            code = _PIN_SET(self._handle, arguments[0])
-            if code:
-                raise self._failed(code, f"set {arguments[0].value:#010x}")
-            return
-        self._pins(_PIN_SET, "set", pins)
+    def _one_pin_call(function, what: str, doc: str):  # noqa: N805 - builds methods of the class
+        """set and reset: one pin of one bank seen before goes straight to
+        the library, without the second frame of _pins."""
+        def call(self, *pins: Pins) -> None:
+            arguments = _PIN_ARGUMENTS.get(pins[0]) if len(pins) == 1 and type(pins[0]) in _PIN_KEYS else None
+            if arguments is not None and len(arguments) == 1 and not self._closed:
+                code = function(self._handle, arguments[0])
+                if code:
+                    raise self._failed(code, f"{what} {arguments[0].value:#010x}")
+                return
+            self._pins(function, what, pins)
+        call.__name__ = what
+        call.__qualname__ = "Board." + what
+        call.__doc__ = doc
+        return call
 
-    def reset(self, *pins: Pins) -> None:
-        """Drives the pins low."""
-        arguments = _PIN_ARGUMENTS.get(pins[0]) if len(pins) == 1 and type(pins[0]) in _PIN_KEYS else None
-        if arguments is not None and len(arguments) == 1 and not self._closed:
-            code = _PIN_RESET(self._handle, arguments[0])
-            if code:
-                raise self._failed(code, f"reset {arguments[0].value:#010x}")
-            return
-        self._pins(_PIN_RESET, "reset", pins)
+    set = _one_pin_call(_PIN_SET, "set", "Drives the pins high.")
+    reset = _one_pin_call(_PIN_RESET, "reset", "Drives the pins low.")
+    del _one_pin_call
 
     def write(self, pins: Pins, value: Union[bool, int, str]) -> None:
         """Drives the pins to a level: 1, True, 'high' or 'on'; 0, False, 'low' or 'off'."""

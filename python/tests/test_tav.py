@@ -484,3 +484,14 @@ def test_the_package_takes_the_headers_constants_from_the_library():
     with tav.open("sim:T") as board:
         with pytest.raises(tav.InvalidArgumentError, match="not from 1 to 128"):
             board.pwm_start("A", 256)
+
+
+def test_a_pin_call_that_fails_says_so_every_time():
+    """The first call of a pin parses it; later ones go straight to the
+    library: a failure is raised on either path, with the library's words."""
+    with tav.open("sim:C") as board:  # model C maps no pin
+        for pin in ("P4.8", "P4.8", 0x40000100, 0x40000100):
+            for call in (board.set, board.reset):
+                with pytest.raises(tav.TavError, match="no mapping") as failed:
+                    call(pin)
+                assert failed.value.code == 64
