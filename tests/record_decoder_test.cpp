@@ -30,6 +30,7 @@ TEST(RecordDecoder, NamesEveryVendorFunction)
         {tavtest::TimeBase(2, 3), "TIM_TimeBaseInit(TIM3, prescaler 3, counting up, period 35999, clock division 1)"},
         {tavtest::OutputCompare(4, 2, 100), "TIM_OC4Init(TIM3, PWM1, output enabled, pulse 100)"},
         {tavtest::TimValue(39, 0, 8), "TIM_OC3PreloadConfig(TIM1, preload enabled)"},
+        {tavtest::TimValue(39, 1, 0), "TIM_OC3PreloadConfig(TIM2, preload disabled)"},
         {tavtest::TimValue(33, 0, 1), "TIM_ARRPreloadConfig(TIM1, ENABLE)"},
         {tavtest::TimValue(13, 2, 0), "TIM_Cmd(TIM3, DISABLE)"},
         {tavtest::TimValue(14, 0, 1), "TIM_CtrlPWMOutputs(TIM1, ENABLE)"},
@@ -47,6 +48,9 @@ TEST(RecordDecoder, UnknownAndRefusedRecords)
               "unknown record (class 99, operation 1): 63 01 00 00 00 00 ");
     EXPECT_NE(Text(Wire(0x63, 1).U8(63, 0xAB)).find(" AB"), std::string::npos);
     EXPECT_EQ(Text(tavtest::GpioSet(5, 1)), "GPIO_SetBits(port 5, pin 0) -- rejected: port index 5 (only 0-2: GPIOA-GPIOC)");
+    EXPECT_EQ(Text(tavtest::GpioSet(3, 1)), "GPIO_SetBits(port 3, pin 0) -- rejected: port index 3 (only 0-2: GPIOA-GPIOC)");
+    EXPECT_EQ(Text(tavtest::ClockGate(31, 0, 1)),
+              "RCC_APB1PeriphClockCmd(APB1 peripherals 0x0, ENABLE) -- rejected: APB1 peripheral mask 0x0 invalid");
     const uint8_t shortRecord[3] = {26, 8, 0};
     EXPECT_EQ(DescribeRecord(DecodeRecord(shortRecord, 3)),
               "unknown record (class 26, operation 8): 1A 08 00 -- rejected: record of 3 bytes (a record is 64)");
