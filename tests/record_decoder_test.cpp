@@ -49,6 +49,8 @@ TEST(RecordDecoder, UnknownAndRefusedRecords)
     EXPECT_NE(Text(Wire(0x63, 1).U8(63, 0xAB)).find(" AB"), std::string::npos);
     EXPECT_EQ(Text(tavtest::GpioSet(5, 1)), "GPIO_SetBits(port 5, pin 0) -- rejected: port index 5 (only 0-2: GPIOA-GPIOC)");
     EXPECT_EQ(Text(tavtest::GpioSet(3, 1)), "GPIO_SetBits(port 3, pin 0) -- rejected: port index 3 (only 0-2: GPIOA-GPIOC)");
+    EXPECT_EQ(Text(tavtest::ClockGate(30, 0, 1)),
+              "RCC_APB2PeriphClockCmd(APB2 peripherals 0x0, ENABLE) -- rejected: APB2 peripheral mask 0x0 invalid");
     EXPECT_EQ(Text(tavtest::ClockGate(31, 0, 1)),
               "RCC_APB1PeriphClockCmd(APB1 peripherals 0x0, ENABLE) -- rejected: APB1 peripheral mask 0x0 invalid");
     const uint8_t shortRecord[3] = {26, 8, 0};
