@@ -239,7 +239,6 @@ int CopyText(const char* source, char* text, size_t size)
     return TAV_OK;
 }
 
-
 unsigned ChannelCount(int timerIndex)
 {
     return PWM_GROUPS[timerIndex].channelCount;
