@@ -40,7 +40,6 @@ struct tav_board {
     BoardLink link;
     // "sim:" boards: the virtual bus and the board model on it.
     std::unique_ptr<SimulatedBoard> simBus;
-    tavmodel::BoardModel* simBoard = nullptr;
     // Real boards: what this object told the board.
     std::unique_ptr<CommandedState> commanded;
     tav_record_callback callback = nullptr;
@@ -64,7 +63,9 @@ struct tav_board {
     tav_connection_callback connectionCallback = nullptr;
     void* connectionUser = nullptr;
 
-    const tavmodel::BoardModel& Model() const { return simBoard != nullptr ? *simBoard : commanded->Model(); }
+    // The model of a "sim:" board; null for a real one.
+    tavmodel::BoardModel* SimBoard() const { return simBus != nullptr ? &simBus->Model() : nullptr; }
+    const tavmodel::BoardModel& Model() const { return simBus != nullptr ? simBus->Model() : commanded->Model(); }
 };
 
 namespace {
@@ -406,7 +407,6 @@ int tav_open(const char* selector, tav_board** board)
         opened->simBus = MakeSimulatedBoard(parsed.model);
         if (opened->simBus == nullptr)
             return TAV_E_INVALID;
-        opened->simBoard = &opened->simBus->Model();
         opened->link.usb = &opened->simBus->Backend();
     } else {
         opened->link.usb = InstalledUsbBackend(); // OpenSelected chooses the library that finds it
@@ -416,10 +416,10 @@ int tav_open(const char* selector, tav_board** board)
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)
         return result;
-    if (opened->simBoard == nullptr)
+    if (opened->SimBoard() == nullptr)
         opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
     opened->trace = RecordTrace::Start(ModelLetter(opened->link.boardType), opened->link.versionText,
-                                       opened->simBoard);
+                                       opened->SimBoard());
     opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.operationObserver = opened->trace != nullptr ? TraceOperationEnd : nullptr;
@@ -631,7 +631,7 @@ int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state
         const int port = column < 0 ? -1 : PIN_MAP[row].byModel[column].port;
         const int mcuPin = column < 0 ? -1 : PIN_MAP[row].byModel[column].pin;
         *state = tav_pin_state{};
-        state->known = board->simBoard != nullptr || board->commanded->Known(status, port, mcuPin) ? 1 : 0;
+        state->known = board->SimBoard() != nullptr || board->commanded->Known(status, port, mcuPin) ? 1 : 0;
         state->function = static_cast<int>(status.function);
         std::snprintf(state->name, sizeof state->name, "%s", BoardPinName(pin).c_str());
         std::snprintf(state->mcu_pin, sizeof state->mcu_pin, "%s", port < 0 ? "-" : McuPinName(port, mcuPin).c_str());
@@ -782,18 +782,18 @@ int tav_sim_status(const tav_board* board, char* text, size_t size)
     if (text == nullptr || size == 0)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        if (board->simBoard == nullptr)
+        if (board->SimBoard() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        return CopyText(tavmodel::BoardView(*board->simBoard).Render().c_str(), text, size);
+        return CopyText(tavmodel::BoardView(*board->SimBoard()).Render().c_str(), text, size);
     });
 }
 
 int tav_sim_set_virtual_time(tav_board* board, int enabled)
 {
     return OnBoard(board, [&](BoardLink&) {
-        if (board->simBoard == nullptr)
+        if (board->SimBoard() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        board->simBoard->UseVirtualTime(enabled != 0);
+        board->SimBoard()->UseVirtualTime(enabled != 0);
         return TAV_OK;
     });
 }
@@ -806,10 +806,10 @@ int WriteWaveform(const tav_board* board, const char* path, std::string (*render
     if (path == nullptr)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        if (board->simBoard == nullptr)
+        if (board->SimBoard() == nullptr)
             return TAV_E_NOT_VIRTUAL;
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << render(*board->simBoard, tavmodel::WaveformOptions{});
+        file << render(*board->SimBoard(), tavmodel::WaveformOptions{});
         file.close();
         return file ? TAV_OK : static_cast<int>(RESULT_IO_FAILED);
     });
@@ -830,9 +830,9 @@ int tav_sim_write_svg(const tav_board* board, const char* path)
 int tav_sim_advance(tav_board* board, uint64_t nanoseconds)
 {
     return OnBoard(board, [&](BoardLink&) {
-        if (board->simBoard == nullptr)
+        if (board->SimBoard() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        board->simBoard->Advance(nanoseconds);
+        board->SimBoard()->Advance(nanoseconds);
         return TAV_OK;
     });
 }

@@ -85,11 +85,12 @@ std::vector<int> PwmDividers()
     return dividers;
 }
 
-std::string Alternatives(const std::string& letters)
+std::string Alternatives(const std::string& letters, const char* last)
 {
     std::string text;
     for (size_t index = 0; index < letters.size(); ++index)
-        text += std::string(index == 0 ? "" : index + 1 == letters.size() ? " or " : ", ") + letters[index];
+        text += (index == 0 ? "" : index + 1 == letters.size() ? " " + std::string(last) + " " : ", ") +
+                std::string(1, letters[index]);
     return text;
 }
 

@@ -182,16 +182,17 @@ namespace {
 // them.
 std::string PwmPinsHelp()
 {
+    const std::string models = ModelLetters();
     std::string help;
     for (const char group : PwmGroups()) {
         const int count = tav_pwm_channel_count(group);
-        const tav_pwm_channel first = ChannelInfo(group, 1, ModelLetters().front());
+        const tav_pwm_channel first = ChannelInfo(group, 1, models.front());
         std::string mcu; // the same on every model
         for (int channel = 1; channel <= count; ++channel)
             mcu += std::string(mcu.empty() ? "" : " ") +
-                   ChannelInfo(group, static_cast<uint32_t>(channel), ModelLetters().front()).mcu_pin;
+                   ChannelInfo(group, static_cast<uint32_t>(channel), models.front()).mcu_pin;
         std::string byModel;
-        for (const char model : ModelLetters()) {
+        for (const char model : models) {
             std::string pins;
             bool mapped = false;
             for (int channel = 1; channel <= count; ++channel) {
@@ -220,11 +221,8 @@ std::string ChannelRangesText()
     }
     std::string text;
     for (const auto& [count, groups] : byCount) {
-        std::string names = Alternatives(groups);
-        const size_t lastOr = names.rfind(" or ");
-        if (lastOr != std::string::npos)
-            names.replace(lastOr, 4, " and ");
-        text += (text.empty() ? "" : ", ") + std::string("1-") + std::to_string(count) + " for " + names;
+        text += (text.empty() ? "" : ", ") + std::string("1-") + std::to_string(count) + " for " +
+                Alternatives(groups, "and");
     }
     return text;
 }
@@ -234,8 +232,6 @@ std::string ChannelRangesText()
 Command PwmDeclaration()
 {
     const std::string groups = Alternatives(PwmGroups());
-    std::string allGroups = groups;
-    allGroups.replace(allGroups.rfind(" or "), 4, " and ");
     const std::string fullScale = std::to_string(TAV_PWM_FULL_SCALE);
     Command start{"start", "Set up and start one group",
                   {Required("GROUP", groups),
@@ -262,7 +258,7 @@ Command PwmDeclaration()
                 }};
     Command stop{"stop", "Stop every group and release their pins", {}, "Examples:\n  tavctl pwm stop",
                  [](Context& context, const Arguments&) { PwmStopCommand(context); }};
-    Command pwm{"pwm", "Start, retune or stop the PWM groups " + allGroups, {},
+    Command pwm{"pwm", "Start, retune or stop the PWM groups " + Alternatives(PwmGroups(), "and"), {},
                 PwmPinsHelp() + "Full scale is " + fullScale +
                     " counts: a bare number is counts (25 is 0.07 %), 25% a percentage.\n"
                     "The PWM runs at " + std::to_string(TAV_PWM_BASE_HZ) +

@@ -142,11 +142,11 @@ void Check(int result, const std::string& what);
 std::string BoardModelName(char model);
 // The board's facts as the library gives them: the models ("TSC"), the PWM
 // groups ("ABC"), the dividers (1, 2, 4, ...); and a list of them in words
-// ("A, B or C", "1, 2, 4, ... 128").
+// ("A, B or C" or, with last "and", "A, B and C"; "1, 2, 4, ... 128").
 std::string ModelLetters();
 std::string PwmGroups();
 std::vector<int> PwmDividers();
-std::string Alternatives(const std::string& letters);
+std::string Alternatives(const std::string& letters, const char* last = "or");
 std::string DividersText();
 // A record in words, as the board's firmware reads it; a transfer shorter
 // than a record is shown with the missing bytes as zero.
