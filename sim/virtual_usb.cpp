@@ -241,21 +241,59 @@ void VirtualUsb::Unplug(VirtualDevice& device)
     device.Unplug();
 }
 
+void VirtualUsb::NumberAnew(VirtualDevice& device)
+{
+    // The new number takes effect at the next enumeration, as a library's
+    // device list changes only there (walks of it need no lock).
+    for (auto& bus : busses_)
+        if (&bus->bus == device.device_.bus)
+            device.pendingNumber_ = bus->nextDeviceNumber++;
+}
+
 void VirtualUsb::Replug(VirtualDevice& device, const char* portPath)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     device.Unplug();
-    // The new number and port take effect at the next enumeration, as a
-    // library's device list changes only there (walks of it need no lock).
-    for (auto& bus : busses_)
-        if (&bus->bus == device.device_.bus)
-            device.pendingNumber_ = bus->nextDeviceNumber++;
+    NumberAnew(device);
     if (portPath != nullptr)
         device.pendingPortPath_ = portPath;
     // Unplugged, the board lost its power: it comes back as it starts.
     if (const auto* board = dynamic_cast<const VirtualBoard*>(device.function_.get()))
         device.function_ = std::make_unique<VirtualBoard>(board->ModelLetter(), board->Version());
     device.Plug();
+}
+
+bool VirtualUsb::PlugBack(VirtualDevice& device)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (device.Plugged())
+        return false;
+    NumberAnew(device);
+    if (auto* board = dynamic_cast<VirtualBoard*>(device.function_.get()))
+        board->PowerCycle();
+    device.Plug();
+    return true;
+}
+
+bool VirtualUsb::IsPlugged(const VirtualDevice& device) const
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return device.Plugged();
+}
+
+void VirtualUsb::FailWriteFromNow(VirtualDevice& device, int writesFromNow, WriteFault fault, int movedBytes)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    device.FailWrite(device.WriteCount() + writesFromNow, fault, movedBytes);
+}
+
+void VirtualUsb::UnplugFromNow(VirtualDevice& device, int writesFromNow)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const int number = device.WriteCount() + writesFromNow;
+    // The earliest unplug is the one that happens.
+    if (device.unplugAtWrite_ == 0 || number < device.unplugAtWrite_)
+        device.UnplugAtWrite(number);
 }
 
 VirtualDevice& VirtualUsb::AddBoard(char modelLetter, std::vector<uint8_t> version, int busIndex)

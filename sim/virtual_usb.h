@@ -209,6 +209,16 @@ public:
     void Replug(VirtualDevice& device, const char* portPath = nullptr);
     // device.Unplug() under the bus's lock, for a bus other threads use.
     void Unplug(VirtualDevice& device);
+    // An unplugged device plugged in again on its port, under the bus's next
+    // device number, its board powered anew in place (the same Board(), its
+    // history going on). False when it was plugged.
+    bool PlugBack(VirtualDevice& device);
+    bool IsPlugged(const VirtualDevice& device) const;
+    // Under the bus's lock, counted from the writes so far: the
+    // writesFromNow-th write from now (1: the next) fails, or unplugs the
+    // device (the earliest such write wins).
+    void FailWriteFromNow(VirtualDevice& device, int writesFromNow, WriteFault fault, int movedBytes = 0);
+    void UnplugFromNow(VirtualDevice& device, int writesFromNow);
     size_t DeviceCount() const { return devices_.size(); }
     VirtualDevice* Find(struct usb_device* device);
 
@@ -242,6 +252,7 @@ private:
 
     static TAVDll::UsbBackend MakeBackend(VirtualUsb* bus);
     Handle* FromHandle(usb_dev_handle* handle);
+    void NumberAnew(VirtualDevice& device);
     void Log(UsbCall call, struct usb_device* device, usb_dev_handle* handle, int argument, int result);
     void LogTransfer(VirtualDevice* device, int endpoint, const void* bytes, int length, int timeoutMs,
                      int result);
@@ -271,7 +282,7 @@ private:
     bool installed_;
     TAVDll::UsbBackend backend_;
     const TAVDll::UsbBackend* previousBackend_ = nullptr;
-    std::recursive_mutex mutex_; // held by every usb_* call
+    mutable std::recursive_mutex mutex_; // held by every usb_* call
 };
 
 } // namespace tavsim

@@ -515,13 +515,32 @@ TEST_F(Reattaching, AnotherPortOrAnotherModelIsNotTheSameBoard)
     std::this_thread::sleep_for(std::chrono::milliseconds(600)); // two looks and more
     EXPECT_EQ(tav_connected(board), 0);
     EXPECT_EQ(usb.OpenHandleCount(), 0);
-    usb.Replug(*device, "1-1");
+    // A board of model S on its port: asked once, then left unclaimed while
+    // it stays; the object keeps its own model and pin map.
+    std::vector<std::string> warnings;
+    tav_set_log_callback(
+        [](int level, const char* text, void* user) {
+            if (level == TAV_LOG_WARNING)
+                static_cast<std::vector<std::string>*>(user)->push_back(text);
+        },
+        &warnings);
     device->Board().SetModelLetter('S');
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    usb.ClearLog();
+    usb.Replug(*device, "1-1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(900)); // three looks and more
     EXPECT_EQ(tav_connected(board), 0);
     EXPECT_EQ(usb.OpenHandleCount(), 0); // opened, asked, let go
+    EXPECT_EQ(usb.CountCalls(tavsim::UsbCall::Open), 1u);
+    tav_set_log_callback(nullptr, nullptr);
+    EXPECT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(tav_model(board), 'T');
+    tav_pin_state state;
+    ASSERT_EQ(tav_pin_state_get(board, P4_8, &state), TAV_OK);
+    EXPECT_STREQ(state.mcu_pin, "PB8");
     EXPECT_EQ(transitions.WaitFor(1), std::vector<int>{0});
+    // Once it leaves, what comes next is looked at again.
     device->Board().SetModelLetter('T');
+    usb.Replug(*device, "1-1");
     EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
     tav_release(board);
 }

@@ -255,13 +255,17 @@ typedef struct tav_watcher tav_watcher;
  * order seen, each once. The bus is looked at every interval_ms
  * milliseconds (0: 250; 10 to 10000). A board is the same while its library,
  * bus and device number are: a replug is a LEFT and an ARRIVED, under its new
- * number (its port path tells where it is). Nothing is opened or sent. The
+ * number (its port path tells where it is). The process's open virtual
+ * boards are watched too, as devices of the library "sim" (bus: which board,
+ * device: one more at each tav_sim_plug, port "sim-N", no selector).
+ * Nothing is opened or sent. The
  * callback runs on the watcher's thread, one event at a time; the event is
  * valid during the call. *watcher is the new watcher: TAV_OK, or
  * TAV_E_INVALID (callback or watcher NULL). */
 TAV_C_API int tav_watch(tav_watch_callback callback, void* user_data, unsigned interval_ms, tav_watcher** watcher);
 /* Stops the watcher: no event is delivered after it returns (it waits for a
- * callback that is running), and frees it. From inside the callback it
+ * callback that is running), and frees it. From inside the callback (or any
+ * other callback of the library's) it
  * stops the watcher without waiting; the watcher is freed when the callback
  * returns. NULL does nothing. */
 TAV_C_API void tav_unwatch(tav_watcher* watcher);
@@ -487,6 +491,57 @@ TAV_C_API int tav_sim_advance(tav_board* board, uint64_t nanoseconds);
  * TAV_IO_FAILED when the file cannot be written. */
 TAV_C_API int tav_sim_write_vcd(const tav_board* board, const char* path);
 TAV_C_API int tav_sim_write_svg(const tav_board* board, const char* path);
+
+/* Virtual boards as a program's tests use them: a "sim:" board leaves its
+ * virtual bus and comes back as a real board leaves USB, and its transfers
+ * fail on request, so that a program's reconnect and error paths run in CI
+ * without a board. Each returns TAV_OK; TAV_E_NOT_VIRTUAL on a real board;
+ * TAV_E_INVALID for NULL or an argument outside its range.
+ *
+ * tav_sim_unplug: the board is gone at once: the next transfer finds it gone
+ *   as a vanished real board's does (the call returns TAV_NOT_OPEN, or
+ *   TAV_IO_FAILED for tav_init, and every later call TAV_NOT_OPEN), a
+ *   "reattach:sim:" object notices within its look interval even when the
+ *   program makes no call, and tav_watch reports it left. An unplugged board
+ *   stays unplugged (TAV_OK, nothing changes).
+ * tav_sim_plug: it comes back on the same port under a new device number,
+ *   as at power-on (every pin floating, the timers off, the debug port
+ *   holding its pins), so that a "reattach:" object's policy (restore, safe,
+ *   none) acts on it; tav_watch reports it arrived. A plugged board stays
+ *   plugged (TAV_OK, nothing changes). A board without "reattach:" stays let
+ *   go: open a new object, as with a real board. Pending faults are cleared.
+ * tav_sim_fail: the after_records-th record transfer from now (1 = the next;
+ *   1 to 2^31 - 1) meets the fault: TAV_SIM_TIMEOUT (the transfer times out:
+ *   the operation stops there and returns TAV_IO_FAILED), TAV_SIM_STALL (0
+ *   bytes moved), TAV_SIM_SHORT_WRITE (half the record arrives; both: the
+ *   operation goes on and returns TAV_IO_FAILED) or TAV_SIM_UNPLUG (the board
+ *   vanishes at that record, as by tav_sim_unplug). One fault per call;
+ *   several may be pending. The board-information request of a reattach
+ *   counts as a record transfer too.
+ * tav_sim_edges: the level changes of one board pin (a single-pin
+ *   identifier, TAV_BAD_PIN otherwise) from tav_open on, or from the start
+ *   of virtual time: time_ns on the board's clock, level 1 driven high, 0
+ *   driven low, TAV_SIM_NOT_DRIVEN for an input or a pin nothing drives, and
+ *   TAV_SIM_PWM for a PWM square wave: a PWM pin's entries are the changes
+ *   of its settings (started, new duty or frequency), not its edges
+ *   (tav_pin_state_get tells the settings; a duty of 0 or full scale is the
+ *   level 0 or 1). Fills at most capacity entries in time order (edges may
+ *   be NULL when capacity is 0) and returns how many there are. A board
+ *   keeps its last 20,000 changes. */
+#define TAV_SIM_TIMEOUT     1
+#define TAV_SIM_STALL       2
+#define TAV_SIM_SHORT_WRITE 3
+#define TAV_SIM_UNPLUG      4
+#define TAV_SIM_NOT_DRIVEN (-1)
+#define TAV_SIM_PWM          2
+typedef struct tav_sim_edge {
+    uint64_t time_ns;
+    int level;
+} tav_sim_edge;
+TAV_C_API int tav_sim_unplug(tav_board* board);
+TAV_C_API int tav_sim_plug(tav_board* board);
+TAV_C_API int tav_sim_fail(tav_board* board, int kind, unsigned after_records);
+TAV_C_API int tav_sim_edges(const tav_board* board, uint32_t pin, tav_sim_edge* edges, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -37,9 +37,12 @@ int RestorePwm(BoardLink& link, const tavmodel::BoardState& state, const Command
         const int frequency = FrequencyOfPrescaler(timer.prescaler);
         if (!commanded.TimerTouched(timerIndex) || !timer.counterEnabled || frequency < 0)
             continue;
-        uint32_t duties[4];
-        for (int channel = 0; channel < 4; ++channel)
-            duties[channel] = timer.outputCompare[channel].pulse;
+        // The start sequence takes the duties by the group's channels;
+        // groups A and C drive channel 1 from their highest unit.
+        uint32_t duties[4] = {};
+        for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
+            duties[channel - 1] =
+                timer.outputCompare[FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit - 1].pulse;
         if (InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency), duties,
                          nullptr)
             != RESULT_OK)

@@ -39,8 +39,9 @@ using namespace TAVDll::detail;
 struct tav_board {
     BoardLink link;
     // "sim:" boards: the virtual bus and the board model on it.
-    std::unique_ptr<SimulatedBoard> simBus;
-    // Real boards: what this object told the board.
+    std::unique_ptr<SimulatedBoard> simulated;
+    // Real boards, and virtual boards that reattach: what this object told
+    // the board.
     std::unique_ptr<CommandedState> commanded;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
@@ -54,18 +55,31 @@ struct tav_board {
     // "reattach:" boards: a thread of their own finds the board again on its
     // port (with the model it had) and applies the policy.
     ReattachPolicy reattach = ReattachPolicy::Off;
-    char model = 0;
+    char modelLetter = 0;
     std::atomic<bool> connected{true};
+    // A board of another model on the port, at this address: left alone
+    // until it leaves.
+    bool strangerSeen = false;
+    unsigned long strangerBus = 0;
+    unsigned long strangerDevice = 0;
     std::thread healer;
-    std::mutex healerMutex; // guards the three below
+    std::thread::id healerId;
+    std::mutex healerMutex; // guards the members below
     std::condition_variable healerWake;
     bool healerStop = false;
+    bool healerEnded = false;   // past its last use of the object
+    bool freeWhenHealerEnds = false; // closed where the healer could not be waited for
     tav_connection_callback connectionCallback = nullptr;
     void* connectionUser = nullptr;
+    bool connectionCallbackRunning = false;
+    std::condition_variable connectionCallbackDone;
 
     // The model of a "sim:" board; null for a real one.
-    tavmodel::BoardModel* SimBoard() const { return simBus != nullptr ? &simBus->Model() : nullptr; }
-    const tavmodel::BoardModel& Model() const { return simBus != nullptr ? simBus->Model() : commanded->Model(); }
+    tavmodel::BoardModel* SimulatedModel() const { return simulated != nullptr ? &simulated->Model() : nullptr; }
+    const tavmodel::BoardModel& Model() const
+    {
+        return simulated != nullptr ? simulated->Model() : commanded->Model();
+    }
 };
 
 namespace {
@@ -109,30 +123,78 @@ int OnBoard(tav_board* board, Operation operation)
     return result;
 }
 
-// How often a "reattach:" board looks for its board while it is gone.
+// How often a "reattach:" board looks whether its board is still there, or
+// back.
 constexpr std::chrono::milliseconds REATTACH_INTERVAL{250};
+
+// The USB libraries its board may come back through.
+int HealingBackends(const tav_board* board, const UsbBackend* tables[BUS_BACKEND_LIMIT])
+{
+    if (board->simulated != nullptr) {
+        tables[0] = &board->simulated->Backend();
+        return 1;
+    }
+    return BusBackends(board->link.queued, tables);
+}
+
+// Whether the board this link holds is still plugged in where it was found:
+// a board that left and came back while nobody called has another device
+// number now, and the old handle is dead.
+bool StillThere(const tav_board* board)
+{
+    unsigned long busNumber = 0;
+    unsigned long deviceNumber = 0;
+    const BoardLink& link = board->link;
+    return BoardAtPort(*link.usb, link.portPath, &busNumber, &deviceNumber) && busNumber == link.busNumber
+           && deviceNumber == link.deviceNumber;
+}
 
 // The board on the port it was found on, with the model it had: opened,
 // its policy applied. The link's lock is held.
 bool Reattach(tav_board* board)
 {
     BoardLink& link = board->link;
+    const UsbBackend* tables[BUS_BACKEND_LIMIT];
+    const int tableCount = HealingBackends(board, tables);
     Selector selector;
-    selector.kind = Selector::Kind::PortPath;
+    selector.kind = Selector::Kind::UsbAddress;
     selector.reattach = board->reattach;
-    std::snprintf(selector.portPath, sizeof selector.portPath, "%s", link.portPath);
     selector.queued = link.queued;
-    if (OpenSelectedDevice(link, selector) != RESULT_OK)
+    int found = -1;
+    for (int index = 0; index < tableCount && found < 0; ++index)
+        if (BoardAtPort(*tables[index], link.portPath, &selector.busNumber, &selector.deviceNumber))
+            found = index;
+    if (found < 0) {
+        board->strangerSeen = false; // whatever was there left
         return false;
+    }
+    if (board->strangerSeen && selector.busNumber == board->strangerBus && selector.deviceNumber == board->strangerDevice)
+        return false;
+    char portPath[USB_PORT_PATH_SIZE];
+    std::snprintf(portPath, sizeof portPath, "%s", link.portPath);
+    if (OpenSelectedDevice(link, selector, &tables[found], 1) != RESULT_OK)
+        return false;
+    std::snprintf(link.portPath, sizeof link.portPath, "%s", portPath);
     link.stopSending = false;
-    if (RequestBoardInfo(link) != RESULT_OK || ModelLetter(link.boardType) != board->model) {
-        LogPrint(TAV_LOG_WARNING, "port %s has a board again, but not model %c: left alone", link.portPath,
-                 board->model);
+    // The object keeps its model and firmware whatever another board says.
+    const BoardType boardType = link.boardType;
+    char versionText[VERSION_TEXT_SIZE];
+    std::memcpy(versionText, link.versionText, sizeof versionText);
+    if (RequestBoardInfo(link) != RESULT_OK || ModelLetter(link.boardType) != board->modelLetter) {
+        if (BoardOpen(link))
+            LogPrint(TAV_LOG_WARNING, "port %s has a board again, but not model %c: left alone while it is there",
+                     link.portPath, board->modelLetter);
+        board->strangerSeen = BoardOpen(link);
+        board->strangerBus = selector.busNumber;
+        board->strangerDevice = selector.deviceNumber;
+        link.boardType = boardType;
+        std::memcpy(link.versionText, versionText, sizeof versionText);
         ReleaseDevice(link);
         return false;
     }
+    board->strangerSeen = false;
     if (board->reattach != ReattachPolicy::Restore)
-        board->commanded = std::make_unique<CommandedState>(board->model); // what the board had is gone
+        board->commanded = std::make_unique<CommandedState>(board->modelLetter); // what the board had is gone
     const int applied = board->reattach == ReattachPolicy::Restore ? RestoreCommandedState(link, *board->commanded)
                         : board->reattach == ReattachPolicy::Safe  ? DisableAll(link)
                                                                    : RESULT_OK;
@@ -141,58 +203,109 @@ bool Reattach(tav_board* board)
     return BoardOpen(link);
 }
 
-// The thread of a "reattach:" board: notices it gone, finds it again, and
-// tells the application of both.
+// Tells the application of a transition; false once the healer is to stop.
+bool TellConnection(tav_board* board, int connected)
+{
+    tav_connection_callback callback = nullptr;
+    void* user = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        if (board->healerStop)
+            return false;
+        callback = board->connectionCallback;
+        user = board->connectionUser;
+        if (callback == nullptr)
+            return true;
+        board->connectionCallbackRunning = true;
+    }
+    {
+        CallbackScope inCallback;
+        callback(board, connected, user); // may close the board: it is freed only when this thread ends
+    }
+    bool stop = false;
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        board->connectionCallbackRunning = false;
+        stop = board->healerStop;
+    }
+    board->connectionCallbackDone.notify_all();
+    return !stop;
+}
+
+// The thread of a "reattach:" board: notices it gone (a transfer found it
+// gone, or it is no longer on its port), finds it again, and tells the
+// application of both.
 void Heal(tav_board* board)
 {
-    for (;;) {
+    for (bool going = true; going;) {
         {
             std::unique_lock<std::mutex> lock(board->healerMutex);
             if (board->healerWake.wait_for(lock, REATTACH_INTERVAL, [board] { return board->healerStop; }))
-                return;
+                break;
         }
+        int transitions[2];
+        int transitionCount = 0;
         // An operation of its own: what a reattach sends is traced as one.
-        const int connected = RunOperation(board->link, [board](BoardLink& link) {
-            int change = -1; // unchanged
-            const bool open = BoardOpen(link);
-            if (!open && board->connected.load())
-                change = 0;
-            else if (!open && Reattach(board))
-                change = 1;
-            if (change >= 0)
-                board->connected.store(change == 1);
-            return change;
+        RunOperation(board->link, [&](BoardLink& link) {
+            if (board->closing.load())
+                return 0;
+            if (BoardOpen(link) && !StillThere(board)) {
+                LogPrint(TAV_LOG_INFO, "the board on port %s left", link.portPath);
+                ReleaseDevice(link);
+            }
+            if (!BoardOpen(link) && board->connected.load()) {
+                board->connected.store(false);
+                transitions[transitionCount++] = 0;
+            }
+            if (!BoardOpen(link) && Reattach(board)) {
+                board->connected.store(true);
+                transitions[transitionCount++] = 1;
+            }
+            return 0;
         });
-        tav_connection_callback callback = nullptr;
-        void* user = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(board->healerMutex);
-            callback = board->connectionCallback;
-            user = board->connectionUser;
-        }
-        if (connected >= 0 && callback != nullptr)
-            callback(board, connected, user);
+        for (int index = 0; index < transitionCount && going; ++index)
+            going = TellConnection(board, transitions[index]);
     }
+    bool freeNow = false;
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        board->healerEnded = true;
+        freeNow = board->freeWhenHealerEnds;
+    }
+    if (freeNow)
+        delete board; // closed from a callback: this thread was let go
 }
 
 // Whether the board's connection is open, under its lock.
 bool BoardOpenNow(const tav_board* board)
 {
     auto* mutableBoard = const_cast<tav_board*>(board);
-    std::lock_guard<std::mutex> lock(mutableBoard->link.mutex);
+    std::lock_guard<LibraryMutex> lock(mutableBoard->link.mutex);
     return BoardOpen(mutableBoard->link);
 }
 
+// Whether this thread may wait for the board's healer: not the healer
+// itself, nor any thread inside a callback of the library's (another
+// board's healer may be waiting for this one).
+bool MayWaitForHealer(const tav_board* board)
+{
+    return std::this_thread::get_id() != board->healerId && !InsideLibraryCallback();
+}
+
+// Tells the healer to stop, and waits for it where this thread may. Once
+// for two threads at once: the second finds the thread taken.
 void StopHealing(tav_board* board)
 {
-    if (!board->healer.joinable())
-        return;
+    std::thread healer;
     {
         std::lock_guard<std::mutex> lock(board->healerMutex);
         board->healerStop = true;
+        if (board->healer.joinable() && MayWaitForHealer(board))
+            healer = std::move(board->healer);
     }
     board->healerWake.notify_all();
-    board->healer.join();
+    if (healer.joinable())
+        healer.join();
 }
 
 // Ends the connection (the Close sequence first, or not), then waits for the
@@ -204,7 +317,7 @@ void Disconnect(tav_board* board, bool safeState)
     StopHealing(board);
     board->connected.store(false);
     {
-        std::lock_guard<std::mutex> lock(board->link.mutex);
+        std::lock_guard<LibraryMutex> lock(board->link.mutex);
         if (safeState)
             CloseBoard(board->link);
         else
@@ -214,6 +327,27 @@ void Disconnect(tav_board* board, bool safeState)
     }
     while (board->users.load() != 0)
         std::this_thread::yield();
+}
+
+// Frees a disconnected board; where its healer could not be waited for and
+// still runs, the healer frees it as it ends.
+void FreeBoard(tav_board* board)
+{
+    std::thread healer;
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        if (board->healer.joinable()) {
+            if (!board->healerEnded) {
+                board->freeWhenHealerEnds = true;
+                board->healer.detach();
+                return;
+            }
+            healer = std::move(board->healer);
+        }
+    }
+    if (healer.joinable())
+        healer.join(); // it has ended
+    delete board;
 }
 
 // count letters, letterAt(0) to letterAt(count - 1), as the fact queries
@@ -404,28 +538,30 @@ int tav_open(const char* selector, tav_board** board)
     if (opened == nullptr)
         return TAV_E_INVALID;
     if (parsed.kind == Selector::Kind::Virtual) {
-        opened->simBus = MakeSimulatedBoard(parsed.model);
-        if (opened->simBus == nullptr)
+        opened->simulated = MakeSimulatedBoard(parsed.model);
+        if (opened->simulated == nullptr)
             return TAV_E_INVALID;
-        opened->link.usb = &opened->simBus->Backend();
+        opened->link.usb = &opened->simulated->Backend();
     } else {
         opened->link.usb = InstalledUsbBackend(); // OpenSelected chooses the library that finds it
     }
     opened->link.queued = parsed.queued;
-    std::lock_guard<std::mutex> lock(opened->link.mutex);
+    opened->link.printsReadFailure = false;
+    std::lock_guard<LibraryMutex> lock(opened->link.mutex);
     const int result = OpenSelected(opened->link, parsed);
     if (result != RESULT_OK)
         return result;
-    if (opened->SimBoard() == nullptr)
+    // A virtual board is its own state, until a replug powers it anew.
+    if (opened->SimulatedModel() == nullptr || parsed.reattach != ReattachPolicy::Off)
         opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
     opened->trace = RecordTrace::Start(ModelLetter(opened->link.boardType), opened->link.versionText,
-                                       opened->SimBoard());
+                                       opened->SimulatedModel());
     opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.operationObserver = opened->trace != nullptr ? TraceOperationEnd : nullptr;
     opened->link.observerUser = opened.get();
-    opened->model = ModelLetter(opened->link.boardType);
-    opened->reattach = parsed.kind == Selector::Kind::Virtual ? ReattachPolicy::Off : parsed.reattach;
+    opened->modelLetter = ModelLetter(opened->link.boardType);
+    opened->reattach = parsed.reattach;
     if (opened->reattach != ReattachPolicy::Off && opened->link.portPath[0] == '\0') {
         LogPrint(TAV_LOG_WARNING, "this board's USB library cannot tell its port: it is not found again after it "
                                   "leaves");
@@ -433,7 +569,9 @@ int tav_open(const char* selector, tav_board** board)
     }
     if (opened->reattach != ReattachPolicy::Off) {
         try {
+            std::lock_guard<std::mutex> healerLock(opened->healerMutex); // its first look takes it
             opened->healer = std::thread(Heal, opened.get());
+            opened->healerId = opened->healer.get_id();
         } catch (...) { // no thread to be had: it opens, but does not heal
             opened->reattach = ReattachPolicy::Off;
         }
@@ -447,7 +585,7 @@ void tav_close(tav_board* board)
     if (board == nullptr)
         return;
     Disconnect(board, true);
-    delete board;
+    FreeBoard(board);
 }
 
 void tav_release(tav_board* board)
@@ -455,7 +593,7 @@ void tav_release(tav_board* board)
     if (board == nullptr)
         return;
     Disconnect(board, false);
-    delete board;
+    FreeBoard(board);
 }
 
 int tav_connected(const tav_board* board)
@@ -467,9 +605,13 @@ int tav_set_connection_callback(tav_board* board, tav_connection_callback callba
 {
     if (board == nullptr)
         return TAV_E_INVALID;
-    std::lock_guard<std::mutex> lock(board->healerMutex);
+    std::unique_lock<std::mutex> lock(board->healerMutex);
     board->connectionCallback = callback;
     board->connectionUser = user_data;
+    // Once this returns the old callback is not running, unless this thread
+    // may not wait for it (it is the callback, or inside another one).
+    if (MayWaitForHealer(board))
+        board->connectionCallbackDone.wait(lock, [board] { return !board->connectionCallbackRunning; });
     return TAV_OK;
 }
 
@@ -485,7 +627,7 @@ char tav_model(const tav_board* board)
 {
     if (board == nullptr)
         return '?';
-    return board->model; // set at open, and a board found again must be the same model
+    return board->modelLetter; // set at open, and a board found again must be the same model
 }
 
 int tav_firmware(const tav_board* board, char* text, size_t size)
@@ -601,7 +743,7 @@ int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_st
         const tavmodel::TimerState& timer = board->Model().State().timers[timerIndex];
         const CommandedState* commanded = board->commanded.get();
         *state = tav_pwm_group_state{};
-        state->known = commanded == nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
+        state->known = board->simulated != nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
         state->running = timer.clockEnabled && timer.counterEnabled && (timerIndex != 0 || timer.mainOutputEnabled);
         for (size_t frequency = 0; frequency < PWM_FREQUENCY_COUNT; ++frequency)
             if (PWM_PRESCALERS[frequency] == timer.prescaler)
@@ -612,7 +754,7 @@ int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_st
             // Groups A and C drive their channels from the highest unit down.
             const uint8_t unit = FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit;
             state->duty[channel - 1] = timer.outputCompare[unit - 1].pulse;
-            state->duty_known[channel - 1] = commanded == nullptr || commanded->DutyTouched(timerIndex, unit) ? 1 : 0;
+            state->duty_known[channel - 1] = board->simulated != nullptr || commanded->DutyTouched(timerIndex, unit) ? 1 : 0;
         }
         return TAV_OK;
     });
@@ -631,7 +773,7 @@ int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state
         const int port = column < 0 ? -1 : PIN_MAP[row].byModel[column].port;
         const int mcuPin = column < 0 ? -1 : PIN_MAP[row].byModel[column].pin;
         *state = tav_pin_state{};
-        state->known = board->SimBoard() != nullptr || board->commanded->Known(status, port, mcuPin) ? 1 : 0;
+        state->known = board->SimulatedModel() != nullptr || board->commanded->Known(status, port, mcuPin) ? 1 : 0;
         state->function = static_cast<int>(status.function);
         std::snprintf(state->name, sizeof state->name, "%s", BoardPinName(pin).c_str());
         std::snprintf(state->mcu_pin, sizeof state->mcu_pin, "%s", port < 0 ? "-" : McuPinName(port, mcuPin).c_str());
@@ -742,7 +884,9 @@ int tav_constant(const char* name, long* value)
         TAV_CONSTANT(TAV_EVENT_LEFT), TAV_CONSTANT(TAV_PIN_DEBUG_PORT), TAV_CONSTANT(TAV_PIN_ANALOG_INPUT),
         TAV_CONSTANT(TAV_PIN_FLOATING_INPUT), TAV_CONSTANT(TAV_PIN_PULL_DOWN_INPUT),
         TAV_CONSTANT(TAV_PIN_PULL_UP_INPUT), TAV_CONSTANT(TAV_PIN_OUTPUT_HIGH), TAV_CONSTANT(TAV_PIN_OUTPUT_LOW),
-        TAV_CONSTANT(TAV_PIN_PWM), TAV_CONSTANT(TAV_PIN_NOT_DRIVEN),
+        TAV_CONSTANT(TAV_PIN_PWM), TAV_CONSTANT(TAV_PIN_NOT_DRIVEN), TAV_CONSTANT(TAV_SIM_TIMEOUT),
+        TAV_CONSTANT(TAV_SIM_STALL), TAV_CONSTANT(TAV_SIM_SHORT_WRITE), TAV_CONSTANT(TAV_SIM_UNPLUG),
+        TAV_CONSTANT(TAV_SIM_NOT_DRIVEN), TAV_CONSTANT(TAV_SIM_PWM),
     };
 #undef TAV_CONSTANT
     if (name == nullptr || value == nullptr)
@@ -782,18 +926,18 @@ int tav_sim_status(const tav_board* board, char* text, size_t size)
     if (text == nullptr || size == 0)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        if (board->SimBoard() == nullptr)
+        if (board->SimulatedModel() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        return CopyText(tavmodel::BoardView(*board->SimBoard()).Render().c_str(), text, size);
+        return CopyText(tavmodel::BoardView(*board->SimulatedModel()).Render().c_str(), text, size);
     });
 }
 
 int tav_sim_set_virtual_time(tav_board* board, int enabled)
 {
     return OnBoard(board, [&](BoardLink&) {
-        if (board->SimBoard() == nullptr)
+        if (board->SimulatedModel() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        board->SimBoard()->UseVirtualTime(enabled != 0);
+        board->SimulatedModel()->UseVirtualTime(enabled != 0);
         return TAV_OK;
     });
 }
@@ -806,10 +950,10 @@ int WriteWaveform(const tav_board* board, const char* path, std::string (*render
     if (path == nullptr)
         return TAV_E_INVALID;
     return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        if (board->SimBoard() == nullptr)
+        if (board->SimulatedModel() == nullptr)
             return TAV_E_NOT_VIRTUAL;
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << render(*board->SimBoard(), tavmodel::WaveformOptions{});
+        file << render(*board->SimulatedModel(), tavmodel::WaveformOptions{});
         file.close();
         return file ? TAV_OK : static_cast<int>(RESULT_IO_FAILED);
     });
@@ -830,10 +974,115 @@ int tav_sim_write_svg(const tav_board* board, const char* path)
 int tav_sim_advance(tav_board* board, uint64_t nanoseconds)
 {
     return OnBoard(board, [&](BoardLink&) {
-        if (board->SimBoard() == nullptr)
+        if (board->SimulatedModel() == nullptr)
             return TAV_E_NOT_VIRTUAL;
-        board->SimBoard()->Advance(nanoseconds);
+        board->SimulatedModel()->Advance(nanoseconds);
         return TAV_OK;
+    });
+}
+
+} // extern "C"
+
+namespace {
+
+// A virtual board's call: TAV_E_INVALID for NULL, TAV_E_NOT_VIRTUAL for a
+// real board. Not an operation on the link: unplugging needs no lock of the
+// board's, and must not wait behind a call that waits for a transfer.
+template <typename Action>
+int OnSimulated(const tav_board* board, Action action)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    if (board->simulated == nullptr)
+        return TAV_E_NOT_VIRTUAL;
+    return action(*board->simulated);
+}
+
+// A pin's level on the wire in a state of the board's history.
+struct PinLevel {
+    int level;
+    double frequencyHz;
+    uint32_t dutyCounts;
+    uint32_t periodCounts;
+    bool operator!=(const PinLevel& other) const
+    {
+        return level != other.level || frequencyHz != other.frequencyHz || dutyCounts != other.dutyCounts
+               || periodCounts != other.periodCounts;
+    }
+};
+
+PinLevel LevelOf(const tavmodel::PinStatus& status)
+{
+    switch (status.function) {
+    case tavmodel::PinFunction::OutputHigh: return {1, 0, 0, 0};
+    case tavmodel::PinFunction::OutputLow: return {0, 0, 0, 0};
+    case tavmodel::PinFunction::Pwm:
+        if (status.dutyCounts == 0)
+            return {0, 0, 0, 0};
+        if (status.dutyCounts >= status.periodCounts)
+            return {1, 0, 0, 0};
+        return {TAV_SIM_PWM, status.frequencyHz, status.dutyCounts, status.periodCounts};
+    default: return {TAV_SIM_NOT_DRIVEN, 0, 0, 0};
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int tav_sim_unplug(tav_board* board)
+{
+    return OnSimulated(board, [](SimulatedBoard& simulated) {
+        simulated.Unplug();
+        return TAV_OK;
+    });
+}
+
+int tav_sim_plug(tav_board* board)
+{
+    return OnSimulated(board, [](SimulatedBoard& simulated) {
+        simulated.Plug();
+        return TAV_OK;
+    });
+}
+
+int tav_sim_fail(tav_board* board, int kind, unsigned after_records)
+{
+    constexpr SimulatedFault FAULTS[] = {SimulatedFault::Timeout, SimulatedFault::Stall, SimulatedFault::ShortWrite,
+                                         SimulatedFault::Unplug};
+    static_assert(TAV_SIM_TIMEOUT == 1 && TAV_SIM_UNPLUG == 4, "tav_sim_fail's kinds index FAULTS from 1");
+    if (kind < TAV_SIM_TIMEOUT || kind > TAV_SIM_UNPLUG || after_records < 1 || after_records > 0x7FFFFFFFu)
+        return board == nullptr ? TAV_E_INVALID : board->simulated == nullptr ? TAV_E_NOT_VIRTUAL : TAV_E_INVALID;
+    return OnSimulated(board, [&](SimulatedBoard& simulated) {
+        simulated.Fail(FAULTS[kind - 1], static_cast<int>(after_records));
+        return TAV_OK;
+    });
+}
+
+int tav_sim_edges(const tav_board* board, uint32_t pin, tav_sim_edge* edges, size_t capacity)
+{
+    if (board == nullptr || (edges == nullptr && capacity > 0))
+        return TAV_E_INVALID;
+    if (board->simulated == nullptr)
+        return TAV_E_NOT_VIRTUAL;
+    if (PinMapRowIndex(pin) < 0)
+        return TAV_BAD_PIN;
+    // Under the board's lock: the model changes as records arrive.
+    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
+        const tavmodel::BoardModel& model = board->simulated->Model();
+        const std::vector<tavmodel::StateAt>& history = model.History();
+        PinLevel before = LevelOf(tavmodel::BoardView(model, history.front().state).Pin(pin));
+        size_t count = 0;
+        for (size_t index = 1; index < history.size(); ++index) {
+            const PinLevel now = LevelOf(tavmodel::BoardView(model, history[index].state).Pin(pin));
+            if (!(now != before))
+                continue;
+            if (count < capacity)
+                edges[count] = tav_sim_edge{history[index].timeNs, now.level};
+            ++count;
+            before = now;
+        }
+        return static_cast<int>(count);
     });
 }
 

@@ -165,7 +165,7 @@ usb_dev_handle* TAVLib::Open()
         UseDefaultDevice(link, selector);
         if (selector.kind == Selector::Kind::Virtual) {
             if (!BoardOpen(link)) {
-                std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+                std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
                 RefreshBusList(*link.usb);
             }
             return StartDefaultTrace(link, OpenFirstMatch(link, BOARD_VENDOR_ID, BOARD_PRODUCT_ID));
@@ -173,7 +173,10 @@ usb_dev_handle* TAVLib::Open()
         if (BoardOpen(link))
             return link.deviceHandle;
         const int32_t timeoutMs = link.timeoutMs;
-        usb_dev_handle* opened = OpenSelectedDevice(link, selector) == RESULT_OK ? link.deviceHandle : nullptr;
+        const UsbBackend* backends[BUS_BACKEND_LIMIT];
+        const int backendCount = BusBackends(selector.queued, backends);
+        usb_dev_handle* opened =
+            OpenSelectedDevice(link, selector, backends, backendCount) == RESULT_OK ? link.deviceHandle : nullptr;
         link.timeoutMs = timeoutMs; // Open() keeps the time-out Initial() set (0 without it)
         return StartDefaultTrace(link, opened);
     });

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "board_facts.h"
+#include "link/library_mutex.h"
 #include "usb/usb_backend.h"
 
 namespace TAVDll::detail {
@@ -41,9 +42,15 @@ struct BoardLink {
     // Where the board was found ("1-3.2"), when asked for (a board that is
     // to be found again); "" otherwise or where the library cannot tell.
     char portPath[USB_PORT_PATH_SIZE] = {};
+    // Where it was found: its address then ("usb:1:5"), to tell a replug.
+    unsigned long busNumber = 0;
+    unsigned long deviceNumber = 0;
+    // Board objects say a failed read through the log; the static ReadPipe
+    // (and what calls it) prints its line.
+    bool printsReadFailure = true;
     // Held for the whole of every public operation, so that no two record
     // sequences to this board interleave.
-    std::mutex mutex;
+    LibraryMutex mutex;
 };
 
 // The table of the system's libusb 0.1, made once: one file per platform
@@ -79,7 +86,7 @@ void ResetDefaultLink();
 template <typename Operation>
 auto RunOperation(BoardLink& link, Operation operation)
 {
-    std::lock_guard<std::mutex> lock(link.mutex);
+    std::lock_guard<LibraryMutex> lock(link.mutex);
     link.stopSending = false;
     struct OperationEnd {
         BoardLink& link;
@@ -107,7 +114,7 @@ inline bool BoardOpen(const BoardLink& link)
 // libusb 0.1 keeps one process-wide bus list: usb_init, usb_find_busses,
 // usb_find_devices and every walk of usb_get_busses hold this lock. Taken
 // after a board's own lock, never before it.
-std::mutex& DiscoveryMutex();
+LibraryMutex& DiscoveryMutex();
 
 // usb_init, usb_find_busses, usb_find_devices; the discovery lock is held.
 void RefreshBusList(const UsbBackend& usb);

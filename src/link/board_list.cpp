@@ -18,7 +18,7 @@ void TryOpening(tav_device& entry, const UsbBackend* usb)
     selector.kind = Selector::Kind::UsbAddress;
     selector.busNumber = entry.bus;
     selector.deviceNumber = entry.device;
-    std::lock_guard<std::mutex> lock(link.mutex);
+    std::lock_guard<LibraryMutex> lock(link.mutex);
     if (OpenSelected(link, selector, &usb, 1) != RESULT_OK)
         return;
     entry.openable = 1;
@@ -48,7 +48,7 @@ void Describe(const UsbBackend& usb, const usb_bus* bus, const struct usb_device
 // The devices of one library's bus from index found on; the new count.
 size_t ListBus(const UsbBackend& usb, tav_device* devices, size_t capacity, bool all, size_t found)
 {
-    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
     RefreshBusList(usb);
     for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {

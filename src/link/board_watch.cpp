@@ -3,6 +3,7 @@
 // came or went (Linux), and at a steady pace in any case (libusb-win32 and
 // Windows' libusb-1.0 have no hotplug; a harness's bus neither).
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "link/board_link.h"
 #include "link/board_list.h"
+#include "usb/simulated_board.h"
 #include "tav/tav.h"
 
 struct tav_watcher {
@@ -34,7 +36,34 @@ constexpr unsigned DEFAULT_INTERVAL_MS = 250;
 constexpr unsigned SHORTEST_INTERVAL_MS = 10;
 constexpr unsigned LONGEST_INTERVAL_MS = 10000;
 
-// The TAV boards on the bus now, none of them opened.
+// The virtual boards of the process that are plugged in now, as devices of
+// the library "sim": bus = which board, device = its plug, so that a replug
+// leaves and arrives as a real one does.
+void AddVirtualBoards(std::vector<tav_device>& boards)
+{
+    std::vector<SimulatedBoardSighting> sightings;
+    for (;;) {
+        const size_t count = PluggedSimulatedBoards(sightings.data(), sightings.size());
+        if (count <= sightings.size()) {
+            sightings.resize(count);
+            break;
+        }
+        sightings.resize(count);
+    }
+    for (const SimulatedBoardSighting& sighting : sightings) {
+        tav_device device{};
+        device.bus = sighting.serial;
+        device.device = sighting.plugNumber;
+        device.vendor = BOARD_VENDOR_ID;
+        device.product = BOARD_PRODUCT_ID;
+        device.board = 1;
+        std::snprintf(device.library, sizeof device.library, "sim");
+        std::snprintf(device.port, sizeof device.port, "sim-%u", sighting.serial);
+        boards.push_back(device);
+    }
+}
+
+// The TAV boards on the bus now, none of them opened, and the virtual boards.
 std::vector<tav_device> BoardsNow()
 {
     std::vector<tav_device> boards;
@@ -42,10 +71,12 @@ std::vector<tav_device> BoardsNow()
         const int count = ListDevices(boards.data(), boards.size(), false, false);
         if (count < 0 || static_cast<size_t>(count) <= boards.size()) {
             boards.resize(count < 0 ? 0 : static_cast<size_t>(count));
-            return boards;
+            break;
         }
         boards.resize(static_cast<size_t>(count));
     }
+    AddVirtualBoards(boards);
+    return boards;
 }
 
 bool SameBoard(const tav_device& left, const tav_device& right)
@@ -70,6 +101,7 @@ bool Deliver(tav_watcher& watcher, int kind, bool initial, const tav_device& boa
             return false;
     }
     const tav_event event{kind, initial ? 1 : 0, &board};
+    CallbackScope inCallback;
     watcher.callback(&event, watcher.user);
     return true;
 }
@@ -169,14 +201,17 @@ void tav_unwatch(tav_watcher* watcher)
     using namespace TAVDll;
     if (watcher == nullptr)
         return;
-    const bool fromCallback = std::this_thread::get_id() == watcher->thread.get_id();
+    // From its own callback, or from any callback of the library's (whose
+    // thread this watcher's callback may be waiting for), it is not waited for.
+    const bool ownThread = std::this_thread::get_id() == watcher->thread.get_id();
+    const bool fromCallback = ownThread || detail::InsideLibraryCallback();
     {
         std::lock_guard<std::mutex> lock(watcher->mutex);
         watcher->stopping = true;
         watcher->freeOnExit = fromCallback;
     }
     watcher->wake.notify_all();
-    if (watcher->hotplug != nullptr && !fromCallback)
+    if (watcher->hotplug != nullptr && !ownThread)
         WakeUsbHotplug(watcher->hotplug);
     if (fromCallback) {
         watcher->thread.detach(); // it frees the watcher once the callback returns

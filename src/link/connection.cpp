@@ -17,7 +17,7 @@ BoardLink& DefaultLink()
 void ResetDefaultLink()
 {
     BoardLink& link = DefaultLink();
-    std::lock_guard<std::mutex> lock(link.mutex);
+    std::lock_guard<LibraryMutex> lock(link.mutex);
     link.deviceHandle = nullptr;
     link.timeoutMs = 0;
     link.queued = false;
@@ -48,7 +48,7 @@ void Enumerate(BoardLink& link)
     // A handle still open here would keep interface 0 claimed for good.
     ReleaseDevice(link);
     link.timeoutMs = TRANSFER_TIMEOUT_MS;
-    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
     RefreshBusList(*link.usb);
 }
 
@@ -116,7 +116,7 @@ usb_dev_handle* OpenFirstMatch(BoardLink& link, unsigned int vendorId, unsigned 
 {
     if (BoardOpen(link))
         return link.deviceHandle;
-    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
     for (usb_bus* bus = link.usb->getBusses(link.usb->context); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             if (device->descriptor.idVendor != vendorId || device->descriptor.idProduct != productId)

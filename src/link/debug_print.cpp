@@ -1,6 +1,7 @@
 #include "link/debug_print.h"
 
 #include "tav/tav.h"
+#include "link/library_mutex.h"
 
 #include <atomic>
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
 
 #if defined(_WIN32)
@@ -36,8 +38,79 @@ struct LogSink {
     void* user;
 };
 std::mutex sinkMutex;
+std::condition_variable sinkIdle;
 LogSink sink{nullptr, nullptr};
 std::atomic<bool> sinkSet{false};
+// Callbacks running, by the parity of the sink's generation they started
+// in: a new sink waits until the calls of the one before it have returned.
+unsigned sinkGeneration = 0;
+int sinkCalls[2] = {0, 0};
+std::mutex sinkChangeMutex; // one change of the sink at a time
+
+thread_local int heldLocks = 0;
+thread_local int callbackDepth = 0;
+
+// Lines logged while this thread held a lock of the library: given to the
+// callback once it holds none. Fixed room: a line too many is counted.
+constexpr int HELD_LINE_COUNT = 8;
+constexpr int HELD_LINE_SIZE = 512;
+struct HeldLines {
+    int level[HELD_LINE_COUNT];
+    char text[HELD_LINE_COUNT][HELD_LINE_SIZE];
+    int count = 0;
+    int dropped = 0;
+};
+thread_local HeldLines held;
+
+void CallSink(int level, const char* text)
+{
+    LogSink listener;
+    unsigned parity = 0;
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        listener = sink;
+        parity = sinkGeneration & 1u;
+        if (listener.callback == nullptr)
+            return;
+        ++sinkCalls[parity];
+    }
+    {
+        // Called without the lock: the callback may log or set another one.
+        CallbackScope inCallback;
+        listener.callback(level, text, listener.user);
+    }
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (--sinkCalls[parity] == 0)
+        sinkIdle.notify_all();
+}
+
+void HoldLine(int level, const char* text)
+{
+    if (held.count == HELD_LINE_COUNT) {
+        ++held.dropped;
+        return;
+    }
+    held.level[held.count] = level;
+    std::snprintf(held.text[held.count], HELD_LINE_SIZE, "%s", text);
+    ++held.count;
+}
+
+void FlushHeldLines()
+{
+    // Taken off first: a callback may log again, and take a lock.
+    const HeldLines lines = held;
+    held.count = 0;
+    held.dropped = 0;
+    if (!sinkSet.load(std::memory_order_acquire))
+        return;
+    for (int index = 0; index < lines.count; ++index)
+        CallSink(lines.level[index], lines.text[index]);
+    if (lines.dropped > 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "(%d more lines of the library's log were dropped)", lines.dropped);
+        CallSink(TAV_LOG_WARNING, text);
+    }
+}
 
 // The debug lines (DebugPrint) go to the debugger, standard error with
 // TAV_DEBUG and the callback; the others to the callback alone, so that the
@@ -58,16 +131,12 @@ void Emit(int level, const char* format, va_list arguments)
 #endif
     if (toStandardError)
         std::fprintf(stderr, "%s\n", text);
-    if (toCallback) {
-        LogSink listener;
-        {
-            std::lock_guard<std::mutex> lock(sinkMutex);
-            listener = sink;
-        }
-        // Called without the lock: the callback may log or set another one.
-        if (listener.callback != nullptr)
-            listener.callback(level, text, listener.user);
-    }
+    if (!toCallback)
+        return;
+    if (heldLocks > 0)
+        HoldLine(level, text);
+    else
+        CallSink(level, text);
 }
 
 } // namespace
@@ -98,12 +167,62 @@ void ErrorWords(int error, char* text, size_t size)
         std::snprintf(text, size, "%d (%s)", error, error < 0 ? std::strerror(-error) : "no error");
 }
 
+void LibraryMutex::lock()
+{
+    mutex_.lock();
+    ++heldLocks;
+}
+
+bool LibraryMutex::try_lock()
+{
+    if (!mutex_.try_lock())
+        return false;
+    ++heldLocks;
+    return true;
+}
+
+void LibraryMutex::unlock()
+{
+    mutex_.unlock();
+    if (--heldLocks == 0 && held.count + held.dropped > 0)
+        FlushHeldLines();
+}
+
+bool HoldsLibraryLock()
+{
+    return heldLocks > 0;
+}
+
+bool InsideLibraryCallback()
+{
+    return callbackDepth > 0;
+}
+
+CallbackScope::CallbackScope()
+{
+    ++callbackDepth;
+}
+
+CallbackScope::~CallbackScope()
+{
+    --callbackDepth;
+}
+
 } // namespace TAVDll::detail
 
 extern "C" void tav_set_log_callback(tav_log_callback callback, void* user_data)
 {
     using namespace TAVDll::detail;
-    std::lock_guard<std::mutex> lock(sinkMutex);
+    // From inside a callback of the library's, the running calls are not
+    // waited for: one of them may be this thread's, or wait for it.
+    const bool waits = !InsideLibraryCallback();
+    std::unique_lock<std::mutex> change(sinkChangeMutex, std::defer_lock);
+    if (waits)
+        change.lock();
+    std::unique_lock<std::mutex> lock(sinkMutex);
     sink = LogSink{callback, user_data};
     sinkSet.store(callback != nullptr, std::memory_order_release);
+    const unsigned before = sinkGeneration++ & 1u;
+    if (waits)
+        sinkIdle.wait(lock, [before] { return sinkCalls[before] == 0; });
 }

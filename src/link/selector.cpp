@@ -68,13 +68,15 @@ struct usb_device* FindSelected(const UsbBackend& usb, const Selector& selector)
 // discovery in between.
 int FindAndOpen(BoardLink& link, const Selector& selector)
 {
-    std::lock_guard<std::mutex> discovery(DiscoveryMutex());
+    std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
     RefreshBusList(*link.usb);
     struct usb_device* device = FindSelected(*link.usb, selector);
     if (device == nullptr)
         return TAV_E_NOT_FOUND;
     if (OpenDevice(link, device) == nullptr)
         return TAV_E_ACCESS;
+    if (!link.usb->deviceAddress(link.usb->context, device->bus, device, &link.busNumber, &link.deviceNumber))
+        link.busNumber = link.deviceNumber = 0;
     link.portPath[0] = '\0';
     if (selector.reattach != ReattachPolicy::Off && link.usb->portPath != nullptr
         && !link.usb->portPath(link.usb->context, device->bus, device, link.portPath, sizeof link.portPath))
@@ -198,11 +200,23 @@ int OpenIn(BoardLink& link, const Selector& selector, const UsbBackend* const* b
 
 } // namespace
 
-int OpenSelectedDevice(BoardLink& link, const Selector& selector)
+int OpenSelectedDevice(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)
 {
-    const UsbBackend* backends[BUS_BACKEND_LIMIT];
-    const int count = BusBackends(selector.queued, backends);
-    return OpenIn(link, selector, backends, count);
+    return OpenIn(link, selector, backends, backendCount);
+}
+
+bool BoardAtPort(const UsbBackend& usb, const char* portPath, unsigned long* busNumber, unsigned long* deviceNumber)
+{
+    Selector selector;
+    selector.kind = Selector::Kind::PortPath;
+    std::snprintf(selector.portPath, sizeof selector.portPath, "%s", portPath);
+    std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
+    RefreshBusList(usb);
+    for (usb_bus* bus = usb.getBusses(usb.context); bus != nullptr; bus = bus->next)
+        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next)
+            if (IsBoardDevice(*device) && AtPort(usb, bus, device, selector))
+                return usb.deviceAddress(usb.context, bus, device, busNumber, deviceNumber);
+    return false;
 }
 
 int OpenSelected(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount)

@@ -30,11 +30,15 @@ bool ParseSelector(const char* text, Selector* selector);
 // is). False, with a debug line, when TAV_DEVICE is not a selector.
 bool ApplyDefaultSelector(Selector* selector);
 
-// Enumerates the bus of each backend of the bus (BusBackends) in turn and
+// Enumerates the bus of each backend in turn and
 // opens the board the selector names (usb:, port: or the first board) in the
 // first that has it; link.usb becomes that backend. Sends nothing. 0, or
 // TAV_E_NOT_FOUND, TAV_E_ACCESS. The link's lock is held by the caller.
-int OpenSelectedDevice(BoardLink& link, const Selector& selector);
+int OpenSelectedDevice(BoardLink& link, const Selector& selector, const UsbBackend* const* backends, int backendCount);
+
+// Enumerates usb's bus: whether a TAV board is plugged in at portPath now,
+// and its address. Opens nothing.
+bool BoardAtPort(const UsbBackend& usb, const char* portPath, unsigned long* busNumber, unsigned long* deviceNumber);
 
 // Enumerates the bus of each backend in turn, opens the board the selector
 // names in the first that has it (link.usb becomes that backend) and reads

@@ -66,7 +66,10 @@ short ReadIn(BoardLink& link, void* buffer, unsigned long length)
         AfterFailedTransfer(link, transferred);
     if (transferred >= 0 && static_cast<unsigned long>(transferred) == length)
         return RESULT_OK;
-    std::printf("error: bulk read failed\n");
+    if (link.printsReadFailure)
+        std::printf("error: bulk read failed\n");
+    else
+        LogPrint(TAV_LOG_WARNING, "the board did not answer: bulk read %d of %lu bytes", transferred, length);
     return RESULT_IO_FAILED;
 }
 

@@ -101,6 +101,13 @@ void BoardModel::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
         Remember();
 }
 
+void BoardModel::PowerCycle()
+{
+    state_ = BoardState{};
+    if (keepHistory_)
+        Remember();
+}
+
 void BoardModel::Remember()
 {
     const uint64_t now = Now();

@@ -105,6 +105,9 @@ public:
     void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
     // A valid GPIO_SetBits or GPIO_ResetBits that ReadGpioBits has read.
     void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
+    // The board lost its power and got it back: every peripheral as at
+    // reset, from now on (the history and the clock go on).
+    void PowerCycle();
 
     char ModelLetter() const { return modelLetter_; }
     void SetModelLetter(char letter) { modelLetter_ = letter; }

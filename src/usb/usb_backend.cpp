@@ -51,9 +51,9 @@ const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
     return previous;
 }
 
-std::mutex& detail::DiscoveryMutex()
+detail::LibraryMutex& detail::DiscoveryMutex()
 {
-    static std::mutex discovery;
+    static detail::LibraryMutex discovery;
     return discovery;
 }
 

@@ -138,7 +138,7 @@ void Forget(const Libusb0& usb, usb_dev_handle* handle)
 // enumeration and still opens.
 bool StillThere(const Libusb0& usb, const char* filename)
 {
-    std::lock_guard<std::mutex> discovery(detail::DiscoveryMutex());
+    std::lock_guard<detail::LibraryMutex> discovery(detail::DiscoveryMutex());
     for (usb_bus* bus = usb.getBusses(); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             if (std::strncmp(device->filename, filename, sizeof device->filename) != 0)
