@@ -499,8 +499,8 @@ TAV_C_API int tav_sim_write_svg(const tav_board* board, const char* path);
  * TAV_E_INVALID for NULL or an argument outside its range.
  *
  * tav_sim_unplug: the board is gone at once: the next transfer finds it gone
- *   as a vanished real board's does (the call returns TAV_NOT_OPEN, or
- *   TAV_IO_FAILED for tav_init, and every later call TAV_NOT_OPEN), a
+ *   as a vanished real board's does (that call returns TAV_IO_FAILED, and
+ *   every later call TAV_NOT_OPEN, TAV_IO_FAILED for tav_init), a
  *   "reattach:sim:" object notices within its look interval even when the
  *   program makes no call, and tav_watch reports it left. An unplugged board
  *   stays unplugged (TAV_OK, nothing changes).
@@ -515,7 +515,8 @@ TAV_C_API int tav_sim_write_svg(const tav_board* board, const char* path);
  *   the operation stops there and returns TAV_IO_FAILED), TAV_SIM_STALL (0
  *   bytes moved), TAV_SIM_SHORT_WRITE (half the record arrives; both: the
  *   operation goes on and returns TAV_IO_FAILED) or TAV_SIM_UNPLUG (the board
- *   vanishes at that record, as by tav_sim_unplug). One fault per call;
+ *   vanishes at that record, as by tav_sim_unplug: TAV_IO_FAILED, then
+ *   TAV_NOT_OPEN). One fault per call;
  *   several may be pending. The board-information request of a reattach
  *   counts as a record transfer too.
  * tav_sim_edges: the level changes of one board pin (a single-pin

@@ -828,11 +828,13 @@ int tav_parse_selector(const char* text, char* reason, size_t reason_size)
     if (text != nullptr && ParseSelector(text, &selector))
         return TAV_OK;
     if (reason != nullptr && reason_size > 0) {
-        const std::string quoted = text == nullptr ? "no text" : "'" + std::string(text).substr(0, 40) + "'";
+        char quoted[96] = "no text";
+        if (text != nullptr)
+            QuoteText(text, quoted, sizeof quoted);
         std::string virtualBoards;
         for (const BoardModelEntry& model : BOARD_MODELS)
             virtualBoards += std::string(virtualBoards.empty() ? "" : ", ") + "sim:" + model.letter;
-        CopyText((quoted + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows "
+        CopyText((std::string(quoted) + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows "
                            "them), port:1-3.2, or " + virtualBoards + ", each also after queued: and reattach: (or "
                            "reattach-safe:, reattach-none:)")
                      .c_str(),

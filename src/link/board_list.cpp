@@ -14,6 +14,7 @@ namespace {
 void TryOpening(tav_device& entry, const UsbBackend* usb)
 {
     BoardLink link(usb);
+    link.printsReadFailure = false;
     Selector selector;
     selector.kind = Selector::Kind::UsbAddress;
     selector.busNumber = entry.bus;

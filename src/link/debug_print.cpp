@@ -3,6 +3,7 @@
 #include "tav/tav.h"
 #include "link/library_mutex.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -155,6 +156,35 @@ void LogPrint(int level, const char* format, ...)
     va_start(arguments, format);
     Emit(level, format, arguments);
     va_end(arguments);
+}
+
+void QuoteText(const char* input, char* text, size_t size)
+{
+    if (size == 0)
+        return;
+    constexpr size_t MAX_QUOTED = 40;
+    size_t used = 0;
+    const auto put = [&](const char* piece) {
+        const int written = std::snprintf(text + used, size - used, "%s", piece);
+        used = std::min(size - 1, used + static_cast<size_t>(written > 0 ? written : 0));
+    };
+    put("'");
+    const size_t length = std::strlen(input);
+    for (size_t index = 0; index < length && index < MAX_QUOTED; ++index) {
+        const unsigned char symbol = static_cast<unsigned char>(input[index]);
+        char piece[8];
+        if (symbol < 0x20 || symbol == 0x7f)
+            std::snprintf(piece, sizeof piece, "\\x%02x", symbol);
+        else
+            std::snprintf(piece, sizeof piece, "%c", static_cast<char>(symbol));
+        put(piece);
+    }
+    char tail[48];
+    if (length > MAX_QUOTED)
+        std::snprintf(tail, sizeof tail, "...' (%zu characters)", length);
+    else
+        std::snprintf(tail, sizeof tail, "'");
+    put(tail);
 }
 
 void ErrorWords(int error, char* text, size_t size)

@@ -25,6 +25,11 @@ void LogPrint(int level, const char* format, ...) __attribute__((format(printf, 
 void LogPrint(int level, const char* format, ...);
 #endif
 
+// A caller's text in a message, as tavctl quotes it: in single quotes,
+// control bytes escaped ("\x1b"), cut to 40 characters (then "...' (N
+// characters)"). Always NUL-terminated in text.
+void QuoteText(const char* input, char* text, size_t size);
+
 // A negative errno value of the USB layer in words: "-16 (Device or
 // resource busy)", into text.
 void ErrorWords(int error, char* text, size_t size);

@@ -170,7 +170,9 @@ bool ApplyDefaultSelector(Selector* selector)
         return true;
     Selector fromEnvironment;
     if (!ParseSelector(text, &fromEnvironment)) {
-        LogPrint(TAV_LOG_ERROR, "TAV_DEVICE='%.64s' is not a board selector", text);
+        char quoted[96];
+        QuoteText(text, quoted, sizeof quoted);
+        LogPrint(TAV_LOG_ERROR, "TAV_DEVICE=%s is not a board selector", quoted);
         return false;
     }
     fromEnvironment.queued = fromEnvironment.queued || selector->queued;
