@@ -103,6 +103,8 @@ def _write_wheel(wheel_directory: str, contents, config_settings=None) -> str:
     tag = f"py3-none-{platform or 'any'}"
     contents += [
         (f"{info}/METADATA", _metadata().encode()),
+        # pytest finds the tav_board fixture in an installed package by itself.
+        (f"{info}/entry_points.txt", b"[pytest11]\ntav = tav.testing\n"),
         (f"{info}/WHEEL", (f"Wheel-Version: 1.0\nGenerator: tav build_backend\n"
                            f"Root-Is-Purelib: {'false' if library else 'true'}\nTag: {tag}\n").encode()),
     ]

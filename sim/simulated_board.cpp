@@ -39,7 +39,8 @@ public:
         serial_ = ++Boards().lastSerial;
         Boards().boards.push_back(this);
     }
-    ~BusWithOneBoard() override
+    ~BusWithOneBoard() override { Retire(); }
+    void Retire() override
     {
         std::lock_guard<std::mutex> lock(Boards().mutex);
         auto& boards = Boards().boards;

@@ -19,6 +19,20 @@ cd "$work"
 step "import tav opens sim:T with no environment variable" bash -c \
     "env -u TAV_LIBRARY -u PYTHONPATH -u LD_LIBRARY_PATH '$work/venv/bin/python' -c \
      'import tav; board = tav.open(\"sim:T\"); board.init(); print(board.model)' | grep -qx T"
+# The installed package registers its pytest plugin: a test that uses the
+# tav_board fixture runs with no -p (Debian's pytest, seen from the venv).
+step "a virtual environment that sees Debian's pytest" /usr/bin/python3 -m venv --system-site-packages "$work/venv-pytest"
+step "pip installs ./python there" \
+    env TAV_WHEEL_LIBRARY="$library" "$work/venv-pytest/bin/pip" install --no-index --quiet "$source_dir/python"
+cat >"$work/test_uses_fixture.py" <<'PYTHON'
+def test_fixture(tav_board):
+    tav_board.sim.unplug()
+    tav_board.sim.plug()
+    assert tav_board.model == "T"
+PYTHON
+step "pytest finds the tav_board fixture through the entry point" bash -c \
+    "cd '$work' && env -u TAV_LIBRARY -u PYTHONPATH '$work/venv-pytest/bin/python' -m pytest -q -p no:cacheprovider \
+     test_uses_fixture.py | grep -q '1 passed'"
 step "a wheel without a library to carry is pure" bash -c \
     "env -u TAV_WHEEL_LIBRARY python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import build_backend; \
      build_backend.BUILT_LIBRARY = \"/nonexistent\"; print(build_backend.build_wheel(sys.argv[2]))' \

@@ -42,6 +42,7 @@ import logging
 import math
 import os
 import sys
+import threading
 from dataclasses import dataclass
 from typing import Callable, Iterable, List, Optional, Sequence, Tuple, Union
 
@@ -219,6 +220,16 @@ _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
 _declare("tav_sim_write_vcd", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
 _declare("tav_sim_write_svg", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
+_declare("tav_sim_unplug", ctypes.c_int, _BoardPointer)
+_declare("tav_sim_plug", ctypes.c_int, _BoardPointer)
+_declare("tav_sim_fail", ctypes.c_int, _BoardPointer, ctypes.c_int, ctypes.c_uint)
+
+
+class _SimEdgeStruct(ctypes.Structure):
+    _fields_ = [("time_ns", ctypes.c_uint64), ("level", ctypes.c_int)]
+
+
+_declare("tav_sim_edges", ctypes.c_int, _BoardPointer, ctypes.c_uint32, ctypes.POINTER(_SimEdgeStruct), ctypes.c_size_t)
 
 
 class _PinStateStruct(ctypes.Structure):
@@ -633,6 +644,62 @@ def open(selector: str = "") -> "Board":  # noqa: A001 - tav.open() is the natur
     return Board(selector)
 
 
+_SIM_FAULTS = {"timeout": 1, "stall": 2, "short": 3, "unplug": 4}
+
+
+class Sim:
+    """A virtual board as a program's tests use it (board.sim).
+
+    unplug(): the board leaves its virtual bus as a real one leaves USB: the
+    next call finds it gone (TavError 4, then 2), a "reattach:" board notices
+    within its look interval even when nobody calls, tav.watch() reports it
+    left. plug(): it comes back at power-on (every pin floating, timers off),
+    so a "reattach:" board's policy acts on it. Either one again: nothing
+    changes. fail(kind, after=1): the after-th record transfer from now meets
+    "timeout" (the operation stops, TavError 4), "stall" or "short" (the
+    operation goes on, TavError 4) or "unplug". edges(pin): the pin's level
+    changes since the board was opened (or since use_virtual_time()), as
+    (time in seconds, level): 1 high, 0 low, None not driven, "pwm" a PWM
+    square wave (its settings changed)."""
+
+    def __init__(self, board: "Board") -> None:
+        self._board = board
+
+    def unplug(self) -> None:
+        _check(_lib.tav_sim_unplug(self._board._live()), "unplug")
+
+    def plug(self) -> None:
+        _check(_lib.tav_sim_plug(self._board._live()), "plug")
+
+    def fail(self, kind: str, after: int = 1) -> None:
+        if not isinstance(kind, str):
+            raise TypeError(f"kind is one of {', '.join(map(repr, _SIM_FAULTS))}, not {type(kind).__name__}")
+        if kind not in _SIM_FAULTS:
+            raise _invalid(f"no fault {_shown(kind)}: {', '.join(map(repr, _SIM_FAULTS))}")
+        count = _integer(after, "after", 1, 0x7FFFFFFF)
+        _check(_lib.tav_sim_fail(self._board._live(), _SIM_FAULTS[kind], count), "fail")
+
+    def edges(self, pin: Pins) -> List[Tuple[float, Union[int, str, None]]]:
+        identifiers = [single for identifier in _pin_identifiers(pin) for single in _single_pins(identifier)]
+        if len(identifiers) != 1:
+            raise _invalid(f"edges() takes one pin, not {_shown(pin)}")
+        identifier = identifiers[0]
+        handle = self._board._live()
+        while True:
+            count = _lib.tav_sim_edges(handle, identifier, None, 0)
+            if count < 0:
+                _check(count, "edges")
+            room = (_SimEdgeStruct * max(count, 1))()
+            filled = _lib.tav_sim_edges(handle, identifier, room, count)
+            if filled <= count:
+                break
+        levels = {1: 1, 0: 0, -1: None, 2: "pwm"}
+        return [(room[index].time_ns / 1e9, levels[room[index].level]) for index in range(filled)]
+
+    def __repr__(self) -> str:
+        return f"<tav.Sim of {self._board!r}>"
+
+
 class Board:
     """One open TAV board. Close it (or leave its ``with`` block) to bring it
     into the safe state; ``release()`` lets go of it with outputs as they are."""
@@ -649,6 +716,7 @@ class Board:
         # connection, so a thread still inside a call never meets freed memory.
         self._handle: Optional[ctypes.c_void_p] = handle
         self._closed = False
+        self._end_lock = threading.Lock()
         self._selector = selector
 
     # ---- lifetime -----------------------------------------------------
@@ -662,10 +730,12 @@ class Board:
         self._end(0)
 
     def _end(self, safe_state: int) -> None:
-        if not self._closed:
+        with self._end_lock:  # two threads closing: one ends it
+            if self._closed:
+                return
             self._closed = True
-            _lib.tav_disconnect(self._handle, safe_state)
-            _lib.tav_set_connection_callback(self._handle, _ConnectionCallback(), None)
+        _lib.tav_disconnect(self._handle, safe_state)
+        _lib.tav_set_connection_callback(self._handle, _ConnectionCallback(), None)
 
     @property
     def connected(self) -> bool:
@@ -776,6 +846,13 @@ class Board:
                            state.period_counts, state.duty_percent, channel.value)
         return PinState(state.name.decode(), identifier, state.mcu_pin.decode(), _PIN_FUNCTIONS[state.function],
                         bool(state.known), state.description.decode(errors="replace"), pwm)
+
+    @property
+    def sim(self) -> "Sim":
+        """What a test does to a virtual board ("sim:" selectors): unplug it,
+        plug it back, make its transfers fail, read a pin's level changes. On
+        a real board each of them raises NotVirtualError."""
+        return Sim(self)
 
     def use_virtual_time(self, enabled: bool = True) -> None:
         """Virtual boards: the clock that stamps records moves only by advance()

@@ -324,6 +324,8 @@ void Disconnect(tav_board* board, bool safeState)
             ReleaseDevice(board->link);
         if (board->trace != nullptr)
             board->trace->Finish();
+        if (board->simulated != nullptr)
+            board->simulated->Retire();
     }
     while (board->users.load() != 0)
         std::this_thread::yield();

@@ -42,6 +42,8 @@ public:
     // The afterRecords-th record transfer from now (1: the next) meets the
     // fault; several may be pending. A replug clears them.
     virtual void Fail(SimulatedFault fault, int afterRecords) = 0;
+    // Its object let it go: no watcher sees it from now on.
+    virtual void Retire() = 0;
 };
 
 // A virtual board as watchers see it: a board of its own bus, numbered
