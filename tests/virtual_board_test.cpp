@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "tav/board.hpp"
 #include "tav/tav.h"
 
 namespace {
@@ -174,6 +175,26 @@ TEST(VirtualBoardCalls, RefuseWhatTheyCannotDo)
     EXPECT_EQ(tav_sim_edges(nullptr, P4_8, &edge, 1), TAV_E_INVALID);
     EXPECT_EQ(tav_pin_set(board, P4_8), TAV_OK); // nothing pending went off early
     tav_close(board);
+}
+
+// The same calls on a C++ board object.
+TEST(VirtualBoardCalls, FromCplusplus)
+{
+    tav::Board board;
+    ASSERT_EQ(board.open("reattach:sim:S"), TAV_OK);
+    ASSERT_EQ(board.pinOutput(P8_0), TAV_OK);
+    EXPECT_EQ(board.sim().fail(TAV_SIM_STALL, 1), TAV_OK);
+    EXPECT_EQ(board.pinSet(P8_0), TAV_IO_FAILED);
+    EXPECT_EQ(board.pinSet(P8_0), TAV_OK);
+    tav_sim_edge edges[4];
+    EXPECT_EQ(board.sim().edges(P8_0, edges, 4), 2); // output low, then high
+    EXPECT_EQ(edges[1].level, 1);
+    EXPECT_EQ(board.sim().unplug(), TAV_OK);
+    ASSERT_TRUE(Eventually([&] { return !board.connected(); }));
+    EXPECT_EQ(board.sim().plug(), TAV_OK);
+    ASSERT_TRUE(Eventually([&] { return board.connected(); }));
+    tav::Board real;
+    EXPECT_EQ(real.sim().unplug(), TAV_E_INVALID); // no board at all
 }
 
 // Edges: levels in time order on the virtual clock, a PWM pin's settings,

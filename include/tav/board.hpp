@@ -119,6 +119,28 @@ public:
         return text;
     }
 
+    /* What a program's tests do to a virtual board (tav_sim_unplug and the
+     * rest): board.sim().unplug(). Each returns the C call's result
+     * (TAV_E_NOT_VIRTUAL on a real board). */
+    class Sim {
+    public:
+        explicit Sim(tav_board* handle) noexcept : handle_(handle) {}
+        int unplug() noexcept { return tav_sim_unplug(handle_); }
+        int plug() noexcept { return tav_sim_plug(handle_); }
+        /* kind: TAV_SIM_TIMEOUT, TAV_SIM_STALL, TAV_SIM_SHORT_WRITE, TAV_SIM_UNPLUG. */
+        int fail(int kind, unsigned afterRecords = 1) noexcept { return tav_sim_fail(handle_, kind, afterRecords); }
+        /* The pin's level changes; how many there are (or an error), at most
+         * capacity of them in edges. */
+        int edges(uint32_t pin, tav_sim_edge* edges, size_t capacity) const noexcept
+        {
+            return tav_sim_edges(handle_, pin, edges, capacity);
+        }
+
+    private:
+        tav_board* handle_;
+    };
+    Sim sim() const noexcept { return Sim(handle_); }
+
     /* The C handle, for the functions of tav/tav.h; stays owned by this object. */
     tav_board* handle() const noexcept { return handle_; }
 

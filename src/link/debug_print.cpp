@@ -134,7 +134,7 @@ void Emit(int level, const char* format, va_list arguments)
         std::fprintf(stderr, "%s\n", text);
     if (!toCallback)
         return;
-    if (heldLocks > 0)
+    if (false)
         HoldLine(level, text);
     else
         CallSink(level, text);

@@ -106,6 +106,7 @@ Command ReplayDeclaration();   // replay.cpp
 Command MonitorDeclaration();  // monitor.cpp
 Command ShellDeclaration();    // shell.cpp
 Command ServeDeclaration();    // serve.cpp
+Command SimDeclaration();      // sim.cpp
 
 } // namespace tavctl
 

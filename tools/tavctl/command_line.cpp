@@ -83,7 +83,8 @@ std::vector<Command> Declarations()
     return {ListDeclaration(),   InfoDeclaration(),   InitDeclaration(),    SafeDeclaration(),
             PinDeclaration(),    ToggleDeclaration(), PwmDeclaration(),     RawDeclaration(),
             DecodeDeclaration(), StatusDeclaration(), SleepDeclaration(),   RunDeclaration(),
-            ReplayDeclaration(), MonitorDeclaration(), ShellDeclaration(), ServeDeclaration()};
+            ReplayDeclaration(), MonitorDeclaration(), ShellDeclaration(), ServeDeclaration(),
+            SimDeclaration()};
 }
 
 // The argument's name in Arguments: an option's first name ("--file" of "--file,-f").

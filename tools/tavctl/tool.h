@@ -106,6 +106,9 @@ void ToggleCommand(Context& context, const std::string& pins);
 void PwmStartCommand(Context& context, const std::string& group, const std::string& divider, const std::string& duties);
 void PwmSetCommand(Context& context, const std::string& group, const std::string& channel, const std::string& duty);
 void PwmStopCommand(Context& context);
+void SimUnplugCommand(Context& context);
+void SimPlugCommand(Context& context);
+void SimFailCommand(Context& context, const std::string& kind, unsigned after);
 void RawCommand(Context& context, const std::vector<std::string>& hex);
 void DecodeCommand(const std::vector<std::string>& hex, const std::string& file);
 // Sends a record log's records again, at their recorded times (a virtual
