@@ -169,6 +169,76 @@ namespace Tav
             return Native.Text(text);
         }
 
+        /// <summary>Whether the board is there now; a "reattach:" board is again once found back.</summary>
+        public bool Connected => !handle.IsClosed && Call(h => Native.tav_connected(h)) == 1;
+
+        /// <summary>What a program's tests do to a virtual board: board.Sim.Unplug().</summary>
+        public SimBoard Sim => new SimBoard(this);
+
+        /// <summary>A virtual board taken out, put back and made to fail (tav_sim_* in tav.h).
+        /// On a real board each call throws TavException (Code NotVirtual).</summary>
+        public sealed class SimBoard
+        {
+            private readonly Board board;
+
+            internal SimBoard(Board board)
+            {
+                this.board = board;
+            }
+
+            /// <summary>The board leaves its bus, as a real one leaves USB.</summary>
+            public void Unplug() => Check(board.Call(h => Native.tav_sim_unplug(h)), "Sim.Unplug");
+
+            /// <summary>It comes back on its port at power-on; a "reattach:" board restores itself.</summary>
+            public void Plug() => Check(board.Call(h => Native.tav_sim_plug(h)), "Sim.Plug");
+
+            /// <summary>The after-th record transfer from now meets "timeout", "stall", "short" or "unplug".</summary>
+            public void Fail(string kind, int after = 1)
+            {
+                int code = kind == "timeout" ? 1 : kind == "stall" ? 2 : kind == "short" ? 3 : kind == "unplug" ? 4 : 0;
+                if (code == 0)
+                    throw new TavException(TavException.Invalid, "Sim.Fail: no fault '" + kind + "': timeout, stall, short or unplug");
+                if (after < 1)
+                    throw new TavException(TavException.Invalid, "Sim.Fail: after counts from 1 (the next record), not " + after);
+                Check(board.Call(h => Native.tav_sim_fail(h, code, (uint)after)), "Sim.Fail");
+            }
+
+            /// <summary>One pin's level changes since the board was opened: Level 1 high, 0 low,
+            /// -1 not driven, 2 a PWM square wave (its settings changed).</summary>
+            public Edge[] Edges(string pin)
+            {
+                uint[] ids = ParsePins(pin, "Sim.Edges");
+                if (ids.Length != 1)
+                    throw new TavException(TavException.Invalid, "Sim.Edges takes one pin, not '" + pin + "'");
+                for (;;)
+                {
+                    int count = board.Call(h => Native.tav_sim_edges(h, ids[0], null, UIntPtr.Zero));
+                    if (count < 0)
+                        throw TavException.Of(count, "Sim.Edges");
+                    var raw = new NativeEdge[Math.Max(count, 1)];
+                    int filled = board.Call(h => Native.tav_sim_edges(h, ids[0], raw, (UIntPtr)count));
+                    if (filled > count)
+                        continue; // more came in between
+                    var edges = new Edge[filled];
+                    for (int index = 0; index < filled; ++index)
+                        edges[index] = new Edge(raw[index].TimeNs / 1e9, raw[index].Level);
+                    return edges;
+                }
+            }
+        }
+
+        /// <summary>A level change of a virtual board's pin.</summary>
+        public struct Edge
+        {
+            public Edge(double timeSeconds, int level)
+            {
+                TimeSeconds = timeSeconds;
+                Level = level;
+            }
+            public double TimeSeconds { get; }
+            public int Level { get; }
+        }
+
         /// <summary>Closes the board into the safe state and lets it go; later calls throw
         /// TavException (Code NotOpen). Closing again does nothing.</summary>
         public void Close()
@@ -290,6 +360,14 @@ namespace Tav
         }
     }
 
+    // tav_sim_edge as tav.h lays it out.
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct NativeEdge
+    {
+        public ulong TimeNs;
+        public int Level;
+    }
+
     internal static class Native
     {
         // tav.dll on Windows, libtav.so on Linux (libtav.so.1 through its link, or a dllmap).
@@ -357,6 +435,11 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set(IntPtr board, byte group, uint channel, uint duty);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_status(IntPtr board, byte[] text, UIntPtr size);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_unplug(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_plug(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_fail(IntPtr board, int kind, uint afterRecords);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_edges(IntPtr board, uint pin, [Out] NativeEdge[] edges, UIntPtr capacity);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_connected(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pins(byte[] text, uint[] ids, out UIntPtr count, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_group(byte[] text, out byte group, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_pwm_divider(byte[] text, out int divider, byte[] reason, UIntPtr reasonSize);

@@ -51,8 +51,10 @@ int RestorePwm(BoardLink& link, const tavmodel::BoardState& state, const Command
     return result;
 }
 
-// Each pin this object made an input or an output: one GPIO_Init a pin, then
-// the output levels a port at a time. Pins of a PWM group were set above.
+// Each pin this object made an input or an output: a port's output levels
+// first, then one GPIO_Init a pin, so that an output comes back driving its
+// level at once (never a glitch to low first: a relay would click). Pins of
+// a PWM group were set above.
 int RestorePins(BoardLink& link, const tavmodel::BoardState& state, const CommandedState& commanded)
 {
     constexpr int MOST_RECORDS = PORT_COUNT * (PINS_PER_PORT + 2);
@@ -61,6 +63,7 @@ int RestorePins(BoardLink& link, const tavmodel::BoardState& state, const Comman
     for (int port = 0; port < PORT_COUNT; ++port) {
         uint32_t high = 0;
         uint32_t low = 0;
+        uint32_t restored = 0;
         for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
             const tavmodel::GpioPinState& setting = state.ports[port].pins[pin];
             // A floating input is how every pin starts; a timer's pins came
@@ -68,7 +71,7 @@ int RestorePins(BoardLink& link, const tavmodel::BoardState& state, const Comman
             if (!commanded.PinTouched(port, pin) || IsAlternate(setting.mode) || setting.mode == GPIO_MODE_IN_FLOATING)
                 continue;
             const uint32_t mask = 1u << pin;
-            records[count++] = MakeGpioInit(static_cast<uint32_t>(port), mask, setting.speed, setting.mode);
+            restored |= mask;
             if (IsOutput(setting.mode))
                 ((state.ports[port].outputData & mask) != 0 ? high : low) |= mask;
         }
@@ -76,6 +79,11 @@ int RestorePins(BoardLink& link, const tavmodel::BoardState& state, const Comman
             records[count++] = MakeGpioSetBits(static_cast<uint32_t>(port), high);
         if (low != 0)
             records[count++] = MakeGpioResetBits(static_cast<uint32_t>(port), low);
+        for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
+            const tavmodel::GpioPinState& setting = state.ports[port].pins[pin];
+            if ((restored & (1u << pin)) != 0)
+                records[count++] = MakeGpioInit(static_cast<uint32_t>(port), 1u << pin, setting.speed, setting.mode);
+        }
     }
     return SubmitRecords(link, records, count) == 0 ? RESULT_OK : RESULT_IO_FAILED;
 }

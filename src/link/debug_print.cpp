@@ -134,7 +134,7 @@ void Emit(int level, const char* format, va_list arguments)
         std::fprintf(stderr, "%s\n", text);
     if (!toCallback)
         return;
-    if (false)
+    if (heldLocks > 0)
         HoldLine(level, text);
     else
         CallSink(level, text);

@@ -49,6 +49,29 @@ static class TavTests
 
     static int Main()
     {
+        using (var board = Board.Open("reattach:sim:T"))
+        {
+            board.Init();
+            board.Output("P4.8");
+            board.Set("P4.8");
+            board.Sim.Unplug();
+            for (int wait = 0; wait < 500 && board.Connected; ++wait)
+                Thread.Sleep(10);
+            Check("Sim.Unplug: the board is gone", !board.Connected);
+            board.Sim.Plug();
+            for (int wait = 0; wait < 500 && !board.Connected; ++wait)
+                Thread.Sleep(10);
+            Check("Sim.Plug: back, the output restored", board.Connected && Line(board, "P4.8").Contains("output high"),
+                  Line(board, "P4.8"));
+            board.Sim.Fail("stall");
+            var stalled = Thrown(() => board.Reset("P4.8"));
+            Check("Sim.Fail stall: the next record fails", stalled != null && stalled.Code == TavException.IoFailed);
+            var edges = board.Sim.Edges("P4.8");
+            Check("Sim.Edges: low, high, let go, high again (no glitch to low)", edges.Length == 4 && edges[0].Level == 0 && edges[1].Level == 1
+                  && edges[2].Level == -1 && edges[3].Level == 1, edges.Length.ToString());
+            var unknown = Thrown(() => board.Sim.Fail("jam"));
+            Check("Sim.Fail of no such fault", unknown != null && unknown.Code == TavException.Invalid && unknown.Message.Contains("jam"));
+        }
         Check("the library's version", Library.Version.Length > 0 && char.IsDigit(Library.Version[0]), Library.Version);
         using (var board = Board.Open("sim:T"))
         {
