@@ -495,6 +495,28 @@ TEST_F(Reattaching, RestoreBringsTheReplugedBoardToTheCommandedState)
     EXPECT_EQ(usb.OpenHandleCount(), 0);
 }
 
+// Unplugged and plugged back while the program makes no call: the object's
+// own look finds another device number on its port, reports both
+// transitions and restores, with no call of the program's lost.
+TEST_F(Reattaching, AReplugWhileIdleIsNoticedAndRestored)
+{
+    device = &usb.AddBoard('T');
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open("reattach:port:1-1", &board), TAV_OK);
+    ASSERT_EQ(tav_set_connection_callback(board, Transitions::Add, &transitions), TAV_OK);
+    ASSERT_EQ(tav_init(board, 7), TAV_OK);
+    ASSERT_EQ(tav_pin_output(board, P4_8), TAV_OK);
+    ASSERT_EQ(tav_pin_set(board, P4_8), TAV_OK);
+    const uint32_t duties[] = {100, 200, 300};
+    ASSERT_EQ(tav_pwm_start(board, 'A', 2, duties, 3), TAV_OK);
+    commandedBefore = tavmodel::BoardView(device->Board()).Render();
+    usb.Replug(*device);
+    EXPECT_EQ(transitions.WaitFor(2), (std::vector<int>{0, 1}));
+    EXPECT_EQ(tavmodel::BoardView(device->Board()).Render(), commandedBefore);
+    EXPECT_EQ(tav_pin_reset(board, P4_8), TAV_OK);
+    tav_close(board);
+}
+
 TEST_F(Reattaching, SafeSendsTheSafeState)
 {
     ExpectPolicyApplied("reattach-safe:port:1-1", 1u + 26 + 33, 1);

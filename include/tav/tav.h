@@ -146,8 +146,12 @@ TAV_C_API const char* tav_open_problem(void);
  * ("cannot claim interface 0 of usb:001:005: -16 (Device or resource
  * busy)"). The callback gets each line with its level and user_data; it may
  * be called from any thread that calls the library (and from tav_watch's
- * thread), one line at a time per thread, and must not block for long. The
- * text is valid during the call. NULL stops it. May be set before or after
+ * thread), one line at a time per thread, and must not block for long. It
+ * is called with no lock of the library held (lines logged while the library
+ * holds a lock reach it once the lock is let go), so it may call any function
+ * of the library. The text is valid during the call. NULL stops it: once
+ * this returns, the callback it replaced is not running and is not called
+ * again (called from inside a callback of the library's, it does not wait). May be set before or after
  * the first open; also the static TAVLib functions' lines reach it. */
 #define TAV_LOG_ERROR   1
 #define TAV_LOG_WARNING 2
@@ -294,10 +298,12 @@ TAV_C_API int tav_disconnect(tav_board* board, int safe_state);
 /* Whether the board is there now: 1 while it is connected; 0 after it left
  * (or was closed or disconnected), and for NULL.
  *
- * "reattach:" boards. Once a transfer finds the board gone, every call
- * returns TAV_NOT_OPEN (2) at once and sends nothing, and a thread of the
- * object's own looks every 250 ms for a board of the same model on the same
- * port (port path). When one is there it is opened, claimed and asked for
+ * "reattach:" boards. A thread of the object's own looks every 250 ms
+ * whether the board is still on its port (port path) under the device
+ * number it had. Once a transfer finds the board gone, or that thread does
+ * (it left, and maybe came back, while the program made no call), every call
+ * returns TAV_NOT_OPEN (2) at once and sends nothing, and the thread looks
+ * for a board of the same model on the same port. When one is there it is opened, claimed and asked for
  * its information, and the object's policy applied: "reattach:" sends the
  * records of the commanded state this object holds (the debug port
  * released and the board started as tav_init left them, each running PWM
@@ -305,15 +311,20 @@ TAV_C_API int tav_disconnect(tav_board* board, int safe_state);
  * non-floating input, with its level); "reattach-safe:" the safe state
  * (tav_safe); "reattach-none:" nothing. Not restored: what records of
  * tav_send_record set that no operation sends, and what other programs set.
- * A board of another model on that port is left alone; one on another port
- * is another board. A board whose USB library cannot tell its port
+ * A board of another model on that port is asked once, logged once, and left
+ * unclaimed until it leaves (the object keeps its model); one on another
+ * port is another board. A "reattach:sim:" board heals the same way after
+ * tav_sim_unplug and tav_sim_plug. A board whose USB library cannot tell its port
  * (libusb-win32) opens, but does not heal. */
 TAV_C_API int tav_connected(const tav_board* board);
 /* A "reattach:" board's transitions, on the library's thread of that board:
  * connected 0 when it noticed the board gone (a transfer found it gone),
  * 1 when the board is back and its policy applied. The callback may call
- * this board's functions. NULL stops it. TAV_OK, or TAV_E_INVALID for a NULL
- * board. */
+ * any function of the library, this board's too, and may close, release or
+ * disconnect its board (it is freed once the callback returns). NULL stops
+ * it: once this returns, the callback it replaced is not running and is not
+ * called again (called from inside a callback of the library's, it does not
+ * wait). TAV_OK, or TAV_E_INVALID for a NULL board. */
 typedef void (*tav_connection_callback)(tav_board* board, int connected, void* user_data);
 TAV_C_API int tav_set_connection_callback(tav_board* board, tav_connection_callback callback, void* user_data);
 
@@ -500,14 +511,16 @@ TAV_C_API int tav_sim_write_svg(const tav_board* board, const char* path);
  *
  * tav_sim_unplug: the board is gone at once: the next transfer finds it gone
  *   as a vanished real board's does (that call returns TAV_IO_FAILED, and
- *   every later call TAV_NOT_OPEN, TAV_IO_FAILED for tav_init), a
- *   "reattach:sim:" object notices within its look interval even when the
- *   program makes no call, and tav_watch reports it left. An unplugged board
+ *   every later call TAV_NOT_OPEN, TAV_IO_FAILED for tav_init); a
+ *   "reattach:sim:" object knows at once (tav_connected is 0 when this
+ *   returns, its calls return TAV_NOT_OPEN) and its thread tells the
+ *   connection callback; tav_watch reports it left. An unplugged board
  *   stays unplugged (TAV_OK, nothing changes).
  * tav_sim_plug: it comes back on the same port under a new device number,
  *   as at power-on (every pin floating, the timers off, the debug port
  *   holding its pins), so that a "reattach:" object's policy (restore, safe,
- *   none) acts on it; tav_watch reports it arrived. A plugged board stays
+ *   none) acts on it at once, on its thread (tav_connected is 1 again once
+ *   the policy is applied); tav_watch reports it arrived. A plugged board stays
  *   plugged (TAV_OK, nothing changes). A board without "reattach:" stays let
  *   go: open a new object, as with a real board. Pending faults are cleared.
  * tav_sim_fail: the after_records-th record transfer from now (1 = the next;

@@ -121,3 +121,19 @@ def test_a_real_board_has_no_sim():
     # No real board here: the emulated one is tested in test_tav.py; a
     # virtual board's sim works, and NotVirtualError is its refusal elsewhere.
     assert issubclass(tav.NotVirtualError, tav.TavError)
+
+
+def test_the_readme_example_passes(tmp_path):
+    """The README's pytest example, word for word, in a pytest of its own."""
+    import os
+    import subprocess
+    import sys
+    import textwrap
+
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"), encoding="utf-8").read()
+    start = readme.index("installed package registers it by itself):\n\n") + len("installed package registers it by itself):\n\n")
+    block = readme[start:readme.index("\n\nFaults are", start)]
+    (tmp_path / "test_readme.py").write_text(textwrap.dedent(block))
+    result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-p", "tav.testing",
+                             str(tmp_path / "test_readme.py")], capture_output=True, text=True, timeout=120)
+    assert "2 passed" in result.stdout, result.stdout + result.stderr

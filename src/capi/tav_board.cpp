@@ -67,6 +67,7 @@ struct tav_board {
     std::mutex healerMutex; // guards the members below
     std::condition_variable healerWake;
     bool healerStop = false;
+    bool healerLookNow = false; // a virtual board was unplugged or plugged: look at once
     bool healerEnded = false;   // past its last use of the object
     bool freeWhenHealerEnds = false; // closed where the healer could not be waited for
     tav_connection_callback connectionCallback = nullptr;
@@ -240,7 +241,10 @@ void Heal(tav_board* board)
     for (bool going = true; going;) {
         {
             std::unique_lock<std::mutex> lock(board->healerMutex);
-            if (board->healerWake.wait_for(lock, REATTACH_INTERVAL, [board] { return board->healerStop; }))
+            board->healerWake.wait_for(lock, REATTACH_INTERVAL,
+                                       [board] { return board->healerStop || board->healerLookNow; });
+            board->healerLookNow = false;
+            if (board->healerStop)
                 break;
         }
         int transitions[2];
@@ -1002,6 +1006,16 @@ int OnSimulated(const tav_board* board, Action action)
     return action(*board->simulated);
 }
 
+// A reattach: board's thread looks at its board at once.
+void LookNow(tav_board* board)
+{
+    {
+        std::lock_guard<std::mutex> lock(board->healerMutex);
+        board->healerLookNow = true;
+    }
+    board->healerWake.notify_all();
+}
+
 // A pin's level on the wire in a state of the board's history.
 struct PinLevel {
     int level;
@@ -1036,16 +1050,27 @@ extern "C" {
 
 int tav_sim_unplug(tav_board* board)
 {
-    return OnSimulated(board, [](SimulatedBoard& simulated) {
+    return OnSimulated(board, [board](SimulatedBoard& simulated) {
         simulated.Unplug();
+        if (board->reattach != ReattachPolicy::Off) {
+            // The object knows at once (tav_connected says 0 when this
+            // returns); its thread tells the callback and waits for the plug.
+            {
+                std::lock_guard<LibraryMutex> lock(board->link.mutex);
+                ReleaseDevice(board->link);
+            }
+            LookNow(board);
+        }
         return TAV_OK;
     });
 }
 
 int tav_sim_plug(tav_board* board)
 {
-    return OnSimulated(board, [](SimulatedBoard& simulated) {
+    return OnSimulated(board, [board](SimulatedBoard& simulated) {
         simulated.Plug();
+        if (board->reattach != ReattachPolicy::Off)
+            LookNow(board);
         return TAV_OK;
     });
 }

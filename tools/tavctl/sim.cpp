@@ -80,7 +80,7 @@ Command SimDeclaration()
                 "reconnect and error paths, seen at work. A reattach: board notices an unplug\n"
                 "within 250 ms, and restores what was set once it is plugged in again.\n"
                 "Examples:\n  tavctl --device reattach:sim:T shell\n    > pin output P4.8\n    > sim unplug\n"
-                "    > pin set P4.8          (the board is gone: not open)\n    > sim plug\n    > status"};
+                "    > pin set P4.8          (the board is gone: no board open)\n    > sim plug\n    > status"};
     sim.subcommands = {unplug, plug, fail};
     return sim;
 }
