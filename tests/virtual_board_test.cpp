@@ -403,38 +403,48 @@ TEST(Healing, ARemovedConnectionCallbackHasReturned)
     tav_close(board);
 }
 
-// Two boards whose callbacks close each other: neither hangs.
+// Two boards whose callbacks, both running, close each other's board:
+// neither waits for the other's thread, so neither hangs.
 TEST(Healing, CallbacksThatCloseEachOthersBoards)
 {
     tav_board* first = nullptr;
     tav_board* second = nullptr;
     ASSERT_EQ(tav_open("reattach:sim:T", &first), TAV_OK);
     ASSERT_EQ(tav_open("reattach:sim:T", &second), TAV_OK);
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable met;
+        int arrived = 0;
+        std::atomic<int> closed{0};
+    } meeting;
     struct Other {
         tav_board* board;
-        std::atomic<bool> done{false};
+        Meeting* meeting;
+        std::atomic<bool> called{false};
         static void OnConnection(tav_board*, int, void* user)
         {
             auto* other = static_cast<Other*>(user);
-            if (!other->done.exchange(true))
-                tav_close(other->board);
+            if (other->called.exchange(true))
+                return;
+            {
+                // Both callbacks are running before either closes.
+                std::unique_lock<std::mutex> lock(other->meeting->mutex);
+                ++other->meeting->arrived;
+                other->meeting->met.notify_all();
+                other->meeting->met.wait_for(lock, 5s, [other] { return other->meeting->arrived == 2; });
+            }
+            tav_close(other->board);
+            ++other->meeting->closed;
         }
     };
-    Other closesSecond{second};
-    Other closesFirst{first};
+    Other closesSecond{second, &meeting};
+    Other closesFirst{first, &meeting};
     ASSERT_EQ(tav_set_connection_callback(first, Other::OnConnection, &closesSecond), TAV_OK);
     ASSERT_EQ(tav_set_connection_callback(second, Other::OnConnection, &closesFirst), TAV_OK);
     ASSERT_EQ(tav_sim_unplug(first), TAV_OK);
     ASSERT_EQ(tav_sim_unplug(second), TAV_OK);
-    ASSERT_TRUE(Eventually([&] { return closesSecond.done.load() || closesFirst.done.load(); }));
-    std::this_thread::sleep_for(400ms);
-    // Whichever callback ran first closed the other board; a board closed
-    // that way is freed by its own thread. The one left is closed here,
-    // unless the other callback got to it as well.
-    if (!closesFirst.done.load())
-        tav_close(first);
-    if (!closesSecond.done.load())
-        tav_close(second);
+    ASSERT_TRUE(Eventually([&] { return meeting.closed.load() == 2; }));
+    std::this_thread::sleep_for(100ms); // each board is freed by its own thread as its callback returns
 }
 
 // A log callback that calls the library (lists boards, asks a board) from
