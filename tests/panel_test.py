@@ -80,6 +80,34 @@ def api_tests():
         check("no token: 401", panel.request("GET", "/api/info", token=False)[0] == 401)
         check("wrong token: 403", panel.request("GET", "/api/info", token="0" * 32)[0] == 403)
         check("token in the address", panel.request("GET", f"/api/info?token={panel.token}", token=False)[0] == 200)
+        for almost in (panel.token[:1], panel.token[:-1], panel.token + "0", panel.token[:-1] + "x"):
+            check(f"a token that is not the whole token: 403 ({len(almost)} characters)",
+                  panel.request("GET", "/api/info", token=almost)[0] == 403)
+        status, error = panel.request("GET", "/api/records?since=1%3A")
+        check("a %XX escape at the end of a query value is decoded", status == 400 and "'1:'" in error.get("error", ""),
+              f"{status} {error}")
+        # A refused request's body is never read as the next request on the connection.
+        smuggled = (f"GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {panel.token}\r\n\r\n")
+        with socket.create_connection(("127.0.0.1", panel.port), timeout=30) as client:
+            client.sendall((f"POST /api/safe HTTP/1.1\r\nHost: 127.0.0.1:{panel.port}\r\nX-Tav-Token: {'0' * 32}\r\n"
+                            f"Content-Length: {len(smuggled)}\r\n\r\n{smuggled}").encode())
+            client.settimeout(3)
+            answers = b""
+            try:
+                while chunk := client.recv(65536):
+                    answers += chunk
+            except socket.timeout:
+                pass
+        check("a refused request's body is not answered as a request of its own",
+              answers.startswith(b"HTTP/1.1 403") and b"200 OK" not in answers, answers[:200])
+        body = b'{"value": "x"}'  # read whole and refused (400), or too long to read (413): nothing sent either way
+        for size, want in ((16384, 400), (16385, 413)):
+            connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+            connection.request("POST", "/api/init", body + b" " * (size - len(body)), {"X-Tav-Token": panel.token})
+            response = connection.getresponse()
+            response.read()
+            connection.close()
+            check(f"a body of {size} bytes: {want}", response.status == want, str(response.status))
         status, error = panel.request("GET", "/api/records?since=%3a%3A+1")
         check("a query is percent-decoded (%3a and %3A are ':', + a space)", status == 400
               and "'::" + " 1'" in error.get("error", ""), f"{status} {error}")

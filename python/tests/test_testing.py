@@ -137,3 +137,14 @@ def test_the_readme_example_passes(tmp_path):
     result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-p", "tav.testing",
                              str(tmp_path / "test_readme.py")], capture_output=True, text=True, timeout=120)
     assert "2 passed" in result.stdout, result.stdout + result.stderr
+
+
+def test_a_stopped_watch_answers_every_later_get():
+    watch = tav.watch(interval=0.01)
+    watch.stop()
+    results = []
+    reader = threading.Thread(target=lambda: results.extend([watch.get(), watch.get(), list(watch)]))
+    reader.start()
+    reader.join(5)
+    assert not reader.is_alive(), "a get() after stop() blocks"
+    assert results == [None, None, []]
