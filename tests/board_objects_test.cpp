@@ -932,6 +932,17 @@ TEST_F(BoardObjects, CommandedStateKnowsATimerThisObjectOnlyReset)
     ASSERT_EQ(tav_pin_state_get(board.handle(), pwmPin, &state), TAV_OK);
     EXPECT_TRUE(state.known);
     EXPECT_STREQ(state.description, tavmodel::BoardView(device.Board()).Pin(pwmPin).Describe().c_str());
+    // The reset cleared every compare value: each channel's duty is known,
+    // unit 4 (group B's channel 4, group C's channel 1) as much as unit 1.
+    for (const auto& [group, timer] : {std::pair<char, uint32_t>{'B', 1}, {'C', 2}}) {
+        tavtest::Wire reset(TAVDll::CLASS_TIM, TAVDll::TIM_OP_DEINIT);
+        reset.U32(8, timer);
+        ASSERT_EQ(tav_send_record(board.handle(), reset.bytes.data()), TAV_OK);
+        tav_pwm_group_state group_state{};
+        ASSERT_EQ(tav_pwm_group_state_get(board.handle(), group, &group_state), TAV_OK);
+        for (unsigned channel = 0; channel < 4; ++channel)
+            EXPECT_EQ(group_state.duty_known[channel], 1) << group << " channel " << channel + 1;
+    }
 }
 
 // A group's state as the board object commanded it, on a real board of a

@@ -210,6 +210,29 @@ with tempfile.TemporaryDirectory() as work:
           and "--any-model" in other.stderr, other.stderr)
     anyway = run([TAVCTL, "--sim=T", "replay", "--any-model", log])
     check("--any-model replays it anyway", anyway.returncode == 0 and "replayed" in anyway.stdout, anyway.stderr)
+    # A header of model T and a later line naming S: the later line wins.
+    restated = os.path.join(work, "restated.tavtrace")
+    with open(restated, "w") as file:
+        lines = open(log).read().splitlines(keepends=True)
+        lines[1] = lines[1].replace("board model S", "board model T")
+        first_record = next(index for index, line in enumerate(lines) if line[:1].isdigit())
+        lines.insert(first_record, "# board model S: the board's information names it\n")
+        file.write("".join(lines))
+    restated_run = run([TAVCTL, "--sim=T", "replay", restated])
+    check("a later '# board model S' line is the log's model", restated_run.returncode == 2
+          and "recorded on a model S board" in restated_run.stderr, restated_run.stderr)
+
+    # A new log over an older, longer file: nothing of the old one is left.
+    stale = os.path.join(work, "stale.tavtrace")
+    with open(stale, "w") as file:
+        file.write("".join(open(log).read() for _ in range(20)))
+    run([TAVCTL, "--sim=S", "init"], trace=stale)
+    fresh_lines = open(stale).read().splitlines()
+    check("a new log leaves nothing of an older, longer file", fresh_lines[-1].startswith("# end at")
+          and sum(line.startswith("# tavtrace") for line in fresh_lines) == 1, str(fresh_lines[-3:]))
+    replayed_stale = run([TAVCTL, "--sim=S", "replay", "--fast", stale])
+    check("... so its replay sends only the new records", f"replayed {len(record_lines(stale))} records"
+          in replayed_stale.stdout and len(record_lines(stale)) < 80, replayed_stale.stdout + replayed_stale.stderr)
 
     # Waits a replay cannot honour are refused before anything is sent; the
     # log's own length is said before a real board's replay starts.
