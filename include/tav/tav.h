@@ -364,10 +364,60 @@ TAV_C_API int tav_pin_write(tav_board* board, uint32_t pins, int value); /* high
  * is 0. An unknown group or channel, another divider, too many duties or a
  * duty above full scale is TAV_E_INVALID, and nothing is sent. */
 TAV_C_API int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* duties, size_t count);
-/* One channel's duty; channel counts from 1. */
+/* One channel's duty; channel counts from 1; the duty in counts of the
+ * group's full scale (36000, or the full scale tav_pwm_start_hz chose). */
 TAV_C_API int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty);
 /* Stops all three groups and floats their pins (DisablePWM). */
 TAV_C_API int tav_pwm_stop(tav_board* board);
+
+/* PWM for what people drive: any frequency, duties in percent, servo pulses,
+ * one group stopped alone. These send the same records as the functions
+ * above with other values of the chip vendor's fields (the time base's
+ * prescaler and period; one timer's part of the shutdown sequence), which
+ * the board's firmware executes as the vendor's functions with those fields.
+ *
+ * tav_pwm_start_hz: starts group at frequency_hz: the timer counts at 72 MHz
+ *   / (prescaler + 1) and wraps after period + 1 steps (each at most 65536),
+ *   chosen to reach the frequency within 0.1 % with as many duty steps as
+ *   possible, or where no pair does, as near as any does. 50 Hz (servos) has
+ *   65455 steps, 20 kHz (motors) 3600. The group's full scale (period + 1)
+ *   becomes the unit of tav_pwm_set's counts for it (36000 for the dividers
+ *   of tav_pwm_start). duty_percent[i] is channel i + 1 in percent (0 to
+ *   100, rounded to the nearest step); count may be shorter than the
+ *   group's channel count (missing duties are 0); duty_percent may be NULL
+ *   when count is 0. The frequency reached goes to *actual_hz (NULL: not
+ *   wanted). Reachable: about 0.0168 Hz (72 MHz / 2^32) to 720 kHz (100
+ *   steps). Outside it, NaN, an infinity, a duty outside 0-100 % or NaN, too
+ *   many duties or an unknown group: TAV_E_INVALID, nothing sent.
+ * tav_pwm_set_percent: one channel's duty in percent of the group's full
+ *   scale (0 to 100), sent as tav_pwm_set sends it.
+ * tav_pwm_set_pulse: one channel's high time in microseconds (a servo's 1000
+ *   to 2000 us at 50 Hz), in steps of the group's running time base. A group
+ *   not running by this object's records, or a pulse longer than the period
+ *   (or negative, NaN): TAV_E_INVALID, nothing sent.
+ * tav_pwm_stop_group: that group's part of the shutdown sequence alone: its
+ *   timer reset and stopped, its clock gate off, its pins floating. The
+ *   other groups keep running: no record names another timer or gates its
+ *   clock, and the AFIO clock stays on. tav_pwm_stop stays the whole
+ *   sequence. */
+TAV_C_API int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const double* duty_percent,
+                               size_t count, double* actual_hz);
+TAV_C_API int tav_pwm_set_percent(tav_board* board, char group, unsigned channel, double percent);
+TAV_C_API int tav_pwm_set_pulse(tav_board* board, char group, unsigned channel, double microseconds);
+TAV_C_API int tav_pwm_stop_group(tav_board* board, char group);
+
+/* Pin modes for buttons and relays: inputs with the chip's pull-up or
+ * pull-down (about 40 kOhm; GPIO mode 0x48 or 0x28), outputs that only pull
+ * low (open drain, mode 0x14: a relay board's input, a shared line). One
+ * record per named pin in ascending bit order, as the other pin calls.
+ * pull is TAV_PULL_UP or TAV_PULL_DOWN; any other value is TAV_E_INVALID and
+ * nothing is sent. tav_pin_write, tav_pin_set and tav_pin_reset drive an
+ * open-drain output: high lets it float (pulled up outside), low pulls it
+ * low. Results as for tav_pin_output. */
+#define TAV_PULL_UP   1
+#define TAV_PULL_DOWN 2
+TAV_C_API int tav_pin_input_pull(tav_board* board, uint32_t pins, int pull);
+TAV_C_API int tav_pin_output_open_drain(tav_board* board, uint32_t pins);
 
 /* Sends one record of your own as one 64-byte transfer (AddCommand):
  * TAV_OK, TAV_IO_FAILED, TAV_NOT_OPEN, or TAV_E_INVALID for NULL. */
@@ -471,11 +521,22 @@ typedef struct tav_pwm_group_state {
     unsigned channel_count; /* 3 for group A, 4 for B and C */
     uint32_t duty[4];       /* each channel's duty in counts */
     int duty_known[4];      /* 0: no record of this object set that channel's duty */
+    /* Since 1.2: */
+    uint32_t full_scale;    /* steps in one period (period + 1): the unit of duty[] and tav_pwm_set;
+                               36000 for the dividers, and while the group has no time base */
+    uint32_t prescaler;     /* the timer counts at 72 MHz / (prescaler + 1) */
 } tav_pwm_group_state;
 
 /* The state of group 'A', 'B' or 'C' (either case). TAV_OK; TAV_E_INVALID for
- * another letter or NULL arguments. */
+ * another letter or NULL arguments. A macro over tav_pwm_group_state_get_sized,
+ * which takes the size of the caller's struct (as tav_list does), so that a
+ * program built against an older tav.h keeps working; the function
+ * tav_pwm_group_state_get itself fills 1.1's layout. */
+TAV_C_API int tav_pwm_group_state_get_sized(const tav_board* board, char group, tav_pwm_group_state* state,
+                                            size_t state_size);
 TAV_C_API int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_state* state);
+#define tav_pwm_group_state_get(board, group, state) \
+    tav_pwm_group_state_get_sized((board), (group), (state), sizeof(tav_pwm_group_state))
 
 /* Virtual boards ("sim:" selectors) only: what every pin does now, as
  * `tavctl status` shows it, into text (truncated to size - 1 characters and

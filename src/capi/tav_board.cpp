@@ -1,6 +1,6 @@
 // The C interface: a tav_board is one board link, plus the virtual bus and
 // board model behind it when a "sim:" selector opened it.
-#include "tav/tav.h"
+#include "capi/board_object.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,52 +36,6 @@
 using namespace TAVDll;
 using namespace TAVDll::detail;
 
-struct tav_board {
-    BoardLink link;
-    // "sim:" boards: the virtual bus and the board model on it.
-    std::unique_ptr<SimulatedBoard> simulated;
-    // Real boards, and virtual boards that reattach: what this object told
-    // the board.
-    std::unique_ptr<CommandedState> commanded;
-    tav_record_callback callback = nullptr;
-    void* callbackUser = nullptr;
-    // TAV_TRACE's trace of this board, when it is set.
-    std::unique_ptr<RecordTrace> trace;
-    // Calls inside this object right now: closing waits for them. Once
-    // closing is set, calls no longer count as users, so that callers that
-    // keep calling cannot hold a close off.
-    std::atomic<int> users{0};
-    std::atomic<bool> closing{false};
-    // "reattach:" boards: a thread of their own finds the board again on its
-    // port (with the model it had) and applies the policy.
-    ReattachPolicy reattach = ReattachPolicy::Off;
-    char modelLetter = 0;
-    std::atomic<bool> connected{true};
-    // A board of another model on the port, at this address: left alone
-    // until it leaves.
-    bool strangerSeen = false;
-    unsigned long strangerBus = 0;
-    unsigned long strangerDevice = 0;
-    std::thread healer;
-    std::thread::id healerId;
-    std::mutex healerMutex; // guards the members below
-    std::condition_variable healerWake;
-    bool healerStop = false;
-    bool healerLookNow = false; // a virtual board was unplugged or plugged: look at once
-    bool healerEnded = false;   // past its last use of the object
-    bool freeWhenHealerEnds = false; // closed where the healer could not be waited for
-    tav_connection_callback connectionCallback = nullptr;
-    void* connectionUser = nullptr;
-    bool connectionCallbackRunning = false;
-    std::condition_variable connectionCallbackDone;
-
-    // The model of a "sim:" board; null for a real one.
-    tavmodel::BoardModel* SimulatedModel() const { return simulated != nullptr ? &simulated->Model() : nullptr; }
-    const tavmodel::BoardModel& Model() const
-    {
-        return simulated != nullptr ? simulated->Model() : commanded->Model();
-    }
-};
 
 namespace {
 
@@ -105,24 +59,6 @@ static_assert(TAV_PIN_DEBUG_PORT == static_cast<int>(tavmodel::PinFunction::Debu
                   && TAV_PIN_NOT_DRIVEN == static_cast<int>(tavmodel::PinFunction::NotDriven),
               "tav_pin_function follows the board view's PinFunction");
 
-template <typename Operation>
-int OnBoard(tav_board* board, Operation operation)
-{
-    if (board == nullptr)
-        return TAV_E_INVALID;
-    // Sequentially consistent, as Disconnect's store and load: either this
-    // call sees closing, or Disconnect sees this call among the users. A
-    // call after the disconnect finds the board closed (a view of it still
-    // works) and is not waited for: tav_close's caller has no such call.
-    board->users.fetch_add(1);
-    if (board->closing.load()) {
-        board->users.fetch_sub(1);
-        return RunOperation(board->link, operation);
-    }
-    const int result = RunOperation(board->link, operation);
-    board->users.fetch_sub(1);
-    return result;
-}
 
 // How often a "reattach:" board looks whether its board is still there, or
 // back.
@@ -708,9 +644,13 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
 int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty)
 {
     const int timerIndex = PwmGroupIndex(group);
-    if (timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex) || duty > PWM_FULL_SCALE)
+    if (timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex))
         return TAV_E_INVALID;
-    return OnBoard(board, [=](BoardLink& link) { return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, duty); });
+    return OnBoard(board, [=](BoardLink& link) {
+        if (duty > GroupFullScale(*board, timerIndex))
+            return static_cast<int>(TAV_E_INVALID);
+        return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, duty);
+    });
 }
 
 int tav_pwm_stop(tav_board* board)
@@ -736,32 +676,6 @@ int tav_set_record_callback(tav_board* board, tav_record_callback callback, void
     return OnBoard(board, [=](BoardLink&) {
         board->callback = callback;
         board->callbackUser = user;
-        return TAV_OK;
-    });
-}
-
-int tav_pwm_group_state_get(const tav_board* board, char group, tav_pwm_group_state* state)
-{
-    const int timerIndex = PwmGroupIndex(group);
-    if (board == nullptr || state == nullptr || timerIndex < 0)
-        return TAV_E_INVALID;
-    return OnBoard(const_cast<tav_board*>(board), [&](BoardLink&) {
-        const tavmodel::TimerState& timer = board->Model().State().timers[timerIndex];
-        const CommandedState* commanded = board->commanded.get();
-        *state = tav_pwm_group_state{};
-        state->known = board->simulated != nullptr || commanded->TimerTouched(timerIndex) ? 1 : 0;
-        state->running = timer.clockEnabled && timer.counterEnabled && (timerIndex != 0 || timer.mainOutputEnabled);
-        for (size_t frequency = 0; frequency < PWM_FREQUENCY_COUNT; ++frequency)
-            if (PWM_PRESCALERS[frequency] == timer.prescaler)
-                state->divider = static_cast<int>(PwmDivider(frequency));
-        state->frequency_hz = tavmodel::PwmFrequencyHz(timer);
-        state->channel_count = ChannelCount(timerIndex);
-        for (unsigned channel = 1; channel <= state->channel_count; ++channel) {
-            // Groups A and C drive their channels from the highest unit down.
-            const uint8_t unit = FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit;
-            state->duty[channel - 1] = timer.outputCompare[unit - 1].pulse;
-            state->duty_known[channel - 1] = board->simulated != nullptr || commanded->DutyTouched(timerIndex, unit) ? 1 : 0;
-        }
         return TAV_OK;
     });
 }
@@ -894,7 +808,8 @@ int tav_constant(const char* name, long* value)
         TAV_CONSTANT(TAV_PIN_PULL_UP_INPUT), TAV_CONSTANT(TAV_PIN_OUTPUT_HIGH), TAV_CONSTANT(TAV_PIN_OUTPUT_LOW),
         TAV_CONSTANT(TAV_PIN_PWM), TAV_CONSTANT(TAV_PIN_NOT_DRIVEN), TAV_CONSTANT(TAV_SIM_TIMEOUT),
         TAV_CONSTANT(TAV_SIM_STALL), TAV_CONSTANT(TAV_SIM_SHORT_WRITE), TAV_CONSTANT(TAV_SIM_UNPLUG),
-        TAV_CONSTANT(TAV_SIM_NOT_DRIVEN), TAV_CONSTANT(TAV_SIM_PWM),
+        TAV_CONSTANT(TAV_SIM_NOT_DRIVEN), TAV_CONSTANT(TAV_SIM_PWM), TAV_CONSTANT(TAV_PULL_UP),
+        TAV_CONSTANT(TAV_PULL_DOWN),
     };
 #undef TAV_CONSTANT
     if (name == nullptr || value == nullptr)

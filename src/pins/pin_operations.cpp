@@ -19,6 +19,9 @@ _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_
     case PinAction::Set: return MakeGpioSetBits(gpio, pin);
     case PinAction::Reset: return MakeGpioResetBits(gpio, pin);
     case PinAction::Write: return value == 1 ? MakeGpioSetBits(gpio, pin) : MakeGpioResetBits(gpio, pin);
+    case PinAction::InputPullUp: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_IPU);
+    case PinAction::InputPullDown: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_IPD);
+    case PinAction::OutputOpenDrain: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_OUT_OD);
     }
     return MakeGpioResetBits(gpio, pin);
 }

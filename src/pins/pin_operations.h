@@ -8,7 +8,9 @@
 
 namespace TAVDll::detail {
 
-enum class PinAction { DirOutput, DirInput, Floating, Set, Reset, Write };
+// The first six are the board's original operations; the others send the
+// same GPIO_Init record with the vendor's other mode codes.
+enum class PinAction { DirOutput, DirInput, Floating, Set, Reset, Write, InputPullUp, InputPullDown, OutputOpenDrain };
 
 // The pin walk behind every pin operation: one record per named pin in
 // ascending bit order, appended to the batch. RESULT_OK, RESULT_BAD_PIN

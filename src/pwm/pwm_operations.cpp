@@ -50,6 +50,20 @@ int DisablePwm(BoardLink& link)
     return RunSequence(link, PWM_DISABLE_BATCH_CAPACITY, [](InstructionBatch& batch) { AppendDisablePWM(batch); });
 }
 
+int StartPwmGroup(BoardLink& link, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
+                  const uint32_t (&duties)[4])
+{
+    return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
+        AppendGroupStart(batch, timerIndex, prescaler, period, duties);
+    });
+}
+
+int StopPwmGroup(BoardLink& link, uint32_t timerIndex)
+{
+    return RunSequence(link, PWM_BATCH_CAPACITY,
+                       [&](InstructionBatch& batch) { AppendGroupStop(batch, timerIndex); });
+}
+
 } // namespace detail
 
 } // namespace TAVDll

@@ -13,6 +13,11 @@ int InitPwmGroup(BoardLink& link, uint32_t timerIndex, PWM_Frequency frequency, 
                  unsigned int* max);
 int UpdatePwm(BoardLink& link, uint32_t timerIndex, uint32_t channel, uint32_t duty);
 int DisablePwm(BoardLink& link);
+// Beyond the original operations: a group started at any time base, and
+// one group stopped alone.
+int StartPwmGroup(BoardLink& link, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
+                  const uint32_t (&duties)[4]);
+int StopPwmGroup(BoardLink& link, uint32_t timerIndex);
 
 } // namespace TAVDll::detail
 

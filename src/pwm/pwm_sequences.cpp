@@ -136,19 +136,55 @@ int AppendUpdatePWMC(InstructionBatch& batch, uint32_t channel, uint32_t duty)
     return AppendUpdate(batch, 2, channel, duty);
 }
 
+namespace {
+
+int AppendTimerStop(InstructionBatch& batch, uint32_t timerIndex)
+{
+    Append(batch, MakeTimDeInit(timerIndex));
+    Append(batch, MakeTimArrPreload(timerIndex, STATE_OFF));
+    Append(batch, MakeTimCmd(timerIndex, STATE_OFF));
+    return Append(batch, MakeTimCtrlPwmOutputs(timerIndex, STATE_OFF));
+}
+
+int AppendPinRelease(InstructionBatch& batch, const PwmChannel& entry)
+{
+    return Append(batch, MakeGpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING));
+}
+
+} // namespace
+
 int AppendDisablePWM(InstructionBatch& batch)
 {
     // Timers stop before their clocks go off; the pins are released last.
-    for (const PwmGroup& group : PWM_GROUPS) {
-        Append(batch, MakeTimDeInit(group.timerIndex));
-        Append(batch, MakeTimArrPreload(group.timerIndex, STATE_OFF));
-        Append(batch, MakeTimCmd(group.timerIndex, STATE_OFF));
-        Append(batch, MakeTimCtrlPwmOutputs(group.timerIndex, STATE_OFF));
-    }
+    for (const PwmGroup& group : PWM_GROUPS)
+        AppendTimerStop(batch, group.timerIndex);
     for (const PwmGroup& group : PWM_GROUPS)
         Append(batch, ClockGate(group, STATE_OFF));
     for (const PwmChannel& entry : PWM_CHANNEL_MAP)
-        Append(batch, MakeGpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING));
+        AppendPinRelease(batch, entry);
+    return batch.inCount;
+}
+
+int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
+                     const uint32_t (&duties)[4])
+{
+    if (timerIndex >= PWM_GROUP_COUNT)
+        return batch.inCount;
+    AppendTimeBase(batch, timerIndex, period, prescaler, 0, 0);
+    for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
+        AppendChannel(batch, timerIndex, channel, duties[channel - 1]);
+    return AppendTimerStart(batch, timerIndex);
+}
+
+int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex)
+{
+    if (timerIndex >= PWM_GROUP_COUNT)
+        return batch.inCount;
+    AppendTimerStop(batch, timerIndex);
+    Append(batch, ClockGate(PWM_GROUPS[timerIndex], STATE_OFF));
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
+        if (entry.timerIndex == timerIndex)
+            AppendPinRelease(batch, entry);
     return batch.inCount;
 }
 

@@ -27,6 +27,16 @@ int AppendUpdatePWMB(InstructionBatch& batch, uint32_t channel, uint32_t duty);
 int AppendUpdatePWMC(InstructionBatch& batch, uint32_t channel, uint32_t duty);
 int AppendDisablePWM(InstructionBatch& batch);
 
+// Beyond the board's original operations, the same records with other
+// values. A group started at any time base: clock gate, time base with this
+// prescaler and period, each channel of the group with its duty (duties[i]
+// is channel i + 1), then the timer started.
+int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
+                     const uint32_t (&duties)[4]);
+// One group's part of the shutdown sequence: its timer reset and stopped,
+// its clock gate off, its pins floating. Nothing names another timer.
+int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex);
+
 } // namespace TAVDll::detail
 
 #endif

@@ -1,0 +1,104 @@
+// The C interface's board object: one board link, plus the virtual bus and
+// board model behind it when a "sim:" selector opened it, its commanded
+// state, and for "reattach:" boards the thread that heals it. Shared by the
+// files of src/capi/ that define the tav_ functions.
+#ifndef TAV_CAPI_BOARD_OBJECT_H
+#define TAV_CAPI_BOARD_OBJECT_H
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "capi/commanded_state.h"
+#include "link/board_link.h"
+#include "link/selector.h"
+#include "tav/tav.h"
+#include "trace/record_trace.h"
+#include "usb/simulated_board.h"
+
+using TAVDll::SimulatedBoard;
+using TAVDll::detail::BoardLink;
+using TAVDll::detail::CommandedState;
+using TAVDll::detail::ReattachPolicy;
+using TAVDll::detail::RecordTrace;
+
+struct tav_board {
+    BoardLink link;
+    // "sim:" boards: the virtual bus and the board model on it.
+    std::unique_ptr<SimulatedBoard> simulated;
+    // Real boards, and virtual boards that reattach: what this object told
+    // the board.
+    std::unique_ptr<CommandedState> commanded;
+    tav_record_callback callback = nullptr;
+    void* callbackUser = nullptr;
+    // TAV_TRACE's trace of this board, when it is set.
+    std::unique_ptr<RecordTrace> trace;
+    // Calls inside this object right now: closing waits for them. Once
+    // closing is set, calls no longer count as users, so that callers that
+    // keep calling cannot hold a close off.
+    std::atomic<int> users{0};
+    std::atomic<bool> closing{false};
+    // "reattach:" boards: a thread of their own finds the board again on its
+    // port (with the model it had) and applies the policy.
+    ReattachPolicy reattach = ReattachPolicy::Off;
+    char modelLetter = 0;
+    std::atomic<bool> connected{true};
+    // A board of another model on the port, at this address: left alone
+    // until it leaves.
+    bool strangerSeen = false;
+    unsigned long strangerBus = 0;
+    unsigned long strangerDevice = 0;
+    std::thread healer;
+    std::thread::id healerId;
+    std::mutex healerMutex; // guards the members below
+    std::condition_variable healerWake;
+    bool healerStop = false;
+    bool healerLookNow = false; // a virtual board was unplugged or plugged: look at once
+    bool healerEnded = false;   // past its last use of the object
+    bool freeWhenHealerEnds = false; // closed where the healer could not be waited for
+    tav_connection_callback connectionCallback = nullptr;
+    void* connectionUser = nullptr;
+    bool connectionCallbackRunning = false;
+    std::condition_variable connectionCallbackDone;
+
+    // The model of a "sim:" board; null for a real one.
+    tavmodel::BoardModel* SimulatedModel() const { return simulated != nullptr ? &simulated->Model() : nullptr; }
+    const tavmodel::BoardModel& Model() const
+    {
+        return simulated != nullptr ? simulated->Model() : commanded->Model();
+    }
+};
+
+namespace TAVDll::detail {
+
+// One call on a board object: its link's lock held throughout; TAV_E_INVALID
+// for NULL.
+template <typename Operation>
+inline int OnBoard(tav_board* board, Operation operation)
+{
+    if (board == nullptr)
+        return TAV_E_INVALID;
+    // Sequentially consistent, as Disconnect's store and load: either this
+    // call sees closing, or Disconnect sees this call among the users. A
+    // call after the disconnect finds the board closed (a view of it still
+    // works) and is not waited for: tav_close's caller has no such call.
+    board->users.fetch_add(1);
+    if (board->closing.load()) {
+        board->users.fetch_sub(1);
+        return RunOperation(board->link, operation);
+    }
+    const int result = RunOperation(board->link, operation);
+    board->users.fetch_sub(1);
+    return result;
+}
+
+// The steps in one period of a group's time base as this object set it (a
+// virtual board: as the board has it): the unit of its duties. 36000 (the
+// dividers' full scale) while the group has no time base of the object's.
+uint32_t GroupFullScale(const tav_board& board, int timerIndex);
+
+} // namespace TAVDll::detail
+
+#endif
