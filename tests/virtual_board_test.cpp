@@ -262,6 +262,12 @@ TEST(Healing, AnIdleReplugIsRestoredWithEveryGroupAsItWas)
     ASSERT_EQ(tav_pwm_start(board, 'C', 8, groupC, 4), TAV_OK);
     ASSERT_EQ(tav_pin_output(board, P4_8 | P4_10), TAV_OK);
     ASSERT_EQ(tav_pin_set(board, P4_10), TAV_OK);
+    // What the board's original operations never send comes back as well.
+    const double servo[] = {7.5};
+    ASSERT_EQ(tav_pwm_start_hz(board, 'B', 50, servo, 1, nullptr), TAV_OK);
+    ASSERT_EQ(tav_pin_input_pull(board, 0x40000001, TAV_PULL_UP), TAV_OK);
+    ASSERT_EQ(tav_pin_output_open_drain(board, 0x40000002), TAV_OK);
+    ASSERT_EQ(tav_pin_set(board, 0x40000002), TAV_OK);
     const std::string before = View(board);
     for (size_t round = 1; round <= 3; ++round) {
         SCOPED_TRACE(round);
@@ -273,6 +279,7 @@ TEST(Healing, AnIdleReplugIsRestoredWithEveryGroupAsItWas)
         EXPECT_EQ(Group(board, 'A').duty[0], 1000u);
         EXPECT_EQ(Group(board, 'C').duty[0], 8000u);
         EXPECT_EQ(Group(board, 'C').duty[3], 11000u);
+        EXPECT_EQ(Group(board, 'B').full_scale, 65455u);
     }
     EXPECT_EQ(transitions.Seen(), (std::vector<int>{0, 1, 0, 1, 0, 1}));
     EXPECT_EQ(tav_connected(board), 1);

@@ -379,7 +379,8 @@ TAV_C_API int tav_pwm_stop(tav_board* board);
  * tav_pwm_start_hz: starts group at frequency_hz: the timer counts at 72 MHz
  *   / (prescaler + 1) and wraps after period + 1 steps (each at most 65536),
  *   chosen to reach the frequency within 0.1 % with as many duty steps as
- *   possible, or where no pair does, as near as any does. 50 Hz (servos) has
+ *   possible (the finest prescaler that has a period within 0.1 %, with the
+ *   period nearest the frequency), or where no pair does, as near as any does. 50 Hz (servos) has
  *   65455 steps, 20 kHz (motors) 3600. The group's full scale (period + 1)
  *   becomes the unit of tav_pwm_set's counts for it (36000 for the dividers
  *   of tav_pwm_start). duty_percent[i] is channel i + 1 in percent (0 to

@@ -18,24 +18,14 @@ bool IsAlternate(uint8_t mode)
     return mode == GPIO_MODE_AF_PP || mode == GPIO_MODE_AF_OD;
 }
 
-// The PWM_Frequency of a prescaler the library's own PWM operations set;
-// -1 for any other.
-int FrequencyOfPrescaler(uint32_t prescaler)
-{
-    for (int index = 0; index < static_cast<int>(PWM_FREQUENCY_COUNT); ++index)
-        if (PWM_PRESCALERS[index] == prescaler)
-            return index;
-    return -1;
-}
-
-// Each group this object started and left running, as tav_pwm_start sends it.
+// Each group this object started and left running, as tav_pwm_start (or
+// tav_pwm_start_hz) sends it.
 int RestorePwm(BoardLink& link, const tavmodel::BoardState& state, const CommandedState& commanded)
 {
     int result = RESULT_OK;
     for (int timerIndex = 0; timerIndex < tavmodel::TIMER_COUNT; ++timerIndex) {
         const tavmodel::TimerState& timer = state.timers[timerIndex];
-        const int frequency = FrequencyOfPrescaler(timer.prescaler);
-        if (!commanded.TimerTouched(timerIndex) || !timer.counterEnabled || frequency < 0)
+        if (!commanded.TimerTouched(timerIndex) || !timer.counterEnabled)
             continue;
         // The start sequence takes the duties by the group's channels;
         // groups A and C drive channel 1 from their highest unit.
@@ -43,9 +33,8 @@ int RestorePwm(BoardLink& link, const tavmodel::BoardState& state, const Command
         for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
             duties[channel - 1] =
                 timer.outputCompare[FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit - 1].pulse;
-        if (InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency), duties,
-                         nullptr)
-            != RESULT_OK)
+        // Its own time base: a divider's, or any other (tav_pwm_start_hz).
+        if (StartPwmGroup(link, static_cast<uint32_t>(timerIndex), timer.prescaler, timer.period, duties) != RESULT_OK)
             result = RESULT_IO_FAILED;
     }
     return result;

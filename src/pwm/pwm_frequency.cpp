@@ -32,9 +32,12 @@ bool ChoosePwmTimeBase(double frequencyHz, PwmTimeBase* timeBase)
     if (!std::isfinite(frequencyHz) || frequencyHz < PwmLowestHz() || frequencyHz > PwmHighestHz())
         return false;
     // Timer clocks per PWM period: the divisor (prescaler + 1) times the
-    // steps (period + 1). The smallest divisor gives the most steps.
+    // steps (period + 1). The smallest divisor gives the most steps; a
+    // divisor whose exact period is longer than 65536 steps has the longest
+    // there is, which may still be within the tolerance.
     const double clocks = static_cast<double>(TIMER_CLOCK_HZ) / frequencyHz;
-    const auto firstDivisor = static_cast<uint32_t>(std::max(1.0, std::ceil(clocks / PWM_MAX_COUNT - 1e-9)));
+    const auto firstDivisor =
+        static_cast<uint32_t>(std::max(1.0, std::floor(clocks / (PWM_MAX_COUNT * (1 + TOLERANCE)))));
     uint32_t bestDivisor = 0;
     uint32_t bestSteps = 0;
     double bestError = 0;
