@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "tav/board.hpp"
 #include "tav/tav.h"
 
 namespace {
@@ -342,6 +343,28 @@ TEST_P(ExtendedPins, PullAndOpenDrainRecords)
     ASSERT_EQ(tav_pin_state_get(board, 0x40000100, &state), TAV_OK);
     EXPECT_EQ(state.function, TAV_PIN_OUTPUT_HIGH);
     EXPECT_NE(std::string(state.description).find("open-drain"), std::string::npos) << state.description;
+}
+
+// The same from C++.
+TEST(ExtendedPwmObjects, FromCplusplus)
+{
+    tav::Board board;
+    ASSERT_EQ(board.open("sim:T"), TAV_OK);
+    double reached = 0;
+    ASSERT_EQ(board.pwmStartHz('B', 20000, {50, 25}, &reached), TAV_OK);
+    EXPECT_DOUBLE_EQ(reached, 20000);
+    ASSERT_EQ(board.pwmSetPulse('B', 3, 10), TAV_OK); // 720 of 3600
+    ASSERT_EQ(board.pwmSetPercent('B', 4, 100), TAV_OK);
+    tav_pwm_group_state state{};
+    ASSERT_EQ(tav_pwm_group_state_get(board.handle(), 'B', &state), TAV_OK);
+    EXPECT_EQ(state.duty[0], 1800u);
+    EXPECT_EQ(state.duty[1], 900u);
+    EXPECT_EQ(state.duty[2], 720u);
+    EXPECT_EQ(state.duty[3], 3600u);
+    ASSERT_EQ(board.pwmStopGroup('B'), TAV_OK);
+    ASSERT_EQ(board.pinInputPull(0x40000100, TAV_PULL_DOWN), TAV_OK);
+    ASSERT_EQ(board.pinOutputOpenDrain(0x40000200), TAV_OK);
+    EXPECT_NE(board.simStatus().find("input with pull-down"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, ExtendedPins, ::testing::Values('T', 'S', 'C'));

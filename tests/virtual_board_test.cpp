@@ -565,6 +565,9 @@ TEST(Healing, SelectorMessagesQuoteControlBytes)
     tav_set_log_callback(nullptr, nullptr);
     ASSERT_GE(lines.size(), 1u);
     EXPECT_EQ(lines[0], "TAV_DEVICE='sim:T\\x1b[31m' is not a board selector");
+    const std::string forty(40, 'y'); // just within the quoting's length: whole
+    ASSERT_EQ(tav_parse_selector(forty.c_str(), reason, sizeof reason), TAV_E_INVALID);
+    EXPECT_EQ(std::string(reason).rfind("'" + forty + "' is not", 0), 0u) << reason;
     const std::string longText(60, 'x');
     ASSERT_EQ(tav_parse_selector(longText.c_str(), reason, sizeof reason), TAV_E_INVALID);
     EXPECT_EQ(std::string(reason).rfind("'" + std::string(40, 'x') + "...' (60 characters) is not", 0), 0u) << reason;

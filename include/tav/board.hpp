@@ -103,6 +103,25 @@ public:
     }
     int pwmSet(char group, unsigned channel, uint32_t duty) noexcept { return tav_pwm_set(handle_, group, channel, duty); }
     int pwmStop() noexcept { return tav_pwm_stop(handle_); }
+    /* Any frequency (tav_pwm_start_hz): board.pwmStartHz('B', 50, {7.5}) for a
+     * servo; *actualHz (when given) gets the frequency reached. */
+    int pwmStartHz(char group, double hz, std::initializer_list<double> dutyPercent = {},
+                   double* actualHz = nullptr) noexcept
+    {
+        return tav_pwm_start_hz(handle_, group, hz, dutyPercent.begin(), dutyPercent.size(), actualHz);
+    }
+    int pwmSetPercent(char group, unsigned channel, double percent) noexcept
+    {
+        return tav_pwm_set_percent(handle_, group, channel, percent);
+    }
+    int pwmSetPulse(char group, unsigned channel, double microseconds) noexcept
+    {
+        return tav_pwm_set_pulse(handle_, group, channel, microseconds);
+    }
+    int pwmStopGroup(char group) noexcept { return tav_pwm_stop_group(handle_, group); }
+    /* pull: TAV_PULL_UP or TAV_PULL_DOWN. */
+    int pinInputPull(uint32_t pins, int pull) noexcept { return tav_pin_input_pull(handle_, pins, pull); }
+    int pinOutputOpenDrain(uint32_t pins) noexcept { return tav_pin_output_open_drain(handle_, pins); }
 
     int sendRecord(const TAVDll::_INSTRUCTION_INFO_& record) noexcept
     {

@@ -188,7 +188,7 @@ void Heal(tav_board* board)
         // An operation of its own: what a reattach sends is traced as one.
         RunOperation(board->link, [&](BoardLink& link) {
             if (board->closing.load())
-                return 0;
+                return;
             if (BoardOpen(link) && !StillThere(board)) {
                 LogPrint(TAV_LOG_INFO, "the board on port %s left", link.portPath);
                 ReleaseDevice(link);
@@ -201,7 +201,6 @@ void Heal(tav_board* board)
                 board->connected.store(true);
                 transitions[transitionCount++] = 1;
             }
-            return 0;
         });
         for (int index = 0; index < transitionCount && going; ++index)
             going = TellConnection(board, transitions[index]);
