@@ -80,7 +80,7 @@ TEST_F(ExtendedPwm, FrequenciesOnTheWire)
         double duties[4];
         uint32_t pulses[4];
     };
-    // 72 MHz / 22 / 65455 = 50.0003 Hz; / 1 / 3600 = 20 kHz; / 1098 / 65536
+    // 72 MHz / 22 / 65455 = 49.99965 Hz; / 1 / 3600 = 20 kHz; / 1098 / 65536
     // = 1.00058 Hz (the finest prescaler within 0.1 %: 1097 is 0.15 % off).
     const Case cases[] = {{50, 21, 65454, {7.5, 5, 10, 100}, {4909, 3273, 6546, 65455}},
                           {20000, 0, 3599, {50, 0, 25, 12.5}, {1800, 0, 900, 450}},

@@ -406,6 +406,11 @@ TAV_C_API int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz
 TAV_C_API int tav_pwm_set_percent(tav_board* board, char group, unsigned channel, double percent);
 TAV_C_API int tav_pwm_set_pulse(tav_board* board, char group, unsigned channel, double microseconds);
 TAV_C_API int tav_pwm_stop_group(tav_board* board, char group);
+/* The time base tav_pwm_start_hz would choose, without a board: its
+ * prescaler, its full scale (period + 1) and the frequency it reaches (any
+ * of the three may be NULL). TAV_OK, or TAV_E_INVALID as tav_pwm_start_hz
+ * refuses the frequency. */
+TAV_C_API int tav_pwm_time_base(double frequency_hz, uint32_t* prescaler, uint32_t* full_scale, double* actual_hz);
 
 /* Pin modes for buttons and relays: inputs with the chip's pull-up or
  * pull-down (about 40 kOhm; GPIO mode 0x48 or 0x28), outputs that only pull

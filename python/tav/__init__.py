@@ -153,6 +153,7 @@ _declare("tav_pwm_full_scale", ctypes.c_uint32)
 
 PWM_FULL_SCALE = _lib.tav_pwm_full_scale()
 """Counter steps in one PWM period: a duty of full scale is always on."""
+_PWM_BASE_HZ = _constant("TAV_PWM_BASE_HZ")
 
 _declare("tav_version", ctypes.c_char_p)
 _ConnectionCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p)
@@ -220,6 +221,13 @@ _declare("tav_sim_set_virtual_time", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_sim_advance", ctypes.c_int, _BoardPointer, ctypes.c_uint64)
 _declare("tav_sim_write_vcd", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
 _declare("tav_sim_write_svg", ctypes.c_int, _BoardPointer, ctypes.c_char_p)
+_declare("tav_pwm_start_hz", ctypes.c_int, _BoardPointer, ctypes.c_char, ctypes.c_double,
+         ctypes.POINTER(ctypes.c_double), ctypes.c_size_t, ctypes.POINTER(ctypes.c_double))
+_declare("tav_pwm_set_percent", ctypes.c_int, _BoardPointer, ctypes.c_char, ctypes.c_uint, ctypes.c_double)
+_declare("tav_pwm_set_pulse", ctypes.c_int, _BoardPointer, ctypes.c_char, ctypes.c_uint, ctypes.c_double)
+_declare("tav_pwm_stop_group", ctypes.c_int, _BoardPointer, ctypes.c_char)
+_declare("tav_pwm_time_base", ctypes.c_int, ctypes.c_double, ctypes.POINTER(ctypes.c_uint32),
+         ctypes.POINTER(ctypes.c_uint32), ctypes.POINTER(ctypes.c_double))
 _declare("tav_sim_unplug", ctypes.c_int, _BoardPointer)
 _declare("tav_sim_plug", ctypes.c_int, _BoardPointer)
 _declare("tav_sim_fail", ctypes.c_int, _BoardPointer, ctypes.c_int, ctypes.c_uint)
@@ -256,6 +264,9 @@ _PIN_OUTPUT, _PIN_INPUT, _PIN_FLOAT, _PIN_SET, _PIN_RESET, _PIN_WRITE = (
     _unchecked(name) for name in ("tav_pin_output", "tav_pin_input", "tav_pin_float", "tav_pin_set", "tav_pin_reset",
                                   "tav_pin_write"))
 _LEVEL_ARGUMENTS = (ctypes.c_int(0), ctypes.c_int(1))
+_PIN_INPUT_PULL, _PIN_OUTPUT_OPEN_DRAIN = (_unchecked(name) for name in ("tav_pin_input_pull",
+                                                                         "tav_pin_output_open_drain"))
+_PULLS = {"up": ctypes.c_int(_constant("TAV_PULL_UP")), "down": ctypes.c_int(_constant("TAV_PULL_DOWN"))}
 
 # tav_pin_function's values, by the library: TAV_PIN_PULL_UP_INPUT is "pull_up_input".
 _PIN_FUNCTIONS = {_constant("TAV_PIN_" + name.upper()): name
@@ -422,6 +433,45 @@ def _duty_counts(duty: Duty) -> int:
     if duty > PWM_FULL_SCALE:
         raise _invalid(f"duty {_shown(duty)} is above full scale ({PWM_FULL_SCALE} counts, or give a percentage like 50%)")
     return duty
+
+
+def _duty_count(duty: Duty) -> int:
+    """A duty in counts, as a number or text ("9000", "0x2328"), not checked
+    against a full scale (the library checks it against the group's)."""
+    if isinstance(duty, str):
+        text = duty
+        try:
+            if not text.isascii() or not text.replace("x", "").replace("X", "").isalnum():
+                raise ValueError(text)
+            value = int(text, 16) if text.lower().startswith("0x") else int(text, 10)
+        except ValueError:
+            raise _invalid(f"duty {_shown(duty)}: counts (9000, 0x2328) or a percentage (50%)") from None
+    elif isinstance(duty, bool) or not isinstance(duty, int):
+        raise TypeError(f"a duty is a count or text like '25%', not {type(duty).__name__}")
+    else:
+        value = duty
+    if value < 0:
+        raise _invalid(f"duty {_shown(duty)} is negative: counts run from 0 to the group's full scale (or give a "
+                       "percentage like 50%)")
+    if value > 0xFFFFFFFF:
+        raise _invalid(f"duty {_shown(duty)} is above full scale (or give a percentage like 50%)")
+    return value
+
+
+def _duty_percent(duty: Duty, full_scale: int) -> float:
+    """A duty in percent: text like "7.5%", or counts of full_scale."""
+    if isinstance(duty, str) and duty.endswith("%"):
+        text = duty[:-1]
+        if not text or not all(character.isdigit() or character == "." for character in text) or text.count(".") > 1:
+            raise _invalid(f"duty {_shown(duty)}: a percentage is digits and a point, like 7.5%")
+        percent = builtins.float(text)
+        if percent > 100:
+            raise _invalid(f"duty {_shown(duty)} is above 100%")
+        return percent
+    counts = _duty_count(duty)
+    if counts > full_scale:
+        raise _invalid(f"duty {_shown(duty)} is above full scale ({full_scale} counts at this frequency)")
+    return counts * 100.0 / full_scale
 
 
 def _group(group: str) -> bytes:
@@ -920,13 +970,30 @@ class Board:
                 if code:
                     raise self._failed(code, f"{what} {identifier.value:#010x}")
 
-    def output(self, *pins: Pins) -> None:
-        """Makes the pins push-pull outputs."""
-        self._pins(_PIN_OUTPUT, "output", pins)
+    def output(self, *pins: Pins, drive: str = "push-pull") -> None:
+        """Makes the pins outputs: push-pull, or with drive="open-drain"
+        outputs that only pull low (set() lets the line float: a relay
+        board's input, a line shared with others)."""
+        if drive == "push-pull":
+            self._pins(_PIN_OUTPUT, "output", pins)
+        elif drive == "open-drain":
+            self._pins(_PIN_OUTPUT_OPEN_DRAIN, "output (open drain)", pins)
+        elif not isinstance(drive, str):
+            raise TypeError(f"drive is 'push-pull' or 'open-drain', not {type(drive).__name__}")
+        else:
+            raise _invalid(f"drive {_shown(drive)}: 'push-pull' or 'open-drain'")
 
-    def input(self, *pins: Pins) -> None:
-        """Makes the pins floating inputs."""
-        self._pins(_PIN_INPUT, "input", pins)
+    def input(self, *pins: Pins, pull: Optional[str] = None) -> None:
+        """Makes the pins inputs: floating, or with pull="up" or "down" the
+        chip's pull resistor on (a button to ground needs "up")."""
+        if pull is None:
+            self._pins(_PIN_INPUT, "input", pins)
+        elif isinstance(pull, str) and pull in _PULLS:
+            self._pins(_PIN_INPUT_PULL, f"input (pull {pull})", pins, _PULLS[pull])
+        elif not isinstance(pull, str):
+            raise TypeError(f"pull is 'up', 'down' or None, not {type(pull).__name__}")
+        else:
+            raise _invalid(f"pull {_shown(pull)}: 'up', 'down' or None")
 
     def float(self, *pins: Pins) -> None:
         """Makes the pins floating inputs, as the safe state does."""
@@ -978,36 +1045,78 @@ class Board:
                 raise self._failed(code, f"toggle {state.name}")
 
     # ---- PWM ----------------------------------------------------------
-    def pwm_start(self, group: str, divider: int = 1, duties: Iterable[Duty] = ()) -> None:
-        """Sets up and starts group A (3 channels), B or C (4 channels) at
-        2000 Hz / divider (1, 2, 4, ... 128); duties of channels 1, 2, ...,
-        missing ones 0. A duty is counts of 36000 (a bare number:
-        25 counts = 0.07 %; write "25%" for a percentage) or text like "25%"."""
+    def pwm_start(self, group: str, divider: Optional[int] = None, duties: Iterable[Duty] = (),
+                  hz: Optional[float] = None) -> float:
+        """Sets up and starts group A (3 channels), B or C (4 channels), at
+        2000 Hz / divider (1, 2, 4, ... 128; full scale 36000) or at any
+        frequency hz (0.0168 Hz to 720 kHz: 50 for servos, 20000 for motors;
+        the library chooses the time base with the most steps). Duties of
+        channels 1, 2, ..., missing ones 0: counts of the full scale (with
+        a divider counts of 36000: a bare number, 25 counts = 0.07 %; write
+        "25%" for a percentage), or text like "7.5%". Returns the frequency
+        reached."""
         letter = _group(group)
-        divider = _integer(divider, "the divider", PWM_DIVIDERS[0], PWM_DIVIDERS[-1])
-        _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())
         if isinstance(duties, (str, bytes)) or not hasattr(duties, "__iter__"):
             raise TypeError(f"duties is a list of duties, not {type(duties).__name__}")
-        counts = [_duty_counts(duty) for duty in duties]
-        array = (ctypes.c_uint32 * max(len(counts), 1))(*counts)
-        code = _lib.tav_pwm_start(self._live(), letter, divider, array, len(counts))
+        duties = list(duties)
+        if hz is None:
+            divider = 1 if divider is None else _integer(divider, "the divider", PWM_DIVIDERS[0], PWM_DIVIDERS[-1])
+            _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())
+            counts = [_duty_counts(duty) for duty in duties]
+            array = (ctypes.c_uint32 * max(len(counts), 1))(*counts)
+            code = _lib.tav_pwm_start(self._live(), letter, divider, array, len(counts))
+            if code != _OK:
+                raise self._failed(code, f"pwm_start {group!r} divider {divider} with {len(counts)} duties")
+            return _PWM_BASE_HZ / divider
+        if divider is not None:
+            raise _invalid("pwm_start takes a divider or hz, not both")
+        if isinstance(hz, bool) or not isinstance(hz, (int, builtins.float)):
+            raise TypeError(f"hz must be a number, not {type(hz).__name__}")
+        full_scale = ctypes.c_uint32()
+        if _lib.tav_pwm_time_base(hz, None, ctypes.byref(full_scale), None) != _OK:
+            raise _invalid(f"no PWM at {_shown(hz)} Hz: from 0.0168 Hz to 720 kHz")
+        percents = [_duty_percent(duty, full_scale.value) for duty in duties]
+        array = (ctypes.c_double * max(len(percents), 1))(*percents)
+        reached = ctypes.c_double()
+        code = _lib.tav_pwm_start_hz(self._live(), letter, hz, array, len(percents), ctypes.byref(reached))
         if code != _OK:
-            raise self._failed(code, f"pwm_start {group!r} divider {divider} with {len(counts)} duties")
+            raise self._failed(code, f"pwm_start {group!r} at {hz} Hz with {len(percents)} duties")
+        return reached.value
 
     def pwm_set(self, group: str, channel: int, duty: Duty) -> None:
-        """Changes one channel's duty (channels count from 1): counts of 36000
-        (25 counts = 0.07 %; write "25%" for a percentage) or text like "25%"."""
+        """Changes one channel's duty (channels count from 1): counts of the
+        group's full scale (with a divider counts of 36000: 25 counts =
+        0.07 %; write "25%" for a percentage), or text like "50%"."""
         letter = _group(group)
         channel = _integer(channel, "the channel", 1, 4)
-        code = _lib.tav_pwm_set(self._live(), letter, channel, _duty_counts(duty))
+        if isinstance(duty, str) and duty.endswith("%"):
+            code = _lib.tav_pwm_set_percent(self._live(), letter, channel, _duty_percent(duty, 1))
+        else:
+            code = _lib.tav_pwm_set(self._live(), letter, channel, _duty_count(duty))
         if code != _OK:
-            raise self._failed(code, f"pwm_set {group!r} channel {channel}")
+            raise self._failed(code, f"pwm_set {group!r} channel {channel} to {_shown(duty)}")
 
-    def pwm_stop(self) -> None:
-        """Stops all three groups and floats their pins."""
-        code = _lib.tav_pwm_stop(self._live())
+    def pwm_pulse(self, group: str, channel: int, us: float) -> None:
+        """One channel's high time in microseconds, in steps of the group's
+        running frequency: a servo at 50 Hz takes 1000 to 2000 us."""
+        letter = _group(group)
+        channel = _integer(channel, "the channel", 1, 4)
+        if isinstance(us, bool) or not isinstance(us, (int, builtins.float)):
+            raise TypeError(f"us must be a number, not {type(us).__name__}")
+        code = _lib.tav_pwm_set_pulse(self._live(), letter, channel, us)
         if code != _OK:
-            raise self._failed(code, "pwm_stop")
+            raise self._failed(code, f"pwm_pulse {group!r} channel {channel} of {us} us (the group must run, "
+                                     "the pulse fit its period)")
+
+    def pwm_stop(self, group: Optional[str] = None) -> None:
+        """Stops one group (its pins float; the others run on), or with no
+        group all three."""
+        if group is None:
+            code = _lib.tav_pwm_stop(self._live())
+        else:
+            code = _lib.tav_pwm_stop_group(self._live(), _group(group))
+        if code != _OK:
+            raise self._failed(code, "pwm_stop" if group is None else f"pwm_stop {group!r}")
 
     # ---- raw records --------------------------------------------------
     def send_record(self, record: bytes) -> None:

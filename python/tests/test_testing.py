@@ -148,3 +148,92 @@ def test_a_stopped_watch_answers_every_later_get():
     reader.join(5)
     assert not reader.is_alive(), "a get() after stop() blocks"
     assert results == [None, None, []]
+
+
+# ---- PWM and pins for what people drive ----------------------------------
+
+def view_line(board, pin):
+    for line in board.status().splitlines():
+        if line.split()[:1] == [pin]:
+            return line
+    raise AssertionError(pin)
+
+
+def test_a_servo_a_motor_a_relay_and_a_button():
+    with tav.open("sim:T") as board:
+        board.init()
+        reached = board.pwm_start("B", hz=50, duties=["7.5%"])  # a servo on P8.0
+        assert abs(reached - 50) / 50 < 0.001
+        board.pwm_pulse("B", 1, us=2000)
+        assert board.pin("P8.0").pwm.duty_counts == round(2000 * 72 / 22)
+        board.pwm_set("B", 2, "50%")
+        assert board.pin("P8.1").pwm.duty_counts == 32728  # of 65455
+        board.pwm_set("B", 3, 65455)  # counts of this group's full scale
+        assert board.pin("P8.2").pwm.duty_percent == 100
+        assert board.pwm_start("C", hz=20000, duties=[1800, "25%"]) == 20000  # a motor, counts of 3600
+        assert board.pin("P4.1").pwm.duty_counts == 1800 and board.pin("P4.0").pwm.duty_counts == 900
+        board.output("P4.8", drive="open-drain")  # a relay
+        board.set("P4.8")
+        assert "open-drain" in view_line(board, "P4.8")
+        board.input("P4.9", pull="up")  # a button to ground
+        assert board.pin("P4.9").function == "pull_up_input"
+        board.input("P4.10", pull="down")
+        assert board.pin("P4.10").function == "pull_down_input"
+        board.pwm_stop("B")  # C runs on
+        assert board.pin("P8.0").function == "floating_input" and board.pin("P4.1").function == "pwm"
+        board.pwm_stop()
+        assert board.pin("P4.1").function == "floating_input"
+
+
+def test_pwm_and_pin_arguments_are_checked():
+    with tav.open("sim:T") as board:
+        board.init()
+        for hz in (0, -1, 0.01, 720001, float("nan"), float("inf")):
+            with pytest.raises(ValueError, match="no PWM at"):
+                board.pwm_start("A", hz=hz)
+        with pytest.raises(TypeError):
+            board.pwm_start("A", hz="50")
+        with pytest.raises(ValueError, match="not both"):
+            board.pwm_start("A", divider=2, hz=50)
+        with pytest.raises(ValueError, match="above full scale"):
+            board.pwm_start("C", hz=20000, duties=[3601])
+        for duty in ("101%", "7,5%", "%", "-5%"):
+            with pytest.raises(ValueError):
+                board.pwm_start("B", hz=50, duties=[duty])
+        with pytest.raises(tav.TavError):
+            board.pwm_pulse("A", 1, us=1500)  # group A is not running
+        board.pwm_start("A", hz=50)
+        with pytest.raises(tav.TavError):
+            board.pwm_pulse("A", 1, us=20001)  # longer than the period
+        with pytest.raises(TypeError):
+            board.pwm_pulse("A", 1, us="1500")
+        with pytest.raises(ValueError, match="'sideways'"):
+            board.input("P4.8", pull="sideways")
+        with pytest.raises(ValueError, match="'totem'"):
+            board.output("P4.8", drive="totem")
+        with pytest.raises(TypeError):
+            board.input("P4.8", pull=1)
+        with pytest.raises(tav.TavError):
+            board.pwm_stop("D")
+        assert board.pin("P4.8").function == "floating_input"  # nothing was sent
+
+
+def test_the_servo_waveform_decodes_at_50_hz(tmp_path):
+    import shutil
+    import subprocess
+    if shutil.which("sigrok-cli") is None:
+        pytest.skip("sigrok-cli is not installed")
+    with tav.open("sim:T") as board:
+        board.use_virtual_time()
+        board.init()
+        board.pwm_start("B", hz=50, duties=["7.5%"])
+        board.advance(0.5)
+        board.write_vcd(tmp_path / "servo.vcd")
+    decoded = subprocess.run(["sigrok-cli", "-i", str(tmp_path / "servo.vcd"), "-P", "pwm:data=P8_0_PA0",
+                              "-A", "pwm=duty-cycle"], capture_output=True, text=True, timeout=60)
+    duties = [line for line in decoded.stdout.splitlines() if line.strip()]
+    assert duties and all(line.strip().startswith("pwm-1: 7.5") or "7.49" in line for line in duties[1:-1]), \
+        decoded.stdout[:400] + decoded.stderr
+    period = subprocess.run(["sigrok-cli", "-i", str(tmp_path / "servo.vcd"), "-P", "pwm:data=P8_0_PA0",
+                             "-A", "pwm=period"], capture_output=True, text=True, timeout=60)
+    assert "20 ms" in period.stdout or "20.0 ms" in period.stdout, period.stdout[:400] + period.stderr

@@ -96,6 +96,20 @@ int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const do
     return result;
 }
 
+int tav_pwm_time_base(double frequency_hz, uint32_t* prescaler, uint32_t* full_scale, double* actual_hz)
+{
+    PwmTimeBase timeBase{};
+    if (!ChoosePwmTimeBase(frequency_hz, &timeBase))
+        return TAV_E_INVALID;
+    if (prescaler != nullptr)
+        *prescaler = timeBase.prescaler;
+    if (full_scale != nullptr)
+        *full_scale = timeBase.period + 1;
+    if (actual_hz != nullptr)
+        *actual_hz = timeBase.frequencyHz;
+    return TAV_OK;
+}
+
 int tav_pwm_set_percent(tav_board* board, char group, unsigned channel, double percent)
 {
     return SetChannel(board, group, channel, [percent](const tav_board& object, int timerIndex, uint32_t* steps) {
