@@ -1085,8 +1085,9 @@ class Board:
 
     def pwm_set(self, group: str, channel: int, duty: Duty) -> None:
         """Changes one channel's duty (channels count from 1): counts of the
-        group's full scale (with a divider counts of 36000: 25 counts =
-        0.07 %; write "25%" for a percentage), or text like "50%"."""
+        group's full scale (with a divider counts of 36000:
+        25 counts = 0.07 %; write "25%" for a percentage), or text like
+        "50%"."""
         letter = _group(group)
         channel = _integer(channel, "the channel", 1, 4)
         if isinstance(duty, str) and duty.endswith("%"):
