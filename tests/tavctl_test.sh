@@ -319,6 +319,33 @@ if [ -z "$windows" ]; then
     fi
 fi
 
+# --- PWM at any frequency, pulses, one group stopped, pull and open drain -------
+check "pwm start --hz 50: a servo's time base" 0 'group B started: 49\.9997 Hz \(72 MHz timer clock / 22 / 65455 steps\)' '' \
+    -- --sim pwm start B --hz 50 --duty 7.5%
+grep -q 'channel 1 PA0 (P8.0)   duty 4909/65455 (7.50%)' "$work/out" && passed=$((passed + 1)) ||
+    { failed=$((failed + 1)); echo "FAIL: --duty 7.5% of 65455 steps"; cat "$work/out"; }
+printf 'pwm start B --hz 50\npwm pulse B 1 1500us\npwm pulse B 2 1.5ms\npwm set B 3 50%%\npwm stop B\npwm start C --hz 20000 --duty 900,25%%\nstatus\n' >"$work/servo.tav"
+check "pwm pulse in us and ms, a percentage of the group's steps, one group stopped" 0 \
+    'P8\.1 +0x80000002 +PA1 +floating input' '' -- --sim run "$work/servo.tav"
+for want in 'channel 1 PA0 \(P8\.0\) +duty 4909/65455' 'channel 2 PA1 \(P8\.1\) +duty 4909/65455' \
+            'channel 3 PA2 \(P8\.2\) +duty 32728/65455' 'group B stopped, its pins floating' \
+            'P4\.1 +0x40000002 +PB1 +PWM TIM3 CH4, 20000 Hz, duty 900/3600'; do
+    grep -Eq "$want" "$work/out" && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: servo script lacks $want"; }
+done
+check "pwm start --format json: the group as data" 0 '^\{"group":"C","running":true,"frequency_hz":20000\.0,"prescaler":0,"full_scale":3600' '' \
+    -- --sim --format json pwm start C --hz 20000 --duty 50%
+check "pwm start: --div and --hz together" 2 '' 'takes --div or --hz, not both' -- --sim pwm start B --div 2 --hz 50
+check "pwm start: a frequency out of range" 2 '' "--hz '1e9': a frequency from 0.0168 to 720000 Hz" -- --sim pwm start B --hz 1e9
+check "pwm start: counts above the group's steps" 2 '' 'duty' -- --sim pwm start C --hz 20000 --duty 3601
+check "pwm pulse on a group that is not running" 2 '' 'group B is not running' -- --sim pwm pulse B 1 1500us
+check "pwm pulse without a number" 2 '' "pulse 'fast'" -- --sim pwm pulse B 1 fast
+printf 'pwm start B --hz 50\npwm pulse B 1 20001us\n' >"$work/long.tav"
+check "pwm pulse longer than the period" 2 '' "longer than group B's period" -- --sim run "$work/long.tav"
+check "pin input --pull up" 0 'P4\.9 \(PB9\): input with pull-up' '' -- --sim pin input --pull up P4.9
+check "pin output --open-drain" 0 'P4\.8 \(PB8\): open-drain output' '' -- --sim pin output --open-drain P4.8
+check "--pull on another action" 2 '' '--pull is for pin input, not pin set' -- --sim pin set --pull up P4.8
+check "--open-drain on another action" 2 '' '--open-drain is for pin output' -- --sim pin input --open-drain P4.8
+
 # --- a virtual board unplugged, faulted and plugged back ------------------------
 # The shell goes on after the calls that find the board gone; a reattach:
 # board restores the output once the board is back.
@@ -403,7 +430,8 @@ unix_lines "$work/out"
 if python3 -c 'import json, sys
 lines = open(sys.argv[1]).read().splitlines()
 documents = [json.loads(line) for line in lines]
-sys.exit(0 if len(documents) == 2 and documents[0]["model"] == "T" and len(documents[1]["pins"]) == 33 else 1)' "$work/out"; then
+sys.exit(0 if len(documents) == 3 and documents[0]["model"] == "T" and documents[1]["group"] == "B"
+         and documents[1]["full_scale"] == 36000 and len(documents[2]["pins"]) == 33 else 1)' "$work/out"; then
     passed=$((passed + 1)); echo "ok: --format json run prints JSON Lines, nothing else"
 else
     failed=$((failed + 1)); echo "FAIL: --format json run prints JSON Lines, nothing else"; cat "$work/out"

@@ -282,7 +282,7 @@ int Main(int argc, char** argv)
     app.add_option("--device", context.options.device,
                    "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
                    "or " + virtualSelectors + "; after queued: (queued:usb:1:5) the board's records go out back to back");
-    app.add_option("--format", context.options.format, "Output of list, info and status: text or json")
+    app.add_option("--format", context.options.format, "Output of list, info, status and pwm: text or json")
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
     app.add_flag("-v,--verbose", context.options.verbose,
@@ -305,9 +305,9 @@ int Main(int argc, char** argv)
         if (!context.options.hold && !app.got_subcommand("serve") && !app.got_subcommand("monitor"))
             ReleaseStopSignals();
         context.session.CheckWaveformFiles(app.count("--vcd") > 0, app.count("--svg") > 0);
-        // JSON Lines: only the documents of list, info and status reach
-        // standard output, one a line; what the other commands did is not
-        // told there.
+        // JSON Lines: only the documents of list, info, status and pwm
+        // reach standard output, one a line; what the other commands did is
+        // not told there.
         if (context.options.format == "json")
             context.out = NullOutput();
     });

@@ -77,13 +77,45 @@ bool IsLevelWord(const std::string& text)
     return false;
 }
 
-void PinCommand(Context& context, const std::string& actionName, const std::string& pins, const std::string& value)
+namespace {
+
+// input --pull up|down and output --open-drain: the same walk with the
+// chip's other modes.
+const PinAction* ModeVariant(const std::string& actionName, const PinModeOptions& mode)
+{
+    static const PinAction pullUp{"input with pull-up", [](tav::Board& board, uint32_t pins, int) {
+                                      return board.pinInputPull(pins, TAV_PULL_UP);
+                                  }, false};
+    static const PinAction pullDown{"input with pull-down", [](tav::Board& board, uint32_t pins, int) {
+                                        return board.pinInputPull(pins, TAV_PULL_DOWN);
+                                    }, false};
+    static const PinAction openDrain{"open-drain output", [](tav::Board& board, uint32_t pins, int) {
+                                         return board.pinOutputOpenDrain(pins);
+                                     }, false};
+    if (!mode.pull.empty() && actionName != "input")
+        throw ToolError("--pull is for pin input, not pin " + actionName, EXIT_USAGE);
+    if (mode.openDrain && actionName != "output")
+        throw ToolError("--open-drain is for pin output, not pin " + actionName, EXIT_USAGE);
+    if (mode.pull == "up")
+        return &pullUp;
+    if (mode.pull == "down")
+        return &pullDown;
+    if (!mode.pull.empty())
+        throw ToolError("--pull " + Quoted(mode.pull) + ": up or down", EXIT_USAGE);
+    return mode.openDrain ? &openDrain : nullptr;
+}
+
+} // namespace
+
+void PinCommand(Context& context, const std::string& actionName, const std::string& pins, const std::string& value,
+                const PinModeOptions& mode)
 {
     const auto found = Actions().find(actionName);
     if (found == Actions().end())
         throw ToolError("pin action " + Quoted(actionName) + " does not exist: output, input, float, set, reset or write",
                         EXIT_USAGE);
-    const PinAction& action = found->second;
+    const PinAction* variant = ModeVariant(actionName, mode);
+    const PinAction& action = variant != nullptr ? *variant : found->second;
     int level = 0;
     if (actionName == "write") {
         if (value.empty())
@@ -136,11 +168,25 @@ void ToggleCommand(Context& context, const std::string& pins)
     }
 }
 
+namespace {
+
+Argument Choice(Argument argument, std::vector<std::string> choices)
+{
+    argument.choices = std::move(choices);
+    return argument;
+}
+
+} // namespace
+
 Command PinDeclaration()
 {
     return {"pin", "Configure or drive digital pins",
             {OneOf("ACTION", "output, input, float, set, reset or write",
                    {"output", "input", "float", "set", "reset", "write"}),
+             Choice(Optional("--pull", "input: the chip's pull-up or pull-down resistor on (a button to ground: "
+                                       "up)"),
+                    {"up", "down"}),
+             Flag("--open-drain", "output: drive low only, let the line float when set (relays, shared lines)"),
              RequiredWords("PINS", "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2), several "
                                    "words (P4.8 P4.10) or an identifier, hex with 0x (0x40000005) or decimal "
                                    "(1073741829); for write, then VALUE: 1/high or 0/low")},
@@ -149,7 +195,8 @@ Command PinDeclaration()
             "depends on the board model and is shown in the output. A pin that is not an\n"
             "output does not drive what set, reset or write store: tavctl warns.\n"
             "Examples:\n  tavctl pin output P4.0-3\n  tavctl pin output P4.8 P4.10\n  tavctl pin set P4.0,P4.2\n"
-            "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF",
+            "  tavctl pin write P8.16 1\n  tavctl pin float 0x8001FFFF\n  tavctl pin input --pull up P4.9      (a button to ground)\n"
+            "  tavctl pin output --open-drain P4.8  (a relay board's input)",
             [](Context& context, const Arguments& arguments) {
                 // Several pins as several words, as gpioset takes them; write's level last.
                 const std::string& action = arguments.Text("ACTION");
@@ -165,7 +212,10 @@ Command PinDeclaration()
                 std::string pins;
                 for (const std::string& word : pinWords)
                     pins += (pins.empty() ? "" : ",") + word;
-                PinCommand(context, action, pins, level);
+                PinModeOptions mode;
+                mode.pull = arguments.Given("--pull") ? arguments.Text("--pull") : "";
+                mode.openDrain = arguments.Given("--open-drain");
+                PinCommand(context, action, pins, level, mode);
             }};
 }
 

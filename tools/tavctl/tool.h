@@ -99,13 +99,23 @@ void MonitorCommand(Context& context, unsigned intervalMs);
 void InfoCommand(Context& context);
 void InitCommand(Context& context, const std::string& value);
 void SafeCommand(Context& context);
-void PinCommand(Context& context, const std::string& action, const std::string& pins, const std::string& value);
+// The modes beyond push-pull and floating: input --pull up|down, output --open-drain.
+struct PinModeOptions {
+    std::string pull; // "", "up" or "down"
+    bool openDrain = false;
+};
+void PinCommand(Context& context, const std::string& action, const std::string& pins, const std::string& value,
+                const PinModeOptions& mode = {});
 // 0/1, low/high, off/on: a level, not a pin.
 bool IsLevelWord(const std::string& text);
 void ToggleCommand(Context& context, const std::string& pins);
-void PwmStartCommand(Context& context, const std::string& group, const std::string& divider, const std::string& duties);
+// --div or --hz ("" when not given), --duty.
+void PwmStartCommand(Context& context, const std::string& group, const std::string& divider, const std::string& duties,
+                     const std::string& hz = "");
 void PwmSetCommand(Context& context, const std::string& group, const std::string& channel, const std::string& duty);
-void PwmStopCommand(Context& context);
+void PwmPulseCommand(Context& context, const std::string& group, const std::string& channel, const std::string& pulse);
+// Every group, or the one named.
+void PwmStopCommand(Context& context, const std::string& group = "");
 void SimUnplugCommand(Context& context);
 void SimPlugCommand(Context& context);
 void SimFailCommand(Context& context, const std::string& kind, unsigned after);
