@@ -273,6 +273,39 @@ def api_tests():
         status, state = panel.request("GET", f"/api/state?since={records['next']}")
         check("state", status == 200 and len(state["pins"]) == 33 and len(state["groups"]) == 3
               and state["records"] == [] and state["groups"][1]["channels"][0]["pin"] == "P8.0")
+        # PWM at any frequency, a group stopped alone, pull and open drain, and
+        # keys the panel does not know.
+        status, answer = panel.request("POST", "/api/pwm/start", {"group": "B", "hz": 50, "duties": ["7.5%", 0, 65455]})
+        check("pwm start with hz", status == 200 and panel.pin("P8.0")["pwm"]["period_counts"] == 65455
+              and panel.pin("P8.2")["pwm"]["duty_percent"] == 100, f"{status} {answer}")
+        check("the group state has its steps", panel.request("GET", "/api/state")[1]["groups"][1]["full_scale"] == 65455)
+        status, answer = panel.request("POST", "/api/pwm/pulse", {"group": "B", "channel": 2, "us": 1500.5})
+        check("pwm pulse in microseconds", status == 200 and panel.pin("P8.1")["pwm"]["duty_counts"] == round(1500.5 * 72 / 22),
+              f"{status} {answer}")
+        panel.request("POST", "/api/pwm/start", {"group": "C", "hz": 20000.5})
+        status, answer = panel.request("POST", "/api/pwm/stop", {"group": "B"})
+        groups = panel.request("GET", "/api/state")[1]["groups"]
+        check("pwm stop of group B leaves C running", status == 200 and groups[1]["running"] is False
+              and groups[2]["running"] is True, f"{status} {answer} {groups}")
+        status, answer = panel.request("POST", "/api/pwm/stop", {})
+        check("pwm stop without a group stops all", status == 200
+              and panel.request("GET", "/api/state")[1]["groups"][2]["running"] is False)
+        for path, body, words in [("/api/pwm/start", {"group": "B", "hz": 50, "divder": 2}, "unknown key 'divder'"),
+                                  ("/api/pwm/start", {"group": "B", "hz": 50, "divider": 2}, "not both"),
+                                  ("/api/pwm/start", {"group": "B", "hz": 1e9}, "a frequency from"),
+                                  ("/api/pwm/stop", {"grup": "B"}, "unknown key 'grup'"),
+                                  ("/api/pin", {"action": "input", "pins": "P4.9", "pull": "sideways"}, "up or down"),
+                                  ("/api/pin", {"action": "output", "pins": "P4.9", "drive": "totem"}, "open-drain"),
+                                  ("/api/pin", {"action": "set", "pins": "P4.9", "level": 1}, "unknown key 'level'"),
+                                  ("/api/safe", {"now": True}, "unknown key 'now': this takes none"),
+                                  ("/api/pwm/pulse", {"group": "A", "channel": 1, "us": 1500}, "not running")]:
+            status, answer = panel.request("POST", path, body)
+            check(f"{path} {body}: 400 naming the fault", status == 400 and words in answer.get("error", ""),
+                  f"{status} {answer}")
+        status, answer = panel.request("POST", "/api/pin", {"action": "input", "pins": "P4.9", "pull": "up"})
+        check("pin input with a pull-up", status == 200 and panel.pin("P4.9")["function"] == "pull_up_input")
+        status, answer = panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.10", "drive": "open-drain"})
+        check("pin output open drain", status == 200 and "open-drain" in panel.pin("P4.10")["description"])
     finally:
         code, output = panel.stop()
     check("Ctrl-C closes the board into the safe state", code == 0 and "closed into the safe state" in output,
@@ -645,6 +678,32 @@ def browser_test():
                 check(f"model {model}: a slider of a running group reaches the board", duty == 4500, str(duty))
             finally:
                 other.stop()
+        # Any frequency beside the divider, a stop per group, pull-up on a tile.
+        other = Panel()
+        try:
+            call("Page.navigate", url=other.url)
+            wait_for("document.querySelectorAll('.pin').length === 33")
+            evaluate("""(() => { document.querySelector('input.hz[data-group="B"]').value = '50';
+                         const slider = document.querySelector('input[data-group="B"][data-channel="1"]');
+                         slider.value = 2700; slider.dispatchEvent(new Event('input'));
+                         document.querySelector('button[data-group="B"]').click(); return true; })()""")
+            check("the page starts group B at 50 Hz from its Hz field",
+                  wait_for("document.querySelector('.running[data-group=\"B\"]').textContent === 'running at 49.9997 Hz'"),
+                  str(evaluate("document.querySelector('.running[data-group=\"B\"]').textContent")))
+            check("... the slider's scale becomes the group's 65455 steps",
+                  wait_for("document.querySelector('input[data-group=\"B\"][data-channel=\"1\"]').max === '65455'"))
+            check("... and the board has 7.5 % on channel 1", abs(other.pin("P8.0")["pwm"]["duty_percent"] - 7.5) < 0.001,
+                  str(other.pin("P8.0")))
+            other.request("POST", "/api/pwm/start", {"group": "C", "divider": 1})
+            evaluate("document.querySelector('button[data-stop=\"B\"]').click()")
+            check("a group's own stop button stops that group alone",
+                  wait_for("document.querySelector('.running[data-group=\"B\"]').textContent === 'stopped'")
+                  and other.request("GET", "/api/state")[1]["groups"][2]["running"] is True)
+            other.request("POST", "/api/pin", {"action": "input", "pins": "P4.9", "pull": "up"})
+            check("a tile shows a pull-up input",
+                  wait_for("document.querySelector('.pin[data-pin=\"P4.9\"] .state').textContent === 'input with pull-up'"))
+        finally:
+            other.stop()
         call("Page.navigate", url=panel.url)
         wait_for("document.querySelectorAll('.pin').length === 33")
         time.sleep(0.6)

@@ -253,7 +253,7 @@ private:
         return text;
     }
 
-    static std::string Text(const Json& body, const char* key, bool required = true)
+    static std::string Text(const Json& body, const char* key, bool required = true, bool numbersWithPoint = false)
     {
         if (!body.contains(key)) {
             if (required)
@@ -267,7 +267,31 @@ private:
             return std::to_string(value.get<uint64_t>());
         if (value.is_number_integer())
             return std::to_string(value.get<int64_t>());
-        throw HttpError{400, std::string("\"") + key + "\" must be text or a whole number"};
+        if (value.is_number_float() && numbersWithPoint) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", value.get<double>());
+            return text;
+        }
+        throw HttpError{400, std::string("\"") + key + "\" must be text or a " +
+                                 (numbersWithPoint ? "number" : "whole number")};
+    }
+
+    // A body with no key but these: a key the panel does not know (a typo,
+    // an older client's) is refused, naming it, rather than ignored.
+    static void OnlyKeys(const Json& body, std::initializer_list<const char*> known)
+    {
+        for (const auto& item : body.items()) {
+            bool found = false;
+            for (const char* key : known)
+                found = found || item.key() == key;
+            if (!found) {
+                std::string names;
+                for (const char* key : known)
+                    names += std::string(names.empty() ? "" : ", ") + "\"" + key + "\"";
+                throw HttpError{400, "unknown key " + Quoted(item.key()) +
+                                         (names.empty() ? ": this takes none" : ": this takes " + names)};
+            }
+        }
     }
 
     // ---- answers ----------------------------------------------------------
@@ -391,6 +415,7 @@ private:
                               {"running", known(state.running != 0)},
                               {"divider", known(state.divider != 0 ? Json(state.divider) : Json())},
                               {"frequency_hz", known(state.running ? Json(state.frequency_hz) : Json())},
+                              {"full_scale", state.full_scale},
                               {"channels", channels}});
         }
         return groups;
@@ -434,12 +459,17 @@ private:
             Reply(response, 200, state);
         });
         Act("/api/init", [this](const Json& body) {
+            OnlyKeys(body, {"value"});
             const std::string value = Text(body, "value", false);
             const auto startup = static_cast<uint32_t>(ParseNumber(value.empty() ? "0" : value, "value", 0, 0xFFFFFFFFu));
             Check(context_.session.Board().init(startup), "init");
         });
-        Act("/api/safe", [this](const Json&) { Check(context_.session.Board().safe(), "safe"); });
+        Act("/api/safe", [this](const Json& body) {
+            OnlyKeys(body, {});
+            Check(context_.session.Board().safe(), "safe");
+        });
         Act("/api/pin", [this](const Json& body) {
+            OnlyKeys(body, {"action", "pins", "value", "pull", "drive"});
             const std::string action = Text(body, "action");
             const std::string pins = Text(body, "pins");
             if (action == "toggle") {
@@ -447,9 +477,16 @@ private:
                 return;
             }
             const std::string value = Text(body, "value", action == "write");
-            Quietly([&] { PinCommand(context_, action, pins, value); });
+            PinModeOptions mode;
+            mode.pull = Text(body, "pull", false);
+            const std::string drive = Text(body, "drive", false);
+            if (!drive.empty() && drive != "push-pull" && drive != "open-drain")
+                throw HttpError{400, "\"drive\" is \"push-pull\" or \"open-drain\", not " + Quoted(drive)};
+            mode.openDrain = drive == "open-drain";
+            Quietly([&] { PinCommand(context_, action, pins, value, mode); });
         });
         Act("/api/pwm/start", [this](const Json& body) {
+            OnlyKeys(body, {"group", "divider", "hz", "duties"});
             // Each argument read by the library, as tavctl and Python read it.
             char reason[256] = "";
             char group = 0;
@@ -460,6 +497,7 @@ private:
             if (!dividerText.empty() && tav_parse_pwm_divider(dividerText.c_str(), &divider, reason, sizeof reason) != TAV_OK)
                 throw HttpError{400, reason};
             std::vector<uint32_t> duties;
+            std::string dutyTexts;
             if (body.contains("duties")) {
                 if (!body["duties"].is_array())
                     throw HttpError{400, "\"duties\" must be a list"};
@@ -469,12 +507,21 @@ private:
                     const std::string text = duty.is_string() ? Plain(duty.get<std::string>(), "a duty")
                                                               : std::to_string(duty.get<uint64_t>());
                     uint32_t counts = 0;
-                    if (tav_parse_duty(text.c_str(), &counts, reason, sizeof reason) != TAV_OK)
+                    if (!body.contains("hz") && tav_parse_duty(text.c_str(), &counts, reason, sizeof reason) != TAV_OK)
                         throw HttpError{400, text.find(',') != std::string::npos
                                                  ? "one duty per element of \"duties\", not " + Quoted(text)
                                                  : std::string(reason)};
                     duties.push_back(counts);
+                    dutyTexts += (dutyTexts.empty() ? "" : ",") + text;
                 }
+            }
+            if (body.contains("hz")) {
+                // Any frequency: counts are of the time base chosen for it.
+                if (!dividerText.empty())
+                    throw HttpError{400, "give \"divider\" or \"hz\", not both"};
+                const std::string hz = Text(body, "hz", true, true);
+                Quietly([&] { PwmStartCommand(context_, std::string(1, group), "", dutyTexts, hz); });
+                return;
             }
             const int result = context_.session.Board().pwmStart(group, divider, duties.data(), duties.size());
             if (result == TAV_E_INVALID)
@@ -483,9 +530,19 @@ private:
             Check(result, "pwm start");
         });
         Act("/api/pwm/set", [this](const Json& body) {
+            OnlyKeys(body, {"group", "channel", "duty"});
             Quietly([&] { PwmSetCommand(context_, Text(body, "group"), Text(body, "channel"), Text(body, "duty")); });
         });
-        Act("/api/pwm/stop", [this](const Json&) { Check(context_.session.Board().pwmStop(), "pwm stop"); });
+        Act("/api/pwm/pulse", [this](const Json& body) {
+            OnlyKeys(body, {"group", "channel", "us"});
+            const std::string us = Text(body, "us", true, true);
+            Quietly([&] { PwmPulseCommand(context_, Text(body, "group"), Text(body, "channel"), us + "us"); });
+        });
+        Act("/api/pwm/stop", [this](const Json& body) {
+            OnlyKeys(body, {"group"});
+            // One group, or every group without one.
+            Quietly([&] { PwmStopCommand(context_, Text(body, "group", false)); });
+        });
     }
 
     // The tool's own commands, saying nothing (actions run one at a time).

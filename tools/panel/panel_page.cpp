@@ -32,6 +32,8 @@ const char* const PANEL_PAGE = R"PANEL(<!DOCTYPE html>
   .pin[data-function="pwm"] { border-left: 6px solid #2b8a3e; }
   .pin[data-function="debug_port"] { border-left: 6px solid #868e96; }
   .pin[data-function="floating_input"] { border-left: 6px solid #ced4da; }
+  .pin[data-function="pull_up_input"] { border-left: 6px dashed #d9480f; }
+  .pin[data-function="pull_down_input"] { border-left: 6px dashed #364fc7; }
   .groups { display: grid; grid-template-columns: repeat(auto-fill, minmax(330px, 1fr)); gap: 12px; }
   .group { background: white; border: 1px solid #c9d3de; border-radius: 6px; padding: 8px 10px; }
   .channel { display: grid; grid-template-columns: 120px 1fr 120px; align-items: center; gap: 8px; margin: 4px 0;
@@ -114,11 +116,11 @@ function groupCard(group) {
     element("option", { value, textContent: `/${value}  ${BASE_HZ / value} Hz` })));
   divider.dataset.group = group.group;
   const rows = group.channels.map(channel => {
-    const slider = element("input", { type: "range", min: 0, max: FULL_SCALE, step: 1, value: 0 });
+    const slider = element("input", { type: "range", min: 0, max: group.full_scale || FULL_SCALE, step: 1, value: 0 });
     slider.dataset.group = group.group;
     slider.dataset.channel = channel.channel;
     const shown = element("span", { textContent: "0 (0.0%)" });
-    slider.oninput = () => shown.textContent = `${slider.value} (${(100 * slider.value / FULL_SCALE).toFixed(1)}%)`;
+    slider.oninput = () => shown.textContent = `${slider.value} (${(100 * slider.value / slider.max).toFixed(1)}%)`;
     slider.onchange = () => {
       slider.oninput();
       slider.dataset.touched = "1";
@@ -129,16 +131,30 @@ function groupCard(group) {
       element("span", { textContent: `ch ${channel.channel} ${channel.mcu}${channel.pin ? " (" + channel.pin + ")" : ""}` }),
       slider, shown]);
   });
+  // Any frequency instead of a divider: 50 Hz for servos, 20000 for motors.
+  const hz = element("input", { type: "number", min: 0.0168, max: 720000, step: "any", placeholder: "or Hz",
+                                className: "hz", title: "any frequency, 0.0168 to 720000 Hz" });
+  hz.dataset.group = group.group;
   const start = element("button", { textContent: "start", onclick: () => {
-    const duties = [...document.querySelectorAll(`input[data-group="${group.group}"]`)].map(slider => Number(slider.value));
-    act("/api/pwm/start", { group: group.group, divider: Number(divider.value), duties });
+    const sliders = [...document.querySelectorAll(`input[type="range"][data-group="${group.group}"]`)];
+    if (hz.value !== "") {
+      // Percentages: the steps of the new frequency are the library's to choose.
+      const duties = sliders.map(slider => `${(100 * slider.value / slider.max).toFixed(4)}%`);
+      act("/api/pwm/start", { group: group.group, hz: Number(hz.value), duties });
+    } else {
+      act("/api/pwm/start", { group: group.group, divider: Number(divider.value),
+                              duties: sliders.map(slider => Math.round(slider.value * FULL_SCALE / slider.max)) });
+    }
   } });
   start.dataset.group = group.group;
-  const stop = element("button", { textContent: "stop all", onclick: () => act("/api/pwm/stop", {}) });
+  const stop = element("button", { textContent: "stop", onclick: () => act("/api/pwm/stop", { group: group.group }) });
+  stop.dataset.stop = group.group;
+  const stopAll = element("button", { textContent: "stop all", onclick: () => act("/api/pwm/stop", {}) });
   const running = element("span", { className: "running", textContent: "" });
   running.dataset.group = group.group;
   return element("div", { className: "group" }, [
-    element("strong", { textContent: `Group ${group.group} ` }), divider, " ", start, " ", stop, " ", running, ...rows]);
+    element("strong", { textContent: `Group ${group.group} ` }), divider, " ", hz, " ", start, " ", stop, " ", stopAll,
+    " ", running, ...rows]);
 }
 
 function build(state) {
@@ -171,6 +187,10 @@ function show(state) {
     for (const channel of group.channels) {
       const slider = document.querySelector(`input[data-group="${group.group}"][data-channel="${channel.channel}"]`);
       slider.dataset.running = group.running ? "1" : "0";
+      if (Number(slider.max) !== group.full_scale) {  // the group's steps: 36000, or a frequency's own
+        slider.max = group.full_scale;
+        slider.oninput();
+      }
       if (channel.duty !== null && document.activeElement !== slider && slider.dataset.touched !== "1") {
         slider.value = channel.duty;
         slider.oninput();
