@@ -161,6 +161,47 @@ namespace Tav
         /// <summary>Stops every group; the PWM pins float.</summary>
         public void PwmStop() => Check(Call(h => Native.tav_pwm_stop(h)), "PwmStop");
 
+        /// <summary>Stops one group; its pins float, the other groups run on.</summary>
+        public void PwmStop(char group) => Check(Call(h => Native.tav_pwm_stop_group(h, Group(group, "PwmStop"))), "PwmStop");
+
+        /// <summary>Starts a group at any frequency (0.0168 Hz to 720 kHz: 50 for servos, 20000 for
+        /// motors) with duties in percent of channels 1, 2, ...; returns the frequency reached.</summary>
+        public double PwmStartHz(char group, double hz, params double[] dutyPercent)
+        {
+            var duties = dutyPercent ?? new double[0];
+            double reached = 0;
+            Check(Call(h => Native.tav_pwm_start_hz(h, Group(group, "PwmStartHz"), hz, duties, (UIntPtr)duties.Length, out reached)),
+                  "PwmStartHz " + group + " at " + hz + " Hz");
+            return reached;
+        }
+
+        /// <summary>One channel's duty in percent of the group's full scale.</summary>
+        public void PwmSetPercent(char group, int channel, double percent)
+        {
+            if (channel < 1)
+                throw new TavException(TavException.Invalid, "PwmSetPercent: channels count from 1, not " + channel);
+            Check(Call(h => Native.tav_pwm_set_percent(h, Group(group, "PwmSetPercent"), (uint)channel, percent)), "PwmSetPercent");
+        }
+
+        /// <summary>One channel's high time in microseconds, of the running group (a servo: 1000 to 2000).</summary>
+        public void PwmPulse(char group, int channel, double microseconds)
+        {
+            if (channel < 1)
+                throw new TavException(TavException.Invalid, "PwmPulse: channels count from 1, not " + channel);
+            Check(Call(h => Native.tav_pwm_set_pulse(h, Group(group, "PwmPulse"), (uint)channel, microseconds)),
+                  "PwmPulse (the group must run, the pulse fit its period)");
+        }
+
+        /// <summary>Inputs with the chip's pull-up (a button to ground) or pull-down resistor.</summary>
+        public void InputPullUp(params string[] pins) => Pins((h, id) => Native.tav_pin_input_pull(h, id, PullUp), "InputPullUp", pins);
+        public void InputPullDown(params string[] pins) => Pins((h, id) => Native.tav_pin_input_pull(h, id, PullDown), "InputPullDown", pins);
+
+        /// <summary>Outputs that only pull low; Set lets the line float (relays, shared lines).</summary>
+        public void OutputOpenDrain(params string[] pins) => Pins(Native.tav_pin_output_open_drain, "OutputOpenDrain", pins);
+
+        private static readonly int PullUp = Native.Constant("TAV_PULL_UP");
+        private static readonly int PullDown = Native.Constant("TAV_PULL_DOWN");
+
         /// <summary>Virtual boards only: what every pin does now, as `tavctl status` shows it.</summary>
         public string Status()
         {
@@ -435,6 +476,12 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set(IntPtr board, byte group, uint channel, uint duty);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_status(IntPtr board, byte[] text, UIntPtr size);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop_group(IntPtr board, byte group);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_start_hz(IntPtr board, byte group, double hz, double[] dutyPercent, UIntPtr count, out double actualHz);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set_percent(IntPtr board, byte group, uint channel, double percent);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set_pulse(IntPtr board, byte group, uint channel, double microseconds);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_input_pull(IntPtr board, uint pins, int pull);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_output_open_drain(IntPtr board, uint pins);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_unplug(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_plug(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_fail(IntPtr board, int kind, uint afterRecords);

@@ -49,6 +49,31 @@ static class TavTests
 
     static int Main()
     {
+        using (var board = Board.Open("sim:T"))
+        {
+            board.Init();
+            double reached = board.PwmStartHz('B', 50, 7.5);
+            Check("PwmStartHz: a servo at 50 Hz", Math.Abs(reached - 50) < 0.05 && Line(board, "P8.0").Contains("duty 4909/65455"),
+                  Line(board, "P8.0"));
+            board.PwmPulse('B', 2, 2000);
+            Check("PwmPulse: 2000 us", Line(board, "P8.1").Contains("duty 6545/65455"), Line(board, "P8.1"));
+            board.PwmSetPercent('B', 3, 50);
+            Check("PwmSetPercent: 50 %", Line(board, "P8.2").Contains("duty 32728/65455"), Line(board, "P8.2"));
+            board.PwmStartHz('C', 20000, 25);
+            board.PwmStop('B');
+            Check("PwmStop('B'): B stops, C runs on", Line(board, "P8.0").Contains("floating input")
+                  && Line(board, "P4.1").Contains("20000 Hz, duty 900/3600"), Line(board, "P4.1"));
+            var tooLong = Thrown(() => board.PwmPulse('C', 1, 51));
+            Check("PwmPulse longer than the period is refused", tooLong != null && tooLong.Code == TavException.Invalid);
+            var tooFast = Thrown(() => board.PwmStartHz('A', 1e9));
+            Check("PwmStartHz out of range is refused", tooFast != null && tooFast.Code == TavException.Invalid);
+            board.InputPullUp("P4.9");
+            board.InputPullDown("P4.10");
+            board.OutputOpenDrain("P4.8");
+            Check("pull-up, pull-down, open drain", Line(board, "P4.9").Contains("input with pull-up")
+                  && Line(board, "P4.10").Contains("input with pull-down") && Line(board, "P4.8").Contains("open-drain"),
+                  Line(board, "P4.8"));
+        }
         using (var board = Board.Open("reattach:sim:T"))
         {
             board.Init();
