@@ -237,3 +237,16 @@ def test_the_servo_waveform_decodes_at_50_hz(tmp_path):
     period = subprocess.run(["sigrok-cli", "-i", str(tmp_path / "servo.vcd"), "-P", "pwm:data=P8_0_PA0",
                              "-A", "pwm=period"], capture_output=True, text=True, timeout=60)
     assert "20 ms" in period.stdout or "20.0 ms" in period.stdout, period.stdout[:400] + period.stderr
+
+
+def test_the_readme_servo_example_runs():
+    """The README's servo, motor, relay and button example, word for word."""
+    import os
+
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"), encoding="utf-8").read()
+    start = readme.index("## Servos, motors, relays and buttons")
+    block = readme[readme.index("    with tav.open", start):readme.index("\nThe same from tavctl", start)]
+    namespace = {"tav": tav}
+    exec("\n".join(line[4:] for line in block.splitlines()), namespace)  # noqa: S102 - the README's own code
+    board = namespace["board"]
+    assert board.closed
