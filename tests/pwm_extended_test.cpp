@@ -213,6 +213,12 @@ TEST_F(ExtendedPwm, PulsesAndPercentOfTheRunningTimeBase)
     ASSERT_EQ(tav_pwm_set_pulse(board, 'C', 1, 25), TAV_OK); // 25 us x 72 = 1800 of 3600
     EXPECT_TRUE(tavtest::SameRecords(Sent(), {tavtest::OutputCompare(4, 2, 1800)}));
     EXPECT_EQ(Group('C').duty[0], 1800u);
+    // A group whose counter another record stopped (its time base and clock
+    // kept) does not run: a pulse has nothing to run in.
+    Wire counterOff(TAVDll::CLASS_TIM, TAVDll::TIM_OP_CMD);
+    counterOff.U32(8, 2).U32(32, 0);
+    ASSERT_EQ(tav_send_record(board, counterOff.bytes.data()), TAV_OK);
+    EXPECT_EQ(tav_pwm_set_pulse(board, 'C', 1, 25), TAV_E_INVALID);
     // After a stop the group has no time base: counts are of 36000 again,
     // and a pulse has nothing to be measured against.
     ASSERT_EQ(tav_pwm_stop_group(board, 'B'), TAV_OK);
