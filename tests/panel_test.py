@@ -302,6 +302,15 @@ def api_tests():
             status, answer = panel.request("POST", path, body)
             check(f"{path} {body}: 400 naming the fault", status == 400 and words in answer.get("error", ""),
                   f"{status} {answer}")
+        # A long session: the record log keeps its last 20,000 records, no more.
+        connection = http.client.HTTPConnection("127.0.0.1", panel.port, timeout=30)
+        for _ in range(800):  # 26 records each: more than the log keeps
+            connection.request("POST", "/api/pwm/stop", "{}", {"X-Tav-Token": panel.token})
+            connection.getresponse().read()
+        connection.close()
+        status, kept = panel.request("GET", "/api/records?since=0")
+        check("the record log is bounded: the last 20000 records", status == 200 and len(kept["records"]) == 20000
+              and kept["records"][0]["seq"] == kept["next"] - 20000, f"{status} {len(kept.get('records', []))}")
         status, answer = panel.request("POST", "/api/pin", {"action": "input", "pins": "P4.9", "pull": "up"})
         check("pin input with a pull-up", status == 200 and panel.pin("P4.9")["function"] == "pull_up_input")
         status, answer = panel.request("POST", "/api/pin", {"action": "output", "pins": "P4.10", "drive": "open-drain"})
