@@ -158,6 +158,11 @@ TEST(VirtualBoardCalls, RefuseWhatTheyCannotDo)
     EXPECT_EQ(tav_sim_plug(real), TAV_E_NOT_VIRTUAL);
     EXPECT_EQ(tav_sim_fail(real, TAV_SIM_STALL, 1), TAV_E_NOT_VIRTUAL);
     EXPECT_EQ(tav_sim_edges(real, P4_8, &edge, 1), TAV_E_NOT_VIRTUAL);
+    EXPECT_EQ(tav_sim_set_virtual_time(real, 1), TAV_E_NOT_VIRTUAL);
+    EXPECT_EQ(tav_sim_advance(real, 1000), TAV_E_NOT_VIRTUAL);
+    char text[64];
+    EXPECT_EQ(tav_sim_status(real, text, sizeof text), TAV_E_NOT_VIRTUAL);
+    EXPECT_EQ(tav_sim_write_vcd(real, "/dev/null"), TAV_E_NOT_VIRTUAL);
     tav_close(real);
 
     tav_board* board = nullptr;
