@@ -297,20 +297,7 @@ TEST_F(BoardObjects, TheLogCallbackHearsWhyAndStopsWhenTakenAway)
 
 // What another thread collects under mutex, once there are at least count
 // items (5 s at most).
-template <typename Item>
-std::vector<Item> WaitForCount(std::mutex& mutex, const std::vector<Item>& items, size_t count)
-{
-    for (int tries = 0; tries < 500; ++tries) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (items.size() >= count)
-                return items;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    return items;
-}
+using tavtest::WaitForCount;
 
 // Events of tav_watch as "arrived usb:001:002 1-1" lines, collected from the
 // watcher's thread.
@@ -394,20 +381,7 @@ TEST_F(BoardObjects, AWatcherStopsFromItsOwnCallback)
     EXPECT_EQ(stopping.calls.load(), 1); // the second board's arrival never came
 }
 
-// Reattach: the board's transitions, heard on the board's own thread.
-struct Transitions {
-    std::mutex mutex;
-    std::vector<int> seen;
-
-    static void Add(tav_board*, int connected, void* user)
-    {
-        auto* transitions = static_cast<Transitions*>(user);
-        std::lock_guard<std::mutex> lock(transitions->mutex);
-        transitions->seen.push_back(connected);
-    }
-
-    std::vector<int> WaitFor(size_t count) { return WaitForCount(mutex, seen, count); }
-};
+using tavtest::Transitions;
 
 // A board object that reattaches, taken through one unplug: a board with
 // pins and a running PWM group on it, gone at a transfer.

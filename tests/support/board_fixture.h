@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "TAVLib.h"
+#include "tav/tav.h"
 #include "virtual_board.h"
 #include "virtual_usb.h"
 
@@ -90,6 +94,43 @@ void UnsetEnvironment(const char* name);
 // Standard output / error of the library while fn runs.
 std::string CaptureStdout(const std::function<void()>& action);
 std::string CaptureStderr(const std::function<void()>& action);
+
+// Waits (5 s at most) until items, guarded by mutex, has count entries; a copy.
+template <typename Item>
+std::vector<Item> WaitForCount(std::mutex& mutex, const std::vector<Item>& items, size_t count)
+{
+    for (int tries = 0; tries < 500; ++tries) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (items.size() >= count)
+                return items;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    return items;
+}
+
+// A "reattach:" board's transitions, as its connection callback hears them
+// on the board's own thread: tav_set_connection_callback(board,
+// Transitions::Add, &transitions).
+struct Transitions {
+    std::mutex mutex;
+    std::vector<int> seen;
+
+    static void Add(tav_board*, int connected, void* user)
+    {
+        auto* transitions = static_cast<Transitions*>(user);
+        std::lock_guard<std::mutex> lock(transitions->mutex);
+        transitions->seen.push_back(connected);
+    }
+    std::vector<int> WaitFor(size_t count) { return WaitForCount(mutex, seen, count); }
+    std::vector<int> Seen()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+};
 
 class BoardTest : public ::testing::Test {
 protected:
