@@ -403,7 +403,15 @@ TEST_P(UsbfsBackends, StalledAndShortWritesFailTheirRecordAndTheRestGoesOn)
     ASSERT_TRUE(opened.isOpen());
     board.StallWrite(4); // the open took two transfers
     board.ShortWrite(7, 10);
+    // Each record's result as the USB library gave it: a stall moved 0
+    // bytes (not an I/O error), the short write its 10, one by one and queued.
+    static std::vector<int> results;
+    results.clear();
+    ASSERT_EQ(tav_set_record_callback(
+                  opened.handle(), [](void*, const uint8_t*, int, int result) { results.push_back(result); }, nullptr),
+              TAV_OK);
     EXPECT_EQ(opened.pinOutput(TAVDll::PIN_BANK_4 | 0x3F), TAV_IO_FAILED);
+    EXPECT_EQ(results, (std::vector<int>{64, 0, 64, 64, 10, 64}));
     EXPECT_EQ(board.Urbs().size(), 6u);
     EXPECT_EQ(Records(board).size(), 4u);
     ASSERT_EQ(board.Board().Rejected().size(), 1u);
