@@ -572,6 +572,16 @@ TEST_P(UsbfsBackends, AnUnpluggedBoardIsLetGo)
     EXPECT_EQ(Records(board).size(), 19u);
     EXPECT_EQ(board.OpenFiles(), 0);
     EXPECT_EQ(opened.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_NOT_OPEN);
+    // The same at a record sent on its own (a one-record operation goes as
+    // one transfer, not through the queue): gone is gone there too.
+    EmulatedBoard& second = bus->AddBoard(3);
+    tav::Board single = Open(second);
+    ASSERT_TRUE(single.isOpen());
+    second.UnplugFromTransfer(3); // the open took two transfers
+    EXPECT_EQ(single.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_IO_FAILED);
+    EXPECT_EQ(second.OpenFiles(), 0);
+    EXPECT_FALSE(single.connected());
+    EXPECT_EQ(single.pinSet(TAVDll::PIN_BANK_4 | 1), TAV_NOT_OPEN);
 }
 
 TEST_P(UsbfsBackends, SelectorsNameTheSameBoards)
