@@ -227,6 +227,70 @@ TEST(Threads, AReattachingBoardHealsAndClosesWhileCalled)
     EXPECT_GT(transitions.load(), 0);
 }
 
+// A reattach:sim: board unplugged and plugged 100 times while two threads
+// call: nothing crashes, a call that did not reach the board is not counted
+// as sent, and after the last plug the board is as the calls that returned
+// TAV_OK left it (each thread owns a pin and knows its last level).
+TEST(Threads, AVirtualBoardReplugged100TimesWhileTwoThreadsCall)
+{
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open("reattach:sim:T", &board), TAV_OK);
+    ASSERT_EQ(tav_init(board, 0), TAV_OK);
+    const uint32_t pins[2] = {0x40000100, 0x40000400}; // P4.8, P4.10
+    ASSERT_EQ(tav_pin_output(board, pins[0] | pins[1]), TAV_OK);
+    std::atomic<bool> stop{false};
+    int lastLevel[2] = {0, 0};
+    std::vector<std::thread> callers;
+    for (int index = 0; index < 2; ++index)
+        callers.emplace_back([&, index] {
+            for (int call = 0; !stop.load(); ++call) {
+                const int level = call & 1;
+                if (tav_pin_write(board, pins[index], level) == TAV_OK)
+                    lastLevel[index] = level;
+                tav_connected(board);
+            }
+        });
+    const auto waitFor = [board](int connected) {
+        for (int tries = 0; tries < 500 && tav_connected(board) != connected; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return tav_connected(board) == connected;
+    };
+    for (int round = 0; round < 100; ++round) {
+        ASSERT_EQ(tav_sim_unplug(board), TAV_OK);
+        ASSERT_TRUE(waitFor(0)) << round;
+        ASSERT_EQ(tav_sim_plug(board), TAV_OK);
+        ASSERT_TRUE(waitFor(1)) << round;
+    }
+    stop.store(true);
+    for (std::thread& caller : callers)
+        caller.join();
+    // One more replug with no caller: the board comes back as commanded.
+    ASSERT_EQ(tav_sim_unplug(board), TAV_OK);
+    ASSERT_EQ(tav_sim_plug(board), TAV_OK);
+    ASSERT_TRUE(waitFor(1));
+    for (int index = 0; index < 2; ++index) {
+        tav_pin_state state{};
+        ASSERT_EQ(tav_pin_state_get(board, pins[index], &state), TAV_OK);
+        EXPECT_EQ(state.function, lastLevel[index] ? TAV_PIN_OUTPUT_HIGH : TAV_PIN_OUTPUT_LOW) << state.name;
+    }
+    tav_close(board);
+}
+
+// Two threads disconnecting one reattach board at once, many times over.
+TEST(Threads, TwoDisconnectsOfOneHealingBoardAtOnce)
+{
+    for (int round = 0; round < 20; ++round) {
+        tav_board* board = nullptr;
+        ASSERT_EQ(tav_open("reattach:sim:T", &board), TAV_OK);
+        std::thread first([board] { tav_disconnect(board, 1); });
+        std::thread second([board] { tav_disconnect(board, 0); });
+        first.join();
+        second.join();
+        EXPECT_EQ(tav_connected(board), 0);
+        tav_close(board);
+    }
+}
+
 TEST(Threads, VirtualBoardsInTheirOwnThreads)
 {
     tav::Board boards[2];

@@ -351,21 +351,6 @@ TEST(Healing, TheConnectionCallbackMayCloseItsBoard)
     }
 }
 
-// Two threads disconnecting one reattach board at once, many times over.
-TEST(Healing, TwoDisconnectsAtOnce)
-{
-    for (int round = 0; round < 20; ++round) {
-        tav_board* board = nullptr;
-        ASSERT_EQ(tav_open("reattach:sim:T", &board), TAV_OK);
-        std::thread first([board] { tav_disconnect(board, 1); });
-        std::thread second([board] { tav_disconnect(board, 0); });
-        first.join();
-        second.join();
-        EXPECT_EQ(tav_connected(board), 0);
-        tav_close(board);
-    }
-}
-
 // Once tav_set_connection_callback(board, NULL) returns, the old callback
 // has returned and is never called again.
 TEST(Healing, ARemovedConnectionCallbackHasReturned)
