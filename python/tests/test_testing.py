@@ -250,3 +250,45 @@ def test_the_readme_servo_example_runs():
     exec("\n".join(line[4:] for line in block.splitlines()), namespace)  # noqa: S102 - the README's own code
     board = namespace["board"]
     assert board.closed
+
+
+def test_a_logging_handler_may_call_the_library():
+    """The library's log reaches logging with no lock of the library held: a
+    handler that lists boards and asks the very board whose call logged does
+    not hang."""
+    import logging
+
+    asked = []
+    target = []
+
+    class Asking(logging.Handler):
+        def emit(self, record):
+            if target and not asked:
+                asked.append(tav.list_boards())
+                asked.append(target[0].firmware)
+
+    handler = Asking(level=logging.DEBUG)
+    logger = logging.getLogger("tav")
+    logger.addHandler(handler)
+    previous = logger.level
+    logger.setLevel(logging.DEBUG)
+    done = threading.Event()
+
+    def failing_call():
+        try:
+            with tav.open("sim:T") as board:
+                target.append(board)
+                board.sim.fail("timeout")
+                with pytest.raises(tav.TavError):
+                    board.output("P4.8")  # the time-out is logged while the board's lock is held
+        finally:
+            done.set()
+
+    try:
+        worker = threading.Thread(target=failing_call, daemon=True)
+        worker.start()
+        assert done.wait(10), "a handler that calls the library hung"
+    finally:
+        logger.removeHandler(handler)
+        logger.setLevel(previous)
+    assert len(asked) == 2 and asked[1] == "1.0.0.0", asked
