@@ -3,6 +3,8 @@
 // restored, who is told, and what may be called from the callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -588,27 +590,38 @@ TEST(Healing, SelectorMessagesQuoteControlBytes)
 }
 
 // A watcher sees a virtual board arrive, leave at an unplug and arrive again
-// under a new number at a plug.
+// under a new number at a plug, and leave when it is closed. (Boards of
+// other tests may still be let go in this process: ours is the newest,
+// the highest board number.)
 TEST(Healing, WatchersSeeVirtualBoardsComeAndGo)
 {
     struct Events {
         std::mutex mutex;
-        std::vector<std::string> seen;
+        std::vector<std::array<unsigned, 3>> seen; // kind, board, plug
         static void On(const tav_event* event, void* user)
         {
             auto* events = static_cast<Events*>(user);
             if (std::string(event->device->library) != "sim")
                 return;
-            char line[64];
-            std::snprintf(line, sizeof line, "%s %u", event->kind == TAV_EVENT_ARRIVED ? "arrived" : "left",
-                          event->device->device);
             std::lock_guard<std::mutex> lock(events->mutex);
-            events->seen.push_back(line);
+            events->seen.push_back({static_cast<unsigned>(event->kind), event->device->bus, event->device->device});
         }
-        size_t Count()
+        std::vector<std::array<unsigned, 3>> Of(unsigned board)
         {
             std::lock_guard<std::mutex> lock(mutex);
-            return seen.size();
+            std::vector<std::array<unsigned, 3>> ours;
+            for (const auto& event : seen)
+                if (event[1] == board)
+                    ours.push_back(event);
+            return ours;
+        }
+        unsigned Newest()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            unsigned newest = 0;
+            for (const auto& event : seen)
+                newest = std::max(newest, event[1]);
+            return newest;
         }
     } events;
     tavtest::FreshBoard fresh; // the process's bus: a harness's, so that no real USB is looked at
@@ -617,15 +630,19 @@ TEST(Healing, WatchersSeeVirtualBoardsComeAndGo)
     ASSERT_EQ(tav_open("sim:C", &board), TAV_OK);
     tav_watcher* watcher = nullptr;
     ASSERT_EQ(tav_watch(Events::On, &events, 10, &watcher), TAV_OK);
-    ASSERT_TRUE(Eventually([&] { return events.Count() == 1; }));
+    ASSERT_TRUE(Eventually([&] { return events.Newest() != 0; }));
+    const unsigned ours = events.Newest();
+    const unsigned arrived = TAV_EVENT_ARRIVED;
+    const unsigned left = TAV_EVENT_LEFT;
     ASSERT_EQ(tav_sim_unplug(board), TAV_OK);
-    ASSERT_TRUE(Eventually([&] { return events.Count() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return events.Of(ours).size() == 2; }));
     ASSERT_EQ(tav_sim_plug(board), TAV_OK);
-    ASSERT_TRUE(Eventually([&] { return events.Count() == 3; }));
+    ASSERT_TRUE(Eventually([&] { return events.Of(ours).size() == 3; }));
     tav_close(board);
-    ASSERT_TRUE(Eventually([&] { return events.Count() == 4; }));
+    ASSERT_TRUE(Eventually([&] { return events.Of(ours).size() == 4; }));
     tav_unwatch(watcher);
-    EXPECT_EQ(events.seen, (std::vector<std::string>{"arrived 1", "left 1", "arrived 2", "left 2"}));
+    EXPECT_EQ(events.Of(ours), (std::vector<std::array<unsigned, 3>>{
+                                   {arrived, ours, 1}, {left, ours, 1}, {arrived, ours, 2}, {left, ours, 2}}));
 }
 
 } // namespace
