@@ -117,10 +117,11 @@ bool Reattach(tav_board* board)
     const BoardType boardType = link.boardType;
     char versionText[VERSION_TEXT_SIZE];
     std::memcpy(versionText, link.versionText, sizeof versionText);
-    if (RequestBoardInfo(link) != RESULT_OK || ModelLetter(link.boardType) != board->modelLetter) {
+    const bool answered = RequestBoardInfo(link) == RESULT_OK;
+    if (!answered || ModelLetter(link.boardType) != board->modelLetter) {
         if (BoardOpen(link))
-            LogPrint(TAV_LOG_WARNING, "port %s has a board again, but not model %c: left alone while it is there",
-                     link.portPath, board->modelLetter);
+            LogPrint(TAV_LOG_WARNING, "port %s has a board again, but %s: left alone while it is there",
+                     link.portPath, answered ? "of another model" : "it does not answer");
         board->strangerSeen = BoardOpen(link);
         board->strangerBus = selector.busNumber;
         board->strangerDevice = selector.deviceNumber;
