@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <limits>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -281,16 +282,32 @@ bool VirtualUsb::IsPlugged(const VirtualDevice& device) const
     return device.Plugged();
 }
 
+namespace {
+
+// The write number that many writes from now; 0 past the last a device
+// counts (such a fault never comes).
+int WriteNumberFromNow(const VirtualDevice& device, int writesFromNow)
+{
+    const long long number = static_cast<long long>(device.WriteCount()) + writesFromNow;
+    return number > std::numeric_limits<int>::max() ? 0 : static_cast<int>(number);
+}
+
+} // namespace
+
 void VirtualUsb::FailWriteFromNow(VirtualDevice& device, int writesFromNow, WriteFault fault, int movedBytes)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    device.FailWrite(device.WriteCount() + writesFromNow, fault, movedBytes);
+    const int number = WriteNumberFromNow(device, writesFromNow);
+    if (number > 0)
+        device.FailWrite(number, fault, movedBytes);
 }
 
 void VirtualUsb::UnplugFromNow(VirtualDevice& device, int writesFromNow)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    const int number = device.WriteCount() + writesFromNow;
+    const int number = WriteNumberFromNow(device, writesFromNow);
+    if (number == 0)
+        return;
     // The earliest unplug is the one that happens.
     if (device.unplugAtWrite_ == 0 || number < device.unplugAtWrite_)
         device.UnplugAtWrite(number);
