@@ -65,7 +65,6 @@ public:
         ++plugNumber_;
         return true;
     }
-    bool Plugged() const override { return bus_.IsPlugged(*device_); }
     void Fail(TAVDll::SimulatedFault fault, int afterRecords) override
     {
         switch (fault) {
@@ -80,7 +79,7 @@ public:
 
     // Under the registry's lock.
     TAVDll::SimulatedBoardSighting Sighting() const { return {serial_, plugNumber_, board_->ModelLetter()}; }
-    bool PluggedLocked() const { return bus_.IsPlugged(*device_); }
+    bool Plugged() const { return bus_.IsPlugged(*device_); }
 
 private:
     static constexpr int SHORT_WRITE_BYTES = 32; // half a record arrives
@@ -109,7 +108,7 @@ size_t TAVDll::PluggedSimulatedBoards(SimulatedBoardSighting* sightings, size_t 
     std::lock_guard<std::mutex> lock(tavsim::Boards().mutex);
     size_t count = 0;
     for (const tavsim::BusWithOneBoard* board : tavsim::Boards().boards) {
-        if (!board->PluggedLocked())
+        if (!board->Plugged())
             continue;
         if (count < capacity)
             sightings[count] = board->Sighting();

@@ -14,6 +14,7 @@
 #include "capi/commanded_state.h"
 #include "link/board_link.h"
 #include "link/selector.h"
+#include "pwm_tables.h"
 #include "tav/tav.h"
 #include "trace/record_trace.h"
 #include "usb/simulated_board.h"
@@ -94,10 +95,11 @@ inline int OnBoard(tav_board* board, Operation operation)
     return result;
 }
 
-// The steps in one period of a group's time base as this object set it (a
-// virtual board: as the board has it): the unit of its duties. 36000 (the
-// dividers' full scale) while the group has no time base of the object's.
-uint32_t GroupFullScale(const tav_board& board, int timerIndex);
+// The number of channels of group timerIndex: 3 for A, 4 for B and C.
+inline unsigned ChannelCount(int timerIndex)
+{
+    return PWM_GROUPS[timerIndex].channelCount;
+}
 
 } // namespace TAVDll::detail
 

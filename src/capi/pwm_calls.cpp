@@ -1,6 +1,7 @@
 // The C interface's PWM and pin calls beyond the board's original
 // operations: any frequency, percent and pulse duties, one group stopped
-// alone, pull-up, pull-down and open-drain pins; and the group state.
+// alone, pull-up, pull-down and open-drain pins; one channel's duty in any
+// unit; and the group state.
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -32,6 +33,14 @@ bool TimeBaseSet(const tav_board& board, int timerIndex)
     return known && timer.clockEnabled;
 }
 
+// The steps in one period of a group's time base as this object set it (a
+// virtual board: as the board has it): the unit of its duties. 36000 (the
+// dividers' full scale) while the group has no time base of the object's.
+uint32_t GroupFullScale(const tav_board& board, int timerIndex)
+{
+    return TimeBaseSet(board, timerIndex) ? board.Model().State().timers[timerIndex].period + 1 : PWM_FULL_SCALE;
+}
+
 bool GroupRunning(const tavmodel::TimerState& timer, int timerIndex)
 {
     return timer.clockEnabled && timer.counterEnabled && (timerIndex != 0 || timer.mainOutputEnabled);
@@ -46,18 +55,13 @@ bool StepsOfPercent(double percent, uint32_t fullScale, uint32_t* steps)
     return true;
 }
 
-unsigned ChannelsOf(int timerIndex)
-{
-    return PWM_GROUPS[timerIndex].channelCount;
-}
-
 // One channel's new duty, computed under the board's lock from the group's
 // time base: TAV_E_INVALID when toSteps refuses.
 template <typename ToSteps>
 int SetChannel(tav_board* board, char group, unsigned channel, ToSteps toSteps)
 {
     const int timerIndex = PwmGroupIndex(group);
-    if (board == nullptr || timerIndex < 0 || channel < 1 || channel > ChannelsOf(timerIndex))
+    if (board == nullptr || timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex))
         return TAV_E_INVALID;
     return OnBoard(board, [&](BoardLink& link) {
         uint32_t steps = 0;
@@ -69,11 +73,6 @@ int SetChannel(tav_board* board, char group, unsigned channel, ToSteps toSteps)
 
 } // namespace
 
-uint32_t TAVDll::detail::GroupFullScale(const tav_board& board, int timerIndex)
-{
-    return TimeBaseSet(board, timerIndex) ? board.Model().State().timers[timerIndex].period + 1 : PWM_FULL_SCALE;
-}
-
 extern "C" {
 
 int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const double* duty_percent, size_t count,
@@ -81,7 +80,7 @@ int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const do
 {
     const int timerIndex = PwmGroupIndex(group);
     PwmTimeBase timeBase{};
-    if (board == nullptr || timerIndex < 0 || count > ChannelsOf(timerIndex) || (duty_percent == nullptr && count > 0)
+    if (board == nullptr || timerIndex < 0 || count > ChannelCount(timerIndex) || (duty_percent == nullptr && count > 0)
         || !ChoosePwmTimeBase(frequency_hz, &timeBase))
         return TAV_E_INVALID;
     uint32_t duties[4] = {};
@@ -108,6 +107,14 @@ int tav_pwm_time_base(double frequency_hz, uint32_t* prescaler, uint32_t* full_s
     if (actual_hz != nullptr)
         *actual_hz = timeBase.frequencyHz;
     return TAV_OK;
+}
+
+int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty)
+{
+    return SetChannel(board, group, channel, [duty](const tav_board& object, int timerIndex, uint32_t* steps) {
+        *steps = duty;
+        return duty <= GroupFullScale(object, timerIndex);
+    });
 }
 
 int tav_pwm_set_percent(tav_board* board, char group, unsigned channel, double percent)
@@ -169,7 +176,7 @@ int tav_pwm_group_state_get_sized(const tav_board* board, char group, tav_pwm_gr
             if (PWM_PRESCALERS[frequency] == timer.prescaler && timer.period == PWM_PERIOD)
                 filled.divider = static_cast<int>(PwmDivider(frequency));
         filled.frequency_hz = tavmodel::PwmFrequencyHz(timer);
-        filled.channel_count = ChannelsOf(timerIndex);
+        filled.channel_count = ChannelCount(timerIndex);
         for (unsigned channel = 1; channel <= filled.channel_count; ++channel) {
             // Groups A and C drive their channels from the highest unit down.
             const uint8_t unit = FindPwmChannel(static_cast<uint32_t>(timerIndex), channel)->unit;

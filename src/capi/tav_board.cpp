@@ -316,11 +316,6 @@ int CopyText(const char* source, char* text, size_t size)
     return TAV_OK;
 }
 
-unsigned ChannelCount(int timerIndex)
-{
-    return PWM_GROUPS[timerIndex].channelCount;
-}
-
 // Every record transfer of a board: the commanded state first, then the
 // application's callback. Kept whole (never inlined into the traced
 // observer below), so that the commanded state stays inlined here.
@@ -638,18 +633,6 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
     return OnBoard(board, [&](BoardLink& link) {
         return InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
                             channelDuties, nullptr);
-    });
-}
-
-int tav_pwm_set(tav_board* board, char group, unsigned channel, uint32_t duty)
-{
-    const int timerIndex = PwmGroupIndex(group);
-    if (timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex))
-        return TAV_E_INVALID;
-    return OnBoard(board, [=](BoardLink& link) {
-        if (duty > GroupFullScale(*board, timerIndex))
-            return static_cast<int>(TAV_E_INVALID);
-        return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, duty);
     });
 }
 

@@ -218,11 +218,6 @@ void LibraryMutex::unlock()
         FlushHeldLines();
 }
 
-bool HoldsLibraryLock()
-{
-    return heldLocks > 0;
-}
-
 bool InsideLibraryCallback()
 {
     return callbackDepth > 0;

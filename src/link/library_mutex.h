@@ -18,8 +18,6 @@ private:
     std::mutex mutex_;
 };
 
-// Whether this thread holds a lock of the library.
-bool HoldsLibraryLock();
 // Whether this thread is inside a callback of the library's (a connection,
 // watch or log callback): it may not wait for another callback to end.
 bool InsideLibraryCallback();

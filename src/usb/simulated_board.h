@@ -38,7 +38,6 @@ public:
     // it already was where it is asked to be.
     virtual bool Unplug() = 0;
     virtual bool Plug() = 0;
-    virtual bool Plugged() const = 0;
     // The afterRecords-th record transfer from now (1: the next) meets the
     // fault; several may be pending. A replug clears them.
     virtual void Fail(SimulatedFault fault, int afterRecords) = 0;

@@ -109,14 +109,20 @@ tav_pwm_group_state GroupState(Context& context, char letter, const char* what)
     return state;
 }
 
+// Digits with at most one point among them ("7.5", "1500"; not "", ".", "1.2.3").
+bool PlainDecimal(const std::string& text)
+{
+    return !text.empty() && text != "." && text.find_first_not_of("0123456789.") == std::string::npos
+           && text.find('.') == text.rfind('.');
+}
+
 // "7.5%": digits and at most one point, then %; NaN when text is no percentage.
 double ParsePercent(const std::string& text)
 {
     if (text.size() < 2 || text.back() != '%')
         return std::nan("");
     const std::string number = text.substr(0, text.size() - 1);
-    if (number.find_first_not_of("0123456789.") != std::string::npos || number.find('.') != number.rfind('.')
-        || number == ".")
+    if (!PlainDecimal(number))
         return std::nan("");
     const double percent = std::strtod(number.c_str(), nullptr);
     if (percent > 100)
@@ -145,8 +151,7 @@ double ParsePulse(const std::string& text)
         number.resize(number.size() - 2);
         scale = 1000;
     }
-    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos
-        || number.find('.') != number.rfind('.') || number == ".")
+    if (!PlainDecimal(number))
         throw ToolError("pulse " + Quoted(text) + ": microseconds or milliseconds, like 1500us or 1.5ms", EXIT_USAGE);
     return std::strtod(number.c_str(), nullptr) * scale;
 }
