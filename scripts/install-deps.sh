@@ -44,6 +44,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt_get update -qq
+    # A mirror caught mid-sync fails one index; the lists that did come
+    # (or older ones) may still hold every package wanted.
+    apt_get update -qq || echo "apt-get update failed in part; installing from the package lists there are"
     apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -369,13 +369,19 @@ TEST(Threads, CallersThatKeepCallingDoNotHoldADisconnectOff)
         ASSERT_EQ(tav_open("sim:T", &board), TAV_OK);
     std::atomic<bool> stop{false};
     std::atomic<bool> disconnected{false};
-    std::atomic<int> calls{0};
+    // Each caller says once that it is calling, then spends nearly all its
+    // time inside the library (nothing shared is written between calls), so
+    // that a disconnect that waited for every caller to be out at once
+    // would wait for good.
+    constexpr int CALLERS = 8;
+    std::atomic<int> calling{0};
     std::vector<std::thread> callers;
-    for (int index = 0; index < 8; ++index)
+    for (int index = 0; index < CALLERS; ++index)
         callers.emplace_back([&, board = boards[index % BOARDS]] {
-            while (!stop) {
+            for (int calls = 0; !stop.load(std::memory_order_relaxed); ++calls) {
                 tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100);
-                ++calls;
+                if (calls == 100)
+                    ++calling;
             }
         });
     std::thread watchdog([&] {
@@ -384,7 +390,7 @@ TEST(Threads, CallersThatKeepCallingDoNotHoldADisconnectOff)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         stop = true;
     });
-    while (calls < 1000)
+    while (calling < CALLERS)
         std::this_thread::yield();
     for (tav_board* board : boards)
         EXPECT_EQ(tav_disconnect(board, 1), TAV_OK);

@@ -434,4 +434,9 @@ EmulatedBoard& EmulatedBus::AddBoard(int deviceNumber, char modelLetter, std::ve
     return board;
 }
 
+void EmulatedBus::Announce(const EmulatedBoard& board, const char* action)
+{
+    umockdev_testbed_uevent(testbed_, board.SysfsPath().c_str(), action);
+}
+
 } // namespace tavtest

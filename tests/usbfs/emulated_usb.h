@@ -135,6 +135,9 @@ public:
     EmulatedBoard& AddBoard(int deviceNumber, char modelLetter = 'T', std::vector<uint8_t> version = {1, 0, 0, 0},
                             int port = 0);
 
+    // The kernel's uevent for that board ("add" or "remove").
+    void Announce(const EmulatedBoard& board, const char* action);
+
 private:
     UMockdevTestbed* testbed_;
     std::vector<std::unique_ptr<EmulatedBoard>> boards_;

@@ -296,12 +296,23 @@ TEST_F(Usbfs, ABoardUnpluggedMidInitTavIsLetGoUntilInitialAndOpen)
 
 } // namespace
 
+// libusb-1.0's hotplug event ends the watcher's pause once, not for good.
+TEST_F(Usbfs, AHotplugEventEndsOnePause)
+{
+    TAVDll::UsbHotplug* hotplug = TAVDll::OpenUsbHotplug();
+    ASSERT_NE(hotplug, nullptr);
+    EmulatedBoard& board = bus->AddBoard(2);
+    bus->Announce(board, "add");
+    EXPECT_TRUE(TAVDll::WaitUsbHotplug(hotplug, 2000));
+    EXPECT_FALSE(TAVDll::WaitUsbHotplug(hotplug, 50));
+    TAVDll::CloseUsbHotplug(hotplug);
+}
+
 namespace {
 
 // Watching the real libusb path: the boards already there, each with its
 // port path from sysfs, and nothing opened. (A board taken off the bus
-// reaches libusb 0.1's list through libusb-1.0's hotplug thread, from the
-// kernel's uevents, which umockdev's testbed does not hand it here: removal
+// reaches libusb 0.1's list through libusb-1.0's hotplug thread: removal
 // and replugs are checked on the virtual bus and under wine.)
 TEST_F(Usbfs, WatchingSeesTheBoardsThereWithTheirPortsAndOpensNothing)
 {
