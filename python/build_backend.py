@@ -85,10 +85,33 @@ def _carried_library(config_settings):
         raise RuntimeError(f"TAV_WHEEL_LIBRARY names no file: {library}")
     if library is None and os.path.isfile(BUILT_LIBRARY):
         library = BUILT_LIBRARY
+    if library is None and host.system() == "Linux":
+        _require_system_library()
     if library is None or host.system() != "Linux":
         return None, None, None
     tag = platform or sysconfig.get_platform().replace("-", "_").replace(".", "_")
     return tag, library, "libtav.so.1"
+
+
+def _require_system_library() -> None:
+    """A pure wheel uses the system's libtav: with none there, the install
+    fails now with the way out, instead of every import later."""
+    import ctypes
+    import ctypes.util
+
+    for name in ("libtav.so.1", ctypes.util.find_library("tav")):
+        if not name:
+            continue
+        try:
+            ctypes.CDLL(name)
+            return
+        except OSError:
+            pass
+    raise RuntimeError(
+        "tav needs libtav, and there is none to put in the wheel or to use: this clone has no build "
+        f"({os.path.normpath(BUILT_LIBRARY)} is missing) and the system has no libtav.so.1. Build it first "
+        "(scripts/demo.sh, or cmake -S . -B build && cmake --build build) and run pip again, or set "
+        "TAV_WHEEL_LIBRARY=/path/to/libtav.so.1, or install the libtav1 package.")
 
 
 def _write_wheel(wheel_directory: str, contents, config_settings=None) -> str:

@@ -46,6 +46,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     # A mirror caught mid-sync fails one index; the lists that did come
     # (or older ones) may still hold every package wanted.
-    apt_get update -qq || echo "apt-get update failed in part; installing from the package lists there are"
+    update_status=0
+    update_output=$(apt_get update -qq 2>&1) || update_status=$?
+    [ -z "$update_output" ] || printf '%s\n' "$update_output"
+    if [ "$update_status" -ne 0 ]; then
+        grep -q 'Some index files failed to download' <<<"$update_output" || exit "$update_status"
+        echo "apt-get update failed in part; installing from the package lists there are"
+    fi
     apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -14,8 +14,16 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" dpkg --add-architecture i386 && { "${sudo_cmd[@]}" apt-get update -qq || true; }
 fi
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 \
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 \
     clang lld llvm unzip || { echo "windows: 0 passed, 1 failed"; exit 1; }
+# 32-bit wine comes from the i386 lists, which a mirror caught mid-sync can
+# leave out of step with the amd64 ones: then the 32-bit build is still
+# made, and its tests are said to be skipped, not passed.
+wine32=yes
+if ! scripts/install-deps.sh wine32:i386 >/dev/null 2>&1; then
+    wine32=""
+    echo "windows: 32-bit wine (wine32:i386) cannot be installed from the package archive now: the i686 tests are skipped"
+fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all WINEARCH=win64
@@ -36,6 +44,10 @@ for arch in x86_64 i686; do
            cmake --build "$dir" -j "$jobs"; }; then
         failed=$((failed + 1))
         echo "FAILED: the Windows $arch build" | tee -a "$failure_notes"
+        continue
+    fi
+    if [ "$arch" = i686 ] && [ -z "$wine32" ]; then
+        echo "SKIPPED: the Windows i686 tests under wine (no 32-bit wine)"
         continue
     fi
     echo "== Windows $arch: tests under wine =="

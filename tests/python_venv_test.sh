@@ -33,10 +33,19 @@ PYTHON
 step "pytest finds the tav_board fixture through the entry point" bash -c \
     "cd '$work' && env -u TAV_LIBRARY -u PYTHONPATH '$work/venv-pytest/bin/python' -m pytest -q -p no:cacheprovider \
      test_uses_fixture.py | grep -q '1 passed'"
-step "a wheel without a library to carry is pure" bash -c \
-    "env -u TAV_WHEEL_LIBRARY python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import build_backend; \
+step "a wheel without a library to carry is pure where the system has libtav" bash -c \
+    "env -u TAV_WHEEL_LIBRARY LD_LIBRARY_PATH='$(dirname "$library")' python3 -c 'import sys; \
+     sys.path.insert(0, sys.argv[1]); import build_backend; \
      build_backend.BUILT_LIBRARY = \"/nonexistent\"; print(build_backend.build_wheel(sys.argv[2]))' \
      '$source_dir/python' '$work' | grep -qx 'tav-.*-py3-none-any.whl'"
+# A clone with no build and no libtav on the system: pip itself fails, with
+# the way out, instead of an install whose import fails later.
+mkdir -p "$work/unbuilt"
+cp -r "$source_dir/python" "$source_dir/CMakeLists.txt" "$work/unbuilt/"
+rm -f "$work/unbuilt/python/tav/libtav.so.1" "$work/unbuilt/python/tav/_install.py"
+step "pip refuses a clone with no build, saying how to build it" bash -c \
+    "! env -u TAV_WHEEL_LIBRARY -u LD_LIBRARY_PATH '$work/venv/bin/pip' install --no-index '$work/unbuilt/python' \
+     >'$work/pip.out' 2>&1 && grep -q 'Build it first' '$work/pip.out' && grep -q 'TAV_WHEEL_LIBRARY' '$work/pip.out'"
 step "a library named that is not there is an error" bash -c \
     "TAV_WHEEL_LIBRARY=/nonexistent/libtav.so.1 python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); \
      import build_backend; build_backend.build_wheel(sys.argv[2])' '$source_dir/python' '$work' 2>&1 | \

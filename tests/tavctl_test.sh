@@ -95,6 +95,14 @@ check() {
     fi
 }
 
+nothing_out() { # the last check printed nothing on standard output
+    if [ -s "$work/out" ]; then
+        failed=$((failed + 1)); echo "FAIL: $1"; sed 's/^/    out: /' "$work/out" | head -n 5
+    else
+        passed=$((passed + 1)); echo "ok: $1"
+    fi
+}
+
 view_line() { # the board view's row of one pin
     grep -E "^  $1 " "$work/out"
 }
@@ -134,7 +142,7 @@ check "leading zero is decimal, not octal" 2 '' "0x0000000A names no bank" -- --
 check "decimal identifier" 0 'P4\.0 \(PB0\): output register high' 'P4\.0' -- --sim pin set 1073741825
 check "no mapping on model C" 1 '' "pin P8\.3 has no mapping on board model C" -- --sim=C pin set P8.3
 check "backwards range" 2 '' "runs backwards" -- --sim pin set P4.3-1
-check "unknown action" 2 '' "ACTION" -- --sim pin toggle P4.0
+check "unknown action" 2 '' "ACTION" -- --sim pin flip P4.0
 
 tavctl --sim run - >"$work/out" 2>&1 <<'SCRIPT'
 pin output P4.0,P8.0
@@ -430,8 +438,9 @@ unix_lines "$work/out"
 if python3 -c 'import json, sys
 lines = open(sys.argv[1]).read().splitlines()
 documents = [json.loads(line) for line in lines]
-sys.exit(0 if len(documents) == 3 and documents[0]["model"] == "T" and documents[1]["group"] == "B"
-         and documents[1]["full_scale"] == 36000 and len(documents[2]["pins"]) == 33 else 1)' "$work/out"; then
+sys.exit(0 if len(documents) == 4 and [pin["name"] for pin in documents[0]["pins"]] == ["P4.8"]
+         and documents[1]["model"] == "T" and documents[2]["group"] == "B"
+         and documents[2]["full_scale"] == 36000 and len(documents[3]["pins"]) == 33 else 1)' "$work/out"; then
     passed=$((passed + 1)); echo "ok: --format json run prints JSON Lines, nothing else"
 else
     failed=$((failed + 1)); echo "FAIL: --format json run prints JSON Lines, nothing else"; cat "$work/out"
@@ -450,11 +459,11 @@ else
 fi
 
 # --- --hold closes into the safe state however tavctl ends ---------------------
-printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
+printf 'pin output P4.0\ntoggle P4.1\n' >"$work/fails.tav" # fails as it runs, not when checked
 tavctl --sim --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
 hold_status=$?
 unix_lines "$work/out" "$work/err"
-if [ "$hold_status" -eq 2 ] && grep -q "closed into the safe state" "$work/out" && ! grep -q holding "$work/err"; then
+if [ "$hold_status" -eq 1 ] && grep -q "closed into the safe state" "$work/out" && ! grep -q holding "$work/err"; then
     passed=$((passed + 1)); echo "ok: hold closes at once after a failing command"
 else
     failed=$((failed + 1)); echo "FAIL: hold closes at once after a failing command (status $hold_status)"; cat "$work/out" "$work/err"
@@ -554,6 +563,16 @@ if [ -n "$emulated_run" ]; then
     check "device numbers are decimal" 0 '^model: T$' '' -- --device 001:010 info
     check "leading zeros are not octal" 1 '' "no TAV board at 001:009" -- --device 001:009 info
     check "usb: selector" 0 '^model: T$' '' -- --device usb:1:10 info
+    # A udev rule's SYMLINK names one bench board: its node's bus and device.
+    ln -sf /dev/bus/usb/001/010 "$work/tav-bench-3"
+    check "dev: a link to the board's device node" 0 '^model: T$' '' -- --device "dev:$work/tav-bench-3" info
+    ln -sf /dev/bus/usb/001/009 "$work/tav-bench-9"
+    check "dev: a link to a node without a board" 1 '' "no TAV board at dev:" -- --device "dev:$work/tav-bench-9" info
+    check "dev: a path that is no device node" 2 '' "dev: names a USB device node" -- --device "dev:$work" info
+    # A real board reports nothing back: status is what this session commanded.
+    printf 'pin output P4.8\nstatus\n' >"$work/real-status.tav"
+    check "status on a real board: a pin set in this session" 0 '^  P4\.8   0x40000100  PB8   output low$' '' -- run "$work/real-status.tav"
+    check "status on a real board: the others are marked unknown" 0 '^  P4\.9   0x40000200  PB9   \? ' '' -- run "$work/real-status.tav"
     # A real board in JSON: numbers are JSON numbers (no leading zeros), the selector as text.
     "$emulated_run" --device 10 -- "$tavctl" --format json list >"$work/out" 2>"$work/err"
     if python3 -c 'import json, sys
@@ -566,7 +585,7 @@ sys.exit(0 if [(b["selector"], b["bus"], b["device"], b["vendor"], b["openable"]
     fi
     # Transfers 1-3 are the board-information request, its reply and the pin's
     # record; closing starts at 4.
-    printf 'pin output P4.0\npin set P4.99\n' >"$work/fails.tav"
+    printf 'pin output P4.0\ntoggle P4.1\n' >"$work/fails.tav" # fails as it runs, not when checked
     "$emulated_run" --stall-write 6 -- "$tavctl" --hold run "$work/fails.tav" >"$work/out" 2>"$work/err"
     if grep -q "closing the board failed: 1 of 60 records did not reach it" "$work/err" &&
         ! grep -q "closed into the safe state" "$work/out"; then
@@ -599,13 +618,50 @@ check "a queued virtual board shows its view" 0 '^virtual board:' '' -- --device
 check "a reattaching virtual board is a virtual board too" 0 '^virtual board:' '' -- --device reattach:sim:S pin output P4.8
 check "trace decodes every record" 0 '' '^> GPIO_PinRemapConfig\(GPIO_Remap_SWJ_Disable, ENABLE\)$' -- --sim --trace init
 check "trace shows the start-up record last" 0 '' 'BoardStart\(argument 0\)' -- --sim --trace init
-check "status without simulation" 2 '' "status needs the virtual board" -- status
+check "status without a board says none is found" 1 '' "no board found" -- status
 check "status view" 0 'pins no identifier reaches' '' -- --sim status
 check "unknown command" 2 '' "unknown command 'frob'" -- frob
-check "unknown option" 2 '' "" -- --frob info
+check "a mistyped option is an unknown option" 2 '' "^tavctl: unknown option '--frob' \(see tavctl --help\)$" -- --frob info
+check "a mistyped option of a command too" 2 '' "^tavctl: unknown options '--bogus', '-x'" -- --sim info --bogus -x
+check "--sim with a space before the model" 0 '^model: S$' '' -- --sim S info
+check "--sim before a command still means model T" 0 '^model: T$' '' -- --sim info
+check "pin toggle points at toggle" 2 '' "toggle is a command of its own: tavctl toggle PINS" -- --sim pin toggle P4.8
+STDIN_FILE=$work/toggle-line.tav
+echo 'pin toggle P4.8' >"$STDIN_FILE"
+check "pin toggle in a script points at toggle" 2 '' "line 1: toggle is a command of its own" -- --sim run -
+unset STDIN_FILE
+# A script is checked whole before its first line runs: nothing of lines
+# 1-3 reaches the board when line 4 is wrong, also inside a block.
+printf 'pin output P4.8\npin set P4.8\nsleep 1ms\npin set P9.1\n' >"$work/late-error.tav"
+check "a script's mistake on line 4 stops it before line 1" 2 '' "^tavctl: line 4: unknown pin bank in 'P9.1'" -- --sim run "$work/late-error.tav"
+nothing_out "line 1 of the script with a mistake on line 4 did not run"
+printf 'pin output P4.8\nrepeat 3\n  toggle P4.8\n  pwm start D\nend\n' >"$work/late-error.tav"
+check "a mistake inside a repeat block stops the script before it starts" 2 '' "^tavctl: line 4: " -- --sim run "$work/late-error.tav"
+nothing_out "nothing of the script with a mistake in its block ran"
+printf 'pin output P4.8\nlist\nrepeat 2 toggle P4.8\n' >"$work/checked.tav"
+check "a checked script runs each line once, list included" 0 '' '' -- --sim run "$work/checked.tav"
+if [ "$(grep -c '^P4.8 (PB8): ' "$work/out")" -ne 3 ] || [ "$(grep -c '^sim:T ' "$work/out")" -ne 1 ]; then
+    failed=$((failed + 1)); echo "FAIL: the checked script's lines ran once each"; cat "$work/out"
+else
+    passed=$((passed + 1)); echo "ok: the checked script's lines ran once each"
+fi
+check "pin in JSON" 0 '^\{"pins":\[\{"name":"P4.8","id":"0x40000100","mcu":"PB8","function":"output_low","known":true' '' -- --sim --format json pin output P4.8
+check "toggle in JSON" 0 '"function":"output_high"' '' -- --sim --format json run "$work/checked.tav"
+check "pwm stop of a group in JSON" 0 '^\{"group":"B","running":false' '' -- --sim --format json pwm stop B
+check "pwm stop in JSON gives every group" 0 '^\{"group":"C",' '' -- --sim --format json pwm stop
 check "bad sim model" 2 '' "" -- --sim=X info
 check "help" 0 'Without --hold a command leaves the board' '' -- --help
 check "monitor watches USB, not a virtual board" 2 '' "monitor watches the USB bus" -- --sim monitor
+if [ -z "$windows" ]; then
+    # No board on the bus: said once, so that an empty screen is not taken for a hang.
+    timeout -s INT --preserve-status 1 "$tavctl" monitor >"$work/out" 2>"$work/err"
+    if [ $? -eq 0 ] && [ ! -s "$work/out" ] &&
+        [ "$(cat "$work/err")" = "tavctl: no TAV board there yet: watching the USB bus until Ctrl-C or SIGTERM" ]; then
+        passed=$((passed + 1)); echo "ok: monitor says it watches when no board is there"
+    else
+        failed=$((failed + 1)); echo "FAIL: monitor says it watches when no board is there"; cat "$work/out" "$work/err"
+    fi
+fi
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
@@ -642,7 +698,8 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
         else
             expected='^\{"event":"arrived","initial":true,"selector":"usb:001:002",.*"port":"1-2"\}$'
         fi
-        if [ "$monitor_status" -eq 0 ] && [ "$(wc -l <"$work/out")" -eq 1 ] && grep -Eq "$expected" "$work/out"; then
+        if [ "$monitor_status" -eq 0 ] && [ "$(wc -l <"$work/out")" -eq 1 ] && grep -Eq "$expected" "$work/out" &&
+            ! grep -q "no TAV board there yet" "$work/err"; then
             passed=$((passed + 1)); echo "ok: monitor ($format) until Ctrl-C"
         else
             failed=$((failed + 1)); echo "FAIL: monitor ($format) until Ctrl-C (status $monitor_status)"; cat "$work/out" "$work/err"

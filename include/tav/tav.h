@@ -29,6 +29,10 @@
  *                WinUSB and libusbK boards on Windows); libusb-win32 cannot
  *                tell, so its boards have no port path. A port without a
  *                board is TAV_E_NOT_FOUND
+ *   "dev:/dev/bus/usb/001/005"
+ *                the board at that device node, or at the node a link
+ *                names: a udev rule's SYMLINK ("dev:/dev/tav-bench-3") keeps
+ *                one name for one bench board (Linux)
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB

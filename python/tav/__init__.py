@@ -44,7 +44,7 @@ import os
 import sys
 import threading
 from dataclasses import dataclass
-from typing import Callable, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 __all__ = [
     "AccessError",
@@ -202,6 +202,7 @@ _declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.
 _declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
          ctypes.c_size_t)
 _declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_selector_is_virtual", ctypes.c_int, ctypes.c_char_p)
 _declare("tav_pwm_dividers", ctypes.c_int, ctypes.POINTER(ctypes.c_int), ctypes.c_size_t)
 _declare("tav_pin_state_group", ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char),
          ctypes.POINTER(ctypes.c_int))
@@ -263,6 +264,7 @@ def _unchecked(name: str):
 _PIN_OUTPUT, _PIN_INPUT, _PIN_FLOAT, _PIN_SET, _PIN_RESET, _PIN_WRITE = (
     _unchecked(name) for name in ("tav_pin_output", "tav_pin_input", "tav_pin_float", "tav_pin_set", "tav_pin_reset",
                                   "tav_pin_write"))
+_LEVEL_FUNCTIONS = (_PIN_SET, _PIN_RESET, _PIN_WRITE)  # they store a level, not a mode
 _LEVEL_ARGUMENTS = (ctypes.c_int(0), ctypes.c_int(1))
 _PIN_INPUT_PULL, _PIN_OUTPUT_OPEN_DRAIN = (_unchecked(name) for name in ("tav_pin_input_pull",
                                                                          "tav_pin_output_open_drain"))
@@ -413,12 +415,49 @@ def _parsed_text(check, text: bytes) -> None:
         raise _invalid(reason.value.decode(errors="replace"))
 
 
+def _check_default_selector(text: bytes) -> None:
+    """"The first board" is TAV_DEVICE's: a TAV_DEVICE that is no selector
+    is named as the cause, not the program's own (empty) selector."""
+    device = os.environ.get("TAV_DEVICE", "")
+    if not device or _lib.tav_selector_is_virtual(text) >= 0:
+        return
+    reason = ctypes.create_string_buffer(512)
+    _lib.tav_parse_selector(device.encode(errors="replace"), reason, len(reason))
+    words = reason.value.decode(errors="replace")
+    quoted = f"'{device}'"
+    if words.startswith(quoted):
+        words = words[len(quoted):]
+    raise _invalid(f"TAV_DEVICE={_shown(device)}{words}")
+
+
 def _parsed(parse, text: str, what: str, result):
     """One of the library's readers of PWM arguments, as tavctl uses them."""
     reason = ctypes.create_string_buffer(256)
     if parse(_text(text, what), ctypes.byref(result), reason, len(reason)) != _OK:
         raise _invalid(reason.value.decode(errors="replace"))
     return result.value
+
+
+def _note_small_counts(duties: Sequence[Duty]) -> None:
+    """A bare number is counts, but a duty of 25 was most likely meant as
+    25 %: said on the tav logger when every duty given reads that way."""
+    shown = 0
+    for duty in duties:
+        if isinstance(duty, bool) or not isinstance(duty, (int, str)):
+            return
+        if isinstance(duty, int):
+            counts = abs(duty)
+        else:
+            text = duty.lstrip("+-")
+            if not (text.isascii() and text.isdigit()) or len(text) > 3:
+                return
+            counts = int(text)
+        if counts > 100:
+            return
+        shown = shown or counts
+    if shown:
+        _LOGGER.warning("%d counts = %.2f %%; write '%d%%' for a percentage", shown, 100.0 * shown / PWM_FULL_SCALE,
+                        shown)
 
 
 def _duty_counts(duty: Duty) -> int:
@@ -758,6 +797,7 @@ class Board:
         handle = ctypes.c_void_p()
         text = _text(selector, "a selector")
         _parsed_text(_lib.tav_parse_selector, text)
+        _check_default_selector(text)
         code = _lib.tav_open(text, ctypes.byref(handle))
         if code == _E_ACCESS and _lib.tav_open_problem():
             raise AccessError(code, _lib.tav_open_problem().decode(errors="replace"))
@@ -768,6 +808,9 @@ class Board:
         self._closed = False
         self._end_lock = threading.Lock()
         self._selector = selector
+        # Pins seen to be outputs since the last change of any pin's mode:
+        # a level set on them needs no second look.
+        self._driven: Set[int] = set()
 
     # ---- lifetime -----------------------------------------------------
     def close(self) -> None:
@@ -942,12 +985,14 @@ class Board:
     # ---- board control ------------------------------------------------
     def init(self, value: int = 0) -> None:
         """Brings the board up: debug pins released, everything safe, start-up record."""
+        self._driven.clear()
         code = _lib.tav_init(self._live(), _integer(value, "the start-up value", 0, 0xFFFFFFFF))
         if code != _OK:
             raise self._failed(code, "init")
 
     def safe(self) -> None:
         """Stops all PWM and makes every pin a floating input."""
+        self._driven.clear()
         code = _lib.tav_safe(self._live())
         if code != _OK:
             raise self._failed(code, "safe")
@@ -961,6 +1006,9 @@ class Board:
         if not pins:
             raise _invalid(f"{what}: no pins given")
         handle = self._handle
+        stores_level = function in _LEVEL_FUNCTIONS
+        if not stores_level:
+            self._driven.clear()
         for item in pins:
             arguments = _PIN_ARGUMENTS.get(item) if type(item) in _PIN_KEYS else None
             if arguments is None:
@@ -969,6 +1017,28 @@ class Board:
                 code = function(handle, identifier) if level is None else function(handle, identifier, level)
                 if code:
                     raise self._failed(code, f"{what} {identifier.value:#010x}")
+                if stores_level and identifier.value not in self._driven:
+                    self._warn_if_not_driven(identifier.value)
+
+    def _warn_if_not_driven(self, identifier: int) -> None:
+        """A level stored for a pin that does not drive it is said on the
+        tav logger, as tavctl says it (once per pin until a mode changes)."""
+        undriven = []
+        for single in _single_pins(identifier):
+            state = self._pin_state(single)
+            if not state.known:
+                return
+            if state.function == "debug_port":
+                _LOGGER.warning("%s (%s) is held by the debug port, so this takes no effect on the pin: "
+                                "call init() first", state.name, state.mcu_pin)
+                return
+            if state.level is None:
+                undriven.append(state)
+        if not undriven:
+            self._driven.add(identifier)
+        for state in undriven:
+            _LOGGER.warning("%s (%s) is a %s, so the level is only stored, not driven: call output(%r) first",
+                            state.name, state.mcu_pin, state.description, state.name)
 
     def output(self, *pins: Pins, drive: str = "push-pull") -> None:
         """Makes the pins outputs: push-pull, or with drive="open-drain"
@@ -1008,6 +1078,8 @@ class Board:
                 code = function(self._handle, arguments[0])
                 if code:
                     raise self._failed(code, f"{what} {arguments[0].value:#010x}")
+                if arguments[0].value not in self._driven:
+                    self._warn_if_not_driven(arguments[0].value)
                 return
             self._pins(function, what, pins)
         call.__name__ = what
@@ -1059,6 +1131,8 @@ class Board:
         if isinstance(duties, (str, bytes)) or not hasattr(duties, "__iter__"):
             raise TypeError(f"duties is a list of duties, not {type(duties).__name__}")
         duties = list(duties)
+        self._driven.clear()
+        _note_small_counts(duties)
         if hz is None:
             divider = 1 if divider is None else _integer(divider, "the divider", PWM_DIVIDERS[0], PWM_DIVIDERS[-1])
             _parsed(_lib.tav_parse_pwm_divider, str(divider), "a divider", ctypes.c_int())
@@ -1090,6 +1164,7 @@ class Board:
         "50%"."""
         letter = _group(group)
         channel = _integer(channel, "the channel", 1, 4)
+        _note_small_counts([duty])
         if isinstance(duty, str) and duty.endswith("%"):
             code = _lib.tav_pwm_set_percent(self._live(), letter, channel, _duty_percent(duty, 1))
         else:
@@ -1112,6 +1187,7 @@ class Board:
     def pwm_stop(self, group: Optional[str] = None) -> None:
         """Stops one group (its pins float; the others run on), or with no
         group all three."""
+        self._driven.clear()
         if group is None:
             code = _lib.tav_pwm_stop(self._live())
         else:
@@ -1125,6 +1201,7 @@ class Board:
         record = _record(record, "a record")
         if len(record) > _RECORD_SIZE:
             raise _invalid(f"a record is {_RECORD_SIZE} bytes, {len(record)} given")
+        self._driven.clear()
         code = _lib.tav_send_record(self._live(), record.ljust(_RECORD_SIZE, b"\0"))
         if code != _OK:
             raise self._failed(code, "send_record")

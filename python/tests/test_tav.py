@@ -495,3 +495,43 @@ def test_a_pin_call_that_fails_says_so_every_time():
                 with pytest.raises(tav.TavError, match="no mapping") as failed:
                     call(pin)
                 assert failed.value.code == 64
+
+
+def test_a_bad_tav_device_is_named_as_the_cause(monkeypatch):
+    monkeypatch.setenv("TAV_DEVICE", "sim:Q")
+    for selector in ("", "queued:", "reattach:"):
+        with pytest.raises(tav.InvalidArgumentError, match=r"^TAV_DEVICE='sim:Q' is not a board selector: unknown model "
+                                                           r"'Q' \(virtual boards: sim:T, sim:S, sim:C\)$"):
+            tav.open(selector)
+    # The program's own selector wins over TAV_DEVICE, good or bad.
+    with tav.open("sim:S") as board:
+        assert board.model == "S"
+    monkeypatch.setenv("TAV_DEVICE", "sim:C")
+    with tav.open() as board:
+        assert board.model == "C"
+
+
+def test_what_tavctl_warns_of_goes_to_the_tav_logger(caplog):
+    caplog.set_level("WARNING", logger="tav")
+    with tav.open("sim:T") as board:
+        board.set("P4.8")
+        board.output("P4.8")
+        board.set("P4.8")
+        board.write("P4.8,P4.9", 1)
+        board.input("P4.8")
+        board.reset("P4.8")
+        board.pwm_start("B", 1, [25, 0])
+        board.pwm_start("B", 1, [25, 200])
+        board.pwm_set("B", 1, "25%")
+        board.pwm_set("B", 2, 50)
+    with tav.open("sim:S") as board:
+        board.reset("P4.0")
+    said = [(record.levelname, record.getMessage()) for record in caplog.records if record.name == "tav"]
+    assert said == [
+        ("WARNING", "P4.8 (PB8) is a floating input, so the level is only stored, not driven: call output('P4.8') first"),
+        ("WARNING", "P4.9 (PB9) is a floating input, so the level is only stored, not driven: call output('P4.9') first"),
+        ("WARNING", "P4.8 (PB8) is a floating input, so the level is only stored, not driven: call output('P4.8') first"),
+        ("WARNING", "25 counts = 0.07 %; write '25%' for a percentage"),
+        ("WARNING", "50 counts = 0.14 %; write '50%' for a percentage"),
+        ("WARNING", "P4.0 (PA13) is held by the debug port, so this takes no effect on the pin: call init() first"),
+    ]

@@ -737,11 +737,23 @@ int tav_parse_selector(const char* text, char* reason, size_t reason_size)
         std::string virtualBoards;
         for (const BoardModelEntry& model : BOARD_MODELS)
             virtualBoards += std::string(virtualBoards.empty() ? "" : ", ") + "sim:" + model.letter;
-        CopyText((std::string(quoted) + " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows "
-                           "them), port:1-3.2, or " + virtualBoards + ", each also after queued: and reattach: (or "
-                           "reattach-safe:, reattach-none:)")
-                     .c_str(),
-                 reason, reason_size);
+        // The board part, after any prefixes, says which kind was meant.
+        const char* board = text != nullptr ? std::strrchr(text, ':') : nullptr;
+        const std::string rest = text != nullptr ? text : "";
+        std::string why;
+        if (rest.find("dev:") != std::string::npos) {
+            why = " is not a board selector: dev: names a USB device node, /dev/bus/usb/BUS/DEV or a link to one (a "
+                  "udev rule's SYMLINK), and this is none";
+        } else if (board != nullptr && board - text >= 3 && std::strncmp(board - 3, "sim:", 4) == 0) {
+            char model[16] = "";
+            QuoteText(board + 1, model, sizeof model);
+            why = std::string(" is not a board selector: unknown model ") + model + " (virtual boards: " + virtualBoards + ")";
+        } else {
+            why = " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows them), "
+                  "port:1-3.2, dev:/dev/bus/usb/BUS/DEV (or a link to it), or " + virtualBoards +
+                  ", each also after queued: and reattach: (or reattach-safe:, reattach-none:)";
+        }
+        CopyText((std::string(quoted) + why).c_str(), reason, reason_size);
     }
     return TAV_E_INVALID;
 }

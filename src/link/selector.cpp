@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/board_info.h"
+#include "link/device_node.h"
 #include "link/debug_print.h"
 #include "tav/tav.h"
 
@@ -145,6 +146,14 @@ bool ParseSelector(const char* text, Selector* selector)
             return false;
         parsed.kind = Selector::Kind::Virtual;
         parsed.model = model;
+        *selector = parsed;
+        return true;
+    }
+    constexpr size_t DEVICE_NODE_PREFIX_LENGTH = 4;
+    if (std::strncmp(text, "dev:", DEVICE_NODE_PREFIX_LENGTH) == 0) {
+        if (!UsbDeviceNodeAddress(text + DEVICE_NODE_PREFIX_LENGTH, &parsed.busNumber, &parsed.deviceNumber))
+            return false;
+        parsed.kind = Selector::Kind::UsbAddress;
         *selector = parsed;
         return true;
     }

@@ -10,7 +10,7 @@ namespace TAVDll::detail {
 enum class ReattachPolicy { Off, Restore, Safe, None };
 
 // A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV",
-// "port:1-3.2", "sim:M", each of them also after "queued:" and after one of
+// "dev:/dev/bus/usb/BUS/DEV" (or a link to it), "port:1-3.2", "sim:M", each of them also after "queued:" and after one of
 // "reattach:", "reattach-safe:", "reattach-none:" (in either order).
 struct Selector {
     enum class Kind { FirstBoard, UsbAddress, PortPath, Virtual } kind = Kind::FirstBoard;

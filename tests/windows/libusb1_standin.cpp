@@ -8,7 +8,8 @@
 // libusb_handle_events_completed; then the board takes every waiting one
 // back to back (pipelined on the frame clock), up to the first that times
 // out or finds the board gone, and their callbacks run in order; the rest
-// wait for their cancel. A board marked with standin_set_unreachable opens
+// wait for their cancel (a board that timed out takes the next one at once,
+// unless the callback cancelled it). A board marked with standin_set_unreachable opens
 // as a board bound to a driver libusb-1.0 cannot use does:
 // LIBUSB_ERROR_NOT_SUPPORTED.
 //
@@ -84,20 +85,27 @@ int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char
     return result;
 }
 
+// The board takes the first waiting transfer; its result, as libusb gives it.
+int TakeOne(bool pipelined)
+{
+    libusb_transfer* transfer = waiting.front();
+    waiting.pop_front();
+    const int result = Transfer(transfer->dev_handle, transfer->endpoint, transfer->buffer, transfer->length,
+                                static_cast<int>(transfer->timeout), pipelined);
+    transfer->actual_length = result > 0 ? result : 0;
+    transfer->status = result >= 0            ? LIBUSB_TRANSFER_COMPLETED
+                       : result == -ETIMEDOUT ? LIBUSB_TRANSFER_TIMED_OUT
+                       : result == -ENODEV    ? LIBUSB_TRANSFER_NO_DEVICE
+                                              : LIBUSB_TRANSFER_ERROR;
+    finished.push_back(transfer);
+    return result;
+}
+
 void TakeWaiting()
 {
     bool pipelined = false;
     while (!waiting.empty()) {
-        libusb_transfer* transfer = waiting.front();
-        waiting.pop_front();
-        const int result = Transfer(transfer->dev_handle, transfer->endpoint, transfer->buffer, transfer->length,
-                                    static_cast<int>(transfer->timeout), pipelined);
-        transfer->actual_length = result > 0 ? result : 0;
-        transfer->status = result >= 0                ? LIBUSB_TRANSFER_COMPLETED
-                           : result == -ETIMEDOUT     ? LIBUSB_TRANSFER_TIMED_OUT
-                           : result == -ENODEV        ? LIBUSB_TRANSFER_NO_DEVICE
-                                                      : LIBUSB_TRANSFER_ERROR;
-        finished.push_back(transfer);
+        const int result = TakeOne(pipelined);
         if (result == -ETIMEDOUT || result == -ENODEV)
             return;
         pipelined = true;
@@ -294,9 +302,23 @@ LIBUSB_STANDIN int LIBUSB_CALL libusb_handle_events_completed(libusb_context*, i
             TakeWaiting();
         done.swap(finished);
     }
-    // Callbacks run outside the stand-in's lock, as libusb runs them.
-    for (libusb_transfer* transfer : done)
+    // Callbacks run outside the stand-in's lock, as libusb runs them. A
+    // board that timed out once takes data again at once: the transfer
+    // after the one that timed out is taken as libusb reaps it, in the same
+    // call, unless that callback cancelled it first.
+    while (!done.empty()) {
+        libusb_transfer* transfer = done.front();
+        done.pop_front();
         transfer->callback(transfer);
+        if (transfer->status != LIBUSB_TRANSFER_TIMED_OUT)
+            continue;
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        if (!waiting.empty()) {
+            TakeOne(true);
+            done.push_back(finished.back());
+            finished.pop_back();
+        }
+    }
     return 0;
 }
 

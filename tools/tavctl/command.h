@@ -87,6 +87,9 @@ struct Command {
     std::vector<Command> subcommands; // commands of a command (pwm start|set|stop): one is required
     bool inScripts = true;            // false: on the command line only (run, serve, ...)
     bool listed = true;               // false: taken, but not shown in the help
+    // false: it does its work without the board (list, decode), so a
+    // script's check stops at its arguments instead of running it.
+    bool runsWhenChecked = true;
 };
 
 // Each command's declaration, in its file (in the order the help lists them).

@@ -157,6 +157,8 @@ std::shared_ptr<BoundCommand> Bind(CLI::App& parent, const Command& command, Con
         app->callback([raw, &context] {
             for (const auto& [key, option] : raw->options)
                 raw->arguments.values[key].given = option->count() > 0;
+            if (context.session.Checking() && !raw->command.runsWhenChecked)
+                return;
             raw->command.run(context, raw->arguments);
         });
     }
@@ -174,11 +176,52 @@ BoundCommands AddCommands(CLI::App& app, Context& context, bool forScript)
     return bound;
 }
 
-// CLI11 would only say that a sub-command is required; name the word instead.
-void RejectUnknownCommand(const CLI::App& app, int argc, char** argv)
+// "pin toggle" is the toggle command of its own.
+void PointAtToggle(const std::vector<std::string>& words, size_t commandIndex)
 {
-    for (int index = 1; index < argc; ++index) {
-        const std::string word = argv[index];
+    if (words[commandIndex] == "pin" && commandIndex + 1 < words.size() && words[commandIndex + 1] == "toggle")
+        throw ToolError("toggle is a command of its own: tavctl toggle PINS", EXIT_USAGE);
+}
+
+// CLI11 says what it did not expect; a word that looks like an option is a
+// mistyped option, and says so.
+std::string ParseErrorText(const CLI::ParseError& error)
+{
+    const std::string text = error.what();
+    const size_t colon = text.find(": ");
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) == nullptr || colon == std::string::npos)
+        return text;
+    std::vector<std::string> options;
+    for (const std::string& word : SplitWords(text.substr(colon + 2)))
+        if (word.size() > 1 && word[0] == '-')
+            options.insert(options.begin(), Quoted(word)); // CLI11 lists them last first
+    if (options.empty())
+        return text;
+    std::string named;
+    for (const std::string& option : options)
+        named += (named.empty() ? "" : ", ") + option;
+    return (options.size() > 1 ? "unknown options " : "unknown option ") + named;
+}
+
+// "--sim S" (with a space) is "--sim=S": the letter is not a command.
+std::vector<std::string> JoinSimModel(int argc, char** argv, const std::string& models)
+{
+    std::vector<std::string> words(argv, argv + argc);
+    for (size_t index = 1; index + 1 < words.size(); ++index) {
+        const std::string& next = words[index + 1];
+        if (words[index] == "--sim" && next.size() == 1 && models.find(next[0]) != std::string::npos) {
+            words[index] = "--sim=" + next;
+            words.erase(words.begin() + static_cast<std::ptrdiff_t>(index) + 1);
+        }
+    }
+    return words;
+}
+
+// CLI11 would only say that a sub-command is required; name the word instead.
+void RejectUnknownCommand(const CLI::App& app, const std::vector<std::string>& words)
+{
+    for (size_t index = 1; index < words.size(); ++index) {
+        const std::string& word = words[index];
         const CLI::Option* option = word.size() > 1 && word[0] == '-' && word.find('=') == std::string::npos
                                         ? app.get_option_no_throw(word)
                                         : nullptr;
@@ -189,8 +232,10 @@ void RejectUnknownCommand(const CLI::App& app, int argc, char** argv)
         if (word.empty() || word[0] == '-')
             continue;
         for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
-            if (command->get_name() == word)
+            if (command->get_name() == word) {
+                PointAtToggle(words, index);
                 return;
+            }
         throw ToolError("unknown command " + Quoted(word) + " (commands: " + CommandNames(false) + ")", EXIT_USAGE);
     }
 }
@@ -239,13 +284,14 @@ void RunCommandLine(Context& context, const std::vector<std::string>& words)
                             ", and in scripts repeat, loop, end)",
                         EXIT_USAGE);
     (*command)->Reset();
+    PointAtToggle(words, 0);
     std::vector<std::string> reversed(words.rbegin(), words.rend()); // CLI11 takes them last to first
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp& help) {
         app.exit(help); // a line may ask for help like the command line
     } catch (const CLI::ParseError& error) {
-        throw ToolError(error.what(), EXIT_USAGE);
+        throw ToolError(ParseErrorText(error), EXIT_USAGE);
     }
 }
 
@@ -314,8 +360,10 @@ int Main(int argc, char** argv)
 
     int status = 0;
     try {
-        RejectUnknownCommand(app, argc, argv);
-        app.parse(argc, argv);
+        const std::vector<std::string> words = JoinSimModel(argc, argv, models);
+        RejectUnknownCommand(app, words);
+        std::vector<std::string> reversed(words.rbegin(), words.rend() - 1); // CLI11 takes them last to first
+        app.parse(reversed);
         if (context.session.Simulated() && context.session.Connected() && !context.viewShown
             && context.options.format == "text") {
             std::printf("\nvirtual board:\n%s", context.session.Board().simStatus().c_str());
@@ -329,7 +377,7 @@ int Main(int argc, char** argv)
         return app.exit(version);
     } catch (const CLI::ParseError& error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "tavctl: %s (see tavctl --help)\n", error.what());
+        std::fprintf(stderr, "tavctl: %s (see tavctl --help)\n", ParseErrorText(error).c_str());
         status = EXIT_USAGE;
     } catch (const ToolError& error) {
         std::fflush(stdout);

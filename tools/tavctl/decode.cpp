@@ -107,7 +107,7 @@ void DecodeCommand(const std::vector<std::string>& hex, const std::string& file)
 
 Command DecodeDeclaration()
 {
-    return {"decode",
+    Command decode{"decode",
             "Show records in words: hex bytes, a file (--file) of hex or binary records, or standard input",
             {OptionalWords("HEX", "Hex bytes of one record (missing bytes are zero); none or - reads standard input"),
              Optional("--file,-f", "A file of hex text (# comments), of binary " + std::to_string(TAV_RECORD_SIZE) +
@@ -115,6 +115,8 @@ Command DecodeDeclaration()
             "Examples:\n  tavctl decode 22 05 00 00 00 00 00 00 02\n  tavctl decode --file records.bin\n"
             "  tavctl --trace --sim init 2>&1 | grep TIM",
             [](Context&, const Arguments& arguments) { DecodeCommand(arguments.Words("HEX"), arguments.Text("--file")); }};
+    decode.runsWhenChecked = false;
+    return decode;
 }
 
 } // namespace tavctl

@@ -40,7 +40,8 @@ std::string McuPinOf(uint32_t singlePin, char model)
     return mcu;
 }
 
-// The 33 board pins, P4.0 to P8.16.
+} // namespace
+
 std::vector<uint32_t> BoardPins()
 {
     std::vector<uint32_t> pins;
@@ -49,8 +50,6 @@ std::vector<uint32_t> BoardPins()
             pins.push_back(single);
     return pins;
 }
-
-} // namespace
 
 std::string BoardModelName(char model)
 {
@@ -357,31 +356,35 @@ std::string FirstUnmappedPin(uint32_t pinId, char model)
 Json PinsJson(const Session& session)
 {
     Json pins = Json::array();
-    for (const uint32_t boardPin : BoardPins()) {
-        const tav_pin_state state = session.PinState(boardPin);
-        char id[16];
-        std::snprintf(id, sizeof id, "0x%08X", boardPin);
-        Json pin = {{"name", state.name},   {"id", id},          {"mcu", state.mcu_pin},
-                    {"function", PinFunctionName(state.function)}, {"known", state.known != 0},
-                    {"description", state.description}};
-        if (state.function == TAV_PIN_PWM) {
-            // channel: the group's channel, as `pwm set` takes it; the
-            // timer's own output-compare unit is timer_channel.
-            char group = '?';
-            int groupChannel = 0;
-            tav_pin_state_group(&state, &group, &groupChannel);
-            pin["pwm"] = {{"group", std::string(1, group)},
-                          {"channel", groupChannel},
-                          {"timer", state.timer},
-                          {"timer_channel", state.channel},
-                          {"frequency_hz", state.frequency_hz},
-                          {"duty_counts", state.duty_counts},
-                          {"period_counts", state.period_counts},
-                          {"duty_percent", state.duty_percent}};
-        }
-        pins.push_back(pin);
-    }
+    for (const uint32_t boardPin : BoardPins())
+        pins.push_back(PinJson(session, boardPin));
     return pins;
+}
+
+Json PinJson(const Session& session, uint32_t boardPin)
+{
+    const tav_pin_state state = session.PinState(boardPin);
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", boardPin);
+    Json pin = {{"name", state.name},   {"id", id},          {"mcu", state.mcu_pin},
+                {"function", PinFunctionName(state.function)}, {"known", state.known != 0},
+                {"description", state.description}};
+    if (state.function == TAV_PIN_PWM) {
+        // channel: the group's channel, as `pwm set` takes it; the
+        // timer's own output-compare unit is timer_channel.
+        char group = '?';
+        int groupChannel = 0;
+        tav_pin_state_group(&state, &group, &groupChannel);
+        pin["pwm"] = {{"group", std::string(1, group)},
+                      {"channel", groupChannel},
+                      {"timer", state.timer},
+                      {"timer_channel", state.channel},
+                      {"frequency_hz", state.frequency_hz},
+                      {"duty_counts", state.duty_counts},
+                      {"period_counts", state.period_counts},
+                      {"duty_percent", state.duty_percent}};
+    }
+    return pin;
 }
 
 const char* PinFunctionName(int function)

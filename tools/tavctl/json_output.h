@@ -14,6 +14,8 @@ using Json = nlohmann::ordered_json; // keys in the order the manual gives them
 
 // Every board pin's commanded state, as `status --format json` and the panel give it.
 Json PinsJson(const Session& session);
+// One board pin's, an element of that array.
+Json PinJson(const Session& session, uint32_t boardPin);
 // The boards on the USB bus (every device with all), as `list --format json` and the panel give them.
 Json BoardsJson(bool all);
 // One device of tav_list, as list prints it in JSON and in text (without

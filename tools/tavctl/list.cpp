@@ -133,10 +133,12 @@ void ListCommand(Context& context, bool all)
 
 Command ListDeclaration()
 {
-    return {"list", "List the TAV boards on the USB bus (BUS:DEV for --device)",
-            {Flag("--all", "List every USB device, not only TAV boards")},
-            "Examples:\n  tavctl list\n  tavctl list --all\n  tavctl --format json list",
-            [](Context& context, const Arguments& arguments) { ListCommand(context, arguments.Given("--all")); }};
+    Command list{"list", "List the TAV boards on the USB bus (BUS:DEV for --device)",
+                 {Flag("--all", "List every USB device, not only TAV boards")},
+                 "Examples:\n  tavctl list\n  tavctl list --all\n  tavctl --format json list",
+                 [](Context& context, const Arguments& arguments) { ListCommand(context, arguments.Given("--all")); }};
+    list.runsWhenChecked = false;
+    return list;
 }
 
 } // namespace tavctl

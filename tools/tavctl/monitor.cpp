@@ -35,6 +35,9 @@ void MonitorCommand(Context& context, unsigned intervalMs)
     HoldStopSignals();
     static bool json = false;
     json = context.options.format == "json";
+    // With no board there, the watcher's first lines would be none at all.
+    if (tav_list(nullptr, 0, 0) == 0)
+        std::fprintf(stderr, "tavctl: no TAV board there yet: watching the USB bus until %s\n", STOP_SIGNAL_WORDS);
     tav_watcher* watcher = nullptr;
     if (tav_watch(PrintEvent, &json, intervalMs, &watcher) != TAV_OK)
         throw ToolError("cannot watch the USB bus");

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "command.h"
+#include "json_output.h"
 #include "tool.h"
 
 namespace tavctl {
@@ -57,6 +58,18 @@ void WarnIfNoEffect(const tav_pin_state& state, bool storesLevel)
         Warn(std::string(state.name) + " (" + state.mcu_pin + ") is a " + state.description +
              ", so the level is only stored, not driven: run `pin output " + state.name + "` first");
     }
+}
+
+// With --format json: the pins a command named, each as `status` gives it, in one document.
+void PrintPinsJson(Context& context, const std::vector<uint32_t>& identifiers)
+{
+    if (context.options.format != "json")
+        return;
+    Json pins = Json::array();
+    for (uint32_t identifier : identifiers)
+        for (uint32_t single : SinglePins(identifier))
+            pins.push_back(PinJson(context.session, single));
+    PrintJson({{"pins", pins}});
 }
 
 void SendToPins(Context& context, const PinAction& action, uint32_t identifier, int level)
@@ -142,6 +155,7 @@ void PinCommand(Context& context, const std::string& actionName, const std::stri
         for (uint32_t single : SinglePins(identifier))
             WarnIfNoEffect(context.session.PinState(single), action.storesLevel);
     }
+    PrintPinsJson(context, identifiers);
 }
 
 void ToggleCommand(Context& context, const std::string& pins)
@@ -166,6 +180,7 @@ void ToggleCommand(Context& context, const std::string& pins)
             std::fprintf(context.out, "%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
         }
     }
+    PrintPinsJson(context, identifiers);
 }
 
 namespace {

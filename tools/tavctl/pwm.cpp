@@ -323,11 +323,16 @@ void PwmStopCommand(Context& context, const std::string& groupText)
         context.session.Connect();
         Check(context.session.Board().pwmStopGroup(group.letter), "pwm stop");
         std::fprintf(context.out, "group %c stopped, its pins floating; the other groups run on\n", group.letter);
+        if (context.options.format == "json")
+            PrintGroupJson(group.letter, GroupState(context, group.letter, "pwm stop"));
         return;
     }
     context.session.Connect();
     Check(context.session.Board().pwmStop(), "pwm stop");
     std::fprintf(context.out, "all PWM stopped, PWM pins floating\n");
+    if (context.options.format == "json")
+        for (const char letter : PwmGroups())
+            PrintGroupJson(letter, GroupState(context, letter, "pwm stop"));
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -45,14 +46,31 @@ class ScriptRunner {
 public:
     ScriptRunner(Context& context, std::vector<Line> lines) : context_(context), lines_(std::move(lines)) {}
 
+    // Every line is checked (its words, and each command's arguments up to
+    // where it would reach the board, a block's lines once) before the first
+    // runs: a mistake on line 4 stops the script before lines 1-3 drive
+    // the board.
     void Run()
+    {
+        context_.session.SetChecking(true);
+        try {
+            RunAll();
+        } catch (...) {
+            context_.session.SetChecking(false);
+            throw;
+        }
+        context_.session.SetChecking(false);
+        RunAll();
+    }
+
+private:
+    void RunAll()
     {
         const size_t end = Block(0, lines_.size(), false);
         if (end != lines_.size())
             Fail(lines_[end], ToolError("end without repeat or loop", EXIT_USAGE));
     }
 
-private:
     // Runs lines [first, last) and returns where it stopped: last, or an
     // `end` when inside a block.
     size_t Block(size_t first, size_t last, bool inBlock)
@@ -74,7 +92,7 @@ private:
                 const size_t end = FindEnd(index + 1, last, line);
                 if (!HasCommands(index + 1, end))
                     Fail(line, ToolError(words[0] + " has nothing to repeat", EXIT_USAGE));
-                for (uint64_t round = 0; round < count; ++round)
+                for (uint64_t round = 0; round < (Checking() ? std::min<uint64_t>(count, 1) : count); ++round)
                     Block(index + 1, end, true);
                 index = end;
                 continue;
@@ -148,6 +166,11 @@ private:
                                         "line of its own, the commands below it and end after them",
                                         EXIT_USAGE);
             }
+            if (Checking()) {
+                for (const std::vector<std::string>& command : commands)
+                    CheckCommandLine(command);
+                return;
+            }
             for (uint64_t round = 0; round < count; ++round)
                 for (const std::vector<std::string>& command : commands) {
                     if (InterruptRequested()) // Ctrl-C in the shell
@@ -156,6 +179,16 @@ private:
                 }
         } catch (const ToolError& error) {
             Fail(line, error);
+        }
+    }
+
+    bool Checking() const { return context_.session.Checking(); }
+
+    void CheckCommandLine(const std::vector<std::string>& command)
+    {
+        try {
+            RunCommandLine(context_, command);
+        } catch (const ReachedTheBoard&) {
         }
     }
 

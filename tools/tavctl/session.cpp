@@ -78,6 +78,8 @@ void Session::CheckWaveformFiles(bool vcdGiven, bool svgGiven) const
 
 void Session::Connect()
 {
+    if (checking_)
+        throw ReachedTheBoard{};
     if (Connected())
         return;
     if (options_.verbose)
@@ -127,6 +129,8 @@ void Session::Connect()
 
 void Session::Sleep(uint64_t nanoseconds)
 {
+    if (checking_)
+        throw ReachedTheBoard{};
     if (options_.virtualTime && Simulated()) {
         Connect();
         tav_sim_advance(board_.handle(), nanoseconds);

@@ -32,6 +32,10 @@ public:
     int status;
 };
 
+// Thrown where a command would first reach the board while a script is
+// being checked before it runs: everything up to there took its arguments.
+struct ReachedTheBoard {};
+
 struct GlobalOptions {
     std::string simModel;   // empty: real USB
     std::string device;     // a selector (usb:BUS:DEV, BUS:DEV, sim:M, queued:...); empty: the first board
@@ -77,9 +81,14 @@ public:
     // for Ctrl-C / SIGTERM; either way it then closes the board into the
     // safe state.
     void Finish(bool commandsSucceeded);
+    // While on, Connect and Sleep throw ReachedTheBoard instead (a script's
+    // lines are checked before the first runs).
+    void SetChecking(bool checking) { checking_ = checking; }
+    bool Checking() const { return checking_; }
 
 private:
     const GlobalOptions& options_;
+    bool checking_ = false;
     tav::Board board_;
 };
 
@@ -249,6 +258,8 @@ std::vector<std::string> SplitWords(const std::string& line);
 std::vector<uint32_t> ParsePins(const std::string& text);
 // The single-pin identifiers an identifier names, lowest bit first.
 std::vector<uint32_t> SinglePins(uint32_t pinId);
+// The 33 board pins, P4.0 to P8.16, each on its own.
+std::vector<uint32_t> BoardPins();
 // "P4.0 (PB0), P4.2 (PB2)": the board pins an identifier names, each with
 // the microcontroller pin it reaches on this board model.
 std::string DescribePins(uint32_t pinId, char model);
