@@ -47,7 +47,7 @@ install(FILES ${PROJECT_BINARY_DIR}/tav.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
 # The examples `tavctl --help` names, with the tool (its Debian package's
 # documentation folder).
 set(TAV_EXAMPLES_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tavctl/examples)
-install(FILES examples/demo.tav examples/board_info.cpp DESTINATION ${TAV_EXAMPLES_DIR} COMPONENT tools)
+install(DIRECTORY examples/ DESTINATION ${TAV_EXAMPLES_DIR} COMPONENT tools)
 
 # The udev rule goes to the rules folder under the prefix (/usr/lib/udev/rules.d for /usr).
 install(FILES packaging/udev/60-tav-board.rules DESTINATION lib/udev/rules.d COMPONENT runtime)

@@ -8,4 +8,4 @@ install(FILES packaging/debian/copyright DESTINATION . RENAME LICENSE.txt COMPON
 install(FILES packaging/windows/README-windows.txt DESTINATION . COMPONENT runtime)
 # C# and VB.NET: the binding's one source file, with tav.dll beside it.
 install(FILES bindings/dotnet/Tav.cs $<TARGET_FILE:tav> DESTINATION dotnet COMPONENT development)
-install(FILES examples/demo.tav examples/board_info.cpp DESTINATION examples COMPONENT tools)
+install(DIRECTORY examples/ DESTINATION examples COMPONENT tools)

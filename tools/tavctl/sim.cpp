@@ -1,6 +1,8 @@
 // tavctl sim unplug / plug / fail: a virtual board taken out, put back and
 // made to fail, in scripts and the shell, so that healing is seen at work.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "command.h"
 #include "tool.h"
@@ -41,8 +43,19 @@ void SimUnplugCommand(Context& context)
 
 void SimPlugCommand(Context& context)
 {
-    Check(VirtualBoard(context, "plug").sim().plug(), "sim plug");
+    tav::Board& board = VirtualBoard(context, "plug");
+    Check(board.sim().plug(), "sim plug");
     std::fprintf(context.out, "the virtual board is plugged in again, at power-on\n");
+    // A reattach: board heals on a thread of its own: the script's next line
+    // sees the board as healed, not the moment before.
+    if (context.session.Selector().find("reattach") == std::string::npos)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!board.connected() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!board.connected())
+        throw ToolError("the reattaching board did not find its virtual board again within 5 s");
+    std::fprintf(context.out, "the board object found it again and applied its policy\n");
 }
 
 void SimFailCommand(Context& context, const std::string& kind, unsigned after)
