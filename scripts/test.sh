@@ -48,8 +48,8 @@ thread_sanitizer() {
         TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/tav_thread_tests
 }
 
-echo "== plain build =="
-run_build build
+echo "== plain build (with the documentation site, warnings being errors) =="
+run_build build -DTAV_BUILD_TESTS=ON -DTAV_BUILD_BENCH=ON -DTAV_BUILD_DOCS=ON
 echo "== unit tests and the C interface under valgrind memcheck =="
 # Both run on virtual boards only, so no suppression is needed: libusb and
 # umockdev are not loaded.

@@ -40,7 +40,10 @@ trap 'rm -f "$log"; [ -z "${own_failure_notes:-}" ] || rm -f "$failure_notes"' E
 for arch in x86_64 i686; do
     echo "== Windows $arch: cross-build =="
     dir=build-windows/$arch
-    if ! { cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON >/dev/null &&
+    # The zip carries the documentation site of the Linux build, when there is one.
+    docs=()
+    [ ! -f build/docs/html/index.html ] || docs=(-DTAV_DOCS_HTML="$PWD/build/docs/html")
+    if ! { cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" -DTAV_WERROR=ON "${docs[@]}" >/dev/null &&
            cmake --build "$dir" -j "$jobs"; }; then
         failed=$((failed + 1))
         echo "FAILED: the Windows $arch build" | tee -a "$failure_notes"

@@ -74,8 +74,11 @@ step "add_subdirectory builds tav::tav without tavlib's tests" bash -c "
 
 # --- Debian packages --------------------------------------------------------------
 deb=$work/deb
+# The packages carry the documentation site of this build, when it has one.
+docs=""
+[ ! -f "$build_dir/docs/html/index.html" ] || docs="-DTAV_DOCS_HTML=$build_dir/docs/html"
 step "Debian packages build" bash -c "
-    cmake -S '$source_dir' -B '$deb' -DCMAKE_INSTALL_PREFIX=/usr -DTAV_BUILD_TESTS=OFF -DTAV_BUILD_BENCH=OFF &&
+    cmake -S '$source_dir' -B '$deb' -DCMAKE_INSTALL_PREFIX=/usr -DTAV_BUILD_TESTS=OFF -DTAV_BUILD_BENCH=OFF $docs &&
     cmake --build '$deb' -j $jobs && cd '$deb' && cpack -G DEB"
 step "packages hold their files" bash -c "
     cd '$deb' &&
@@ -89,6 +92,10 @@ step "packages hold their files" bash -c "
     dpkg-deb -f tavctl_*_amd64.deb Depends | grep -q 'libtav1 (= ' &&
     dpkg-deb -f tavctl_*_amd64.deb Recommends | grep -q 'libedit2' &&
     dpkg-deb --ctrl-tarfile libtav1_*_amd64.deb | tar -xO ./shlibs | grep -q '^libtav 1 libtav1'"
+if [ -n "$docs" ]; then
+    step "libtav-dev holds the documentation site" bash -c "
+        cd '$deb' && dpkg-deb --contents libtav-dev_*_amd64.deb | grep -q './usr/share/doc/libtav-dev/html/reference/c.html'"
+fi
 step "each package has its own summary line" bash -c "
     cd '$deb' && [ \$(for package in *.deb; do dpkg-deb -f \"\$package\" Description | head -n 1; done | sort -u | wc -l) -eq 4 ] &&
     dpkg-deb -f tavctl_*_amd64.deb Description | head -n 1 | grep -q '^command-line tool'"

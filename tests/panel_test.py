@@ -685,6 +685,29 @@ def browser_test():
                         break
                     time.sleep(0.1)
                 check(f"model {model}: a slider of a running group reaches the board", duty == 4500, str(duty))
+                # A duty typed beside the slider, exactly: counts, then a percentage.
+                for typed, counts in (("12345", 12345), ("25%", 9000)):
+                    evaluate(f"(() => {{ const field = document.querySelector('input.duty[data-group=\"B\"]"
+                             f"[data-channel=\"2\"]'); field.value = '{typed}';"
+                             " field.dispatchEvent(new Event('change')); return true; })()")
+                    deadline = time.monotonic() + 10
+                    while time.monotonic() < deadline:
+                        duty = other.request("GET", "/api/state")[1]["groups"][1]["channels"][1]["duty"]
+                        if duty == counts:
+                            break
+                        time.sleep(0.1)
+                    check(f"model {model}: a duty typed as {typed} reaches the board", duty == counts, str(duty))
+                if model == "C":
+                    check("model C: no pin tiles whose buttons could not work, the PWM groups first, and why",
+                          evaluate("document.querySelectorAll('.pin').length === 0"
+                                   " && document.getElementById('sections').firstElementChild.id === 'pwm'"
+                                   " && document.getElementById('nomap').textContent.includes('no pin map')"),
+                          str(evaluate("[document.querySelectorAll('.pin').length, "
+                                       "document.getElementById('sections').firstElementChild.id]")))
+                else:
+                    check(f"model {model}: the pins come first, all 33",
+                          evaluate("document.querySelectorAll('.pin').length === 33"
+                                   " && document.getElementById('sections').firstElementChild.id === 'pins'"))
             finally:
                 other.stop()
         # Any frequency beside the divider, a stop per group, pull-up on a tile.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's "Using tavlib in your project", followed word for word: an
+# The guide "Using tavlib in your project", followed word for word: an
 # install into $HOME/tav, then the README's own lines for another prefix and
 # its CMake lines, taken from the README as they stand, build and run a C, a
 # C++ (CMake) and a Python consumer with nothing else set.
@@ -8,7 +8,7 @@ set -u
 source_dir=$(realpath "$1")
 build_dir=$(realpath "$2")
 source "$(dirname "$0")/support/steps.sh"
-readme=$source_dir/README.md
+readme=$source_dir/docs/guides/packaging.md
 
 # The indented lines of the README between two markers.
 readme_block() {

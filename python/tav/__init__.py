@@ -1,7 +1,7 @@
 """Drive TAV USB input/output boards from Python.
 
 A thin layer over libtav's C interface (``tav/tav.h``) through ctypes: no
-compile step, standard library only.
+compile step, standard library only::
 
     import tav
     with tav.open("sim:T") as board:      # tav.open() = first board; tav.open("usb:1:5")

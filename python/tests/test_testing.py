@@ -124,13 +124,14 @@ def test_a_real_board_has_no_sim():
 
 
 def test_the_readme_example_passes(tmp_path):
-    """The README's pytest example, word for word, in a pytest of its own."""
+    """The testing guide's pytest example, word for word, in a pytest of its own."""
     import os
     import subprocess
     import sys
     import textwrap
 
-    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"), encoding="utf-8").read()
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "guides", "testing.md"),
+                  encoding="utf-8").read()
     start = readme.index("installed package registers it by itself):\n\n") + len("installed package registers it by itself):\n\n")
     block = readme[start:readme.index("\n\nFaults are", start)]
     (tmp_path / "test_readme.py").write_text(textwrap.dedent(block))
@@ -240,11 +241,12 @@ def test_the_servo_waveform_decodes_at_50_hz(tmp_path):
 
 
 def test_the_readme_servo_example_runs():
-    """The README's servo, motor, relay and button example, word for word."""
+    """The guide's servo, motor, relay and button example, word for word."""
     import os
 
-    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"), encoding="utf-8").read()
-    start = readme.index("## Servos, motors, relays and buttons")
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "guides", "pwm-and-pins.md"),
+                  encoding="utf-8").read()
+    start = readme.index("# Servos, motors, relays and buttons")
     block = readme[readme.index("    with tav.open", start):readme.index("\nThe same from tavctl", start)]
     namespace = {"tav": tav}
     exec("\n".join(line[4:] for line in block.splitlines()), namespace)  # noqa: S102 - the README's own code

@@ -20,6 +20,10 @@ for file in bin/tav.dll bin/tavctl.exe lib/tav.lib lib/libtav.dll.a include/tav/
     dotnet/tav.dll LICENSE.txt README-windows.txt; do
     step "the zip holds $file" test -s "$root/$file"
 done
+if grep -q '^TAV_DOCS_HTML:.*=..*' "$build_dir/CMakeCache.txt"; then
+    step "the zip holds the documentation site" test -s "$root/doc/html/reference/c.html"
+fi
+step "the zip holds the examples" test -s "$root/examples/python/blink.py"
 # Windows' own DLLs only: no libstdc++, libgcc or winpthread to ship.
 foreign=$("$objdump" -p "$root/bin/tav.dll" | awk '/DLL Name:/ { print tolower($3) }' |
     grep -v -x -E 'kernel32\.dll|msvcrt\.dll' | tr '\n' ' ')

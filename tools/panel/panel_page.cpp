@@ -36,9 +36,11 @@ const char* const PANEL_PAGE = R"PANEL(<!DOCTYPE html>
   .pin[data-function="pull_down_input"] { border-left: 6px dashed #364fc7; }
   .groups { display: grid; grid-template-columns: repeat(auto-fill, minmax(330px, 1fr)); gap: 12px; }
   .group { background: white; border: 1px solid #c9d3de; border-radius: 6px; padding: 8px 10px; }
-  .channel { display: grid; grid-template-columns: 120px 1fr 120px; align-items: center; gap: 8px; margin: 4px 0;
+  .channel { display: grid; grid-template-columns: 120px 1fr 70px 60px; align-items: center; gap: 8px; margin: 4px 0;
              font-size: 13px; }
   .channel input { width: 100%; }
+  .channel input.duty { font: inherit; font-size: 12px; padding: 1px 3px; box-sizing: border-box; }
+  #nomap { color: #44546a; font-size: 13px; }
   #log { background: #101820; color: #d8e2ec; font: 12px monospace; height: 220px; overflow-y: auto;
          padding: 6px 8px; border-radius: 6px; white-space: pre; }
   #log .failed { color: #ff8a80; }
@@ -52,12 +54,18 @@ const char* const PANEL_PAGE = R"PANEL(<!DOCTYPE html>
   <button class="main" id="safe">Safe</button>
 </header>
 <div id="message"></div>
+<main id="sections">
+<section id="pins">
 <h2>Bank 4</h2>
 <div class="bank" id="bank4"></div>
 <h2>Bank 8</h2>
 <div class="bank" id="bank8"></div>
+</section>
+<section id="pwm">
 <h2>PWM</h2>
 <div class="groups" id="groups"></div>
+</section>
+</main>
 <h2>Records sent</h2>
 <div id="log"></div>
 <script>
@@ -119,17 +127,39 @@ function groupCard(group) {
     const slider = element("input", { type: "range", min: 0, max: group.full_scale || FULL_SCALE, step: 1, value: 0 });
     slider.dataset.group = group.group;
     slider.dataset.channel = channel.channel;
-    const shown = element("span", { textContent: "0 (0.0%)" });
-    slider.oninput = () => shown.textContent = `${slider.value} (${(100 * slider.value / slider.max).toFixed(1)}%)`;
+    // The exact duty typed beside the slider: counts ("9000") or a percentage ("25%").
+    const typed = element("input", { type: "text", className: "duty", value: "0", title: "counts, or a percentage: 25%" });
+    typed.dataset.group = group.group;
+    typed.dataset.channel = channel.channel;
+    const shown = element("span", { textContent: "0.0%" });
+    slider.oninput = () => {
+      if (document.activeElement !== typed) typed.value = slider.value;
+      shown.textContent = `${(100 * slider.value / slider.max).toFixed(1)}%`;
+    };
     slider.onchange = () => {
       slider.oninput();
       slider.dataset.touched = "1";
       if (slider.dataset.running === "1")
         act("/api/pwm/set", { group: group.group, channel: channel.channel, duty: Number(slider.value) });
     };
+    typed.onchange = () => {
+      const text = typed.value.trim();
+      const percent = text.endsWith("%");
+      const value = Number(percent ? text.slice(0, -1) : text);
+      if (text === "" || !Number.isFinite(value) || value < 0 || (!percent && !Number.isInteger(value))) {
+        say(`duty '${text}': counts (0 to ${slider.max}) or a percentage such as 25%`);
+        return;
+      }
+      slider.value = percent ? Math.round(value * slider.max / 100) : value;
+      slider.dataset.touched = "1";
+      shown.textContent = `${(100 * slider.value / slider.max).toFixed(1)}%`;
+      typed.blur();
+      if (slider.dataset.running === "1")
+        act("/api/pwm/set", { group: group.group, channel: channel.channel, duty: percent ? text : value });
+    };
     return element("div", { className: "channel" }, [
       element("span", { textContent: `ch ${channel.channel} ${channel.mcu}${channel.pin ? " (" + channel.pin + ")" : ""}` }),
-      slider, shown]);
+      slider, typed, shown]);
   });
   // Any frequency instead of a divider: 50 Hz for servos, 20000 for motors.
   const hz = element("input", { type: "number", min: 0.0168, max: 720000, step: "any", placeholder: "or Hz",
@@ -161,8 +191,18 @@ function build(state) {
   FULL_SCALE = state.info.pwm_full_scale;
   BASE_HZ = state.info.pwm_base_hz;
   DIVIDERS = state.info.pwm_dividers;
-  for (const pin of state.pins)
+  // A pin the model does not map (model C has no pin map) has no tile: its
+  // buttons could not work. Without any, the PWM groups come first.
+  const mapped = state.pins.filter(pin => pin.mcu !== "-");
+  for (const pin of mapped)
     document.getElementById(pin.name.startsWith("P4.") ? "bank4" : "bank8").append(pinCard(pin));
+  if (mapped.length === 0) {
+    const pins = document.getElementById("pins");
+    pins.replaceChildren(element("h2", { textContent: "Pins" }), element("p", { id: "nomap",
+      textContent: `Board model ${state.info.model} has no pin map here: its pins are not driven by name; ` +
+                   "the PWM groups and Init and Safe work." }));
+    document.getElementById("sections").prepend(document.getElementById("pwm"));
+  }
   for (const group of state.groups) document.getElementById("groups").append(groupCard(group));
   built = true;
 }
@@ -173,6 +213,7 @@ function show(state) {
     `${info.virtual ? "virtual board" : "board"} ${info.selector || ""} - model ${info.model}, firmware ${info.firmware}`;
   for (const pin of state.pins) {
     const card = document.querySelector(`.pin[data-pin="${pin.name}"]`);
+    if (!card) continue;
     card.dataset.function = pin.function;
     card.querySelector(".state").textContent = pin.known ? pin.description : "not set by this panel yet";
   }

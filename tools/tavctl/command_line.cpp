@@ -328,7 +328,7 @@ int Main(int argc, char** argv)
     app.add_option("--device", context.options.device,
                    "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
                    "or " + virtualSelectors + "; after queued: (queued:usb:1:5) the board's records go out back to back");
-    app.add_option("--format", context.options.format, "Output of list, info, status and pwm: text or json")
+    app.add_option("--format", context.options.format, "Output of list, info, status, pin, toggle and pwm: text or json")
         ->check(CLI::IsMember({"text", "json"}));
     app.add_flag("--trace", context.options.trace, "Print every record as it is sent, decoded, on standard error");
     app.add_flag("-v,--verbose", context.options.verbose,
@@ -343,7 +343,9 @@ int Main(int argc, char** argv)
     app.footer("Pins: P4.0-P4.15 and P8.0-P8.16 (also ranges P4.0-3 and lists), or identifiers.\n"
                "Exit status: 0 done, 1 the board or the library said no, 2 the command line is wrong.\n"
                "Examples:\n  tavctl --sim run " TAV_EXAMPLES_DIR "/demo.tav\n  tavctl list\n  tavctl info\n"
-               "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help");
+               "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help\n"
+               "Documentation: man tavctl, and the guides and reference at " TAV_DOCS_PAGE
+               " (libtav-dev; scripts/docs.sh in a clone)");
     const BoundCommands commands = AddCommands(app, context, false);
     // Before any command runs: with --hold or for the panel, stop signals
     // stay deferred until the session holds them; otherwise they act as usual.
