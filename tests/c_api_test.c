@@ -3,12 +3,27 @@
  * threads. Prints "N passed, M failed". */
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "tav/tav.h"
 
 static int passed;
 static int failed;
+
+/* NAME=VALUE into this process's environment, as the library reads it. */
+static int PutEnvironment(const char* setting)
+{
+#ifdef _WIN32
+    return _putenv(setting);
+#else
+    static char settings[4][64];
+    static int next = 0;
+    char* kept = settings[next++ % 4]; /* putenv keeps the string itself */
+    snprintf(kept, sizeof settings[0], "%s", setting);
+    return putenv(kept);
+#endif
+}
 
 #define CHECK(condition)                                                                  \
     do {                                                                                  \
@@ -63,6 +78,18 @@ static void TestOpenAndInformation(void)
 {
     tav_board* board = (tav_board*)&passed;
     CHECK(tav_open("sim:Q", &board) == TAV_E_INVALID && board == NULL);
+    /* A refused selector says why, as tav_parse_selector does. */
+    CHECK(tav_open_problem() != NULL
+          && strcmp(tav_open_problem(), "'sim:Q' is not a board selector: unknown model 'Q' (virtual boards: "
+                                        "sim:T, sim:S, sim:C)") == 0);
+    CHECK(PutEnvironment("TAV_DEVICE=sim:9") == 0);
+    CHECK(tav_open("", &board) == TAV_E_INVALID && board == NULL);
+    CHECK(tav_open_problem() != NULL
+          && strncmp(tav_open_problem(), "TAV_DEVICE='sim:9' is not a board selector: unknown model '9'", 61) == 0);
+    CHECK(PutEnvironment("TAV_DEVICE=") == 0); /* empty: no default selector */
+    CHECK(tav_open("sim:T", &board) == TAV_OK && tav_open_problem() == NULL); /* cleared by the next open */
+    tav_close(board);
+    board = NULL;
     /* The pin macros name the identifiers of TAVLib.h. */
     CHECK(TAV_P4(8) == 0x40000100u && (TAV_P4(8) | TAV_P4(10)) == 0x40000500u && TAV_P8(16) == 0x80010000u);
     CHECK(TAV_P4(0) == 0x40000001u && TAV_P8(0) == 0x80000001u);

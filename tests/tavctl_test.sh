@@ -665,6 +665,9 @@ fi
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
+for kind in 'port:1-3\.2' 'dev:/dev/tav-bench-3' 'reattach:port:1-3\.2' 'queued:usb:1:5'; do
+    check "the --device help names $kind" 0 "$kind" '' -- --help
+done
 # Help names only what this build has: no SIGTERM, no line editing on Windows;
 # the panel everywhere.
 tavctl --help >"$work/out" 2>&1
@@ -699,6 +702,7 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
             expected='^\{"event":"arrived","initial":true,"selector":"usb:001:002",.*"port":"1-2"\}$'
         fi
         if [ "$monitor_status" -eq 0 ] && [ "$(wc -l <"$work/out")" -eq 1 ] && grep -Eq "$expected" "$work/out" &&
+            ! grep -q '"openable"' "$work/out" &&
             ! grep -q "no TAV board there yet" "$work/err"; then
             passed=$((passed + 1)); echo "ok: monitor ($format) until Ctrl-C"
         else

@@ -82,12 +82,13 @@ namespace Tav
             if (Native.tav_parse_selector(text, reason, (UIntPtr)reason.Length) != Native.OK)
                 throw new TavException(TavException.Invalid, Native.Text(reason));
             int code = Native.tav_open(text, out opened);
-            IntPtr problem = code == TavException.Access ? Native.tav_open_problem() : IntPtr.Zero;
-            if (problem != IntPtr.Zero)
+            IntPtr problem = code == TavException.Access || code == TavException.NotFound ? Native.tav_open_problem() : IntPtr.Zero;
+            if (problem != IntPtr.Zero && code == TavException.Access)
                 throw new TavException(code, Native.Text(problem)); // in use by another program, or no permission
             if (code != Native.OK)
                 throw new TavException(code, "cannot open " + (string.IsNullOrEmpty(selector) ? "the first board" : "'" + selector + "'") +
-                                              ": " + Library.StrError(code));
+                                              ": " + Library.StrError(code) +
+                                              (problem != IntPtr.Zero ? ": " + Native.Text(problem) : "")); // no USB library, or one that cannot reach it
             return new Board(new BoardHandle(opened));
         }
 
@@ -152,10 +153,10 @@ namespace Tav
         /// <summary>Retunes one channel (1..4; group A has 3) of a group: counts or a percentage.</summary>
         public void PwmSet(char group, int channel, string duty)
         {
-            if (channel < 1)
-                throw new TavException(TavException.Invalid, "PwmSet: channel " + channel + " does not exist (channels count from 1)");
+            byte letter = Group(group, "PwmSet");
+            CheckChannel(letter, channel, "PwmSet");
             uint counts = Duty(duty, "PwmSet");
-            Check(Call(h => Native.tav_pwm_set(h, Group(group, "PwmSet"), (uint)channel, counts)), "PwmSet");
+            Check(Call(h => Native.tav_pwm_set(h, letter, (uint)channel, counts)), "PwmSet");
         }
 
         /// <summary>Stops every group; the PWM pins float.</summary>
@@ -178,17 +179,17 @@ namespace Tav
         /// <summary>One channel's duty in percent of the group's full scale.</summary>
         public void PwmSetPercent(char group, int channel, double percent)
         {
-            if (channel < 1)
-                throw new TavException(TavException.Invalid, "PwmSetPercent: channels count from 1, not " + channel);
-            Check(Call(h => Native.tav_pwm_set_percent(h, Group(group, "PwmSetPercent"), (uint)channel, percent)), "PwmSetPercent");
+            byte letter = Group(group, "PwmSetPercent");
+            CheckChannel(letter, channel, "PwmSetPercent");
+            Check(Call(h => Native.tav_pwm_set_percent(h, letter, (uint)channel, percent)), "PwmSetPercent");
         }
 
         /// <summary>One channel's high time in microseconds, of the running group (a servo: 1000 to 2000).</summary>
         public void PwmPulse(char group, int channel, double microseconds)
         {
-            if (channel < 1)
-                throw new TavException(TavException.Invalid, "PwmPulse: channels count from 1, not " + channel);
-            Check(Call(h => Native.tav_pwm_set_pulse(h, Group(group, "PwmPulse"), (uint)channel, microseconds)),
+            byte letter = Group(group, "PwmPulse");
+            CheckChannel(letter, channel, "PwmPulse");
+            Check(Call(h => Native.tav_pwm_set_pulse(h, letter, (uint)channel, microseconds)),
                   "PwmPulse (the group must run, the pulse fit its period)");
         }
 
@@ -367,6 +368,15 @@ namespace Tav
             return counts;
         }
 
+        // A channel the group has (channels count from 1; group A has 3, B and C 4), or why not.
+        private static void CheckChannel(byte group, int channel, string what)
+        {
+            int count = Native.tav_pwm_channel_count(group);
+            if (channel < 1 || channel > count)
+                throw new TavException(TavException.Invalid, what + ": group " + (char)group + " has channels 1 to " + count +
+                                                             ", not " + channel);
+        }
+
         private static byte Group(char group, string what)
         {
             byte letter;
@@ -475,6 +485,7 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_start(IntPtr board, byte group, int divider, uint[] duties, UIntPtr count);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_set(IntPtr board, byte group, uint channel, uint duty);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_channel_count(byte group);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_status(IntPtr board, byte[] text, UIntPtr size);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_stop_group(IntPtr board, byte group);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_start_hz(IntPtr board, byte group, double hz, double[] dutyPercent, UIntPtr count, out double actualHz);

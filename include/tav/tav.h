@@ -138,11 +138,15 @@ TAV_C_API const char* tav_usb_problem(void);
  * libusbK boards) not found". Static text. */
 TAV_C_API const char* tav_usb_libraries(void);
 
-/* Why this thread's last tav_open (or tav::Board::open) found a board it
- * could not open or claim, the TAV_E_ACCESS cases, in words: "no permission to
- * open usb:001:005 ..." (the udev rule) apart from "usb:001:005 is in use by
- * another program ...". NULL when the last open did not fail so, or failed
- * otherwise. Valid until the thread's next open. */
+/* Why this thread's last tav_open (or tav::Board::open) failed, in words,
+ * where the library can tell: for TAV_E_INVALID, why the selector (or
+ * TAV_DEVICE, for the first board) is none, as tav_parse_selector says; for
+ * TAV_E_ACCESS, "no permission to open
+ * usb:001:005 ..." (the udev rule) apart from "usb:001:005 is in use by
+ * another program ..."; for TAV_E_NOT_FOUND, tav_usb_problem()'s reason when
+ * there is one (no USB library, a libusb-1.0.dll of the other architecture,
+ * a board bound to a driver neither library reaches). NULL when the last open
+ * did not fail so, or failed otherwise. Valid until the thread's next open. */
 TAV_C_API const char* tav_open_problem(void);
 
 /* The library's log: what TAV_DEBUG prints on standard error, and why an

@@ -799,9 +799,13 @@ class Board:
         _parsed_text(_lib.tav_parse_selector, text)
         _check_default_selector(text)
         code = _lib.tav_open(text, ctypes.byref(handle))
-        if code == _E_ACCESS and _lib.tav_open_problem():
-            raise AccessError(code, _lib.tav_open_problem().decode(errors="replace"))
-        _check(code, f"cannot open {_shown(selector) if selector else 'the first board'}")
+        problem = _lib.tav_open_problem() if code in (_E_ACCESS, _E_NOT_FOUND) else None
+        if code == _E_ACCESS and problem:
+            raise AccessError(code, problem.decode(errors="replace"))
+        what = f"cannot open {_shown(selector) if selector else 'the first board'}"
+        if problem:  # why nothing was found: no USB library, or one that cannot reach the board
+            raise _ERRORS.get(code, TavError)(code, f"{what}: {strerror(code)}: {problem.decode(errors='replace')}")
+        _check(code, what)
         # The C object lives as long as this one: closing only ends the
         # connection, so a thread still inside a call never meets freed memory.
         self._handle: Optional[ctypes.c_void_p] = handle

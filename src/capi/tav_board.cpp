@@ -8,6 +8,7 @@
 #include <mutex>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -364,6 +365,35 @@ int ParseArgument(const char* text, Result* result, char* reason, size_t reasonS
     return TAV_E_INVALID;
 }
 
+// Why text is no selector, in words, as tav_parse_selector and
+// tav_open_problem give it.
+std::string SelectorReason(const char* text)
+{
+    char quoted[96] = "no text";
+    if (text != nullptr)
+        QuoteText(text, quoted, sizeof quoted);
+    std::string virtualBoards;
+    for (const BoardModelEntry& model : BOARD_MODELS)
+        virtualBoards += std::string(virtualBoards.empty() ? "" : ", ") + "sim:" + model.letter;
+    // The board part, after any prefixes, says which kind was meant.
+    const char* board = text != nullptr ? std::strrchr(text, ':') : nullptr;
+    const std::string rest = text != nullptr ? text : "";
+    std::string why;
+    if (rest.find("dev:") != std::string::npos) {
+        why = " is not a board selector: dev: names a USB device node, /dev/bus/usb/BUS/DEV or a link to one (a "
+              "udev rule's SYMLINK), and this is none";
+    } else if (board != nullptr && board - text >= 3 && std::strncmp(board - 3, "sim:", 4) == 0) {
+        char model[16] = "";
+        QuoteText(board + 1, model, sizeof model);
+        why = std::string(" is not a board selector: unknown model ") + model + " (virtual boards: " + virtualBoards + ")";
+    } else {
+        why = " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows them), "
+              "port:1-3.2, dev:/dev/bus/usb/BUS/DEV (or a link to it), or " + virtualBoards +
+              ", each also after queued: and reattach: (or reattach-safe:, reattach-none:)";
+    }
+    return std::string(quoted) + why;
+}
+
 } // namespace
 
 extern "C" {
@@ -469,8 +499,14 @@ int tav_open(const char* selector, tav_board** board)
         return TAV_E_INVALID;
     *board = nullptr;
     Selector parsed;
-    if (!ParseSelector(selector, &parsed) || !ApplyDefaultSelector(&parsed))
+    if (!ParseSelector(selector, &parsed)) {
+        SetOpenProblem(SelectorReason(selector).c_str());
         return TAV_E_INVALID;
+    }
+    if (!ApplyDefaultSelector(&parsed)) {
+        SetOpenProblem(("TAV_DEVICE=" + SelectorReason(std::getenv("TAV_DEVICE"))).c_str());
+        return TAV_E_INVALID;
+    }
     std::unique_ptr<tav_board> opened(new (std::nothrow) tav_board);
     if (opened == nullptr)
         return TAV_E_INVALID;
@@ -486,6 +522,13 @@ int tav_open(const char* selector, tav_board** board)
     opened->link.printsReadFailure = false;
     std::lock_guard<LibraryMutex> lock(opened->link.mutex);
     const int result = OpenSelected(opened->link, parsed);
+    // Nothing found where a USB library is missing or cannot reach a board:
+    // that is why, for every front end to say.
+    const char* usbProblem = result == TAV_E_NOT_FOUND && parsed.kind != Selector::Kind::Virtual
+                                 ? UsbLibraryProblem()
+                                 : nullptr;
+    if (usbProblem != nullptr)
+        SetOpenProblem(usbProblem);
     if (result != RESULT_OK)
         return result;
     // A virtual board is its own state, until a replug powers it anew.
@@ -730,31 +773,8 @@ int tav_parse_selector(const char* text, char* reason, size_t reason_size)
     Selector selector;
     if (text != nullptr && ParseSelector(text, &selector))
         return TAV_OK;
-    if (reason != nullptr && reason_size > 0) {
-        char quoted[96] = "no text";
-        if (text != nullptr)
-            QuoteText(text, quoted, sizeof quoted);
-        std::string virtualBoards;
-        for (const BoardModelEntry& model : BOARD_MODELS)
-            virtualBoards += std::string(virtualBoards.empty() ? "" : ", ") + "sim:" + model.letter;
-        // The board part, after any prefixes, says which kind was meant.
-        const char* board = text != nullptr ? std::strrchr(text, ':') : nullptr;
-        const std::string rest = text != nullptr ? text : "";
-        std::string why;
-        if (rest.find("dev:") != std::string::npos) {
-            why = " is not a board selector: dev: names a USB device node, /dev/bus/usb/BUS/DEV or a link to one (a "
-                  "udev rule's SYMLINK), and this is none";
-        } else if (board != nullptr && board - text >= 3 && std::strncmp(board - 3, "sim:", 4) == 0) {
-            char model[16] = "";
-            QuoteText(board + 1, model, sizeof model);
-            why = std::string(" is not a board selector: unknown model ") + model + " (virtual boards: " + virtualBoards + ")";
-        } else {
-            why = " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows them), "
-                  "port:1-3.2, dev:/dev/bus/usb/BUS/DEV (or a link to it), or " + virtualBoards +
-                  ", each also after queued: and reattach: (or reattach-safe:, reattach-none:)";
-        }
-        CopyText((std::string(quoted) + why).c_str(), reason, reason_size);
-    }
+    if (reason != nullptr && reason_size > 0)
+        CopyText(SelectorReason(text).c_str(), reason, reason_size);
     return TAV_E_INVALID;
 }
 

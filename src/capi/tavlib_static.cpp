@@ -9,6 +9,7 @@
 #include "board/board_control.h"
 #include "link/board_info.h"
 #include "link/board_link.h"
+#include "link/debug_print.h"
 #include "link/selector.h"
 #include "link/transport.h"
 #include "pins/pin_map.h"
@@ -145,8 +146,13 @@ void TAVLib::Inital()
 
 usb_dev_handle* TAVLib::Open(unsigned int vendorId, unsigned int productId)
 {
-    return OnDefaultBoard(
-        [=](BoardLink& link) { return StartDefaultTrace(link, OpenFirstMatch(link, vendorId, productId)); });
+    return OnDefaultBoard([=](BoardLink& link) {
+        usb_dev_handle* opened = StartDefaultTrace(link, OpenFirstMatch(link, vendorId, productId));
+        const char* why = opened == nullptr && link.usb == SystemUsbBackend() ? StaticOpenProblem() : nullptr;
+        if (why != nullptr)
+            DebugPrint("open failed: %s", why);
+        return opened;
+    });
 }
 
 usb_dev_handle* TAVLib::Open(struct usb_device* device)

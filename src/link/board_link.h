@@ -73,6 +73,9 @@ int SystemBusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT]);
 // whether it last found a board bound to a driver it cannot reach.
 bool Libusb1Present();
 bool Libusb1SawUnreachableBoard();
+// Why libusb-1.0.dll did not load: Windows' error, 193 for a DLL of the
+// other architecture; 0 when it loaded (and on Linux).
+unsigned long Libusb1LoadError();
 
 // The process-default board of the static TAVLib functions; its backend is
 // the installed one.
@@ -127,6 +130,7 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device);
 // permission, in use by another program, ...); null when the last one did not.
 const char* OpenProblem();
 void ClearOpenProblem();
+void SetOpenProblem(const char* text);
 // Closes the handle if one is open and forgets it.
 void ReleaseDevice(BoardLink& link);
 

@@ -67,7 +67,7 @@ void DeviceName(const UsbBackend& usb, const struct usb_device* device, char* te
 
 // Why this thread's last open found a board it could not open or claim, where
 // the two usual causes can be told apart: no permission, or another holder.
-thread_local char openProblem[256];
+thread_local char openProblem[512];
 
 // Brings an opened device to configuration 1 with interface 0 claimed; on any
 // failure the handle is closed again and nothing stays open, and the log
@@ -140,6 +140,11 @@ usb_dev_handle* OpenDevice(BoardLink& link, struct usb_device* device)
 void ClearOpenProblem()
 {
     openProblem[0] = '\0';
+}
+
+void SetOpenProblem(const char* text)
+{
+    std::snprintf(openProblem, sizeof openProblem, "%s", text);
 }
 
 const char* OpenProblem()

@@ -133,6 +133,11 @@ void CloseUsbHotplug(UsbHotplug* hotplug);
 const char* UsbLibraryProblem();
 /* The USB libraries this platform uses and whether each was found. Static. */
 const char* UsbLibraries();
+// After the static TAVLib functions' Open() found no board: why, where their
+// USB library is missing but another one is there (Windows: libusb0.dll
+// missing, libusb-1.0.dll found), or NULL; UsbLibraryProblem says it too from
+// then on.
+const char* StaticOpenProblem();
 
 /* The address in libusb 0.1's usbfs names on Linux: bus "001", device
  * "010" are 1:10. Serves the Linux table and the virtual bus. */

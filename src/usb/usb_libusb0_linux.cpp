@@ -94,6 +94,11 @@ const char* UsbLibraryProblem()
     return nullptr; // both linked: present whenever libtav itself loaded
 }
 
+const char* StaticOpenProblem()
+{
+    return nullptr; // the static functions' libusb 0.1 is linked
+}
+
 // libusb 0.1 and libusb-1.0 see the same devices, under the same numbers:
 // one by one through the first, queued through the second.
 int detail::SystemBusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT])

@@ -590,6 +590,15 @@ bool detail::Libusb1Present()
     return Load() != nullptr;
 }
 
+unsigned long detail::Libusb1LoadError()
+{
+#if defined(_WIN32)
+    return Load() != nullptr ? 0 : dll.LastError();
+#else
+    return 0; // linked
+#endif
+}
+
 bool detail::Libusb1SawUnreachableBoard()
 {
     return unreachableBoard.load();

@@ -13,6 +13,7 @@
 // (usb_bulk_setup_async, usb_submit_async, usb_reap_async, usb_cancel_async,
 // usb_free_async): every record of a queue is submitted before the first is
 // reaped.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -302,17 +303,30 @@ UsbBackend detail::MakeSystemBackend()
     return table;
 }
 
+namespace {
+
+// "found", "not found", or a DLL of the other architecture.
+const char* Found(bool found, unsigned long error)
+{
+    if (found)
+        return "found";
+    return error == ERROR_BAD_EXE_FORMAT ? (sizeof(void*) == 8 ? "found, but 32-bit: this program needs the 64-bit one "
+                                                                 "(Windows error 193)"
+                                                               : "found, but 64-bit: this program needs the 32-bit one "
+                                                                 "(Windows error 193)")
+                                         : "not found";
+}
+
+} // namespace
+
 const char* UsbLibraries()
 {
     const bool libusb0 = Load() != nullptr;
     const bool libusb1 = detail::Libusb1Present();
-    if (libusb0 && libusb1)
-        return "libusb0.dll (libusb-win32 boards) found, libusb-1.0.dll (WinUSB and libusbK boards) found";
-    if (libusb0)
-        return "libusb0.dll (libusb-win32 boards) found, libusb-1.0.dll (WinUSB and libusbK boards) not found";
-    if (libusb1)
-        return "libusb0.dll (libusb-win32 boards) not found, libusb-1.0.dll (WinUSB and libusbK boards) found";
-    return "libusb0.dll (libusb-win32 boards) not found, libusb-1.0.dll (WinUSB and libusbK boards) not found";
+    thread_local char text[320];
+    std::snprintf(text, sizeof text, "libusb0.dll (libusb-win32 boards) %s, libusb-1.0.dll (WinUSB and libusbK boards) %s",
+                  Found(libusb0, dll.LastError()), Found(libusb1, detail::Libusb1LoadError()));
+    return text;
 }
 
 // Boards bound to libusb-win32 first (its bus 0), then those libusb-1.0
@@ -325,16 +339,44 @@ int detail::SystemBusBackends(bool, const UsbBackend* tables[BUS_BACKEND_LIMIT])
     return 2;
 }
 
+namespace {
+
+std::atomic<bool> staticOpenWithoutLibusb0{false};
+
+constexpr const char* STATIC_OPEN_PROBLEM =
+    "the static TAVLib functions reach boards through libusb0.dll (libusb-win32), which is not found: bind the "
+    "board to libusb-win32 with Zadig for them, or use the C interface or board objects, which also reach WinUSB "
+    "and libusbK boards through libusb-1.0.dll";
+
+} // namespace
+
+const char* StaticOpenProblem()
+{
+    if (Load() != nullptr || !detail::Libusb1Present())
+        return nullptr;
+    staticOpenWithoutLibusb0.store(true);
+    return STATIC_OPEN_PROBLEM;
+}
+
 const char* UsbLibraryProblem()
 {
     const bool libusb0 = Load() != nullptr;
     const bool libusb1 = detail::Libusb1Present();
+    if (!libusb0 && libusb1 && staticOpenWithoutLibusb0.load() && !detail::Libusb1SawUnreachableBoard())
+        return STATIC_OPEN_PROBLEM;
     // One library is enough to find boards; UsbLibraries says which.
     const char* libraries = nullptr;
-    if (!libusb0 && !libusb1)
+    if (!libusb0 && !libusb1 && detail::Libusb1LoadError() == ERROR_BAD_EXE_FORMAT)
+        libraries = sizeof(void*) == 8 ? "no USB library found: the libusb-1.0.dll found is a 32-bit DLL and this "
+                                         "program is 64-bit (Windows error 193): put the 64-bit libusb-1.0.dll beside "
+                                         "tav.dll"
+                                       : "no USB library found: the libusb-1.0.dll found is a 64-bit DLL and this "
+                                         "program is 32-bit (Windows error 193): put the 32-bit libusb-1.0.dll beside "
+                                         "tav.dll";
+    else if (!libusb0 && !libusb1)
         libraries = "no USB library found: neither libusb0.dll (libusb-win32) nor libusb-1.0.dll (for boards bound to "
                     "WinUSB or libusbK) is installed; bind the board to WinUSB with Zadig and put libusb-1.0.dll "
-                    "beside the program";
+                    "beside the program or beside tav.dll";
     const char* unreachable = detail::Libusb1SawUnreachableBoard()
                                   ? "a TAV board (4c52:0101) is bound to a driver that neither libusb-1.0 nor "
                                     "libusb-win32 reaches: bind it to WinUSB, libusbK or libusb-win32 (Zadig)"

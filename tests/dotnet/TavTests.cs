@@ -131,7 +131,14 @@ static class TavTests
             error = Thrown(() => board.PwmStart('D', 1));
             Check("a group that does not exist", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
             error = Thrown(() => board.PwmSet('A', 4, "10"));
-            Check("group A has no channel 4", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
+            Check("group A has no channel 4, and says which it has", error != null && error.Code == TavException.Invalid
+                  && error.Message == "PwmSet: group A has channels 1 to 3, not 4", error?.Message ?? "none");
+            error = Thrown(() => board.PwmSetPercent('B', 9, 10));
+            Check("group B has no channel 9", error != null && error.Message == "PwmSetPercent: group B has channels 1 to 4, not 9",
+                  error?.Message ?? "none");
+            error = Thrown(() => board.PwmPulse('C', 0, 1500));
+            Check("channels count from 1", error != null && error.Message == "PwmPulse: group C has channels 1 to 4, not 0",
+                  error?.Message ?? "none");
             error = Thrown(() => board.PwmSet('B', 1, "150%"));
             Check("a duty above full scale", error != null && error.Code == TavException.Invalid, error?.Message ?? "none");
             error = Thrown(() => board.Write("P4.8", 2));

@@ -62,4 +62,27 @@ step "the wheel's tag is $platform, not pure" bash -c "grep -qx 'Tag: py3-none-$
 step "a loader builds" "$mingw_gcc" -std=c99 "$source_dir/tests/windows/load_like_python.c" -o "$work/load_like_python.exe"
 step "the wheel's tav.dll loads as ctypes loads it" bash -c "wine '$work/load_like_python.exe' '$(winepath -w "$work/wheel/tav/tav.dll" 2>/dev/null)' | grep -q '^tav [0-9]'"
 
+# libusb-1.0.dll beside tav.dll is found there, in the layouts where tav.dll
+# sits beside no program: the wheel's package folder and dotnet\ (the
+# loader's own folder has none).
+standin=$build_dir/bin/standin/libusb-1.0.dll
+for layout in "$work/wheel/tav" "$root/dotnet"; do
+    cp "$standin" "$layout/"
+    step "libusb-1.0.dll beside tav.dll in ${layout#$work/} is found" bash -c "wine '$work/load_like_python.exe' \
+        '$(winepath -w "$layout/tav.dll" 2>/dev/null)' usb | grep -q 'libusb-1.0.dll (WinUSB and libusbK boards) found$'"
+done
+# A libusb-1.0.dll of the other architecture beside it: said so (Windows error 193), not "not found".
+case $(basename "$mingw_gcc") in
+    x86_64*) other_gcc=${mingw_gcc/x86_64/i686} ;;
+    *) other_gcc=${mingw_gcc/i686/x86_64} ;;
+esac
+mkdir -p "$work/otherarch"
+cp "$work/wheel/tav/tav.dll" "$work/otherarch/"
+step "a DLL of the other architecture builds" bash -c "echo 'int libusb_init(void* c) { (void)c; return 0; }' |
+    '$other_gcc' -shared -x c - -o '$work/otherarch/libusb-1.0.dll'"
+step "libusb-1.0.dll of the other architecture is named so (error 193)" bash -c "wine '$work/load_like_python.exe' \
+    '$(winepath -w "$work/otherarch/tav.dll" 2>/dev/null)' usb > '$work/otherarch.out'; cat '$work/otherarch.out';
+    grep -q 'libusb-1.0.dll (WinUSB and libusbK boards) found, but [0-9]*-bit: this program needs the [0-9]*-bit one (Windows error 193)' '$work/otherarch.out' &&
+    grep -q '^problem: no USB library found: the libusb-1.0.dll found is a [0-9]*-bit DLL' '$work/otherarch.out'"
+
 finish_steps

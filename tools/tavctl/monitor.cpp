@@ -18,6 +18,7 @@ void PrintEvent(const tav_event* event, void* user)
     if (json) {
         Json line = {{"event", kind}, {"initial", event->initial != 0}};
         line.update(DeviceJson(*event->device));
+        line.erase("openable"); // watching opens nothing: whether it could be opened is not known here
         std::printf("%s\n", line.dump().c_str());
     } else {
         std::printf("%-7s  %s  via %s%s\n", kind, DeviceText(*event->device).c_str(), event->device->library,
@@ -53,7 +54,8 @@ Command MonitorDeclaration()
         "First the boards already there (\"arrived ... (already there)\"), then every change once,\n"
         "in order: a replug is a `left` and an `arrived` under the new device number, with the\n"
         "same port path. Nothing is opened or sent. With --format json one object a line:\n"
-        "{\"event\": \"arrived\", \"initial\": false, \"selector\": ..., \"port\": ..., ...}.\n"
+        "{\"event\": \"arrived\", \"initial\": false, \"selector\": ..., \"port\": ..., ...}: the keys of a\n"
+        "list entry but openable and model, which only opening the board tells.\n"
         "Examples:\n  tavctl monitor\n  tavctl --format json monitor | jq .",
         [](Context& context, const Arguments& arguments) { MonitorCommand(context, arguments.Number("--interval")); }};
     monitor.inScripts = false;
