@@ -36,3 +36,17 @@ show_failures() {
     echo "== what failed =="
     cat "$failure_notes"
 }
+
+# count_steps LOG: adds what a steps script (tests/support/steps.sh) logged
+# in LOG as its closing line ("12 passed, 1 failed"); none counts as a failure.
+count_steps() {
+    local line
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$1" | tail -n 1)
+    if [ -z "$line" ]; then
+        failed=$((failed + 1))
+        return
+    fi
+    passed=$((passed + $(awk '{ print $1 }' <<<"$line")))
+    failed=$((failed + $(awk '{ print $3 }' <<<"$line")))
+    note_failures "$1"
+}

@@ -15,7 +15,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386 && { "${sudo_cmd[@]}" apt-get update -qq || true; }
 fi
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 \
-    clang lld llvm unzip || { echo "windows: 0 passed, 1 failed"; exit 1; }
+    clang lld llvm unzip zip mono-mcs mono-runtime file || { echo "windows: 0 passed, 1 failed"; exit 1; }
 # 32-bit wine comes from the i386 lists, which a mirror caught mid-sync can
 # leave out of step with the amd64 ones: then the 32-bit build is still
 # made, and its tests are said to be skipped, not passed.
@@ -65,6 +65,15 @@ for arch in x86_64 i686; do
     fi
 done
 wineserver --kill 2>/dev/null
+# The .NET package: the assembly with both Windows DLLs and the Linux library
+# (of the plain Linux build, when there is one).
+if [ -f build/libtav.so.1 ] && [ -f build-windows/x86_64/bin/tav.dll ] && [ -f build-windows/i686/bin/tav.dll ]; then
+    echo "== the .NET package (NuGet) =="
+    : >"$log"
+    scripts/nuget.sh build-windows/nuget build/libtav.so.1 build-windows/x86_64/bin/tav.dll \
+        build-windows/i686/bin/tav.dll && tests/dotnet/nuget_test.sh . build-windows/nuget/Tav.Net.*.nupkg | tee "$log"
+    count_steps "$log" # a package that could not be made logs no closing line: one failure
+fi
 show_failures
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,6 +1,10 @@
-// Tav.cs: TAV USB input/output boards from C# and VB.NET, over libtav's C
-// interface (tav.h). One source file: add it to your project and put tav.dll
-// (Windows, the arch of your program) or libtav.so.1 (Linux) beside it.
+// Tav.cs: TAV USB input/output boards from C# (6 or later) and VB.NET, over
+// libtav's C interface (tav.h). One source file: add it to your project and
+// put tav.dll (Windows, the arch of your program) beside the program; on
+// Linux under Mono put libtav.so (a copy of libtav.so.1) beside it with
+// Tav.Net.dll.config renamed PROGRAM.exe.config (its dllmap). VB.NET and
+// package users reference the assembly Tav.Net.dll of the NuGet package
+// Tav.Net instead (scripts/nuget.sh), which carries the native libraries.
 //
 //     using (var board = Tav.Board.Open("sim:T"))    // "" = the first board, "usb:1:5", "port:1-3.2"
 //     {

@@ -525,6 +525,7 @@ int tav_open(const char* selector, tav_board** board)
     // Nothing found where a USB library is missing or cannot reach a board:
     // that is why, for every front end to say.
     const char* usbProblem = result == TAV_E_NOT_FOUND && parsed.kind != Selector::Kind::Virtual
+                                     && InstalledUsbBackend() == SystemUsbBackend()
                                  ? UsbLibraryProblem()
                                  : nullptr;
     if (usbProblem != nullptr)

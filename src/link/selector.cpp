@@ -72,6 +72,14 @@ int FindAndOpen(BoardLink& link, const Selector& selector)
     std::lock_guard<LibraryMutex> discovery(DiscoveryMutex());
     RefreshBusList(*link.usb);
     struct usb_device* device = FindSelected(*link.usb, selector);
+    if (device == nullptr && link.usb->rescan != nullptr) {
+        // A library that kept what it knew (boards of it are open) looks
+        // again: a board plugged in since may be unknown to it.
+        link.usb->rescan(link.usb->context);
+        link.usb->findBusses(link.usb->context);
+        link.usb->findDevices(link.usb->context);
+        device = FindSelected(*link.usb, selector);
+    }
     if (device == nullptr)
         return TAV_E_NOT_FOUND;
     if (OpenDevice(link, device) == nullptr)

@@ -87,6 +87,11 @@ struct UsbBackend {
      * submitted, or a negative error. */
     int (*bulkWriteQueue)(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size,
                           int count, int timeoutMs, int* results);
+    /* Optional; null where init always sees the bus as it is now. Like
+     * init, also while handles are open (libusb-1.0 keeps the devices it
+     * knows while one is: where no hotplug event tells it of a new board,
+     * only a fresh look finds it). */
+    void (*rescan)(void* context);
 };
 
 /* Whether a device of the bus is a TAV board (its USB vendor and product). */

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -168,6 +169,7 @@ std::atomic<bool> unreachableBoard{false};
 // What stands behind a usb_dev_handle* of this backend.
 struct QueuedHandle {
     libusb_device_handle* device = nullptr;
+    libusb_context* context = nullptr; // the one it was opened in: its events are handled there
     int claimedInterface = -1;
     // Allocated as a queue first needs them and kept: after warm-up a queue
     // allocates nothing of its own.
@@ -183,8 +185,12 @@ struct QueuedHandle {
 };
 
 struct QueuedUsb {
+    // The context of the last enumeration. One that handles were opened in
+    // lives on until its last handle closes, also after a fresh look made
+    // another one current.
     libusb_context* context = nullptr;
-    std::atomic<int> openHandles{0};
+    std::mutex contextsMutex; // handlesIn: opens and closes come from any board's thread
+    std::map<libusb_context*, int> handlesIn;
     // The last enumeration in libusb 0.1's shapes; the libusb-1.0 devices
     // behind it stay referenced until the next one.
     libusb_device** deviceList = nullptr;
@@ -275,7 +281,7 @@ void LIBUSB_CALL OnQueuedTransferDone(libusb_transfer* transfer)
     }
 }
 
-int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int count,
+int QueueWrite(void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int count,
                int timeoutMs, int* results)
 {
     QueuedHandle* queued = FromHandle(handle);
@@ -319,7 +325,7 @@ int QueueWrite(void* context, usb_dev_handle* handle, int endpoint, const char* 
     // Wait for every submitted transfer: their buffers are the caller's.
     bool cancelled = false;
     while (!queued->finished.load()) {
-        Api().handleEventsCompleted(State(context).context, &queued->done);
+        Api().handleEventsCompleted(queued->context, &queued->done);
         const int stop = queued->stopIndex.load();
         if (!cancelled && stop < submitted) {
             // Nothing more after a time-out or a vanished board.
@@ -366,20 +372,53 @@ void ForgetDevices(QueuedUsb& usb)
     usb.deviceList = nullptr;
 }
 
-// A context of its own for every enumeration while no board is open: it
-// sees the bus as it is now, also where no hotplug events reach libusb.
+// Whether handles opened in the current context are still open.
+bool CurrentHasHandles(QueuedUsb& usb)
+{
+    std::lock_guard<std::mutex> lock(usb.contextsMutex);
+    return usb.handlesIn.find(usb.context) != usb.handlesIn.end();
+}
+
+// A fresh context made current, which sees the bus as it is now, also where
+// no hotplug events reach libusb; the last one is let go unless handles
+// opened in it live on (their close lets it go).
+void FreshContext(QueuedUsb& usb)
+{
+    ForgetDevices(usb);
+    libusb_context* last = nullptr;
+    {
+        // A close of its last handle between here and the switch must not
+        // take the last context for the current one, nor let it go twice.
+        std::lock_guard<std::mutex> lock(usb.contextsMutex);
+        if (usb.handlesIn.find(usb.context) == usb.handlesIn.end())
+            last = usb.context;
+        usb.context = nullptr;
+    }
+    if (last != nullptr)
+        Api().exit(last);
+    libusb_context* fresh = nullptr;
+    if (Api().init(&fresh) != 0)
+        fresh = nullptr;
+    std::lock_guard<std::mutex> lock(usb.contextsMutex);
+    usb.context = fresh;
+}
+
+// A context of its own for every enumeration while no board is open here;
+// while one is, the devices libusb knows (kept current by hotplug events
+// where there are any) until a look finds nothing (Rescan).
 void Init(QueuedUsb& usb)
 {
     if (Load() == nullptr)
         return;
-    if (usb.context != nullptr && usb.openHandles.load() > 0)
+    if (usb.context != nullptr && CurrentHasHandles(usb))
         return;
-    ForgetDevices(usb);
-    if (usb.context != nullptr)
-        Api().exit(usb.context);
-    usb.context = nullptr;
-    if (Api().init(&usb.context) != 0)
-        usb.context = nullptr;
+    FreshContext(usb);
+}
+
+void Rescan(QueuedUsb& usb)
+{
+    if (Load() != nullptr)
+        FreshContext(usb);
 }
 
 // Busses and devices in ascending number, named as libusb 0.1 names them.
@@ -440,6 +479,7 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
     table.context = usb;
     table.name = "libusb-1.0";
     table.init = [](void* context) { Init(State(context)); };
+    table.rescan = [](void* context) { Rescan(State(context)); };
     table.findBusses = [](void*) { return 0; }; // the device walk finds them
     table.findDevices = [](void* context) { return Enumerate(State(context)); };
     table.getBusses = [](void* context) {
@@ -475,7 +515,10 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
             errno = -ErrnoOf(error); // for the log's reason
             return nullptr;
         }
-        State(context).openHandles.fetch_add(1);
+        QueuedUsb& usb = State(context);
+        queued->context = usb.context;
+        std::lock_guard<std::mutex> lock(usb.contextsMutex);
+        ++usb.handlesIn[queued->context];
         return reinterpret_cast<usb_dev_handle*>(queued.release());
     };
     table.setConfiguration = [](void*, usb_dev_handle* handle, int configuration) {
@@ -499,8 +542,17 @@ UsbBackend MakeLibusb1Backend(QueuedUsb* usb)
         for (libusb_transfer* transfer : queued->pool)
             Api().freeTransfer(transfer);
         Api().close(queued->device);
+        QueuedUsb& usb = State(context);
+        libusb_context* openedIn = queued->context;
         delete queued;
-        State(context).openHandles.fetch_sub(1);
+        std::lock_guard<std::mutex> lock(usb.contextsMutex);
+        if (--usb.handlesIn[openedIn] == 0) {
+            usb.handlesIn.erase(openedIn);
+            // A context that is no longer current and holds no handle: gone.
+            // (The current one is the next enumeration's to replace.)
+            if (openedIn != usb.context)
+                Api().exit(openedIn);
+        }
         return 0;
     };
     table.bulkWrite = [](void*, usb_dev_handle* handle, int endpoint, const char* bytes, int size, int timeoutMs) {

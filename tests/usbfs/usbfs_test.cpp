@@ -573,6 +573,31 @@ TEST_P(UsbfsBackends, ABoardPluggedInLaterIsFound)
     EXPECT_EQ(later.model(), 'S');
 }
 
+// ... also while another board of the same library is open and no hotplug
+// event tells libusb of the new one; and each board works on, the first
+// through the library's earlier look, the second through the fresh one.
+TEST_P(UsbfsBackends, ABoardPluggedInWhileAnotherIsOpenIsFound)
+{
+    EmulatedBoard& first = bus->AddBoard(2);
+    tav::Board held;
+    ASSERT_EQ(held.open(Selector(2)), TAV_OK);
+    EmulatedBoard& second = bus->AddBoard(3, 'S');
+    tav::Board later;
+    ASSERT_EQ(later.open(Selector(3)), TAV_OK);
+    EXPECT_EQ(later.model(), 'S');
+    first.ClearLog();
+    second.ClearLog();
+    EXPECT_EQ(held.init(0), TAV_OK);
+    EXPECT_EQ(later.pinOutput(TAVDll::PIN_BANK_8 | 0x3), TAV_OK);
+    EXPECT_EQ(Records(first).size(), 61u);
+    EXPECT_EQ(Records(second).size(), 2u);
+    held.close();
+    EXPECT_EQ(later.init(0), TAV_OK); // its context outlives the other's close
+    later.close();
+    EXPECT_EQ(first.OpenFiles(), 0);
+    EXPECT_EQ(second.OpenFiles(), 0);
+}
+
 TEST_P(UsbfsBackends, AnUnpluggedBoardIsLetGo)
 {
     EmulatedBoard& board = bus->AddBoard(2);

@@ -69,6 +69,7 @@ protected:
         HMODULE libusb1 = GetModuleHandleA("libusb-1.0.dll");
         ASSERT_NE(libusb1, nullptr);
         Resolve(libusb1, "standin_set_unreachable", &setUnreachable);
+        Resolve(libusb1, "standin_hotplug_events", &hotplugEvents);
     }
 
     static void ResolveStandin(const char* dll, Standin* functions)
@@ -118,12 +119,14 @@ protected:
     static Standin standin1; // libusb-1.0.dll's
     static int (*staleOpens)(void);
     static int (*setUnreachable)(int index);
+    static void (*hotplugEvents)(int on);
 };
 
 Standin Libusb0::standin{};
 Standin Libusb0::standin1{};
 int (*Libusb0::staleOpens)(void) = nullptr;
 int (*Libusb0::setUnreachable)(int index) = nullptr;
+void (*Libusb0::hotplugEvents)(int on) = nullptr;
 
 TEST_F(Libusb0, TheStaticInterfaceDrivesABoard)
 {
@@ -268,6 +271,27 @@ TEST_F(Libusb0, BoardsOfBothLibrariesAreListedAndOpenedAsListed)
     EXPECT_EQ(standin.openHandles() + standin1.openHandles(), 0);
     EXPECT_EQ(tav_usb_problem(), nullptr);
     EXPECT_EQ(std::strstr(tav_usb_libraries(), "not found"), nullptr) << tav_usb_libraries();
+}
+
+// Where libusb-1.0 hears of no arrival, a board plugged in while another
+// queued board is open is still found: a look that finds nothing looks again.
+TEST_F(Libusb0, ABoardPluggedInWhileAQueuedOneIsOpenIsFoundWithoutHotplugEvents)
+{
+    ASSERT_NE(hotplugEvents, nullptr);
+    hotplugEvents(0);
+    standin1.addBoard('T');
+    tav_board* first = nullptr;
+    ASSERT_EQ(tav_open("queued:usb:1:1", &first), TAV_OK);
+    standin1.addBoard('S');
+    tav_board* second = nullptr;
+    ASSERT_EQ(tav_open("queued:usb:1:2", &second), TAV_OK);
+    EXPECT_EQ(tav_model(second), 'S');
+    EXPECT_EQ(tav_init(first, 0), TAV_OK); // both work on, each in its own context
+    EXPECT_EQ(tav_init(second, 0), TAV_OK);
+    tav_close(first);
+    EXPECT_EQ(tav_pin_output(second, TAV_P4(8)), TAV_OK);
+    tav_close(second);
+    EXPECT_EQ(standin1.openHandles(), 0);
 }
 
 // A board libusb-1.0 lists but whose driver neither library reaches: the

@@ -31,8 +31,11 @@
 
 using namespace standin;
 
+// Without hotplug events (standin_hotplug_events(0)), a context lists only
+// the boards that were there at its libusb_init, as libusb-1.0 does where
+// nothing tells it of an arrival.
 struct libusb_context {
-    int unused;
+    std::set<const struct usb_device*> known;
 };
 
 struct libusb_device {
@@ -48,6 +51,7 @@ struct libusb_device_handle {
 namespace {
 
 std::set<const struct usb_device*> unreachable;
+bool hotplugEvents = true;
 std::deque<libusb_transfer*> waiting;
 // Transfers taken or cancelled whose callbacks are still to run.
 std::deque<libusb_transfer*> finished;
@@ -123,6 +127,7 @@ void standin::NameDevice(tavsim::VirtualDevice& device, int number)
 void standin::ForgetDevices()
 {
     unreachable.clear();
+    hotplugEvents = true;
     waiting.clear();
     finished.clear();
     listedDevices.clear();
@@ -134,8 +139,15 @@ LIBUSB_STANDIN int LIBUSB_CALL libusb_init(libusb_context** context)
 {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     AddBoardsFromEnvironment("TAV_STANDIN1_BOARDS");
-    if (context != nullptr)
+    if (context != nullptr) {
         *context = new libusb_context{};
+        Usb().init(Usb().context);
+        Usb().findBusses(Usb().context);
+        Usb().findDevices(Usb().context);
+        for (usb_bus* bus = Usb().getBusses(Usb().context); bus != nullptr; bus = bus->next)
+            for (struct usb_device* device = bus->devices; device != nullptr; device = device->next)
+                (*context)->known.insert(device);
+    }
     return 0;
 }
 
@@ -145,7 +157,7 @@ LIBUSB_STANDIN void LIBUSB_CALL libusb_exit(libusb_context* context)
     delete context;
 }
 
-LIBUSB_STANDIN ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** list)
+LIBUSB_STANDIN ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* context, libusb_device*** list)
 {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     Usb().init(Usb().context);
@@ -154,7 +166,8 @@ LIBUSB_STANDIN ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libus
     std::vector<libusb_device*> found;
     for (usb_bus* bus = Usb().getBusses(Usb().context); bus != nullptr; bus = bus->next)
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next)
-            found.push_back(Listing(device, static_cast<int>(std::strtol(device->filename, nullptr, 10))));
+            if (hotplugEvents || context == nullptr || context->known.count(device) > 0)
+                found.push_back(Listing(device, static_cast<int>(std::strtol(device->filename, nullptr, 10))));
     *list = new libusb_device*[found.size() + 1];
     std::copy(found.begin(), found.end(), *list);
     (*list)[found.size()] = nullptr;
@@ -323,6 +336,14 @@ LIBUSB_STANDIN int LIBUSB_CALL libusb_handle_events_completed(libusb_context*, i
 }
 
 // ---- control for the tests ----------------------------------------------
+
+// Arrivals known to every context (1, as libusb with hotplug events), or
+// only to contexts made after them (0).
+LIBUSB_STANDIN void standin_hotplug_events(int on)
+{
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    hotplugEvents = on != 0;
+}
 
 // The board opens as one bound to a driver libusb-1.0 cannot use.
 LIBUSB_STANDIN int standin_set_unreachable(int index)

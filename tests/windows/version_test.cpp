@@ -44,7 +44,8 @@ int main(int argc, char** argv)
         const bool good = Value(block, "FileVersion") == TAV_VERSION && Value(block, "ProductVersion") == TAV_VERSION
                           && std::string(numbers) == TAV_VERSION && Value(block, "ProductName") == "tavlib"
                           && !Value(block, "FileDescription").empty()
-                          && Value(block, "OriginalFilename") == argv[index];
+                          && Value(block, "OriginalFilename") == argv[index]
+                          && Value(block, "LegalCopyright").find("The tavlib developers, MIT") != std::string::npos;
         std::printf("%s: %s %s, %s (%s)\n", good ? "ok" : "FAIL", argv[index], Value(block, "FileVersion").c_str(),
                     Value(block, "FileDescription").c_str(), numbers);
         failed += good ? 0 : 1;

@@ -36,6 +36,23 @@ step "a C program builds against the zip" "$mingw_gcc" -std=c99 -I"$root/include
 cp "$root/bin/tav.dll" "$work/app/"
 step "it runs with tav.dll copied beside it" bash -c "wine '$work/app/consumer.exe' | grep -q 'P8.16 high on model S'"
 
+# README-windows.txt's hand-build lines for this zip's arch, word for word, in
+# the unpacked folder: a C and a C++ program (TAVLib.h and board.hpp).
+arch_prefix=$(basename "$mingw_gcc" | sed 's/-gcc.*//')
+hand_lines=$(sed -n "s/^  \($arch_prefix-g[c+][c+] .*\)$/\1/p" "$root/README-windows.txt")
+step "README-windows.txt has the hand-build lines for $arch_prefix" test "$(wc -l <<<"$hand_lines")" -eq 2
+cp "$source_dir/tests/package/c_consumer.c" "$root/my_program.c"
+cp "$source_dir/tests/package/cxx_consumer/main.cpp" "$root/my_program.cpp"
+step "the hand-build lines build both programs" bash -c "cd '$root' && set -e
+$hand_lines"
+cp "$root/bin/tav.dll" "$root/tav.dll"
+step "the hand-built C program runs with tav.dll beside it" bash -c "cd '$root' && wine ./my_program.exe | grep -q 'P8.16 high on model S'"
+step "the hand-built C++ program runs with only tav.dll beside it" bash -c "cd '$root' && wine ./my_program_cpp.exe | grep -q 'P4.8 high'"
+step "the zip's copies of tav.dll are stripped as bin's is" bash -c "
+    [ \$(stat -c %s '$root/python/tav/tav.dll') -le \$(( \$(stat -c %s '$root/bin/tav.dll') + 4096 )) ] &&
+    [ \$(stat -c %s '$root/dotnet/tav.dll') -le \$(( \$(stat -c %s '$root/bin/tav.dll') + 4096 )) ]"
+step "the zip's licence is the plain MIT text" grep -q '^MIT License' "$root/LICENSE.txt"
+
 # A CMake program built against the unzipped package with the MinGW
 # toolchain (cross-compiling: tav_DIR, as the README says), tav.dll put
 # beside it by tav_copy_runtime. Its own C++ runtime is linked in, as a
@@ -69,7 +86,7 @@ standin=$build_dir/bin/standin/libusb-1.0.dll
 for layout in "$work/wheel/tav" "$root/dotnet"; do
     cp "$standin" "$layout/"
     step "libusb-1.0.dll beside tav.dll in ${layout#$work/} is found" bash -c "wine '$work/load_like_python.exe' \
-        '$(winepath -w "$layout/tav.dll" 2>/dev/null)' usb | grep -q 'libusb-1.0.dll (WinUSB and libusbK boards) found$'"
+        '$(winepath -w "$layout/tav.dll" 2>/dev/null)' usb | tr -d '\\r' | grep -q 'libusb-1.0.dll (WinUSB and libusbK boards) found$'"
 done
 # A libusb-1.0.dll of the other architecture beside it: said so (Windows error 193), not "not found".
 case $(basename "$mingw_gcc") in

@@ -347,7 +347,7 @@ int Main(int argc, char** argv)
                "Examples:\n  tavctl --sim run " TAV_EXAMPLES_DIR "/demo.tav\n  tavctl list\n  tavctl info\n"
                "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help\n"
                "Documentation: man tavctl, and the guides and reference at " TAV_DOCS_PAGE
-               " (libtav-dev; scripts/docs.sh in a clone)");
+               " (from the zip or the libtav-dev package; scripts/docs.sh builds them in a clone)");
     const BoundCommands commands = AddCommands(app, context, false);
     // Before any command runs: with --hold or for the panel, stop signals
     // stay deferred until the session holds them; otherwise they act as usual.
