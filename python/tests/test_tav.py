@@ -535,3 +535,23 @@ def test_what_tavctl_warns_of_goes_to_the_tav_logger(caplog):
         ("WARNING", "50 counts = 0.14 %; write '50%' for a percentage"),
         ("WARNING", "P4.0 (PA13) is held by the debug port, so this takes no effect on the pin: call init() first"),
     ]
+
+
+def test_why_nothing_was_found_is_in_the_error(monkeypatch):
+    """Where the library knows why no board was found (on Windows: no USB
+    library, or one of the other architecture), the exception says it; the
+    C calls are stubbed, as this machine has every USB library."""
+    problem = b"no USB library found: neither libusb0.dll (libusb-win32) nor libusb-1.0.dll is installed"
+
+    def not_found(_text, _handle):
+        return tav._constant("TAV_E_NOT_FOUND")
+
+    monkeypatch.setattr(tav._lib, "tav_open", not_found)
+    monkeypatch.setattr(tav._lib, "tav_open_problem", lambda: problem)
+    with pytest.raises(tav.NotFoundError) as raised:
+        tav.open("usb:1:5")
+    assert str(raised.value.message) == ("cannot open 'usb:1:5': no board matches the selector: no USB library found: "
+                                         "neither libusb0.dll (libusb-win32) nor libusb-1.0.dll is installed")
+    monkeypatch.setattr(tav._lib, "tav_open_problem", lambda: None)
+    with pytest.raises(tav.NotFoundError, match=r"^cannot open 'usb:1:5': no board matches the selector$"):
+        tav.open("usb:1:5")

@@ -451,6 +451,8 @@ TEST(WithoutLibusb0, UsbFindsNothingAndSaysWhyVirtualBoardsWork)
     tav_board* board = nullptr;
     EXPECT_EQ(tav_open("", &board), TAV_E_NOT_FOUND);
     EXPECT_EQ(tav_open("usb:0:1", &board), TAV_E_NOT_FOUND);
+    ASSERT_NE(tav_open_problem(), nullptr); // every front end can say why
+    EXPECT_STREQ(tav_open_problem(), problem);
     ASSERT_EQ(tav_open("sim:S", &board), TAV_OK);
     EXPECT_EQ(tav_pin_output(board, P4_8), TAV_OK);
     tav_close(board);
@@ -458,3 +460,31 @@ TEST(WithoutLibusb0, UsbFindsNothingAndSaysWhyVirtualBoardsWork)
 }
 
 } // namespace
+
+// libusb-1.0.dll there, libusb0.dll not: board objects find the board, the
+// static functions (libusb 0.1's) cannot, and say why instead of a silent null.
+TEST(OnlyLibusb1, TheStaticOpenSaysWhyItFindsNoBoard)
+{
+    wchar_t temporary[MAX_PATH];
+    ASSERT_NE(GetTempPathW(MAX_PATH, temporary), 0u);
+    const std::wstring folder = std::wstring(temporary) + L"tav-only-libusb1-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((StandinFolder() + L"\\libusb-1.0.dll").c_str(), (folder + L"\\libusb-1.0.dll").c_str(), FALSE));
+    ASSERT_NE(AddDllDirectory(folder.c_str()), nullptr);
+    EXPECT_EQ(tav_usb_problem(), nullptr); // one library is enough to find boards
+    using AddBoard = int (*)(char);
+    HMODULE libusb1 = GetModuleHandleA("libusb-1.0.dll");
+    ASSERT_NE(libusb1, nullptr);
+    AddBoard addBoard = nullptr;
+    Resolve(libusb1, "standin_add_board", &addBoard);
+    ASSERT_EQ(addBoard('T'), 0);
+    tav_board* board = nullptr;
+    ASSERT_EQ(tav_open("", &board), TAV_OK); // the board object reaches it
+    tav_release(board);
+    TAVLib::Initial();
+    EXPECT_EQ(TAVLib::Open(), nullptr);
+    const char* problem = tav_usb_problem();
+    ASSERT_NE(problem, nullptr);
+    EXPECT_NE(std::strstr(problem, "the static TAVLib functions reach boards through libusb0.dll"), nullptr) << problem;
+    EXPECT_EQ(GetModuleHandleA("libusb0.dll"), nullptr);
+}
