@@ -1,8 +1,17 @@
 // Finding, opening and releasing the board; the process-wide state.
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "board_fixture.h"
 #include "link/board_link.h"
+#include "link/device_node.h"
 
 using TAVDll::TAVLib;
 using tavsim::UsbCall;
@@ -256,3 +265,50 @@ TEST_F(Connection, FailedConfigurationIsNotFollowedByAClaim)
 }
 
 } // namespace
+
+// dev: selectors: a device node, or a link to one (a udev rule's SYMLINK, which
+// udev makes relative to /dev), by its path; nothing else.
+TEST(DeviceNode, NodesAndLinksToThemNameTheirBusAndDevice)
+{
+    unsigned long busNumber = 0;
+    unsigned long deviceNumber = 0;
+#ifdef _WIN32
+    EXPECT_FALSE(TAVDll::detail::UsbDeviceNodeAddress("/dev/bus/usb/001/005", &busNumber, &deviceNumber));
+#else
+    using TAVDll::detail::UsbDeviceNodeAddress;
+    ASSERT_TRUE(UsbDeviceNodeAddress("/dev/bus/usb/001/005", &busNumber, &deviceNumber));
+    EXPECT_EQ(busNumber, 1u);
+    EXPECT_EQ(deviceNumber, 5u);
+    for (const char* notANode : {"/dev/bus/usb/001/005x", "/dev/bus/usb/001/005/", "/dev/bus/usb/000/005",
+                                 "/dev/bus/usb/001/000", "/tmp/xbus/usb/001/005", "/dev/bus/usb/1234/005",
+                                 "/dev/null", "", "bus/usb/001"})
+        EXPECT_FALSE(UsbDeviceNodeAddress(notANode, &busNumber, &deviceNumber)) << notANode;
+    EXPECT_FALSE(UsbDeviceNodeAddress(nullptr, &busNumber, &deviceNumber));
+    // Links, relative to their own folder as udev makes them, and chained.
+    char folder[] = "/tmp/tav-device-node-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string base = folder;
+    ASSERT_EQ(mkdir((base + "/dev").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("bus/usb/003/017", (base + "/dev/tav-bench-3").c_str()), 0);
+    ASSERT_EQ(symlink("dev/tav-bench-3", (base + "/bench").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/bus/usb/002/009", (base + "/absolute").c_str()), 0);
+    ASSERT_TRUE(UsbDeviceNodeAddress((base + "/dev/tav-bench-3").c_str(), &busNumber, &deviceNumber));
+    EXPECT_EQ(busNumber, 3u);
+    EXPECT_EQ(deviceNumber, 17u);
+    ASSERT_TRUE(UsbDeviceNodeAddress((base + "/bench").c_str(), &busNumber, &deviceNumber));
+    EXPECT_EQ(busNumber, 3u);
+    EXPECT_EQ(deviceNumber, 17u);
+    ASSERT_TRUE(UsbDeviceNodeAddress((base + "/absolute").c_str(), &busNumber, &deviceNumber));
+    EXPECT_EQ(busNumber, 2u);
+    EXPECT_EQ(deviceNumber, 9u);
+    // A link to what is no node, and a loop, are no selectors.
+    ASSERT_EQ(symlink("../etc/passwd", (base + "/dev/other").c_str()), 0);
+    EXPECT_FALSE(UsbDeviceNodeAddress((base + "/dev/other").c_str(), &busNumber, &deviceNumber));
+    ASSERT_EQ(symlink("loop", (base + "/loop").c_str()), 0);
+    EXPECT_FALSE(UsbDeviceNodeAddress((base + "/loop").c_str(), &busNumber, &deviceNumber));
+    for (const char* name : {"/dev/tav-bench-3", "/dev/other", "/bench", "/absolute", "/loop"})
+        unlink((base + name).c_str());
+    rmdir((base + "/dev").c_str());
+    rmdir(base.c_str());
+#endif
+}
