@@ -89,6 +89,23 @@ static void TestOpenAndInformation(void)
     CHECK(PutEnvironment("TAV_DEVICE=") == 0); /* empty: no default selector */
     CHECK(tav_open("sim:T", &board) == TAV_OK && tav_open_problem() == NULL); /* cleared by the next open */
     tav_close(board);
+    /* dev: with no path, as its own heap string (the sanitizer build sees
+     * any read past it), and a dev: after prefixes: the reason names dev:. */
+    {
+        char reason[512];
+        char* bare = malloc(5);
+        CHECK(bare != NULL);
+        if (bare != NULL) {
+            memcpy(bare, "dev:", 5);
+            CHECK(tav_parse_selector(bare, reason, sizeof reason) == TAV_E_INVALID
+                  && strstr(reason, "dev: names a USB device node") != NULL);
+            free(bare);
+        }
+        CHECK(tav_parse_selector("reattach:queued:dev:/nonexistent/node", reason, sizeof reason) == TAV_E_INVALID
+              && strstr(reason, "dev: names a USB device node") != NULL);
+    }
+    CHECK(tav_open("sim:T", &board) == TAV_OK);
+    tav_close(board);
     board = NULL;
     /* The pin macros name the identifiers of TAVLib.h. */
     CHECK(TAV_P4(8) == 0x40000100u && (TAV_P4(8) | TAV_P4(10)) == 0x40000500u && TAV_P8(16) == 0x80010000u);
