@@ -625,6 +625,7 @@ check "a mistyped option is an unknown option" 2 '' "^tavctl: unknown option '--
 check "a mistyped option of a command too" 2 '' "^tavctl: unknown options '--bogus', '-x'" -- --sim info --bogus -x
 check "--sim with a space before the model" 0 '^model: S$' '' -- --sim S info
 check "--sim before a command still means model T" 0 '^model: T$' '' -- --sim info
+check "--sim takes a model letter only, not a word that starts with one" 2 '' "unknown command 'Tinfo'" -- --sim Tinfo
 check "pin toggle points at toggle" 2 '' "toggle is a command of its own: tavctl toggle PINS" -- --sim pin toggle P4.8
 STDIN_FILE=$work/toggle-line.tav
 echo 'pin toggle P4.8' >"$STDIN_FILE"
@@ -638,6 +639,12 @@ nothing_out "line 1 of the script with a mistake on line 4 did not run"
 printf 'pin output P4.8\nrepeat 3\n  toggle P4.8\n  pwm start D\nend\n' >"$work/late-error.tav"
 check "a mistake inside a repeat block stops the script before it starts" 2 '' "^tavctl: line 4: " -- --sim run "$work/late-error.tav"
 nothing_out "nothing of the script with a mistake in its block ran"
+# A block is checked once, not as often as it repeats (a long run would
+# otherwise wait that long before saying its line 4 is wrong).
+printf 'repeat 100000000\n  sleep 1ms\nend\npin set P9.1\n' >"$work/late-error.tav"
+[ -n "$windows" ] || RUNNER="timeout 20" # (under wine, the test's own time limit)
+check "a repeat block is checked once, not 100000000 times" 2 '' "^tavctl: line 4: " -- --sim run "$work/late-error.tav"
+RUNNER=""
 printf 'pin output P4.8\nlist\nrepeat 2 toggle P4.8\n' >"$work/checked.tav"
 check "a checked script runs each line once, list included" 0 '' '' -- --sim run "$work/checked.tav"
 if [ "$(grep -c '^P4.8 (PB8): ' "$work/out")" -ne 3 ] || [ "$(grep -c '^sim:T ' "$work/out")" -ne 1 ]; then
