@@ -42,7 +42,7 @@ tavctl() {
 # (debug channels "0024:err:...", "wine: ...", the server's object dumps
 # "Async thread=...", "I/O status block"): what tavctl wrote is compared.
 without_wine_lines() {
-    grep -v -E '^[0-9a-f]{4}:(err|fixme|warn|trace):|^wine(server)?( client error)?:|^wine client error|Async thread=|I/O status block|^ *(Object|Process|Thread) ' || true
+    grep -a -v -E '^[0-9a-f]{4}:(err|fixme|warn|trace):|^wine(server)?( client error)?:|^wine client error|Async thread=|I/O status block|^ *(Object|Process|Thread) ' || true
 }
 if [ -n "$windows" ]; then
     printf '0024:err:ntdll:x\nAsync thread=0x1 iosb=0x2\n  I/O status block 0x3\nwine: whatever\ntavctl: no board\n' |
