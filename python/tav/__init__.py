@@ -202,7 +202,6 @@ _declare("tav_parse_duty", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.
 _declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
          ctypes.c_size_t)
 _declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
-_declare("tav_selector_is_virtual", ctypes.c_int, ctypes.c_char_p)
 _declare("tav_pwm_dividers", ctypes.c_int, ctypes.POINTER(ctypes.c_int), ctypes.c_size_t)
 _declare("tav_pin_state_group", ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char),
          ctypes.POINTER(ctypes.c_int))
@@ -413,21 +412,6 @@ def _parsed_text(check, text: bytes) -> None:
     reason = ctypes.create_string_buffer(512)
     if check(text, reason, len(reason)) != _OK:
         raise _invalid(reason.value.decode(errors="replace"))
-
-
-def _check_default_selector(text: bytes) -> None:
-    """"The first board" is TAV_DEVICE's: a TAV_DEVICE that is no selector
-    is named as the cause, not the program's own (empty) selector."""
-    device = os.environ.get("TAV_DEVICE", "")
-    if not device or _lib.tav_selector_is_virtual(text) >= 0:
-        return
-    reason = ctypes.create_string_buffer(512)
-    _lib.tav_parse_selector(device.encode(errors="replace"), reason, len(reason))
-    words = reason.value.decode(errors="replace")
-    quoted = f"'{device}'"
-    if words.startswith(quoted):
-        words = words[len(quoted):]
-    raise _invalid(f"TAV_DEVICE={_shown(device)}{words}")
 
 
 def _parsed(parse, text: str, what: str, result):
@@ -797,11 +781,12 @@ class Board:
         handle = ctypes.c_void_p()
         text = _text(selector, "a selector")
         _parsed_text(_lib.tav_parse_selector, text)
-        _check_default_selector(text)
         code = _lib.tav_open(text, ctypes.byref(handle))
-        problem = _lib.tav_open_problem() if code in (_E_ACCESS, _E_NOT_FOUND) else None
-        if code == _E_ACCESS and problem:
-            raise AccessError(code, problem.decode(errors="replace"))
+        problem = _lib.tav_open_problem() if code in (_E_ACCESS, _E_NOT_FOUND, _E_INVALID) else None
+        # The library's words: who holds the board, or (the program's own
+        # selector being checked above) why TAV_DEVICE is no selector.
+        if code in (_E_ACCESS, _E_INVALID) and problem:
+            raise _ERRORS.get(code, TavError)(code, problem.decode(errors="replace"))
         what = f"cannot open {_shown(selector) if selector else 'the first board'}"
         if problem:  # why nothing was found: no USB library, or one that cannot reach the board
             raise _ERRORS.get(code, TavError)(code, f"{what}: {strerror(code)}: {problem.decode(errors='replace')}")
