@@ -17,7 +17,7 @@
 #include "pwm_tables.h"
 #include "tav/tav.h"
 #include "trace/record_trace.h"
-#include "usb/simulated_board.h"
+#include "capi/simulated_board.h"
 
 using TAVDll::SimulatedBoard;
 using TAVDll::detail::BoardLink;

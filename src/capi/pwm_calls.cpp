@@ -1,7 +1,6 @@
-// The C interface's PWM and pin calls beyond the board's original
-// operations: any frequency, percent and pulse duties, one group stopped
-// alone, pull-up, pull-down and open-drain pins; one channel's duty in any
-// unit; and the group state.
+// The C interface's PWM calls: a group started by divider or by frequency,
+// percent and pulse duties, one channel's duty in any unit, one group stopped
+// alone or all of them, and the group state.
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -75,6 +74,29 @@ int SetChannel(tav_board* board, char group, unsigned channel, ToSteps toSteps)
 
 extern "C" {
 
+int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* duties, size_t count)
+{
+    const int timerIndex = PwmGroupIndex(group);
+    const int frequency = divider > 0 ? PwmFrequencyIndex(static_cast<uint64_t>(divider)) : -1;
+    if (timerIndex < 0 || frequency < 0 || count > ChannelCount(timerIndex) || (duties == nullptr && count > 0))
+        return TAV_E_INVALID;
+    uint32_t channelDuties[4] = {};
+    for (size_t index = 0; index < count; ++index) {
+        if (duties[index] > PWM_FULL_SCALE)
+            return TAV_E_INVALID;
+        channelDuties[index] = duties[index];
+    }
+    return OnBoard(board, [&](BoardLink& link) {
+        return InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
+                            channelDuties, nullptr);
+    });
+}
+
+int tav_pwm_stop(tav_board* board)
+{
+    return OnBoard(board, [](BoardLink& link) { return DisablePwm(link); });
+}
+
 int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const double* duty_percent, size_t count,
                      double* actual_hz)
 {
@@ -145,19 +167,6 @@ int tav_pwm_stop_group(tav_board* board, char group)
     if (timerIndex < 0)
         return TAV_E_INVALID;
     return OnBoard(board, [=](BoardLink& link) { return StopPwmGroup(link, static_cast<uint32_t>(timerIndex)); });
-}
-
-int tav_pin_input_pull(tav_board* board, uint32_t pins, int pull)
-{
-    if (pull != TAV_PULL_UP && pull != TAV_PULL_DOWN)
-        return TAV_E_INVALID;
-    const PinAction action = pull == TAV_PULL_UP ? PinAction::InputPullUp : PinAction::InputPullDown;
-    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action); });
-}
-
-int tav_pin_output_open_drain(tav_board* board, uint32_t pins)
-{
-    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, PinAction::OutputOpenDrain); });
 }
 
 int tav_pwm_group_state_get_sized(const tav_board* board, char group, tav_pwm_group_state* state, size_t state_size)

@@ -16,7 +16,7 @@
 #include "pins/pin_operations.h"
 #include "pwm/pwm_operations.h"
 #include "trace/record_trace.h"
-#include "usb/simulated_board.h"
+#include "capi/simulated_board.h"
 
 namespace TAVDll {
 

@@ -8,9 +8,24 @@
 namespace TAVDll {
 namespace detail {
 
+namespace {
+
+BoardLink& MakeDefaultLink()
+{
+    // Listening first: a table installed while the board is made is not missed.
+    SetUsbBackendInstalled([](const UsbBackend* installed) {
+        // The default board takes it for its next connection, between operations.
+        OnDefaultBoard([installed](BoardLink& link) { link.usb = installed; });
+    });
+    static BoardLink link(InstalledUsbBackend());
+    return link;
+}
+
+} // namespace
+
 BoardLink& DefaultLink()
 {
-    static BoardLink link(InstalledUsbBackend());
+    static BoardLink& link = MakeDefaultLink();
     return link;
 }
 

@@ -1,7 +1,7 @@
 #include "link/debug_print.h"
 
 #include "tav/tav.h"
-#include "link/library_mutex.h"
+#include "base/library_mutex.h"
 
 #include <algorithm>
 #include <atomic>
@@ -48,9 +48,6 @@ unsigned sinkGeneration = 0;
 int sinkCalls[2] = {0, 0};
 std::mutex sinkChangeMutex; // one change of the sink at a time
 
-thread_local int heldLocks = 0;
-thread_local int callbackDepth = 0;
-
 // Lines logged while this thread held a lock of the library: given to the
 // callback once it holds none. Fixed room: a line too many is counted.
 constexpr int HELD_LINE_COUNT = 8;
@@ -85,8 +82,11 @@ void CallSink(int level, const char* text)
         sinkIdle.notify_all();
 }
 
+void FlushHeldLines();
+
 void HoldLine(int level, const char* text)
 {
+    SetLastLockReleased(FlushHeldLines);
     if (held.count == HELD_LINE_COUNT) {
         ++held.dropped;
         return;
@@ -98,6 +98,8 @@ void HoldLine(int level, const char* text)
 
 void FlushHeldLines()
 {
+    if (held.count + held.dropped == 0)
+        return;
     // Taken off first: a callback may log again, and take a lock.
     const HeldLines lines = held;
     held.count = 0;
@@ -134,7 +136,7 @@ void Emit(int level, const char* format, va_list arguments)
         std::fprintf(stderr, "%s\n", text);
     if (!toCallback)
         return;
-    if (heldLocks > 0)
+    if (LibraryLocksHeld() > 0)
         HoldLine(level, text);
     else
         CallSink(level, text);
@@ -197,47 +199,8 @@ void ErrorWords(int error, char* text, size_t size)
         std::snprintf(text, size, "%d (%s)", error, error < 0 ? std::strerror(-error) : "no error");
 }
 
-void LibraryMutex::lock()
+void SetLogSink(tav_log_callback callback, void* user_data)
 {
-    mutex_.lock();
-    ++heldLocks;
-}
-
-bool LibraryMutex::try_lock()
-{
-    if (!mutex_.try_lock())
-        return false;
-    ++heldLocks;
-    return true;
-}
-
-void LibraryMutex::unlock()
-{
-    mutex_.unlock();
-    if (--heldLocks == 0 && held.count + held.dropped > 0)
-        FlushHeldLines();
-}
-
-bool InsideLibraryCallback()
-{
-    return callbackDepth > 0;
-}
-
-CallbackScope::CallbackScope()
-{
-    ++callbackDepth;
-}
-
-CallbackScope::~CallbackScope()
-{
-    --callbackDepth;
-}
-
-} // namespace TAVDll::detail
-
-extern "C" void tav_set_log_callback(tav_log_callback callback, void* user_data)
-{
-    using namespace TAVDll::detail;
     // From inside a callback of the library's, the running calls are not
     // waited for: one of them may be this thread's, or wait for it.
     const bool waits = !InsideLibraryCallback();
@@ -251,3 +214,5 @@ extern "C" void tav_set_log_callback(tav_log_callback callback, void* user_data)
     if (waits)
         sinkIdle.wait(lock, [before] { return sinkCalls[before] == 0; });
 }
+
+} // namespace TAVDll::detail

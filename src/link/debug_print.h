@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "tav/tav.h"
+
 namespace TAVDll::detail {
 
 constexpr int DEBUG_TEXT_SIZE = 4096;
@@ -24,6 +26,11 @@ void LogPrint(int level, const char* format, ...) __attribute__((format(printf, 
 #else
 void LogPrint(int level, const char* format, ...);
 #endif
+
+// Where the lines of LogPrint go (tav_set_log_callback): once it returns,
+// no call of the sink before reaches the application any more, except from
+// inside a callback of the library's, which is not waited for.
+void SetLogSink(tav_log_callback callback, void* user);
 
 // A caller's text in a message, as tavctl quotes it: in single quotes,
 // control bytes escaped ("\x1b"), cut to 40 characters (then "...' (N

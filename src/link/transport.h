@@ -2,7 +2,7 @@
 #define TAV_LINK_TRANSPORT_H
 
 #include "link/board_link.h"
-#include "records/record_batch.h"
+#include "link/record_batch.h"
 
 namespace TAVDll::detail {
 

@@ -4,7 +4,7 @@
 #include <stdint.h>
 
 #include "link/board_link.h"
-#include "records/record_batch.h"
+#include "link/record_batch.h"
 
 namespace TAVDll::detail {
 

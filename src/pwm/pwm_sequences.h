@@ -2,7 +2,7 @@
 #define TAV_PWM_PWM_SEQUENCES_H
 
 #include "TAVLib.h"
-#include "records/record_batch.h"
+#include "link/record_batch.h"
 
 namespace TAVDll::detail {
 

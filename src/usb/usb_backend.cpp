@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/board_link.h"
+#include "usb/usb_system.h"
 
 namespace TAVDll {
 
@@ -12,6 +12,7 @@ namespace {
 
 // The backend that USB selectors and the default board use; null: the system's.
 std::atomic<const UsbBackend*> installedBackend{nullptr};
+std::atomic<void (*)(const UsbBackend*)> installListener{nullptr};
 
 } // namespace
 
@@ -43,12 +44,14 @@ const UsbBackend* InstallUsbBackend(const UsbBackend* backend)
 {
     const UsbBackend* previous = detail::InstalledUsbBackend();
     installedBackend.store(backend);
-    // The default board takes it for its next connection, between operations.
-    detail::OnDefaultBoard([](detail::BoardLink& link) {
-        link.usb = detail::InstalledUsbBackend();
-        return 0;
-    });
+    if (void (*listener)(const UsbBackend*) = installListener.load(std::memory_order_acquire))
+        listener(detail::InstalledUsbBackend());
     return previous;
+}
+
+void detail::SetUsbBackendInstalled(void (*listener)(const UsbBackend* installed))
+{
+    installListener.store(listener, std::memory_order_release);
 }
 
 detail::LibraryMutex& detail::DiscoveryMutex()

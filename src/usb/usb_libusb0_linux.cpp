@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/board_link.h"
+#include "usb/usb_system.h"
 
 namespace TAVDll {
 

@@ -23,7 +23,7 @@
 #include <new>
 #include <vector>
 
-#include "link/board_link.h"
+#include "usb/usb_system.h"
 #if defined(_WIN32)
 #include "usb/usb_dll_windows.h"
 #endif

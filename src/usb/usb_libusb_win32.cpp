@@ -19,7 +19,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "link/board_link.h"
+#include "usb/usb_system.h"
 #include "usb/usb_dll_windows.h"
 
 namespace TAVDll {

@@ -1,9 +1,37 @@
+// The C interface's calls about the library itself: its version, the USB
+// libraries it found and why a board was not, result codes in words, and
+// where its log goes.
 #include "TAVLib.h"
+#include "link/board_link.h"
+#include "link/debug_print.h"
 #include "tav/tav.h"
 
 using namespace TAVDll;
+using namespace TAVDll::detail;
 
-extern "C" const char* tav_strerror(int code)
+extern "C" {
+
+const char* tav_version(void)
+{
+    return TAV_VERSION_TEXT;
+}
+
+const char* tav_usb_problem(void)
+{
+    return UsbLibraryProblem();
+}
+
+const char* tav_open_problem(void)
+{
+    return OpenProblem();
+}
+
+const char* tav_usb_libraries(void)
+{
+    return UsbLibraries();
+}
+
+const char* tav_strerror(int code)
 {
     // Every front end (tavctl, the C interface, the Python package) words its
     // results through this one table.
@@ -20,3 +48,10 @@ extern "C" const char* tav_strerror(int code)
     default: return "unknown result code";
     }
 }
+
+void tav_set_log_callback(tav_log_callback callback, void* user_data)
+{
+    SetLogSink(callback, user_data);
+}
+
+} // extern "C"

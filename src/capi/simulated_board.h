@@ -1,5 +1,5 @@
 /*
- * usb/simulated_board.h - the board of a "sim:" selector, as the library sees
+ * capi/simulated_board.h - the board of a "sim:" selector, as the library sees
  * it: a USB backend table of its own with one board on it, and the board model
  * that executes what reaches that board (for the virtual-board calls: its
  * view, its clock, its waveforms).
@@ -8,8 +8,8 @@
  * MakeSimulatedBoard; the library reaches sim/ through this header alone, the
  * way it reaches a USB library through its backend table.
  */
-#ifndef TAV_USB_SIMULATED_BOARD_H
-#define TAV_USB_SIMULATED_BOARD_H
+#ifndef TAV_CAPI_SIMULATED_BOARD_H
+#define TAV_CAPI_SIMULATED_BOARD_H
 
 #include <cstddef>
 #include <memory>

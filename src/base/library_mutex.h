@@ -1,8 +1,8 @@
 // The locks of the library (a board's, the discovery lock): while a thread
 // holds any of them, the lines it logs wait, and reach the application's log
 // callback once it holds none, so that a callback may call the library.
-#ifndef TAV_LINK_LIBRARY_MUTEX_H
-#define TAV_LINK_LIBRARY_MUTEX_H
+#ifndef TAV_BASE_LIBRARY_MUTEX_H
+#define TAV_BASE_LIBRARY_MUTEX_H
 
 #include <mutex>
 
@@ -17,6 +17,14 @@ public:
 private:
     std::mutex mutex_;
 };
+
+// How many of the library's locks this thread holds.
+int LibraryLocksHeld();
+
+// Called on a thread that has just let go of its last lock of the library
+// (the log hands the lines it held back to the application there). Set once;
+// null: nothing to do.
+void SetLastLockReleased(void (*action)());
 
 // Whether this thread is inside a callback of the library's (a connection,
 // watch or log callback): it may not wait for another callback to end.

@@ -13,7 +13,7 @@
 
 #include "link/board_link.h"
 #include "link/board_list.h"
-#include "usb/simulated_board.h"
+#include "capi/simulated_board.h"
 #include "tav/tav.h"
 
 struct tav_watcher {

@@ -1,5 +1,5 @@
-#ifndef TAV_RECORDS_RECORD_BATCH_H
-#define TAV_RECORDS_RECORD_BATCH_H
+#ifndef TAV_LINK_RECORD_BATCH_H
+#define TAV_LINK_RECORD_BATCH_H
 
 #include "wire_layout.h"
 
