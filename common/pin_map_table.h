@@ -116,14 +116,22 @@ inline std::string McuPinName(int port, int pin)
     return std::string("P") + PortLetter(port) + std::to_string(pin);
 }
 
+// The name of one bit of a bank's identifier, whether or not a board pin is
+// there: "P4.3" for 0x40000008, "P8.17" for 0x80020000; empty for anything
+// but a single bit of bank 4 or 8.
+inline std::string BankBitName(uint32_t pinId)
+{
+    const uint32_t bank = pinId & PIN_BANK_FIELD;
+    const uint32_t bits = pinId & ~PIN_BANK_FIELD;
+    if ((bank != PIN_BANK_4 && bank != PIN_BANK_8) || bits == 0 || (bits & (bits - 1)) != 0)
+        return "";
+    return (bank == PIN_BANK_4 ? "P4." : "P8.") + std::to_string(__builtin_ctz(bits));
+}
+
 // "P4.0" for 0x40000001, "P8.16" for 0x80010000; empty for anything else.
 inline std::string BoardPinName(uint32_t pinId)
 {
-    const int row = PinMapRowIndex(pinId);
-    if (row < 0)
-        return "";
-    const int bank4Pins = static_cast<int>(BANK_4_PIN_COUNT);
-    return row < bank4Pins ? "P4." + std::to_string(row) : "P8." + std::to_string(row - bank4Pins);
+    return PinMapRowIndex(pinId) < 0 ? "" : BankBitName(pinId);
 }
 
 } // namespace TAVDll::detail

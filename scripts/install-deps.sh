@@ -10,7 +10,7 @@ packages=(cmake g++ make pkg-config libusb-dev libusb-1.0-0-dev libcli11-dev lib
           libedit2 python3 python3-pytest python3-venv valgrind clang libclang-rt-dev
           dpkg-dev file lintian mandoc groff-base man-db sigrok-cli
           nlohmann-json3-dev chromium python3-websocket mono-mcs mono-runtime
-          doxygen python3-sphinx python3-breathe python3-myst-parser)
+          doxygen python3-sphinx python3-breathe python3-myst-parser universal-ctags python3-mypy)
 if [ "${1:-}" = --only ]; then
     shift
     packages=()

@@ -1,5 +1,5 @@
 // The board of a "sim:" selector: a virtual bus of its own with one board.
-#include "usb/simulated_board.h"
+#include "capi/simulated_board.h"
 
 #include <algorithm>
 #include <mutex>

@@ -326,6 +326,41 @@ static void TestBoardFacts(void)
     CHECK(tav_selector_is_virtual("reattach:sim:C") == 1 && tav_selector_is_virtual("usb:1:2") == 0);
     CHECK(tav_selector_is_virtual("port:1-3.2") == 0 && tav_selector_is_virtual("sim:Q") == TAV_E_INVALID);
 
+    /* The 33 board pins, bank 4 then bank 8, each named as its bit. */
+    uint32_t pins[40] = {0};
+    char name[8];
+    char mcu[8];
+    CHECK(tav_board_pins(NULL, 0) == 33 && tav_board_pins(NULL, 1) == TAV_E_INVALID);
+    CHECK(tav_board_pins(pins, 40) == 33 && pins[0] == P4(0) && pins[15] == P4(15) && pins[16] == P8(0)
+          && pins[32] == P8(16) && pins[33] == 0);
+    for (int index = 0; index < 33; ++index) {
+        char expected[8];
+        snprintf(expected, sizeof expected, "P%d.%d", index < 16 ? 4 : 8, index < 16 ? index : index - 16);
+        CHECK(tav_pin_name(pins[index], 'T', name, mcu) == TAV_OK && strcmp(name, expected) == 0);
+    }
+    CHECK(tav_board_pins(pins, 2) == 33 && pins[2] == P4(2)); /* nothing past capacity written */
+    /* A bit of a bank where no board pin is is named, and refused. */
+    CHECK(tav_pin_name(P8(17), 'T', name, mcu) == TAV_BAD_PIN && strcmp(name, "P8.17") == 0 && strcmp(mcu, "-") == 0);
+    CHECK(tav_pin_name(P4(16), 'S', name, mcu) == TAV_BAD_PIN && strcmp(name, "P4.16") == 0);
+    strcpy(name, "kept");
+    CHECK(tav_pin_name(P4(1) | P4(2), 'T', name, mcu) == TAV_BAD_PIN && strcmp(name, "kept") == 0);
+    CHECK(tav_pin_name(0x20000001u, 'T', name, mcu) == TAV_BAD_PIN && strcmp(name, "kept") == 0);
+    /* Levels as every front end reads them. */
+    const char* const highs[] = {"1", "high", "on"};
+    const char* const lows[] = {"0", "low", "off"};
+    int level = -1;
+    for (int index = 0; index < 3; ++index) {
+        CHECK(tav_parse_level(highs[index], &level, NULL, 0) == TAV_OK && level == 1);
+        CHECK(tav_parse_level(lows[index], &level, NULL, 0) == TAV_OK && level == 0);
+    }
+    char reason[128];
+    level = 7;
+    CHECK(tav_parse_level("hi", &level, reason, sizeof reason) == TAV_E_INVALID && level == 7
+          && strstr(reason, "'hi'") != NULL);
+    CHECK(tav_parse_level("on ", &level, NULL, 0) == TAV_E_INVALID && tav_parse_level("", &level, NULL, 0) == TAV_E_INVALID);
+    CHECK(tav_parse_level(NULL, &level, NULL, 0) == TAV_E_INVALID && tav_parse_level("1", NULL, NULL, 0) == TAV_E_INVALID);
+    CHECK(strstr(tav_pin_syntax(), "P8.0-P8.16") != NULL);
+
     tav_board* board = NULL;
     tav_pin_state state;
     char group = 0;

@@ -180,8 +180,14 @@ TAV_C_API int tav_open(const char* selector, tav_board** board);
 /* The board's pins and PWM channels by model, without a board: a board
  * pin's name ("P4.8") and the microcontroller pin it reaches on model 'T',
  * 'S' or 'C' ("PB8"; "-" where that model has none). TAV_OK, TAV_BAD_PIN when
- * pin is not exactly one board pin, TAV_E_INVALID for a NULL buffer. */
+ * pin is not exactly one board pin (for one bit of bank 4 or 8 where no board
+ * pin is, name still says which: "P8.17", and mcu_pin "-"), TAV_E_INVALID for
+ * a NULL buffer. */
 TAV_C_API int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8]);
+/* The identifiers of the 33 board pins, P4.0 to P4.15 then P8.0 to P8.16,
+ * into pins as far as capacity goes: how many there are (33), or
+ * TAV_E_INVALID for a NULL buffer with a capacity above 0. */
+TAV_C_API int tav_board_pins(uint32_t* pins, size_t capacity);
 
 /* A PWM group's channel on a model. */
 typedef struct tav_pwm_channel {
@@ -460,6 +466,14 @@ TAV_C_API int tav_parse_pins(const char* text, uint32_t ids[2], size_t* count, c
 TAV_C_API int tav_parse_pwm_group(const char* text, char* group, char* reason, size_t reason_size);
 TAV_C_API int tav_parse_pwm_divider(const char* text, int* divider, char* reason, size_t reason_size);
 TAV_C_API int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reason_size);
+/* A pin level as tavctl and the Python package take it: "1", "high" or "on"
+ * make *level 1; "0", "low" or "off" make it 0. TAV_OK, or TAV_E_INVALID with
+ * a one-line reason as tav_parse_pins gives it. */
+TAV_C_API int tav_parse_level(const char* text, int* level, char* reason, size_t reason_size);
+/* How pins are written, in words for a program's help: "P4.0-P4.15,
+ * P8.0-P8.16, ranges like P4.0-3, lists like P4.0,P8.2, or an identifier like
+ * 0x40000001". Static text. */
+TAV_C_API const char* tav_pin_syntax(void);
 /* Whether text is a selector tav_open takes (it says nothing of whether a
  * board is there): TAV_OK, or TAV_E_INVALID with a one-line reason naming
  * the selectors there are, into reason (truncated to reason_size - 1). */

@@ -102,6 +102,16 @@ int tav_parse_duty(const char* text, uint32_t* counts, char* reason, size_t reas
     return ParseArgument(text, counts, reason, reason_size, ParseDuty);
 }
 
+int tav_parse_level(const char* text, int* level, char* reason, size_t reason_size)
+{
+    return ParseArgument(text, level, reason, reason_size, ParseLevelWord);
+}
+
+const char* tav_pin_syntax(void)
+{
+    return PIN_SYNTAX;
+}
+
 int tav_parse_selector(const char* text, char* reason, size_t reason_size)
 {
     Selector selector;

@@ -49,13 +49,29 @@ int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8])
     if (name == nullptr || mcu_pin == nullptr)
         return TAV_E_INVALID;
     const int row = PinMapRowIndex(pin);
-    if (row < 0)
+    if (row < 0) {
+        // One bit of a bank where no board pin is: named all the same, for
+        // the message that says so.
+        if (!BankBitName(pin).empty()) {
+            std::snprintf(name, 8, "%s", BankBitName(pin).c_str());
+            std::snprintf(mcu_pin, 8, "-");
+        }
         return TAV_BAD_PIN;
+    }
     std::snprintf(name, 8, "%s", BoardPinName(pin).c_str());
     const int column = PinMapColumn(BoardTypeFromLetter(model));
     const McuPin* target = column < 0 ? nullptr : &PIN_MAP[row].byModel[column];
     std::snprintf(mcu_pin, 8, "%s", target == nullptr ? "-" : McuPinName(target->port, target->pin).c_str());
     return TAV_OK;
+}
+
+int tav_board_pins(uint32_t* pins, size_t capacity)
+{
+    if (pins == nullptr && capacity > 0)
+        return TAV_E_INVALID;
+    for (size_t index = 0; index < capacity && index < PIN_MAP_ROWS; ++index)
+        pins[index] = PIN_MAP[index].pinId;
+    return static_cast<int>(PIN_MAP_ROWS);
 }
 
 int tav_pwm_channel_count(char group)

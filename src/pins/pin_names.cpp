@@ -9,8 +9,6 @@ namespace TAVDll::detail {
 
 namespace {
 
-const char* const NAME_USAGE = "use P4.0-P4.15, P8.0-P8.16, ranges like P4.0-3, lists like P4.0,P8.2, "
-                               "or an identifier like 0x40000001";
 
 std::string Trim(const std::string& text)
 {
@@ -84,7 +82,7 @@ bool ParseIdentifier(const std::string& text, uint32_t* identifier, std::string*
 bool ParseName(const std::string& item, uint32_t* bank, uint32_t* bits, std::string* reason)
 {
     if (item.size() < 4 || (item[0] != 'P' && item[0] != 'p') || item[2] != '.') {
-        *reason = "unknown pin name '" + item + "': " + NAME_USAGE;
+        *reason = "unknown pin name '" + item + "': use " + PIN_SYNTAX;
         return false;
     }
     if (item[1] != '4' && item[1] != '8') {
@@ -101,7 +99,7 @@ bool ParseName(const std::string& item, uint32_t* bank, uint32_t* bits, std::str
     uint32_t last = 0;
     for (const std::string* part : {&firstText, &lastText}) {
         if (part->size() > 3 || !AllOf(*part, isdigit)) {
-            *reason = "unknown pin name '" + item + "': " + NAME_USAGE;
+            *reason = "unknown pin name '" + item + "': use " + PIN_SYNTAX;
             return false;
         }
     }
@@ -164,6 +162,22 @@ bool ParsePinText(const std::string& text, std::vector<uint32_t>* identifiers, s
             identifiers->push_back(bank | bits);
     }
     return true;
+}
+
+bool ParseLevelWord(const std::string& text, int* level, std::string* reason)
+{
+    static const struct {
+        const char* word;
+        int level;
+    } LEVEL_WORDS[] = {{"1", 1}, {"high", 1}, {"on", 1}, {"0", 0}, {"low", 0}, {"off", 0}};
+    for (const auto& entry : LEVEL_WORDS) {
+        if (text == entry.word) {
+            *level = entry.level;
+            return true;
+        }
+    }
+    *reason = "pin level '" + text + "' is none of 1, high, on, 0, low, off";
+    return false;
 }
 
 } // namespace TAVDll::detail

@@ -259,6 +259,161 @@ std::string RenderVcd(const BoardModel& board, const WaveformOptions& options)
     return out.str();
 }
 
+namespace {
+
+// Where an SVG's parts go: pin names on the left, the plot to their right,
+// one row per pin.
+struct SvgLayout {
+    static constexpr double LABEL_WIDTH = 110;
+    static constexpr double PLOT_WIDTH = 900;
+    static constexpr double ROW_HEIGHT = 30;
+    static constexpr double TOP = 40;
+    static constexpr double MIN_PERIOD_PX = 4; // narrower PWM periods become a band
+    double endNs;
+    double X(double time) const { return LABEL_WIDTH + time / endNs * PLOT_WIDTH; }
+};
+
+constexpr const char* WAVE_COLOUR = "#1f5fa8";
+constexpr const char* FAST_PWM_FILL = "#cfe0f5";
+constexpr const char* HELD_PWM_FILL = "#f5e6cf";
+
+// One row's vertical places.
+struct SvgRow {
+    double high;
+    double low;
+    double middle;
+};
+
+// A level stretch: a line at its height, joined to the one before by a
+// vertical edge. The height drawn, for the next stretch.
+double DrawLevel(std::ostringstream& out, const WaveSegment& segment, double left, double right, const SvgRow& row,
+                 double lastY)
+{
+    const double y = segment.level == '1' ? row.high : segment.level == '0' ? row.low : row.middle;
+    if (lastY >= 0 && lastY != y)
+        out << "<line x1=\"" << left << "\" y1=\"" << lastY << "\" x2=\"" << left << "\" y2=\"" << y
+            << "\" stroke=\"" << WAVE_COLOUR << "\"/>\n";
+    out << "<line x1=\"" << left << "\" y1=\"" << y << "\" x2=\"" << right << "\" y2=\"" << y << "\" stroke=\""
+        << (segment.level == 'z' ? "#999\" stroke-dasharray=\"4 3" : WAVE_COLOUR) << "\" stroke-width=\"1.5\"/>\n";
+    return y;
+}
+
+// A PWM stretch, a group with its caption (a tooltip where no room is left
+// for the text): a band where its periods are too narrow to draw, or at 0 %
+// or 100 % (which would look like a pin held low or high); its square wave
+// otherwise. The height it ends at, or -1 after a band.
+double DrawPwm(std::ostringstream& out, const WaveSegment& segment, double left, double right, const SvgRow& row,
+               const SvgLayout& layout)
+{
+    const std::string caption = "PWM " + Number("%g Hz", segment.frequencyHz) + Number(", %.2f%%", segment.dutyPercent);
+    out << "<g class=\"pwm\"><title>" << Escape(caption) << "</title>\n";
+    const double periodPx = segment.periodNs / layout.endNs * SvgLayout::PLOT_WIDTH;
+    const bool flat = segment.heldByPwm;
+    if (periodPx < SvgLayout::MIN_PERIOD_PX || flat) {
+        out << "<rect x=\"" << left << "\" y=\"" << row.high << "\" width=\"" << std::max(right - left, 0.5)
+            << "\" height=\"" << row.low - row.high << "\" fill=\"" << (flat ? HELD_PWM_FILL : FAST_PWM_FILL)
+            << "\" stroke=\"" << WAVE_COLOUR << "\"/>\n";
+        if (right - left > 7.0 * static_cast<double>(caption.size()))
+            out << "<text x=\"" << (left + right) / 2 << "\" y=\"" << row.middle + 4 << "\" text-anchor=\"middle\">"
+                << Escape(caption) << "</text>\n";
+        out << "</g>\n";
+        return -1;
+    }
+    out << "<polyline fill=\"none\" stroke=\"" << WAVE_COLOUR << "\" stroke-width=\"1.5\" points=\"";
+    const double start = static_cast<double>(segment.startNs);
+    double level = HighAt(segment, start) ? row.high : row.low;
+    out << left << ',' << level;
+    ForEachPwmEdge(segment, start, static_cast<double>(segment.endNs), [&](double time, bool rising) {
+        const double y = rising ? row.high : row.low;
+        out << ' ' << layout.X(time) << ',' << level << ' ' << layout.X(time) << ',' << y;
+        level = y;
+    });
+    out << ' ' << right << ',' << level << "\"/>\n</g>\n";
+    return level;
+}
+
+void DrawPin(std::ostringstream& out, const PinWave& pin, size_t rowIndex, const SvgLayout& layout)
+{
+    const double top = SvgLayout::TOP + SvgLayout::ROW_HEIGHT * static_cast<double>(rowIndex);
+    SvgRow row{top + 6, top + SvgLayout::ROW_HEIGHT - 8, 0};
+    row.middle = (row.high + row.low) / 2;
+    out << "<g class=\"pin\" data-pin=\"" << Escape(pin.name) << "\">\n"
+        << "<text x=\"8\" y=\"" << row.middle + 4 << "\">" << Escape(pin.label) << "</text>\n";
+    double lastY = -1;
+    for (const WaveSegment& segment : pin.segments) {
+        const double left = layout.X(static_cast<double>(segment.startNs));
+        const double right = layout.X(static_cast<double>(segment.endNs));
+        lastY = segment.kind == WaveSegment::Kind::Level && !segment.heldByPwm
+                    ? DrawLevel(out, segment, left, right, row, lastY)
+                    : DrawPwm(out, segment, left, right, row, layout);
+    }
+    out << "</g>\n";
+}
+
+// The time axis: 1-2-5 steps, about eight ticks, each in the unit of the
+// scale ("0 ms", "5 ms", ...).
+void DrawTimeAxis(std::ostringstream& out, double axisY, const SvgLayout& layout)
+{
+    const double end = layout.endNs;
+    const double rough = end / 8;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    const double step = rough / magnitude < 2 ? magnitude : rough / magnitude < 5 ? 2 * magnitude : 5 * magnitude;
+    out << "<line x1=\"" << layout.X(0) << "\" y1=\"" << axisY << "\" x2=\"" << layout.X(end) << "\" y2=\"" << axisY
+        << "\" stroke=\"black\"/>\n";
+    const std::string unitText = TimeText(end);
+    const std::string unit = unitText.substr(unitText.find(' ') + 1);
+    const double unitNs = unit == "s" ? 1e9 : unit == "ms" ? 1e6 : unit == "us" ? 1e3 : 1.0;
+    for (double tick = 0; tick <= end * 1.0000001; tick += step)
+        out << "<line x1=\"" << layout.X(tick) << "\" y1=\"" << axisY << "\" x2=\"" << layout.X(tick) << "\" y2=\""
+            << axisY + 5 << "\" stroke=\"black\"/>\n<text x=\"" << layout.X(tick) << "\" y=\"" << axisY + 18
+            << "\" text-anchor=\"middle\">" << Escape(Number("%g ", tick / unitNs) + unit) << "</text>\n";
+}
+
+// What the strokes mean: each entry a swatch and its words, left to right,
+// at its offset from the plot's left edge.
+struct LegendEntry {
+    double offset;
+    enum class Swatch { Driven, Floating, FastPwm, HeldPwm } swatch;
+    const char* text;
+};
+constexpr LegendEntry LEGEND[] = {
+    {0, LegendEntry::Swatch::Driven, "driven high or low"},
+    {170, LegendEntry::Swatch::Floating, "floating (not driven)"},
+    {350, LegendEntry::Swatch::FastPwm, "PWM too fast to draw (hover: frequency, duty)"},
+    {650, LegendEntry::Swatch::HeldPwm, "PWM at 0 % or 100 %"},
+};
+constexpr double SWATCH_WIDTH = 30;
+constexpr double SWATCH_TO_TEXT = 6;
+
+void DrawLegend(std::ostringstream& out, double legendY)
+{
+    out << "<g class=\"legend\" font-size=\"11\">\n";
+    for (const LegendEntry& entry : LEGEND) {
+        const double left = SvgLayout::LABEL_WIDTH + entry.offset;
+        switch (entry.swatch) {
+        case LegendEntry::Swatch::Driven:
+        case LegendEntry::Swatch::Floating:
+            out << "<line x1=\"" << left << "\" y1=\"" << legendY << "\" x2=\"" << left + SWATCH_WIDTH << "\" y2=\""
+                << legendY << "\" stroke=\""
+                << (entry.swatch == LegendEntry::Swatch::Driven ? WAVE_COLOUR : "#999\" stroke-dasharray=\"4 3")
+                << "\" stroke-width=\"1.5\"/>\n";
+            break;
+        case LegendEntry::Swatch::FastPwm:
+        case LegendEntry::Swatch::HeldPwm:
+            out << "<rect x=\"" << left << "\" y=\"" << legendY - 6 << "\" width=\"" << SWATCH_WIDTH
+                << "\" height=\"12\" fill=\""
+                << (entry.swatch == LegendEntry::Swatch::FastPwm ? FAST_PWM_FILL : HELD_PWM_FILL) << "\" stroke=\""
+                << WAVE_COLOUR << "\"/>\n";
+            break;
+        }
+        out << "<text x=\"" << left + SWATCH_WIDTH + SWATCH_TO_TEXT << "\" y=\"" << legendY + 4 << "\">" << entry.text
+            << "</text>\n";
+    }
+    out << "</g>\n";
+}
+
+} // namespace
+
 std::string RenderSvg(const BoardModel& board, const WaveformOptions& options)
 {
     const Waveforms waves = BuildWaveforms(board, options);
@@ -266,113 +421,21 @@ std::string RenderSvg(const BoardModel& board, const WaveformOptions& options)
     for (const PinWave& pin : waves.pins)
         if (pin.Changed())
             shown.push_back(&pin);
-
-    constexpr double LABEL_WIDTH = 110;
-    constexpr double PLOT_WIDTH = 900;
-    constexpr double ROW_HEIGHT = 30;
-    constexpr double TOP = 40;
-    constexpr double MIN_PERIOD_PX = 4; // narrower PWM periods become a band
-    const double end = static_cast<double>(std::max<uint64_t>(waves.endNs, 1));
-    const double height = TOP + ROW_HEIGHT * static_cast<double>(shown.size()) + 75;
-    auto x = [&](double time) { return LABEL_WIDTH + time / end * PLOT_WIDTH; };
-
+    const SvgLayout layout{static_cast<double>(std::max<uint64_t>(waves.endNs, 1))};
+    const double rows = SvgLayout::ROW_HEIGHT * static_cast<double>(shown.size());
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << LABEL_WIDTH + PLOT_WIDTH + 30 << "\" height=\""
-        << height << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << SvgLayout::LABEL_WIDTH + SvgLayout::PLOT_WIDTH + 30
+        << "\" height=\"" << SvgLayout::TOP + rows + 75 << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
         << "<text x=\"10\" y=\"20\" font-size=\"14\">TAV virtual board, model " << Escape(std::string(1, board.ModelLetter()))
-        << ": " << shown.size() << " pins changed in " << Escape(TimeText(end)) << "</text>\n";
-    for (size_t row = 0; row < shown.size(); ++row) {
-        const PinWave& pin = *shown[row];
-        const double top = TOP + ROW_HEIGHT * static_cast<double>(row);
-        const double high = top + 6;
-        const double low = top + ROW_HEIGHT - 8;
-        const double middle = (high + low) / 2;
-        out << "<g class=\"pin\" data-pin=\"" << Escape(pin.name) << "\">\n"
-            << "<text x=\"8\" y=\"" << middle + 4 << "\">" << Escape(pin.label) << "</text>\n";
-        double lastY = -1;
-        for (const WaveSegment& segment : pin.segments) {
-            const double left = x(static_cast<double>(segment.startNs));
-            const double right = x(static_cast<double>(segment.endNs));
-            const std::string caption =
-                "PWM " + Number("%g Hz", segment.frequencyHz) + Number(", %.2f%%", segment.dutyPercent);
-            if (segment.kind == WaveSegment::Kind::Level && !segment.heldByPwm) {
-                const double y = segment.level == '1' ? high : segment.level == '0' ? low : middle;
-                if (lastY >= 0 && lastY != y)
-                    out << "<line x1=\"" << left << "\" y1=\"" << lastY << "\" x2=\"" << left << "\" y2=\"" << y
-                        << "\" stroke=\"#1f5fa8\"/>\n";
-                out << "<line x1=\"" << left << "\" y1=\"" << y << "\" x2=\"" << right << "\" y2=\"" << y
-                    << "\" stroke=\"" << (segment.level == 'z' ? "#999\" stroke-dasharray=\"4 3" : "#1f5fa8")
-                    << "\" stroke-width=\"1.5\"/>\n";
-                lastY = y;
-                continue;
-            }
-            const double periodPx = segment.periodNs / end * PLOT_WIDTH;
-            // Each PWM stretch is a group with its caption (a tooltip where no
-            // room is left for the text).
-            out << "<g class=\"pwm\"><title>" << Escape(caption) << "</title>\n";
-            // A band: periods too narrow to draw, and 0 % or 100 %, which would
-            // look like a pin held low or high.
-            const bool flat = segment.heldByPwm;
-            if (periodPx < MIN_PERIOD_PX || flat) {
-                out << "<rect x=\"" << left << "\" y=\"" << high << "\" width=\"" << std::max(right - left, 0.5)
-                    << "\" height=\"" << low - high << "\" fill=\"" << (flat ? "#f5e6cf" : "#cfe0f5")
-                    << "\" stroke=\"#1f5fa8\"/>\n";
-                if (right - left > 7.0 * static_cast<double>(caption.size()))
-                    out << "<text x=\"" << (left + right) / 2 << "\" y=\"" << middle + 4
-                        << "\" text-anchor=\"middle\">" << Escape(caption) << "</text>\n";
-                out << "</g>\n";
-                lastY = -1;
-                continue;
-            }
-            out << "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.5\" points=\"";
-            const double start = static_cast<double>(segment.startNs);
-            const double stop = static_cast<double>(segment.endNs);
-            double level = HighAt(segment, start) ? high : low;
-            out << left << ',' << level;
-            ForEachPwmEdge(segment, start, stop, [&](double time, bool rising) {
-                const double y = rising ? high : low;
-                out << ' ' << x(time) << ',' << level << ' ' << x(time) << ',' << y;
-                level = y;
-            });
-            out << ' ' << right << ',' << level << "\"/>\n</g>\n";
-            lastY = level;
-        }
-        out << "</g>\n";
-    }
-    // Time axis: 1-2-5 steps, about eight ticks.
-    const double axisY = TOP + ROW_HEIGHT * static_cast<double>(shown.size()) + 10;
-    const double rough = end / 8;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-    const double step = rough / magnitude < 2 ? magnitude : rough / magnitude < 5 ? 2 * magnitude : 5 * magnitude;
-    out << "<line x1=\"" << x(0) << "\" y1=\"" << axisY << "\" x2=\"" << x(end) << "\" y2=\"" << axisY
-        << "\" stroke=\"black\"/>\n";
-    // Every tick in the unit of the scale: "0 ms", "5 ms", ...
-    const std::string unitText = TimeText(end);
-    const std::string unit = unitText.substr(unitText.find(' ') + 1);
-    const double unitNs = unit == "s" ? 1e9 : unit == "ms" ? 1e6 : unit == "us" ? 1e3 : 1.0;
-    for (double tick = 0; tick <= end * 1.0000001; tick += step)
-        out << "<line x1=\"" << x(tick) << "\" y1=\"" << axisY << "\" x2=\"" << x(tick) << "\" y2=\"" << axisY + 5
-            << "\" stroke=\"black\"/>\n<text x=\"" << x(tick) << "\" y=\"" << axisY + 18
-            << "\" text-anchor=\"middle\">" << Escape(Number("%g ", tick / unitNs) + unit) << "</text>\n";
-    // What the strokes mean.
-    const double legendY = axisY + 38;
-    out << "<g class=\"legend\" font-size=\"11\">\n"
-        << "<line x1=\"" << LABEL_WIDTH << "\" y1=\"" << legendY << "\" x2=\"" << LABEL_WIDTH + 30 << "\" y2=\""
-        << legendY << "\" stroke=\"#1f5fa8\" stroke-width=\"1.5\"/>\n"
-        << "<text x=\"" << LABEL_WIDTH + 36 << "\" y=\"" << legendY + 4 << "\">driven high or low</text>\n"
-        << "<line x1=\"" << LABEL_WIDTH + 170 << "\" y1=\"" << legendY << "\" x2=\"" << LABEL_WIDTH + 200
-        << "\" y2=\"" << legendY << "\" stroke=\"#999\" stroke-dasharray=\"4 3\" stroke-width=\"1.5\"/>\n"
-        << "<text x=\"" << LABEL_WIDTH + 206 << "\" y=\"" << legendY + 4 << "\">floating (not driven)</text>\n"
-        << "<rect x=\"" << LABEL_WIDTH + 350 << "\" y=\"" << legendY - 6 << "\" width=\"30\" height=\"12\" "
-        << "fill=\"#cfe0f5\" stroke=\"#1f5fa8\"/>\n"
-        << "<text x=\"" << LABEL_WIDTH + 386 << "\" y=\"" << legendY + 4
-        << "\">PWM too fast to draw (hover: frequency, duty)</text>\n"
-        << "<rect x=\"" << LABEL_WIDTH + 650 << "\" y=\"" << legendY - 6 << "\" width=\"30\" height=\"12\" "
-        << "fill=\"#f5e6cf\" stroke=\"#1f5fa8\"/>\n"
-        << "<text x=\"" << LABEL_WIDTH + 686 << "\" y=\"" << legendY + 4 << "\">PWM at 0 % or 100 %</text>\n"
-        << "</g>\n</svg>\n";
+        << ": " << shown.size() << " pins changed in " << Escape(TimeText(layout.endNs)) << "</text>\n";
+    for (size_t row = 0; row < shown.size(); ++row)
+        DrawPin(out, *shown[row], row, layout);
+    const double axisY = SvgLayout::TOP + rows + 10;
+    DrawTimeAxis(out, axisY, layout);
+    DrawLegend(out, axisY + 38);
+    out << "</svg>\n";
     return out.str();
 }
 

@@ -342,7 +342,7 @@ int Main(int argc, char** argv)
     app.add_option("--vcd", context.options.vcdFile,
                    "With a virtual board: write what its pins did as a VCD waveform (sigrok, GTKWave)");
     app.add_option("--svg", context.options.svgFile, "With a virtual board: write the same as an SVG timing diagram");
-    app.footer("Pins: P4.0-P4.15 and P8.0-P8.16 (also ranges P4.0-3 and lists), or identifiers.\n"
+    app.footer("Pins: " + std::string(tav_pin_syntax()) + ".\n"
                "Exit status: 0 done, 1 the board or the library said no, 2 the command line is wrong.\n"
                "Examples:\n  tavctl --sim run " TAV_EXAMPLES_DIR "/demo.tav\n  tavctl list\n  tavctl info\n"
                "  tavctl --hold pin output P4.0   (then: Ctrl-C)\n  tavctl --sim shell\n  tavctl <command> --help\n"

@@ -24,9 +24,13 @@ std::string Trim(const std::string& text)
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
-std::string PinName(uint32_t bank, int bit)
+// The name of one bit of a bank, also where no board pin is ("P8.17").
+std::string PinName(uint32_t singlePin)
 {
-    return (bank == TAVDll::PIN_BANK_4 ? "P4." : "P8.") + std::to_string(bit);
+    char name[8] = "?";
+    char mcu[8];
+    tav_pin_name(singlePin, 'T', name, mcu);
+    return name;
 }
 
 // The microcontroller pin a single-pin identifier reaches on this model, or
@@ -44,10 +48,8 @@ std::string McuPinOf(uint32_t singlePin, char model)
 
 std::vector<uint32_t> BoardPins()
 {
-    std::vector<uint32_t> pins;
-    for (const uint32_t bank : ParsePins("P4.0-15,P8.0-16"))
-        for (const uint32_t single : SinglePins(bank))
-            pins.push_back(single);
+    std::vector<uint32_t> pins(static_cast<size_t>(tav_board_pins(nullptr, 0)));
+    tav_board_pins(pins.data(), pins.size());
     return pins;
 }
 
@@ -309,13 +311,11 @@ std::vector<uint32_t> ParsePins(const std::string& text)
     // An identifier may name bits past its bank's last pin: no board has
     // those, so the command line is wrong, as for a name like P8.17.
     for (size_t index = 0; index < count; ++index) {
-        const uint32_t bank = identifiers[index] & TAVDll::PIN_BANK_FIELD;
         for (uint32_t single : SinglePins(identifiers[index])) {
-            const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
-            char name[8];
+            char name[8] = "?";
             char mcu[8];
             if (tav_pin_name(single, 'T', name, mcu) == TAV_BAD_PIN)
-                throw ToolError("pin " + PinName(bank, bit) + " does not exist", EXIT_USAGE);
+                throw ToolError("pin " + std::string(name) + " does not exist", EXIT_USAGE);
         }
     }
     return std::vector<uint32_t>(identifiers, identifiers + count);
@@ -332,23 +332,19 @@ std::vector<uint32_t> SinglePins(uint32_t pinId)
 
 std::string DescribePins(uint32_t pinId, char model)
 {
-    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD; // one of the two banks: the parser saw to it
     std::string text;
     for (uint32_t single : SinglePins(pinId)) {
-        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD);
         const std::string mcu = McuPinOf(single, model);
-        text += (text.empty() ? "" : ", ") + PinName(bank, bit) + (mcu.empty() ? "" : " (" + mcu + ")");
+        text += (text.empty() ? "" : ", ") + PinName(single) + (mcu.empty() ? "" : " (" + mcu + ")");
     }
     return text.empty() ? "no pin" : text;
 }
 
 std::string FirstUnmappedPin(uint32_t pinId, char model)
 {
-    const uint32_t bank = pinId & TAVDll::PIN_BANK_FIELD;
     for (uint32_t single : SinglePins(pinId)) {
-        const int bit = __builtin_ctz(single & ~TAVDll::PIN_BANK_FIELD); // within the bank: ParsePins saw to it
         if (McuPinOf(single, model).empty())
-            return "pin " + PinName(bank, bit) + " has no mapping on board model " + BoardModelName(model);
+            return "pin " + PinName(single) + " has no mapping on board model " + BoardModelName(model);
     }
     return "a pin has no mapping on board model " + BoardModelName(model);
 }

@@ -34,10 +34,9 @@ const std::map<std::string, PinAction>& Actions()
 
 int ParseLevel(const std::string& text)
 {
-    if (text == "1" || text == "high" || text == "on")
-        return 1;
-    if (text == "0" || text == "low" || text == "off")
-        return 0;
+    int level = 0;
+    if (tav_parse_level(text.c_str(), &level, nullptr, 0) == TAV_OK)
+        return level;
     throw ToolError("pin level " + Quoted(text) + " is neither 0/low nor 1/high", EXIT_USAGE);
 }
 
@@ -84,10 +83,8 @@ void SendToPins(Context& context, const PinAction& action, uint32_t identifier, 
 
 bool IsLevelWord(const std::string& text)
 {
-    for (const char* word : {"0", "1", "low", "high", "off", "on"})
-        if (text == word)
-            return true;
-    return false;
+    int level = 0;
+    return tav_parse_level(text.c_str(), &level, nullptr, 0) == TAV_OK;
 }
 
 namespace {
@@ -202,9 +199,8 @@ Command PinDeclaration()
                                        "up)"),
                     {"up", "down"}),
              Flag("--open-drain", "output: drive low only, let the line float when set (relays, shared lines)"),
-             RequiredWords("PINS", "P4.0-P4.15 and P8.0-P8.16, ranges (P4.0-3), lists (P4.0,P8.2), several "
-                                   "words (P4.8 P4.10) or an identifier, hex with 0x (0x40000005) or decimal "
-                                   "(1073741829); for write, then VALUE: 1/high or 0/low")},
+             RequiredWords("PINS", std::string(tav_pin_syntax()) + " (hex with 0x, or decimal), several words "
+                                   "(P4.8 P4.10); for write, then VALUE: 1/high or 0/low")},
             "Pins are named by bank and bit: P4.n is identifier 0x40000000 | 1<<n (n = 0-15),\n"
             "P8.n is 0x80000000 | 1<<n (n = 0-16). Which microcontroller pin each reaches\n"
             "depends on the board model and is shown in the output. A pin that is not an\n"
