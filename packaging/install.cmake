@@ -69,5 +69,5 @@ install(FILES ${PROJECT_BINARY_DIR}/man/tav.3.gz DESTINATION ${CMAKE_INSTALL_MAN
 # own folder) so that it loads that copy from any working folder.
 file(RELATIVE_PATH TAV_PYTHON_TO_LIBDIR /root/${TAV_PYTHON_INSTALL_DIR}/tav /root/${CMAKE_INSTALL_LIBDIR})
 configure_file(packaging/python/_install.py.in ${PROJECT_BINARY_DIR}/python/_install.py @ONLY)
-install(FILES python/tav/__init__.py python/tav/__main__.py python/tav/py.typed ${PROJECT_BINARY_DIR}/python/_install.py
+install(FILES ${TAV_PYTHON_MODULES} python/tav/py.typed ${PROJECT_BINARY_DIR}/python/_install.py
   DESTINATION ${TAV_PYTHON_INSTALL_DIR}/tav COMPONENT python)

@@ -64,6 +64,223 @@ namespace Tav
 
         /// <summary>Counter steps in one PWM period (36000).</summary>
         public static uint PwmFullScale => Native.tav_pwm_full_scale();
+
+        /// <summary>The TAV boards on the USB bus (every USB device with all), each opened for a
+        /// moment to tell whether it can be and its model, as `tavctl list` shows them.</summary>
+        public static Device[] ListBoards(bool all = false)
+        {
+            int size = Marshal.SizeOf(typeof(NativeDevice));
+            for (int capacity = 16; ; )
+            {
+                var found = new NativeDevice[capacity];
+                int count = Native.tav_list_sized(found, (UIntPtr)capacity, all ? 1 : 0, (UIntPtr)size);
+                if (count < 0)
+                    throw TavException.Of(count, "ListBoards");
+                if (count <= capacity)
+                {
+                    var devices = new Device[count];
+                    for (int index = 0; index < count; ++index)
+                        devices[index] = new Device(found[index]);
+                    return devices;
+                }
+                capacity = count; // more came in between
+            }
+        }
+
+        /// <summary>Boards arriving on the USB bus and leaving it, told to callback on a thread of
+        /// the library's: first each board already there (Initial), then each change once. The
+        /// bus is looked at every intervalMs (10 to 10000; 0: 250). Dispose the watcher to stop.</summary>
+        public static Watcher Watch(Action<BoardEvent> callback, int intervalMs = 0)
+        {
+            if (callback == null)
+                throw new TavException(TavException.Invalid, "Watch: no callback");
+            if (intervalMs < 0)
+                throw new TavException(TavException.Invalid, "Watch: interval " + intervalMs + " ms is negative");
+            return new Watcher(callback, (uint)intervalMs);
+        }
+
+        // Kept while set: the library calls it from any thread.
+        private static Native.LogCallback logCallback;
+
+        /// <summary>Where the library's log lines go (why an open or a transfer failed, its debug
+        /// lines): callback(level, text), level 1 error, 2 warning, 3 info, 4 debug; null stops it.</summary>
+        public static void SetLogCallback(Action<int, string> callback)
+        {
+            Native.LogCallback native = null;
+            if (callback != null)
+                native = (level, text, user) => callback(level, Native.Text(text));
+            var previous = logCallback;
+            logCallback = native; // before the library may call it
+            Native.tav_set_log_callback(native, IntPtr.Zero);
+            GC.KeepAlive(previous); // it may run until the library has switched
+        }
+
+        /// <summary>The identifiers of the 33 board pins, P4.0 to P4.15 then P8.0 to P8.16.</summary>
+        public static uint[] BoardPins()
+        {
+            var pins = new uint[Native.tav_board_pins(null, UIntPtr.Zero)];
+            Native.tav_board_pins(pins, (UIntPtr)pins.Length);
+            return pins;
+        }
+    }
+
+    /// <summary>A USB device as Library.ListBoards() finds it.</summary>
+    public sealed class Device
+    {
+        internal Device(NativeDevice device)
+        {
+            Selector = Native.Text(device.Selector);
+            Bus = device.Bus;
+            DeviceNumber = device.Device;
+            Vendor = device.Vendor;
+            Product = device.Product;
+            IsBoard = device.Board != 0;
+            Openable = device.Openable != 0;
+            Model = (char)device.Model;
+            UsbLibrary = Native.Text(device.Library);
+            Port = Native.Text(device.Port);
+        }
+
+        /// <summary>"usb:1:10", for Board.Open(); "" where no selector reaches it.</summary>
+        public string Selector { get; }
+        public uint Bus { get; }
+        public uint DeviceNumber { get; }
+        public ushort Vendor { get; }
+        public ushort Product { get; }
+        /// <summary>A TAV board.</summary>
+        public bool IsBoard { get; }
+        /// <summary>It could be opened just now.</summary>
+        public bool Openable { get; }
+        /// <summary>'T', 'S', 'C', '?' for a board it could open; '\0' otherwise.</summary>
+        public char Model { get; }
+        /// <summary>The USB library that reaches it: "libusb 0.1", "libusb-win32", "libusb-1.0", "sim".</summary>
+        public string UsbLibrary { get; }
+        /// <summary>Where it is plugged in ("1-3.2"), for Board.Open("port:1-3.2"); "" where unknown.</summary>
+        public string Port { get; }
+    }
+
+    /// <summary>A TAV board arriving on the USB bus or leaving it (Library.Watch).</summary>
+    public sealed class BoardEvent
+    {
+        internal BoardEvent(bool arrived, bool initial, Device device)
+        {
+            Arrived = arrived;
+            Initial = initial;
+            Device = device;
+        }
+
+        /// <summary>True: it arrived; false: it left.</summary>
+        public bool Arrived { get; }
+        /// <summary>One of the boards already there when watching began.</summary>
+        public bool Initial { get; }
+        /// <summary>The board as ListBoards gives it, not opened: Openable false, Model '\0'.</summary>
+        public Device Device { get; }
+    }
+
+    /// <summary>A running Library.Watch: Dispose() stops it; no event comes after it returns
+    /// (from inside the callback it stops without waiting).</summary>
+    public sealed class Watcher : IDisposable
+    {
+        private readonly Native.WatchCallback callback; // kept: the library calls it until Dispose
+        private IntPtr watcher;
+
+        internal Watcher(Action<BoardEvent> told, uint intervalMs)
+        {
+            int arrived = Native.Constant("TAV_EVENT_ARRIVED");
+            callback = (eventPointer, user) =>
+            {
+                var native = (NativeEvent)Marshal.PtrToStructure(eventPointer, typeof(NativeEvent));
+                var device = (NativeDevice)Marshal.PtrToStructure(native.Device, typeof(NativeDevice));
+                told(new BoardEvent(native.Kind == arrived, native.Initial != 0, new Device(device)));
+            };
+            int code = Native.tav_watch(callback, IntPtr.Zero, intervalMs, out watcher);
+            if (code != Native.OK)
+                throw TavException.Of(code, "Watch");
+        }
+
+        public void Dispose()
+        {
+            IntPtr stopping = System.Threading.Interlocked.Exchange(ref watcher, IntPtr.Zero);
+            if (stopping != IntPtr.Zero)
+                Native.tav_unwatch(stopping);
+        }
+    }
+
+    /// <summary>What a board pin does by the records this board object sent (on a virtual board:
+    /// what the board does). Known is false for a pin of a real board this object has not set.</summary>
+    public sealed class PinState
+    {
+        internal PinState(uint identifier, NativePinState state, char group, int groupChannel)
+        {
+            Identifier = identifier;
+            Name = Native.Text(state.Name);
+            McuPin = Native.Text(state.McuPin);
+            Function = Native.PinFunctionName(state.Function);
+            Known = state.Known != 0;
+            Description = Native.Text(state.Description);
+            Group = group;
+            Channel = groupChannel;
+            FrequencyHz = state.FrequencyHz;
+            DutyCounts = state.DutyCounts;
+            PeriodCounts = state.PeriodCounts;
+            DutyPercent = state.DutyPercent;
+        }
+
+        /// <summary>"P4.8".</summary>
+        public string Name { get; }
+        /// <summary>0x40000100.</summary>
+        public uint Identifier { get; }
+        /// <summary>"PB8"; "-" where this model has no such pin.</summary>
+        public string McuPin { get; }
+        /// <summary>"output_high", "floating_input", "pwm", ... as the Python package and tavctl's JSON name them.</summary>
+        public string Function { get; }
+        public bool Known { get; }
+        /// <summary>As Status() shows it.</summary>
+        public string Description { get; }
+        /// <summary>1 or 0 for an output, null otherwise.</summary>
+        public int? Level => Function == "output_high" ? 1 : Function == "output_low" ? (int?)0 : null;
+        /// <summary>A PWM pin's group ('A', 'B', 'C') and its channel there (1..4); '\0' and 0 otherwise.</summary>
+        public char Group { get; }
+        public int Channel { get; }
+        public double FrequencyHz { get; }
+        public uint DutyCounts { get; }
+        public uint PeriodCounts { get; }
+        public double DutyPercent { get; }
+    }
+
+    /// <summary>A PWM group's state, as this board object set it (on a virtual board: as it runs).</summary>
+    public sealed class GroupState
+    {
+        internal GroupState(NativeGroupState state)
+        {
+            Known = state.Known != 0;
+            Running = state.Running != 0;
+            Divider = state.Divider;
+            FrequencyHz = state.FrequencyHz;
+            FullScale = state.FullScale;
+            Prescaler = state.Prescaler;
+            Duties = new uint[state.ChannelCount];
+            DutyKnown = new bool[state.ChannelCount];
+            for (int index = 0; index < Duties.Length; ++index)
+            {
+                Duties[index] = state.Duty[index];
+                DutyKnown[index] = state.DutyKnown[index] != 0;
+            }
+        }
+
+        public bool Known { get; }
+        /// <summary>Its counter runs (group A: and its outputs are on).</summary>
+        public bool Running { get; }
+        /// <summary>1..128; 0 for a time base none of the dividers sets.</summary>
+        public int Divider { get; }
+        public double FrequencyHz { get; }
+        /// <summary>Steps in one period: the unit of Duties and PwmSet.</summary>
+        public uint FullScale { get; }
+        public uint Prescaler { get; }
+        /// <summary>Each channel's duty in counts (3 for group A, 4 for B and C).</summary>
+        public uint[] Duties { get; }
+        /// <summary>False where no record of this object set that channel's duty.</summary>
+        public bool[] DutyKnown { get; }
     }
 
     /// <summary>One board, open from Open() until Close(), Release() or Dispose().</summary>
@@ -215,6 +432,78 @@ namespace Tav
             return Native.Text(text);
         }
 
+        /// <summary>What one board pin does ("P4.8"), as data.</summary>
+        public PinState Pin(string pin)
+        {
+            uint[] ids = ParsePins(pin, "Pin");
+            var singles = new List<uint>();
+            foreach (uint boardPin in Library.BoardPins())
+                if (ids.Length == 1 && (ids[0] & boardPin) == boardPin)
+                    singles.Add(boardPin);
+            if (singles.Count != 1)
+                throw new TavException(TavException.Invalid, "Pin takes one pin, not '" + pin + "'");
+            return PinOf(singles[0]);
+        }
+
+        /// <summary>What each of the 33 board pins does, P4.0 to P8.16.</summary>
+        public PinState[] Pins()
+        {
+            uint[] boardPins = Library.BoardPins();
+            var states = new PinState[boardPins.Length];
+            for (int index = 0; index < boardPins.Length; ++index)
+                states[index] = PinOf(boardPins[index]);
+            return states;
+        }
+
+        private PinState PinOf(uint identifier)
+        {
+            var state = new NativePinState();
+            Check(Call(h => Native.tav_pin_state_get(h, identifier, ref state)), "Pin " + identifier.ToString("x8"));
+            byte group = 0;
+            int channel = 0;
+            if (Native.PinFunctionName(state.Function) == "pwm")
+                Check(Native.tav_pin_state_group(ref state, out group, out channel), "Pin " + Native.Text(state.Name));
+            return new PinState(identifier, state, (char)group, channel);
+        }
+
+        /// <summary>The state of group 'A', 'B' or 'C'.</summary>
+        public GroupState Group(char group)
+        {
+            byte letter = Group(group, "Group");
+            var state = new NativeGroupState { Duty = new uint[4], DutyKnown = new int[4] };
+            Check(Call(h => Native.tav_pwm_group_state_get_sized(h, letter, ref state,
+                                                                  (UIntPtr)Marshal.SizeOf(typeof(NativeGroupState)))),
+                  "Group");
+            return new GroupState(state);
+        }
+
+        /// <summary>Drives the pins to a level: "1", "high" or "on"; "0", "low" or "off".</summary>
+        public void Write(string pins, string level)
+        {
+            int value;
+            var reason = new byte[256];
+            if (Native.tav_parse_level(Native.Utf8(level, "level"), out value, reason, (UIntPtr)reason.Length) != Native.OK)
+                throw new TavException(TavException.Invalid, "Write: " + Native.Text(reason));
+            Write(pins, value == 1);
+        }
+
+        // Kept while set: the library calls it from its healing thread.
+        private Native.ConnectionCallback connectionCallback;
+
+        /// <summary>A "reattach:" board calls callback(false) when it noticed its board gone and
+        /// callback(true) once the board is back and its policy applied, on a thread of the
+        /// library's; null stops it.</summary>
+        public void OnConnection(Action<bool> callback)
+        {
+            Native.ConnectionCallback native = null;
+            if (callback != null)
+                native = (board, connected, user) => callback(connected != 0);
+            var previous = connectionCallback;
+            connectionCallback = native; // before the library may call it
+            Check(Call(h => Native.tav_set_connection_callback(h, native, IntPtr.Zero)), "OnConnection");
+            GC.KeepAlive(previous); // it may run until the library has switched
+        }
+
         /// <summary>Whether the board is there now; a "reattach:" board is again once found back.</summary>
         public bool Connected => !handle.IsClosed && Call(h => Native.tav_connected(h)) == 1;
 
@@ -248,6 +537,27 @@ namespace Tav
                     throw new TavException(TavException.Invalid, "Sim.Fail: after counts from 1 (the next record), not " + after);
                 Check(board.Call(h => Native.tav_sim_fail(h, code, (uint)after)), "Sim.Fail");
             }
+
+            /// <summary>Virtual time: the clock that stamps records moves only by Advance (it
+            /// restarts at 0); false: it follows real time again.</summary>
+            public void UseVirtualTime(bool enabled = true) =>
+                Check(board.Call(h => Native.tav_sim_set_virtual_time(h, enabled ? 1 : 0)), "Sim.UseVirtualTime");
+
+            /// <summary>In virtual time: moves the clock on.</summary>
+            public void Advance(double seconds)
+            {
+                if (!(seconds >= 0 && seconds * 1e9 < 1.8e19))
+                    throw new TavException(TavException.Invalid, "Sim.Advance: cannot advance by " + seconds + " seconds");
+                Check(board.Call(h => Native.tav_sim_advance(h, (ulong)Math.Round(seconds * 1e9))), "Sim.Advance");
+            }
+
+            /// <summary>What the pins did, as a VCD file (sigrok, GTKWave).</summary>
+            public void WriteVcd(string path) =>
+                Check(board.Call(h => Native.tav_sim_write_vcd(h, Native.Utf8(path, "path"))), "Sim.WriteVcd " + path);
+
+            /// <summary>The same as an SVG timing diagram.</summary>
+            public void WriteSvg(string path) =>
+                Check(board.Call(h => Native.tav_sim_write_svg(h, Native.Utf8(path, "path"))), "Sim.WriteSvg " + path);
 
             /// <summary>One pin's level changes since the board was opened: Level 1 high, 0 low,
             /// -1 not driven, 2 a PWM square wave (its settings changed).</summary>
@@ -415,6 +725,63 @@ namespace Tav
         }
     }
 
+    // tav_device as tav.h lays it out (tav_list_sized takes its size).
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct NativeDevice
+    {
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 24)] public byte[] Selector;
+        public uint Bus;
+        public uint Device;
+        public ushort Vendor;
+        public ushort Product;
+        public int Board;
+        public int Openable;
+        public byte Model;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 16)] public byte[] Library;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 32)] public byte[] Port;
+    }
+
+    // tav_event.
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct NativeEvent
+    {
+        public int Kind;
+        public int Initial;
+        public IntPtr Device;
+    }
+
+    // tav_pin_state.
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct NativePinState
+    {
+        public int Known;
+        public int Function;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 8)] public byte[] Name;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 8)] public byte[] McuPin;
+        public int Timer;
+        public int Channel;
+        public double FrequencyHz;
+        public uint DutyCounts;
+        public uint PeriodCounts;
+        public double DutyPercent;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 112)] public byte[] Description;
+    }
+
+    // tav_pwm_group_state (1.2's layout; the library takes its size).
+    [StructLayout(LayoutKind.Sequential)]
+    internal struct NativeGroupState
+    {
+        public int Known;
+        public int Running;
+        public int Divider;
+        public double FrequencyHz;
+        public uint ChannelCount;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 4)] public uint[] Duty;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 4)] public int[] DutyKnown;
+        public uint FullScale;
+        public uint Prescaler;
+    }
+
     // tav_sim_edge as tav.h lays it out.
     [StructLayout(LayoutKind.Sequential)]
     internal struct NativeEdge
@@ -439,6 +806,28 @@ namespace Tav
                 throw new InvalidOperationException("libtav does not know " + name + ": an older library than Tav.cs");
             return unchecked((int)value[0]);
         }
+
+        // tav_pin_function's values by the library: TAV_PIN_PULL_UP_INPUT is "pull_up_input".
+        private static readonly Dictionary<int, string> PinFunctions = MakePinFunctions();
+
+        private static Dictionary<int, string> MakePinFunctions()
+        {
+            var functions = new Dictionary<int, string>();
+            foreach (string name in new[] { "debug_port", "analog_input", "floating_input", "pull_down_input", "pull_up_input",
+                                            "output_high", "output_low", "pwm", "not_driven" })
+                functions[Constant("TAV_PIN_" + name.ToUpperInvariant())] = name;
+            return functions;
+        }
+
+        internal static string PinFunctionName(int function)
+        {
+            string name;
+            return PinFunctions.TryGetValue(function, out name) ? name : "function " + function;
+        }
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate void LogCallback(int level, IntPtr text, IntPtr user);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate void WatchCallback(IntPtr tavEvent, IntPtr user);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate void ConnectionCallback(IntPtr board, int connected, IntPtr user);
 
         internal static byte[] Utf8(string text, string what)
         {
@@ -508,5 +897,19 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr tav_open_problem();
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_selector(byte[] text, byte[] reason, UIntPtr reasonSize);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_duty(byte[] text, out uint counts, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_parse_level(byte[] text, out int level, byte[] reason, UIntPtr reasonSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_list_sized([In, Out] NativeDevice[] devices, UIntPtr capacity, int all, UIntPtr deviceSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_watch(WatchCallback callback, IntPtr user, uint intervalMs, out IntPtr watcher);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_unwatch(IntPtr watcher);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_set_log_callback(LogCallback callback, IntPtr user);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_set_connection_callback(IntPtr board, ConnectionCallback callback, IntPtr user);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_board_pins(uint[] pins, UIntPtr capacity);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_state_get(IntPtr board, uint pin, ref NativePinState state);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pin_state_group(ref NativePinState state, out byte group, out int channel);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_pwm_group_state_get_sized(IntPtr board, byte group, ref NativeGroupState state, UIntPtr stateSize);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_set_virtual_time(IntPtr board, int enabled);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_advance(IntPtr board, ulong nanoseconds);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_write_vcd(IntPtr board, byte[] path);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_sim_write_svg(IntPtr board, byte[] path);
     }
 }

@@ -2,7 +2,7 @@
 # import library for Microsoft's linker, the Python package, the licence and
 # the Windows read-me. (No pkg-config file, udev rule or man pages there.)
 install(FILES $<TARGET_FILE_DIR:tav>/tav.lib DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(FILES python/tav/__init__.py python/tav/__main__.py DESTINATION python/tav COMPONENT python)
+install(FILES ${TAV_PYTHON_MODULES} python/tav/py.typed DESTINATION python/tav COMPONENT python)
 # The copies beside the Python package and the C# binding are stripped, as
 # bin\tav.dll is (the wheel's build makes one; without it, stripped on install).
 if(TAV_HOST_PYTHON)

@@ -72,8 +72,7 @@ if(TAV_HOST_PYTHON)
     COMMAND ${TAV_HOST_PYTHON} -c
             "import sys; sys.path.insert(0, sys.argv[1]); import build_backend; build_backend.build_wheel(sys.argv[2], {'platform': sys.argv[3], 'library': sys.argv[4]})"
             ${PROJECT_SOURCE_DIR}/python ${PROJECT_BINARY_DIR}/wheel ${TAV_WHEEL_PLATFORM} ${PROJECT_BINARY_DIR}/wheel/tav.dll
-    DEPENDS tav ${PROJECT_SOURCE_DIR}/python/build_backend.py ${PROJECT_SOURCE_DIR}/python/tav/__init__.py
-            ${PROJECT_SOURCE_DIR}/python/tav/__main__.py
+    DEPENDS tav ${PROJECT_SOURCE_DIR}/python/build_backend.py ${TAV_PYTHON_MODULES}
     COMMENT "the ${TAV_WHEEL_PLATFORM} wheel, with tav.dll" VERBATIM)
   add_custom_target(tav_wheel ALL DEPENDS ${TAV_WHEEL})
   install(FILES ${TAV_WHEEL} DESTINATION python COMPONENT python)

@@ -4,11 +4,12 @@ virtual board ("sim:T") what its pins do."""
 import argparse
 import os
 import sys
+from typing import List
 
 import tav
 
 
-def main(arguments) -> int:
+def main(arguments: List[str]) -> int:
     parser = argparse.ArgumentParser(
         prog="python3 -m tav",
         description="Shows a TAV board's model and firmware, and for a virtual board what its pins do. "

@@ -25,12 +25,12 @@ import tav
 __all__ = ["tav_board"]
 
 
-def pytest_configure(config) -> None:
+def pytest_configure(config: pytest.Config) -> None:
     config.addinivalue_line("markers", "tav_model(letter): the model of the tav_board fixture's board: T, S or C")
 
 
 @pytest.fixture
-def tav_board(request) -> Iterator[tav.Board]:
+def tav_board(request: pytest.FixtureRequest) -> Iterator[tav.Board]:
     """An open reattach:sim:T board (the tav_model marker picks the model),
     closed after the test."""
     marker = request.node.get_closest_marker("tav_model")

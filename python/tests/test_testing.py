@@ -153,14 +153,7 @@ def test_a_stopped_watch_answers_every_later_get():
 
 # ---- PWM and pins for what people drive ----------------------------------
 
-def view_line(board, pin):
-    for line in board.status().splitlines():
-        if line.split()[:1] == [pin]:
-            return line
-    raise AssertionError(pin)
-
-
-def test_a_servo_a_motor_a_relay_and_a_button():
+def test_a_servo_a_motor_a_relay_and_a_button(view_line):
     with tav.open("sim:T") as board:
         board.init()
         reached = board.pwm_start("B", hz=50, duties=["7.5%"])  # a servo on P8.0

@@ -47,6 +47,101 @@ static class TavTests
         return "";
     }
 
+    // Waits up to 5 s for a condition another thread makes true.
+    static bool Eventually(Func<bool> condition)
+    {
+        for (int wait = 0; wait < 500 && !condition(); ++wait)
+            Thread.Sleep(10);
+        return condition();
+    }
+
+    // What a program uses beyond driving pins: the pin and group state, watching, the log and
+    // connection callbacks, listing, and the virtual board's clock and waveforms.
+    static void ProgramFacingCalls()
+    {
+        using (var board = Board.Open("sim:S"))
+        {
+            board.Init();
+            board.Output("P4.5");
+            board.Write("P4.5", "on");
+            PinState pin = board.Pin("P4.5");
+            Check("Pin: state as data", pin.Name == "P4.5" && pin.Identifier == 0x40000020u && pin.Function == "output_high"
+                  && pin.Level == 1 && pin.Known && pin.McuPin == Line(board, "P4.5").Split(new[] { ' ' },
+                  StringSplitOptions.RemoveEmptyEntries)[2], pin.Name + " " + pin.Function + " " + pin.McuPin);
+            board.Write("P4.5", "low");
+            Check("Write(pins, \"low\")", board.Pin("P4.5").Level == 0);
+            var badLevel = Thrown(() => board.Write("P4.5", "HIGH"));
+            Check("a level word the library does not know", badLevel != null && badLevel.Code == TavException.Invalid
+                  && badLevel.Message.Contains("HIGH"), badLevel?.Message ?? "no exception");
+            board.PwmStart('C', 4, "25%", "0", "100");
+            PinState[] pins = board.Pins();
+            PinState pwm = Array.Find(pins, state => state.Function == "pwm" && state.Group == 'C' && state.Channel == 1);
+            Check("Pins: 33, a PWM pin with its group and channel", pins.Length == 33 && pins[0].Name == "P4.0"
+                  && pins[32].Name == "P8.16" && pwm != null && pwm.DutyCounts == 9000 && pwm.PeriodCounts == 36000,
+                  pins.Length.ToString());
+            var multiple = Thrown(() => board.Pin("P4.0-1"));
+            Check("Pin takes one pin", multiple != null && multiple.Code == TavException.Invalid);
+            GroupState group = board.Group('c');
+            Check("Group: the divider, running, each channel's duty", group.Known && group.Running && group.Divider == 4
+                  && group.FullScale == 36000 && group.Duties.Length == 4 && group.Duties[0] == 9000 && group.Duties[2] == 100
+                  && group.DutyKnown[3], group.Divider + " " + string.Join(",", group.Duties));
+            Check("Group A has 3 channels", board.Group('A').Duties.Length == 3);
+            board.Sim.UseVirtualTime();
+            board.Sim.Advance(0.002);
+            board.Set("P4.5");
+            board.Sim.Advance(0.001);
+            board.Reset("P4.5");
+            string vcd = System.IO.Path.GetTempFileName();
+            string svg = System.IO.Path.GetTempFileName();
+            board.Sim.WriteVcd(vcd);
+            board.Sim.WriteSvg(svg);
+            var edges = board.Sim.Edges("P4.5");
+            string vcdText = System.IO.File.ReadAllText(vcd);
+            Check("virtual time and the waveforms", edges.Length == 2 && edges[0].Level == 1 && edges[1].Level == 0
+                  && Math.Abs(edges[0].TimeSeconds - 0.002) < 1e-9 && Math.Abs(edges[1].TimeSeconds - 0.003) < 1e-9
+                  && vcdText.Contains("$timescale") && vcdText.Contains("#2000000") && System.IO.File.ReadAllText(svg).Contains("<svg"),
+                  edges.Length + " edges");
+            var badPath = Thrown(() => board.Sim.WriteVcd("/nonexistent/folder/x.vcd"));
+            Check("a waveform that cannot be written", badPath != null && badPath.Code == TavException.IoFailed);
+            System.IO.File.Delete(vcd);
+            System.IO.File.Delete(svg);
+        }
+
+        var lines = new System.Collections.Concurrent.ConcurrentQueue<string>();
+        var told = new System.Collections.Concurrent.ConcurrentQueue<bool>();
+        var seen = new System.Collections.Concurrent.ConcurrentQueue<BoardEvent>();
+        Library.SetLogCallback((level, text) => lines.Enqueue(level + " " + text));
+        using (var board = Board.Open("reattach:sim:T"))
+        using (var watcher = Library.Watch(happened => seen.Enqueue(happened), 10))
+        {
+            board.OnConnection(connected => told.Enqueue(connected));
+            Check("Watch: the virtual board is there first", Eventually(() => Array.Exists(seen.ToArray(),
+                  happened => happened.Arrived && happened.Initial && happened.Device.UsbLibrary == "sim"
+                              && happened.Device.Port.StartsWith("sim-"))), seen.Count.ToString());
+            board.Sim.Unplug();
+            Check("OnConnection(false) and a left event when it is unplugged", Eventually(() => Array.IndexOf(told.ToArray(), false) >= 0)
+                  && Eventually(() => Array.Exists(seen.ToArray(), happened => !happened.Arrived)));
+            board.Sim.Plug();
+            Check("OnConnection(true) once it is back", Eventually(() => Array.IndexOf(told.ToArray(), true) >= 0) && board.Connected);
+            Check("SetLogCallback: the library says the board is back", Eventually(() => Array.Exists(lines.ToArray(),
+                  line => line.StartsWith("3 ") && line.Contains("is back"))), string.Join(" | ", lines.ToArray()));
+            board.OnConnection(null);
+        }
+        Library.SetLogCallback(null);
+        int linesThen = lines.Count;
+        using (var board = Board.Open("reattach:sim:T"))
+        {
+            board.Sim.Unplug();
+            board.Sim.Plug();
+            Eventually(() => board.Connected);
+        }
+        Check("SetLogCallback(null) stops it", lines.Count == linesThen);
+        Device[] devices = Library.ListBoards(true);
+        Check("ListBoards: devices as the library lists them", Array.TrueForAll(devices, device => device.UsbLibrary.Length > 0),
+              devices.Length.ToString());
+        Check("BoardPins: the 33, bank 4 first", Library.BoardPins().Length == 33 && Library.BoardPins()[16] == 0x80000001u);
+    }
+
     static int Main()
     {
         using (var board = Board.Open("sim:T"))
@@ -97,6 +192,7 @@ static class TavTests
             var unknown = Thrown(() => board.Sim.Fail("jam"));
             Check("Sim.Fail of no such fault", unknown != null && unknown.Code == TavException.Invalid && unknown.Message.Contains("jam"));
         }
+        ProgramFacingCalls();
         Check("the library's version", Library.Version.Length > 0 && char.IsDigit(Library.Version[0]), Library.Version);
         using (var board = Board.Open("sim:T"))
         {
