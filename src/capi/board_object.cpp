@@ -101,7 +101,7 @@ int tav_open(const char* selector, tav_board** board)
     if (opened == nullptr)
         return TAV_E_INVALID;
     if (parsed.kind == Selector::Kind::Virtual) {
-        opened->simulated = MakeSimulatedBoard(parsed.model);
+        opened->simulated = MakeSimulatedBoard(parsed.modelLetter);
         if (opened->simulated == nullptr)
             return TAV_E_INVALID;
         opened->link.usb = &opened->simulated->Backend();

@@ -100,14 +100,14 @@ bool DefaultDeviceSelector(Selector* selector)
 
 // The virtual board of TAV_DEVICE=sim:M behind the default board: one per
 // model, for the process.
-const UsbBackend* VirtualDefaultBus(char model)
+const UsbBackend* VirtualDefaultBus(char modelLetter)
 {
     static std::mutex mutex;
     static std::unique_ptr<SimulatedBoard> busses[BOARD_MODEL_COUNT];
-    const int index = std::max(ModelIndex(model), 0);
+    const int index = std::max(ModelIndex(modelLetter), 0);
     std::lock_guard<std::mutex> lock(mutex);
     if (!busses[index]) {
-        busses[index] = MakeSimulatedBoard(model);
+        busses[index] = MakeSimulatedBoard(modelLetter);
         if (!busses[index])
             return nullptr;
     }
@@ -120,7 +120,7 @@ void UseDefaultDevice(BoardLink& link, const Selector& selector)
 {
     link.queued = selector.queued;
     if (selector.kind == Selector::Kind::Virtual && !BoardOpen(link)) {
-        if (const UsbBackend* bus = VirtualDefaultBus(selector.model))
+        if (const UsbBackend* bus = VirtualDefaultBus(selector.modelLetter))
             link.usb = bus;
     }
 }

@@ -149,11 +149,11 @@ bool ParseSelector(const char* text, Selector* selector)
     }
     if (std::strncmp(text, "sim:", 4) == 0) {
         // The model letter in either case, as pin names are ("p4.8").
-        const char model = text[4] >= 'a' && text[4] <= 'z' ? static_cast<char>(text[4] - 'a' + 'A') : text[4];
-        if (ModelIndex(model) < 0 || text[5] != '\0')
+        const char modelLetter = text[4] >= 'a' && text[4] <= 'z' ? static_cast<char>(text[4] - 'a' + 'A') : text[4];
+        if (ModelIndex(modelLetter) < 0 || text[5] != '\0')
             return false;
         parsed.kind = Selector::Kind::Virtual;
-        parsed.model = model;
+        parsed.modelLetter = modelLetter;
         *selector = parsed;
         return true;
     }

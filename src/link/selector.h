@@ -17,7 +17,7 @@ struct Selector {
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
     char portPath[USB_PORT_PATH_SIZE] = {}; // "1-3.2" of a "port:1-3.2" selector
-    char model = 'T';
+    char modelLetter = 'T'; // of a "sim:" selector
     bool queued = false; // records go out through the backend's queue
     ReattachPolicy reattach = ReattachPolicy::Off;
 };

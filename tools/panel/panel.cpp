@@ -347,15 +347,16 @@ private:
         Guarded(response, [&] { route->second.answer(request, response); });
     }
 
+    // A GET route: it only shows.
     template <typename Answer>
-    void Show(const std::string& path, Answer answer)
+    void RouteGet(const std::string& path, Answer answer)
     {
         routes_[path] = {"GET", answer};
     }
 
     // A POST action: one at a time for all clients.
     template <typename Action>
-    void Act(const std::string& path, Action action)
+    void RoutePost(const std::string& path, Action action)
     {
         routes_[path] = {"POST", [this, action](const http::Request& request, http::Response& response) {
                              const Json body = Body(request.body);
@@ -375,7 +376,7 @@ private:
     {
         return {{"selector", context_.session.Selector()},
                 {"virtual", context_.session.Simulated()},
-                {"model", BoardModelName(context_.session.Model())},
+                {"model", BoardModelName(context_.session.ModelLetter())},
                 {"firmware", context_.session.Board().firmware()},
                 {"library", tav_version()},
                 {"pwm_full_scale", TAV_PWM_FULL_SCALE},
@@ -398,14 +399,14 @@ private:
     Json Groups()
     {
         Json groups = Json::array();
-        const char model = context_.session.Model();
+        const char modelLetter = context_.session.ModelLetter();
         for (const char group : PwmGroups()) {
             tav_pwm_group_state state{};
             Check(tav_pwm_group_state_get(context_.session.Board().handle(), group, &state), "pwm state");
             const auto known = [&state](const Json& value) { return state.known ? value : Json(); };
             Json channels = Json::array();
             for (uint32_t channel = 1; channel <= state.channel_count; ++channel) {
-                const tav_pwm_channel info = ChannelInfo(group, channel, model);
+                const tav_pwm_channel info = ChannelInfo(group, channel, modelLetter);
                 channels.push_back({{"channel", channel},
                                     {"mcu", info.mcu_pin},
                                     {"pin", info.pin != 0 ? Json(BoardPinName(info.pin)) : Json()},
@@ -433,42 +434,42 @@ private:
 
     void Routes()
     {
-        Show("/", [](const http::Request&, http::Response& response) {
+        RouteGet("/", [](const http::Request&, http::Response& response) {
             response.SetHeader("Content-Security-Policy", "default-src 'self'; style-src 'unsafe-inline'; "
                                                            "script-src 'unsafe-inline'; frame-ancestors 'none'");
             response.contentType = "text/html; charset=utf-8";
             response.body = PANEL_PAGE;
         });
-        Show("/api/info", [this](const http::Request&, http::Response& response) {
+        RouteGet("/api/info", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, Info());
         });
-        Show("/api/boards", [](const http::Request&, http::Response& response) {
+        RouteGet("/api/boards", [](const http::Request&, http::Response& response) {
             Reply(response, 200, {{"boards", BoardsJson(false)}});
         });
-        Show("/api/pins", [this](const http::Request&, http::Response& response) {
+        RouteGet("/api/pins", [this](const http::Request&, http::Response& response) {
             Reply(response, 200, {{"pins", PinsJson(context_.session)}});
         });
-        Show("/api/records", [this](const http::Request& request, http::Response& response) {
+        RouteGet("/api/records", [this](const http::Request& request, http::Response& response) {
             Reply(response, 200, Records(Since(request)));
         });
-        Show("/api/state", [this](const http::Request& request, http::Response& response) {
+        RouteGet("/api/state", [this](const http::Request& request, http::Response& response) {
             Json state = Records(Since(request));
             state["info"] = Info();
             state["pins"] = PinsJson(context_.session);
             state["groups"] = Groups();
             Reply(response, 200, state);
         });
-        Act("/api/init", [this](const Json& body) {
+        RoutePost("/api/init", [this](const Json& body) {
             OnlyKeys(body, {"value"});
             const std::string value = Text(body, "value", false);
             const auto startup = static_cast<uint32_t>(ParseNumber(value.empty() ? "0" : value, "value", 0, 0xFFFFFFFFu));
             Check(context_.session.Board().init(startup), "init");
         });
-        Act("/api/safe", [this](const Json& body) {
+        RoutePost("/api/safe", [this](const Json& body) {
             OnlyKeys(body, {});
             Check(context_.session.Board().safe(), "safe");
         });
-        Act("/api/pin", [this](const Json& body) {
+        RoutePost("/api/pin", [this](const Json& body) {
             OnlyKeys(body, {"action", "pins", "value", "pull", "drive"});
             const std::string action = Text(body, "action");
             const std::string pins = Text(body, "pins");
@@ -485,7 +486,7 @@ private:
             mode.openDrain = drive == "open-drain";
             Quietly([&] { PinCommand(context_, action, pins, value, mode); });
         });
-        Act("/api/pwm/start", [this](const Json& body) {
+        RoutePost("/api/pwm/start", [this](const Json& body) {
             OnlyKeys(body, {"group", "divider", "hz", "duties"});
             // Each argument read by the library, as tavctl and Python read it.
             char reason[256] = "";
@@ -529,16 +530,16 @@ private:
                                          std::to_string(duties.size()) + " duties given"};
             Check(result, "pwm start");
         });
-        Act("/api/pwm/set", [this](const Json& body) {
+        RoutePost("/api/pwm/set", [this](const Json& body) {
             OnlyKeys(body, {"group", "channel", "duty"});
             Quietly([&] { PwmSetCommand(context_, Text(body, "group"), Text(body, "channel"), Text(body, "duty")); });
         });
-        Act("/api/pwm/pulse", [this](const Json& body) {
+        RoutePost("/api/pwm/pulse", [this](const Json& body) {
             OnlyKeys(body, {"group", "channel", "us"});
             const std::string us = Text(body, "us", true, true);
             Quietly([&] { PwmPulseCommand(context_, Text(body, "group"), Text(body, "channel"), us + "us"); });
         });
-        Act("/api/pwm/stop", [this](const Json& body) {
+        RoutePost("/api/pwm/stop", [this](const Json& body) {
             OnlyKeys(body, {"group"});
             // One group, or every group without one.
             Quietly([&] { PwmStopCommand(context_, Text(body, "group", false)); });

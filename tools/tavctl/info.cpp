@@ -9,7 +9,7 @@ namespace tavctl {
 void InfoCommand(Context& context)
 {
     context.session.Connect();
-    const std::string model = BoardModelName(context.session.Model());
+    const std::string model = BoardModelName(context.session.ModelLetter());
     const std::string firmware = context.session.Board().firmware();
     if (context.options.format == "json") {
         PrintJson({{"selector", context.session.Selector()},

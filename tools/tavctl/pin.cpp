@@ -75,7 +75,7 @@ void SendToPins(Context& context, const PinAction& action, uint32_t identifier, 
 {
     const int result = action.run(context.session.Board(), identifier, level);
     if (result == TAVDll::RESULT_PIN_UNAVAILABLE)
-        throw ToolError(FirstUnmappedPin(identifier, context.session.Model()));
+        throw ToolError(FirstUnmappedPin(identifier, context.session.ModelLetter()));
     Check(result, "pin");
 }
 
@@ -148,7 +148,7 @@ void PinCommand(Context& context, const std::string& actionName, const std::stri
         }
         if (action.storesLevel && !allDrive)
             done = "output register " + done + (someUnknown ? " (drives only a pin that is an output)" : "");
-        std::fprintf(context.out, "%s: %s\n", DescribePins(identifier, context.session.Model()).c_str(), done.c_str());
+        std::fprintf(context.out, "%s: %s\n", DescribePins(identifier, context.session.ModelLetter()).c_str(), done.c_str());
         for (uint32_t single : SinglePins(identifier))
             WarnIfNoEffect(context.session.PinState(single), action.storesLevel);
     }
@@ -162,7 +162,7 @@ void ToggleCommand(Context& context, const std::string& pins)
     for (uint32_t identifier : identifiers) {
         for (uint32_t single : SinglePins(identifier)) {
             if (std::string(context.session.PinState(single).mcu_pin) == "-")
-                throw ToolError(FirstUnmappedPin(single, context.session.Model()));
+                throw ToolError(FirstUnmappedPin(single, context.session.ModelLetter()));
         }
         for (uint32_t single : SinglePins(identifier)) {
             const tav_pin_state state = context.session.PinState(single);
@@ -174,7 +174,7 @@ void ToggleCommand(Context& context, const std::string& pins)
                                 "output " + state.name + "` first");
             const bool high = state.function == TAV_PIN_OUTPUT_HIGH;
             SendToPins(context, Actions().at(high ? "reset" : "set"), single, 0);
-            std::fprintf(context.out, "%s: %s\n", DescribePins(single, context.session.Model()).c_str(), high ? "low" : "high");
+            std::fprintf(context.out, "%s: %s\n", DescribePins(single, context.session.ModelLetter()).c_str(), high ? "low" : "high");
         }
     }
     PrintPinsJson(context, identifiers);

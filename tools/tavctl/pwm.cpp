@@ -220,7 +220,7 @@ void PwmStartAtHz(Context& context, const Group& group, const std::string& hzTex
     std::fprintf(context.out, "group %c started: %g Hz (72 MHz timer clock / %u / %u steps)\n", group.letter, reached,
                  prescaler + 1, fullScale);
     for (uint32_t channel = 1; channel <= group.channels; ++channel)
-        PrintChannel(context.out, group, channel, state.duty[channel - 1], context.session.Model(), fullScale);
+        PrintChannel(context.out, group, channel, state.duty[channel - 1], context.session.ModelLetter(), fullScale);
 }
 
 } // namespace
@@ -248,7 +248,7 @@ void PwmStartCommand(Context& context, const std::string& groupText, const std::
                  double(TAV_PWM_BASE_HZ) / dividedBy, TAV_PWM_BASE_HZ * TAV_PWM_FULL_SCALE / 1000000u,
                  dividedBy);
     for (uint32_t channel = 1; channel <= group.channels; ++channel)
-        PrintChannel(context.out, group, channel, values[channel - 1], context.session.Model());
+        PrintChannel(context.out, group, channel, values[channel - 1], context.session.ModelLetter());
 }
 
 void PwmSetCommand(Context& context, const std::string& groupText, const std::string& channelText,
@@ -285,7 +285,7 @@ void PwmSetCommand(Context& context, const std::string& groupText, const std::st
         PrintGroupJson(group.letter, after);
     } else {
         std::fprintf(context.out, "group %c:\n", group.letter);
-        PrintChannel(context.out, group, channel, static_cast<unsigned int>(duty), context.session.Model(), fullScale);
+        PrintChannel(context.out, group, channel, static_cast<unsigned int>(duty), context.session.ModelLetter(), fullScale);
     }
     if (after.known && !after.running)
         Warn(std::string("group ") + group.letter + " is not running, so the duty is only stored: run `pwm start " +
@@ -313,7 +313,7 @@ void PwmPulseCommand(Context& context, const std::string& groupText, const std::
     if (context.options.format == "json")
         return PrintGroupJson(group.letter, state);
     std::fprintf(context.out, "group %c: pulse %g us\n", group.letter, microseconds);
-    PrintChannel(context.out, group, channel, state.duty[channel - 1], context.session.Model(), state.full_scale);
+    PrintChannel(context.out, group, channel, state.duty[channel - 1], context.session.ModelLetter(), state.full_scale);
 }
 
 void PwmStopCommand(Context& context, const std::string& groupText)

@@ -40,7 +40,7 @@ bool Session::Simulated() const
     return tav_selector_is_virtual(Selector().c_str()) == 1;
 }
 
-char Session::Model() const
+char Session::ModelLetter() const
 {
     return board_.model();
 }

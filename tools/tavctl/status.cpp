@@ -15,7 +15,7 @@ void PrintCommandedState(Context& context)
 {
     std::printf("board model %c, firmware %s: a real board reports nothing back, so this is what tavctl "
                 "commanded since it opened the board (?: not set since then)\n",
-                context.session.Model(), context.session.Board().firmware().c_str());
+                context.session.ModelLetter(), context.session.Board().firmware().c_str());
     for (const uint32_t boardPin : BoardPins()) {
         const tav_pin_state state = context.session.PinState(boardPin);
         std::printf("  %-5s  0x%08X  %-4s  %s%s\n", state.name, boardPin, state.mcu_pin, state.known ? "" : "? ",
@@ -36,7 +36,7 @@ void StatusCommand(Context& context)
             PrintCommandedState(context);
         return;
     }
-    PrintJson({{"model", BoardModelName(context.session.Model())},
+    PrintJson({{"model", BoardModelName(context.session.ModelLetter())},
                {"firmware", context.session.Board().firmware()},
                {"pins", PinsJson(context.session)}});
 }

@@ -64,7 +64,7 @@ public:
     // The open board (Connect first).
     tav::Board& Board() { return board_; }
     // The model of the open board, for pin names.
-    char Model() const; // 'T', 'S', 'C' or '?'
+    char ModelLetter() const; // 'T', 'S', 'C' or '?'
     // What one board pin does by the commanded state of this session.
     tav_pin_state PinState(uint32_t singlePin) const;
     // Waits (or, with --virtual-time, advances the virtual board's clock);
