@@ -1,8 +1,9 @@
-# The frames each operation used, one by one against queued, from the
-# board's OUT URBs ("FRAME 2" lines, in order) and the client's operations
-# ("BACKEND OPERATION RECORDS" lines, bench/usb_frames.c): a table, then
-# "LABELqueued within R of the frame limit", R the worst ratio of queued
-# frames to ceil(records / 19).
+# The frames each operation used, one transfer at a time ("sync:") against
+# a board object's default (tav_open(""): queued), from the board's OUT URBs
+# ("FRAME 2" lines, in order) and the client's operations ("BACKEND
+# OPERATION RECORDS" lines, bench/usb_frames.c): a table, then "LABELthe
+# default (queued) within R of the frame limit", R the worst ratio of the
+# default's frames to ceil(records / 19).
 #   awk [-v label="x86_64 libusb0.dll: "] [-v max_ratio=1.5] -f bench/frames_table.awk FRAMES OPERATIONS
 # (exit status 1 when R is above max_ratio)
 # FRAMES: the frame of each OUT URB, one a line.
@@ -22,16 +23,16 @@ BEGIN { packets = 19 }
             printf "usb_frames: the board took %d OUT transfers, the client counted %d\n", urbs, next_urb > "/dev/stderr"
             exit 1
         }
-        printf "%-12s %8s %12s %8s %7s %14s\n", "operation", "records", "one-by-one", "queued", "limit", "queued/limit"
+        printf "%-12s %8s %12s %16s %7s %14s\n", "operation", "records", "sync:", "default (queued)", "limit", "default/limit"
         worst = 0
         for (i = 1; i <= operations; ++i) {
             operation = order[i]
             limit = int((records[operation] + packets - 1) / packets)
             ratio = used["queued", operation] / limit
             if (ratio > worst) worst = ratio
-            printf "%-12s %8d %12d %8d %7d %14.2f\n", operation, records[operation], used["one-by-one", operation],
+            printf "%-12s %8d %12d %16d %7d %14.2f\n", operation, records[operation], used["one-by-one", operation],
                    used["queued", operation], limit, ratio
         }
-        printf "%squeued within %.2f of the frame limit\n", label, worst
+        printf "%sthe default (queued) within %.2f of the frame limit\n", label, worst
         if (max_ratio != "" && worst > max_ratio) exit 1
     }

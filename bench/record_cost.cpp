@@ -29,6 +29,9 @@ TAVDll::UsbBackend NullBackend()
     table.findBusses = [](void*) { return 0; };
     table.findDevices = [](void*) { return 0; };
     table.getBusses = [](void*) { return &nullBus; };
+    table.deviceAddress = [](void*, const usb_bus*, const struct usb_device*, unsigned long*, unsigned long*) {
+        return false; // no numbers on this bus
+    };
     table.open = [](void*, struct usb_device*) { return reinterpret_cast<usb_dev_handle*>(&handleStorage); };
     table.setConfiguration = [](void*, usb_dev_handle*, int) { return 0; };
     table.claimInterface = [](void*, usb_dev_handle*, int) { return 0; };

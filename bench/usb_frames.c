@@ -1,5 +1,7 @@
-/* The operations bench/usb_frames.sh measures, on one board through each
- * USB backend in turn (libusb 0.1 one by one, then libusb-1.0 queued). For
+/* The operations bench/usb_frames.sh measures, on one board sent to each way
+ * in turn: one transfer at a time ("sync:" and the address: libusb 0.1 on
+ * Linux), then as a board object does by default (tav_open(""), the first
+ * board: queued, through libusb-1.0 on Linux). For
  * every operation it prints "BACKEND OPERATION RECORDS MS": the OUT
  * transfers it made, in the order made, so that the board's URB log can be
  * cut into operations, and the milliseconds it took.
@@ -57,7 +59,10 @@ int main(int argc, char** argv)
     int good = 1;
     for (int index = 0; index < 2; ++index) {
         char selector[64];
-        snprintf(selector, sizeof selector, "%s%s", index == 0 ? "" : "queued:", address);
+        /* Then tav_open(""): the first board, sent as board objects send by default. */
+        selector[0] = '\0';
+        if (index == 0)
+            snprintf(selector, sizeof selector, "sync:%s", address);
         tav_board* board = NULL;
         started = Milliseconds();
         const int opened = tav_open(selector, &board);

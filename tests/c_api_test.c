@@ -88,6 +88,27 @@ static void TestOpenAndInformation(void)
           && strncmp(tav_open_problem(), "TAV_DEVICE='sim:9' is not a board selector: unknown model '9'", 61) == 0);
     CHECK(PutEnvironment("TAV_DEVICE=") == 0); /* empty: no default selector */
     CHECK(tav_open("sim:T", &board) == TAV_OK && tav_open_problem() == NULL); /* cleared by the next open */
+    CHECK(tav_queued(board) == 1); /* board objects queue by default */
+    tav_close(board);
+    CHECK(tav_open("sync:sim:T", &board) == TAV_OK && tav_queued(board) == 0);
+    tav_close(board);
+    CHECK(tav_open("reattach:queued:sim:T", &board) == TAV_OK && tav_queued(board) == 1);
+    tav_close(board);
+    CHECK(tav_open("sync:reattach:sim:T", &board) == TAV_OK && tav_queued(board) == 0);
+    tav_close(board);
+    CHECK(tav_open("sync:queued:sim:T", &board) == TAV_E_INVALID && tav_open("queued:sync:", &board) == TAV_E_INVALID);
+    CHECK(tav_open("sync:sync:sim:T", &board) == TAV_E_INVALID && tav_queued(NULL) == TAV_E_INVALID);
+    /* TAV_DEVICE's way of sending, unless the program's selector says its own. */
+    CHECK(PutEnvironment("TAV_DEVICE=sync:sim:S") == 0);
+    CHECK(tav_open("", &board) == TAV_OK && tav_model(board) == 'S' && tav_queued(board) == 0);
+    tav_close(board);
+    CHECK(tav_open("queued:", &board) == TAV_OK && tav_model(board) == 'S' && tav_queued(board) == 1);
+    tav_close(board);
+    CHECK(PutEnvironment("TAV_DEVICE=queued:sim:S") == 0);
+    CHECK(tav_open("sync:", &board) == TAV_OK && tav_model(board) == 'S' && tav_queued(board) == 0);
+    tav_close(board);
+    CHECK(PutEnvironment("TAV_DEVICE=") == 0);
+    CHECK(tav_open("sim:T", &board) == TAV_OK);
     tav_close(board);
     /* dev: with no path, as its own heap string (the sanitizer build sees
      * any read past it), and a dev: after prefixes: the reason names dev:. */

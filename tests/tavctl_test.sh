@@ -116,6 +116,10 @@ view_line() { # the board view's row of one pin
 check "list names the virtual board" 0 '^sim:T  4c52:0101  TAV board' '' -- --sim list
 check "info names model and firmware" 0 '^model: S$' '' -- --sim=S info
 check "a virtual board by selector" 0 '^model: C$' '' -- --device sim:C info
+check "info: records queued by default" 0 '^records: queued ' '' -- --sim=S info
+check "info: sync: sends one transfer at a time" 0 '^records: one transfer at a time$' '' -- --device sync:sim:S info
+check "info: the way in JSON" 0 '"queued":false' '' -- --device sync:sim:T --format json info
+check "sync: and queued: together are no selector" 2 '' "not a board selector" -- --device sync:queued:sim:T info
 check "--sim and --device together" 2 '' "give one" -- --sim --device 1:3 info
 check "device that does not exist" 1 '' "no TAV board at usb:1:9" -- --device usb:1:9 info
 check "malformed device" 2 '' "BUS:DEV" -- --device 19 info
@@ -193,7 +197,7 @@ check "pwm --help names the board pins of each model" 0 'P8.0 P8.1 P8.2 P8.3 on 
 check "pwm --help names each group's microcontroller pins" 0 '^Group A \(TIM1\), channels 1-3: PA10 PA9 PA8$' '' -- pwm --help
 check "pwm set --help names each group's channels" 0 '1-3 for A, 1-4 for B and C$' '' -- pwm set --help
 check "--help names the models" 0 'model T, S or C instead' '' -- --help
-check "--help names their virtual boards" 0 'or sim:T, sim:S, sim:C; after queued:' '' -- --help
+check "--help names their virtual boards" 0 'or sim:T, sim:S, sim:C; the board.s records go out back to back \(queued\), after sync:' '' -- --help
 # Model C has no pin map: the group's own state still knows its duties.
 printf 'pwm start B --div 2 --duty 25%%\npwm set B 1 +10%%\n' >"$work/relative.tav"
 check "a relative duty on model C" 0 'duty 12600/36000' '' -- --sim=C run "$work/relative.tav"
@@ -684,7 +688,7 @@ fi
 for command in list info init safe pin pwm raw decode run status; do
     check "help of $command" 0 'Examples:' '' -- "$command" --help
 done
-for kind in 'port:1-3\.2' 'dev:/dev/tav-bench-3' 'reattach:port:1-3\.2' 'queued:usb:1:5'; do
+for kind in 'port:1-3\.2' 'dev:/dev/tav-bench-3' 'reattach:port:1-3\.2' 'sync:usb:1:5'; do
     check "the --device help names $kind" 0 "$kind" '' -- --help
 done
 # Help names only what this build has: no SIGTERM, no line editing on Windows;
@@ -710,6 +714,8 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
     RUNNER="umockdev-run -d $board_file --"
     check "list hints at the udev rule" 0 '^usb:001:002  port 1-2  4c52:0101  TAV board  \(cannot be opened\)  via libusb 0\.1$' '' -- list
     check "list hint line" 0 '^hint: .*60-tav-board\.rules' '' -- list
+    check "list says board objects queue" 0 '^records: queued, ' '' -- list
+    check "list says so in JSON" 0 '"queued":true' '' -- --format json list
     check "info on a board that cannot be opened" 1 '' "board found but it cannot be opened" -- info
     # monitor: the board there, until Ctrl-C, then exit 0; one JSON object a line.
     for format in text json; do
@@ -718,7 +724,7 @@ if [ -z "$windows" ] && command -v umockdev-run >/dev/null; then
         if [ "$format" = text ]; then
             expected='^arrived  usb:001:002  port 1-2  4c52:0101  TAV board  via libusb 0\.1  \(already there\)$'
         else
-            expected='^\{"event":"arrived","initial":true,"selector":"usb:001:002",.*"port":"1-2"\}$'
+            expected='^\{"event":"arrived","initial":true,"selector":"usb:001:002",.*"port":"1-2","queued":true\}$'
         fi
         if [ "$monitor_status" -eq 0 ] && [ "$(wc -l <"$work/out")" -eq 1 ] && grep -Eq "$expected" "$work/out" &&
             ! grep -q '"openable"' "$work/out" &&

@@ -94,12 +94,15 @@ TEST_P(ThreadsOnOneBoard, OneBoardObjectFromThreeThreadsNeverInterleaves)
     std::vector<int> counts;
     EXPECT_TRUE(WholeOperations(fresh.bus.DeliveredRecords(), sequences, &counts));
     EXPECT_EQ(counts, (std::vector<int>{ROUNDS, ROUNDS, ROUNDS}));
-    EXPECT_EQ(fresh.bus.CountCalls(tavsim::UsbCall::QueueWrite) > 0, GetParam()[0] != '\0');
+    EXPECT_EQ(fresh.bus.CountCalls(tavsim::UsbCall::QueueWrite) > 0, std::string(GetParam()) != "sync:");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sending, ThreadsOnOneBoard, ::testing::Values("", "queued:"),
+// One transfer at a time, queued by default, and queued as asked.
+INSTANTIATE_TEST_SUITE_P(Sending, ThreadsOnOneBoard, ::testing::Values("sync:", "", "queued:"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param[0] == '\0' ? "OneByOne" : "Queued");
+                             const std::string selector = info.param;
+                             return std::string(selector == "sync:" ? "OneByOne" : selector.empty() ? "Queued"
+                                                                                                   : "QueuedAsked");
                          });
 
 TEST(Threads, TheDefaultBoardFromThreeThreadsNeverInterleaves)

@@ -139,6 +139,7 @@ namespace Tav
             Model = (char)device.Model;
             UsbLibrary = Native.Text(device.Library);
             Port = Native.Text(device.Port);
+            Queued = device.Queued != 0;
         }
 
         /// <summary>"usb:1:10", for Board.Open(); "" where no selector reaches it.</summary>
@@ -157,6 +158,8 @@ namespace Tav
         public string UsbLibrary { get; }
         /// <summary>Where it is plugged in ("1-3.2"), for Board.Open("port:1-3.2"); "" where unknown.</summary>
         public string Port { get; }
+        /// <summary>Board.Open(Selector) would queue its records (the default where its library can).</summary>
+        public bool Queued { get; }
     }
 
     /// <summary>A TAV board arriving on the USB bus or leaving it (Library.Watch).</summary>
@@ -294,7 +297,8 @@ namespace Tav
         }
 
         /// <summary>Opens the board the selector names: "" (the first board, or TAV_DEVICE's),
-        /// "usb:BUS:DEV", "port:1-3.2", "sim:T" (a virtual board), with "queued:" or "reattach:" before it.</summary>
+        /// "usb:BUS:DEV", "port:1-3.2", "sim:T" (a virtual board), with "sync:" (one transfer at a
+        /// time; queued is the default) or "reattach:" before it.</summary>
         public static Board Open(string selector = "")
         {
             IntPtr opened;
@@ -329,6 +333,10 @@ namespace Tav
                 return Native.Text(text);
             }
         }
+
+        /// <summary>Whether each operation's records go out back to back on the bus (the default)
+        /// rather than one transfer at a time ("sync:").</summary>
+        public bool Queued => Call(h => Native.tav_queued(h)) == 1;
 
         /// <summary>Whether Close() or Release() ended this board object.</summary>
         public bool Closed => handle.IsClosed;
@@ -739,6 +747,7 @@ namespace Tav
         public byte Model;
         [MarshalAs(UnmanagedType.ByValArray, SizeConst = 16)] public byte[] Library;
         [MarshalAs(UnmanagedType.ByValArray, SizeConst = 32)] public byte[] Port;
+        public int Queued;
     }
 
     // tav_event.
@@ -866,6 +875,7 @@ namespace Tav
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_close(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern void tav_release(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern byte tav_model(IntPtr board);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_queued(IntPtr board);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_firmware(IntPtr board, byte[] text, UIntPtr size);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_init(IntPtr board, uint value);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int tav_safe(IntPtr board);

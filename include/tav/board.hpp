@@ -74,6 +74,9 @@ public:
 
     /* 'T', 'S', 'C', or '?' (also when no board is held). */
     char model() const noexcept { return tav_model(handle_); }
+    /* Whether each operation's records go out back to back (the default) rather
+     * than one transfer at a time ("sync:"); false when no board is held. */
+    bool queued() const noexcept { return tav_queued(handle_) == 1; }
     /* "1.0.2.13"; empty when no board is held. */
     std::string firmware() const
     {

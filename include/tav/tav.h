@@ -36,14 +36,16 @@
  *   "sim:T"      a fresh virtual board of model T (also "sim:S", "sim:C")
  *                inside this process: the board model behind a virtual bus
  *                of its own, nothing on USB
- *   "queued:..." any of the above after "queued:" ("queued:usb:1:5",
- *                "queued:" for the first board): the same board, with each
- *                operation's records queued back to back on the bus
- *                instead of one transfer at a time (see below)
+ *   "sync:..."   any of the above after "sync:" ("sync:usb:1:5", "sync:"
+ *                for the first board): the same board, its records sent one
+ *                transfer at a time. Without it a board object queues each
+ *                operation's records back to back on the bus (see below);
+ *                "queued:..." says so and is taken too
  *   "reattach:...", "reattach-safe:...", "reattach-none:..."
  *                a board object that finds its board again after it left:
- *                see tav_connected() (queued: may come before or after)
- * "The first board" ("" or NULL, and "queued:" alone) is the board the
+ *                see tav_connected() (sync: or queued: may come before or
+ *                after)
+ * "The first board" ("" or NULL, and "sync:" or "queued:" alone) is the board the
  * environment variable TAV_DEVICE names when it is set (a selector), for
  * every front end, and for the static TAVLib functions' Open(); a selector in
  * the program's own call always wins.
@@ -52,7 +54,14 @@
  * loaded at run time; or whatever USB backend a harness installed for the
  * process (the tests and tools do, for the virtual bus).
  *
- * Queued boards. Every record is one 64-byte bulk transfer either way, in
+ * Queued by default. Board objects queue their records wherever the board's
+ * USB library can (every library this one uses but libusb 0.1: on Linux they
+ * reach the board through libusb-1.0); "sync:" asks for one transfer at a
+ * time; the static TAVLib functions always send one at a time, through libusb
+ * 0.1 (TAV_DEVICE's "queued:" queues them). tav_queued() says which way an
+ * open board goes. Why: one at a time costs a USB frame and a round trip per
+ * record, which a remote board (USB/IP) turns into a network round trip each.
+ * Every record is one 64-byte bulk transfer either way, in
  * the same order, and a call returns once all of them have completed. One
  * at a time, each transfer waits for the one before it to complete, which
  * on a full-speed bus costs about a 1 ms frame per record (tav_init sends
@@ -237,6 +246,10 @@ typedef struct tav_device {
                            "libusb-1.0" (Windows: WinUSB and libusbK boards), "virtual" under a harness */
     char port[32];      /* where it is plugged in, "1-3.2" (bus, then hub ports), for "port:1-3.2";
                            "" where the library cannot tell (libusb-win32) */
+    /* Since 1.3: */
+    int queued;         /* TAV boards: 1 when tav_open of its selector puts each operation's records
+                           back to back on the bus (the default wherever its USB library can queue), 0
+                           when it sends one transfer at a time */
 } tav_device;
 
 /* The USB devices on the bus: TAV boards only, or every device with all != 0.
@@ -341,6 +354,11 @@ TAV_C_API int tav_connected(const tav_board* board);
  * wait). TAV_OK, or TAV_E_INVALID for a NULL board. */
 typedef void (*tav_connection_callback)(tav_board* board, int connected, void* user_data);
 TAV_C_API int tav_set_connection_callback(tav_board* board, tav_connection_callback callback, void* user_data);
+
+/* How the board's records go out: 1 queued (each operation's records back to
+ * back on the bus, the default), 0 one transfer at a time ("sync:", or a USB
+ * library that cannot queue); TAV_E_INVALID for NULL. */
+TAV_C_API int tav_queued(const tav_board* board);
 
 /* The board's model letter: 'T', 'S', 'C', or '?' (another letter, or NULL). */
 TAV_C_API char tav_model(const tav_board* board);

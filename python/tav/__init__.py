@@ -17,9 +17,10 @@ compile step, standard library only::
 
 Selectors: "" (the first board), "usb:BUS:DEV" (decimal, as ``tavctl list``
 shows them), "sim:T", "sim:S", "sim:C" (a fresh virtual board in this
-process); any of them after "queued:" ("queued:usb:1:5") sends each
-operation's records back to back on the bus instead of one at a time. Pins: names as tavctl takes them ("P4.0", "P8.16", ranges "P4.0-3",
-lists "P4.0,P8.2") or identifiers (0x40000001). Duties: counter steps
+process). A board puts each operation's records back to back on the bus
+(``board.queued``); any selector after "sync:" ("sync:usb:1:5") sends them
+one transfer at a time instead. Pins: names as tavctl takes them ("P4.0",
+"P8.16", ranges "P4.0-3", lists "P4.0,P8.2") or identifiers (0x40000001). Duties: counter steps
 (0-36000) or percentages ("25%").
 
 Failures raise TavError (``.code``, ``.message``) or one of its subclasses;

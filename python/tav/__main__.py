@@ -15,7 +15,7 @@ def main(arguments: List[str]) -> int:
         description="Shows a TAV board's model and firmware, and for a virtual board what its pins do. "
                     "The board is let go as it is (nothing is sent).",
         epilog='Selectors: "" (the first board), usb:BUS:DEV (as `tavctl list` shows them), sim:T, sim:S, sim:C; '
-               'any of them after queued: for queued transfers.')
+               'any of them after sync: for one transfer at a time (queued is the default).')
     parser.add_argument("selector", nargs="?", default="", help="which board (default: the first one)")
     parser.add_argument("--version", action="version", version=f"tav {tav.version()}")
     selector = parser.parse_args(arguments).selector

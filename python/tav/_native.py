@@ -112,6 +112,7 @@ _declare("tav_close", None, _BoardPointer)
 _declare("tav_release", None, _BoardPointer)
 _declare("tav_disconnect", ctypes.c_int, _BoardPointer, ctypes.c_int)
 _declare("tav_model", ctypes.c_char, _BoardPointer)
+_declare("tav_queued", ctypes.c_int, _BoardPointer)
 _declare("tav_firmware", ctypes.c_int, _BoardPointer, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_init", ctypes.c_int, _BoardPointer, ctypes.c_uint32)
 _declare("tav_safe", ctypes.c_int, _BoardPointer)
@@ -200,7 +201,7 @@ class _DeviceStruct(ctypes.Structure):
     _fields_ = [("selector", ctypes.c_char * 24), ("bus", ctypes.c_uint), ("device", ctypes.c_uint),
                 ("vendor", ctypes.c_uint16), ("product", ctypes.c_uint16), ("board", ctypes.c_int),
                 ("openable", ctypes.c_int), ("model", ctypes.c_char), ("library", ctypes.c_char * 16),
-                ("port", ctypes.c_char * 32)]
+                ("port", ctypes.c_char * 32), ("queued", ctypes.c_int)]
 
 
 _declare("tav_list_sized", ctypes.c_int, ctypes.POINTER(_DeviceStruct), ctypes.c_size_t, ctypes.c_int,

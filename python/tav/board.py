@@ -154,6 +154,15 @@ class Board:
         return str(_lib.tav_model(self._live()).decode())
 
     @property
+    def queued(self) -> bool:
+        """Whether each operation's records go out back to back on the bus
+        (the default) rather than one transfer at a time ("sync:")."""
+        code = _lib.tav_queued(self._live())
+        if code < 0:
+            raise self._failed(code, "queued")
+        return bool(code)
+
+    @property
     def firmware(self) -> str:
         """The firmware version, e.g. '1.0.2.13'."""
         text = ctypes.create_string_buffer(64)

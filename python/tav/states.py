@@ -59,6 +59,7 @@ class Device:
     model: Optional[str]   # "T", "S", "C" or "?" for a board it could open
     library: str = ""      # the USB library that reaches it: "libusb 0.1", "libusb-win32", "libusb-1.0"
     port: str = ""         # where it is plugged in, "1-3.2", for tav.open("port:1-3.2"); "" where unknown
+    queued: bool = False   # tav.open(selector) would queue its records (the default where its library can)
 
 
 @dataclass(frozen=True)

@@ -14,7 +14,7 @@ from .states import Device, Event
 def _device_of(entry: _DeviceStruct) -> Device:
     return Device(entry.selector.decode(), entry.bus, entry.device, entry.vendor, entry.product, bool(entry.board),
                   bool(entry.openable), entry.model.decode() if entry.model != b"\0" else None,
-                  entry.library.decode(), entry.port.decode())
+                  entry.library.decode(), entry.port.decode(), bool(entry.queued))
 
 
 def list_boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tavctl list --all

@@ -155,3 +155,19 @@ def test_connected_and_the_connection_callback():
     assert heard == []
     with pytest.raises(tav.InvalidArgumentError):
         tav.open("reattach:reattach:sim:T")
+
+
+def test_boards_queue_unless_the_selector_says_sync():
+    with tav.open("sim:T") as board:
+        assert board.queued
+    with tav.open("sync:sim:T") as board:
+        assert not board.queued
+    with tav.open("queued:reattach:sim:S") as board:
+        assert board.queued
+    with pytest.raises(tav.InvalidArgumentError, match="sync:"):
+        tav.open("sync:queued:sim:T")
+    # A listed board says which way a board object would send to it.
+    from tav._native import _DeviceStruct
+    from tav.watch import _device_of
+    assert _device_of(_DeviceStruct(selector=b"usb:001:002", board=1, queued=1)).queued
+    assert not _device_of(_DeviceStruct(selector=b"usb:001:002", board=1)).queued

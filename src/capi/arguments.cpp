@@ -59,7 +59,7 @@ std::string SelectorReason(const char* text)
     } else {
         why = " is not a board selector: use BUS:DEV or usb:BUS:DEV (decimal, as `tavctl list` shows them), "
               "port:1-3.2, dev:/dev/bus/usb/BUS/DEV (or a link to it), or " + virtualBoards +
-              ", each also after queued: and reattach: (or reattach-safe:, reattach-none:)";
+              ", each also after queued: or sync: and reattach: (or reattach-safe:, reattach-none:)";
     }
     return std::string(quoted) + why;
 }

@@ -97,6 +97,9 @@ int tav_open(const char* selector, tav_board** board)
         SetOpenProblem(("TAV_DEVICE=" + SelectorReason(std::getenv("TAV_DEVICE"))).c_str());
         return TAV_E_INVALID;
     }
+    // Board objects put an operation's records back to back on the bus
+    // unless the selector asks for one transfer at a time.
+    parsed.queued = !parsed.sync;
     std::unique_ptr<tav_board> opened(new (std::nothrow) tav_board);
     if (opened == nullptr)
         return TAV_E_INVALID;
@@ -173,6 +176,13 @@ int tav_disconnect(tav_board* board, int safe_state)
         return TAV_E_INVALID;
     Disconnect(board, safe_state != 0);
     return TAV_OK;
+}
+
+int tav_queued(const tav_board* board)
+{
+    return OnBoard(const_cast<tav_board*>(board), [](BoardLink& link) {
+        return link.queued && link.usb->bulkWriteQueue != nullptr ? 1 : 0;
+    });
 }
 
 char tav_model(const tav_board* board)

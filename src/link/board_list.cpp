@@ -64,16 +64,31 @@ size_t ListBus(const UsbBackend& usb, tav_device* devices, size_t capacity, bool
     return found;
 }
 
+// Whether a board object opened without "sync:" queues its records: where
+// a USB library it would reach the board through can queue.
+bool BoardObjectsQueue()
+{
+    const UsbBackend* tables[BUS_BACKEND_LIMIT];
+    const int count = BusBackends(true, tables);
+    for (int index = 0; index < count; ++index)
+        if (tables[index]->bulkWriteQueue != nullptr)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int ListDevices(tav_device* devices, size_t capacity, bool all, bool tryOpening)
 {
     const UsbBackend* backends[BUS_BACKEND_LIMIT];
     const int backendCount = BusBackends(false, backends);
+    const bool queued = BoardObjectsQueue();
     size_t found = 0;
     for (int index = 0; index < backendCount; ++index) {
         const size_t first = found;
         found = ListBus(*backends[index], devices, capacity, all, found);
+        for (size_t entry = first; entry < found && entry < capacity; ++entry)
+            devices[entry].queued = devices[entry].board && queued ? 1 : 0;
         // Opening takes the discovery lock again: after the walk.
         for (size_t entry = first; tryOpening && entry < found && entry < capacity; ++entry)
             if (devices[entry].board && devices[entry].selector[0] != '\0')

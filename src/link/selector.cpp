@@ -107,7 +107,8 @@ bool TakePrefix(const char** text, const char* prefix)
     return true;
 }
 
-// "queued:" and a "reattach...:" before the board, each at most once.
+// "queued:" or "sync:", and a "reattach...:", before the board, each at
+// most once.
 bool ParsePrefixes(const char** text, Selector* parsed)
 {
     struct Reattach {
@@ -120,9 +121,14 @@ bool ParsePrefixes(const char** text, Selector* parsed)
     for (bool found = true; found && *text != nullptr;) {
         found = false;
         if (TakePrefix(text, "queued:")) {
-            if (parsed->queued)
+            if (parsed->queued || parsed->sync)
                 return false;
             parsed->queued = found = true;
+        }
+        if (TakePrefix(text, "sync:")) {
+            if (parsed->queued || parsed->sync)
+                return false;
+            parsed->sync = found = true;
         }
         for (const Reattach& reattach : REATTACH_PREFIXES) {
             if (!TakePrefix(text, reattach.prefix))
@@ -192,7 +198,11 @@ bool ApplyDefaultSelector(Selector* selector)
         LogPrint(TAV_LOG_ERROR, "TAV_DEVICE=%s is not a board selector", quoted);
         return false;
     }
-    fromEnvironment.queued = fromEnvironment.queued || selector->queued;
+    // The program's own way of sending wins over TAV_DEVICE's.
+    if (selector->queued || selector->sync) {
+        fromEnvironment.queued = selector->queued;
+        fromEnvironment.sync = selector->sync;
+    }
     if (selector->reattach != ReattachPolicy::Off)
         fromEnvironment.reattach = selector->reattach;
     *selector = fromEnvironment;

@@ -10,15 +10,17 @@ namespace TAVDll::detail {
 enum class ReattachPolicy { Off, Restore, Safe, None };
 
 // A parsed selector: "" (first board), "usb:BUS:DEV" or "BUS:DEV",
-// "dev:/dev/bus/usb/BUS/DEV" (or a link to it), "port:1-3.2", "sim:M", each of them also after "queued:" and after one of
-// "reattach:", "reattach-safe:", "reattach-none:" (in either order).
+// "dev:/dev/bus/usb/BUS/DEV" (or a link to it), "port:1-3.2", "sim:M", each of
+// them also after "queued:" or "sync:" and after one of "reattach:",
+// "reattach-safe:", "reattach-none:" (in either order).
 struct Selector {
     enum class Kind { FirstBoard, UsbAddress, PortPath, Virtual } kind = Kind::FirstBoard;
     unsigned long busNumber = 0;
     unsigned long deviceNumber = 0;
     char portPath[USB_PORT_PATH_SIZE] = {}; // "1-3.2" of a "port:1-3.2" selector
     char modelLetter = 'T'; // of a "sim:" selector
-    bool queued = false; // records go out through the backend's queue
+    bool queued = false; // "queued:": records go out through the backend's queue
+    bool sync = false;   // "sync:": one transfer at a time, where a board object would queue
     ReattachPolicy reattach = ReattachPolicy::Off;
 };
 
@@ -26,8 +28,9 @@ struct Selector {
 bool ParseSelector(const char* text, Selector* selector);
 
 // "The first board" means the board TAV_DEVICE names when it is set: a
-// selector of kind FirstBoard becomes TAV_DEVICE's (queued when either
-// is). False, with a debug line, when TAV_DEVICE is not a selector.
+// selector of kind FirstBoard becomes TAV_DEVICE's, sent as the program's
+// selector says when it says queued: or sync:, as TAV_DEVICE says otherwise.
+// False, with a debug line, when TAV_DEVICE is not a selector.
 bool ApplyDefaultSelector(Selector* selector);
 
 // Enumerates the bus of each backend in turn and

@@ -100,13 +100,17 @@ const char* StaticOpenProblem()
 }
 
 // libusb 0.1 and libusb-1.0 see the same devices, under the same numbers:
-// one by one through the first, queued through the second.
+// one by one through the first, queued through the second, and a board
+// libusb-1.0 does not reach is still reached one transfer at a time.
 int detail::SystemBusBackends(bool queued, const UsbBackend* tables[BUS_BACKEND_LIMIT])
 {
-    tables[0] = queued ? Libusb1Backend() : SystemUsbBackend();
-    return 1;
+    if (!queued) {
+        tables[0] = SystemUsbBackend();
+        return 1;
+    }
+    tables[0] = Libusb1Backend();
+    tables[1] = SystemUsbBackend();
+    return 2;
 }
-
-
 
 } // namespace TAVDll

@@ -139,6 +139,9 @@ static class TavTests
         Device[] devices = Library.ListBoards(true);
         Check("ListBoards: devices as the library lists them", Array.TrueForAll(devices, device => device.UsbLibrary.Length > 0),
               devices.Length.ToString());
+        using (var queued = Board.Open("sim:T"))
+        using (var sync = Board.Open("sync:sim:T"))
+            Check("Queued by default, one at a time after sync:", queued.Queued && !sync.Queued);
         Check("BoardPins: the 33, bank 4 first", Library.BoardPins().Length == 33 && Library.BoardPins()[16] == 0x80000001u);
     }
 

@@ -347,14 +347,15 @@ TEST_F(Usbfs, WatchingSeesTheBoardsThereWithTheirPortsAndOpensNothing)
 }
 
 // The same board through both real USB backends: libusb 0.1 one transfer at
-// a time ("usb:") and libusb-1.0 with queued transfers ("queued:usb:"). The
+// a time ("sync:usb:") and libusb-1.0 with queued transfers, a board
+// object's default ("usb:"). The
 // board receives the same records and ends in the same state; only the
 // frames they take differ.
 class UsbfsBackends : public Usbfs, public ::testing::WithParamInterface<const char*> {
 protected:
     // The selector of the board at device 2 (or another one) on bus 1.
     std::string Selector(int device = 2) const { return std::string(GetParam()) + "1:" + std::to_string(device); }
-    bool Queued() const { return std::string(GetParam()) != "usb:"; }
+    bool Queued() const { return std::string(GetParam()) != "sync:usb:"; }
 
     // That board opened through the backend, its log cleared.
     tav::Board Open(EmulatedBoard& board)
@@ -670,7 +671,7 @@ TEST_P(UsbfsBackends, TwoBoardsFromTwoThreads)
 
 std::string BackendName(const ::testing::TestParamInfo<const char*>& info)
 {
-    return std::string(info.param) == "usb:" ? "OneByOne" : "Queued";
+    return std::string(info.param) == "sync:usb:" ? "OneByOne" : "Queued";
 }
 
 // Port paths come from sysfs for libusb 0.1 and from libusb-1.0 itself;
@@ -680,7 +681,7 @@ TEST_P(UsbfsBackends, PortPathsNameAndOpenTheBoard)
     bus->AddBoard(3, 'T');
     bus->AddBoard(5, 'S');
     tav::Board opened;
-    const std::string prefix = Queued() ? "queued:" : "";
+    const std::string prefix = Queued() ? "" : "sync:";
     ASSERT_EQ(opened.open(prefix + "port:1-5"), TAV_OK);
     EXPECT_EQ(opened.model(), 'S');
     opened.release();
@@ -695,6 +696,6 @@ TEST_P(UsbfsBackends, PortPathsNameAndOpenTheBoard)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backend, UsbfsBackends, ::testing::Values("usb:", "queued:usb:"), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backend, UsbfsBackends, ::testing::Values("sync:usb:", "usb:"), BackendName);
 
 } // namespace

@@ -378,6 +378,7 @@ private:
                 {"virtual", context_.session.Simulated()},
                 {"model", BoardModelName(context_.session.ModelLetter())},
                 {"firmware", context_.session.Board().firmware()},
+                {"queued", context_.session.Board().queued()},
                 {"library", tav_version()},
                 {"pwm_full_scale", TAV_PWM_FULL_SCALE},
                 {"pwm_base_hz", TAV_PWM_BASE_HZ},

@@ -210,7 +210,8 @@ function build(state) {
 function show(state) {
   const info = state.info;
   document.getElementById("board").textContent =
-    `${info.virtual ? "virtual board" : "board"} ${info.selector || ""} - model ${info.model}, firmware ${info.firmware}`;
+    `${info.virtual ? "virtual board" : "board"} ${info.selector || ""} - model ${info.model}, firmware ${info.firmware}` +
+    `, records ${info.queued ? "queued" : "one at a time"}`;
   for (const pin of state.pins) {
     const card = document.querySelector(`.pin[data-pin="${pin.name}"]`);
     if (!card) continue;

@@ -328,7 +328,8 @@ int Main(int argc, char** argv)
     app.add_option("--device", context.options.device,
                    "Use the board this selector names: BUS:DEV or usb:BUS:DEV (decimal, see `tavctl list`), "
                    "port:1-3.2 (where it is plugged in), dev:/dev/tav-bench-3 (its device node or a udev link), or " +
-                       virtualSelectors + "; after queued: (queued:usb:1:5) the board's records go out back to back; "
+                       virtualSelectors + "; the board's records go out back to back (queued), after sync: (sync:usb:1:5) one "
+                       "transfer at a time; "
                        "after reattach: (reattach:port:1-3.2) it is found again and restored after a replug");
     app.add_option("--format", context.options.format, "Output of list, info, status, pin, toggle and pwm: text or json")
         ->check(CLI::IsMember({"text", "json"}));

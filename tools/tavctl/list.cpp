@@ -35,7 +35,8 @@ Json DeviceJson(const tav_device& device)
     std::snprintf(product, sizeof product, "%04x", device.product);
     Json entry = {{"selector", device.selector}, {"bus", device.bus},   {"device", device.device},
                   {"vendor", vendor},             {"product", product}, {"board", device.board != 0},
-                  {"openable", device.openable != 0}, {"library", device.library}, {"port", device.port}};
+                  {"openable", device.openable != 0}, {"library", device.library}, {"port", device.port},
+                  {"queued", device.queued != 0}};
     if (device.model != 0)
         entry["model"] = std::string(1, device.model);
     return entry;
@@ -98,7 +99,9 @@ void ListCommand(Context& context, bool all)
     int boards = 0;
     int unopenable = 0;
     bool portUnknown = false;
+    bool queued = false;
     for (const tav_device& device : devices) {
+        queued = queued || device.queued != 0;
         portUnknown = portUnknown || device.port[0] == '\0';
         std::printf("%s", DeviceText(device).c_str());
         if (device.board) {
@@ -110,6 +113,8 @@ void ListCommand(Context& context, bool all)
         }
         std::printf("  via %s\n", device.library);
     }
+    if (queued)
+        std::printf("records: queued, each operation's back to back on the bus (after sync: one transfer at a time)\n");
     if (portUnknown)
         std::printf("port ?: the USB library cannot tell where it is plugged in (libusb-win32 never can); "
                     "select it by its usb: address\n");
