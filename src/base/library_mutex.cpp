@@ -22,13 +22,30 @@ void Released()
 
 void LibraryMutex::lock()
 {
-    mutex_.lock();
+    bool free = false;
+    if (!held_.compare_exchange_strong(free, true, std::memory_order_acquire))
+        WaitAndLock();
     ++heldLocks;
+}
+
+// The waiter counts itself before each try, and the holder lets go before it
+// looks for waiters (both sequentially consistent): either the try succeeds,
+// or the holder sees the waiter and wakes it.
+void LibraryMutex::WaitAndLock()
+{
+    std::unique_lock<std::mutex> sleeping(sleepMutex_);
+    waiting_.fetch_add(1);
+    letGo_.wait(sleeping, [this] {
+        bool free = false;
+        return held_.compare_exchange_strong(free, true);
+    });
+    waiting_.fetch_sub(1);
 }
 
 bool LibraryMutex::try_lock()
 {
-    if (!mutex_.try_lock())
+    bool free = false;
+    if (!held_.compare_exchange_strong(free, true, std::memory_order_acquire))
         return false;
     ++heldLocks;
     return true;
@@ -36,7 +53,11 @@ bool LibraryMutex::try_lock()
 
 void LibraryMutex::unlock()
 {
-    mutex_.unlock();
+    held_.store(false);
+    if (waiting_.load() != 0) {
+        std::lock_guard<std::mutex> sleeping(sleepMutex_);
+        letGo_.notify_one();
+    }
     Released();
 }
 

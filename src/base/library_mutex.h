@@ -4,10 +4,15 @@
 #ifndef TAV_BASE_LIBRARY_MUTEX_H
 #define TAV_BASE_LIBRARY_MUTEX_H
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 namespace TAVDll::detail {
 
+// Taken by one compare-and-swap when nobody holds it (every operation of a
+// board takes its board's lock); a thread that finds it held sleeps until it
+// is let go.
 class LibraryMutex {
 public:
     void lock();
@@ -15,7 +20,12 @@ public:
     bool try_lock();
 
 private:
-    std::mutex mutex_;
+    void WaitAndLock();
+
+    std::atomic<bool> held_{false};
+    std::atomic<int> waiting_{0};
+    std::mutex sleepMutex_; // for the sleepers alone
+    std::condition_variable letGo_;
 };
 
 // How many of the library's locks this thread holds.

@@ -28,6 +28,27 @@ _INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_
 
 } // namespace
 
+namespace {
+
+// Where a single pin leads on the model; PIN_UNAVAILABLE where the model has
+// no pin there.
+int SinglePinTarget(BoardType model, uint32_t pin, PinAction action, McuPin* target)
+{
+    const uint32_t bank = pin & PIN_BANK_FIELD;
+    const int column = PinMapColumn(model);
+    const int bit = __builtin_ctz(pin & ~PIN_BANK_FIELD);
+    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    if (column < 0 || bit >= bankPins) {
+        if (action == PinAction::Floating)
+            DebugPrint("add failed");
+        return RESULT_PIN_UNAVAILABLE;
+    }
+    *target = PIN_MAP[(bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT)) + bit].byModel[column];
+    return RESULT_OK;
+}
+
+} // namespace
+
 int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value)
 {
     if (!KnownPinBank(pins))
@@ -56,11 +77,19 @@ int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
         return RESULT_BAD_PIN;
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
+    const uint32_t bits = pins & ~PIN_BANK_FIELD;
+    if (bits != 0 && (bits & (bits - 1)) == 0) {
+        // One pin, the common case: its record built in place and sent.
+        McuPin target;
+        const int found = SinglePinTarget(link.boardType, pins, action, &target);
+        if (found != RESULT_OK)
+            return found;
+        const _INSTRUCTION_INFO_ record = PinRecord(action, value, target.port, 1u << target.pin);
+        return SubmitRecord(link, record) ? RESULT_OK : RESULT_IO_FAILED;
+    }
     InstructionBatch batch;
     const int walk = AppendPinRecords(batch, link.boardType, pins, action, value);
-    // One pin, the common case, gains nothing from a batch.
-    const bool ioFailed = batch.inCount == 1 ? !SubmitRecord(link, batch.records[0])
-                                             : SubmitBatch(link, batch) != RESULT_OK;
+    const bool ioFailed = SubmitBatch(link, batch) != RESULT_OK;
     // A time-out or a board that is gone ends the walk at its failed record.
     if (ioFailed && (link.stopSending || !BoardOpen(link)))
         return RESULT_IO_FAILED;

@@ -350,7 +350,8 @@ TEST_F(Libusb0, WatchingSeesBoardsOfBothLibrariesComeAndGo)
     EXPECT_EQ(seen.lines.size(), 3u);
 }
 
-// Both libraries, one by one and queued: the same records, and the rules of
+// Both libraries, one by one (sync:) and queued (a board object's default):
+// the same records, and the rules of
 // a failed transfer (an error goes on, a time-out ends the operation, a
 // board gone is let go) wherever the fault falls in tav_init's 61 records,
 // queued or not.
@@ -399,15 +400,15 @@ TEST_P(Libusb0Paths, QueuedOperationsUseTheFramesTheirRecordsNeed)
     const long before = Library().frames(0);
     ASSERT_EQ(tav_init(board, 0), TAV_OK);
     const long used = Library().frames(0) - before;
-    const bool queued = std::strncmp(GetParam().selector, "queued:", 7) == 0;
+    const bool queued = std::strncmp(GetParam().selector, "sync:", 5) != 0;
     EXPECT_EQ(used, queued ? (INIT_RECORDS + 18) / 19 : INIT_RECORDS);
     EXPECT_EQ(Records(0, Library()).size(), 64u * (1 + INIT_RECORDS));
     tav_close(board);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, Libusb0Paths,
-                         ::testing::Values(Path{"Libusb0", "usb:0:1", false}, Path{"Libusb0Queued", "queued:usb:0:1", false},
-                                           Path{"Libusb1", "usb:1:1", true}, Path{"Libusb1Queued", "queued:usb:1:1", true}),
+                         ::testing::Values(Path{"Libusb0", "sync:usb:0:1", false}, Path{"Libusb0Queued", "usb:0:1", false},
+                                           Path{"Libusb1", "sync:usb:1:1", true}, Path{"Libusb1Queued", "usb:1:1", true}),
                          [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
 
 // An application that loaded libusb0.dll and enumerated the bus itself,
