@@ -151,9 +151,9 @@ void BoardModel::ApplyGpio(const DecodedRecord& record)
     switch (record.kind) {
     case RecordKind::GpioInit: {
         GpioPortState& port = state_.ports[record.index];
-        for (int pin = 0; pin < PINS_PER_PORT; ++pin) {
-            if ((record.mask & (1u << pin)) == 0)
-                continue;
+        // The pins of the mask, lowest first (the decoder keeps it within the port).
+        for (uint32_t remaining = record.mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
+            const int pin = __builtin_ctz(remaining);
             port.pins[pin].mode = record.mode;
             if ((record.mode & 0x10) != 0)
                 port.pins[pin].speed = record.speed;
