@@ -366,6 +366,14 @@ static void TestBoardFacts(void)
     strcpy(name, "kept");
     CHECK(tav_pin_name(P4(1) | P4(2), 'T', name, mcu) == TAV_BAD_PIN && strcmp(name, "kept") == 0);
     CHECK(tav_pin_name(0x20000001u, 'T', name, mcu) == TAV_BAD_PIN && strcmp(name, "kept") == 0);
+    /* Pins read from text: nothing to read, or no room for it, is refused. */
+    uint32_t ids[2] = {0, 0};
+    size_t count = 7;
+    CHECK(tav_parse_pins("P4.0-1,P8.2", ids, &count, NULL, 0) == TAV_OK && count == 2 && ids[0] == (P4(0) | P4(1))
+          && ids[1] == P8(2));
+    CHECK(tav_parse_pins(NULL, ids, &count, NULL, 0) == TAV_E_INVALID && count == 0);
+    CHECK(tav_parse_pins("P4.0", NULL, &count, NULL, 0) == TAV_E_INVALID);
+    CHECK(tav_parse_pins("P4.0", ids, NULL, NULL, 0) == TAV_E_INVALID);
     /* Levels as every front end reads them. */
     const char* const highs[] = {"1", "high", "on"};
     const char* const lows[] = {"0", "low", "off"};

@@ -107,6 +107,9 @@ def test_what_tavctl_warns_of_goes_to_the_tav_logger(caplog):
         board.pwm_start("B", 1, [25, 200])
         board.pwm_set("B", 1, "25%")
         board.pwm_set("B", 2, 50)
+        board.pwm_set("B", 2, 100)  # the most counts still read as a percentage
+        board.pwm_set("B", 2, 101)
+        board.pwm_set("B", 2, "101")
     with tav.open("sim:S") as board:
         board.reset("P4.0")
     said = [(record.levelname, record.getMessage()) for record in caplog.records if record.name == "tav"]
@@ -116,6 +119,7 @@ def test_what_tavctl_warns_of_goes_to_the_tav_logger(caplog):
         ("WARNING", "P4.8 (PB8) is a floating input, so the level is only stored, not driven: call output('P4.8') first"),
         ("WARNING", "25 counts = 0.07 %; write '25%' for a percentage"),
         ("WARNING", "50 counts = 0.14 %; write '50%' for a percentage"),
+        ("WARNING", "100 counts = 0.28 %; write '100%' for a percentage"),
         ("WARNING", "P4.0 (PA13) is held by the debug port, so this takes no effect on the pin: call init() first"),
     ]
 
@@ -139,3 +143,10 @@ def test_every_board_pin_and_level_word_comes_from_the_library(monkeypatch):
         with pytest.raises(tav.InvalidArgumentError):
             board.write("P4.0", "on")
         board.write("P4.0", 1)
+
+
+def test_a_pin_call_without_pins_is_refused():
+    with tav.open("sim:T") as board:
+        for call in (board.output, board.input, board.float, board.set, board.reset, board.toggle):
+            with pytest.raises(tav.InvalidArgumentError, match="no pins given"):
+                call()
