@@ -17,6 +17,7 @@
 #include "TAVLib.h"
 #include "board_fixture.h"
 #include "model/board_view.h"
+#include "pwm_tables.h"
 #include "tav/board.hpp"
 #include "tav/tav.h"
 
@@ -165,6 +166,67 @@ void SetDefaultDevice(const char* selector)
     else
         unsetenv("TAV_DEVICE");
 #endif
+}
+
+// What a board object keeps of what it told a real board is what the board
+// itself makes of the records it received: a session of every kind of
+// operation on both pin maps, each board's received records run through its
+// board model, and every pin and PWM group compared with the object's word.
+TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
+{
+    tavsim::VirtualDevice& boardT = usb.AddBoard('T');
+    tavsim::VirtualDevice& boardS = usb.AddBoard('S');
+    for (tavsim::VirtualDevice* device : {&boardT, &boardS}) {
+        const std::string selector = "usb:1:" + std::to_string(device == &boardT ? 2 : 3);
+        for (const char* way : {"", "sync:"}) {
+            tav_board* board = nullptr;
+            ASSERT_EQ(tav_open((way + selector).c_str(), &board), TAV_OK);
+            const uint32_t duties[4] = {9000, 0, 36000, 123};
+            double reached = 0;
+            const double percents[2] = {7.5, 50};
+            // Results are not asserted: a pin a model has no pin for is refused there.
+            tav_init(board, 0);
+            tav_pin_output(board, 0x4000FF00u);
+            tav_pin_set(board, 0x4000A500u);
+            tav_pin_write(board, 0x80010000u, 1);
+            tav_pin_output(board, 0x80010000u);
+            tav_pin_input_pull(board, 0x40000020u, TAV_PULL_UP);
+            tav_pin_input_pull(board, 0x40000040u, TAV_PULL_DOWN);
+            tav_pin_output_open_drain(board, 0x40000080u);
+            tav_pin_reset(board, 0x40000080u);
+            tav_pwm_start(board, 'B', 4, duties, 4);
+            tav_pwm_start(board, 'A', 1, duties, 3);
+            tav_pwm_start_hz(board, 'C', 50, percents, 2, &reached);
+            tav_pwm_set(board, 'B', 2, 18000);
+            tav_pwm_stop_group(board, 'A');
+            tav_pin_float(board, 0x4000F000u);
+            const uint8_t own[64] = {TAVDll::CLASS_GPIO, TAVDll::GPIO_OP_SET_BITS, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x40};
+            tav_send_record(board, own); // GPIOB, pin 14
+            for (uint32_t bit = 0; bit < 33; ++bit) {
+                const uint32_t pin = bit < 16 ? 0x40000000u | (1u << bit) : 0x80000000u | (1u << (bit - 16));
+                tav_pin_state state;
+                ASSERT_EQ(tav_pin_state_get(board, pin, &state), TAV_OK);
+                const tavmodel::PinStatus status = tavmodel::BoardView(device->Board()).Pin(pin);
+                const std::string where = selector + way + " " + state.name;
+                EXPECT_EQ(state.function, static_cast<int>(status.function)) << where;
+                EXPECT_EQ(state.duty_counts, status.dutyCounts) << where;
+                EXPECT_EQ(state.period_counts, status.periodCounts) << where;
+                EXPECT_STREQ(state.description, status.Describe().c_str()) << where;
+            }
+            for (char group : {'A', 'B', 'C'}) {
+                tav_pwm_group_state state;
+                ASSERT_EQ(tav_pwm_group_state_get(board, group, &state), TAV_OK);
+                const TAVDll::detail::PwmGroup& entry = TAVDll::detail::PWM_GROUPS[group - 'A'];
+                const tavmodel::TimerState& timer = device->Board().State().timers[entry.timerIndex];
+                EXPECT_EQ(state.running != 0, timer.counterEnabled) << group;
+                for (unsigned channel = 0; channel < state.channel_count; ++channel)
+                    EXPECT_EQ(state.duty[channel],
+                              timer.outputCompare[TAVDll::detail::PWM_CHANNEL_MAP[entry.firstChannel + channel].unit - 1].pulse)
+                        << group << channel;
+            }
+            tav_release(board);
+        }
+    }
 }
 
 class DefaultDevice : public BoardObjects {

@@ -17,7 +17,14 @@ void CommandedState::Observe(const uint8_t* bytes, int length, int result)
     uint32_t mask = 0;
     bool high = false;
     if (tavmodel::ReadGpioBits(bytes, &port, &mask, &high)) {
-        model_.ExecuteGpioBits(port, mask, high); // the common case, read in place
+        model_.ExecuteGpioBits(port, mask, high); // the common cases, read in place
+        return;
+    }
+    uint8_t speed = 0;
+    uint8_t mode = 0;
+    if (tavmodel::ReadGpioInit(bytes, &port, &mask, &speed, &mode)) {
+        touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
+        model_.ExecuteGpioInit(port, mask, speed, mode);
         return;
     }
     tavmodel::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);

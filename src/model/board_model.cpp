@@ -94,6 +94,30 @@ void BoardModel::SetOutputBits(uint32_t port, uint32_t mask, bool high)
     outputData = static_cast<uint16_t>(high ? outputData | mask : outputData & ~mask);
 }
 
+void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
+{
+    GpioPortState& port = state_.ports[portIndex];
+    // The pins of the mask, lowest first (the decoder keeps it within the port).
+    for (uint32_t remaining = mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
+        const int pin = __builtin_ctz(remaining);
+        port.pins[pin].mode = mode;
+        if ((mode & 0x10) != 0)
+            port.pins[pin].speed = speed;
+    }
+    // The pull resistors are chosen through the output register.
+    if (mode == GPIO_MODE_IPD)
+        port.outputData = static_cast<uint16_t>(port.outputData & ~mask);
+    else if (mode == GPIO_MODE_IPU)
+        port.outputData = static_cast<uint16_t>(port.outputData | mask);
+}
+
+void BoardModel::ExecuteGpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
+{
+    SetPinModes(port, mask, speed, mode);
+    if (keepHistory_)
+        Remember();
+}
+
 void BoardModel::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
 {
     SetOutputBits(port, mask, high);
@@ -149,22 +173,7 @@ bool BoardModel::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
 void BoardModel::ApplyGpio(const DecodedRecord& record)
 {
     switch (record.kind) {
-    case RecordKind::GpioInit: {
-        GpioPortState& port = state_.ports[record.index];
-        // The pins of the mask, lowest first (the decoder keeps it within the port).
-        for (uint32_t remaining = record.mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
-            const int pin = __builtin_ctz(remaining);
-            port.pins[pin].mode = record.mode;
-            if ((record.mode & 0x10) != 0)
-                port.pins[pin].speed = record.speed;
-        }
-        // The pull resistors are chosen through the output register.
-        if (record.mode == GPIO_MODE_IPD)
-            port.outputData = static_cast<uint16_t>(port.outputData & ~record.mask);
-        else if (record.mode == GPIO_MODE_IPU)
-            port.outputData = static_cast<uint16_t>(port.outputData | record.mask);
-        break;
-    }
+    case RecordKind::GpioInit: SetPinModes(record.index, record.mask, record.speed, record.mode); break;
     case RecordKind::GpioSetBits:
     case RecordKind::GpioResetBits:
         SetOutputBits(record.index, record.mask, record.kind == RecordKind::GpioSetBits);

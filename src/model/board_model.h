@@ -105,6 +105,8 @@ public:
     void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
     // A valid GPIO_SetBits or GPIO_ResetBits that ReadGpioBits has read.
     void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
+    // GPIO_Init of the pins of mask, as ReadGpioInit reads it.
+    void ExecuteGpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
     // The board lost its power and got it back: every peripheral as at
     // reset, from now on (the history and the clock go on).
     void PowerCycle();
@@ -146,6 +148,7 @@ private:
     void ApplyClockGate(const DecodedRecord& record);
     bool ApplyTimer(const DecodedRecord& record);
     void SetOutputBits(uint32_t port, uint32_t mask, bool high);
+    void SetPinModes(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
     void Remember();
 
     char modelLetter_;

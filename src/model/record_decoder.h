@@ -72,6 +72,21 @@ inline bool ReadGpioBits(const uint8_t* bytes, uint32_t* port, uint32_t* mask, b
     return *port <= 2 && *mask != 0 && (*mask & 0xFFFF0000u) == 0;
 }
 
+// GPIO_Init, the record of every pin mode, read the same way: true, with the
+// port, the pin mask, the speed and the mode, when the firmware would take it.
+inline bool ReadGpioInit(const uint8_t* bytes, uint32_t* port, uint32_t* mask, uint8_t* speed, uint8_t* mode)
+{
+    if (bytes[TAVDll::detail::CLASS_OFFSET] != TAVDll::CLASS_GPIO
+        || bytes[TAVDll::detail::OPERATION_OFFSET] != TAVDll::GPIO_OP_INIT)
+        return false;
+    *port = TAVDll::detail::RecordWord(bytes, TAVDll::detail::GPIO_PORT_OFFSET);
+    *mask = TAVDll::detail::RecordWord(bytes, TAVDll::detail::GPIO_MASK_OFFSET);
+    *speed = bytes[TAVDll::detail::GPIO_SPEED_OFFSET];
+    *mode = bytes[TAVDll::detail::GPIO_MODE_OFFSET];
+    return *port <= 2 && *mask != 0 && (*mask & 0xFFFF0000u) == 0 && TAVDll::detail::IsGpioMode(*mode)
+           && ((*mode & 0x10) == 0 || (*speed >= 1 && *speed <= 3));
+}
+
 DecodedRecord DecodeRecord(const uint8_t* bytes, size_t length);
 // The same into a record the caller keeps, whose text is reused: for paths
 // that decode every record sent.
