@@ -135,6 +135,8 @@ _declare("tav_parse_pwm_divider", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(
          ctypes.c_size_t)
 _declare("tav_parse_selector", ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t)
 _declare("tav_pwm_dividers", ctypes.c_int, ctypes.POINTER(ctypes.c_int), ctypes.c_size_t)
+_declare("tav_pwm_groups", ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t)
+_declare("tav_pwm_channel_count", ctypes.c_int, ctypes.c_char)
 _declare("tav_board_pins", ctypes.c_int, ctypes.POINTER(ctypes.c_uint32), ctypes.c_size_t)
 _declare("tav_parse_level", ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int), ctypes.c_char_p,
          ctypes.c_size_t)

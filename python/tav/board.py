@@ -19,7 +19,7 @@ from ._native import (_NO_CONNECTION_CALLBACK, _ConnectionCallback, _lib, _LEVEL
                       _PinStateStruct, _PULLS, _RECORD_SIZE)
 from .errors import (_E_ACCESS, _E_INVALID, _E_NOT_FOUND, _ERRORS, _NOT_OPEN, _OK, _PIN_UNAVAILABLE, TavError,
                      _check, _error, _invalid, strerror)
-from .facts import _BOARD_PINS, _PWM_BASE_HZ, PWM_DIVIDERS
+from .facts import _BOARD_PINS, _MOST_CHANNELS, _PWM_BASE_HZ, PWM_DIVIDERS
 from .sim import Sim
 from .states import _PIN_FUNCTIONS, PinState, PwmState
 
@@ -430,7 +430,7 @@ class Board:
         25 counts = 0.07 %; write "25%" for a percentage), or text like
         "50%"."""
         letter = _group(group)
-        channel = _integer(channel, "the channel", 1, 4)
+        channel = _integer(channel, "the channel", 1, _MOST_CHANNELS)
         _note_small_counts([duty])
         if isinstance(duty, str) and duty.endswith("%"):
             code = _lib.tav_pwm_set_percent(self._live(), letter, channel, _duty_percent(duty, 1))
@@ -443,7 +443,7 @@ class Board:
         """One channel's high time in microseconds, in steps of the group's
         running frequency: a servo at 50 Hz takes 1000 to 2000 us."""
         letter = _group(group)
-        channel = _integer(channel, "the channel", 1, 4)
+        channel = _integer(channel, "the channel", 1, _MOST_CHANNELS)
         if isinstance(us, bool) or not isinstance(us, (int, builtins.float)):
             raise TypeError(f"us must be a number, not {type(us).__name__}")
         code = _lib.tav_pwm_set_pulse(self._live(), letter, channel, us)

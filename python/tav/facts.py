@@ -35,3 +35,13 @@ def _board_pins() -> Tuple[int, ...]:
 
 _BOARD_PINS = _board_pins()
 """The 33 board pins' identifiers, P4.0 to P8.16."""
+
+
+def _most_channels() -> int:
+    letters = ctypes.create_string_buffer(_lib.tav_pwm_groups(None, 0) + 1)
+    _lib.tav_pwm_groups(letters, len(letters))
+    return max(int(_lib.tav_pwm_channel_count(bytes([letter]))) for letter in letters.value)
+
+
+_MOST_CHANNELS = _most_channels()
+"""The most channels a PWM group has (the library checks each group's own)."""
