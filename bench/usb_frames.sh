@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# USB frames per operation, one by one (libusb 0.1) against queued
-# (libusb-1.0, "queued:" selectors), on the board that umockdev emulates
+# USB frames per operation, one by one ("sync:", libusb 0.1) against a board
+# object's default (tav_open(""): queued, libusb-1.0), on the board that umockdev emulates
 # with its frame clock: at most 19 packets of 64 bytes per 1 ms frame, and a
 # transfer submitted after the previous one completed waits for the next
 # frame. Both backends run in the same run, on the same board. Prints a
-# table and, last, "queued within R of the frame limit" with the worst ratio
-# of queued frames to ceil(records / 19).
+# table and, last, "the default (queued) within R of the frame limit" with
+# the worst ratio of the default's frames to ceil(records / 19).
 # With --rtt MS the board sits behind a link of that round trip (a remote
 # board over USB/IP: each transfer completes MS after it was submitted) and
 # the times of InitTav, Close and a session (open, InitTav, InitPWMB, a

@@ -56,7 +56,7 @@ for arch in x86_64 i686; do
     echo "== Windows $arch: tests under wine =="
     (cd "$dir" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
     count_ctest "$log"
-    echo "== Windows $arch: USB frames per operation, one by one and queued =="
+    echo "== Windows $arch: USB frames per operation, sync: and the default (queued) =="
     if tests/windows/frames.sh "$dir" "$arch"; then
         passed=$((passed + 1))
     else

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # USB frames per operation on Windows, under wine: bench/usb_frames.c
-# (tav_usb_frames.exe) on a board behind each stand-in DLL in turn, one by
-# one against queued, on the stand-ins' frame clock (the emulated board's:
-# 19 packets a 1 ms frame). Prints a table per DLL and, last for each,
-# "ARCH DLL: queued within R of the frame limit"; fails when R is above 1.5.
+# (tav_usb_frames.exe) on a board behind each stand-in DLL in turn, sync:
+# against tav_open("") (queued by default), on the stand-ins' frame clock
+# (the emulated board's: 19 packets a 1 ms frame). Prints a table per DLL
+# and, last for each, "ARCH DLL: the default (queued) within R of the frame
+# limit"; fails when R is above 1.5.
 #   tests/windows/frames.sh BUILD ARCH      BUILD: a Windows build folder
 set -uo pipefail
 build=$1
