@@ -229,6 +229,52 @@ TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
     }
 }
 
+// A USB library without a queue sends one transfer at a time, and a board
+// object says so, whatever its selector asked for.
+TEST(BoardObjectsWithoutQueue, SayTheyAreNotQueued)
+{
+    static usb_bus bus{};
+    static struct usb_device device{};
+    static int handle = 0;
+    device.descriptor.idVendor = TAV_USB_VENDOR_ID;
+    device.descriptor.idProduct = TAV_USB_PRODUCT_ID;
+    device.bus = &bus;
+    std::snprintf(bus.dirname, sizeof bus.dirname, "001");
+    std::snprintf(device.filename, sizeof device.filename, "002");
+    bus.devices = &device;
+    TAVDll::UsbBackend table{};
+    table.name = "no queue";
+    table.init = [](void*) {};
+    table.findBusses = [](void*) { return 0; };
+    table.findDevices = [](void*) { return 0; };
+    table.getBusses = [](void*) { return &bus; };
+    table.deviceAddress = TAVDll::UsbfsDeviceAddress;
+    table.open = [](void*, struct usb_device*) { return reinterpret_cast<usb_dev_handle*>(&handle); };
+    table.setConfiguration = [](void*, usb_dev_handle*, int) { return 0; };
+    table.claimInterface = [](void*, usb_dev_handle*, int) { return 0; };
+    table.close = [](void*, usb_dev_handle*) { return 0; };
+    table.bulkWrite = [](void*, usb_dev_handle*, int, const char*, int size, int) { return size; };
+    table.bulkRead = [](void*, usb_dev_handle*, int, char* bytes, int size, int) {
+        std::memset(bytes, 0, static_cast<size_t>(size));
+        bytes[TAVDll::detail::REPLY_MODEL_OFFSET] = 'S';
+        return size;
+    };
+    struct Installed {
+        const TAVDll::UsbBackend* before;
+        ~Installed() { TAVDll::InstallUsbBackend(before); }
+    } installed{TAVDll::InstallUsbBackend(&table)};
+    for (const char* selector : {"", "queued:", "sync:usb:1:2"}) {
+        tav_board* board = nullptr;
+        ASSERT_EQ(tav_open(selector, &board), TAV_OK) << selector;
+        EXPECT_EQ(tav_queued(board), 0) << selector;
+        EXPECT_EQ(tav_pin_set(board, 0x40000020u), TAV_OK) << selector;
+        tav_release(board);
+    }
+    tav_device devices[2];
+    ASSERT_EQ(tav_list(devices, 2, 0), 1);
+    EXPECT_EQ(devices[0].queued, 0);
+}
+
 class DefaultDevice : public BoardObjects {
 protected:
     void TearDown() override
@@ -675,6 +721,11 @@ TEST_F(BoardObjects, ListingNamesEachBoardWithItsSelectorModelAndWhetherItCanBeO
     EXPECT_EQ(devices[1].vendor, 0x1234);
     EXPECT_EQ(devices[1].board, 0);
     EXPECT_EQ(devices[1].openable, 0);
+    // A board object would queue the boards' records (the virtual bus has a
+    // queue); another device is no board to send to.
+    EXPECT_EQ(devices[0].queued, 1);
+    EXPECT_EQ(devices[1].queued, 0);
+    EXPECT_EQ(devices[2].queued, 1);
     EXPECT_EQ(tav_list(nullptr, 0, 0), 3); // counting only
     EXPECT_EQ(tav_list(devices, 1, 0), 3); // more than there is room for
     EXPECT_EQ(tav_list(nullptr, 1, 0), TAV_E_INVALID);
