@@ -3,6 +3,7 @@
 // test program of its own so that a ThreadSanitizer build can run it alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/library_mutex.h"
 #include "board_fixture.h"
 #include "model/board_view.h"
 #include "tav/board.hpp"
@@ -424,6 +426,44 @@ TEST(Threads, DisconnectKeepsTheObjectAndLaterCallsFindItClosed)
     EXPECT_EQ(tav_disconnect(board, 0), TAV_OK);
     tav_close(board); // frees it; the Close sequence is not sent again
     EXPECT_EQ(tav_disconnect(nullptr, 1), TAV_E_INVALID);
+}
+
+// A board's lock: a thread that wants it while another holds it waits until
+// it is let go, then has it; every thread of many takes it in turn.
+TEST(LibraryLocks, AHeldLockMakesTheNextThreadWait)
+{
+    TAVDll::detail::LibraryMutex lock;
+    std::atomic<bool> taken{false};
+    lock.lock();
+    std::thread waiter([&] {
+        lock.lock();
+        taken.store(true);
+        lock.unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(taken.load()) << "taken while held";
+    lock.unlock();
+    waiter.join();
+    EXPECT_TRUE(taken.load());
+
+    int inside = 0;
+    int most = 0;
+    long rounds = 0;
+    std::vector<std::thread> threads;
+    for (int index = 0; index < 4; ++index) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 2000; ++round) {
+                std::lock_guard<TAVDll::detail::LibraryMutex> held(lock);
+                most = std::max(most, ++inside);
+                ++rounds;
+                --inside;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(rounds, 8000);
 }
 
 } // namespace

@@ -42,15 +42,6 @@ void LibraryMutex::WaitAndLock()
     waiting_.fetch_sub(1);
 }
 
-bool LibraryMutex::try_lock()
-{
-    bool free = false;
-    if (!held_.compare_exchange_strong(free, true, std::memory_order_acquire))
-        return false;
-    ++heldLocks;
-    return true;
-}
-
 void LibraryMutex::unlock()
 {
     held_.store(false);

@@ -17,7 +17,6 @@ class LibraryMutex {
 public:
     void lock();
     void unlock();
-    bool try_lock();
 
 private:
     void WaitAndLock();
