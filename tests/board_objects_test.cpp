@@ -231,34 +231,13 @@ TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
 
 // A USB library without a queue sends one transfer at a time, and a board
 // object says so, whatever its selector asked for.
-TEST(BoardObjectsWithoutQueue, SayTheyAreNotQueued)
+TEST_F(BoardObjects, OnALibraryWithoutAQueueTheySayTheyAreNotQueued)
 {
-    static usb_bus bus{};
-    static struct usb_device device{};
-    static int handle = 0;
-    device.descriptor.idVendor = TAV_USB_VENDOR_ID;
-    device.descriptor.idProduct = TAV_USB_PRODUCT_ID;
-    device.bus = &bus;
-    std::snprintf(bus.dirname, sizeof bus.dirname, "001");
-    std::snprintf(device.filename, sizeof device.filename, "002");
-    bus.devices = &device;
-    TAVDll::UsbBackend table{};
-    table.name = "no queue";
-    table.init = [](void*) {};
-    table.findBusses = [](void*) { return 0; };
-    table.findDevices = [](void*) { return 0; };
-    table.getBusses = [](void*) { return &bus; };
-    table.deviceAddress = TAVDll::UsbfsDeviceAddress;
-    table.open = [](void*, struct usb_device*) { return reinterpret_cast<usb_dev_handle*>(&handle); };
-    table.setConfiguration = [](void*, usb_dev_handle*, int) { return 0; };
-    table.claimInterface = [](void*, usb_dev_handle*, int) { return 0; };
-    table.close = [](void*, usb_dev_handle*) { return 0; };
-    table.bulkWrite = [](void*, usb_dev_handle*, int, const char*, int size, int) { return size; };
-    table.bulkRead = [](void*, usb_dev_handle*, int, char* bytes, int size, int) {
-        std::memset(bytes, 0, static_cast<size_t>(size));
-        bytes[TAVDll::detail::REPLY_MODEL_OFFSET] = 'S';
-        return size;
-    };
+    // The virtual bus as it is, less its queue.
+    tavsim::VirtualUsb bus(tavsim::VirtualUsb::Install::No);
+    bus.AddBoard('S');
+    TAVDll::UsbBackend table = bus.Backend();
+    table.bulkWriteQueue = nullptr;
     struct Installed {
         const TAVDll::UsbBackend* before;
         ~Installed() { TAVDll::InstallUsbBackend(before); }

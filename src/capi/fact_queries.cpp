@@ -2,6 +2,7 @@
 // dividers, the constants by name, a record in words. No board is needed.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "TAVLib.h"
 #include "board_facts.h"
@@ -52,8 +53,9 @@ int tav_pin_name(uint32_t pin, char model, char name[8], char mcu_pin[8])
     if (row < 0) {
         // One bit of a bank where no board pin is: named all the same, for
         // the message that says so.
-        if (!BankBitName(pin).empty()) {
-            std::snprintf(name, 8, "%s", BankBitName(pin).c_str());
+        const std::string bitName = BankBitName(pin);
+        if (!bitName.empty()) {
+            std::snprintf(name, 8, "%s", bitName.c_str());
             std::snprintf(mcu_pin, 8, "-");
         }
         return TAV_BAD_PIN;
