@@ -9,6 +9,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "board_facts.h"
 
@@ -53,6 +54,15 @@ constexpr uint32_t RecordWord(const uint8_t* bytes, size_t offset)
 {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8
            | static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+// Writes a little-endian word into a record's bytes, whatever the host's
+// byte order (the compiler makes one store of it on a little-endian host).
+inline void PutRecordWord(uint8_t* bytes, size_t offset, uint32_t value)
+{
+    const uint8_t word[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    memcpy(bytes + offset, word, sizeof word);
 }
 
 // The vendor's TIM_TimeBaseInitTypeDef, in declared order.

@@ -10,16 +10,43 @@
 
 namespace TAVDll::detail {
 
+// What this thread holds: how many of the library's locks, and what to do
+// once it lets go of the last one (null: nothing).
+struct ThreadLocks {
+    int held = 0;
+    void (*whenAllReleased)() = nullptr;
+};
+inline thread_local ThreadLocks threadLocks;
+
 // Taken by one compare-and-swap when nobody holds it (every operation of a
-// board takes its board's lock); a thread that finds it held sleeps until it
-// is let go.
+// board takes its board's lock, so the taking and letting go are inline); a
+// thread that finds it held sleeps until it is let go.
 class LibraryMutex {
 public:
-    void lock();
-    void unlock();
+    void lock()
+    {
+        bool free = false;
+        if (!held_.compare_exchange_strong(free, true, std::memory_order_acquire))
+            WaitAndLock();
+        ++threadLocks.held;
+    }
+
+    // The holder lets go before it looks for waiters (both sequentially
+    // consistent), and a waiter counts itself before each try: either the
+    // try succeeds or the holder sees the waiter and wakes it.
+    void unlock()
+    {
+        held_.store(false);
+        if (waiting_.load() != 0)
+            WakeOne();
+        if (--threadLocks.held == 0 && threadLocks.whenAllReleased != nullptr)
+            RunWhenAllReleased();
+    }
 
 private:
     void WaitAndLock();
+    void WakeOne();
+    static void RunWhenAllReleased();
 
     std::atomic<bool> held_{false};
     std::atomic<int> waiting_{0};
@@ -28,12 +55,14 @@ private:
 };
 
 // How many of the library's locks this thread holds.
-int LibraryLocksHeld();
+inline int LibraryLocksHeld()
+{
+    return threadLocks.held;
+}
 
-// Called on a thread that has just let go of its last lock of the library
-// (the log hands the lines it held back to the application there). Set once;
-// null: nothing to do.
-void SetLastLockReleased(void (*action)());
+// Has action called, once, when this thread next holds none of the library's
+// locks (the log hands the lines it held back to the application there).
+void WhenAllLocksReleased(void (*action)());
 
 // Whether this thread is inside a callback of the library's (a connection,
 // watch or log callback): it may not wait for another callback to end.

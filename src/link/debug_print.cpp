@@ -86,7 +86,7 @@ void FlushHeldLines();
 
 void HoldLine(int level, const char* text)
 {
-    SetLastLockReleased(FlushHeldLines);
+    WhenAllLocksReleased(FlushHeldLines);
     if (held.count == HELD_LINE_COUNT) {
         ++held.dropped;
         return;

@@ -100,6 +100,39 @@ int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
     return failed;
 }
 
+// One transfer each, in order. While transfers succeed nothing can change
+// the board's handle, table or observer, so they are read once for the run;
+// a failure (which may stop sending or let the board go) starts a new run.
+int SubmitOneByOne(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
+{
+    const _INSTRUCTION_INFO_* next = records;
+    const _INSTRUCTION_INFO_* const end = records + count;
+    int failed = 0;
+    while (next != end) {
+        if (!BoardOpen(link) || link.stopSending)
+            return failed + static_cast<int>(end - next);
+        const UsbBackend& usb = *link.usb;
+        void* const context = usb.context;
+        usb_dev_handle* const handle = link.deviceHandle;
+        const int32_t timeoutMs = link.timeoutMs;
+        const RecordObserver observer = link.observer;
+        void* const observerUser = link.observerUser;
+        int transferred = 0;
+        do {
+            const char* bytes = reinterpret_cast<const char*>(next++);
+            transferred = usb.bulkWrite(context, handle, ENDPOINT_OUT, bytes, static_cast<int>(RECORD_SIZE), timeoutMs);
+            if (observer != nullptr)
+                observer(observerUser, reinterpret_cast<const uint8_t*>(bytes), RECORD_SIZE, transferred);
+        } while (transferred == static_cast<int>(RECORD_SIZE) && next != end);
+        if (transferred != static_cast<int>(RECORD_SIZE)) {
+            if (transferred < 0)
+                AfterFailedTransfer(link, transferred);
+            ++failed;
+        }
+    }
+    return failed;
+}
+
 } // namespace
 
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
@@ -117,11 +150,7 @@ int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
             index += chunk;
         }
     }
-    for (; index < count; ++index) {
-        if (!SubmitRecord(link, records[index]))
-            ++failed;
-    }
-    return failed;
+    return failed + SubmitOneByOne(link, records + index, count - index);
 }
 
 } // namespace detail

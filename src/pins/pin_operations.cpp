@@ -57,6 +57,8 @@ int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, Pi
     const int column = PinMapColumn(model);
     const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
     const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    // Every pin's record is this one aimed at the pin.
+    const _INSTRUCTION_INFO_ pattern = PinRecord(action, value, 0, 0);
     // Only the set bits, lowest first; the bit is the pin's row in its bank.
     for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
         const int bit = __builtin_ctz(remaining);
@@ -65,8 +67,12 @@ int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, Pi
                 DebugPrint("add failed");
             return RESULT_PIN_UNAVAILABLE;
         }
+        if (batch.inCount == batch.capacity)
+            break;
         const McuPin& target = PIN_MAP[firstRow + bit].byModel[column];
-        Append(batch, PinRecord(action, value, target.port, 1u << target.pin));
+        _INSTRUCTION_INFO_& record = batch.records[batch.inCount++];
+        record = pattern;
+        AimGpioRecord(record, target.port, 1u << target.pin);
     }
     return RESULT_OK;
 }

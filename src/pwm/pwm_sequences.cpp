@@ -35,7 +35,7 @@ _INSTRUCTION_INFO_ ClockGate(const PwmGroup& group, uint8_t state)
 
 int AppendOutputCompare(InstructionBatch& batch, const PwmChannel& entry, uint32_t duty)
 {
-    return Append(batch, OC_INIT_BUILDERS[entry.unit - 1](entry.timerIndex, PwmOutputCompare(duty)));
+    return Append(batch, OC_INIT_BUILDERS[entry.unit - 1], entry.timerIndex, PwmOutputCompare(duty));
 }
 
 int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty)
@@ -51,14 +51,14 @@ int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period
 {
     if (timerIndex >= PWM_GROUP_COUNT)
         return batch.inCount;
-    Append(batch, ClockGate(PWM_GROUPS[timerIndex], STATE_ON));
+    Append(batch, ClockGate, PWM_GROUPS[timerIndex], STATE_ON);
     TimeBaseParams params{};
     params.prescaler = prescaler;
     params.counterMode = counterMode;
     params.period = period;
     params.clockDivision = clockDivision;
     params.repetitionCounter = 0;
-    return Append(batch, MakeTimTimeBaseInit(timerIndex, params));
+    return Append(batch, MakeTimTimeBaseInit, timerIndex, params);
 }
 
 int AppendFrequency(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency frequency, unsigned int* max)
@@ -73,16 +73,16 @@ int AppendChannel(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel
     const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
     if (entry == nullptr)
         return batch.inCount;
-    Append(batch, MakeGpioInit(entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP));
+    Append(batch, MakeGpioInit, entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP);
     AppendOutputCompare(batch, *entry, duty);
-    return Append(batch, OC_PRELOAD_BUILDERS[entry->unit - 1](timerIndex, TIM_OCPRELOAD_ENABLE));
+    return Append(batch, OC_PRELOAD_BUILDERS[entry->unit - 1], timerIndex, TIM_OCPRELOAD_ENABLE);
 }
 
 int AppendTimerStart(InstructionBatch& batch, uint32_t timerIndex)
 {
-    Append(batch, MakeTimArrPreload(timerIndex, STATE_ON));
-    Append(batch, MakeTimCmd(timerIndex, STATE_ON));
-    return Append(batch, MakeTimCtrlPwmOutputs(timerIndex, STATE_ON));
+    Append(batch, MakeTimArrPreload, timerIndex, STATE_ON);
+    Append(batch, MakeTimCmd, timerIndex, STATE_ON);
+    return Append(batch, MakeTimCtrlPwmOutputs, timerIndex, STATE_ON);
 }
 
 int AppendInitPWMA(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
@@ -140,15 +140,15 @@ namespace {
 
 int AppendTimerStop(InstructionBatch& batch, uint32_t timerIndex)
 {
-    Append(batch, MakeTimDeInit(timerIndex));
-    Append(batch, MakeTimArrPreload(timerIndex, STATE_OFF));
-    Append(batch, MakeTimCmd(timerIndex, STATE_OFF));
-    return Append(batch, MakeTimCtrlPwmOutputs(timerIndex, STATE_OFF));
+    Append(batch, MakeTimDeInit, timerIndex);
+    Append(batch, MakeTimArrPreload, timerIndex, STATE_OFF);
+    Append(batch, MakeTimCmd, timerIndex, STATE_OFF);
+    return Append(batch, MakeTimCtrlPwmOutputs, timerIndex, STATE_OFF);
 }
 
 int AppendPinRelease(InstructionBatch& batch, const PwmChannel& entry)
 {
-    return Append(batch, MakeGpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING));
+    return Append(batch, MakeGpioInit, entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
 }
 
 } // namespace
@@ -159,7 +159,7 @@ int AppendDisablePWM(InstructionBatch& batch)
     for (const PwmGroup& group : PWM_GROUPS)
         AppendTimerStop(batch, group.timerIndex);
     for (const PwmGroup& group : PWM_GROUPS)
-        Append(batch, ClockGate(group, STATE_OFF));
+        Append(batch, ClockGate, group, STATE_OFF);
     for (const PwmChannel& entry : PWM_CHANNEL_MAP)
         AppendPinRelease(batch, entry);
     return batch.inCount;
@@ -181,7 +181,7 @@ int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex)
     if (timerIndex >= PWM_GROUP_COUNT)
         return batch.inCount;
     AppendTimerStop(batch, timerIndex);
-    Append(batch, ClockGate(PWM_GROUPS[timerIndex], STATE_OFF));
+    Append(batch, ClockGate, PWM_GROUPS[timerIndex], STATE_OFF);
     for (const PwmChannel& entry : PWM_CHANNEL_MAP)
         if (entry.timerIndex == timerIndex)
             AppendPinRelease(batch, entry);

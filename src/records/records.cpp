@@ -1,7 +1,5 @@
 #include "records/records.h"
 
-#include <cstring>
-
 namespace TAVDll::detail {
 
 namespace {
@@ -19,12 +17,9 @@ void PutByte(_INSTRUCTION_INFO_& record, size_t offset, uint8_t value)
     reinterpret_cast<uint8_t*>(&record)[offset] = value;
 }
 
-// Little-endian on the wire, whatever the host's byte order.
 void PutWord(_INSTRUCTION_INFO_& record, size_t offset, uint32_t value)
 {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    std::memcpy(reinterpret_cast<uint8_t*>(&record) + offset, bytes, sizeof bytes);
+    PutRecordWord(reinterpret_cast<uint8_t*>(&record), offset, value);
 }
 
 _INSTRUCTION_INFO_ MakeGpioBitsRecord(uint8_t operation, uint32_t portIndex, uint32_t pinMask)

@@ -8,6 +8,14 @@ namespace TAVDll::detail {
 _INSTRUCTION_INFO_ MakeGpioInit(uint32_t portIndex, uint32_t pinMask, uint8_t speedCode, uint8_t modeCode);
 _INSTRUCTION_INFO_ MakeGpioSetBits(uint32_t portIndex, uint32_t pinMask);
 _INSTRUCTION_INFO_ MakeGpioResetBits(uint32_t portIndex, uint32_t pinMask);
+// Aims a GPIO_Init, GPIO_SetBits or GPIO_ResetBits record at other pins: a
+// walk over many pins builds its record once and aims a copy at each.
+inline void AimGpioRecord(_INSTRUCTION_INFO_& record, uint32_t portIndex, uint32_t pinMask)
+{
+    PutRecordWord(reinterpret_cast<uint8_t*>(&record), GPIO_PORT_OFFSET, portIndex);
+    PutRecordWord(reinterpret_cast<uint8_t*>(&record), GPIO_MASK_OFFSET, pinMask);
+}
+
 _INSTRUCTION_INFO_ MakeGpioPinRemap(uint32_t remapCode, uint8_t state);
 
 _INSTRUCTION_INFO_ MakeRccRecord(uint8_t operation, uint32_t peripheralMask, uint8_t state);
