@@ -1,8 +1,6 @@
 #include "board/board_control.h"
 
 #include "link/transport.h"
-#include "pins/pin_operations.h"
-#include "pwm/pwm_sequences.h"
 #include "records/records.h"
 
 namespace TAVDll {
@@ -10,18 +8,11 @@ namespace detail {
 
 namespace {
 
-constexpr uint32_t ALL_BANK_8_PINS = PIN_BANK_8 | 0x1FFFF;
-constexpr uint32_t ALL_BANK_4_PINS = PIN_BANK_4 | 0xFFFF;
-constexpr uint8_t REMAP_UNDO = 0;
-
-// The safe state: PWM off, then both banks floating (a model without a pin
-// map floats no pins here, which is not a failure).
-void AppendSafeState(InstructionBatch& batch, BoardType model)
-{
-    AppendDisablePWM(batch);
-    AppendPinRecords(batch, model, ALL_BANK_8_PINS, PinAction::Floating, 0);
-    AppendPinRecords(batch, model, ALL_BANK_4_PINS, PinAction::Floating, 0);
-}
+struct BoardBatchSink : BatchSink {
+    void PinRemap(uint32_t remapCode, uint8_t state) { Append(batch, MakeGpioPinRemap, remapCode, state); }
+    void BoardStart(uint32_t startupValue) { Append(batch, MakeBoardInit, startupValue); }
+    void Pins(BoardType model, uint32_t pins, PinAction action) { AppendPinRecords(batch, model, pins, action, 0); }
+};
 
 } // namespace
 
@@ -30,10 +21,8 @@ int InitTav(BoardLink& link, uint32_t startupValue)
     if (!BoardOpen(link))
         return RESULT_IO_FAILED;
     InstructionBatch batch;
-    // Free the debug-port pins first: several of them are ordinary board pins.
-    Append(batch, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_APPLY));
-    AppendSafeState(batch, link.boardType);
-    Append(batch, MakeBoardInit(startupValue));
+    BoardBatchSink sink{{batch}};
+    board_sequence::Init(sink, link.boardType, startupValue);
     return SubmitBatch(link, batch);
 }
 
@@ -42,7 +31,8 @@ int DisableAll(BoardLink& link)
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
     InstructionBatch batch;
-    AppendSafeState(batch, link.boardType);
+    BoardBatchSink sink{{batch}};
+    board_sequence::SafeState(sink, link.boardType);
     return SubmitBatch(link, batch);
 }
 
@@ -50,9 +40,8 @@ void CloseBoard(BoardLink& link)
 {
     if (BoardOpen(link)) {
         InstructionBatch batch;
-        // Undo the remap before the pins float: the reverse of InitTav.
-        Append(batch, MakeGpioPinRemap(GPIO_REMAP_SWJ_DISABLE, REMAP_UNDO));
-        AppendSafeState(batch, link.boardType);
+        BoardBatchSink sink{{batch}};
+        board_sequence::Close(sink, link.boardType);
         SubmitBatch(link, batch);
     }
     ReleaseDevice(link);

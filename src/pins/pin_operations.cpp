@@ -10,71 +10,49 @@ namespace detail {
 
 namespace {
 
-_INSTRUCTION_INFO_ PinRecord(PinAction action, int value, uint32_t gpio, uint32_t pin)
+_INSTRUCTION_INFO_ PinRecord(const PinEffect& effect, uint32_t gpio, uint32_t pin)
 {
-    switch (action) {
-    case PinAction::DirOutput: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_OUT_PP);
-    case PinAction::DirInput:
-    case PinAction::Floating: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
-    case PinAction::Set: return MakeGpioSetBits(gpio, pin);
-    case PinAction::Reset: return MakeGpioResetBits(gpio, pin);
-    case PinAction::Write: return value == 1 ? MakeGpioSetBits(gpio, pin) : MakeGpioResetBits(gpio, pin);
-    case PinAction::InputPullUp: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_IPU);
-    case PinAction::InputPullDown: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_IPD);
-    case PinAction::OutputOpenDrain: return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, GPIO_MODE_OUT_OD);
-    }
-    return MakeGpioResetBits(gpio, pin);
+    if (!effect.level)
+        return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, effect.mode);
+    return effect.high ? MakeGpioSetBits(gpio, pin) : MakeGpioResetBits(gpio, pin);
 }
-
-} // namespace
-
-namespace {
 
 // Where a single pin leads on the model; PIN_UNAVAILABLE where the model has
 // no pin there.
-int SinglePinTarget(BoardType model, uint32_t pin, PinAction action, McuPin* target)
+int SinglePinTarget(BoardType model, uint32_t pin, McuPin* target)
 {
     const uint32_t bank = pin & PIN_BANK_FIELD;
     const int column = PinMapColumn(model);
     const int bit = __builtin_ctz(pin & ~PIN_BANK_FIELD);
     const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
-    if (column < 0 || bit >= bankPins) {
-        if (action == PinAction::Floating)
-            DebugPrint("add failed");
+    if (column < 0 || bit >= bankPins)
         return RESULT_PIN_UNAVAILABLE;
-    }
     *target = PIN_MAP[(bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT)) + bit].byModel[column];
     return RESULT_OK;
+}
+
+// The board's own line when a pin to float has no mapping.
+int SayUnavailable(int result, PinAction action)
+{
+    if (result == RESULT_PIN_UNAVAILABLE && action == PinAction::Floating)
+        DebugPrint("add failed");
+    return result;
 }
 
 } // namespace
 
 int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value)
 {
-    if (!KnownPinBank(pins))
-        return RESULT_BAD_PIN;
-    const uint32_t bank = pins & PIN_BANK_FIELD;
-    const int column = PinMapColumn(model);
-    const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
-    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
     // Every pin's record is this one aimed at the pin.
-    const _INSTRUCTION_INFO_ pattern = PinRecord(action, value, 0, 0);
-    // Only the set bits, lowest first; the bit is the pin's row in its bank.
-    for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
-        const int bit = __builtin_ctz(remaining);
-        if (column < 0 || bit >= bankPins) {
-            if (action == PinAction::Floating)
-                DebugPrint("add failed");
-            return RESULT_PIN_UNAVAILABLE;
-        }
+    const _INSTRUCTION_INFO_ pattern = PinRecord(PinActionEffect(action, value), 0, 0);
+    const int walk = WalkPins(model, pins, [&](const McuPin& target) {
         if (batch.inCount == batch.capacity)
-            break;
-        const McuPin& target = PIN_MAP[firstRow + bit].byModel[column];
+            return;
         _INSTRUCTION_INFO_& record = batch.records[batch.inCount++];
         record = pattern;
         AimGpioRecord(record, target.port, 1u << target.pin);
-    }
-    return RESULT_OK;
+    });
+    return SayUnavailable(walk, action);
 }
 
 int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
@@ -87,10 +65,10 @@ int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value)
     if (bits != 0 && (bits & (bits - 1)) == 0) {
         // One pin, the common case: its record built in place and sent.
         McuPin target;
-        const int found = SinglePinTarget(link.boardType, pins, action, &target);
+        const int found = SinglePinTarget(link.boardType, pins, &target);
         if (found != RESULT_OK)
-            return found;
-        const _INSTRUCTION_INFO_ record = PinRecord(action, value, target.port, 1u << target.pin);
+            return SayUnavailable(found, action);
+        const _INSTRUCTION_INFO_ record = PinRecord(PinActionEffect(action, value), target.port, 1u << target.pin);
         return SubmitRecord(link, record) ? RESULT_OK : RESULT_IO_FAILED;
     }
     InstructionBatch batch;

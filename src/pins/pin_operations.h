@@ -5,6 +5,7 @@
 
 #include "link/board_link.h"
 #include "link/record_batch.h"
+#include "pin_map_table.h"
 
 namespace TAVDll::detail {
 
@@ -12,10 +13,54 @@ namespace TAVDll::detail {
 // same GPIO_Init record with the vendor's other mode codes.
 enum class PinAction { DirOutput, DirInput, Floating, Set, Reset, Write, InputPullUp, InputPullDown, OutputOpenDrain };
 
-// The pin walk behind every pin operation: one record per named pin in
-// ascending bit order, appended to the batch. RESULT_OK, RESULT_BAD_PIN
-// (nothing appended), or RESULT_PIN_UNAVAILABLE at the first pin the model
-// has no mapping for (the pins before it are appended).
+// What an action does to each of its pins: a level (GPIO_SetBits or
+// GPIO_ResetBits), or a mode (GPIO_Init at 50 MHz).
+struct PinEffect {
+    bool level;
+    bool high;    // for a level
+    uint8_t mode; // for a mode
+};
+
+constexpr PinEffect PinActionEffect(PinAction action, int value)
+{
+    switch (action) {
+    case PinAction::DirOutput: return {false, false, GPIO_MODE_OUT_PP};
+    case PinAction::DirInput:
+    case PinAction::Floating: return {false, false, GPIO_MODE_IN_FLOATING};
+    case PinAction::Set: return {true, true, 0};
+    case PinAction::Reset: return {true, false, 0};
+    case PinAction::Write: return {true, value == 1, 0};
+    case PinAction::InputPullUp: return {false, false, GPIO_MODE_IPU};
+    case PinAction::InputPullDown: return {false, false, GPIO_MODE_IPD};
+    case PinAction::OutputOpenDrain: return {false, false, GPIO_MODE_OUT_OD};
+    }
+    return {true, false, 0};
+}
+
+// The pin walk behind every pin operation: visit(McuPin) for each named pin
+// in ascending bit order. RESULT_OK, RESULT_BAD_PIN (nothing visited), or
+// RESULT_PIN_UNAVAILABLE at the first pin the model has no mapping for (the
+// pins before it are visited).
+template <typename Visit>
+int WalkPins(BoardType model, uint32_t pins, Visit visit)
+{
+    if (!KnownPinBank(pins))
+        return RESULT_BAD_PIN;
+    const uint32_t bank = pins & PIN_BANK_FIELD;
+    const int column = PinMapColumn(model);
+    const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
+    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    // Only the set bits, lowest first; the bit is the pin's row in its bank.
+    for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
+        const int bit = __builtin_ctz(remaining);
+        if (column < 0 || bit >= bankPins)
+            return RESULT_PIN_UNAVAILABLE;
+        visit(PIN_MAP[firstRow + bit].byModel[column]);
+    }
+    return RESULT_OK;
+}
+
+// The walk's records appended to the batch, one per pin; the walk's result.
 int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value);
 
 // A pin operation's result: the walk's records sent back to back.

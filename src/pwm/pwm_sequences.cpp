@@ -1,8 +1,5 @@
 #include "pwm/pwm_sequences.h"
 
-#include "pwm_tables.h"
-#include "records/records.h"
-
 namespace TAVDll::detail {
 
 namespace {
@@ -15,50 +12,24 @@ constexpr OutputCompareBuilder OC_INIT_BUILDERS[4] = {MakeTimOc1Init, MakeTimOc2
 constexpr PreloadBuilder OC_PRELOAD_BUILDERS[4] = {MakeTimOc1Preload, MakeTimOc2Preload, MakeTimOc3Preload,
                                                    MakeTimOc4Preload};
 
-constexpr uint8_t STATE_ON = 1;
-constexpr uint8_t STATE_OFF = 0;
-
-OutputCompareParams PwmOutputCompare(uint32_t duty)
-{
-    OutputCompareParams params{};
-    params.ocMode = TIM_OCMODE_PWM1;
-    params.outputState = TIM_OUTPUT_STATE_ENABLE;
-    params.pulse = duty;
-    return params;
-}
-
-_INSTRUCTION_INFO_ ClockGate(const PwmGroup& group, uint8_t state)
-{
-    return group.clockOperation == RCC_OP_APB2_CLOCK ? MakeRccApb2Clock(group.peripheralMask, state)
-                                                     : MakeRccApb1Clock(group.peripheralMask, state);
-}
-
-int AppendOutputCompare(InstructionBatch& batch, const PwmChannel& entry, uint32_t duty)
-{
-    return Append(batch, OC_INIT_BUILDERS[entry.unit - 1], entry.timerIndex, PwmOutputCompare(duty));
-}
-
-int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty)
-{
-    const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
-    return entry != nullptr ? AppendOutputCompare(batch, *entry, duty) : batch.inCount;
-}
-
 } // namespace
+
+void BatchSink::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+{
+    Append(batch, OC_INIT_BUILDERS[unit - 1], timerIndex, params);
+}
+
+void BatchSink::OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
+{
+    Append(batch, OC_PRELOAD_BUILDERS[unit - 1], timerIndex, preloadCode);
+}
 
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
                    uint32_t clockDivision, uint32_t counterMode)
 {
-    if (timerIndex >= PWM_GROUP_COUNT)
-        return batch.inCount;
-    Append(batch, ClockGate, PWM_GROUPS[timerIndex], STATE_ON);
-    TimeBaseParams params{};
-    params.prescaler = prescaler;
-    params.counterMode = counterMode;
-    params.period = period;
-    params.clockDivision = clockDivision;
-    params.repetitionCounter = 0;
-    return Append(batch, MakeTimTimeBaseInit, timerIndex, params);
+    BatchSink sink{batch};
+    pwm_sequence::TimeBase(sink, timerIndex, period, prescaler, clockDivision, counterMode);
+    return batch.inCount;
 }
 
 int AppendFrequency(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency frequency, unsigned int* max)
@@ -70,56 +41,62 @@ int AppendFrequency(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency 
 
 int AppendChannel(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty)
 {
-    const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
-    if (entry == nullptr)
-        return batch.inCount;
-    Append(batch, MakeGpioInit, entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP);
-    AppendOutputCompare(batch, *entry, duty);
-    return Append(batch, OC_PRELOAD_BUILDERS[entry->unit - 1], timerIndex, TIM_OCPRELOAD_ENABLE);
+    BatchSink sink{batch};
+    pwm_sequence::Channel(sink, timerIndex, channel, duty);
+    return batch.inCount;
 }
 
 int AppendTimerStart(InstructionBatch& batch, uint32_t timerIndex)
 {
-    Append(batch, MakeTimArrPreload, timerIndex, STATE_ON);
-    Append(batch, MakeTimCmd, timerIndex, STATE_ON);
-    return Append(batch, MakeTimCtrlPwmOutputs, timerIndex, STATE_ON);
-}
-
-int AppendInitPWMA(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
-                   unsigned int* max)
-{
-    constexpr uint32_t timer = 0;
-    AppendFrequency(batch, timer, frequency, max);
-    AppendChannel(batch, timer, 1, duty1);
-    AppendChannel(batch, timer, 2, duty2);
-    AppendChannel(batch, timer, 3, duty3);
-    return AppendTimerStart(batch, timer);
+    BatchSink sink{batch};
+    pwm_sequence::TimerStart(sink, timerIndex);
+    return batch.inCount;
 }
 
 namespace {
 
-int AppendInitFourChannels(InstructionBatch& batch, uint32_t timer, PWM_Frequency frequency, const uint32_t (&duties)[4],
-                           unsigned int* max)
+// The board's own start of a group: its frequency's prescaler at the full
+// period, with the group's channels (A has three).
+int AppendInit(InstructionBatch& batch, uint32_t timer, PWM_Frequency frequency, const uint32_t (&duties)[4],
+               unsigned int* max)
 {
-    AppendFrequency(batch, timer, frequency, max);
-    for (uint32_t channel = 1; channel <= 4; ++channel)
-        AppendChannel(batch, timer, channel, duties[channel - 1]);
-    return AppendTimerStart(batch, timer);
+    if (max != nullptr)
+        *max = PWM_FULL_SCALE;
+    BatchSink sink{batch};
+    pwm_sequence::GroupStart(sink, timer, PrescalerFor(frequency), PWM_PERIOD, duties);
+    return batch.inCount;
 }
 
 } // namespace
 
+int AppendInitPWMA(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
+                   unsigned int* max)
+{
+    return AppendInit(batch, 0, frequency, {duty1, duty2, duty3, 0}, max);
+}
+
 int AppendInitPWMB(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
                    uint32_t duty4, unsigned int* max)
 {
-    return AppendInitFourChannels(batch, 1, frequency, {duty1, duty2, duty3, duty4}, max);
+    return AppendInit(batch, 1, frequency, {duty1, duty2, duty3, duty4}, max);
 }
 
 int AppendInitPWMC(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
                    uint32_t duty4, unsigned int* max)
 {
-    return AppendInitFourChannels(batch, 2, frequency, {duty1, duty2, duty3, duty4}, max);
+    return AppendInit(batch, 2, frequency, {duty1, duty2, duty3, duty4}, max);
 }
+
+namespace {
+
+int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+{
+    BatchSink sink{batch};
+    pwm_sequence::Update(sink, timerIndex, channel, duty);
+    return batch.inCount;
+}
+
+} // namespace
 
 int AppendUpdatePWMA(InstructionBatch& batch, uint32_t channel, uint32_t duty)
 {
@@ -136,55 +113,25 @@ int AppendUpdatePWMC(InstructionBatch& batch, uint32_t channel, uint32_t duty)
     return AppendUpdate(batch, 2, channel, duty);
 }
 
-namespace {
-
-int AppendTimerStop(InstructionBatch& batch, uint32_t timerIndex)
-{
-    Append(batch, MakeTimDeInit, timerIndex);
-    Append(batch, MakeTimArrPreload, timerIndex, STATE_OFF);
-    Append(batch, MakeTimCmd, timerIndex, STATE_OFF);
-    return Append(batch, MakeTimCtrlPwmOutputs, timerIndex, STATE_OFF);
-}
-
-int AppendPinRelease(InstructionBatch& batch, const PwmChannel& entry)
-{
-    return Append(batch, MakeGpioInit, entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
-}
-
-} // namespace
-
 int AppendDisablePWM(InstructionBatch& batch)
 {
-    // Timers stop before their clocks go off; the pins are released last.
-    for (const PwmGroup& group : PWM_GROUPS)
-        AppendTimerStop(batch, group.timerIndex);
-    for (const PwmGroup& group : PWM_GROUPS)
-        Append(batch, ClockGate, group, STATE_OFF);
-    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
-        AppendPinRelease(batch, entry);
+    BatchSink sink{batch};
+    pwm_sequence::DisableAll(sink);
     return batch.inCount;
 }
 
 int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
                      const uint32_t (&duties)[4])
 {
-    if (timerIndex >= PWM_GROUP_COUNT)
-        return batch.inCount;
-    AppendTimeBase(batch, timerIndex, period, prescaler, 0, 0);
-    for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
-        AppendChannel(batch, timerIndex, channel, duties[channel - 1]);
-    return AppendTimerStart(batch, timerIndex);
+    BatchSink sink{batch};
+    pwm_sequence::GroupStart(sink, timerIndex, prescaler, period, duties);
+    return batch.inCount;
 }
 
 int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex)
 {
-    if (timerIndex >= PWM_GROUP_COUNT)
-        return batch.inCount;
-    AppendTimerStop(batch, timerIndex);
-    Append(batch, ClockGate, PWM_GROUPS[timerIndex], STATE_OFF);
-    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
-        if (entry.timerIndex == timerIndex)
-            AppendPinRelease(batch, entry);
+    BatchSink sink{batch};
+    pwm_sequence::GroupStop(sink, timerIndex);
     return batch.inCount;
 }
 

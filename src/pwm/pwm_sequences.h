@@ -1,13 +1,160 @@
+// The PWM sequences: which vendor calls start, change and stop a group, in
+// which order. Each is written once, over a sink that takes the calls: a
+// BatchSink appends their records to a batch, and a board object's commanded
+// state applies their effect without building or decoding a record.
 #ifndef TAV_PWM_PWM_SEQUENCES_H
 #define TAV_PWM_PWM_SEQUENCES_H
 
 #include "TAVLib.h"
 #include "link/record_batch.h"
+#include "pwm_tables.h"
+#include "records/records.h"
 
 namespace TAVDll::detail {
 
 constexpr int PWM_BATCH_CAPACITY = BATCH_CAPACITY;
 constexpr int PWM_DISABLE_BATCH_CAPACITY = 60;
+
+constexpr uint8_t STATE_ON = 1;
+constexpr uint8_t STATE_OFF = 0;
+
+// The sink of the sequences' records: each call appends its record.
+struct BatchSink {
+    InstructionBatch& batch;
+
+    void ClockGate(const PwmGroup& group, uint8_t state)
+    {
+        Append(batch, group.clockOperation == RCC_OP_APB2_CLOCK ? MakeRccApb2Clock : MakeRccApb1Clock,
+               group.peripheralMask, state);
+    }
+    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
+    {
+        Append(batch, MakeTimTimeBaseInit, timerIndex, params);
+    }
+    void GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
+    {
+        Append(batch, MakeGpioInit, port, mask, speed, mode);
+    }
+    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
+    void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode);
+    void DeInit(uint32_t timerIndex) { Append(batch, MakeTimDeInit, timerIndex); }
+    void ArrPreload(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimArrPreload, timerIndex, state); }
+    void Cmd(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimCmd, timerIndex, state); }
+    void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimCtrlPwmOutputs, timerIndex, state); }
+};
+
+namespace pwm_sequence {
+
+inline OutputCompareParams PwmOutputCompare(uint32_t duty)
+{
+    OutputCompareParams params{};
+    params.ocMode = TIM_OCMODE_PWM1;
+    params.outputState = TIM_OUTPUT_STATE_ENABLE;
+    params.pulse = duty;
+    return params;
+}
+
+// Clock gate on, then the time base.
+template <typename Sink>
+void TimeBase(Sink& sink, uint32_t timerIndex, uint32_t period, uint32_t prescaler, uint32_t clockDivision,
+              uint32_t counterMode)
+{
+    if (timerIndex >= PWM_GROUP_COUNT)
+        return;
+    sink.ClockGate(PWM_GROUPS[timerIndex], STATE_ON);
+    TimeBaseParams params{};
+    params.prescaler = prescaler;
+    params.counterMode = counterMode;
+    params.period = period;
+    params.clockDivision = clockDivision;
+    params.repetitionCounter = 0;
+    sink.TimeBase(timerIndex, params);
+}
+
+// A channel's pin to its timer, its compare value, its preload; nothing
+// for a channel the group does not have.
+template <typename Sink>
+void Channel(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+{
+    const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
+    if (entry == nullptr)
+        return;
+    sink.GpioInit(entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP);
+    sink.OutputCompare(entry->timerIndex, entry->unit, PwmOutputCompare(duty));
+    sink.OutputComparePreload(timerIndex, entry->unit, TIM_OCPRELOAD_ENABLE);
+}
+
+// A new duty: the channel's output compare set up again.
+template <typename Sink>
+void Update(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+{
+    if (const PwmChannel* entry = FindPwmChannel(timerIndex, channel))
+        sink.OutputCompare(entry->timerIndex, entry->unit, PwmOutputCompare(duty));
+}
+
+template <typename Sink>
+void TimerStart(Sink& sink, uint32_t timerIndex)
+{
+    sink.ArrPreload(timerIndex, STATE_ON);
+    sink.Cmd(timerIndex, STATE_ON);
+    sink.CtrlPwmOutputs(timerIndex, STATE_ON);
+}
+
+// A group started at a time base: each of its channels with its duty
+// (duties[i] is channel i + 1, as many as the group has), then its timer.
+template <typename Sink>
+void GroupStart(Sink& sink, uint32_t timerIndex, uint32_t prescaler, uint32_t period, const uint32_t (&duties)[4])
+{
+    if (timerIndex >= PWM_GROUP_COUNT)
+        return;
+    TimeBase(sink, timerIndex, period, prescaler, 0, 0);
+    for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
+        Channel(sink, timerIndex, channel, duties[channel - 1]);
+    TimerStart(sink, timerIndex);
+}
+
+template <typename Sink>
+void TimerStop(Sink& sink, uint32_t timerIndex)
+{
+    sink.DeInit(timerIndex);
+    sink.ArrPreload(timerIndex, STATE_OFF);
+    sink.Cmd(timerIndex, STATE_OFF);
+    sink.CtrlPwmOutputs(timerIndex, STATE_OFF);
+}
+
+template <typename Sink>
+void PinRelease(Sink& sink, const PwmChannel& entry)
+{
+    sink.GpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
+}
+
+// Every group off: timers stop before their clocks go off; the pins are
+// released last.
+template <typename Sink>
+void DisableAll(Sink& sink)
+{
+    for (const PwmGroup& group : PWM_GROUPS)
+        TimerStop(sink, group.timerIndex);
+    for (const PwmGroup& group : PWM_GROUPS)
+        sink.ClockGate(group, STATE_OFF);
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
+        PinRelease(sink, entry);
+}
+
+// One group's part of the shutdown sequence. Nothing names another timer.
+template <typename Sink>
+void GroupStop(Sink& sink, uint32_t timerIndex)
+{
+    if (timerIndex >= PWM_GROUP_COUNT)
+        return;
+    TimerStop(sink, timerIndex);
+    sink.ClockGate(PWM_GROUPS[timerIndex], STATE_OFF);
+    for (const PwmChannel& entry : PWM_CHANNEL_MAP)
+        if (entry.timerIndex == timerIndex)
+            PinRelease(sink, entry);
+}
+
+} // namespace pwm_sequence
 
 // Each routine appends to the batch and returns the new inCount.
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
