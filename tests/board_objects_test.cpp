@@ -168,10 +168,69 @@ void SetDefaultDevice(const char* selector)
 #endif
 }
 
+// A session of every kind of operation on an open board object. Results are
+// not asserted: a pin a model has no pin for is refused there, and a fault
+// may fail any of them.
+void RunEveryKindOfOperation(tav_board* board)
+{
+    const uint32_t duties[4] = {9000, 0, 36000, 123};
+    double reached = 0;
+    const double percents[2] = {7.5, 50};
+    tav_init(board, 0);
+    tav_pin_output(board, 0x4000FF00u);
+    tav_pin_set(board, 0x4000A500u);
+    tav_pin_write(board, 0x80010000u, 1);
+    tav_pin_output(board, 0x80010000u);
+    tav_pin_input_pull(board, 0x40000020u, TAV_PULL_UP);
+    tav_pin_input_pull(board, 0x40000040u, TAV_PULL_DOWN);
+    tav_pin_output_open_drain(board, 0x40000080u);
+    tav_pin_reset(board, 0x40000080u);
+    tav_pwm_start(board, 'B', 4, duties, 4);
+    tav_pwm_start(board, 'A', 1, duties, 3);
+    tav_pwm_start_hz(board, 'C', 50, percents, 2, &reached);
+    tav_pwm_set(board, 'B', 2, 18000);
+    tav_pwm_stop_group(board, 'A');
+    tav_pin_float(board, 0x4000F000u);
+    tav_pin_write(board, 0x40000003u, 0);
+    // P8.0 and P8.1, then a bit past the bank's last pin: refused there.
+    tav_pin_output(board, 0x80020003u);
+    tav_pin_set(board, 0x80020003u);
+    const uint8_t own[64] = {TAVDll::CLASS_GPIO, TAVDll::GPIO_OP_SET_BITS, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x40};
+    tav_send_record(board, own); // GPIOB, pin 14
+}
+
+// Every pin and PWM group as the object has it against what the board made
+// of the records it received.
+void ExpectTheBoardsWord(tav_board* board, tavsim::VirtualDevice& device, const std::string& where)
+{
+    for (uint32_t bit = 0; bit < 33; ++bit) {
+        const uint32_t pin = bit < 16 ? 0x40000000u | (1u << bit) : 0x80000000u | (1u << (bit - 16));
+        tav_pin_state state;
+        ASSERT_EQ(tav_pin_state_get(board, pin, &state), TAV_OK);
+        const tavmodel::PinStatus status = tavmodel::BoardView(device.Board()).Pin(pin);
+        const std::string pinWhere = where + " " + state.name;
+        EXPECT_EQ(state.function, static_cast<int>(status.function)) << pinWhere;
+        EXPECT_EQ(state.duty_counts, status.dutyCounts) << pinWhere;
+        EXPECT_EQ(state.period_counts, status.periodCounts) << pinWhere;
+        EXPECT_STREQ(state.description, status.Describe().c_str()) << pinWhere;
+    }
+    for (char group : {'A', 'B', 'C'}) {
+        tav_pwm_group_state state;
+        ASSERT_EQ(tav_pwm_group_state_get(board, group, &state), TAV_OK);
+        const TAVDll::detail::PwmGroup& entry = TAVDll::detail::PWM_GROUPS[group - 'A'];
+        const tavmodel::TimerState& timer = device.Board().State().timers[entry.timerIndex];
+        EXPECT_EQ(state.running != 0, timer.counterEnabled) << where << group;
+        for (unsigned channel = 0; channel < state.channel_count; ++channel)
+            EXPECT_EQ(state.duty[channel],
+                      timer.outputCompare[TAVDll::detail::PWM_CHANNEL_MAP[entry.firstChannel + channel].unit - 1].pulse)
+                << where << group << channel;
+    }
+}
+
 // What a board object keeps of what it told a real board is what the board
 // itself makes of the records it received: a session of every kind of
-// operation on both pin maps, each board's received records run through its
-// board model, and every pin and PWM group compared with the object's word.
+// operation on both pin maps, queued and one at a time, each board's
+// received records run through its board model.
 TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
 {
     tavsim::VirtualDevice& boardT = usb.AddBoard('T');
@@ -181,49 +240,46 @@ TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
         for (const char* way : {"", "sync:"}) {
             tav_board* board = nullptr;
             ASSERT_EQ(tav_open((way + selector).c_str(), &board), TAV_OK);
-            const uint32_t duties[4] = {9000, 0, 36000, 123};
-            double reached = 0;
-            const double percents[2] = {7.5, 50};
-            // Results are not asserted: a pin a model has no pin for is refused there.
-            tav_init(board, 0);
-            tav_pin_output(board, 0x4000FF00u);
-            tav_pin_set(board, 0x4000A500u);
-            tav_pin_write(board, 0x80010000u, 1);
-            tav_pin_output(board, 0x80010000u);
-            tav_pin_input_pull(board, 0x40000020u, TAV_PULL_UP);
-            tav_pin_input_pull(board, 0x40000040u, TAV_PULL_DOWN);
-            tav_pin_output_open_drain(board, 0x40000080u);
-            tav_pin_reset(board, 0x40000080u);
-            tav_pwm_start(board, 'B', 4, duties, 4);
-            tav_pwm_start(board, 'A', 1, duties, 3);
-            tav_pwm_start_hz(board, 'C', 50, percents, 2, &reached);
-            tav_pwm_set(board, 'B', 2, 18000);
-            tav_pwm_stop_group(board, 'A');
-            tav_pin_float(board, 0x4000F000u);
-            const uint8_t own[64] = {TAVDll::CLASS_GPIO, TAVDll::GPIO_OP_SET_BITS, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x40};
-            tav_send_record(board, own); // GPIOB, pin 14
-            for (uint32_t bit = 0; bit < 33; ++bit) {
-                const uint32_t pin = bit < 16 ? 0x40000000u | (1u << bit) : 0x80000000u | (1u << (bit - 16));
-                tav_pin_state state;
-                ASSERT_EQ(tav_pin_state_get(board, pin, &state), TAV_OK);
-                const tavmodel::PinStatus status = tavmodel::BoardView(device->Board()).Pin(pin);
-                const std::string where = selector + way + " " + state.name;
-                EXPECT_EQ(state.function, static_cast<int>(status.function)) << where;
-                EXPECT_EQ(state.duty_counts, status.dutyCounts) << where;
-                EXPECT_EQ(state.period_counts, status.periodCounts) << where;
-                EXPECT_STREQ(state.description, status.Describe().c_str()) << where;
-            }
-            for (char group : {'A', 'B', 'C'}) {
-                tav_pwm_group_state state;
-                ASSERT_EQ(tav_pwm_group_state_get(board, group, &state), TAV_OK);
-                const TAVDll::detail::PwmGroup& entry = TAVDll::detail::PWM_GROUPS[group - 'A'];
-                const tavmodel::TimerState& timer = device->Board().State().timers[entry.timerIndex];
-                EXPECT_EQ(state.running != 0, timer.counterEnabled) << group;
-                for (unsigned channel = 0; channel < state.channel_count; ++channel)
-                    EXPECT_EQ(state.duty[channel],
-                              timer.outputCompare[TAVDll::detail::PWM_CHANNEL_MAP[entry.firstChannel + channel].unit - 1].pulse)
-                        << group << channel;
-            }
+            RunEveryKindOfOperation(board);
+            ExpectTheBoardsWord(board, *device, selector + way);
+            tav_release(board);
+        }
+    }
+}
+
+// The same with records that do not go out whole in the middle of
+// operations (an error, a stall, a short write, a time-out that ends its
+// operation): the object keeps what went out whole, and only that.
+TEST_F(BoardObjects, TheCommandedStateIsWhatWentOutWholeWhenTransfersFail)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard('T');
+    struct Fault {
+        int writesFromNow;
+        tavsim::WriteFault fault;
+    };
+    // The session's writes are numbered alike on every run up to a time-out
+    // (which leaves the rest of its operation unsent): tav_init's are
+    // 1-61, the pin calls' 62-79 (71: P4.10 high), the PWM starts' from 80
+    // (83, 89: B's first and third duties; 112: C's time base), 145: P8.0
+    // high in a walk that ends at a pin the board does not have.
+    const std::vector<std::vector<Fault>> runs = {
+        {{5, tavsim::WriteFault::Error},
+         {71, tavsim::WriteFault::Stall},
+         {89, tavsim::WriteFault::Short},
+         {145, tavsim::WriteFault::Stall}},
+        {{30, tavsim::WriteFault::Timeout}, {70, tavsim::WriteFault::Error}, {100, tavsim::WriteFault::Timeout}},
+        {{1, tavsim::WriteFault::Stall}, {64, tavsim::WriteFault::Error}, {112, tavsim::WriteFault::Error}},
+        {{84, tavsim::WriteFault::Timeout}, {124, tavsim::WriteFault::Short}, {128, tavsim::WriteFault::Error}},
+    };
+    for (const char* way : {"", "sync:"}) {
+        for (size_t run = 0; run < runs.size(); ++run) {
+            device.Board().PowerCycle();
+            tav_board* board = nullptr;
+            ASSERT_EQ(tav_open((std::string(way) + "usb:1:2").c_str(), &board), TAV_OK);
+            for (const Fault& fault : runs[run])
+                usb.FailWriteFromNow(device, fault.writesFromNow, fault.fault, 10);
+            RunEveryKindOfOperation(board);
+            ExpectTheBoardsWord(board, device, std::string(way) + " run " + std::to_string(run));
             tav_release(board);
         }
     }

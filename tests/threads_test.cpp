@@ -190,7 +190,11 @@ TEST(Threads, WatchingStopsCleanlyWhileBoardsComeAndGo)
     RunTogether({[&] {
                      tav_watcher* watcher = nullptr;
                      ASSERT_EQ(tav_watch(count, nullptr, 10, &watcher), TAV_OK);
-                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                     // Its first look, however slowly its thread starts (a
+                     // busy machine), then stopped while the others run.
+                     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                     while (events.load() == 0 && std::chrono::steady_clock::now() < giveUp)
+                         std::this_thread::sleep_for(std::chrono::microseconds(100));
                      tav_unwatch(watcher);
                  },
                  [&] { fresh.bus.Replug(second); },

@@ -179,6 +179,9 @@ TEST_F(Transport, AddCommandsWithNoPositiveCountOrNoArrayReadsNothing)
     TAVLib::AddCommands(nullptr, 0);
     TAVLib::AddCommands(nullptr, -5);
     TAVLib::AddCommands(nullptr, 3); // would have read through a null pointer
+    _INSTRUCTION_INFO_ records[2] = {};
+    TAVLib::AddCommands(records, -5);
+    TAVLib::AddCommands(records, 0);
     EXPECT_TRUE(usb.Calls().empty());
 }
 

@@ -22,12 +22,9 @@
 using namespace TAVDll;
 using namespace TAVDll::detail;
 
-namespace {
-
 // Every record transfer of a board: the commanded state first, then the
-// application's callback. Kept whole (never inlined into the traced
-// observer below), so that the commanded state stays inlined here.
-__attribute__((noinline)) void ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
+// application's callback.
+void TAVDll::detail::ObserveRecord(void* user, const uint8_t* bytes, int length, int result)
 {
     auto* board = static_cast<tav_board*>(user);
     if (board->commanded != nullptr)
@@ -35,6 +32,18 @@ __attribute__((noinline)) void ObserveRecord(void* user, const uint8_t* bytes, i
     if (board->callback != nullptr)
         board->callback(board->callbackUser, bytes, length, result);
 }
+
+void TAVDll::detail::CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount)
+{
+    auto* board = static_cast<tav_board*>(user);
+    for (int index = 0; index < wholeCount; ++index)
+        board->commanded->ObserveWhole(wholeRecords[index]);
+    board->caughtUp = true;
+    board->link.shortfall = nullptr;
+    board->link.observer = ObserveRecord;
+}
+
+namespace {
 
 // The same for a traced board (TAV_TRACE), and its replies: a separate
 // observer, so that a board without a trace pays nothing for it.
@@ -205,12 +214,22 @@ int tav_firmware(const tav_board* board, char* text, size_t size)
 
 int tav_init(tav_board* board, uint32_t value)
 {
-    return OnBoard(board, [=](BoardLink& link) { return InitTav(link, value); });
+    return OnBoardWithEffect(
+        board, [=](BoardLink& link) { return InitTav(link, value); },
+        [=](CommandedState& state, BoardLink& link, int result) {
+            if (result == RESULT_OK)
+                board_sequence::Init(state, link.boardType, value);
+        });
 }
 
 int tav_safe(tav_board* board)
 {
-    return OnBoard(board, [](BoardLink& link) { return DisableAll(link); });
+    return OnBoardWithEffect(
+        board, [](BoardLink& link) { return DisableAll(link); },
+        [](CommandedState& state, BoardLink& link, int result) {
+            if (result == RESULT_OK)
+                board_sequence::SafeState(state, link.boardType);
+        });
 }
 
 int tav_send_record(tav_board* board, const uint8_t record[64])

@@ -32,6 +32,9 @@ struct tav_board {
     // Real boards, and virtual boards that reattach: what this object told
     // the board.
     std::unique_ptr<CommandedState> commanded;
+    // Set when a record of the running operation did not go out whole and
+    // the commanded state caught up with the records before it.
+    bool caughtUp = false;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
     // TAV_TRACE's trace of this board, when it is set.
@@ -93,6 +96,39 @@ inline int OnBoard(tav_board* board, Operation operation)
     const int result = RunOperation(board->link, operation);
     board->users.fetch_sub(1);
     return result;
+}
+
+// The observer of a board object's records: its commanded state, then the
+// application's record callback.
+void ObserveRecord(void* user, const uint8_t* bytes, int length, int result);
+// The shortfall hook of an operation run by OnBoardWithEffect: the commanded
+// state takes the records that went out whole, then watches the rest one by
+// one.
+void CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount);
+
+// One of the library's own operations on a board object. Where only the
+// commanded state watches its records (no record callback, no trace), none
+// is watched one by one: when every record went out whole, effect(state,
+// link, result) applies the operation from its own arguments, as its records
+// would; at a record that did not, the commanded state catches up and the
+// effect is not applied.
+template <typename Operation, typename Effect>
+inline int OnBoardWithEffect(tav_board* board, Operation operation, Effect effect)
+{
+    return OnBoard(board, [&](BoardLink& link) {
+        CommandedState* commanded = board->commanded.get();
+        if (commanded == nullptr || link.observer != ObserveRecord || board->callback != nullptr)
+            return operation(link);
+        link.observer = nullptr;
+        link.shortfall = CatchUpCommanded;
+        board->caughtUp = false;
+        const int result = operation(link);
+        link.observer = ObserveRecord;
+        link.shortfall = nullptr;
+        if (!board->caughtUp)
+            effect(*commanded, link, result);
+        return result;
+    });
 }
 
 // The number of channels of group timerIndex: 3 for A, 4 for B and C.

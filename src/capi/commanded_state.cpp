@@ -1,12 +1,86 @@
 #include "capi/commanded_state.h"
 
+#include "records/records.h"
+
 namespace TAVDll::detail {
+
+using tavmodel::RecordKind;
 
 CommandedState::CommandedState(char modelLetter) : model_(modelLetter)
 {
     // The present state only: no record log, no history.
     model_.SetKeepReceived(false);
     model_.SetKeepHistory(false);
+}
+
+void CommandedState::GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
+{
+    touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
+    model_.SetPinModes(port, mask, speed, mode);
+}
+
+void CommandedState::PinRemap(uint32_t remapCode, uint32_t state)
+{
+    touchedDebugPort_ = true;
+    model_.RemapPins(remapCode, state);
+}
+
+void CommandedState::ClockGate(const PwmGroup& group, uint8_t state)
+{
+    model_.GateClocks(group.clockOperation == RCC_OP_APB2_CLOCK ? RecordKind::RccApb2Clock : RecordKind::RccApb1Clock,
+                      group.peripheralMask, state);
+}
+
+namespace {
+
+// The timer's registers are 16 bits: the firmware refuses a record with a
+// wider prescaler, period or compare value.
+constexpr bool FitsTimer(uint32_t value)
+{
+    return (value >> 16) == 0;
+}
+
+} // namespace
+
+void CommandedState::ObserveWhole(const _INSTRUCTION_INFO_& record)
+{
+    Observe(reinterpret_cast<const uint8_t*>(&record), RECORD_SIZE, RECORD_SIZE);
+}
+
+void CommandedState::TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
+{
+    if (!FitsTimer(params.prescaler) || !FitsTimer(params.period))
+        return ObserveWhole(MakeTimTimeBaseInit(timerIndex, params)); // refused, as the board would
+    touchedTimers_[timerIndex] = true;
+    model_.InitTimeBase(timerIndex, params);
+}
+
+void CommandedState::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+{
+    if (!FitsTimer(params.pulse))
+        return ObserveWhole(MakeTimOutputCompareRecord(static_cast<uint8_t>(TIM_OP_OC1_INIT + unit - 1), timerIndex,
+                                                       params));
+    touchedDuties_[timerIndex] = static_cast<uint8_t>(touchedDuties_[timerIndex] | (1u << unit));
+    model_.InitOutputCompare(timerIndex, unit, params);
+}
+
+void CommandedState::DeInit(uint32_t timerIndex)
+{
+    touchedTimers_[timerIndex] = true;
+    touchedDuties_[timerIndex] = 0x1E; // the reset clears every compare value
+    model_.ResetTimer(timerIndex);
+}
+
+int CommandedState::Pins(BoardType model, uint32_t pins, PinAction action, int value)
+{
+    const PinEffect effect = PinActionEffect(action, value);
+    // Each pin as its own record would set it, in the walk's order.
+    return WalkPins(model, pins, [&](const McuPin& target) {
+        if (effect.level)
+            GpioBits(target.port, target.Mask(), effect.high);
+        else
+            GpioInit(target.port, target.Mask(), GPIO_SPEED_50MHZ, effect.mode);
+    });
 }
 
 void CommandedState::Observe(const uint8_t* bytes, int length, int result)
@@ -17,33 +91,36 @@ void CommandedState::Observe(const uint8_t* bytes, int length, int result)
     uint32_t mask = 0;
     bool high = false;
     if (tavmodel::ReadGpioBits(bytes, &port, &mask, &high)) {
-        model_.ExecuteGpioBits(port, mask, high); // the common cases, read in place
+        GpioBits(port, mask, high); // the common cases, read in place
         return;
     }
     uint8_t speed = 0;
     uint8_t mode = 0;
     if (tavmodel::ReadGpioInit(bytes, &port, &mask, &speed, &mode)) {
-        touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
-        model_.ExecuteGpioInit(port, mask, speed, mode);
+        GpioInit(port, mask, speed, mode);
         return;
     }
     tavmodel::DecodeRecordInto(bytes, RECORD_SIZE, decoded_);
-    const tavmodel::DecodedRecord& record = decoded_;
-    if (record.problem.empty()) {
-        if (record.kind == tavmodel::RecordKind::GpioInit && record.index < PORT_COUNT)
-            touchedPins_[record.index] = static_cast<uint16_t>(touchedPins_[record.index] | record.mask);
-        if (record.kind == tavmodel::RecordKind::GpioPinRemap)
-            touchedDebugPort_ = true;
-        if ((record.kind == tavmodel::RecordKind::TimDeInit || record.kind == tavmodel::RecordKind::TimTimeBaseInit)
-            && record.index < PWM_GROUP_COUNT)
-            touchedTimers_[record.index] = true;
-        if (record.kind == tavmodel::RecordKind::TimDeInit && record.index < PWM_GROUP_COUNT)
-            touchedDuties_[record.index] = 0x1E; // the reset clears every compare value
-        if (record.kind == tavmodel::RecordKind::TimOcInit && record.index < PWM_GROUP_COUNT && record.unit >= 1
-            && record.unit <= 4)
-            touchedDuties_[record.index] = static_cast<uint8_t>(touchedDuties_[record.index] | (1u << record.unit));
+    Apply(decoded_);
+}
+
+// A decoded record: those the firmware takes through the calls above, the
+// rest (refused ones among them) through the model.
+void CommandedState::Apply(const tavmodel::DecodedRecord& record)
+{
+    if (!record.problem.empty()) {
+        model_.Execute(record);
+        return;
     }
-    model_.Execute(record);
+    const uint32_t index = record.index;
+    switch (record.kind) {
+    case RecordKind::GpioInit: GpioInit(index, record.mask, record.speed, record.mode); break;
+    case RecordKind::GpioPinRemap: PinRemap(record.mask, record.value); break;
+    case RecordKind::TimDeInit: DeInit(index); break;
+    case RecordKind::TimTimeBaseInit: TimeBase(index, record.timeBase); break;
+    case RecordKind::TimOcInit: OutputCompare(index, record.unit, record.outputCompare); break;
+    default: model_.Execute(record); break;
+    }
 }
 
 bool CommandedState::Known(const tavmodel::PinStatus& status, int port, int pin) const

@@ -1,7 +1,12 @@
-// The commanded state of a real board: a board model fed every record a
-// board object sent whole, and which microcontroller pins, timers and the
-// debug port those records set. What no record of this object set is not
-// known: an earlier program may have left it in any state.
+// The commanded state of a real board: a board model fed what a board object
+// sent whole, and which microcontroller pins, timers and the debug port that
+// set. What no record of this object set is not known: an earlier program
+// may have left it in any state.
+//
+// It takes the vendor calls of the library's own sequences directly (it is a
+// sink of the PWM and board sequences and of the pin walk), so that an
+// operation whose records all went out whole updates it from its own
+// arguments; any other record is decoded.
 #ifndef TAV_CAPI_COMMANDED_STATE_H
 #define TAV_CAPI_COMMANDED_STATE_H
 
@@ -10,6 +15,7 @@
 #include "model/board_model.h"
 #include "model/board_view.h"
 #include "model/record_decoder.h"
+#include "pins/pin_operations.h"
 #include "pwm_tables.h"
 
 namespace TAVDll::detail {
@@ -20,6 +26,7 @@ public:
 
     // One record transfer of the board: those that went out whole count.
     void Observe(const uint8_t* bytes, int length, int result);
+    void ObserveWhole(const _INSTRUCTION_INFO_& record);
     // Whether the model's word on a microcontroller pin is certain.
     bool Known(const tavmodel::PinStatus& status, int port, int pin) const;
     const tavmodel::BoardModel& Model() const { return model_; }
@@ -31,7 +38,28 @@ public:
     bool DutyTouched(int timerIndex, int unit) const { return (touchedDuties_[timerIndex] & (1u << unit)) != 0; }
     bool DebugPortTouched() const { return touchedDebugPort_; }
 
+    // The sequences' vendor calls, each as its record would act.
+    void GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
+    void GpioBits(uint32_t port, uint32_t mask, bool high) { model_.SetOutputBits(port, mask, high); }
+    void PinRemap(uint32_t remapCode, uint32_t state);
+    void BoardStart(uint32_t startupValue) { model_.StartBoard(startupValue); }
+    void ClockGate(const PwmGroup& group, uint8_t state);
+    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params);
+    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
+    void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
+    {
+        model_.PreloadCompare(timerIndex, unit, preloadCode);
+    }
+    void DeInit(uint32_t timerIndex);
+    void ArrPreload(uint32_t timerIndex, uint8_t state) { model_.PreloadPeriod(timerIndex, state); }
+    void Cmd(uint32_t timerIndex, uint8_t state) { model_.EnableCounter(timerIndex, state); }
+    void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { model_.EnableMainOutput(timerIndex, state); }
+    // A pin walk; the walk's result (the pins before an unavailable one count).
+    int Pins(BoardType model, uint32_t pins, PinAction action, int value = 0);
+
 private:
+    void Apply(const tavmodel::DecodedRecord& record);
+
     tavmodel::BoardModel model_;
     tavmodel::DecodedRecord decoded_; // the record being added, its text reused
     uint16_t touchedPins_[PORT_COUNT] = {};

@@ -14,7 +14,13 @@ namespace {
 
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
 {
-    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
+    return OnBoardWithEffect(
+        board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); },
+        [=](CommandedState& state, BoardLink& link, int result) {
+            // The pins before one the model does not have went out too.
+            if (result == RESULT_OK || result == RESULT_PIN_UNAVAILABLE)
+                state.Pins(link.boardType, pins, action, value);
+        });
 }
 
 } // namespace
@@ -56,12 +62,12 @@ int tav_pin_input_pull(tav_board* board, uint32_t pins, int pull)
     if (pull != TAV_PULL_UP && pull != TAV_PULL_DOWN)
         return TAV_E_INVALID;
     const PinAction action = pull == TAV_PULL_UP ? PinAction::InputPullUp : PinAction::InputPullDown;
-    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action); });
+    return PinCall(board, pins, action);
 }
 
 int tav_pin_output_open_drain(tav_board* board, uint32_t pins)
 {
-    return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, PinAction::OutputOpenDrain); });
+    return PinCall(board, pins, PinAction::OutputOpenDrain);
 }
 
 int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state)

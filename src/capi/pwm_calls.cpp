@@ -11,6 +11,7 @@
 #include "pwm/pwm_arguments.h"
 #include "pwm/pwm_frequency.h"
 #include "pwm/pwm_operations.h"
+#include "pwm/pwm_sequences.h"
 #include "pwm_tables.h"
 
 using namespace TAVDll;
@@ -62,12 +63,18 @@ int SetChannel(tav_board* board, char group, unsigned channel, ToSteps toSteps)
     const int timerIndex = PwmGroupIndex(group);
     if (board == nullptr || timerIndex < 0 || channel < 1 || channel > ChannelCount(timerIndex))
         return TAV_E_INVALID;
-    return OnBoard(board, [&](BoardLink& link) {
-        uint32_t steps = 0;
-        if (!toSteps(*board, timerIndex, &steps))
-            return static_cast<int>(TAV_E_INVALID);
-        return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, steps);
-    });
+    uint32_t steps = 0;
+    return OnBoardWithEffect(
+        board,
+        [&](BoardLink& link) {
+            if (!toSteps(*board, timerIndex, &steps))
+                return static_cast<int>(TAV_E_INVALID);
+            return UpdatePwm(link, static_cast<uint32_t>(timerIndex), channel, steps);
+        },
+        [&](CommandedState& state, BoardLink&, int result) {
+            if (result == RESULT_OK)
+                pwm_sequence::Update(state, static_cast<uint32_t>(timerIndex), channel, steps);
+        });
 }
 
 } // namespace
@@ -86,15 +93,27 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
             return TAV_E_INVALID;
         channelDuties[index] = duties[index];
     }
-    return OnBoard(board, [&](BoardLink& link) {
-        return InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
-                            channelDuties, nullptr);
-    });
+    return OnBoardWithEffect(
+        board,
+        [&](BoardLink& link) {
+            return InitPwmGroup(link, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
+                                channelDuties, nullptr);
+        },
+        [&](CommandedState& state, BoardLink&, int result) {
+            if (result == RESULT_OK)
+                pwm_sequence::GroupStart(state, static_cast<uint32_t>(timerIndex),
+                                         PrescalerFor(static_cast<PWM_Frequency>(frequency)), PWM_PERIOD, channelDuties);
+        });
 }
 
 int tav_pwm_stop(tav_board* board)
 {
-    return OnBoard(board, [](BoardLink& link) { return DisablePwm(link); });
+    return OnBoardWithEffect(
+        board, [](BoardLink& link) { return DisablePwm(link); },
+        [](CommandedState& state, BoardLink&, int result) {
+            if (result == RESULT_OK)
+                pwm_sequence::DisableAll(state);
+        });
 }
 
 int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const double* duty_percent, size_t count,
@@ -109,9 +128,16 @@ int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const do
     for (size_t index = 0; index < count; ++index)
         if (!StepsOfPercent(duty_percent[index], timeBase.period + 1, &duties[index]))
             return TAV_E_INVALID;
-    const int result = OnBoard(board, [&](BoardLink& link) {
-        return StartPwmGroup(link, static_cast<uint32_t>(timerIndex), timeBase.prescaler, timeBase.period, duties);
-    });
+    const int result = OnBoardWithEffect(
+        board,
+        [&](BoardLink& link) {
+            return StartPwmGroup(link, static_cast<uint32_t>(timerIndex), timeBase.prescaler, timeBase.period, duties);
+        },
+        [&](CommandedState& state, BoardLink&, int started) {
+            if (started == RESULT_OK)
+                pwm_sequence::GroupStart(state, static_cast<uint32_t>(timerIndex), timeBase.prescaler, timeBase.period,
+                                         duties);
+        });
     if (actual_hz != nullptr && result == TAV_OK)
         *actual_hz = timeBase.frequencyHz;
     return result;
@@ -166,7 +192,12 @@ int tav_pwm_stop_group(tav_board* board, char group)
     const int timerIndex = PwmGroupIndex(group);
     if (timerIndex < 0)
         return TAV_E_INVALID;
-    return OnBoard(board, [=](BoardLink& link) { return StopPwmGroup(link, static_cast<uint32_t>(timerIndex)); });
+    return OnBoardWithEffect(
+        board, [=](BoardLink& link) { return StopPwmGroup(link, static_cast<uint32_t>(timerIndex)); },
+        [=](CommandedState& state, BoardLink&, int result) {
+            if (result == RESULT_OK)
+                pwm_sequence::GroupStop(state, static_cast<uint32_t>(timerIndex));
+        });
 }
 
 int tav_pwm_group_state_get_sized(const tav_board* board, char group, tav_pwm_group_state* state, size_t state_size)

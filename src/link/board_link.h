@@ -37,6 +37,11 @@ struct BoardLink {
     // flushes its file there, not after every record).
     void (*operationObserver)(void* user) = nullptr;
     void* observerUser = nullptr;
+    // Called, when set, at the first record of a submission that does not go
+    // out whole (or is not sent), with the records of that submission before
+    // it, which all went out whole; with the observer's user. A board object
+    // that watches no record one by one catches up there.
+    void (*shortfall)(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount) = nullptr;
     // Set when a transfer of the running operation timed out or found the
     // board gone: nothing more is sent until the next operation starts.
     bool stopSending = false;

@@ -79,8 +79,9 @@ namespace {
 // did not send goes out one by one afterwards, in order, unless a time-out
 // or a vanished board stopped the operation: the same records reach the
 // board as on the one-by-one path.
-int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
+int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* submission, int first, int count)
 {
+    const _INSTRUCTION_INFO_* records = submission + first;
     int results[USB_QUEUE_DEPTH];
     link.usb->bulkWriteQueue(link.usb->context, link.deviceHandle, ENDPOINT_OUT,
                              reinterpret_cast<const char*>(records), static_cast<int>(RECORD_SIZE), count,
@@ -89,10 +90,14 @@ int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
     for (int index = 0; index < count; ++index) {
         const int result = results[index];
         if (result == USB_NOT_SENT) {
-            if (!SubmitRecord(link, records[index]))
+            if (!SendRecord(link, records[index])) {
+                NoteShortfall(link, submission, first + index);
                 ++failed;
+            }
             continue;
         }
+        if (result != static_cast<int>(RECORD_SIZE))
+            NoteShortfall(link, submission, first + index);
         AfterRecordTransfer(link, reinterpret_cast<const uint8_t*>(&records[index]), result);
         if (result != static_cast<int>(RECORD_SIZE))
             ++failed;
@@ -103,14 +108,16 @@ int SubmitQueued(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
 // One transfer each, in order. While transfers succeed nothing can change
 // the board's handle, table or observer, so they are read once for the run;
 // a failure (which may stop sending or let the board go) starts a new run.
-int SubmitOneByOne(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
+int SubmitOneByOne(BoardLink& link, const _INSTRUCTION_INFO_* submission, int first, int count)
 {
-    const _INSTRUCTION_INFO_* next = records;
-    const _INSTRUCTION_INFO_* const end = records + count;
+    const _INSTRUCTION_INFO_* next = submission + first;
+    const _INSTRUCTION_INFO_* const end = submission + count;
     int failed = 0;
     while (next != end) {
-        if (!BoardOpen(link) || link.stopSending)
+        if (!BoardOpen(link) || link.stopSending) {
+            NoteShortfall(link, submission, static_cast<int>(next - submission));
             return failed + static_cast<int>(end - next);
+        }
         const UsbBackend& usb = *link.usb;
         void* const context = usb.context;
         usb_dev_handle* const handle = link.deviceHandle;
@@ -125,6 +132,7 @@ int SubmitOneByOne(BoardLink& link, const _INSTRUCTION_INFO_* records, int count
                 observer(observerUser, reinterpret_cast<const uint8_t*>(bytes), RECORD_SIZE, transferred);
         } while (transferred == static_cast<int>(RECORD_SIZE) && next != end);
         if (transferred != static_cast<int>(RECORD_SIZE)) {
+            NoteShortfall(link, submission, static_cast<int>(next - submission) - 1);
             if (transferred < 0)
                 AfterFailedTransfer(link, transferred);
             ++failed;
@@ -138,19 +146,23 @@ int SubmitOneByOne(BoardLink& link, const _INSTRUCTION_INFO_* records, int count
 int SubmitRecords(BoardLink& link, const _INSTRUCTION_INFO_* records, int count)
 {
     // A null array is refused rather than read, whatever the count says.
-    if (!BoardOpen(link) || records == nullptr)
-        return count > 0 ? count : 0;
+    if (count <= 0)
+        return 0;
+    if (!BoardOpen(link) || records == nullptr) {
+        NoteShortfall(link, records, 0);
+        return count;
+    }
     int failed = 0;
     int index = 0;
     if (link.queued && link.usb->bulkWriteQueue != nullptr) {
         // A last single record gains nothing from the queue.
         while (count - index > 1 && BoardOpen(link) && !link.stopSending) {
             const int chunk = count - index < USB_QUEUE_DEPTH ? count - index : USB_QUEUE_DEPTH;
-            failed += SubmitQueued(link, records + index, chunk);
+            failed += SubmitQueued(link, records, index, chunk);
             index += chunk;
         }
     }
-    return failed + SubmitOneByOne(link, records + index, count - index);
+    return failed + SubmitOneByOne(link, records, index, count);
 }
 
 } // namespace detail

@@ -26,11 +26,19 @@ inline void AfterRecordTransfer(BoardLink& link, const uint8_t* bytes, int resul
         AfterFailedTransfer(link, result);
 }
 
+// Tells the shortfall hook, when there is one, that a record of a
+// submission did not go out whole: wholeCount records before it did.
+inline void NoteShortfall(BoardLink& link, const _INSTRUCTION_INFO_* records, int wholeCount)
+{
+    if (link.shortfall != nullptr)
+        link.shortfall(link.observerUser, records, wholeCount);
+}
+
 // Sends one record as one transfer; true when all 64 bytes moved. With no
 // board open, or once the running operation has stopped sending, nothing is
-// sent and the result is false. The path of every record: inline, kept to
-// the tests and the one call.
-inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
+// sent and the result is false. SendRecord leaves the shortfall to its
+// caller; SubmitRecord is a submission of its own.
+inline bool SendRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
 {
     if (!BoardOpen(link) || link.stopSending)
         return false;
@@ -39,6 +47,14 @@ inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
                                                 reinterpret_cast<const char*>(bytes), RECORD_SIZE, link.timeoutMs);
     AfterRecordTransfer(link, bytes, transferred);
     return transferred == static_cast<int>(RECORD_SIZE);
+}
+
+inline bool SubmitRecord(BoardLink& link, const _INSTRUCTION_INFO_& record)
+{
+    if (SendRecord(link, record))
+        return true;
+    NoteShortfall(link, &record, 0);
+    return false;
 }
 
 // Sends count records in order, one transfer each, going on after an error,

@@ -147,10 +147,7 @@ void BoardModel::Remember()
 bool BoardModel::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
 {
     switch (record.kind) {
-    case RecordKind::BoardStart:
-        ++state_.startCount;
-        state_.startArgument = record.value;
-        return true;
+    case RecordKind::BoardStart: StartBoard(record.value); return true;
     case RecordKind::BoardInfoRequest:
         ++state_.infoRequests;
         if (reply != nullptr) {
@@ -164,7 +161,7 @@ bool BoardModel::Apply(const DecodedRecord& record, std::vector<uint8_t>* reply)
     case RecordKind::GpioResetBits:
     case RecordKind::GpioPinRemap: ApplyGpio(record); return true;
     case RecordKind::RccApb2Clock:
-    case RecordKind::RccApb1Clock: ApplyClockGate(record); return true;
+    case RecordKind::RccApb1Clock: GateClocks(record.kind, record.mask, record.value); return true;
     case RecordKind::Unknown: return false;
     default: return ApplyTimer(record);
     }
@@ -178,66 +175,100 @@ void BoardModel::ApplyGpio(const DecodedRecord& record)
     case RecordKind::GpioResetBits:
         SetOutputBits(record.index, record.mask, record.kind == RecordKind::GpioSetBits);
         break;
-    default:
-        // GPIO_PinRemapConfig clears the SWJ field first, so DISABLE gives the full debug port back.
-        state_.debugPort = record.value == 1 ? DebugPortFor(record.mask) : DebugPort::FullSwj;
-        break;
+    default: RemapPins(record.mask, record.value); break;
     }
 }
 
-void BoardModel::ApplyClockGate(const DecodedRecord& record)
+void BoardModel::RemapPins(uint32_t remapCode, uint32_t state)
 {
-    if (record.kind == RecordKind::RccApb2Clock) {
-        state_.apb2Enabled = record.value ? state_.apb2Enabled | record.mask : state_.apb2Enabled & ~record.mask;
+    // GPIO_PinRemapConfig clears the SWJ field first, so DISABLE gives the full debug port back.
+    state_.debugPort = state == 1 ? DebugPortFor(remapCode) : DebugPort::FullSwj;
+}
+
+void BoardModel::StartBoard(uint32_t startupArgument)
+{
+    ++state_.startCount;
+    state_.startArgument = startupArgument;
+}
+
+void BoardModel::GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state)
+{
+    if (kind == RecordKind::RccApb2Clock) {
+        state_.apb2Enabled = state ? state_.apb2Enabled | peripheralMask : state_.apb2Enabled & ~peripheralMask;
         state_.timers[0].clockEnabled = (state_.apb2Enabled & RCC_APB2_TIM1) != 0;
         return;
     }
-    state_.apb1Enabled = record.value ? state_.apb1Enabled | record.mask : state_.apb1Enabled & ~record.mask;
+    state_.apb1Enabled = state ? state_.apb1Enabled | peripheralMask : state_.apb1Enabled & ~peripheralMask;
     state_.timers[1].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM2) != 0;
     state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
+}
+
+void BoardModel::ResetTimer(uint32_t timerIndex)
+{
+    // A peripheral reset: every register back to its reset value, the clock gate untouched.
+    TimerState& timer = state_.timers[timerIndex];
+    const bool clock = timer.clockEnabled;
+    timer = TimerState{};
+    timer.clockEnabled = clock;
+}
+
+void BoardModel::InitTimeBase(uint32_t timerIndex, const TimeBaseParams& params)
+{
+    TimerState& timer = state_.timers[timerIndex];
+    timer.prescaler = params.prescaler;
+    timer.counterMode = params.counterMode;
+    timer.period = params.period;
+    timer.clockDivision = params.clockDivision;
+    timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
+    if (timerIndex == 0) // only the advanced timer has a repetition counter
+        timer.repetitionCounter = params.repetitionCounter;
+}
+
+void BoardModel::InitOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+{
+    // The preload bit is left as it was, as TIM_OCxInit does.
+    OutputCompareState& compare = state_.timers[timerIndex].outputCompare[unit - 1];
+    compare.mode = params.ocMode;
+    compare.outputEnabled = params.outputState == TIM_OUTPUT_STATE_ENABLE;
+    compare.complementaryEnabled = timerIndex == 0 && params.outputNState == TIM_OUTPUT_N_STATE_ENABLE;
+    compare.pulse = params.pulse;
+    compare.activeLow = params.ocPolarity == OC_POLARITY_LOW;
+}
+
+void BoardModel::EnableCounter(uint32_t timerIndex, uint32_t state)
+{
+    TimerState& timer = state_.timers[timerIndex];
+    if (!timer.counterEnabled && state == 1)
+        timer.counterStartNs = Now();
+    timer.counterEnabled = state == 1;
+}
+
+void BoardModel::EnableMainOutput(uint32_t timerIndex, uint32_t state)
+{
+    state_.timers[timerIndex].mainOutputEnabled = state == 1;
+}
+
+void BoardModel::PreloadPeriod(uint32_t timerIndex, uint32_t state)
+{
+    state_.timers[timerIndex].arrPreload = state == 1;
+}
+
+void BoardModel::PreloadCompare(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
+{
+    state_.timers[timerIndex].outputCompare[unit - 1].preload = preloadCode == TIM_OCPRELOAD_ENABLE;
 }
 
 bool BoardModel::ApplyTimer(const DecodedRecord& record)
 {
     const uint32_t index = record.index;
-    TimerState& timer = state_.timers[index];
     switch (record.kind) {
-    case RecordKind::TimDeInit: {
-        // A peripheral reset: every register back to its reset value, the clock gate untouched.
-        const bool clock = timer.clockEnabled;
-        timer = TimerState{};
-        timer.clockEnabled = clock;
-        return true;
-    }
-    case RecordKind::TimTimeBaseInit:
-        timer.prescaler = record.timeBase.prescaler;
-        timer.counterMode = record.timeBase.counterMode;
-        timer.period = record.timeBase.period;
-        timer.clockDivision = record.timeBase.clockDivision;
-        timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
-        if (index == 0) // only the advanced timer has a repetition counter
-            timer.repetitionCounter = record.timeBase.repetitionCounter;
-        return true;
-    case RecordKind::TimOcInit: {
-        // The preload bit is left as it was, as TIM_OCxInit does.
-        OutputCompareState& unit = timer.outputCompare[record.unit - 1];
-        unit.mode = record.outputCompare.ocMode;
-        unit.outputEnabled = record.outputCompare.outputState == TIM_OUTPUT_STATE_ENABLE;
-        unit.complementaryEnabled = index == 0 && record.outputCompare.outputNState == TIM_OUTPUT_N_STATE_ENABLE;
-        unit.pulse = record.outputCompare.pulse;
-        unit.activeLow = record.outputCompare.ocPolarity == OC_POLARITY_LOW;
-        return true;
-    }
-    case RecordKind::TimCmd:
-        if (!timer.counterEnabled && record.value == 1)
-            timer.counterStartNs = Now();
-        timer.counterEnabled = record.value == 1;
-        return true;
-    case RecordKind::TimCtrlPwmOutputs: timer.mainOutputEnabled = record.value == 1; return true;
-    case RecordKind::TimArrPreload: timer.arrPreload = record.value == 1; return true;
-    case RecordKind::TimOcPreload:
-        timer.outputCompare[record.unit - 1].preload = record.value == TIM_OCPRELOAD_ENABLE;
-        return true;
+    case RecordKind::TimDeInit: ResetTimer(index); return true;
+    case RecordKind::TimTimeBaseInit: InitTimeBase(index, record.timeBase); return true;
+    case RecordKind::TimOcInit: InitOutputCompare(index, record.unit, record.outputCompare); return true;
+    case RecordKind::TimCmd: EnableCounter(index, record.value); return true;
+    case RecordKind::TimCtrlPwmOutputs: EnableMainOutput(index, record.value); return true;
+    case RecordKind::TimArrPreload: PreloadPeriod(index, record.value); return true;
+    case RecordKind::TimOcPreload: PreloadCompare(index, record.unit, record.value); return true;
     default: return false;
     }
 }

@@ -107,6 +107,22 @@ public:
     void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
     // GPIO_Init of the pins of mask, as ReadGpioInit reads it.
     void ExecuteGpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
+    // The effect of each record the board takes, for a caller that knows a
+    // valid record's arguments without the record (the commanded state of a
+    // board object); each as Execute would apply it, but no history kept.
+    // The values are the records' own (a state is on when 1, ...).
+    void SetPinModes(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
+    void SetOutputBits(uint32_t port, uint32_t mask, bool high);
+    void RemapPins(uint32_t remapCode, uint32_t state);
+    void GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state); // RccApb2Clock or RccApb1Clock
+    void StartBoard(uint32_t startupArgument);
+    void ResetTimer(uint32_t timerIndex);
+    void InitTimeBase(uint32_t timerIndex, const TAVDll::detail::TimeBaseParams& params);
+    void InitOutputCompare(uint32_t timerIndex, uint8_t unit, const TAVDll::detail::OutputCompareParams& params);
+    void EnableCounter(uint32_t timerIndex, uint32_t state);
+    void EnableMainOutput(uint32_t timerIndex, uint32_t state);
+    void PreloadPeriod(uint32_t timerIndex, uint32_t state);
+    void PreloadCompare(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode);
     // The board lost its power and got it back: every peripheral as at
     // reset, from now on (the history and the clock go on).
     void PowerCycle();
@@ -145,10 +161,7 @@ public:
 private:
     bool Apply(const DecodedRecord& record, std::vector<uint8_t>* reply);
     void ApplyGpio(const DecodedRecord& record);
-    void ApplyClockGate(const DecodedRecord& record);
     bool ApplyTimer(const DecodedRecord& record);
-    void SetOutputBits(uint32_t port, uint32_t mask, bool high);
-    void SetPinModes(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
     void Remember();
 
     char modelLetter_;
