@@ -73,14 +73,20 @@ void CommandedState::DeInit(uint32_t timerIndex)
 
 int CommandedState::Pins(BoardType model, uint32_t pins, PinAction action, int value)
 {
+    // The walk's pins by port: one record per pin sets each pin alone, so
+    // the pins of a port can be set together.
+    uint32_t portMasks[PORT_COUNT] = {};
+    const int walk = WalkPins(model, pins, [&](const McuPin& target) { portMasks[target.port] |= target.Mask(); });
     const PinEffect effect = PinActionEffect(action, value);
-    // Each pin as its own record would set it, in the walk's order.
-    return WalkPins(model, pins, [&](const McuPin& target) {
+    for (uint32_t port = 0; port < PORT_COUNT; ++port) {
+        if (portMasks[port] == 0)
+            continue;
         if (effect.level)
-            GpioBits(target.port, target.Mask(), effect.high);
+            GpioBits(port, portMasks[port], effect.high);
         else
-            GpioInit(target.port, target.Mask(), GPIO_SPEED_50MHZ, effect.mode);
-    });
+            GpioInit(port, portMasks[port], GPIO_SPEED_50MHZ, effect.mode);
+    }
+    return walk;
 }
 
 void CommandedState::Observe(const uint8_t* bytes, int length, int result)

@@ -14,6 +14,11 @@ namespace {
 
 int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
 {
+    // One pin's record is read in place as it goes out, for less than a
+    // walk's effect costs.
+    const uint32_t bits = pins & ~PIN_BANK_FIELD;
+    if (bits != 0 && (bits & (bits - 1)) == 0)
+        return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
     return OnBoardWithEffect(
         board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); },
         [=](CommandedState& state, BoardLink& link, int result) {

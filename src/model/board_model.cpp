@@ -88,12 +88,6 @@ void BoardModel::Execute(const DecodedRecord& record, std::vector<uint8_t>* repl
         Remember();
 }
 
-void BoardModel::SetOutputBits(uint32_t port, uint32_t mask, bool high)
-{
-    uint16_t& outputData = state_.ports[port].outputData;
-    outputData = static_cast<uint16_t>(high ? outputData | mask : outputData & ~mask);
-}
-
 void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
 {
     GpioPortState& port = state_.ports[portIndex];

@@ -112,7 +112,11 @@ public:
     // board object); each as Execute would apply it, but no history kept.
     // The values are the records' own (a state is on when 1, ...).
     void SetPinModes(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
-    void SetOutputBits(uint32_t port, uint32_t mask, bool high);
+    void SetOutputBits(uint32_t port, uint32_t mask, bool high)
+    {
+        uint16_t& outputData = state_.ports[port].outputData;
+        outputData = static_cast<uint16_t>(high ? outputData | mask : outputData & ~mask);
+    }
     void RemapPins(uint32_t remapCode, uint32_t state);
     void GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state); // RccApb2Clock or RccApb1Clock
     void StartBoard(uint32_t startupArgument);
