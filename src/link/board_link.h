@@ -59,9 +59,16 @@ struct BoardLink {
     LibraryMutex mutex;
 };
 
+// Makes the default board, once (DefaultLink's first call).
+BoardLink& MakeDefaultLink();
+
 // The process-default board of the static TAVLib functions; its backend is
-// the installed one.
-BoardLink& DefaultLink();
+// the installed one. Inline: every static call asks for it.
+inline BoardLink& DefaultLink()
+{
+    static BoardLink& link = MakeDefaultLink();
+    return link;
+}
 
 // Puts the default board back to its state at load (no USB call). For tests.
 void ResetDefaultLink();

@@ -8,8 +8,6 @@
 namespace TAVDll {
 namespace detail {
 
-namespace {
-
 BoardLink& MakeDefaultLink()
 {
     // Listening first: a table installed while the board is made is not missed.
@@ -18,14 +16,6 @@ BoardLink& MakeDefaultLink()
         OnDefaultBoard([installed](BoardLink& link) { link.usb = installed; });
     });
     static BoardLink link(InstalledUsbBackend());
-    return link;
-}
-
-} // namespace
-
-BoardLink& DefaultLink()
-{
-    static BoardLink& link = MakeDefaultLink();
     return link;
 }
 

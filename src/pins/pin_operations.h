@@ -5,6 +5,8 @@
 
 #include "link/board_link.h"
 #include "link/record_batch.h"
+#include "link/transport.h"
+#include "records/records.h"
 #include "pin_map_table.h"
 
 namespace TAVDll::detail {
@@ -63,8 +65,50 @@ int WalkPins(BoardType model, uint32_t pins, Visit visit)
 // The walk's records appended to the batch, one per pin; the walk's result.
 int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, PinAction action, int value);
 
-// A pin operation's result: the walk's records sent back to back.
-int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value = 0);
+// A pin operation on several pins (or none): the walk's records sent back
+// to back.
+int PinWalkOperation(BoardLink& link, uint32_t pins, PinAction action, int value);
+// The result of a pin the model has no mapping for (floating one says so).
+int PinUnavailable(PinAction action);
+
+inline _INSTRUCTION_INFO_ PinRecord(const PinEffect& effect, uint32_t gpio, uint32_t pin)
+{
+    if (!effect.level)
+        return MakeGpioInit(gpio, pin, GPIO_SPEED_50MHZ, effect.mode);
+    return effect.high ? MakeGpioSetBits(gpio, pin) : MakeGpioResetBits(gpio, pin);
+}
+
+// Where a single pin leads on the model; false where the model has no pin
+// there.
+inline bool SinglePinTarget(BoardType model, uint32_t pin, McuPin* target)
+{
+    const uint32_t bank = pin & PIN_BANK_FIELD;
+    const int column = PinMapColumn(model);
+    const int bit = __builtin_ctz(pin & ~PIN_BANK_FIELD);
+    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    if (column < 0 || bit >= bankPins)
+        return false;
+    *target = PIN_MAP[(bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT)) + bit].byModel[column];
+    return true;
+}
+
+// A pin operation's result. Inline, so that each call's action is known
+// where its one pin's record (the common case) is built and sent.
+inline int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value = 0)
+{
+    if (!KnownPinBank(pins))
+        return RESULT_BAD_PIN;
+    if (!BoardOpen(link))
+        return RESULT_NOT_OPEN;
+    const uint32_t bits = pins & ~PIN_BANK_FIELD;
+    if (bits == 0 || (bits & (bits - 1)) != 0)
+        return PinWalkOperation(link, pins, action, value);
+    McuPin target;
+    if (!SinglePinTarget(link.boardType, pins, &target))
+        return PinUnavailable(action);
+    return SubmitRecord(link, PinRecord(PinActionEffect(action, value), target.port, target.Mask())) ? RESULT_OK
+                                                                                                    : RESULT_IO_FAILED;
+}
 
 } // namespace TAVDll::detail
 

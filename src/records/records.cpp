@@ -22,33 +22,7 @@ void PutWord(_INSTRUCTION_INFO_& record, size_t offset, uint32_t value)
     PutRecordWord(reinterpret_cast<uint8_t*>(&record), offset, value);
 }
 
-_INSTRUCTION_INFO_ MakeGpioBitsRecord(uint8_t operation, uint32_t portIndex, uint32_t pinMask)
-{
-    _INSTRUCTION_INFO_ record = NewRecord(CLASS_GPIO, operation);
-    PutWord(record, GPIO_PORT_OFFSET, portIndex);
-    PutWord(record, GPIO_MASK_OFFSET, pinMask);
-    return record;
-}
-
 } // namespace
-
-_INSTRUCTION_INFO_ MakeGpioInit(uint32_t portIndex, uint32_t pinMask, uint8_t speedCode, uint8_t modeCode)
-{
-    _INSTRUCTION_INFO_ record = MakeGpioBitsRecord(GPIO_OP_INIT, portIndex, pinMask);
-    PutByte(record, GPIO_SPEED_OFFSET, speedCode);
-    PutByte(record, GPIO_MODE_OFFSET, modeCode);
-    return record;
-}
-
-_INSTRUCTION_INFO_ MakeGpioSetBits(uint32_t portIndex, uint32_t pinMask)
-{
-    return MakeGpioBitsRecord(GPIO_OP_SET_BITS, portIndex, pinMask);
-}
-
-_INSTRUCTION_INFO_ MakeGpioResetBits(uint32_t portIndex, uint32_t pinMask)
-{
-    return MakeGpioBitsRecord(GPIO_OP_RESET_BITS, portIndex, pinMask);
-}
 
 _INSTRUCTION_INFO_ MakeGpioPinRemap(uint32_t remapCode, uint8_t state)
 {

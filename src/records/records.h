@@ -5,15 +5,40 @@
 
 namespace TAVDll::detail {
 
-_INSTRUCTION_INFO_ MakeGpioInit(uint32_t portIndex, uint32_t pinMask, uint8_t speedCode, uint8_t modeCode);
-_INSTRUCTION_INFO_ MakeGpioSetBits(uint32_t portIndex, uint32_t pinMask);
-_INSTRUCTION_INFO_ MakeGpioResetBits(uint32_t portIndex, uint32_t pinMask);
 // Aims a GPIO_Init, GPIO_SetBits or GPIO_ResetBits record at other pins: a
 // walk over many pins builds its record once and aims a copy at each.
 inline void AimGpioRecord(_INSTRUCTION_INFO_& record, uint32_t portIndex, uint32_t pinMask)
 {
     PutRecordWord(reinterpret_cast<uint8_t*>(&record), GPIO_PORT_OFFSET, portIndex);
     PutRecordWord(reinterpret_cast<uint8_t*>(&record), GPIO_MASK_OFFSET, pinMask);
+}
+
+// The GPIO records, which pin calls send most, are built inline.
+inline _INSTRUCTION_INFO_ MakeGpioBitsRecord(uint8_t operation, uint32_t portIndex, uint32_t pinMask)
+{
+    _INSTRUCTION_INFO_ record{};
+    record.instructionClass = CLASS_GPIO;
+    record.operation = operation;
+    AimGpioRecord(record, portIndex, pinMask);
+    return record;
+}
+
+inline _INSTRUCTION_INFO_ MakeGpioInit(uint32_t portIndex, uint32_t pinMask, uint8_t speedCode, uint8_t modeCode)
+{
+    _INSTRUCTION_INFO_ record = MakeGpioBitsRecord(GPIO_OP_INIT, portIndex, pinMask);
+    reinterpret_cast<uint8_t*>(&record)[GPIO_SPEED_OFFSET] = speedCode;
+    reinterpret_cast<uint8_t*>(&record)[GPIO_MODE_OFFSET] = modeCode;
+    return record;
+}
+
+inline _INSTRUCTION_INFO_ MakeGpioSetBits(uint32_t portIndex, uint32_t pinMask)
+{
+    return MakeGpioBitsRecord(GPIO_OP_SET_BITS, portIndex, pinMask);
+}
+
+inline _INSTRUCTION_INFO_ MakeGpioResetBits(uint32_t portIndex, uint32_t pinMask)
+{
+    return MakeGpioBitsRecord(GPIO_OP_RESET_BITS, portIndex, pinMask);
 }
 
 _INSTRUCTION_INFO_ MakeGpioPinRemap(uint32_t remapCode, uint8_t state);
