@@ -2,26 +2,20 @@
 
 namespace TAVDll::detail {
 
-namespace {
-
-using OutputCompareBuilder = _INSTRUCTION_INFO_ (*)(uint32_t, OutputCompareParams);
-using PreloadBuilder = _INSTRUCTION_INFO_ (*)(uint32_t, uint32_t);
-
-// Indexed by output-compare unit - 1.
-constexpr OutputCompareBuilder OC_INIT_BUILDERS[4] = {MakeTimOc1Init, MakeTimOc2Init, MakeTimOc3Init, MakeTimOc4Init};
-constexpr PreloadBuilder OC_PRELOAD_BUILDERS[4] = {MakeTimOc1Preload, MakeTimOc2Preload, MakeTimOc3Preload,
-                                                   MakeTimOc4Preload};
-
-} // namespace
+// The four units' records differ only in their operation code.
+static_assert(TIM_OP_OC2_INIT == TIM_OP_OC1_INIT + 1 && TIM_OP_OC4_INIT == TIM_OP_OC1_INIT + 3,
+              "output-compare set-ups by unit");
+static_assert(TIM_OP_OC2_PRELOAD == TIM_OP_OC1_PRELOAD + 1 && TIM_OP_OC4_PRELOAD == TIM_OP_OC1_PRELOAD + 3,
+              "output-compare preloads by unit");
 
 void BatchSink::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
 {
-    Append(batch, OC_INIT_BUILDERS[unit - 1], timerIndex, params);
+    Append(batch, MakeTimOutputCompareRecord, static_cast<uint8_t>(TIM_OP_OC1_INIT + unit - 1), timerIndex, params);
 }
 
 void BatchSink::OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
 {
-    Append(batch, OC_PRELOAD_BUILDERS[unit - 1], timerIndex, preloadCode);
+    Append(batch, MakeTimValueRecord, static_cast<uint8_t>(TIM_OP_OC1_PRELOAD + unit - 1), timerIndex, preloadCode);
 }
 
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
