@@ -197,6 +197,10 @@ void RunEveryKindOfOperation(tav_board* board)
     tav_pin_set(board, 0x80020003u);
     const uint8_t own[64] = {TAVDll::CLASS_GPIO, TAVDll::GPIO_OP_SET_BITS, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x40};
     tav_send_record(board, own); // GPIOB, pin 14
+    // At 0.5 Hz the full scale is 65536 steps: all of them is a compare
+    // value wider than the timer's 16 bits, which the board refuses.
+    const double all[1] = {100};
+    tav_pwm_start_hz(board, 'B', 0.5, all, 1, &reached);
 }
 
 // Every pin and PWM group as the object has it against what the board made
