@@ -19,13 +19,16 @@ int AppendPinRecords(InstructionBatch& batch, BoardType model, uint32_t pins, Pi
 {
     // Every pin's record is this one aimed at the pin.
     const _INSTRUCTION_INFO_ pattern = PinRecord(PinActionEffect(action, value), 0, 0);
+    // The count kept in a register while the records' bytes are written.
+    int count = batch.inCount;
     const int walk = WalkPins(model, pins, [&](const McuPin& target) {
-        if (batch.inCount == batch.capacity)
+        if (count == batch.capacity)
             return;
-        _INSTRUCTION_INFO_& record = batch.records[batch.inCount++];
+        _INSTRUCTION_INFO_& record = batch.records[count++];
         record = pattern;
         AimGpioRecord(record, target.port, 1u << target.pin);
     });
+    batch.inCount = count;
     return walk == RESULT_PIN_UNAVAILABLE ? PinUnavailable(action) : walk;
 }
 
