@@ -101,8 +101,8 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
         },
         [&](CommandedState& state, BoardLink&, int result) {
             if (result == RESULT_OK)
-                pwm_sequence::GroupStart(state, static_cast<uint32_t>(timerIndex),
-                                         PrescalerFor(static_cast<PWM_Frequency>(frequency)), PWM_PERIOD, channelDuties);
+                pwm_sequence::InitGroup(state, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
+                                        channelDuties);
         });
 }
 

@@ -49,15 +49,14 @@ int AppendTimerStart(InstructionBatch& batch, uint32_t timerIndex)
 
 namespace {
 
-// The board's own start of a group: its frequency's prescaler at the full
-// period, with the group's channels (A has three).
+// With the group's channels (A has three).
 int AppendInit(InstructionBatch& batch, uint32_t timer, PWM_Frequency frequency, const uint32_t (&duties)[4],
                unsigned int* max)
 {
     if (max != nullptr)
         *max = PWM_FULL_SCALE;
     BatchSink sink{batch};
-    pwm_sequence::GroupStart(sink, timer, PrescalerFor(frequency), PWM_PERIOD, duties);
+    pwm_sequence::InitGroup(sink, timer, frequency, duties);
     return batch.inCount;
 }
 

@@ -113,6 +113,14 @@ void GroupStart(Sink& sink, uint32_t timerIndex, uint32_t prescaler, uint32_t pe
     TimerStart(sink, timerIndex);
 }
 
+// The board's own start of a group (InitPWMA/B/C): its frequency's
+// prescaler at the full period of 36000 steps.
+template <typename Sink>
+void InitGroup(Sink& sink, uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4])
+{
+    GroupStart(sink, timerIndex, PrescalerFor(frequency), PWM_PERIOD, duties);
+}
+
 template <typename Sink>
 void TimerStop(Sink& sink, uint32_t timerIndex)
 {
