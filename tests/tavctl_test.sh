@@ -40,12 +40,13 @@ tavctl() {
 }
 # Standard error without the lines wine and its server write of their own
 # (debug channels "0024:err:...", "wine: ...", the server's object dumps
-# "Async thread=...", "I/O status block"): what tavctl wrote is compared.
+# "Async thread=...", "I/O status block", "0x5620711d6a10:1: Socket fd=..."):
+# what tavctl wrote is compared.
 without_wine_lines() {
-    grep -a -v -E '^[0-9a-f]{4}:(err|fixme|warn|trace):|^wine(server)?( client error)?:|^wine client error|Async thread=|I/O status block|^ *(Object|Process|Thread) ' || true
+    grep -a -v -E '^[0-9a-f]{4}:(err|fixme|warn|trace):|^wine(server)?( client error)?:|^wine client error|Async thread=|I/O status block|^ *(Object|Process|Thread) |^0x[0-9a-f]+:[0-9]+: ' || true
 }
 if [ -n "$windows" ]; then
-    printf '0024:err:ntdll:x\nAsync thread=0x1 iosb=0x2\n  I/O status block 0x3\nwine: whatever\ntavctl: no board\n' |
+    printf '0024:err:ntdll:x\nAsync thread=0x1 iosb=0x2\n  I/O status block 0x3\nwine: whatever\n0x5620711d6a10:1: Socket fd=0x5620711eacb0, state=3\ntavctl: no board\n' |
         without_wine_lines >"$work/filtered"
     if [ "$(cat "$work/filtered")" = "tavctl: no board" ]; then passed_filter=1; else passed_filter=0; fi
 fi
