@@ -58,8 +58,7 @@ void CommandedState::TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
 void CommandedState::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
 {
     if (!FitsTimer(params.pulse))
-        return ObserveWhole(MakeTimOutputCompareRecord(static_cast<uint8_t>(TIM_OP_OC1_INIT + unit - 1), timerIndex,
-                                                       params));
+        return ObserveWhole(MakeTimOcInit(unit, timerIndex, params)); // refused, as the board would
     touchedDuties_[timerIndex] = static_cast<uint8_t>(touchedDuties_[timerIndex] | (1u << unit));
     model_.InitOutputCompare(timerIndex, unit, params);
 }

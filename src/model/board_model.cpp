@@ -105,20 +105,6 @@ void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, u
         port.outputData = static_cast<uint16_t>(port.outputData | mask);
 }
 
-void BoardModel::ExecuteGpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
-{
-    SetPinModes(port, mask, speed, mode);
-    if (keepHistory_)
-        Remember();
-}
-
-void BoardModel::ExecuteGpioBits(uint32_t port, uint32_t mask, bool high)
-{
-    SetOutputBits(port, mask, high);
-    if (keepHistory_)
-        Remember();
-}
-
 void BoardModel::PowerCycle()
 {
     state_ = BoardState{};

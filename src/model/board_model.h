@@ -103,10 +103,6 @@ public:
     // The same for a record its caller has decoded already (not added to
     // Received()).
     void Execute(const DecodedRecord& record, std::vector<uint8_t>* reply = nullptr);
-    // A valid GPIO_SetBits or GPIO_ResetBits that ReadGpioBits has read.
-    void ExecuteGpioBits(uint32_t port, uint32_t mask, bool high);
-    // GPIO_Init of the pins of mask, as ReadGpioInit reads it.
-    void ExecuteGpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
     // The effect of each record the board takes, for a caller that knows a
     // valid record's arguments without the record (the commanded state of a
     // board object); each as Execute would apply it, but no history kept.

@@ -2,22 +2,6 @@
 
 namespace TAVDll::detail {
 
-// The four units' records differ only in their operation code.
-static_assert(TIM_OP_OC2_INIT == TIM_OP_OC1_INIT + 1 && TIM_OP_OC4_INIT == TIM_OP_OC1_INIT + 3,
-              "output-compare set-ups by unit");
-static_assert(TIM_OP_OC2_PRELOAD == TIM_OP_OC1_PRELOAD + 1 && TIM_OP_OC4_PRELOAD == TIM_OP_OC1_PRELOAD + 3,
-              "output-compare preloads by unit");
-
-void BatchSink::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
-{
-    Append(batch, MakeTimOutputCompareRecord, static_cast<uint8_t>(TIM_OP_OC1_INIT + unit - 1), timerIndex, params);
-}
-
-void BatchSink::OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
-{
-    Append(batch, MakeTimValueRecord, static_cast<uint8_t>(TIM_OP_OC1_PRELOAD + unit - 1), timerIndex, preloadCode);
-}
-
 int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
                    uint32_t clockDivision, uint32_t counterMode)
 {

@@ -35,8 +35,14 @@ struct BatchSink {
     {
         Append(batch, MakeGpioInit, port, mask, speed, mode);
     }
-    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
-    void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode);
+    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+    {
+        Append(batch, MakeTimOcInit, unit, timerIndex, params);
+    }
+    void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
+    {
+        Append(batch, MakeTimOcPreload, unit, timerIndex, preloadCode);
+    }
     void DeInit(uint32_t timerIndex) { Append(batch, MakeTimDeInit, timerIndex); }
     void ArrPreload(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimArrPreload, timerIndex, state); }
     void Cmd(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimCmd, timerIndex, state); }

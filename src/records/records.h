@@ -52,6 +52,22 @@ _INSTRUCTION_INFO_ MakeTimTimeBaseRecord(uint8_t operation, uint32_t timerIndex,
 _INSTRUCTION_INFO_ MakeTimOutputCompareRecord(uint8_t operation, uint32_t timerIndex,
                                               const OutputCompareParams& params);
 
+// An output-compare unit's (1-4) set-up and preload: the four units'
+// records differ only in their operation code.
+inline _INSTRUCTION_INFO_ MakeTimOcInit(uint8_t unit, uint32_t timerIndex, const OutputCompareParams& params)
+{
+    static_assert(TIM_OP_OC2_INIT == TIM_OP_OC1_INIT + 1 && TIM_OP_OC4_INIT == TIM_OP_OC1_INIT + 3,
+                  "output-compare set-ups by unit");
+    return MakeTimOutputCompareRecord(static_cast<uint8_t>(TIM_OP_OC1_INIT + unit - 1), timerIndex, params);
+}
+
+inline _INSTRUCTION_INFO_ MakeTimOcPreload(uint8_t unit, uint32_t timerIndex, uint32_t preloadCode)
+{
+    static_assert(TIM_OP_OC2_PRELOAD == TIM_OP_OC1_PRELOAD + 1 && TIM_OP_OC4_PRELOAD == TIM_OP_OC1_PRELOAD + 3,
+                  "output-compare preloads by unit");
+    return MakeTimValueRecord(static_cast<uint8_t>(TIM_OP_OC1_PRELOAD + unit - 1), timerIndex, preloadCode);
+}
+
 _INSTRUCTION_INFO_ MakeTimDeInit(uint32_t timerIndex);
 _INSTRUCTION_INFO_ MakeTimTimeBaseInit(uint32_t timerIndex, TimeBaseParams params);
 _INSTRUCTION_INFO_ MakeTimOc1Init(uint32_t timerIndex, OutputCompareParams params);
