@@ -70,20 +70,15 @@ void CommandedState::DeInit(uint32_t timerIndex)
     model_.ResetTimer(timerIndex);
 }
 
-int CommandedState::Pins(BoardType model, uint32_t pins, PinAction action, int value)
+int CommandedState::WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect)
 {
     // The walk's pins by port: one record per pin sets each pin alone, so
     // the pins of a port can be set together.
     uint32_t portMasks[PORT_COUNT] = {};
     const int walk = WalkPins(model, pins, [&](const McuPin& target) { portMasks[target.port] |= target.Mask(); });
-    const PinEffect effect = PinActionEffect(action, value);
     for (uint32_t port = 0; port < PORT_COUNT; ++port) {
-        if (portMasks[port] == 0)
-            continue;
-        if (effect.level)
-            GpioBits(port, portMasks[port], effect.high);
-        else
-            GpioInit(port, portMasks[port], GPIO_SPEED_50MHZ, effect.mode);
+        if (portMasks[port] != 0)
+            PortPins(port, portMasks[port], effect);
     }
     return walk;
 }

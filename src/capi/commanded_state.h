@@ -54,10 +54,31 @@ public:
     void ArrPreload(uint32_t timerIndex, uint8_t state) { model_.PreloadPeriod(timerIndex, state); }
     void Cmd(uint32_t timerIndex, uint8_t state) { model_.EnableCounter(timerIndex, state); }
     void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { model_.EnableMainOutput(timerIndex, state); }
-    // A pin walk; the walk's result (the pins before an unavailable one count).
-    int Pins(BoardType model, uint32_t pins, PinAction action, int value = 0);
+    // A pin walk; the walk's result (the pins before an unavailable one
+    // count). One pin is set without the walk.
+    int Pins(BoardType model, uint32_t pins, const PinEffect& effect)
+    {
+        McuPin target;
+        if (!KnownPinBank(pins) || !OnePin(pins) || !SinglePinTarget(model, pins, &target))
+            return WalkedPins(model, pins, effect);
+        PortPins(target.port, target.Mask(), effect);
+        return RESULT_OK;
+    }
+    int Pins(BoardType model, uint32_t pins, PinAction action, int value = 0)
+    {
+        return Pins(model, pins, PinActionEffect(action, value));
+    }
 
 private:
+    // Pins of one port, as a pin operation's record acts on each.
+    void PortPins(uint32_t port, uint32_t mask, const PinEffect& effect)
+    {
+        if (effect.level)
+            GpioBits(port, mask, effect.high);
+        else
+            GpioInit(port, mask, GPIO_SPEED_50MHZ, effect.mode);
+    }
+    int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
     void Apply(const tavmodel::DecodedRecord& record);
 
     tavmodel::BoardModel model_;

@@ -12,19 +12,15 @@ using namespace TAVDll::detail;
 
 namespace {
 
-int PinCall(tav_board* board, uint32_t pins, PinAction action, int value = 0)
+template <PinAction action>
+int PinCall(tav_board* board, uint32_t pins, int value = 0)
 {
-    // One pin's record is read in place as it goes out, for less than a
-    // walk's effect costs.
-    const uint32_t bits = pins & ~PIN_BANK_FIELD;
-    if (bits != 0 && (bits & (bits - 1)) == 0)
-        return OnBoard(board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); });
     return OnBoardWithEffect(
-        board, [=](BoardLink& link) { return PinOperation(link, pins, action, value); },
+        board, [=](BoardLink& link) { return PinOperation<action>(link, pins, value); },
         [=](CommandedState& state, BoardLink& link, int result) {
             // The pins before one the model does not have went out too.
             if (result == RESULT_OK || result == RESULT_PIN_UNAVAILABLE)
-                state.Pins(link.boardType, pins, action, value);
+                state.Pins(link.boardType, pins, PinActionEffect(action, value));
         });
 }
 
@@ -34,45 +30,45 @@ extern "C" {
 
 int tav_pin_output(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::DirOutput);
+    return PinCall<PinAction::DirOutput>(board, pins);
 }
 
 int tav_pin_input(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::DirInput);
+    return PinCall<PinAction::DirInput>(board, pins);
 }
 
 int tav_pin_float(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::Floating);
+    return PinCall<PinAction::Floating>(board, pins);
 }
 
 int tav_pin_set(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::Set);
+    return PinCall<PinAction::Set>(board, pins);
 }
 
 int tav_pin_reset(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::Reset);
+    return PinCall<PinAction::Reset>(board, pins);
 }
 
 int tav_pin_write(tav_board* board, uint32_t pins, int value)
 {
-    return PinCall(board, pins, PinAction::Write, value);
+    return PinCall<PinAction::Write>(board, pins, value);
 }
 
 int tav_pin_input_pull(tav_board* board, uint32_t pins, int pull)
 {
     if (pull != TAV_PULL_UP && pull != TAV_PULL_DOWN)
         return TAV_E_INVALID;
-    const PinAction action = pull == TAV_PULL_UP ? PinAction::InputPullUp : PinAction::InputPullDown;
-    return PinCall(board, pins, action);
+    return pull == TAV_PULL_UP ? PinCall<PinAction::InputPullUp>(board, pins)
+                               : PinCall<PinAction::InputPullDown>(board, pins);
 }
 
 int tav_pin_output_open_drain(tav_board* board, uint32_t pins)
 {
-    return PinCall(board, pins, PinAction::OutputOpenDrain);
+    return PinCall<PinAction::OutputOpenDrain>(board, pins);
 }
 
 int tav_pin_state_get(const tav_board* board, uint32_t pin, tav_pin_state* state)

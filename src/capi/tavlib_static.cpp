@@ -24,9 +24,10 @@ using namespace detail;
 
 namespace {
 
-int DefaultPinOperation(uint32_t pins, PinAction action, int value = 0)
+template <PinAction action>
+int DefaultPinOperation(uint32_t pins, int value = 0)
 {
-    return OnDefaultBoard([=](BoardLink& link) { return PinOperation(link, pins, action, value); });
+    return OnDefaultBoard([=](BoardLink& link) { return PinOperation<action>(link, pins, value); });
 }
 
 int DefaultInitPwm(uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4], unsigned int* max)
@@ -262,32 +263,32 @@ int TAVLib::VerifyPORT(unsigned int pins)
 
 int TAVLib::Pin_DirOutput(unsigned int pins)
 {
-    return DefaultPinOperation(pins, PinAction::DirOutput);
+    return DefaultPinOperation<PinAction::DirOutput>(pins);
 }
 
 int TAVLib::Pin_DirInput(unsigned int pins)
 {
-    return DefaultPinOperation(pins, PinAction::DirInput);
+    return DefaultPinOperation<PinAction::DirInput>(pins);
 }
 
 int TAVLib::Pin_Floating(unsigned int pins)
 {
-    return DefaultPinOperation(pins, PinAction::Floating);
+    return DefaultPinOperation<PinAction::Floating>(pins);
 }
 
 int TAVLib::Pin_Set(unsigned int pins)
 {
-    return DefaultPinOperation(pins, PinAction::Set);
+    return DefaultPinOperation<PinAction::Set>(pins);
 }
 
 int TAVLib::Pin_Reset(unsigned int pins)
 {
-    return DefaultPinOperation(pins, PinAction::Reset);
+    return DefaultPinOperation<PinAction::Reset>(pins);
 }
 
 int TAVLib::Pin_Write(unsigned int pins, int value)
 {
-    return DefaultPinOperation(pins, PinAction::Write, value);
+    return DefaultPinOperation<PinAction::Write>(pins, value);
 }
 
 // ---- PWM -------------------------------------------------------------------

@@ -78,6 +78,13 @@ inline _INSTRUCTION_INFO_ PinRecord(const PinEffect& effect, uint32_t gpio, uint
     return effect.high ? MakeGpioSetBits(gpio, pin) : MakeGpioResetBits(gpio, pin);
 }
 
+// Whether pins names exactly one pin of its bank.
+inline bool OnePin(uint32_t pins)
+{
+    const uint32_t bits = pins & ~PIN_BANK_FIELD;
+    return bits != 0 && (bits & (bits - 1)) == 0;
+}
+
 // Where a single pin leads on the model; false where the model has no pin
 // there.
 inline bool SinglePinTarget(BoardType model, uint32_t pin, McuPin* target)
@@ -92,16 +99,17 @@ inline bool SinglePinTarget(BoardType model, uint32_t pin, McuPin* target)
     return true;
 }
 
-// A pin operation's result. Inline, so that each call's action is known
-// where its one pin's record (the common case) is built and sent.
-inline int PinOperation(BoardLink& link, uint32_t pins, PinAction action, int value = 0)
+// A pin operation's result. The action is a template argument, so that
+// each action's one-pin path (the common case) builds its record without
+// asking which action it is.
+template <PinAction action>
+int PinOperation(BoardLink& link, uint32_t pins, int value = 0)
 {
     if (!KnownPinBank(pins))
         return RESULT_BAD_PIN;
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
-    const uint32_t bits = pins & ~PIN_BANK_FIELD;
-    if (bits == 0 || (bits & (bits - 1)) != 0)
+    if (!OnePin(pins))
         return PinWalkOperation(link, pins, action, value);
     McuPin target;
     if (!SinglePinTarget(link.boardType, pins, &target))
