@@ -91,6 +91,7 @@ constexpr uint32_t TIM_OCMODE_PWM1 = 0x60;
 constexpr uint32_t TIM_OUTPUT_STATE_ENABLE = 1;
 constexpr uint32_t TIM_OUTPUT_N_STATE_ENABLE = 4;
 constexpr uint32_t TIM_OCPRELOAD_ENABLE = 8;
+constexpr uint32_t TIM_OC_POLARITY_LOW = 0x2;
 
 // The clock gates of the three timers (RCC_APB2Periph_TIM1, RCC_APB1Periph_TIM2/3).
 constexpr uint32_t RCC_APB2_TIM1 = 0x800;

@@ -8,8 +8,6 @@ namespace {
 
 using namespace TAVDll::detail;
 
-constexpr uint32_t OC_POLARITY_LOW = 0x2;
-
 DebugPort DebugPortFor(uint32_t remapCode)
 {
     switch (remapCode) {
@@ -171,72 +169,13 @@ void BoardModel::StartBoard(uint32_t startupArgument)
     state_.startArgument = startupArgument;
 }
 
-void BoardModel::GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state)
-{
-    if (kind == RecordKind::RccApb2Clock) {
-        state_.apb2Enabled = state ? state_.apb2Enabled | peripheralMask : state_.apb2Enabled & ~peripheralMask;
-        state_.timers[0].clockEnabled = (state_.apb2Enabled & RCC_APB2_TIM1) != 0;
-        return;
-    }
-    state_.apb1Enabled = state ? state_.apb1Enabled | peripheralMask : state_.apb1Enabled & ~peripheralMask;
-    state_.timers[1].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM2) != 0;
-    state_.timers[2].clockEnabled = (state_.apb1Enabled & RCC_APB1_TIM3) != 0;
-}
 
-void BoardModel::ResetTimer(uint32_t timerIndex)
-{
-    // A peripheral reset: every register back to its reset value, the clock gate untouched.
-    TimerState& timer = state_.timers[timerIndex];
-    const bool clock = timer.clockEnabled;
-    timer = TimerState{};
-    timer.clockEnabled = clock;
-}
 
-void BoardModel::InitTimeBase(uint32_t timerIndex, const TimeBaseParams& params)
-{
-    TimerState& timer = state_.timers[timerIndex];
-    timer.prescaler = params.prescaler;
-    timer.counterMode = params.counterMode;
-    timer.period = params.period;
-    timer.clockDivision = params.clockDivision;
-    timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
-    if (timerIndex == 0) // only the advanced timer has a repetition counter
-        timer.repetitionCounter = params.repetitionCounter;
-}
 
-void BoardModel::InitOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
-{
-    // The preload bit is left as it was, as TIM_OCxInit does.
-    OutputCompareState& compare = state_.timers[timerIndex].outputCompare[unit - 1];
-    compare.mode = params.ocMode;
-    compare.outputEnabled = params.outputState == TIM_OUTPUT_STATE_ENABLE;
-    compare.complementaryEnabled = timerIndex == 0 && params.outputNState == TIM_OUTPUT_N_STATE_ENABLE;
-    compare.pulse = params.pulse;
-    compare.activeLow = params.ocPolarity == OC_POLARITY_LOW;
-}
 
-void BoardModel::EnableCounter(uint32_t timerIndex, uint32_t state)
-{
-    TimerState& timer = state_.timers[timerIndex];
-    if (!timer.counterEnabled && state == 1)
-        timer.counterStartNs = Now();
-    timer.counterEnabled = state == 1;
-}
 
-void BoardModel::EnableMainOutput(uint32_t timerIndex, uint32_t state)
-{
-    state_.timers[timerIndex].mainOutputEnabled = state == 1;
-}
 
-void BoardModel::PreloadPeriod(uint32_t timerIndex, uint32_t state)
-{
-    state_.timers[timerIndex].arrPreload = state == 1;
-}
 
-void BoardModel::PreloadCompare(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
-{
-    state_.timers[timerIndex].outputCompare[unit - 1].preload = preloadCode == TIM_OCPRELOAD_ENABLE;
-}
 
 bool BoardModel::ApplyTimer(const DecodedRecord& record)
 {

@@ -179,6 +179,76 @@ private:
     std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
 };
 
+// The effects of the timer and clock-gate records, inline: a board object's
+// commanded state applies them for every PWM operation it sends.
+inline void BoardModel::GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state)
+{
+    if (kind == RecordKind::RccApb2Clock) {
+        state_.apb2Enabled = state ? state_.apb2Enabled | peripheralMask : state_.apb2Enabled & ~peripheralMask;
+        state_.timers[0].clockEnabled = (state_.apb2Enabled & TAVDll::detail::RCC_APB2_TIM1) != 0;
+        return;
+    }
+    state_.apb1Enabled = state ? state_.apb1Enabled | peripheralMask : state_.apb1Enabled & ~peripheralMask;
+    state_.timers[1].clockEnabled = (state_.apb1Enabled & TAVDll::detail::RCC_APB1_TIM2) != 0;
+    state_.timers[2].clockEnabled = (state_.apb1Enabled & TAVDll::detail::RCC_APB1_TIM3) != 0;
+}
+
+inline void BoardModel::ResetTimer(uint32_t timerIndex)
+{
+    // A peripheral reset: every register back to its reset value, the clock gate untouched.
+    TimerState& timer = state_.timers[timerIndex];
+    const bool clock = timer.clockEnabled;
+    timer = TimerState{};
+    timer.clockEnabled = clock;
+}
+
+inline void BoardModel::InitTimeBase(uint32_t timerIndex, const TAVDll::detail::TimeBaseParams& params)
+{
+    TimerState& timer = state_.timers[timerIndex];
+    timer.prescaler = params.prescaler;
+    timer.counterMode = params.counterMode;
+    timer.period = params.period;
+    timer.clockDivision = params.clockDivision;
+    timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
+    if (timerIndex == 0) // only the advanced timer has a repetition counter
+        timer.repetitionCounter = params.repetitionCounter;
+}
+
+inline void BoardModel::InitOutputCompare(uint32_t timerIndex, uint8_t unit,
+                                          const TAVDll::detail::OutputCompareParams& params)
+{
+    // The preload bit is left as it was, as TIM_OCxInit does.
+    OutputCompareState& compare = state_.timers[timerIndex].outputCompare[unit - 1];
+    compare.mode = params.ocMode;
+    compare.outputEnabled = params.outputState == TAVDll::detail::TIM_OUTPUT_STATE_ENABLE;
+    compare.complementaryEnabled = timerIndex == 0 && params.outputNState == TAVDll::detail::TIM_OUTPUT_N_STATE_ENABLE;
+    compare.pulse = params.pulse;
+    compare.activeLow = params.ocPolarity == TAVDll::detail::TIM_OC_POLARITY_LOW;
+}
+
+inline void BoardModel::EnableCounter(uint32_t timerIndex, uint32_t state)
+{
+    TimerState& timer = state_.timers[timerIndex];
+    if (!timer.counterEnabled && state == 1)
+        timer.counterStartNs = Now();
+    timer.counterEnabled = state == 1;
+}
+
+inline void BoardModel::EnableMainOutput(uint32_t timerIndex, uint32_t state)
+{
+    state_.timers[timerIndex].mainOutputEnabled = state == 1;
+}
+
+inline void BoardModel::PreloadPeriod(uint32_t timerIndex, uint32_t state)
+{
+    state_.timers[timerIndex].arrPreload = state == 1;
+}
+
+inline void BoardModel::PreloadCompare(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
+{
+    state_.timers[timerIndex].outputCompare[unit - 1].preload = preloadCode == TAVDll::detail::TIM_OCPRELOAD_ENABLE;
+}
+
 using TAVDll::detail::BoardPinName; // "P4.0" for 0x40000001
 using TAVDll::detail::McuPinName;   // "PB8"
 
