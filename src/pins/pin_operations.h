@@ -48,18 +48,18 @@ int WalkPins(BoardType model, uint32_t pins, Visit visit)
 {
     if (!KnownPinBank(pins))
         return RESULT_BAD_PIN;
-    const uint32_t bank = pins & PIN_BANK_FIELD;
+    const uint32_t bits = pins & ~PIN_BANK_FIELD;
     const int column = PinMapColumn(model);
-    const int firstRow = bank == PIN_BANK_4 ? 0 : static_cast<int>(BANK_4_PIN_COUNT);
-    const int bankPins = static_cast<int>(bank == PIN_BANK_4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT);
+    if (column < 0)
+        return bits == 0 ? RESULT_OK : RESULT_PIN_UNAVAILABLE;
+    const bool bank4 = (pins & PIN_BANK_FIELD) == PIN_BANK_4;
+    const PinMapRow* bankRows = &PIN_MAP[bank4 ? 0 : BANK_4_PIN_COUNT];
+    const uint32_t bankMask = (1u << (bank4 ? BANK_4_PIN_COUNT : BANK_8_PIN_COUNT)) - 1;
     // Only the set bits, lowest first; the bit is the pin's row in its bank.
-    for (uint32_t remaining = pins & ~PIN_BANK_FIELD; remaining != 0; remaining &= remaining - 1) {
-        const int bit = __builtin_ctz(remaining);
-        if (column < 0 || bit >= bankPins)
-            return RESULT_PIN_UNAVAILABLE;
-        visit(PIN_MAP[firstRow + bit].byModel[column]);
-    }
-    return RESULT_OK;
+    // Bits above the bank's last pin come after all of its pins.
+    for (uint32_t remaining = bits & bankMask; remaining != 0; remaining &= remaining - 1)
+        visit(bankRows[__builtin_ctz(remaining)].byModel[column]);
+    return (bits & ~bankMask) == 0 ? RESULT_OK : RESULT_PIN_UNAVAILABLE;
 }
 
 // The walk's records appended to the batch, one per pin; the walk's result.
