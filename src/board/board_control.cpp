@@ -8,10 +8,17 @@ namespace detail {
 
 namespace {
 
-struct BoardBatchSink : BatchSink {
-    void PinRemap(uint32_t remapCode, uint8_t state) { Append(batch, MakeGpioPinRemap, remapCode, state); }
-    void BoardStart(uint32_t startupValue) { Append(batch, MakeBoardInit, startupValue); }
-    void Pins(BoardType model, uint32_t pins, PinAction action) { AppendPinRecords(batch, model, pins, action, 0); }
+class BoardBatchSink : public BatchSink {
+public:
+    using BatchSink::BatchSink;
+    void PinRemap(uint32_t remapCode, uint8_t state) { Add(MakeGpioPinRemap, remapCode, state); }
+    void BoardStart(uint32_t startupValue) { Add(MakeBoardInit, startupValue); }
+    void Pins(BoardType model, uint32_t pins, PinAction action)
+    {
+        batch_.inCount = count_;
+        AppendPinRecords(batch_, model, pins, action, 0);
+        count_ = batch_.inCount;
+    }
 };
 
 } // namespace
@@ -21,8 +28,9 @@ int InitTav(BoardLink& link, uint32_t startupValue)
     if (!BoardOpen(link))
         return RESULT_IO_FAILED;
     InstructionBatch batch;
-    BoardBatchSink sink{{batch}};
+    BoardBatchSink sink(batch);
     board_sequence::Init(sink, link.boardType, startupValue);
+    sink.Finish();
     return SubmitBatch(link, batch);
 }
 
@@ -31,8 +39,9 @@ int DisableAll(BoardLink& link)
     if (!BoardOpen(link))
         return RESULT_NOT_OPEN;
     InstructionBatch batch;
-    BoardBatchSink sink{{batch}};
+    BoardBatchSink sink(batch);
     board_sequence::SafeState(sink, link.boardType);
+    sink.Finish();
     return SubmitBatch(link, batch);
 }
 
@@ -40,8 +49,9 @@ void CloseBoard(BoardLink& link)
 {
     if (BoardOpen(link)) {
         InstructionBatch batch;
-        BoardBatchSink sink{{batch}};
+        BoardBatchSink sink(batch);
         board_sequence::Close(sink, link.boardType);
+        sink.Finish();
         SubmitBatch(link, batch);
     }
     ReleaseDevice(link);

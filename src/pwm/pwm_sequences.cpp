@@ -7,7 +7,7 @@ int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period
 {
     BatchSink sink{batch};
     pwm_sequence::TimeBase(sink, timerIndex, period, prescaler, clockDivision, counterMode);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 int AppendFrequency(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency frequency, unsigned int* max)
@@ -21,14 +21,14 @@ int AppendChannel(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel
 {
     BatchSink sink{batch};
     pwm_sequence::Channel(sink, timerIndex, channel, duty);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 int AppendTimerStart(InstructionBatch& batch, uint32_t timerIndex)
 {
     BatchSink sink{batch};
     pwm_sequence::TimerStart(sink, timerIndex);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 namespace {
@@ -41,7 +41,7 @@ int AppendInit(InstructionBatch& batch, uint32_t timer, PWM_Frequency frequency,
         *max = PWM_FULL_SCALE;
     BatchSink sink{batch};
     pwm_sequence::InitGroup(sink, timer, frequency, duties);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 } // namespace
@@ -70,7 +70,7 @@ int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel,
 {
     BatchSink sink{batch};
     pwm_sequence::Update(sink, timerIndex, channel, duty);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 } // namespace
@@ -94,7 +94,7 @@ int AppendDisablePWM(InstructionBatch& batch)
 {
     BatchSink sink{batch};
     pwm_sequence::DisableAll(sink);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
@@ -102,14 +102,14 @@ int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t pres
 {
     BatchSink sink{batch};
     pwm_sequence::GroupStart(sink, timerIndex, prescaler, period, duties);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex)
 {
     BatchSink sink{batch};
     pwm_sequence::GroupStop(sink, timerIndex);
-    return batch.inCount;
+    return sink.Finish();
 }
 
 } // namespace TAVDll::detail

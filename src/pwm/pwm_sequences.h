@@ -18,35 +18,55 @@ constexpr int PWM_DISABLE_BATCH_CAPACITY = 60;
 constexpr uint8_t STATE_ON = 1;
 constexpr uint8_t STATE_OFF = 0;
 
-// The sink of the sequences' records: each call appends its record.
-struct BatchSink {
-    InstructionBatch& batch;
+// The sink of the sequences' records: each call appends its record. The
+// count is the sink's own while the sequence is written (it stays in a
+// register); Finish() hands it to the batch.
+class BatchSink {
+public:
+    explicit BatchSink(InstructionBatch& batch) : batch_(batch), count_(batch.inCount), capacity_(batch.capacity) {}
+
+    // The batch's new inCount.
+    int Finish()
+    {
+        batch_.inCount = count_;
+        return count_;
+    }
 
     void ClockGate(const PwmGroup& group, uint8_t state)
     {
-        Append(batch, group.clockOperation == RCC_OP_APB2_CLOCK ? MakeRccApb2Clock : MakeRccApb1Clock,
-               group.peripheralMask, state);
+        Add(MakeRccRecord, group.clockOperation, group.peripheralMask, state);
     }
-    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
-    {
-        Append(batch, MakeTimTimeBaseInit, timerIndex, params);
-    }
+    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params) { Add(MakeTimTimeBaseInit, timerIndex, params); }
     void GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
     {
-        Append(batch, MakeGpioInit, port, mask, speed, mode);
+        Add(MakeGpioInit, port, mask, speed, mode);
     }
     void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
     {
-        Append(batch, MakeTimOcInit, unit, timerIndex, params);
+        Add(MakeTimOcInit, unit, timerIndex, params);
     }
     void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
     {
-        Append(batch, MakeTimOcPreload, unit, timerIndex, preloadCode);
+        Add(MakeTimOcPreload, unit, timerIndex, preloadCode);
     }
-    void DeInit(uint32_t timerIndex) { Append(batch, MakeTimDeInit, timerIndex); }
-    void ArrPreload(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimArrPreload, timerIndex, state); }
-    void Cmd(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimCmd, timerIndex, state); }
-    void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { Append(batch, MakeTimCtrlPwmOutputs, timerIndex, state); }
+    void DeInit(uint32_t timerIndex) { Add(MakeTimDeInit, timerIndex); }
+    void ArrPreload(uint32_t timerIndex, uint8_t state) { Add(MakeTimArrPreload, timerIndex, state); }
+    void Cmd(uint32_t timerIndex, uint8_t state) { Add(MakeTimCmd, timerIndex, state); }
+    void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { Add(MakeTimCtrlPwmOutputs, timerIndex, state); }
+
+protected:
+    // The record build(arguments...) makes, built straight into its slot; a
+    // full batch takes nothing (the operations stay far below capacity).
+    template <typename Builder, typename... Arguments>
+    void Add(Builder build, Arguments... arguments)
+    {
+        if (count_ < capacity_)
+            ::new (&batch_.records[count_++]) _INSTRUCTION_INFO_(build(arguments...));
+    }
+
+    InstructionBatch& batch_;
+    int count_;
+    const int capacity_;
 };
 
 namespace pwm_sequence {
