@@ -24,24 +24,20 @@ int InitPwmGroup(BoardLink& link, uint32_t timerIndex, PWM_Frequency frequency, 
                  unsigned int* max)
 {
     return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        if (timerIndex == 0)
-            AppendInitPWMA(batch, frequency, duties[0], duties[1], duties[2], max);
-        else if (timerIndex == 1)
-            AppendInitPWMB(batch, frequency, duties[0], duties[1], duties[2], duties[3], max);
-        else
-            AppendInitPWMC(batch, frequency, duties[0], duties[1], duties[2], duties[3], max);
+        if (max != nullptr)
+            *max = PWM_FULL_SCALE;
+        BatchSink sink(batch);
+        pwm_sequence::InitGroup(sink, timerIndex, frequency, duties);
+        sink.Finish();
     });
 }
 
 int UpdatePwm(BoardLink& link, uint32_t timerIndex, uint32_t channel, uint32_t duty)
 {
     return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        if (timerIndex == 0)
-            AppendUpdatePWMA(batch, channel, duty);
-        else if (timerIndex == 1)
-            AppendUpdatePWMB(batch, channel, duty);
-        else
-            AppendUpdatePWMC(batch, channel, duty);
+        BatchSink sink(batch);
+        pwm_sequence::Update(sink, timerIndex, channel, duty);
+        sink.Finish();
     });
 }
 
