@@ -45,7 +45,7 @@ void BM_AppendInitPWMA(benchmark::State& state)
 {
     unsigned int max = 0;
     RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        return AppendInitPWMA(batch, TAVDll::PWM_FREQ_DIV2, 1, 2, 3, &max);
+        return AppendInitGroup(batch, 0, TAVDll::PWM_FREQ_DIV2, {1, 2, 3, 0}, &max);
     });
 }
 
@@ -53,7 +53,7 @@ void BM_AppendInitPWMB(benchmark::State& state)
 {
     unsigned int max = 0;
     RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        return AppendInitPWMB(batch, TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max);
+        return AppendInitGroup(batch, 1, TAVDll::PWM_FREQ_DIV2, {100, 200, 300, 400}, &max);
     });
 }
 
@@ -61,14 +61,14 @@ void BM_AppendInitPWMC(benchmark::State& state)
 {
     unsigned int max = 0;
     RunSequence(state, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        return AppendInitPWMC(batch, TAVDll::PWM_FREQ_DIV2, 100, 200, 300, 400, &max);
+        return AppendInitGroup(batch, 2, TAVDll::PWM_FREQ_DIV2, {100, 200, 300, 400}, &max);
     });
 }
 
 void BM_AppendUpdatePWMC(benchmark::State& state)
 {
     RunSequence(state, PWM_BATCH_CAPACITY,
-                [](InstructionBatch& batch) { return AppendUpdatePWMC(batch, 1, 1234); });
+                [](InstructionBatch& batch) { return AppendUpdate(batch, 2, 1, 1234); });
 }
 
 void BM_AppendDisablePWM(benchmark::State& state)

@@ -1,8 +1,6 @@
 #ifndef TAV_LINK_RECORD_BATCH_H
 #define TAV_LINK_RECORD_BATCH_H
 
-#include <new>
-
 #include "wire_layout.h"
 
 namespace TAVDll::detail {
@@ -22,25 +20,6 @@ struct InstructionBatch {
     int inCount = 0;
     int capacity;
 };
-
-// Appends one record and returns the new inCount. The operations stay far
-// below capacity; this only guards the array.
-inline int Append(InstructionBatch& batch, const _INSTRUCTION_INFO_& record)
-{
-    if (batch.inCount < batch.capacity)
-        batch.records[batch.inCount++] = record;
-    return batch.inCount;
-}
-
-// Appends the record build(arguments...) makes, built straight into its
-// slot (no copy), and returns the new inCount. A full batch takes nothing.
-template <typename Builder, typename... Arguments>
-int Append(InstructionBatch& batch, Builder build, Arguments... arguments)
-{
-    if (batch.inCount < batch.capacity)
-        ::new (&batch.records[batch.inCount++]) _INSTRUCTION_INFO_(build(arguments...));
-    return batch.inCount;
-}
 
 } // namespace TAVDll::detail
 

@@ -169,14 +169,6 @@ void BoardModel::StartBoard(uint32_t startupArgument)
     state_.startArgument = startupArgument;
 }
 
-
-
-
-
-
-
-
-
 bool BoardModel::ApplyTimer(const DecodedRecord& record)
 {
     const uint32_t index = record.index;

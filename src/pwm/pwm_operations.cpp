@@ -23,22 +23,14 @@ int RunSequence(BoardLink& link, int capacity, Sequence appendSequence)
 int InitPwmGroup(BoardLink& link, uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4],
                  unsigned int* max)
 {
-    return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        if (max != nullptr)
-            *max = PWM_FULL_SCALE;
-        BatchSink sink(batch);
-        pwm_sequence::InitGroup(sink, timerIndex, frequency, duties);
-        sink.Finish();
-    });
+    return RunSequence(link, PWM_BATCH_CAPACITY,
+                       [&](InstructionBatch& batch) { AppendInitGroup(batch, timerIndex, frequency, duties, max); });
 }
 
 int UpdatePwm(BoardLink& link, uint32_t timerIndex, uint32_t channel, uint32_t duty)
 {
-    return RunSequence(link, PWM_BATCH_CAPACITY, [&](InstructionBatch& batch) {
-        BatchSink sink(batch);
-        pwm_sequence::Update(sink, timerIndex, channel, duty);
-        sink.Finish();
-    });
+    return RunSequence(link, PWM_BATCH_CAPACITY,
+                       [&](InstructionBatch& batch) { AppendUpdate(batch, timerIndex, channel, duty); });
 }
 
 int DisablePwm(BoardLink& link)

@@ -5,6 +5,8 @@
 #ifndef TAV_PWM_PWM_SEQUENCES_H
 #define TAV_PWM_PWM_SEQUENCES_H
 
+#include <new>
+
 #include "TAVLib.h"
 #include "link/record_batch.h"
 #include "pwm_tables.h"
@@ -19,8 +21,8 @@ constexpr uint8_t STATE_ON = 1;
 constexpr uint8_t STATE_OFF = 0;
 
 // The sink of the sequences' records: each call appends its record. The
-// count is the sink's own while the sequence is written (it stays in a
-// register); Finish() hands it to the batch.
+// count is the sink's own while the sequence is written (the batch is not
+// read back per record); Finish() hands it to the batch.
 class BatchSink {
 public:
     explicit BatchSink(InstructionBatch& batch) : batch_(batch), count_(batch.inCount), capacity_(batch.capacity) {}
@@ -191,21 +193,12 @@ void GroupStop(Sink& sink, uint32_t timerIndex)
 } // namespace pwm_sequence
 
 // Each routine appends to the batch and returns the new inCount.
-int AppendTimeBase(InstructionBatch& batch, uint32_t timerIndex, uint32_t period, uint32_t prescaler,
-                   uint32_t clockDivision, uint32_t counterMode);
-// Stores the full scale (36000) through max first; a null max is skipped.
-int AppendFrequency(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency frequency, unsigned int* max);
-int AppendChannel(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty);
-int AppendTimerStart(InstructionBatch& batch, uint32_t timerIndex);
-int AppendInitPWMA(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
-                   unsigned int* max);
-int AppendInitPWMB(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
-                   uint32_t duty4, unsigned int* max);
-int AppendInitPWMC(InstructionBatch& batch, PWM_Frequency frequency, uint32_t duty1, uint32_t duty2, uint32_t duty3,
-                   uint32_t duty4, unsigned int* max);
-int AppendUpdatePWMA(InstructionBatch& batch, uint32_t channel, uint32_t duty);
-int AppendUpdatePWMB(InstructionBatch& batch, uint32_t channel, uint32_t duty);
-int AppendUpdatePWMC(InstructionBatch& batch, uint32_t channel, uint32_t duty);
+// The board's own start of group timerIndex (0..2 is A..C; A takes
+// duties[0..2]), storing the full scale (36000) through max first (a null
+// max is skipped); a new duty of one channel.
+int AppendInitGroup(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4],
+                    unsigned int* max);
+int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty);
 int AppendDisablePWM(InstructionBatch& batch);
 
 // Beyond the board's original operations, the same records with other
