@@ -117,6 +117,19 @@ TEST_F(BoardModel, UpdateChangesOnlyItsChannel)
     EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 0).dutyPercent, 100.0);
 }
 
+TEST_F(BoardModel, AnActiveLowOutputIsHighForTheRestOfThePeriod)
+{
+    VirtualBoard& board = Open('T');
+    ASSERT_EQ(TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV1, 9000, 9000, 9000, 9000, nullptr), 0);
+    // TIM_OC4Init of TIM3 (channel 1, PB1): PWM1, output on, pulse 9000, polarity low.
+    const Wire activeLow = Wire(0x22, 5).U32(8, 2).U32(12, 0x60).U32(16, 1).U32(24, 9000).U32(28, 2);
+    _INSTRUCTION_INFO_ record{};
+    std::memcpy(&record, activeLow.bytes.data(), sizeof record);
+    TAVLib::AddCommand(record);
+    EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 1).dutyPercent, 75.0);
+    EXPECT_DOUBLE_EQ(tavmodel::BoardView(board).McuPin(PB, 0).dutyPercent, 25.0);
+}
+
 TEST_F(BoardModel, GroupANeedsItsMainOutput)
 {
     VirtualBoard& board = Open('T');
