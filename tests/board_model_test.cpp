@@ -354,6 +354,24 @@ TEST_F(BoardModel, BoardInformationAndStartRecord)
     EXPECT_STREQ(version, "9.8.7.6");
 }
 
+TEST(BoardHistory, ACounterStartedAgainCountsFromThen)
+{
+    VirtualBoard board;
+    board.UseVirtualTime(true);
+    const auto on = Wire(0x22, 0x0D).U32(8, 1).U32(32, 1).bytes;
+    const auto off = Wire(0x22, 0x0D).U32(8, 1).bytes;
+    board.Advance(1000);
+    board.Execute(on.data(), 64);
+    EXPECT_EQ(board.State().timers[1].counterStartNs, 1000u);
+    board.Advance(1000);
+    board.Execute(on.data(), 64); // already counting: no restart
+    EXPECT_EQ(board.State().timers[1].counterStartNs, 1000u);
+    board.Execute(off.data(), 64);
+    board.Advance(1000);
+    board.Execute(on.data(), 64);
+    EXPECT_EQ(board.State().timers[1].counterStartNs, 3000u);
+}
+
 TEST(BoardHistory, StopsAtItsLimitAndTheWaveformSaysSo)
 {
     VirtualBoard board;

@@ -1,9 +1,12 @@
 // PWM set-up, update and shutdown on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "board_fixture.h"
+#include "pwm/pwm_sequences.h"
 #include "pwm_tables.h"
 
 using TAVDll::TAVLib;
@@ -155,6 +158,18 @@ TEST_F(Pwm, NullMaxIsIgnored)
     EXPECT_EQ(TAVLib::InitPWMB(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     EXPECT_EQ(TAVLib::InitPWMC(TAVDll::PWM_FREQ_DIV1, 1, 2, 3, 4, nullptr), 0);
     EXPECT_EQ(Sent().size(), 14u + 17u + 17u);
+}
+
+TEST(PwmBatch, AFullBatchTakesNoMoreRecords)
+{
+    // Room for 5 of the group start's 17 records: the sixth slot is never written.
+    TAVDll::detail::InstructionBatch batch(5);
+    std::memset(&batch.records[5], 0xA5, sizeof batch.records[5]);
+    unsigned int max = 0;
+    EXPECT_EQ(TAVDll::detail::AppendInitGroup(batch, 1, TAVDll::PWM_FREQ_DIV1, {1, 2, 3, 4}, &max), 5);
+    EXPECT_EQ(batch.inCount, 5);
+    const auto* slot = reinterpret_cast<const uint8_t*>(&batch.records[5]);
+    EXPECT_TRUE(std::all_of(slot, slot + 64, [](uint8_t byte) { return byte == 0xA5; }));
 }
 
 TEST_F(Pwm, UpdateSendsOneOutputCompareRecordOrNothing)
