@@ -13,12 +13,7 @@ public:
     using BatchSink::BatchSink;
     void PinRemap(uint32_t remapCode, uint8_t state) { Add(MakeGpioPinRemap, remapCode, state); }
     void BoardStart(uint32_t startupValue) { Add(MakeBoardInit, startupValue); }
-    void Pins(BoardType model, uint32_t pins, PinAction action)
-    {
-        batch_.inCount = count_;
-        AppendPinRecords(batch_, model, pins, action, 0);
-        count_ = batch_.inCount;
-    }
+    void Pins(BoardType model, uint32_t pins, PinAction action) { AppendPinRecords(batch_, model, pins, action, 0); }
 };
 
 } // namespace
@@ -30,7 +25,6 @@ int InitTav(BoardLink& link, uint32_t startupValue)
     InstructionBatch batch;
     BoardBatchSink sink(batch);
     board_sequence::Init(sink, link.boardType, startupValue);
-    sink.Finish();
     return SubmitBatch(link, batch);
 }
 
@@ -41,7 +35,6 @@ int DisableAll(BoardLink& link)
     InstructionBatch batch;
     BoardBatchSink sink(batch);
     board_sequence::SafeState(sink, link.boardType);
-    sink.Finish();
     return SubmitBatch(link, batch);
 }
 
@@ -51,8 +44,7 @@ void CloseBoard(BoardLink& link)
         InstructionBatch batch;
         BoardBatchSink sink(batch);
         board_sequence::Close(sink, link.boardType);
-        sink.Finish();
-        SubmitBatch(link, batch);
+            SubmitBatch(link, batch);
     }
     ReleaseDevice(link);
 }

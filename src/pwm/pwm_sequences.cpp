@@ -9,21 +9,21 @@ int AppendInitGroup(InstructionBatch& batch, uint32_t timerIndex, PWM_Frequency 
         *max = PWM_FULL_SCALE;
     BatchSink sink(batch);
     pwm_sequence::InitGroup(sink, timerIndex, frequency, duties);
-    return sink.Finish();
+    return batch.inCount;
 }
 
 int AppendUpdate(InstructionBatch& batch, uint32_t timerIndex, uint32_t channel, uint32_t duty)
 {
     BatchSink sink(batch);
     pwm_sequence::Update(sink, timerIndex, channel, duty);
-    return sink.Finish();
+    return batch.inCount;
 }
 
 int AppendDisablePWM(InstructionBatch& batch)
 {
     BatchSink sink(batch);
     pwm_sequence::DisableAll(sink);
-    return sink.Finish();
+    return batch.inCount;
 }
 
 int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t prescaler, uint32_t period,
@@ -31,14 +31,14 @@ int AppendGroupStart(InstructionBatch& batch, uint32_t timerIndex, uint32_t pres
 {
     BatchSink sink(batch);
     pwm_sequence::GroupStart(sink, timerIndex, prescaler, period, duties);
-    return sink.Finish();
+    return batch.inCount;
 }
 
 int AppendGroupStop(InstructionBatch& batch, uint32_t timerIndex)
 {
     BatchSink sink(batch);
     pwm_sequence::GroupStop(sink, timerIndex);
-    return sink.Finish();
+    return batch.inCount;
 }
 
 } // namespace TAVDll::detail

@@ -20,19 +20,10 @@ constexpr int PWM_DISABLE_BATCH_CAPACITY = 60;
 constexpr uint8_t STATE_ON = 1;
 constexpr uint8_t STATE_OFF = 0;
 
-// The sink of the sequences' records: each call appends its record. The
-// count is the sink's own while the sequence is written (the batch is not
-// read back per record); Finish() hands it to the batch.
+// The sink of the sequences' records: each call appends its record.
 class BatchSink {
 public:
-    explicit BatchSink(InstructionBatch& batch) : batch_(batch), count_(batch.inCount), capacity_(batch.capacity) {}
-
-    // The batch's new inCount.
-    int Finish()
-    {
-        batch_.inCount = count_;
-        return count_;
-    }
+    explicit BatchSink(InstructionBatch& batch) : batch_(batch) {}
 
     void ClockGate(const PwmGroup& group, uint8_t state)
     {
@@ -62,13 +53,11 @@ protected:
     template <typename Builder, typename... Arguments>
     void Add(Builder build, Arguments... arguments)
     {
-        if (count_ < capacity_)
-            ::new (&batch_.records[count_++]) _INSTRUCTION_INFO_(build(arguments...));
+        if (batch_.inCount < batch_.capacity)
+            ::new (&batch_.records[batch_.inCount++]) _INSTRUCTION_INFO_(build(arguments...));
     }
 
     InstructionBatch& batch_;
-    int count_;
-    const int capacity_;
 };
 
 namespace pwm_sequence {
