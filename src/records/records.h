@@ -3,6 +3,12 @@
 
 #include "wire_layout.h"
 
+#if defined(__GNUC__)
+#define TAV_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define TAV_ALWAYS_INLINE inline
+#endif
+
 namespace TAVDll::detail {
 
 // The builders a sequence sends (GPIO, clock gates, timers) are inline, so
@@ -98,7 +104,7 @@ inline _INSTRUCTION_INFO_ MakeTimTimeBaseRecord(uint8_t operation, uint32_t time
     return record;
 }
 
-inline _INSTRUCTION_INFO_ MakeTimOutputCompareRecord(uint8_t operation, uint32_t timerIndex,
+TAV_ALWAYS_INLINE _INSTRUCTION_INFO_ MakeTimOutputCompareRecord(uint8_t operation, uint32_t timerIndex,
                                                      const OutputCompareParams& params)
 {
     _INSTRUCTION_INFO_ record = NewRecord(CLASS_TIM, operation);
@@ -116,7 +122,7 @@ inline _INSTRUCTION_INFO_ MakeTimOutputCompareRecord(uint8_t operation, uint32_t
 
 // An output-compare unit's (1-4) set-up and preload: the four units'
 // records differ only in their operation code.
-inline _INSTRUCTION_INFO_ MakeTimOcInit(uint8_t unit, uint32_t timerIndex, const OutputCompareParams& params)
+TAV_ALWAYS_INLINE _INSTRUCTION_INFO_ MakeTimOcInit(uint8_t unit, uint32_t timerIndex, const OutputCompareParams& params)
 {
     static_assert(TIM_OP_OC2_INIT == TIM_OP_OC1_INIT + 1 && TIM_OP_OC4_INIT == TIM_OP_OC1_INIT + 3,
                   "output-compare set-ups by unit");
