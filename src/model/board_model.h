@@ -138,6 +138,8 @@ public:
     // HISTORY_LIMIT entries are kept; HistoryComplete() is false after that.
     const std::vector<StateAt>& History() const { return history_; }
     bool HistoryComplete() const { return historyComplete_; }
+    // A model that keeps no history keeps no times either: its counters'
+    // start times stay 0 (nothing draws its waveforms).
     void SetKeepHistory(bool keep) { keepHistory_ = keep; }
     static constexpr size_t HISTORY_LIMIT = 20000; // about 9 MB
     // Every whole record received, in order (accepted or not).
@@ -163,6 +165,7 @@ private:
     void ApplyGpio(const DecodedRecord& record);
     bool ApplyTimer(const DecodedRecord& record);
     void Remember();
+    uint64_t CounterStart() const { return keepHistory_ ? Now() : 0; }
 
     char modelLetter_;
     std::vector<uint8_t> version_;
@@ -209,7 +212,7 @@ inline void BoardModel::InitTimeBase(uint32_t timerIndex, const TAVDll::detail::
     timer.counterMode = params.counterMode;
     timer.period = params.period;
     timer.clockDivision = params.clockDivision;
-    timer.counterStartNs = Now(); // TIM_TimeBaseInit ends with an update event: the counter restarts
+    timer.counterStartNs = CounterStart(); // TIM_TimeBaseInit ends with an update event: the counter restarts
     if (timerIndex == 0) // only the advanced timer has a repetition counter
         timer.repetitionCounter = params.repetitionCounter;
 }
@@ -230,7 +233,7 @@ inline void BoardModel::EnableCounter(uint32_t timerIndex, uint32_t state)
 {
     TimerState& timer = state_.timers[timerIndex];
     if (!timer.counterEnabled && state == 1)
-        timer.counterStartNs = Now();
+        timer.counterStartNs = CounterStart();
     timer.counterEnabled = state == 1;
 }
 
