@@ -86,23 +86,6 @@ void BoardModel::Execute(const DecodedRecord& record, std::vector<uint8_t>* repl
         Remember();
 }
 
-void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
-{
-    GpioPortState& port = state_.ports[portIndex];
-    // The pins of the mask, lowest first (the decoder keeps it within the port).
-    for (uint32_t remaining = mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
-        const int pin = __builtin_ctz(remaining);
-        port.pins[pin].mode = mode;
-        if ((mode & 0x10) != 0)
-            port.pins[pin].speed = speed;
-    }
-    // The pull resistors are chosen through the output register.
-    if (mode == GPIO_MODE_IPD)
-        port.outputData = static_cast<uint16_t>(port.outputData & ~mask);
-    else if (mode == GPIO_MODE_IPU)
-        port.outputData = static_cast<uint16_t>(port.outputData | mask);
-}
-
 void BoardModel::PowerCycle()
 {
     state_ = BoardState{};

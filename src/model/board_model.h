@@ -184,6 +184,23 @@ private:
 
 // The effects of the timer and clock-gate records, inline: a board object's
 // commanded state applies them for every PWM operation it sends.
+inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
+{
+    GpioPortState& port = state_.ports[portIndex];
+    // The pins of the mask, lowest first (the decoder keeps it within the port).
+    for (uint32_t remaining = mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
+        const int pin = __builtin_ctz(remaining);
+        port.pins[pin].mode = mode;
+        if ((mode & 0x10) != 0)
+            port.pins[pin].speed = speed;
+    }
+    // The pull resistors are chosen through the output register.
+    if (mode == TAVDll::detail::GPIO_MODE_IPD)
+        port.outputData = static_cast<uint16_t>(port.outputData & ~mask);
+    else if (mode == TAVDll::detail::GPIO_MODE_IPU)
+        port.outputData = static_cast<uint16_t>(port.outputData | mask);
+}
+
 inline void BoardModel::GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state)
 {
     if (kind == RecordKind::RccApb2Clock) {
