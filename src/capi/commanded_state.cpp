@@ -70,17 +70,34 @@ void CommandedState::DeInit(uint32_t timerIndex)
     model_.ResetTimer(timerIndex);
 }
 
+const CommandedState::PortWalk& CommandedState::WalkByPort(BoardType model, uint32_t pins)
+{
+    for (const PortWalk& kept : walks_) {
+        if (kept.kept && kept.pins == pins && kept.model == model)
+            return kept;
+    }
+    PortWalk& walk = walks_[nextWalk_];
+    nextWalk_ = (nextWalk_ + 1) % 2;
+    walk = PortWalk{};
+    walk.result = WalkPins(model, pins, [&](const McuPin& target) {
+        walk.portMasks[target.port] = static_cast<uint16_t>(walk.portMasks[target.port] | target.Mask());
+    });
+    walk.kept = true;
+    walk.model = model;
+    walk.pins = pins;
+    return walk;
+}
+
 int CommandedState::WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect)
 {
-    // The walk's pins by port: one record per pin sets each pin alone, so
-    // the pins of a port can be set together.
-    uint32_t portMasks[PORT_COUNT] = {};
-    const int walk = WalkPins(model, pins, [&](const McuPin& target) { portMasks[target.port] |= target.Mask(); });
+    // One record per pin sets each pin alone, so the pins of a port can be
+    // set together.
+    const PortWalk& walk = WalkByPort(model, pins);
     for (uint32_t port = 0; port < PORT_COUNT; ++port) {
-        if (portMasks[port] != 0)
-            PortPins(port, portMasks[port], effect);
+        if (walk.portMasks[port] != 0)
+            PortPins(port, walk.portMasks[port], effect);
     }
-    return walk;
+    return walk.result;
 }
 
 void CommandedState::Observe(const uint8_t* bytes, int length, int result)

@@ -79,6 +79,17 @@ private:
             GpioInit(port, mask, GPIO_SPEED_50MHZ, effect.mode);
     }
     int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
+    // A walk's pins by port: a pure function of the model and the pins, so
+    // the last two walks are kept (a bring-up walks the same two banks each
+    // time; programs write the same pins again and again).
+    struct PortWalk {
+        bool kept = false;
+        BoardType model{};
+        uint32_t pins = 0;
+        int result = 0;
+        uint16_t portMasks[PORT_COUNT] = {};
+    };
+    const PortWalk& WalkByPort(BoardType model, uint32_t pins);
     void Apply(const tavmodel::DecodedRecord& record);
 
     tavmodel::BoardModel model_;
@@ -87,6 +98,8 @@ private:
     bool touchedTimers_[PWM_GROUP_COUNT] = {};
     uint8_t touchedDuties_[PWM_GROUP_COUNT] = {}; // bit n: channel n
     bool touchedDebugPort_ = false;
+    PortWalk walks_[2];
+    unsigned nextWalk_ = 0;
 };
 
 } // namespace TAVDll::detail
