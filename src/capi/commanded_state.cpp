@@ -13,61 +13,19 @@ CommandedState::CommandedState(char modelLetter) : model_(modelLetter)
     model_.SetKeepHistory(false);
 }
 
-void CommandedState::GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
-{
-    touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
-    model_.SetPinModes(port, mask, speed, mode);
-}
-
-void CommandedState::PinRemap(uint32_t remapCode, uint32_t state)
-{
-    touchedDebugPort_ = true;
-    model_.RemapPins(remapCode, state);
-}
-
-void CommandedState::ClockGate(const PwmGroup& group, uint8_t state)
-{
-    model_.GateClocks(group.clockOperation == RCC_OP_APB2_CLOCK ? RecordKind::RccApb2Clock : RecordKind::RccApb1Clock,
-                      group.peripheralMask, state);
-}
-
-namespace {
-
-// The timer's registers are 16 bits: the firmware refuses a record with a
-// wider prescaler, period or compare value.
-constexpr bool FitsTimer(uint32_t value)
-{
-    return (value >> 16) == 0;
-}
-
-} // namespace
-
 void CommandedState::ObserveWhole(const _INSTRUCTION_INFO_& record)
 {
     Observe(reinterpret_cast<const uint8_t*>(&record), RECORD_SIZE, RECORD_SIZE);
 }
 
-void CommandedState::TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
+void CommandedState::RefusedTimeBase(uint32_t timerIndex, const TimeBaseParams& params)
 {
-    if (!FitsTimer(params.prescaler) || !FitsTimer(params.period))
-        return ObserveWhole(MakeTimTimeBaseInit(timerIndex, params)); // refused, as the board would
-    touchedTimers_[timerIndex] = true;
-    model_.InitTimeBase(timerIndex, params);
+    ObserveWhole(MakeTimTimeBaseInit(timerIndex, params));
 }
 
-void CommandedState::OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+void CommandedState::RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
 {
-    if (!FitsTimer(params.pulse))
-        return ObserveWhole(MakeTimOcInit(unit, timerIndex, params)); // refused, as the board would
-    touchedDuties_[timerIndex] = static_cast<uint8_t>(touchedDuties_[timerIndex] | (1u << unit));
-    model_.InitOutputCompare(timerIndex, unit, params);
-}
-
-void CommandedState::DeInit(uint32_t timerIndex)
-{
-    touchedTimers_[timerIndex] = true;
-    touchedDuties_[timerIndex] = 0x1E; // the reset clears every compare value
-    model_.ResetTimer(timerIndex);
+    ObserveWhole(MakeTimOcInit(unit, timerIndex, params));
 }
 
 const CommandedState::PortWalk& CommandedState::WalkByPort(BoardType model, uint32_t pins)

@@ -39,18 +39,48 @@ public:
     bool DebugPortTouched() const { return touchedDebugPort_; }
 
     // The sequences' vendor calls, each as its record would act.
-    void GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
+    void GpioInit(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode)
+    {
+        touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
+        model_.SetPinModes(port, mask, speed, mode);
+    }
     void GpioBits(uint32_t port, uint32_t mask, bool high) { model_.SetOutputBits(port, mask, high); }
-    void PinRemap(uint32_t remapCode, uint32_t state);
+    void PinRemap(uint32_t remapCode, uint32_t state)
+    {
+        touchedDebugPort_ = true;
+        model_.RemapPins(remapCode, state);
+    }
     void BoardStart(uint32_t startupValue) { model_.StartBoard(startupValue); }
-    void ClockGate(const PwmGroup& group, uint8_t state);
-    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params);
-    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
+    void ClockGate(const PwmGroup& group, uint8_t state)
+    {
+        model_.GateClocks(group.clockOperation == RCC_OP_APB2_CLOCK ? tavmodel::RecordKind::RccApb2Clock
+                                                                    : tavmodel::RecordKind::RccApb1Clock,
+                          group.peripheralMask, state);
+    }
+    void TimeBase(uint32_t timerIndex, const TimeBaseParams& params)
+    {
+        if (!FitsTimer(params.prescaler) || !FitsTimer(params.period))
+            return RefusedTimeBase(timerIndex, params);
+        touchedTimers_[timerIndex] = true;
+        model_.InitTimeBase(timerIndex, params);
+    }
+    void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
+    {
+        if (!FitsTimer(params.pulse))
+            return RefusedOutputCompare(timerIndex, unit, params);
+        touchedDuties_[timerIndex] = static_cast<uint8_t>(touchedDuties_[timerIndex] | (1u << unit));
+        model_.InitOutputCompare(timerIndex, unit, params);
+    }
     void OutputComparePreload(uint32_t timerIndex, uint8_t unit, uint32_t preloadCode)
     {
         model_.PreloadCompare(timerIndex, unit, preloadCode);
     }
-    void DeInit(uint32_t timerIndex);
+    void DeInit(uint32_t timerIndex)
+    {
+        touchedTimers_[timerIndex] = true;
+        touchedDuties_[timerIndex] = 0x1E; // the reset clears every compare value
+        model_.ResetTimer(timerIndex);
+    }
     void ArrPreload(uint32_t timerIndex, uint8_t state) { model_.PreloadPeriod(timerIndex, state); }
     void Cmd(uint32_t timerIndex, uint8_t state) { model_.EnableCounter(timerIndex, state); }
     void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { model_.EnableMainOutput(timerIndex, state); }
@@ -70,6 +100,12 @@ public:
     }
 
 private:
+    // The timer's registers are 16 bits: the firmware refuses a record with
+    // a wider prescaler, period or compare value.
+    static constexpr bool FitsTimer(uint32_t value) { return (value >> 16) == 0; }
+    // Records the board refuses, taken as the board takes them.
+    void RefusedTimeBase(uint32_t timerIndex, const TimeBaseParams& params);
+    void RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
     // Pins of one port, as a pin operation's record acts on each.
     void PortPins(uint32_t port, uint32_t mask, const PinEffect& effect)
     {
