@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
@@ -182,17 +183,77 @@ private:
     std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
 };
 
-// The effects of the timer and clock-gate records, inline: a board object's
-// commanded state applies them for every PWM operation it sends.
+namespace pin_lanes {
+
+// Four pins' states as one 64-bit word: a mask of lanes picks the bytes a
+// GPIO_Init writes (the mode; the speed too for an output mode), so that a
+// record for many pins of a port sets four of them at a time. Both the
+// lanes and the pattern are laid out as the pins are, so the word's byte
+// order does not matter.
+struct FourPins {
+    GpioPinState pins[4];
+};
+static_assert(sizeof(FourPins) == 8 && sizeof(GpioPinState) == 2, "four pin states in a word");
+
+constexpr FourPins Lanes(unsigned nibble, bool withSpeed)
+{
+    FourPins lanes{};
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        const bool on = ((nibble >> pin) & 1u) != 0;
+        lanes.pins[pin].mode = on ? 0xFF : 0x00;
+        lanes.pins[pin].speed = on && withSpeed ? 0xFF : 0x00;
+    }
+    return lanes;
+}
+
+template <bool withSpeed>
+struct LaneTable {
+    FourPins rows[16];
+    constexpr LaneTable() : rows{}
+    {
+        for (unsigned nibble = 0; nibble < 16; ++nibble)
+            rows[nibble] = Lanes(nibble, withSpeed);
+    }
+};
+
+inline constexpr LaneTable<false> MODE_LANES{};
+inline constexpr LaneTable<true> MODE_AND_SPEED_LANES{};
+
+inline uint64_t Word(const void* bytes)
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+} // namespace pin_lanes
+
+// The effects of the pin, timer and clock-gate records, inline: a board
+// object's commanded state applies them for every operation it sends.
 inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
 {
     GpioPortState& port = state_.ports[portIndex];
-    // The pins of the mask, lowest first (the decoder keeps it within the port).
-    for (uint32_t remaining = mask & ((1u << PINS_PER_PORT) - 1); remaining != 0; remaining &= remaining - 1) {
-        const int pin = __builtin_ctz(remaining);
-        port.pins[pin].mode = mode;
-        if ((mode & 0x10) != 0)
-            port.pins[pin].speed = speed;
+    const uint32_t pinMask = mask & ((1u << PINS_PER_PORT) - 1); // the decoder keeps it within the port
+    const bool output = (mode & 0x10) != 0;                        // output modes set the speed too
+    if ((pinMask & (pinMask - 1)) == 0) {
+        if (pinMask != 0) {
+            GpioPinState& pin = port.pins[__builtin_ctz(pinMask)];
+            pin.mode = mode;
+            if (output)
+                pin.speed = speed;
+        }
+    } else {
+        const pin_lanes::FourPins pattern{{{mode, speed}, {mode, speed}, {mode, speed}, {mode, speed}}};
+        const uint64_t value = pin_lanes::Word(&pattern);
+        const auto& table = output ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
+        for (unsigned first = 0; first < PINS_PER_PORT; first += 4) {
+            const unsigned nibble = (pinMask >> first) & 0xFu;
+            if (nibble == 0)
+                continue;
+            const uint64_t lanes = pin_lanes::Word(&table[nibble]);
+            const uint64_t word = (pin_lanes::Word(&port.pins[first]) & ~lanes) | (value & lanes);
+            std::memcpy(static_cast<void*>(&port.pins[first]), &word, sizeof word);
+        }
     }
     // The pull resistors are chosen through the output register.
     if (mode == TAVDll::detail::GPIO_MODE_IPD)
