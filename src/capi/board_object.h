@@ -89,12 +89,12 @@ inline int OnBoard(tav_board* board, Operation operation)
     // call after the disconnect finds the board closed (a view of it still
     // works) and is not waited for: tav_close's caller has no such call.
     board->users.fetch_add(1);
-    if (board->closing.load()) {
+    const bool counted = !board->closing.load();
+    if (!counted)
         board->users.fetch_sub(1);
-        return RunOperation(board->link, operation);
-    }
     const int result = RunOperation(board->link, operation);
-    board->users.fetch_sub(1);
+    if (counted)
+        board->users.fetch_sub(1);
     return result;
 }
 
