@@ -341,6 +341,47 @@ TEST_F(BoardModel, GpioModesAsTheVendorLibrarySetsThem)
     EXPECT_TRUE(board.Rejected().empty());
 }
 
+// A GPIO_Init naming many pins of a port sets each as its own record would:
+// the mode everywhere, the speed only for output modes, the pull through the
+// output register, and nothing on the pins it does not name.
+TEST_F(BoardModel, ManyPinsOfAPortTakeTheirModeAsOneByOne)
+{
+    const uint8_t modes[] = {0x04, 0x28, 0x48, 0x10, 0x14, 0x18, 0x1C, 0x00};
+    const uint32_t masks[] = {0xFFFF, 0x8001, 0x0F0F, 0x1234, 0xF000, 0x0110, 0x7FFE};
+    for (const uint8_t speed : {uint8_t{1}, uint8_t{2}}) {
+        VirtualBoard together('T');
+        VirtualBoard oneByOne('T');
+        auto both = [&](const Wire& record) {
+            together.Execute(record.bytes.data(), record.bytes.size());
+            oneByOne.Execute(record.bytes.data(), record.bytes.size());
+        };
+        // Every pin an output at 50 MHz with a level, so that a speed or a
+        // pull written where it should not be shows.
+        both(Wire(26, 2).U8(2, 3).U8(3, 0x10).U32(8, PB).U32(12, 0xFFFF));
+        both(tavtest::GpioSet(PB, 0xA5A5));
+        for (const uint32_t mask : masks) {
+            for (const uint8_t mode : modes) {
+                const Wire record = Wire(26, 2).U8(2, speed).U8(3, mode).U32(8, PB).U32(12, mask);
+                together.Execute(record.bytes.data(), record.bytes.size());
+                for (uint32_t pin = 0; pin < 16; ++pin) {
+                    if ((mask & (1u << pin)) == 0)
+                        continue;
+                    const Wire single = Wire(26, 2).U8(2, speed).U8(3, mode).U32(8, PB).U32(12, 1u << pin);
+                    oneByOne.Execute(single.bytes.data(), single.bytes.size());
+                }
+                const tavmodel::GpioPortState& a = together.State().ports[PB];
+                const tavmodel::GpioPortState& b = oneByOne.State().ports[PB];
+                ASSERT_EQ(a.outputData, b.outputData) << std::hex << mask << " " << int(mode);
+                for (int pin = 0; pin < 16; ++pin) {
+                    ASSERT_EQ(a.pins[pin].mode, b.pins[pin].mode) << std::hex << mask << " " << int(mode) << " " << pin;
+                    ASSERT_EQ(a.pins[pin].speed, b.pins[pin].speed) << std::hex << mask << " " << int(mode) << " " << pin;
+                }
+            }
+        }
+        EXPECT_TRUE(together.Rejected().empty());
+    }
+}
+
 TEST_F(BoardModel, BoardInformationAndStartRecord)
 {
     VirtualBoard& board = Open('S');
