@@ -359,6 +359,16 @@ TEST_F(BoardModel, ManyPinsOfAPortTakeTheirModeAsOneByOne)
         // pull written where it should not be shows.
         both(Wire(26, 2).U8(2, 3).U8(3, 0x10).U32(8, PB).U32(12, 0xFFFF));
         both(tavtest::GpioSet(PB, 0xA5A5));
+        // An input mode leaves the speed an output mode set; an output mode
+        // sets its own.
+        both(Wire(26, 2).U8(2, speed).U8(3, 0x04).U32(8, PB).U32(12, 0x0F0F));
+        both(Wire(26, 2).U8(2, speed).U8(3, 0x14).U32(8, PB).U32(12, 0x00FF));
+        both(Wire(26, 2).U8(2, speed).U8(3, 0x28).U32(8, PB).U32(12, 1u << 12));
+        for (int pin = 0; pin < 16; ++pin) {
+            EXPECT_EQ(together.State().ports[PB].pins[pin].speed, pin < 8 ? speed : 3) << pin;
+            EXPECT_EQ(together.State().ports[PB].pins[pin].mode, pin < 8 ? 0x14 : pin == 12 ? 0x28 : pin < 12 ? 0x04 : 0x10)
+                << pin;
+        }
         for (const uint32_t mask : masks) {
             for (const uint8_t mode : modes) {
                 const Wire record = Wire(26, 2).U8(2, speed).U8(3, mode).U32(8, PB).U32(12, mask);
