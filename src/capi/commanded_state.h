@@ -99,13 +99,6 @@ public:
         return Pins(model, pins, PinActionEffect(action, value));
     }
 
-private:
-    // The timer's registers are 16 bits: the firmware refuses a record with
-    // a wider prescaler, period or compare value.
-    static constexpr bool FitsTimer(uint32_t value) { return (value >> 16) == 0; }
-    // Records the board refuses, taken as the board takes them.
-    void RefusedTimeBase(uint32_t timerIndex, const TimeBaseParams& params);
-    void RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
     // Pins of one port, as a pin operation's record acts on each.
     void PortPins(uint32_t port, uint32_t mask, const PinEffect& effect)
     {
@@ -114,6 +107,14 @@ private:
         else
             GpioInit(port, mask, GPIO_SPEED_50MHZ, effect.mode);
     }
+
+private:
+    // The timer's registers are 16 bits: the firmware refuses a record with
+    // a wider prescaler, period or compare value.
+    static constexpr bool FitsTimer(uint32_t value) { return (value >> 16) == 0; }
+    // Records the board refuses, taken as the board takes them.
+    void RefusedTimeBase(uint32_t timerIndex, const TimeBaseParams& params);
+    void RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
     int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
     // A walk's pins by port: a pure function of the model and the pins, so
     // the last two walks are kept (a bring-up walks the same two banks each

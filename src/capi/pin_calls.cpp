@@ -15,11 +15,14 @@ namespace {
 template <PinAction action>
 int PinCall(tav_board* board, uint32_t pins, int value = 0)
 {
+    McuPin onePin{PORT_COUNT, 0}; // where one pin's record went
     return OnBoardWithEffect(
-        board, [=](BoardLink& link) { return PinOperation<action>(link, pins, value); },
-        [=](CommandedState& state, BoardLink& link, int result) {
+        board, [&](BoardLink& link) { return PinOperation<action, true>(link, pins, value, &onePin); },
+        [&](CommandedState& state, BoardLink& link, int result) {
+            if (result == RESULT_OK && onePin.port < PORT_COUNT)
+                state.PortPins(onePin.port, onePin.Mask(), PinActionEffect(action, value));
             // The pins before one the model does not have went out too.
-            if (result == RESULT_OK || result == RESULT_PIN_UNAVAILABLE)
+            else if (result == RESULT_OK || result == RESULT_PIN_UNAVAILABLE)
                 state.Pins(link.boardType, pins, PinActionEffect(action, value));
         });
 }

@@ -101,9 +101,11 @@ inline bool SinglePinTarget(BoardType model, uint32_t pin, McuPin* target)
 
 // A pin operation's result. The action is a template argument, so that
 // each action's one-pin path (the common case) builds its record without
-// asking which action it is.
-template <PinAction action>
-int PinOperation(BoardLink& link, uint32_t pins, int value = 0)
+// asking which action it is. Where one pin's record is sent, its
+// microcontroller pin goes to *onePin (with tellPin, a separate instance),
+// so that a caller keeping the board's state need not look it up again.
+template <PinAction action, bool tellPin = false>
+int PinOperation(BoardLink& link, uint32_t pins, int value = 0, McuPin* onePin = nullptr)
 {
     if (!KnownPinBank(pins))
         return RESULT_BAD_PIN;
@@ -114,6 +116,8 @@ int PinOperation(BoardLink& link, uint32_t pins, int value = 0)
     McuPin target;
     if (!SinglePinTarget(link.boardType, pins, &target))
         return PinUnavailable(action);
+    if constexpr (tellPin)
+        *onePin = target;
     return SubmitRecord(link, PinRecord(PinActionEffect(action, value), target.port, target.Mask())) ? RESULT_OK
                                                                                                     : RESULT_IO_FAILED;
 }
