@@ -3,6 +3,8 @@
 // default board of the static functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -248,6 +250,46 @@ TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
             ExpectTheBoardsWord(board, *device, selector + way);
             tav_release(board);
         }
+    }
+}
+
+// A record callback set on a real board's object sees every record of the
+// library's own operations (which otherwise update the commanded state
+// without watching their records), and the commanded state goes on
+// following the board when the callback is taken away.
+TEST_F(BoardObjects, ARecordCallbackSeesEveryRecordOfARealBoard)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard('T');
+    for (const char* way : {"", "sync:"}) {
+        device.Board().PowerCycle();
+        tav_board* board = nullptr;
+        ASSERT_EQ(tav_open((std::string(way) + "usb:1:2").c_str(), &board), TAV_OK);
+        const size_t before = device.Board().Received().size(); // the open asked for the board's version
+        std::vector<std::array<uint8_t, 64>> seen;
+        ASSERT_EQ(tav_set_record_callback(
+                      board,
+                      [](void* user, const uint8_t* bytes, int length, int) {
+                          std::array<uint8_t, 64> record{};
+                          std::memcpy(record.data(), bytes, std::min<size_t>(length, record.size()));
+                          static_cast<std::vector<std::array<uint8_t, 64>>*>(user)->push_back(record);
+                      },
+                      &seen),
+                  TAV_OK);
+        RunEveryKindOfOperation(board);
+        const std::vector<TAVDll::_INSTRUCTION_INFO_>& received = device.Board().Received();
+        ASSERT_EQ(seen.size(), received.size() - before) << way;
+        for (size_t index = 0; index < seen.size(); ++index)
+            EXPECT_EQ(std::memcmp(seen[index].data(), &received[before + index], 64), 0) << way << index;
+        ExpectTheBoardsWord(board, device, std::string(way) + " with a callback");
+
+        ASSERT_EQ(tav_set_record_callback(board, nullptr, nullptr), TAV_OK);
+        const size_t withCallback = seen.size();
+        RunEveryKindOfOperation(board);
+        tav_pwm_stop(board);
+        tav_pin_output(board, 0x40000001u);
+        EXPECT_EQ(seen.size(), withCallback) << way;
+        ExpectTheBoardsWord(board, device, std::string(way) + " after the callback");
+        tav_release(board);
     }
 }
 

@@ -33,6 +33,14 @@ void TAVDll::detail::ObserveRecord(void* user, const uint8_t* bytes, int length,
         board->callback(board->callbackUser, bytes, length, result);
 }
 
+// The same where only the commanded state watches (a board with one, no
+// callback, no trace): the library's own operations apply their effect
+// instead of being watched record by record.
+void TAVDll::detail::ObserveCommanded(void* user, const uint8_t* bytes, int length, int result)
+{
+    static_cast<tav_board*>(user)->commanded->Observe(bytes, length, result);
+}
+
 void TAVDll::detail::CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount)
 {
     auto* board = static_cast<tav_board*>(user);
@@ -40,7 +48,7 @@ void TAVDll::detail::CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* whol
         board->commanded->ObserveWhole(wholeRecords[index]);
     board->caughtUp = true;
     board->link.shortfall = nullptr;
-    board->link.observer = ObserveRecord;
+    board->link.observer = ObserveCommanded;
 }
 
 namespace {
@@ -51,6 +59,14 @@ void ObserveAndTraceRecord(void* user, const uint8_t* bytes, int length, int res
 {
     static_cast<tav_board*>(user)->trace->Out(bytes, length, result);
     ObserveRecord(user, bytes, length, result);
+}
+
+// Who watches a board's records, by what it has.
+RecordObserver RecordObserverFor(const tav_board& board)
+{
+    if (board.trace != nullptr)
+        return ObserveAndTraceRecord;
+    return board.commanded != nullptr && board.callback == nullptr ? ObserveCommanded : ObserveRecord;
 }
 
 void TraceOperationEnd(void* user)
@@ -139,7 +155,7 @@ int tav_open(const char* selector, tav_board** board)
         opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
     opened->trace = RecordTrace::Start(ModelLetter(opened->link.boardType), opened->link.versionText,
                                        opened->SimulatedModel());
-    opened->link.observer = opened->trace != nullptr ? ObserveAndTraceRecord : ObserveRecord;
+    opened->link.observer = RecordObserverFor(*opened);
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.operationObserver = opened->trace != nullptr ? TraceOperationEnd : nullptr;
     opened->link.observerUser = opened.get();
@@ -250,6 +266,7 @@ int tav_set_record_callback(tav_board* board, tav_record_callback callback, void
     return OnBoard(board, [=](BoardLink&) {
         board->callback = callback;
         board->callbackUser = user;
+        board->link.observer = RecordObserverFor(*board);
         return TAV_OK;
     });
 }

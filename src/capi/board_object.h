@@ -99,34 +99,35 @@ inline int OnBoard(tav_board* board, Operation operation)
 }
 
 // The observer of a board object's records: its commanded state, then the
-// application's record callback.
+// application's record callback; ObserveCommanded where only the commanded
+// state watches.
 void ObserveRecord(void* user, const uint8_t* bytes, int length, int result);
+void ObserveCommanded(void* user, const uint8_t* bytes, int length, int result);
 // The shortfall hook of an operation run by OnBoardWithEffect: the commanded
 // state takes the records that went out whole, then watches the rest one by
 // one.
 void CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount);
 
 // One of the library's own operations on a board object. Where only the
-// commanded state watches its records (no record callback, no trace), none
-// is watched one by one: when every record went out whole, effect(state,
-// link, result) applies the operation from its own arguments, as its records
-// would; at a record that did not, the commanded state catches up and the
-// effect is not applied.
+// commanded state watches its records (ObserveCommanded: no record
+// callback, no trace), none is watched one by one: when every record went
+// out whole, effect(state, link, result) applies the operation from its own
+// arguments, as its records would; at a record that did not, the commanded
+// state catches up and the effect is not applied.
 template <typename Operation, typename Effect>
 inline int OnBoardWithEffect(tav_board* board, Operation operation, Effect effect)
 {
     return OnBoard(board, [&](BoardLink& link) {
-        CommandedState* commanded = board->commanded.get();
-        if (commanded == nullptr || link.observer != ObserveRecord || board->callback != nullptr)
+        if (link.observer != ObserveCommanded)
             return operation(link);
         link.observer = nullptr;
         link.shortfall = CatchUpCommanded;
         board->caughtUp = false;
         const int result = operation(link);
-        link.observer = ObserveRecord;
+        link.observer = ObserveCommanded;
         link.shortfall = nullptr;
         if (!board->caughtUp)
-            effect(*commanded, link, result);
+            effect(*board->commanded, link, result);
         return result;
     });
 }

@@ -31,7 +31,7 @@ void CommandedState::RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, con
 const CommandedState::PortWalk& CommandedState::WalkByPort(BoardType model, uint32_t pins)
 {
     for (const PortWalk& kept : walks_) {
-        if (kept.kept && kept.pins == pins && kept.model == model)
+        if (kept.pins == pins && kept.model == model && kept.kept)
             return kept;
     }
     PortWalk& walk = walks_[nextWalk_];

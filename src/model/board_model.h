@@ -226,6 +226,15 @@ inline uint64_t Word(const void* bytes)
     return word;
 }
 
+// One pin's state in each of the four lanes: the pin's two bytes read as a
+// 16-bit number the way the word reads them, repeated.
+inline uint64_t FourTimes(const GpioPinState& pin)
+{
+    uint16_t pair;
+    std::memcpy(&pair, &pin, sizeof pair);
+    return pair * 0x0001000100010001ull;
+}
+
 } // namespace pin_lanes
 
 // The effects of the pin, timer and clock-gate records, inline: a board
@@ -243,9 +252,9 @@ inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t s
                 pin.speed = speed;
         }
     } else {
-        const pin_lanes::FourPins pattern{{{mode, speed}, {mode, speed}, {mode, speed}, {mode, speed}}};
-        const uint64_t value = pin_lanes::Word(&pattern);
+        const uint64_t value = pin_lanes::FourTimes(GpioPinState{mode, speed});
         const auto& table = output ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
+#pragma GCC unroll 4
         for (unsigned first = 0; first < PINS_PER_PORT; first += 4) {
             const unsigned nibble = (pinMask >> first) & 0xFu;
             if (nibble == 0)
