@@ -44,6 +44,11 @@ public:
         touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
         model_.SetPinModes(port, mask, speed, mode);
     }
+    void PinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode)
+    {
+        touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | (1u << pin));
+        model_.SetPinMode(port, pin, speed, mode);
+    }
     void GpioBits(uint32_t port, uint32_t mask, bool high) { model_.SetOutputBits(port, mask, high); }
     void PinRemap(uint32_t remapCode, uint32_t state)
     {

@@ -109,6 +109,7 @@ public:
     // board object); each as Execute would apply it, but no history kept.
     // The values are the records' own (a state is on when 1, ...).
     void SetPinModes(uint32_t port, uint32_t mask, uint8_t speed, uint8_t mode);
+    void SetPinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode); // pin < PINS_PER_PORT
     void SetOutputBits(uint32_t port, uint32_t mask, bool high)
     {
         uint16_t& outputData = state_.ports[port].outputData;
@@ -239,30 +240,40 @@ inline uint64_t FourTimes(const GpioPinState& pin)
 
 // The effects of the pin, timer and clock-gate records, inline: a board
 // object's commanded state applies them for every operation it sends.
+inline void BoardModel::SetPinMode(uint32_t portIndex, uint32_t pinIndex, uint8_t speed, uint8_t mode)
+{
+    GpioPortState& port = state_.ports[portIndex];
+    GpioPinState& pin = port.pins[pinIndex];
+    pin.mode = mode;
+    if ((mode & 0x10) != 0) // output modes set the speed too
+        pin.speed = speed;
+    // The pull resistors are chosen through the output register.
+    if (mode == TAVDll::detail::GPIO_MODE_IPD)
+        port.outputData = static_cast<uint16_t>(port.outputData & ~(1u << pinIndex));
+    else if (mode == TAVDll::detail::GPIO_MODE_IPU)
+        port.outputData = static_cast<uint16_t>(port.outputData | (1u << pinIndex));
+}
+
 inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
 {
     GpioPortState& port = state_.ports[portIndex];
     const uint32_t pinMask = mask & ((1u << PINS_PER_PORT) - 1); // the decoder keeps it within the port
-    const bool output = (mode & 0x10) != 0;                        // output modes set the speed too
     if ((pinMask & (pinMask - 1)) == 0) {
-        if (pinMask != 0) {
-            GpioPinState& pin = port.pins[__builtin_ctz(pinMask)];
-            pin.mode = mode;
-            if (output)
-                pin.speed = speed;
-        }
-    } else {
-        const uint64_t value = pin_lanes::FourTimes(GpioPinState{mode, speed});
-        const auto& table = output ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
+        if (pinMask != 0)
+            SetPinMode(portIndex, __builtin_ctz(pinMask), speed, mode);
+        return;
+    }
+    const bool output = (mode & 0x10) != 0; // output modes set the speed too
+    const uint64_t value = pin_lanes::FourTimes(GpioPinState{mode, speed});
+    const auto& table = output ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
 #pragma GCC unroll 4
-        for (unsigned first = 0; first < PINS_PER_PORT; first += 4) {
-            const unsigned nibble = (pinMask >> first) & 0xFu;
-            if (nibble == 0)
-                continue;
-            const uint64_t lanes = pin_lanes::Word(&table[nibble]);
-            const uint64_t word = (pin_lanes::Word(&port.pins[first]) & ~lanes) | (value & lanes);
-            std::memcpy(static_cast<void*>(&port.pins[first]), &word, sizeof word);
-        }
+    for (unsigned first = 0; first < PINS_PER_PORT; first += 4) {
+        const unsigned nibble = (pinMask >> first) & 0xFu;
+        if (nibble == 0)
+            continue;
+        const uint64_t lanes = pin_lanes::Word(&table[nibble]);
+        const uint64_t word = (pin_lanes::Word(&port.pins[first]) & ~lanes) | (value & lanes);
+        std::memcpy(static_cast<void*>(&port.pins[first]), &word, sizeof word);
     }
     // The pull resistors are chosen through the output register.
     if (mode == TAVDll::detail::GPIO_MODE_IPD)

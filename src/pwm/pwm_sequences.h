@@ -34,6 +34,11 @@ public:
     {
         Add(MakeGpioInit, port, mask, speed, mode);
     }
+    // GPIO_Init of one pin.
+    void PinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode)
+    {
+        Add(MakeGpioInit, port, 1u << pin, speed, mode);
+    }
     void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
     {
         Add(MakeTimOcInit, unit, timerIndex, params);
@@ -96,7 +101,7 @@ void Channel(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
     const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
     if (entry == nullptr)
         return;
-    sink.GpioInit(entry->mcuPin.port, entry->mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP);
+    sink.PinMode(entry->mcuPin.port, entry->mcuPin.pin, GPIO_SPEED_50MHZ, GPIO_MODE_AF_PP);
     sink.OutputCompare(entry->timerIndex, entry->unit, PwmOutputCompare(duty));
     sink.OutputComparePreload(timerIndex, entry->unit, TIM_OCPRELOAD_ENABLE);
 }
@@ -150,7 +155,7 @@ void TimerStop(Sink& sink, uint32_t timerIndex)
 template <typename Sink>
 void PinRelease(Sink& sink, const PwmChannel& entry)
 {
-    sink.GpioInit(entry.mcuPin.port, entry.mcuPin.Mask(), GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
+    sink.PinMode(entry.mcuPin.port, entry.mcuPin.pin, GPIO_SPEED_50MHZ, GPIO_MODE_IN_FLOATING);
 }
 
 // Every group off: timers stop before their clocks go off; the pins are
