@@ -44,6 +44,7 @@ public:
         touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | mask);
         model_.SetPinModes(port, mask, speed, mode);
     }
+    // GPIO_Init of one pin (pin < 16).
     void PinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode)
     {
         touchedPins_[port] = static_cast<uint16_t>(touchedPins_[port] | (1u << pin));
