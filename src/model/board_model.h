@@ -240,18 +240,33 @@ inline uint64_t FourTimes(const GpioPinState& pin)
 
 // The effects of the pin, timer and clock-gate records, inline: a board
 // object's commanded state applies them for every operation it sends.
+namespace pin_modes {
+
+// Output modes set the speed too.
+constexpr bool SetsSpeed(uint8_t mode)
+{
+    return (mode & 0x10) != 0;
+}
+
+// The pull resistors are chosen through the output register.
+inline void ChoosePull(GpioPortState& port, uint32_t mask, uint8_t mode)
+{
+    if (mode == TAVDll::detail::GPIO_MODE_IPD)
+        port.outputData = static_cast<uint16_t>(port.outputData & ~mask);
+    else if (mode == TAVDll::detail::GPIO_MODE_IPU)
+        port.outputData = static_cast<uint16_t>(port.outputData | mask);
+}
+
+} // namespace pin_modes
+
 inline void BoardModel::SetPinMode(uint32_t portIndex, uint32_t pinIndex, uint8_t speed, uint8_t mode)
 {
     GpioPortState& port = state_.ports[portIndex];
     GpioPinState& pin = port.pins[pinIndex];
     pin.mode = mode;
-    if ((mode & 0x10) != 0) // output modes set the speed too
+    if (pin_modes::SetsSpeed(mode))
         pin.speed = speed;
-    // The pull resistors are chosen through the output register.
-    if (mode == TAVDll::detail::GPIO_MODE_IPD)
-        port.outputData = static_cast<uint16_t>(port.outputData & ~(1u << pinIndex));
-    else if (mode == TAVDll::detail::GPIO_MODE_IPU)
-        port.outputData = static_cast<uint16_t>(port.outputData | (1u << pinIndex));
+    pin_modes::ChoosePull(port, 1u << pinIndex, mode);
 }
 
 inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t speed, uint8_t mode)
@@ -263,9 +278,8 @@ inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t s
             SetPinMode(portIndex, __builtin_ctz(pinMask), speed, mode);
         return;
     }
-    const bool output = (mode & 0x10) != 0; // output modes set the speed too
     const uint64_t value = pin_lanes::FourTimes(GpioPinState{mode, speed});
-    const auto& table = output ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
+    const auto& table = pin_modes::SetsSpeed(mode) ? pin_lanes::MODE_AND_SPEED_LANES.rows : pin_lanes::MODE_LANES.rows;
 #pragma GCC unroll 4
     for (unsigned first = 0; first < PINS_PER_PORT; first += 4) {
         const unsigned nibble = (pinMask >> first) & 0xFu;
@@ -275,11 +289,7 @@ inline void BoardModel::SetPinModes(uint32_t portIndex, uint32_t mask, uint8_t s
         const uint64_t word = (pin_lanes::Word(&port.pins[first]) & ~lanes) | (value & lanes);
         std::memcpy(static_cast<void*>(&port.pins[first]), &word, sizeof word);
     }
-    // The pull resistors are chosen through the output register.
-    if (mode == TAVDll::detail::GPIO_MODE_IPD)
-        port.outputData = static_cast<uint16_t>(port.outputData & ~mask);
-    else if (mode == TAVDll::detail::GPIO_MODE_IPU)
-        port.outputData = static_cast<uint16_t>(port.outputData | mask);
+    pin_modes::ChoosePull(port, mask, mode);
 }
 
 inline void BoardModel::GateClocks(RecordKind kind, uint32_t peripheralMask, uint32_t state)

@@ -35,10 +35,7 @@ public:
         Add(MakeGpioInit, port, mask, speed, mode);
     }
     // GPIO_Init of one pin.
-    void PinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode)
-    {
-        Add(MakeGpioInit, port, 1u << pin, speed, mode);
-    }
+    void PinMode(uint32_t port, uint32_t pin, uint8_t speed, uint8_t mode) { GpioInit(port, 1u << pin, speed, mode); }
     void OutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params)
     {
         Add(MakeTimOcInit, unit, timerIndex, params);
