@@ -101,8 +101,9 @@ int tav_pwm_start(tav_board* board, char group, int divider, const uint32_t* dut
         },
         [&](CommandedState& state, BoardLink&, int result) {
             if (result == RESULT_OK)
-                pwm_sequence::InitGroup(state, static_cast<uint32_t>(timerIndex), static_cast<PWM_Frequency>(frequency),
-                                        channelDuties);
+                pwm_sequence::WithTimerConstant(static_cast<uint32_t>(timerIndex), [&](auto timer) {
+                    pwm_sequence::InitGroup(state, timer, static_cast<PWM_Frequency>(frequency), channelDuties);
+                });
         });
 }
 
@@ -135,8 +136,9 @@ int tav_pwm_start_hz(tav_board* board, char group, double frequency_hz, const do
         },
         [&](CommandedState& state, BoardLink&, int started) {
             if (started == RESULT_OK)
-                pwm_sequence::GroupStart(state, static_cast<uint32_t>(timerIndex), timeBase.prescaler, timeBase.period,
-                                         duties);
+                pwm_sequence::WithTimerConstant(static_cast<uint32_t>(timerIndex), [&](auto timer) {
+                    pwm_sequence::GroupStart(state, timer, timeBase.prescaler, timeBase.period, duties);
+                });
         });
     if (actual_hz != nullptr && result == TAV_OK)
         *actual_hz = timeBase.frequencyHz;
@@ -196,7 +198,8 @@ int tav_pwm_stop_group(tav_board* board, char group)
         board, [=](BoardLink& link) { return StopPwmGroup(link, static_cast<uint32_t>(timerIndex)); },
         [=](CommandedState& state, BoardLink&, int result) {
             if (result == RESULT_OK)
-                pwm_sequence::GroupStop(state, static_cast<uint32_t>(timerIndex));
+                pwm_sequence::WithTimerConstant(static_cast<uint32_t>(timerIndex),
+                                                [&](auto timer) { pwm_sequence::GroupStop(state, timer); });
         });
 }
 

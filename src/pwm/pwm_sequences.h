@@ -6,6 +6,7 @@
 #define TAV_PWM_PWM_SEQUENCES_H
 
 #include <new>
+#include <type_traits>
 
 #include "TAVLib.h"
 #include "link/record_batch.h"
@@ -74,8 +75,8 @@ inline OutputCompareParams PwmOutputCompare(uint32_t duty)
 }
 
 // Clock gate on, then the time base.
-template <typename Sink>
-void TimeBase(Sink& sink, uint32_t timerIndex, uint32_t period, uint32_t prescaler, uint32_t clockDivision,
+template <typename Sink, typename Timer>
+void TimeBase(Sink& sink, Timer timerIndex, uint32_t period, uint32_t prescaler, uint32_t clockDivision,
               uint32_t counterMode)
 {
     if (timerIndex >= PWM_GROUP_COUNT)
@@ -92,8 +93,8 @@ void TimeBase(Sink& sink, uint32_t timerIndex, uint32_t period, uint32_t prescal
 
 // A channel's pin to its timer, its compare value, its preload; nothing
 // for a channel the group does not have.
-template <typename Sink>
-void Channel(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+template <typename Sink, typename Timer>
+void Channel(Sink& sink, Timer timerIndex, uint32_t channel, uint32_t duty)
 {
     const PwmChannel* entry = FindPwmChannel(timerIndex, channel);
     if (entry == nullptr)
@@ -104,15 +105,15 @@ void Channel(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
 }
 
 // A new duty: the channel's output compare set up again.
-template <typename Sink>
-void Update(Sink& sink, uint32_t timerIndex, uint32_t channel, uint32_t duty)
+template <typename Sink, typename Timer>
+void Update(Sink& sink, Timer timerIndex, uint32_t channel, uint32_t duty)
 {
     if (const PwmChannel* entry = FindPwmChannel(timerIndex, channel))
         sink.OutputCompare(entry->timerIndex, entry->unit, PwmOutputCompare(duty));
 }
 
-template <typename Sink>
-void TimerStart(Sink& sink, uint32_t timerIndex)
+template <typename Sink, typename Timer>
+void TimerStart(Sink& sink, Timer timerIndex)
 {
     sink.ArrPreload(timerIndex, STATE_ON);
     sink.Cmd(timerIndex, STATE_ON);
@@ -121,12 +122,13 @@ void TimerStart(Sink& sink, uint32_t timerIndex)
 
 // A group started at a time base: each of its channels with its duty
 // (duties[i] is channel i + 1, as many as the group has), then its timer.
-template <typename Sink>
-void GroupStart(Sink& sink, uint32_t timerIndex, uint32_t prescaler, uint32_t period, const uint32_t (&duties)[4])
+template <typename Sink, typename Timer>
+void GroupStart(Sink& sink, Timer timerIndex, uint32_t prescaler, uint32_t period, const uint32_t (&duties)[4])
 {
     if (timerIndex >= PWM_GROUP_COUNT)
         return;
     TimeBase(sink, timerIndex, period, prescaler, 0, 0);
+#pragma GCC unroll 4
     for (uint32_t channel = 1; channel <= PWM_GROUPS[timerIndex].channelCount; ++channel)
         Channel(sink, timerIndex, channel, duties[channel - 1]);
     TimerStart(sink, timerIndex);
@@ -134,14 +136,14 @@ void GroupStart(Sink& sink, uint32_t timerIndex, uint32_t prescaler, uint32_t pe
 
 // The board's own start of a group (InitPWMA/B/C): its frequency's
 // prescaler at the full period of 36000 steps.
-template <typename Sink>
-void InitGroup(Sink& sink, uint32_t timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4])
+template <typename Sink, typename Timer>
+void InitGroup(Sink& sink, Timer timerIndex, PWM_Frequency frequency, const uint32_t (&duties)[4])
 {
     GroupStart(sink, timerIndex, PrescalerFor(frequency), PWM_PERIOD, duties);
 }
 
-template <typename Sink>
-void TimerStop(Sink& sink, uint32_t timerIndex)
+template <typename Sink, typename Timer>
+void TimerStop(Sink& sink, Timer timerIndex)
 {
     sink.DeInit(timerIndex);
     sink.ArrPreload(timerIndex, STATE_OFF);
@@ -169,8 +171,8 @@ void DisableAll(Sink& sink)
 }
 
 // One group's part of the shutdown sequence. Nothing names another timer.
-template <typename Sink>
-void GroupStop(Sink& sink, uint32_t timerIndex)
+template <typename Sink, typename Timer>
+void GroupStop(Sink& sink, Timer timerIndex)
 {
     if (timerIndex >= PWM_GROUP_COUNT)
         return;
@@ -179,6 +181,26 @@ void GroupStop(Sink& sink, uint32_t timerIndex)
     for (const PwmChannel& entry : PWM_CHANNEL_MAP)
         if (entry.timerIndex == timerIndex)
             PinRelease(sink, entry);
+}
+
+// body(timer) with the group's timer index as a constant (timer converts
+// to uint32_t): a sequence run over the commanded state then folds its
+// table look-ups and its loop over the channels into the stores alone.
+// Nothing for an index outside the groups.
+template <typename Body>
+inline void WithTimerConstant(uint32_t timerIndex, Body body)
+{
+    static_assert(PWM_GROUP_COUNT == 3, "one case per group");
+    switch (timerIndex) {
+    case 0:
+        return body(std::integral_constant<uint32_t, 0>{});
+    case 1:
+        return body(std::integral_constant<uint32_t, 1>{});
+    case 2:
+        return body(std::integral_constant<uint32_t, 2>{});
+    default:
+        return;
+    }
 }
 
 } // namespace pwm_sequence
