@@ -235,8 +235,8 @@ void ExpectTheBoardsWord(tav_board* board, tavsim::VirtualDevice& device, const 
 
 // What a board object keeps of what it told a real board is what the board
 // itself makes of the records it received: a session of every kind of
-// operation on both pin maps, queued and one at a time, each board's
-// received records run through its board model.
+// operation on both pin maps, queued and one at a time, and the close after
+// it, each board's received records run through its board model.
 TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
 {
     tavsim::VirtualDevice& boardT = usb.AddBoard('T');
@@ -248,6 +248,9 @@ TEST_F(BoardObjects, TheCommandedStateIsWhatTheRecordsSentMake)
             ASSERT_EQ(tav_open((way + selector).c_str(), &board), TAV_OK);
             RunEveryKindOfOperation(board);
             ExpectTheBoardsWord(board, *device, selector + way);
+            // The close's safe state too: the object still answers for the board.
+            ASSERT_EQ(tav_disconnect(board, 1), TAV_OK);
+            ExpectTheBoardsWord(board, *device, selector + way + " closed");
             tav_release(board);
         }
     }

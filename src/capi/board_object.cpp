@@ -61,14 +61,6 @@ void ObserveAndTraceRecord(void* user, const uint8_t* bytes, int length, int res
     ObserveRecord(user, bytes, length, result);
 }
 
-// Who watches a board's records, by what it has.
-RecordObserver RecordObserverFor(const tav_board& board)
-{
-    if (board.trace != nullptr)
-        return ObserveAndTraceRecord;
-    return board.commanded != nullptr && board.callback == nullptr ? ObserveCommanded : ObserveRecord;
-}
-
 void TraceOperationEnd(void* user)
 {
     static_cast<tav_board*>(user)->trace->EndOperation();
@@ -89,6 +81,7 @@ void Disconnect(tav_board* board, bool safeState)
     board->connected.store(false);
     {
         std::lock_guard<LibraryMutex> lock(board->link.mutex);
+        EveryRecordWatched watched(*board); // a view of the board goes on after
         if (safeState)
             CloseBoard(board->link);
         else
@@ -104,6 +97,14 @@ void Disconnect(tav_board* board, bool safeState)
 
 } // namespace
 
+void TAVDll::detail::ChooseObserver(tav_board& board)
+{
+    board.byEffect = board.trace == nullptr && board.commanded != nullptr && board.callback == nullptr;
+    board.link.observer = board.trace != nullptr ? ObserveAndTraceRecord
+                          : board.byEffect       ? nullptr
+                                                 : ObserveRecord;
+    board.link.shortfall = board.byEffect ? CatchUpCommanded : nullptr;
+}
 
 extern "C" {
 
@@ -155,7 +156,7 @@ int tav_open(const char* selector, tav_board** board)
         opened->commanded = std::make_unique<CommandedState>(ModelLetter(opened->link.boardType));
     opened->trace = RecordTrace::Start(ModelLetter(opened->link.boardType), opened->link.versionText,
                                        opened->SimulatedModel());
-    opened->link.observer = RecordObserverFor(*opened);
+    ChooseObserver(*opened);
     opened->link.replyObserver = opened->trace != nullptr ? TraceReply : nullptr;
     opened->link.operationObserver = opened->trace != nullptr ? TraceOperationEnd : nullptr;
     opened->link.observerUser = opened.get();
@@ -263,10 +264,10 @@ int tav_send_record(tav_board* board, const uint8_t record[64])
 
 int tav_set_record_callback(tav_board* board, tav_record_callback callback, void* user)
 {
-    return OnBoard(board, [=](BoardLink&) {
+    return OnBoardCounted(board, [=](BoardLink&) {
         board->callback = callback;
         board->callbackUser = user;
-        board->link.observer = RecordObserverFor(*board);
+        ChooseObserver(*board);
         return TAV_OK;
     });
 }

@@ -32,6 +32,11 @@ struct tav_board {
     // Real boards, and virtual boards that reattach: what this object told
     // the board.
     std::unique_ptr<CommandedState> commanded;
+    // Only the commanded state watches this board's records (a real board,
+    // no record callback, no trace): the library's own operations update it
+    // from their own arguments, and the link has no observer but while
+    // records the state must decode go out (EveryRecordWatched).
+    bool byEffect = false;
     // Set when a record of the running operation did not go out whole and
     // the commanded state caught up with the records before it.
     bool caughtUp = false;
@@ -78,9 +83,9 @@ struct tav_board {
 namespace TAVDll::detail {
 
 // One call on a board object: its link's lock held throughout; TAV_E_INVALID
-// for NULL.
+// for NULL. Records it sends are watched one by one.
 template <typename Operation>
-inline int OnBoard(tav_board* board, Operation operation)
+inline int OnBoardCounted(tav_board* board, Operation operation)
 {
     if (board == nullptr)
         return TAV_E_INVALID;
@@ -103,31 +108,69 @@ inline int OnBoard(tav_board* board, Operation operation)
 // state watches.
 void ObserveRecord(void* user, const uint8_t* bytes, int length, int result);
 void ObserveCommanded(void* user, const uint8_t* bytes, int length, int result);
-// The shortfall hook of an operation run by OnBoardWithEffect: the commanded
-// state takes the records that went out whole, then watches the rest one by
-// one.
+// The shortfall hook of a board that goes by effect: the commanded state
+// takes the records that went out whole, then watches the rest of the
+// operation one by one.
 void CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* wholeRecords, int wholeCount);
+// Who watches the board's records, by what it has (a commanded state, a
+// record callback, a trace); under the link's lock.
+void ChooseObserver(tav_board& board);
 
-// One of the library's own operations on a board object. Where only the
-// commanded state watches its records (ObserveCommanded: no record
-// callback, no trace), none is watched one by one: when every record went
+// While it lives (under the link's lock), a board that goes by effect has
+// every record it sends watched by its commanded state: records of the
+// program's own, and those sent outside an operation of the library's own
+// (a close, a heal).
+class EveryRecordWatched {
+public:
+    explicit EveryRecordWatched(tav_board& board) : board_(board)
+    {
+        if (board_.byEffect) {
+            board_.link.observer = ObserveCommanded;
+            board_.link.shortfall = nullptr;
+        }
+    }
+    ~EveryRecordWatched()
+    {
+        if (board_.byEffect) {
+            board_.link.observer = nullptr;
+            board_.link.shortfall = CatchUpCommanded;
+        }
+    }
+    EveryRecordWatched(const EveryRecordWatched&) = delete;
+    EveryRecordWatched& operator=(const EveryRecordWatched&) = delete;
+
+private:
+    tav_board& board_;
+};
+
+// A call on a board object whose records are watched one by one.
+template <typename Operation>
+inline int OnBoard(tav_board* board, Operation operation)
+{
+    return OnBoardCounted(board, [&](BoardLink& link) {
+        EveryRecordWatched watched(*board);
+        return operation(link);
+    });
+}
+
+// One of the library's own operations on a board object. On a board that
+// goes by effect none of its records is watched: when every record went
 // out whole, effect(state, link, result) applies the operation from its own
 // arguments, as its records would; at a record that did not, the commanded
-// state catches up and the effect is not applied.
+// state catches up and watches the rest, and the effect is not applied.
+// Elsewhere its records are watched one by one.
 template <typename Operation, typename Effect>
 inline int OnBoardWithEffect(tav_board* board, Operation operation, Effect effect)
 {
-    return OnBoard(board, [&](BoardLink& link) {
-        if (link.observer != ObserveCommanded)
-            return operation(link);
-        link.observer = nullptr;
-        link.shortfall = CatchUpCommanded;
+    return OnBoardCounted(board, [&](BoardLink& link) {
         board->caughtUp = false;
         const int result = operation(link);
-        link.observer = ObserveCommanded;
-        link.shortfall = nullptr;
-        if (!board->caughtUp)
-            effect(*board->commanded, link, result);
+        if (board->byEffect) {
+            if (board->caughtUp)
+                ChooseObserver(*board); // by effect again
+            else
+                effect(*board->commanded, link, result);
+        }
         return result;
     });
 }

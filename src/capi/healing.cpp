@@ -164,6 +164,7 @@ void HealerThread(tav_board* board)
         RunOperation(board->link, [&](BoardLink& link) {
             if (board->closing.load())
                 return;
+            EveryRecordWatched watched(*board); // the policy's records
             if (BoardOpen(link) && !StillOnItsPort(board)) {
                 LogPrint(TAV_LOG_INFO, "the board on port %s left", link.portPath);
                 ReleaseDevice(link);
