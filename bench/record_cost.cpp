@@ -45,6 +45,13 @@ TAVDll::UsbBackend NullBackend()
     return table;
 }
 
+template <typename Call>
+void Repeat(long count, Call call)
+{
+    for (long round = 0; round < count; ++round)
+        call();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -80,19 +87,17 @@ int main(int argc, char** argv)
             return 1;
         static const uint32_t duties[4] = {100, 200, 300, 400};
         const char* name = operation + 2;
-        int (*run)(tav_board*) = nullptr;
+        // Each call made straight from its loop, as the static ones below.
         if (std::strcmp(name, "pin-set-1") == 0)
-            run = [](tav_board* board) { return tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100); };
+            Repeat(count, [board] { tav_pin_set(board, TAVDll::PIN_BANK_4 | 0x100); });
         else if (std::strcmp(name, "pin-set-16") == 0)
-            run = [](tav_board* board) { return tav_pin_set(board, TAVDll::PIN_BANK_4 | 0xFFFF); };
+            Repeat(count, [board] { tav_pin_set(board, TAVDll::PIN_BANK_4 | 0xFFFF); });
         else if (std::strcmp(name, "init-pwm-b") == 0)
-            run = [](tav_board* board) { return tav_pwm_start(board, 'B', 2, duties, 4); };
+            Repeat(count, [board] { tav_pwm_start(board, 'B', 2, duties, 4); });
         else if (std::strcmp(name, "init-tav") == 0)
-            run = [](tav_board* board) { return tav_init(board, 0); };
+            Repeat(count, [board] { tav_init(board, 0); });
         else
             return 2;
-        for (long round = 0; round < count; ++round)
-            run(board);
         tav_release(board);
     } else if (std::strcmp(operation, "raw") == 0) {
         // The yardstick: the record GPIO_SetBits(GPIOB, pin 8) built and sent,

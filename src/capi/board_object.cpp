@@ -46,7 +46,7 @@ void TAVDll::detail::CatchUpCommanded(void* user, const _INSTRUCTION_INFO_* whol
     auto* board = static_cast<tav_board*>(user);
     for (int index = 0; index < wholeCount; ++index)
         board->commanded->ObserveWhole(wholeRecords[index]);
-    board->caughtUp = true;
+    board->watch = tav_board::Watch::CaughtUp;
     board->link.shortfall = nullptr;
     board->link.observer = ObserveCommanded;
 }
@@ -99,11 +99,10 @@ void Disconnect(tav_board* board, bool safeState)
 
 void TAVDll::detail::ChooseObserver(tav_board& board)
 {
-    board.byEffect = board.trace == nullptr && board.commanded != nullptr && board.callback == nullptr;
-    board.link.observer = board.trace != nullptr ? ObserveAndTraceRecord
-                          : board.byEffect       ? nullptr
-                                                 : ObserveRecord;
-    board.link.shortfall = board.byEffect ? CatchUpCommanded : nullptr;
+    const bool byEffect = board.trace == nullptr && board.commanded != nullptr && board.callback == nullptr;
+    board.watch = byEffect ? tav_board::Watch::ByEffect : tav_board::Watch::EveryRecord;
+    board.link.observer = board.trace != nullptr ? ObserveAndTraceRecord : byEffect ? nullptr : ObserveRecord;
+    board.link.shortfall = byEffect ? CatchUpCommanded : nullptr;
 }
 
 extern "C" {

@@ -32,14 +32,15 @@ struct tav_board {
     // Real boards, and virtual boards that reattach: what this object told
     // the board.
     std::unique_ptr<CommandedState> commanded;
-    // Only the commanded state watches this board's records (a real board,
-    // no record callback, no trace): the library's own operations update it
-    // from their own arguments, and the link has no observer but while
-    // records the state must decode go out (EveryRecordWatched).
-    bool byEffect = false;
-    // Set when a record of the running operation did not go out whole and
-    // the commanded state caught up with the records before it.
-    bool caughtUp = false;
+    // How the board's records are watched. ByEffect where only the commanded
+    // state watches them (a real board, no record callback, no trace): the
+    // library's own operations update it from their own arguments, and the
+    // link has no observer but while records the state must decode go out
+    // (EveryRecordWatched). CaughtUp from a record of a running operation
+    // that did not go out whole to the operation's end: the commanded state
+    // took the records before it and watches the rest.
+    enum class Watch : uint8_t { EveryRecord, ByEffect, CaughtUp };
+    Watch watch = Watch::EveryRecord;
     tav_record_callback callback = nullptr;
     void* callbackUser = nullptr;
     // TAV_TRACE's trace of this board, when it is set.
@@ -82,8 +83,8 @@ struct tav_board {
 
 namespace TAVDll::detail {
 
-// One call on a board object: its link's lock held throughout; TAV_E_INVALID
-// for NULL. Records it sends are watched one by one.
+// One call on a board object, counted among its users: its link's lock held
+// throughout; TAV_E_INVALID for NULL.
 template <typename Operation>
 inline int OnBoardCounted(tav_board* board, Operation operation)
 {
@@ -124,14 +125,14 @@ class EveryRecordWatched {
 public:
     explicit EveryRecordWatched(tav_board& board) : board_(board)
     {
-        if (board_.byEffect) {
+        if (board_.watch == tav_board::Watch::ByEffect) {
             board_.link.observer = ObserveCommanded;
             board_.link.shortfall = nullptr;
         }
     }
     ~EveryRecordWatched()
     {
-        if (board_.byEffect) {
+        if (board_.watch == tav_board::Watch::ByEffect) {
             board_.link.observer = nullptr;
             board_.link.shortfall = CatchUpCommanded;
         }
@@ -163,14 +164,11 @@ template <typename Operation, typename Effect>
 inline int OnBoardWithEffect(tav_board* board, Operation operation, Effect effect)
 {
     return OnBoardCounted(board, [&](BoardLink& link) {
-        board->caughtUp = false;
         const int result = operation(link);
-        if (board->byEffect) {
-            if (board->caughtUp)
-                ChooseObserver(*board); // by effect again
-            else
-                effect(*board->commanded, link, result);
-        }
+        if (board->watch == tav_board::Watch::ByEffect)
+            effect(*board->commanded, link, result);
+        else if (board->watch == tav_board::Watch::CaughtUp)
+            ChooseObserver(*board); // by effect again
         return result;
     });
 }
