@@ -95,12 +95,11 @@ inline int OnBoardCounted(tav_board* board, Operation operation)
     // call after the disconnect finds the board closed (a view of it still
     // works) and is not waited for: tav_close's caller has no such call.
     board->users.fetch_add(1);
-    const bool counted = !board->closing.load();
-    if (!counted)
+    const int counted = board->closing.load() ? 0 : 1;
+    if (counted == 0)
         board->users.fetch_sub(1);
     const int result = RunOperation(board->link, operation);
-    if (counted)
-        board->users.fetch_sub(1);
+    board->users.fetch_sub(counted); // no branch on the way out
     return result;
 }
 

@@ -105,6 +105,10 @@ public:
         return Pins(model, pins, PinActionEffect(action, value));
     }
 
+    // The same as a walk over the pins' ports, for a caller that has set any
+    // single pin already (out of line).
+    int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
+
     // Pins of one port, as a pin operation's record acts on each.
     void PortPins(uint32_t port, uint32_t mask, const PinEffect& effect)
     {
@@ -121,7 +125,6 @@ private:
     // Records the board refuses, taken as the board takes them.
     void RefusedTimeBase(uint32_t timerIndex, const TimeBaseParams& params);
     void RefusedOutputCompare(uint32_t timerIndex, uint8_t unit, const OutputCompareParams& params);
-    int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
     // A walk's pins by port: a pure function of the model and the pins, so
     // the last two walks are kept (a bring-up walks the same two banks each
     // time; programs write the same pins again and again).
