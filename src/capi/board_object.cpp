@@ -33,9 +33,9 @@ void TAVDll::detail::ObserveRecord(void* user, const uint8_t* bytes, int length,
         board->callback(board->callbackUser, bytes, length, result);
 }
 
-// The same where only the commanded state watches (a board with one, no
-// callback, no trace): the library's own operations apply their effect
-// instead of being watched record by record.
+// The same on a board that goes by effect, while its records are watched
+// one by one (EveryRecordWatched, or the rest of an operation after the
+// commanded state caught up).
 void TAVDll::detail::ObserveCommanded(void* user, const uint8_t* bytes, int length, int result)
 {
     static_cast<tav_board*>(user)->commanded->Observe(bytes, length, result);

@@ -104,8 +104,8 @@ inline int OnBoardCounted(tav_board* board, Operation operation)
 }
 
 // The observer of a board object's records: its commanded state, then the
-// application's record callback; ObserveCommanded where only the commanded
-// state watches.
+// application's record callback; ObserveCommanded while a board that goes
+// by effect has its records watched.
 void ObserveRecord(void* user, const uint8_t* bytes, int length, int result);
 void ObserveCommanded(void* user, const uint8_t* bytes, int length, int result);
 // The shortfall hook of a board that goes by effect: the commanded state
