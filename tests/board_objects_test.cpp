@@ -178,6 +178,8 @@ void RunEveryKindOfOperation(tav_board* board)
     const uint32_t duties[4] = {9000, 0, 36000, 123};
     double reached = 0;
     const double percents[2] = {7.5, 50};
+    char firmware[32];
+    tav_firmware(board, firmware, sizeof firmware); // a call that sends nothing, first
     tav_init(board, 0);
     tav_pin_output(board, 0x4000FF00u);
     tav_pin_set(board, 0x4000A500u);
