@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -296,6 +297,32 @@ TEST_F(BoardObjects, ARecordCallbackSeesEveryRecordOfARealBoard)
         ExpectTheBoardsWord(board, device, std::string(way) + " after the callback");
         tav_release(board);
     }
+}
+
+// A traced real board's object: its trace holds every record the board
+// received after the open, the program's own and the close's among them,
+// and its commanded state follows the board.
+TEST_F(BoardObjects, ATracedRealBoardTracesEveryRecord)
+{
+    tavsim::VirtualDevice& device = usb.AddBoard('T');
+    const std::string path = ::testing::TempDir() + "ATracedRealBoardTracesEveryRecord.tavtrace";
+    tavtest::SetEnvironment("TAV_TRACE", path.c_str());
+    tav_board* board = nullptr;
+    const int opened = tav_open("usb:1:2", &board);
+    tavtest::UnsetEnvironment("TAV_TRACE");
+    ASSERT_EQ(opened, TAV_OK);
+    const size_t before = device.Board().Received().size();
+    RunEveryKindOfOperation(board);
+    ExpectTheBoardsWord(board, device, "traced");
+    tav_close(board);
+    size_t traced = 0;
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    for (char line[512]; std::fgets(line, sizeof line, file) != nullptr;)
+        traced += std::isdigit(static_cast<unsigned char>(line[0])) && std::strstr(line, " out ") != nullptr ? 1 : 0;
+    std::fclose(file);
+    EXPECT_EQ(traced, device.Board().Received().size() - before);
+    std::remove(path.c_str());
 }
 
 // The same with records that do not go out whole in the middle of
