@@ -46,7 +46,7 @@ const CommandedState::PortWalk& CommandedState::WalkByPort(BoardType model, uint
     return walk;
 }
 
-int CommandedState::WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect)
+int CommandedState::Pins(BoardType model, uint32_t pins, const PinEffect& effect)
 {
     // One record per pin sets each pin alone, so the pins of a port can be
     // set together.

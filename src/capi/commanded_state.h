@@ -91,23 +91,12 @@ public:
     void Cmd(uint32_t timerIndex, uint8_t state) { model_.EnableCounter(timerIndex, state); }
     void CtrlPwmOutputs(uint32_t timerIndex, uint8_t state) { model_.EnableMainOutput(timerIndex, state); }
     // A pin walk; the walk's result (the pins before an unavailable one
-    // count). One pin is set without the walk.
-    int Pins(BoardType model, uint32_t pins, const PinEffect& effect)
-    {
-        McuPin target;
-        if (!KnownPinBank(pins) || !OnePin(pins) || !SinglePinTarget(model, pins, &target))
-            return WalkedPins(model, pins, effect);
-        PortPins(target.port, target.Mask(), effect);
-        return RESULT_OK;
-    }
+    // count). Out of line: a pin call hands its one pin to PortPins.
+    int Pins(BoardType model, uint32_t pins, const PinEffect& effect);
     int Pins(BoardType model, uint32_t pins, PinAction action, int value = 0)
     {
         return Pins(model, pins, PinActionEffect(action, value));
     }
-
-    // The same as a walk over the pins' ports, for a caller that has set any
-    // single pin already (out of line).
-    int WalkedPins(BoardType model, uint32_t pins, const PinEffect& effect);
 
     // Pins of one port, as a pin operation's record acts on each.
     void PortPins(uint32_t port, uint32_t mask, const PinEffect& effect)

@@ -23,7 +23,7 @@ int PinCall(tav_board* board, uint32_t pins, int value = 0)
                 state.PortPins(onePin.port, onePin.Mask(), PinActionEffect(action, value));
             // The pins before one the model does not have went out too.
             else if (result == RESULT_OK || result == RESULT_PIN_UNAVAILABLE)
-                state.WalkedPins(link.boardType, pins, PinActionEffect(action, value));
+                state.Pins(link.boardType, pins, PinActionEffect(action, value));
         });
 }
 
